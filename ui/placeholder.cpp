@@ -1,0 +1,4 @@
+// Keeps the library non-empty.
+namespace sweepbox_ui_placeholder {
+int unused = 0;
+}
