@@ -1,0 +1,163 @@
+// A POP3 server for tests, on 127.0.0.1 at a port the system picks, served by
+// a thread of its own. Two modes:
+//
+// Scripted: the test lists what the client must send and what the server
+// answers, in order. Every byte the client sends is recorded; Finished()
+// checks that the whole script was played and that nothing else was sent.
+//
+//     FakePop3Server srv;
+//     srv.Send("+OK ready\r\n").Expect("USER u").Send("+OK\r\n", Chunking::Bytewise());
+//     ... drive the client at "127.0.0.1", srv.PortText() ...
+//     EXPECT_TRUE(srv.Finished());
+//
+// Mailbox: a plausible server over a list of raw messages (USER, PASS, STAT,
+// LIST, TOP, RETR, DELE, UIDL, NOOP, RSET, QUIT; dot-stuffing; deletions carried
+// out at QUIT), for tests that do not care about each line.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace sweepbox::test {
+
+// How one server reply is cut into separate sends.
+struct Chunking {
+    // Chunk sizes in order; after the list the last size repeats. Empty: one send.
+    std::vector<size_t> Sizes;
+    // Cut points (byte offsets), used instead of Sizes when non-empty.
+    std::vector<size_t> Cuts;
+
+    static Chunking Whole() { return {}; }
+    static Chunking Bytewise() { return {{1}, {}}; }
+    static Chunking Of(std::initializer_list<size_t> sizes) { return {sizes, {}}; }
+    static Chunking At(std::initializer_list<size_t> cuts) { return {{}, cuts}; }
+    static Chunking At(std::vector<size_t> cuts) { return {{}, std::move(cuts)}; }
+
+    // The pieces of Bytes under this chunking (never an empty piece).
+    std::vector<std::string> Split(const std::string& Bytes) const;
+};
+
+struct MailboxOptions {
+    std::string User = "test";
+    std::string Password = "secret";
+    std::string Greeting = "+OK Fake POP3 server ready.";
+    // Wait before every reply (greeting included); lets UI tests see busy states.
+    std::chrono::milliseconds ReplyDelay{0};
+    // Exact command line (without CR LF) -> raw reply bytes to send instead.
+    std::map<std::string, std::string> Overrides;
+    // Each reply sent in pieces of this size (0: whole).
+    size_t ChunkSize = 0;
+};
+
+class FakePop3Server {
+  public:
+    // Scripted mode; add steps before or while the client talks.
+    FakePop3Server();
+    // Mailbox mode over these raw messages (LF or CR LF line ends).
+    explicit FakePop3Server(std::vector<std::string> Messages, MailboxOptions Options = {});
+    ~FakePop3Server();
+    FakePop3Server(const FakePop3Server&) = delete;
+    FakePop3Server& operator=(const FakePop3Server&) = delete;
+
+    uint16_t Port() const { return FPort; }
+    std::string PortText() const { return std::to_string(FPort); }
+
+    // ---- script steps (scripted mode); each returns *this ----
+    // The client must send Line followed by CR LF.
+    FakePop3Server& Expect(const std::string& Line);
+    // The client must send exactly these bytes.
+    FakePop3Server& ExpectRaw(const std::string& Bytes);
+    // Send bytes, cut as given.
+    FakePop3Server& Send(const std::string& Bytes, Chunking How = Chunking::Whole());
+    FakePop3Server& Pause(std::chrono::milliseconds Duration);
+    // Wait until Release() (or the server is destroyed): a server that stalls.
+    FakePop3Server& Hold();
+    // Close the connection now; a later step waits for a new connection.
+    FakePop3Server& Close();
+    // The client must close the connection (end of stream); then the server
+    // closes too, and a later step waits for a new connection.
+    FakePop3Server& ExpectClose();
+
+    // Ends a Hold step.
+    void Release();
+
+    // Pacing: when on, each chunk is sent only after the client has received
+    // every byte sent before it, so each chunk arrives in a receive of its
+    // own. The client reports what it received with ClientReceived (bind the
+    // POP3 component's OnReceiveTextFromSocket to it).
+    void SetPaced(bool On);
+    void ClientReceived(size_t Count);
+
+    // Waits (up to Deadline) until every step was played, then checks that no
+    // step failed and that the client sent nothing beyond the script.
+    ::testing::AssertionResult Finished(std::chrono::milliseconds Deadline = std::chrono::seconds(20));
+
+    // Every byte the client sent so far, over all connections.
+    std::string ClientBytes() const;
+
+    // ---- mailbox mode ----
+    // Command lines received (CR LF removed), over all sessions.
+    std::vector<std::string> Commands() const;
+    // The messages not deleted by a session that ended with QUIT.
+    std::vector<std::string> Remaining() const;
+    // While held, the server waits before each reply until released again.
+    void HoldReplies(bool Held);
+    // Waits until the server has received at least Count command lines.
+    bool WaitForCommands(size_t Count, std::chrono::milliseconds Deadline = std::chrono::seconds(20));
+    // Number of connections accepted so far (both modes).
+    int Connections() const;
+
+  private:
+    struct Step;
+    struct Conn;
+    void RunScript();
+    void RunMailbox();
+    bool PlayStep(Conn& c, const Step& s, std::string& Error);
+    bool ServeSession(Conn& c);
+    bool WaitClientCaughtUp(Conn& c);
+    bool SendPieces(Conn& c, const std::vector<std::string>& Pieces);
+    bool AcceptIfNeeded(Conn& c);
+    bool ReadMore(Conn& c, int TimeoutMs);
+    void Wake();
+
+    int FListenFd = -1;
+    int FWakeRead = -1, FWakeWrite = -1;
+    uint16_t FPort = 0;
+    bool FMailboxMode = false;
+    MailboxOptions FOptions;
+
+    mutable std::mutex FMutex;
+    std::condition_variable FCond;
+    bool FStop = false;
+    bool FReleased = false;
+    bool FRepliesHeld = false;
+    bool FPaced = false;
+    size_t FClientReceived = 0;
+    size_t FServerSent = 0; // on the current connection
+    std::vector<Step> FSteps;
+    size_t FNextStep = 0;
+    bool FIdle = false;
+    bool FDrainRequested = false;
+    bool FDrained = false;
+    std::string FFailure;
+    std::string FClientBytes;
+    std::string FUnexpected;
+    std::vector<std::string> FCommands;
+    std::vector<std::string> FMessages;
+    int FConnections = 0;
+    std::thread FThread;
+};
+
+} // namespace sweepbox::test
