@@ -1,0 +1,237 @@
+// TMultiList: a multi-column, multi-select list of text rows under a header
+// with titled, user-resizable sections.
+//
+// Row format: columns are separated by ColumnSeperator and every column, the
+// last one included, is closed by it; text after the last separator is not
+// shown. A first character "0".."9", "*", "!", "@", "#", "$", "%" selects the
+// row picture ListBitmap0..15 (drawn 6 px from the left, the character is not
+// shown); a first "~" is hidden without a picture.
+//
+// The marker row: index 0 of a non-empty list always holds markerText() and is
+// never shown, so data rows sit at 1..n in the order they were added. The
+// marker is inserted together with the first row added to an empty list
+// (rather than at the first repaint), so the indices do not depend on whether
+// the list has been painted yet: after three addItem() calls count() is 4.
+// clear() removes the marker as well.
+//
+// Rows live in a std::vector and only the visible ones are painted, so adding
+// a row is O(1) amortised and scrolling costs O(visible rows).
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QColor>
+#include <QFont>
+#include <QPixmap>
+#include <QPointer>
+#include <QStringList>
+
+#include <array>
+#include <vector>
+
+class QHeaderView;
+class QMenu;
+class QStandardItemModel;
+
+class TMultiList : public QAbstractScrollArea {
+    Q_OBJECT
+
+public:
+    static constexpr int MaxSections = 15;  // SectionWidth0 .. SectionWidth_14
+    static constexpr int BitmapCount = 16;  // ListBitmap0 .. ListBitmap_15
+
+    // A row as it is displayed: picture slot (-1 for none) and the columns
+    // that are closed by a separator.
+    struct RowParts {
+        int picture = -1;
+        QStringList columns;
+    };
+    static RowParts splitRow(const QString& row, QChar separator);
+
+    // Fixed text of row 0; cannot occur as a data row.
+    static const QString& markerText();
+
+    explicit TMultiList(QWidget* parent = nullptr);
+    ~TMultiList() override;
+
+    // --- Items ------------------------------------------------------------
+    void addItem(const QString& row);   // appends; inserts the marker first if empty
+    void deleteItem(int index);         // out of range: ignored; the marker stays while data rows exist
+    QString item(int index) const;      // out of range: empty text
+    int count() const;                  // marker row included
+    void clear();
+
+    // Selection. The marker row can never be selected.
+    bool isSelected(int index) const;
+    void setSelected(int index, bool selected);  // no clicked() signal
+    int selectedCount() const;
+    // Caret (focus row); -1 for an empty list. With MultiSelect it moves only
+    // the caret; without, it also selects that single row.
+    int itemIndex() const;
+    void setItemIndex(int index);
+
+    // --- Properties -------------------------------------------------------
+    QChar columnSeperator() const { return columnSeperator_; }
+    void setColumnSeperator(QChar separator);
+
+    // Only the first MaxSections titles are kept.
+    QStringList headerSections() const { return headerSections_; }
+    void setHeaderSections(const QStringList& titles);
+    void clearHeaderSections();
+    void addHeaderSection(const QString& title);
+
+    // SectionWidthN (N = 0..14). A width above 0 is applied to header section
+    // N; 0 or less leaves the section as it is and draws no column line.
+    // Dragging a divider copies all fifteen header widths back here.
+    int sectionWidth(int n) const;
+    void setSectionWidth(int n, int width);
+
+    // AlignmentN: Qt::AlignLeft, Qt::AlignRight or Qt::AlignHCenter.
+    Qt::Alignment columnAlignment(int n) const;
+    void setColumnAlignment(int n, Qt::Alignment alignment);
+
+    int headerHeight() const { return headerHeight_; }
+    void setHeaderHeight(int height);
+    QFont headerFont() const { return headerFont_; }
+    void setHeaderFont(const QFont& font);
+    int itemHeight() const { return itemHeight_; }
+    void setItemHeight(int height);
+
+    // ListWidth: the header's width. Layout sets it back to the control's
+    // width (or ScrollWidth) whenever the control is resized.
+    int listWidth() const;
+    void setListWidth(int width);
+
+    bool multiSelect() const { return multiSelect_; }
+    void setMultiSelect(bool on);
+    bool showColumnLines() const { return showColumnLines_; }
+    void setShowColumnLines(bool on);
+    QColor columnLineColor() const { return columnLineColor_; }
+    void setColumnLineColor(const QColor& color);
+    // An invalid colour means the palette's highlight colours.
+    QColor highlightColor() const;
+    void setHighlightColor(const QColor& color);
+    QColor highlightText() const;
+    void setHighlightText(const QColor& color);
+    bool defaultItemSelected() const { return defaultItemSelected_; }
+    void setDefaultItemSelected(bool on) { defaultItemSelected_ = on; }
+    bool updateAlways() const { return updateAlways_; }
+    void setUpdateAlways(bool on) { updateAlways_ = on; }
+    // SmoothScroll: take over new widths while a divider is dragged (true)
+    // or when the drag ends (false).
+    bool smoothScroll() const { return smoothScroll_; }
+    void setSmoothScroll(bool on) { smoothScroll_ = on; }
+    int scrollSpeed() const { return scrollSpeed_; }
+    void setScrollSpeed(int speed);  // clamped to 1..5
+    // SetHorizontalScroll / ScrollWidth: scroll sideways over ScrollWidth.
+    bool horizontalScroll() const { return horizontalScroll_; }
+    void setHorizontalScroll(bool on);
+    int scrollWidth() const { return scrollWidth_; }
+    void setScrollWidth(int width);
+
+    QPixmap listBitmap(int n) const;
+    void setListBitmap(int n, const QPixmap& picture);
+    QColor bitmapMaskColor() const { return bitmapMaskColor_; }
+    void setBitmapMaskColor(const QColor& color);
+    // Stored for completeness; they do not change the drawing.
+    bool showParentHighlight() const { return showParentHighlight_; }
+    void setShowParentHighlight(bool on) { showParentHighlight_ = on; }
+    QColor childHighlightTextColor() const;
+    void setChildHighlightTextColor(const QColor& color) { childHighlightTextColor_ = color; }
+    bool ignoreBitmap() const { return ignoreBitmap_; }
+    void setIgnoreBitmap(bool on) { ignoreBitmap_ = on; }
+
+    // Shown on a right click (the list does not own it).
+    QMenu* popupMenu() const { return popupMenu_; }
+    void setPopupMenu(QMenu* menu) { popupMenu_ = menu; }
+
+    // The header child, objectName "ListHeader".
+    QHeaderView* header() const { return header_; }
+
+    // Right edge of header section n in content coordinates (running sum of
+    // the displayed widths; sections beyond the existing ones add 0).
+    int sectionRight(int n) const;
+    // Row under a viewport position, or -1.
+    int indexAt(const QPoint& viewportPos) const;
+    // Rectangle of row index in viewport coordinates (empty for the marker).
+    QRect itemRect(int index) const;
+
+signals:
+    // The user changed the selection with the mouse or the keyboard.
+    void clicked();
+    // Every key press, before the list handles it.
+    void keyDown(int key, Qt::KeyboardModifiers modifiers);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct Row {
+        QString text;
+        bool selected = false;
+    };
+
+    int firstDataRow() const;  // 1 when the marker is there, else 0
+    int dataRowCount() const;
+    int contentWidth() const;
+    int visibleRowCount() const;  // fully visible rows
+    void setSel(Row& row, bool selected);
+    void clearSelection();
+    void selectRange(int from, int to, bool clearOthers);
+    void moveCaret(int index, Qt::KeyboardModifiers modifiers, bool byMouse);
+    void ensureVisible(int index);
+    void syncHeader(bool applyWidths);
+    void fillLastSection();
+    void updateScrollBars();
+    void copyWidthsBack();
+    void onSectionResized(int logical, int oldSize, int newSize);
+    void drawRow(QPainter& p, int index, const QRect& rect);
+
+    std::vector<Row> rows_;
+    int selectedCount_ = 0;
+    int caret_ = -1;
+    int anchor_ = -1;
+
+    QChar columnSeperator_ = u'|';
+    QStringList headerSections_;
+    std::array<int, MaxSections> sectionWidth_{};
+    std::array<Qt::Alignment, MaxSections> alignment_{};
+    int headerHeight_ = 18;
+    QFont headerFont_;
+    int itemHeight_ = 18;
+    bool multiSelect_ = false;
+    bool showColumnLines_ = false;
+    QColor columnLineColor_{128, 128, 128};
+    QColor highlightColor_;
+    QColor highlightText_;
+    bool defaultItemSelected_ = true;
+    bool updateAlways_ = true;
+    bool smoothScroll_ = false;
+    int scrollSpeed_ = 5;
+    bool horizontalScroll_ = false;
+    int scrollWidth_ = 0;
+    std::array<QPixmap, BitmapCount> bitmaps_;
+    std::array<QPixmap, BitmapCount> maskedBitmaps_;
+    QColor bitmapMaskColor_{128, 0, 128};
+    bool showParentHighlight_ = false;
+    QColor childHighlightTextColor_;
+    bool ignoreBitmap_ = false;
+    QPointer<QMenu> popupMenu_;
+
+    QHeaderView* header_ = nullptr;
+    QStandardItemModel* headerModel_ = nullptr;
+    int lastLayoutWidth_ = -1;
+    bool applyingLayout_ = false;
+    bool headerPressed_ = false;
+    bool widthsPending_ = false;
+    bool mouseSelecting_ = false;
+    bool dragChangedSelection_ = false;
+};
