@@ -1,0 +1,32 @@
+// Every message box of the program goes through ShowMessage, so that tests
+// can capture the messages instead of blocking on a modal box.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <string>
+
+class QWidget;
+
+namespace sweepbox {
+
+using TMessageHook = std::function<void(QWidget* parent, const QString& text)>;
+
+// Shows text in a modal message box with an OK button, or hands it to the
+// hook when one is set.
+void ShowMessage(QWidget* parent, const QString& text);
+
+// Replaces the message box by hook (an empty hook restores the box) and
+// returns the hook that was set before.
+TMessageHook SetMessageHook(TMessageHook hook);
+
+// Text of an exception or of a server reply for display: valid UTF-8 as
+// UTF-8, anything else as Windows-1252.
+QString DisplayText(const std::string& bytes);
+
+// Runs one event handler. An exception that leaves it ends only that
+// handler: its text is shown in a message box and the program goes on.
+void RunHandler(QWidget* parent, const std::function<void()>& body) noexcept;
+
+} // namespace sweepbox
