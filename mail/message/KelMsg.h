@@ -1,0 +1,156 @@
+// One retrieved mail message: the header fields picked out of it, the text to
+// show and the attachments with their decoded bytes, and the parsing of the
+// raw lines into all of these.
+#pragma once
+
+#include "kel_util.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kel {
+
+enum TPriority : uint8_t { prHighest, prHigh, prNormal, prLow, prLowest };
+enum TTextEncoding : uint8_t { te8Bit, teBase64 };
+
+// Multipart and message/rfc822 entities nested deeper than this are not taken
+// apart: such an entity is shown as text, source and all. Keeps the work per
+// line and the stack depth bounded whatever the message.
+constexpr int MaxNestingDepth = 64;
+
+// One attachment. Its fields are filled by TAttachedFiles::Add and Parse.
+class TAttachedFile {
+  public:
+    TAttachedFile() = default;
+    TAttachedFile(const TAttachedFile&) = delete;
+    TAttachedFile& operator=(const TAttachedFile&) = delete;
+
+    std::string FileName;            // the name without directory (after the last "\" or ":"); may be empty
+    std::string PathName;            // the name given to Add, unchanged
+    std::vector<std::string> Lines;  // encoded lines; left filled only when decoding failed
+    std::string Data;                // the decoded bytes
+    std::string ContentType;         // registered for the name's extension, not taken from the message
+
+    // Writes every byte of Data to the named file, created or replaced.
+    // Throws EFileError naming the file and the system's reason.
+    void SaveToFile(const std::string& AFileName) const;
+};
+
+// The attachments of a message, in message order. Owns its items; an item
+// stays at the same address until the collection is cleared or destroyed.
+class TAttachedFiles {
+  public:
+    TAttachedFiles() = default;
+    TAttachedFiles(const TAttachedFiles&) = delete;
+    TAttachedFiles& operator=(const TAttachedFiles&) = delete;
+
+    // Appends a new, empty attachment named Name: FileName is the part after
+    // the last "\" or ":", PathName is Name, ContentType ContentTypeOfFile(Name).
+    TAttachedFile& Add(const std::string& Name);
+    // 0-based; throws Exception("List index out of bounds (i)") outside 0..Count()-1.
+    TAttachedFile& Items(int Index);
+    const TAttachedFile& Items(int Index) const;
+    int Count() const { return static_cast<int>(FItems.size()); }
+    void Clear() { FItems.clear(); }
+
+  private:
+    std::vector<std::unique_ptr<TAttachedFile>> FItems;
+};
+
+// A message. The POP3 component fills RawMail and calls Parse; everything else
+// is read afterwards. Fields are in the order of the original component; the
+// comments name the header field each one comes from.
+class TKelMsg : public TObject {
+  public:
+    // Owner is the object responsible for destroying the message (the POP3
+    // component for retrieved ones); it is only recorded here.
+    explicit TKelMsg(TObject* AOwner = nullptr);
+    ~TKelMsg() override;
+    TKelMsg(const TKelMsg&) = delete;
+    TKelMsg& operator=(const TKelMsg&) = delete;
+
+    TObject* Owner() const { return FOwner; }
+
+    TPriority Priority = prNormal;       // published; never read
+    std::string UserName;                // published; never read
+    std::string From;                    // From:, encoded words decoded; else first header line from its 6th character
+    std::string Sender;                  // Sender:, formatted address list
+    std::string MessageId;               // Message-ID:
+    std::string InReplyTo;               // In-Reply-To:
+    std::string ReturnPath;              // Return-Path:
+    std::string ReplyTo;                 // Reply-To:, formatted address list
+    std::string SendTo;                  // To:, formatted address list
+    std::string CC;                      // Cc:, formatted address list
+    std::string BCC;                     // published; never filled
+    std::string Date;                    // Date:, as written
+    std::string Subject;                 // Subject:, encoded words decoded
+    std::vector<std::string> Text;       // the text parts of the body, in message order
+    std::vector<std::string> ExtraHeaders; // published; never read
+    TAttachedFiles AttachedFiles;        // the attachment parts, in message order
+    std::string ContentType;             // upper case; "TEXT/PLAIN" when absent
+    std::string ContentTransferEncoding; // upper case; "7BIT" when absent
+    std::vector<std::string> Headers;    // the header lines, folded lines kept apart
+    std::string CharSet = "ISO-8859-1";  // published; never changed
+    int32_t Size = 0;                    // octets as the server's LIST gave it
+    std::string UIDL;                    // the server's unique id, when asked for
+    std::vector<std::string> RawMail;    // the received lines (dot-stuffing undone)
+    bool ClearRawMailAfterParse = true;
+    TTextEncoding TextEncoding = te8Bit; // published; never read
+
+    // Fills the header-derived fields, Headers, Text and AttachedFiles from
+    // RawMail (appending; nothing is emptied first), then empties RawMail when
+    // ClearRawMailAfterParse. Does nothing when RawMail is empty.
+    // Throws Exception("Oops...") for a uuencoded line outside the uuencode
+    // alphabet: what was filled until then stays, the attachment being decoded
+    // keeps its encoded Lines and empty Data, RawMail keeps its lines.
+    void Parse();
+
+  private:
+    struct TEntity;
+    struct TParseState;
+
+    void ParseHeaderFields();
+    void ParsePart(TParseState& State, const TEntity& Entity);
+    void ParseTextPart(const TEntity& Entity, const std::string& Encoding);
+    void AddAttachment(std::span<const std::string> Lines, std::string Name, const std::string& Encoding,
+                       bool DropEmptyLinesOnFailure = false);
+
+    TObject* FOwner = nullptr;
+};
+
+// ---- parsing steps, also used by tests and tools ----
+
+// The value 0..63 of a character of the uuencode alphabet ("`" and " " are 0,
+// "!" to "_" are 1 to 63). Throws Exception("Oops...") for any other character.
+uint8_t UUCharValue(char C);
+
+// The uuencode line rule: appends the bytes of one data line to Out. The first
+// character gives the count; a count of 45 reads 60 characters, any other the
+// rest of the line (at most 60). Throws Exception("Oops...") for a character
+// outside the alphabet, or when a 45-byte line is shorter than 61 characters.
+// An empty line gives no bytes.
+void UUDecodeLine(std::string_view Line, std::string& Out);
+
+// True when Line opens a uuencoded block: longer than 10 characters, "begin"
+// in any case, characters 7 to 9 a number from 1 to 776. FileName (when given)
+// receives characters 11 on, at most 64.
+bool IsUUBeginLine(std::string_view Line, std::string* FileName = nullptr);
+
+// The first begin line of Lines at or after From: its index and file name.
+bool FindUUBegin(std::span<const std::string> Lines, size_t From, size_t& Pos, std::string& FileName);
+
+// The leaves of a multipart text: the text is split into lines, and every
+// multipart entity in it is taken apart by its boundary, depth first, up to
+// MaxNestingDepth levels. Each leaf is the list of its lines.
+std::vector<std::vector<std::string>> SplitMultipart(std::string_view Text);
+
+// The attachment name of a part as stored: the characters \ / : * ? " < > |
+// and control characters removed; "." and ".." become empty.
+std::string SanitizeAttachmentName(std::string Name);
+
+} // namespace kel
