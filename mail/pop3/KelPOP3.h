@@ -127,9 +127,10 @@ class TKelPOP : public TObject {
     };
     void Pump();
     void PrepareSocket();
-    // Appends receives to Text until it holds the terminator. Text is the
-    // reply after its status line; SearchFrom where the search may start.
-    void ReadUntilTerminator(std::string& Text);
+    // Appends receives to Text (the reply after its status line) until it
+    // holds the terminator. AtLineStart: Text begins right after a CR LF.
+    // End of stream or an oversized reply ends through the transport error path.
+    void ReadUntilTerminator(std::string& Text, bool AtLineStart);
 
     TKelSocket FSocket;
     bool FConnected = false;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace kel {
 
@@ -87,9 +88,10 @@ class TKelSocket : public TObject {
     void Close();
 
   private:
-    // Waits for the socket to become ready for Events; false when the stall
-    // limit passed first.
-    bool WaitReady(short Events);
+    enum class TWait { Ready, Stalled, Closed };
+    // Waits in slices for the socket to become ready for Events, running Idle
+    // between slices. Closed: the socket was closed meanwhile (by a handler).
+    TWait WaitReady(short Events);
     int FFd = -1;
 };
 
