@@ -1,6 +1,15 @@
 #include "kel_util.h"
 
+#include "KelMIME.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kel {
 
@@ -20,13 +29,59 @@ int HexValue(char c) {
 
 } // namespace
 
-std::string Trim(const std::string& s) {
+std::string Trim(const std::string& s) { return std::string(TrimView(s)); }
+
+std::string_view TrimView(std::string_view s) {
     size_t b = 0, e = s.size();
     while (b < e && IsCtlOrBlank(s[b]))
         ++b;
     while (e > b && IsCtlOrBlank(s[e - 1]))
         --e;
     return s.substr(b, e - b);
+}
+
+bool IsBlank(std::string_view s) {
+    return std::all_of(s.begin(), s.end(), IsCtlOrBlank);
+}
+
+namespace {
+
+char UpChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char LowChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+} // namespace
+
+std::string UpperCase(std::string_view s) {
+    std::string r(s);
+    for (char& c : r)
+        c = UpChar(c);
+    return r;
+}
+
+std::string LowerCase(std::string_view s) {
+    std::string r(s);
+    for (char& c : r)
+        c = LowChar(c);
+    return r;
+}
+
+bool StartsWithUpper(std::string_view Text, std::string_view Key) {
+    if (Text.size() < Key.size())
+        return false;
+    for (size_t i = 0; i < Key.size(); ++i)
+        if (UpChar(Text[i]) != Key[i])
+            return false;
+    return true;
+}
+
+size_t FindUpper(std::string_view Text, std::string_view Key) {
+    if (Key.empty() || Text.size() < Key.size())
+        return std::string_view::npos;
+    const size_t last = Text.size() - Key.size();
+    for (size_t i = 0; i <= last; ++i)
+        if (UpChar(Text[i]) == Key[0] && StartsWithUpper(Text.substr(i), Key))
+            return i;
+    return std::string_view::npos;
 }
 
 int32_t StrToIntDef(const std::string& s, int32_t Default) {
@@ -110,6 +165,367 @@ int32_t NthWordAsInt(const std::string& text, int n, int32_t Default) {
     if (blank != std::string::npos)
         t = t.substr(0, blank);
     return StrToIntDef(t, Default);
+}
+
+} // namespace kel
+
+namespace kel {
+
+// ---- text lists ----
+
+std::string JoinLines(const std::vector<std::string>& Lines) { return JoinLines(std::span<const std::string>(Lines)); }
+
+std::string JoinLines(std::span<const std::string> Lines) {
+    std::string out;
+    AppendJoined(out, Lines);
+    return out;
+}
+
+void AppendJoined(std::string& Out, std::span<const std::string> Lines) {
+    size_t total = Out.size();
+    for (const auto& l : Lines)
+        total += l.size() + 2;
+    Out.reserve(total);
+    for (const auto& l : Lines) {
+        Out += l;
+        Out += "\r\n";
+    }
+}
+
+std::vector<std::string> SplitLines(std::string_view Text) {
+    std::vector<std::string> out;
+    AppendSplitLines(out, Text);
+    return out;
+}
+
+void AppendSplitLines(std::vector<std::string>& Out, std::string_view Text) {
+    if (size_t nul = Text.find('\0'); nul != std::string_view::npos)
+        Text = Text.substr(0, nul);
+    const char* p = Text.data();
+    const char* const end = p + Text.size();
+    while (p < end) {
+        const char* e = p;
+        while (e < end && *e != '\r' && *e != '\n')
+            ++e;
+        Out.emplace_back(p, e);
+        if (e < end) {
+            const bool cr = *e == '\r';
+            ++e;
+            if (cr && e < end && *e == '\n')
+                ++e;
+        }
+        p = e;
+    }
+}
+
+// ---- header helpers ----
+
+bool FindHeader(const std::string& Key, const std::vector<std::string>& Lines, std::string& FieldLine) {
+    return FindHeader(Key, std::span<const std::string>(Lines), FieldLine);
+}
+
+bool FindHeader(const std::string& Key, std::span<const std::string> Lines, std::string& FieldLine) {
+    const size_t n = Lines.size();
+    size_t i = 0;
+    while (i < n && Lines[i].empty())
+        ++i;
+    for (; i < n && !Lines[i].empty(); ++i) {
+        if (!StartsWithUpper(Lines[i], Key))
+            continue;
+        std::string field = Lines[i];
+        for (size_t j = i + 1; j < n && !Lines[j].empty() && (Lines[j][0] == ' ' || Lines[j][0] == '\t'); ++j)
+            field += TrimView(Lines[j]);
+        FieldLine = std::move(field);
+        return true;
+    }
+    return false;
+}
+
+std::string GetHeaderValue(const std::string& Key, const std::string& Line) {
+    size_t p = FindUpper(Line, Key);
+    if (p == std::string::npos)
+        return {};
+    std::string_view v = TrimView(std::string_view(Line).substr(p + Key.size()));
+    if (size_t semi = v.find(';'); semi != std::string_view::npos)
+        v = TrimView(v.substr(0, semi));
+    return std::string(v);
+}
+
+size_t SkipHeaderPos(std::span<const std::string> Lines) {
+    size_t i = 0;
+    while (i < Lines.size() && !IsBlank(Lines[i]))
+        ++i;
+    while (i < Lines.size() && IsBlank(Lines[i]))
+        ++i;
+    return i;
+}
+
+void SkipHeader(std::vector<std::string>& Lines) {
+    Lines.erase(Lines.begin(), Lines.begin() + static_cast<ptrdiff_t>(SkipHeaderPos(Lines)));
+}
+
+std::string GetBoundary(const std::string& Line) {
+    size_t p = FindUpper(Line, "BOUNDARY");
+    // Without "BOUNDARY" the text is read from the 8th character.
+    size_t start = p == std::string::npos ? 7 : p + 8;
+    std::string s = start < Line.size() ? Trim(Line.substr(start, 72)) : std::string();
+    if (!s.empty())
+        s.erase(0, 1);
+    s = Trim(s);
+    if (!s.empty() && s[0] == '"') {
+        s.erase(0, 1);
+        if (size_t q = s.find('"'); q != std::string::npos)
+            s.erase(q);
+    }
+    if (size_t semi = s.find(';'); semi != std::string::npos)
+        s.erase(semi);
+    return "--" + Trim(s);
+}
+
+// The words are replaced in place in one buffer. buf[0, w) is the text before
+// the current encoded word (it holds no "=?"), buf[r, n) the text still to be
+// looked at. A decoded word is never longer than the word it replaces, so it
+// is copied into the buffer just in front of the text after the word and is
+// looked at again from there: decoded text that forms an encoded word (alone
+// or with what follows it) is decoded again, without going back to the start.
+std::string DecodeEncodedWords(const std::string& Text) {
+    std::string buf = Text;
+    const size_t n = buf.size();
+    size_t w = 0, r = 0;
+    std::string decoded;
+    for (;;) {
+        size_t k;
+        if (w > 0 && buf[w - 1] == '=' && r < n && buf[r] == '?') {
+            // The "=" ending the settled text and the "?" starting the rest
+            // form the next "=?".
+            --w;
+            --r;
+            buf[r] = '=';
+            k = r;
+        } else {
+            k = buf.find("=?", r);
+            if (k == std::string::npos)
+                break;
+        }
+        if (w != r)
+            std::memmove(buf.data() + w, buf.data() + r, k - r);
+        w += k - r;
+        r = k;
+
+        size_t q = buf.find('?', r + 2);
+        if (q == std::string::npos || q + 1 >= n)
+            break;
+        const char letter = static_cast<char>(UpChar(buf[q + 1]));
+        const size_t encStart = q + 3; // charset, "?", letter and one more character go
+        if (encStart > n)
+            break;
+        size_t e = buf.find("?=", encStart);
+        if (e == std::string::npos)
+            break;
+        std::string_view encoded(buf.data() + encStart, e - encStart);
+        if (letter == 'Q')
+            decoded = DecodeQuotedPrintable(encoded);
+        else if (letter == 'B')
+            decoded = DecodeBase64(encoded);
+        else
+            decoded.clear();
+        r = e + 2 - decoded.size();
+        std::memcpy(buf.data() + r, decoded.data(), decoded.size());
+    }
+    buf.erase(w, r - w);
+    return buf;
+}
+
+// ---- addresses ----
+
+std::string ExtractAddress(const std::string& Mailbox, bool Bracket) {
+    // Comments go, first "(" through first ")"; a ")" before the first "("
+    // ends the removal.
+    std::string s;
+    size_t i = 0;
+    for (;;) {
+        size_t a = Mailbox.find_first_of("()", i);
+        if (a == std::string::npos || Mailbox[a] == ')')
+            break;
+        size_t b = Mailbox.find(')', a + 1);
+        if (b == std::string::npos)
+            break;
+        s.append(Mailbox, i, a - i);
+        i = b + 1;
+    }
+    s.append(Mailbox, i, std::string::npos);
+    s = Trim(s);
+    size_t lt = s.find('<'), gt = s.find('>');
+    if (lt != std::string::npos && gt != std::string::npos)
+        s = gt > lt ? s.substr(lt + 1, gt - lt - 1) : std::string();
+    return Bracket ? "<" + s + ">" : s;
+}
+
+std::string ExtractDisplayName(const std::string& Mailbox, bool Quote) {
+    std::string s = Mailbox;
+    size_t lt = s.find('<'), gt = s.find('>');
+    if (lt != std::string::npos && gt != std::string::npos && gt > lt)
+        s.erase(lt, gt - lt + 1);
+    size_t lp = s.find('('), rp = s.find(')');
+    if (lp != std::string::npos && rp != std::string::npos)
+        s = rp > lp ? s.substr(lp + 1, rp - lp - 1) : std::string();
+    std::erase_if(s, [](char c) { return c == '"' || c == '\''; });
+    s = Trim(s);
+    return Quote ? "\"" + s + "\"" : s;
+}
+
+std::string FormatAddressList(const std::string& List) {
+    // Quoted strings go first, quotes and content (and any comma inside); a
+    // lone double quote goes by itself.
+    std::string s;
+    size_t i = 0;
+    for (;;) {
+        size_t p = List.find('"', i);
+        if (p == std::string::npos) {
+            s.append(List, i, std::string::npos);
+            break;
+        }
+        s.append(List, i, p - i);
+        size_t q = List.find('"', p + 1);
+        if (q == std::string::npos) {
+            s.append(List, p + 1, std::string::npos);
+            break;
+        }
+        i = q + 1;
+    }
+    std::string result;
+    size_t start = 0;
+    for (;;) {
+        size_t comma = s.find(',', start);
+        std::string part = s.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        result += ExtractDisplayName(DecodeEncodedWords(part), true);
+        result += ' ';
+        result += ExtractAddress(part, true);
+        if (comma == std::string::npos)
+            break;
+        result += ", ";
+        start = comma + 1;
+    }
+    return result;
+}
+
+std::string RemoveChar(const std::string& Text, char C) {
+    std::string s = Text;
+    std::erase(s, C);
+    return s;
+}
+
+std::string StripQuotes(const std::string& Text) {
+    std::string s = Text;
+    if (!s.empty() && (s.front() == '"' || s.front() == '\''))
+        s.erase(0, 1);
+    if (!s.empty() && (s.back() == '"' || s.back() == '\''))
+        s.pop_back();
+    return s;
+}
+
+// ---- temporary files ----
+
+std::string TempDirectory() {
+    const char* env = std::getenv("TMPDIR");
+    std::string dir = (env != nullptr && *env != '\0') ? env : "/tmp";
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
+    return dir;
+}
+
+namespace {
+
+// Creates the file with O_CREAT|O_EXCL and mode 0600 (mkostemp does both) and
+// returns its open descriptor.
+int CreateTempFile(std::string& Name) {
+    std::string templ = TempDirectory() + "/kelXXXXXX";
+    int fd = ::mkostemp(templ.data(), O_CLOEXEC);
+    if (fd < 0)
+        throw EFileError("Cannot create a temporary file in \"" + TempDirectory() + "\": " + std::strerror(errno));
+    Name = std::move(templ);
+    return fd;
+}
+
+} // namespace
+
+std::string MakeTempFileName() {
+    std::string name;
+    ::close(CreateTempFile(name));
+    return name;
+}
+
+TTempFile::TTempFile() { FFd = CreateTempFile(FName); }
+
+TTempFile::~TTempFile() { Remove(); }
+
+TTempFile::TTempFile(TTempFile&& Other) noexcept : FName(std::move(Other.FName)), FFd(Other.FFd) {
+    Other.FName.clear();
+    Other.FFd = -1;
+}
+
+TTempFile& TTempFile::operator=(TTempFile&& Other) noexcept {
+    if (this != &Other) {
+        Remove();
+        FName = std::move(Other.FName);
+        FFd = Other.FFd;
+        Other.FName.clear();
+        Other.FFd = -1;
+    }
+    return *this;
+}
+
+void TTempFile::Remove() noexcept {
+    if (FFd >= 0)
+        ::close(FFd);
+    FFd = -1;
+    if (!FName.empty())
+        ::unlink(FName.c_str());
+    FName.clear();
+}
+
+void TTempFile::WriteAll(std::string_view Bytes) {
+    if (FFd < 0)
+        throw EStreamError("Stream write error: the temporary file is closed");
+    const char* p = Bytes.data();
+    size_t left = Bytes.size();
+    while (left > 0) {
+        ssize_t n = ::write(FFd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw EStreamError(std::string("Stream write error: ") + std::strerror(n < 0 ? errno : EIO));
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+}
+
+std::string TTempFile::ReadAll() const {
+    if (FFd < 0)
+        throw EStreamError("Stream read error: the temporary file is closed");
+    std::string out;
+    struct stat st {};
+    if (::fstat(FFd, &st) == 0 && st.st_size > 0)
+        out.reserve(static_cast<size_t>(st.st_size));
+    char chunk[65536];
+    off_t off = 0;
+    for (;;) {
+        ssize_t n = ::pread(FFd, chunk, sizeof chunk, off);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw EStreamError(std::string("Stream read error: ") + std::strerror(errno));
+        if (n == 0)
+            break;
+        out.append(chunk, static_cast<size_t>(n));
+        off += n;
+    }
+    return out;
+}
+
+void TTempFile::Truncate() {
+    if (FFd < 0 || ::ftruncate(FFd, 0) != 0 || ::lseek(FFd, 0, SEEK_SET) != 0)
+        throw EStreamError("Stream write error: cannot empty the temporary file");
 }
 
 } // namespace kel

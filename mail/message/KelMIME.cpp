@@ -1,0 +1,464 @@
+#include "KelMIME.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kel {
+
+namespace {
+
+const char* const kInvalidStreamOp = "Invalid stream operation";
+
+[[noreturn]] void ThrowFileError(const std::string& What, const std::string& Name, int Err) {
+    throw EFileError(What + " \"" + Name + "\": " + std::strerror(Err));
+}
+
+} // namespace
+
+// ---- TStream ----
+
+void TStream::ReadBuffer(void* Buffer, size_t Count) {
+    auto* p = static_cast<char*>(Buffer);
+    while (Count > 0) {
+        size_t n = Read(p, Count);
+        if (n == 0)
+            throw EStreamError("Stream read error");
+        p += n;
+        Count -= n;
+    }
+}
+
+void TStream::WriteBuffer(const void* Buffer, size_t Count) {
+    auto* p = static_cast<const char*>(Buffer);
+    while (Count > 0) {
+        size_t n = Write(p, Count);
+        if (n == 0)
+            throw EStreamError("Stream write error");
+        p += n;
+        Count -= n;
+    }
+}
+
+int64_t TStream::Size() {
+    int64_t pos = Seek(0, TSeekOrigin::soCurrent);
+    int64_t end = Seek(0, TSeekOrigin::soEnd);
+    Seek(pos, TSeekOrigin::soBeginning);
+    return end;
+}
+
+// ---- TMemoryStream ----
+
+size_t TMemoryStream::Read(void* Buffer, size_t Count) {
+    if (FPos >= FData.size())
+        return 0;
+    size_t n = std::min(Count, FData.size() - FPos);
+    std::memcpy(Buffer, FData.data() + FPos, n);
+    FPos += n;
+    return n;
+}
+
+size_t TMemoryStream::Write(const void* Buffer, size_t Count) {
+    if (Count == 0)
+        return 0;
+    if (FPos == FData.size()) {
+        FData.append(static_cast<const char*>(Buffer), Count);
+    } else {
+        if (FPos + Count > FData.size())
+            FData.resize(FPos + Count);
+        std::memcpy(FData.data() + FPos, Buffer, Count);
+    }
+    FPos += Count;
+    return Count;
+}
+
+int64_t TMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+    int64_t base = 0;
+    if (Origin == TSeekOrigin::soCurrent)
+        base = static_cast<int64_t>(FPos);
+    else if (Origin == TSeekOrigin::soEnd)
+        base = static_cast<int64_t>(FData.size());
+    int64_t pos = base + Offset;
+    if (pos < 0)
+        throw EStreamError("Seek before the start of a stream");
+    FPos = static_cast<size_t>(pos);
+    return pos;
+}
+
+std::string TMemoryStream::TakeBytes() {
+    std::string out = std::move(FData);
+    FData.clear();
+    FPos = 0;
+    return out;
+}
+
+void TMemoryStream::Clear() {
+    FData.clear();
+    FPos = 0;
+}
+
+void TMemoryStream::SaveToFile(const std::string& FileName) const {
+    TFileStream f(FileName, TFileStream::TMode::fmCreate);
+    f.WriteBuffer(FData.data(), FData.size());
+    f.Flush();
+}
+
+void TMemoryStream::LoadFromFile(const std::string& FileName) {
+    TFileStream f(FileName, TFileStream::TMode::fmOpenRead);
+    std::string data;
+    char chunk[65536];
+    for (;;) {
+        size_t n = f.Read(chunk, sizeof chunk);
+        if (n == 0)
+            break;
+        data.append(chunk, n);
+    }
+    FData = std::move(data);
+    FPos = 0;
+}
+
+// ---- TFileStream ----
+
+namespace {
+constexpr size_t kWriteBufferSize = 64 * 1024;
+}
+
+TFileStream::TFileStream(const std::string& FileName, TMode Mode) : FOwns(true) {
+    int flags = O_CLOEXEC;
+    switch (Mode) {
+    case TMode::fmCreate:
+        flags |= O_RDWR | O_CREAT | O_TRUNC;
+        break;
+    case TMode::fmOpenRead:
+        flags |= O_RDONLY;
+        break;
+    case TMode::fmOpenWrite:
+        flags |= O_WRONLY;
+        break;
+    case TMode::fmOpenReadWrite:
+        flags |= O_RDWR;
+        break;
+    }
+    do {
+        FFd = ::open(FileName.c_str(), flags, 0666);
+    } while (FFd < 0 && errno == EINTR);
+    if (FFd < 0)
+        ThrowFileError(Mode == TMode::fmCreate ? "Cannot create file" : "Cannot open file", FileName, errno);
+}
+
+TFileStream::TFileStream(int Fd, bool Owns) : FFd(Fd), FOwns(Owns) {}
+
+TFileStream::~TFileStream() {
+    try {
+        Flush();
+    } catch (...) {
+        // A destructor cannot report it; callers that care call Flush first.
+    }
+    if (FOwns && FFd >= 0)
+        ::close(FFd);
+}
+
+void TFileStream::Flush() {
+    const char* p = FPending.data();
+    size_t left = FPending.size();
+    while (left > 0) {
+        ssize_t n = ::write(FFd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            int err = n < 0 ? errno : EIO;
+            FPending.erase(0, FPending.size() - left);
+            throw EStreamError(std::string("Stream write error: ") + std::strerror(err));
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    FPending.clear();
+}
+
+size_t TFileStream::Read(void* Buffer, size_t Count) {
+    Flush();
+    auto* p = static_cast<char*>(Buffer);
+    size_t done = 0;
+    while (done < Count) {
+        ssize_t n = ::read(FFd, p + done, Count - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw EStreamError(std::string("Stream read error: ") + std::strerror(errno));
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+size_t TFileStream::Write(const void* Buffer, size_t Count) {
+    if (FPending.size() + Count > kWriteBufferSize) {
+        Flush();
+        if (Count >= kWriteBufferSize) {
+            FPending.assign(static_cast<const char*>(Buffer), Count);
+            Flush();
+            return Count;
+        }
+    }
+    FPending.append(static_cast<const char*>(Buffer), Count);
+    return Count;
+}
+
+int64_t TFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+    Flush();
+    int whence = Origin == TSeekOrigin::soBeginning ? SEEK_SET : Origin == TSeekOrigin::soCurrent ? SEEK_CUR : SEEK_END;
+    off_t pos = ::lseek(FFd, static_cast<off_t>(Offset), whence);
+    if (pos < 0)
+        throw EStreamError(std::string("Stream seek error: ") + std::strerror(errno));
+    return static_cast<int64_t>(pos);
+}
+
+int64_t TFileStream::Size() {
+    Flush();
+    struct stat st {};
+    if (::fstat(FFd, &st) != 0)
+        throw EStreamError(std::string("Stream size error: ") + std::strerror(errno));
+    return static_cast<int64_t>(st.st_size);
+}
+
+// ---- Base64 ----
+
+namespace {
+
+// Value of every byte: 0..63 for the alphabet, 64 for the pad "=", 99 for
+// anything else; CR and LF are marked to be skipped. Every marker has bit 6
+// or 7 set, so OR-ing four values tells at once whether a group is plain.
+constexpr unsigned char kPad = 64;
+constexpr unsigned char kOther = 99;
+constexpr unsigned char kSkip = 200;
+
+constexpr std::array<unsigned char, 256> MakeBase64Table() {
+    std::array<unsigned char, 256> t{};
+    for (auto& v : t)
+        v = kOther;
+    const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (int i = 0; i < 64; ++i)
+        t[static_cast<unsigned char>(alphabet[i])] = static_cast<unsigned char>(i);
+    t['='] = kPad;
+    t['\r'] = kSkip;
+    t['\n'] = kSkip;
+    return t;
+}
+
+constexpr std::array<unsigned char, 256> kBase64 = MakeBase64Table();
+
+// Decodes one group of four table values to 0..3 bytes at o; returns the count.
+inline size_t DecodeGroup(unsigned d1, unsigned d2, unsigned d3, unsigned d4, unsigned char* o) {
+    size_t n = 3;
+    if (d1 == kPad) {
+        return 0;
+    } else if (d3 == kPad) {
+        d3 = 0;
+        d4 = 0;
+        n = 1;
+    } else if (d4 == kPad) {
+        d4 = 0;
+        n = 2;
+    }
+    o[0] = static_cast<unsigned char>((d1 * 4 + d2 / 16) & 0xFF);
+    o[1] = static_cast<unsigned char>(((d2 % 16) * 16 + d3 / 4) & 0xFF);
+    o[2] = static_cast<unsigned char>(((d3 % 4) * 64 + d4) & 0xFF);
+    return n;
+}
+
+} // namespace
+
+size_t TBase64Decoder::Decode(const char* Data, size_t Count, std::string& Out) {
+    const size_t start = Out.size();
+    // Room for every complete group plus the spill of the last DecodeGroup,
+    // which always stores three bytes.
+    Out.resize(start + (Count + static_cast<size_t>(FGroupCount)) / 4 * 3 + 3);
+    auto* const base = reinterpret_cast<unsigned char*>(Out.data()) + start;
+    unsigned char* o = base;
+    const auto* p = reinterpret_cast<const unsigned char*>(Data);
+    const auto* const end = p + Count;
+
+    while (p < end) {
+        if (FGroupCount == 0) {
+            while (end - p >= 4) {
+                unsigned d1 = kBase64[p[0]], d2 = kBase64[p[1]], d3 = kBase64[p[2]], d4 = kBase64[p[3]];
+                if ((d1 | d2 | d3 | d4) >= 64)
+                    break;
+                o[0] = static_cast<unsigned char>((d1 << 2) | (d2 >> 4));
+                o[1] = static_cast<unsigned char>(((d2 & 15) << 4) | (d3 >> 2));
+                o[2] = static_cast<unsigned char>(((d3 & 3) << 6) | d4);
+                o += 3;
+                p += 4;
+            }
+            if (p == end)
+                break;
+        }
+        unsigned char v = kBase64[*p++];
+        if (v == kSkip)
+            continue;
+        FGroup[FGroupCount++] = v;
+        if (FGroupCount == 4) {
+            FGroupCount = 0;
+            o += DecodeGroup(FGroup[0], FGroup[1], FGroup[2], FGroup[3], o);
+        }
+    }
+    const size_t produced = static_cast<size_t>(o - base);
+    Out.resize(start + produced);
+    return produced;
+}
+
+std::string DecodeBase64(std::string_view Data) {
+    TBase64Decoder d;
+    std::string out;
+    d.Decode(Data, out);
+    return out;
+}
+
+size_t TBase64DecodingStream::Read(void*, size_t) { throw EStreamError(kInvalidStreamOp); }
+
+int64_t TBase64DecodingStream::Seek(int64_t, TSeekOrigin) { throw EStreamError(kInvalidStreamOp); }
+
+int64_t TBase64DecodingStream::Size() { throw EStreamError(kInvalidStreamOp); }
+
+size_t TBase64DecodingStream::Write(const void* Buffer, size_t Count) {
+    // Appending to a memory stream at its end needs no intermediate copy.
+    if (auto* mem = dynamic_cast<TMemoryStream*>(&FOutput);
+        mem != nullptr && mem->Position() == mem->Size()) {
+        size_t n = FDecoder.Decode(static_cast<const char*>(Buffer), Count, mem->Bytes());
+        mem->Seek(0, TSeekOrigin::soEnd);
+        return n;
+    }
+    FBuffer.clear();
+    size_t n = FDecoder.Decode(static_cast<const char*>(Buffer), Count, FBuffer);
+    if (n > 0)
+        FOutput.WriteBuffer(FBuffer.data(), n);
+    return n;
+}
+
+void TBase64DecodingStream::WriteBuffer(const void* Buffer, size_t Count) { Write(Buffer, Count); }
+
+// ---- quoted-printable ----
+
+namespace {
+
+int HexDigit(unsigned char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::string DecodeQuotedPrintable(std::string_view Text) {
+    if (size_t nul = Text.find('\0'); nul != std::string_view::npos)
+        Text = Text.substr(0, nul);
+    std::string out(Text.size(), '\0');
+    char* o = out.data();
+    const size_t n = Text.size();
+    size_t i = 0;
+    while (i < n) {
+        const char c = Text[i];
+        if (c != '=' && c != '_') {
+            *o++ = c;
+            ++i;
+        } else if (c == '_') {
+            *o++ = ' ';
+            ++i;
+        } else if (i + 1 < n && (Text[i + 1] == '\r' || Text[i + 1] == '\n')) {
+            // A soft line break takes its line end with it: CR LF, or a lone
+            // CR or LF; the first character of the next line stays.
+            i += (Text[i + 1] == '\r' && i + 2 < n && Text[i + 2] == '\n') ? 3 : 2;
+        } else if (i + 2 < n) {
+            int hi = HexDigit(static_cast<unsigned char>(Text[i + 1]));
+            int lo = HexDigit(static_cast<unsigned char>(Text[i + 2]));
+            const char byte = (hi < 0 || lo < 0) ? '@' : static_cast<char>(hi * 16 + lo);
+            if (byte == '\0')
+                break;
+            *o++ = byte;
+            i += 3;
+        } else {
+            break;
+        }
+    }
+    out.resize(static_cast<size_t>(o - out.data()));
+    return out;
+}
+
+// ---- content types ----
+
+void ParseMimeTypesTable(std::string_view Text, std::unordered_map<std::string, std::string>& Table) {
+    auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; };
+    size_t pos = 0;
+    while (pos < Text.size()) {
+        size_t eol = Text.find('\n', pos);
+        if (eol == std::string_view::npos)
+            eol = Text.size();
+        std::string_view line = Text.substr(pos, eol - pos);
+        pos = eol + 1;
+        if (size_t hash = line.find('#'); hash != std::string_view::npos)
+            line = line.substr(0, hash);
+        std::string type;
+        size_t i = 0;
+        while (i < line.size()) {
+            while (i < line.size() && isSpace(line[i]))
+                ++i;
+            size_t b = i;
+            while (i < line.size() && !isSpace(line[i]))
+                ++i;
+            if (b == i)
+                break;
+            std::string word(line.substr(b, i - b));
+            if (type.empty())
+                type = std::move(word);
+            else
+                Table.emplace(LowerCase(word), type);
+        }
+    }
+}
+
+namespace {
+
+const std::unordered_map<std::string, std::string>& SystemMimeTypes() {
+    static const std::unordered_map<std::string, std::string> table = [] {
+        std::unordered_map<std::string, std::string> t;
+        std::ifstream in("/etc/mime.types", std::ios::binary);
+        if (in) {
+            std::ostringstream text;
+            text << in.rdbuf();
+            ParseMimeTypesTable(text.str(), t);
+        }
+        return t;
+    }();
+    return table;
+}
+
+} // namespace
+
+std::string ContentTypeOfFile(const std::string& FileName) {
+    const std::string fallback = "application/octet-stream";
+    size_t dot = FileName.find_last_of(".\\:");
+    if (dot == std::string::npos || FileName[dot] != '.')
+        return fallback;
+    const std::string ext = LowerCase(std::string_view(FileName).substr(dot + 1));
+    if (ext.empty())
+        return fallback;
+    const auto& table = SystemMimeTypes();
+    auto it = table.find(ext);
+    if (it == table.end() || it->second.empty())
+        return fallback;
+    return it->second;
+}
+
+} // namespace kel
