@@ -141,8 +141,8 @@ public:
     void setIgnoreBitmap(bool on) { ignoreBitmap_ = on; }
 
     // Shown on a right click (the list does not own it).
-    QMenu* popupMenu() const { return popupMenu_; }
-    void setPopupMenu(QMenu* menu) { popupMenu_ = menu; }
+    QMenu* popupMenu() const;
+    void setPopupMenu(QMenu* menu);
 
     // The header child, objectName "ListHeader".
     QHeaderView* header() const { return header_; }
@@ -179,7 +179,6 @@ private:
         bool selected = false;
     };
 
-    int firstDataRow() const;  // 1 when the marker is there, else 0
     int dataRowCount() const;
     int contentWidth() const;
     int visibleRowCount() const;  // fully visible rows
@@ -234,4 +233,7 @@ private:
     bool widthsPending_ = false;
     bool mouseSelecting_ = false;
     bool dragChangedSelection_ = false;
+    Qt::KeyboardModifiers pressModifiers_;
+    int changedFrom_ = 0;      // leftmost x touched by a pending divider drag
+    std::vector<int> edges_;   // section right edges, refreshed per paint
 };
