@@ -151,6 +151,46 @@ class TForm1 : public QMainWindow {
     void men_email_anzeigenClick(QObject* Sender);
     // Quit on the component, then WriteToIniFile.
     void FormClose(QObject* Sender);
+
+    // The mailbox's total size as STAT gave it ("0" for an empty mailbox).
+    std::string MailboxSize;
+    // Set while a sequence of server commands runs, from its first command to
+    // its last reply. Every handler that would talk to the server refuses
+    // while it is set: the component pumps window messages while it waits,
+    // and a command sent then would land in the middle of another reply.
+    bool ServerBusy = false;
+    // The window was closed while ServerBusy: the running operation is
+    // abandoned at its next wait, without sending anything more.
+    bool CloseRequested = false;
+
+  private:
+    friend class TServerOperation;
+    QString Say(const char* German, const char* English) const;
+    void StatusAdd(const QString& Message);
+    void InstallServerPump();
+    // The component's message pump while it waits; leaves the running
+    // operation by an exception once the window has been closed.
+    void PumpWhileWaiting();
+    // The body of BtnDisconnectClick; true when QUIT was answered "+OK".
+    bool Disconnect();
+    // Closes the connection without sending anything (a reply may be
+    // outstanding), keeping the component's error event quiet.
+    void DropConnection();
+    // After an operation left by an exception: no command may follow, so the
+    // connection is dropped; then the window goes idle with Reason shown.
+    void AbandonOperation(const QString& Reason);
+    void ShowListingButtons(bool Listing);
+    void UpdateViewerCommands();
+    bool ViewerCommandAllowed();
+    // RetrieveMsg for the message window as a server operation; nullptr
+    // when it failed, with the window idle and the reason shown.
+    kel::TKelMsg* FetchMessage(int Row);
+    // Index of the one selected data row, or 0 when not exactly one is.
+    int SingleSelectedRow() const;
+    bool SilenceErrors = false;
+    std::string LastQuitReply;
+
+  public:
     // ---- end of mailbox workflow ----
 
   protected:

@@ -1,18 +1,544 @@
-// The mailbox workflow of the main window: connecting, listing, marking,
-// deleting, cancelling, command availability and the viewers.
-// (Stub bodies until the workflow lands.)
+// The mailbox workflow of the main window: connecting and listing, marking,
+// deleting and cancelling, disconnecting, the availability of the commands
+// with the status texts that go with them, and the retrieval of a message
+// for viewing. The viewer commands themselves are in MainViewers.cpp.
+//
+// Every server command blocks while the component pumps window messages, so
+// handlers can run nested inside a waiting one. Two rules keep that safe:
+// a handler that would send something refuses while ServerBusy is set, and a
+// close of the window during an operation abandons it at its next wait
+// instead of sending QUIT into the middle of a reply.
 #include "Main.h"
 
-void TForm1::BtnConnectClick(QObject*) {}
-void TForm1::BtnDisconnectClick(QObject*) {}
-void TForm1::BtnMarkClick(QObject*) {}
-void TForm1::BtnDeleteClick(QObject*) {}
-void TForm1::btn_cancelClick(QObject*) {}
-void TForm1::mail_listKeyDown(QObject*, int, Qt::KeyboardModifiers) {}
-void TForm1::mail_listClick(QObject*) {}
-void TForm1::btn_aktivieren(int) {}
-void TForm1::pop3Error(kel::TObject*, int32_t, const std::string&) {}
-void TForm1::pop3RetrieveProgress(kel::TObject*, uint16_t) {}
-void TForm1::men_header_anzeigenClick(QObject*) {}
-void TForm1::men_email_anzeigenClick(QObject*) {}
-void TForm1::FormClose(QObject*) { WriteToIniFile(); }
+#include "MultiLst.h"
+#include "Summary.h"
+#include "TextCodec.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QSignalBlocker>
+#include <QThread>
+
+#include <algorithm>
+#include <cerrno>
+#include <exception>
+
+namespace {
+
+// Thrown from the message pump once the window has been closed during a
+// server operation. Not a std::exception, so nothing on the way treats it as
+// an error to report.
+struct EOperationAbandoned {};
+
+constexpr int kMaxRemembered = 10;
+// The component numbers messages in 16 bits.
+constexpr int32_t kMaxListed = 65535;
+
+} // namespace
+
+// Marks a server operation for its whole extent and routes the component's
+// waits through the window's pump.
+class TServerOperation {
+  public:
+    explicit TServerOperation(TForm1& Form) : form_(Form), outer_(Form.ServerBusy) {
+        form_.ServerBusy = true;
+        form_.InstallServerPump();
+    }
+    ~TServerOperation() { form_.ServerBusy = outer_; }
+    TServerOperation(const TServerOperation&) = delete;
+    TServerOperation& operator=(const TServerOperation&) = delete;
+
+  private:
+    TForm1& form_;
+    bool outer_;
+};
+
+QString TForm1::Say(const char* German, const char* English) const {
+    return QString::fromUtf8(IsGerman ? German : English);
+}
+
+void TForm1::StatusAdd(const QString& Message) { Status->Append(Message); }
+
+void TForm1::InstallServerPump() {
+    pop3.ProcessMessages = [this] { PumpWhileWaiting(); };
+    if (!pop3.Sleep)
+        pop3.Sleep = [](int Ms) { QThread::msleep(static_cast<unsigned long>(Ms)); };
+}
+
+void TForm1::PumpWhileWaiting() {
+    QCoreApplication::processEvents();
+    if (CloseRequested && ServerBusy)
+        throw EOperationAbandoned{};
+}
+
+// ---------------------------------------------------------------- status
+
+void TForm1::btn_aktivieren(int mode) {
+    if (mode < 0 || mode > 2)
+        return;
+    const bool idle = mode == 0, busy = mode == 1, connected = mode == 2;
+    BtnConnect->setEnabled(idle);
+    BtnDisconnect->setEnabled(connected);
+    BtnDelete->setEnabled(connected);
+    BtnInfo->setEnabled(!busy);
+    BtnClose->setEnabled(!busy);
+    BtnMark->setEnabled(connected);
+    Datei_C->setEnabled(idle);
+    Datei_L->setEnabled(connected);
+    Datei_D->setEnabled(connected);
+    Datei_M->setEnabled(connected);
+    Datei_Close->setEnabled(!busy);
+    help_I->setEnabled(!busy);
+    if (busy) {
+        Status_avi->Play();
+        Status_avi->show();
+    } else {
+        Status_avi->hide();
+        Status_avi->Stop();
+    }
+    servername->setEnabled(idle);
+    Username->setEnabled(idle);
+    Password->setEnabled(idle);
+    Header_Nein->setEnabled(idle);
+    men_header_anzeigen->setEnabled(connected);
+    men_email_anzeigen->setEnabled(connected);
+}
+
+void TForm1::pop3Error(kel::TObject* Sender, int32_t, const std::string& Msg) {
+    // A transport failure carries the text of the last good reply, which would
+    // read like the cause; the exception that follows it names the real one
+    // and the handler that catches it shows that.
+    if (SilenceErrors || Sender == pop3.Transport())
+        return;
+    Status->Clear();
+    StatusAdd(Say("Fehler: ", "Error: ") + DisplayText(Msg));
+}
+
+void TForm1::pop3RetrieveProgress(kel::TObject*, uint16_t Percent) {
+    // Near the end the share can pass 100; the bar ignores values above its
+    // maximum, so those show as full.
+    ProgressBar->setValue(std::min<int>(Percent, ProgressBar->maximum()));
+}
+
+// ------------------------------------------------------ connect and list
+
+void TForm1::BtnConnectClick(QObject*) {
+    if (ServerBusy)
+        return;
+    HeaderCache.clear();
+    Status->Clear();
+    QPalette maroon = Status->palette();
+    maroon.setColor(QPalette::WindowText, QColor(128, 0, 0));
+    Status->setPalette(maroon);
+
+    if (!info_fenster->isHidden() || !info_fenster_eng->isHidden()) {
+        info_fenster->hide();
+        info_fenster_eng->hide();
+        mail_list->show();
+        mail_list->setFocus();
+    }
+    mail_list->clear();
+    Status->show();
+
+    if (servername->currentText().isEmpty()) {
+        StatusAdd(Say("Fehler: POP3 Server fehlt", "Error: No POP server specified"));
+        return;
+    }
+    if (Username->currentText().isEmpty()) {
+        StatusAdd(Say("Fehler: Username fehlt", "Error: You will need an username"));
+        return;
+    }
+    if (Password->text().isEmpty()) {
+        StatusAdd(Say("Fehler: Passwort fehlt", "Error: You will also need a password"));
+        return;
+    }
+    const QString host = servername->currentText();
+    const QString user = Username->currentText();
+    pop3.Host = host.toStdString();
+    pop3.UserId = user.toStdString();
+    pop3.UserPasswd = Password->text().toStdString();
+
+    TServerOperation operation(*this);
+    btn_aktivieren(1);
+    Status->Clear();
+    StatusAdd(Say("Verbindung wird aufgebaut, bitte warten ....", "Connecting to server, please wait ...."));
+    try {
+        pop3.Connect();
+        if (pop3.OperationFailed()) {
+            Status->Clear();
+            StatusAdd(Say("Fehler: Keine Verbindung zum Server möglich !!!!",
+                          "Error: a connection to the server cannot be established !!!!"));
+            StatusAdd(Say("     - Sind Sie mit dem Internet verbunden?", "     - Are you connected to the Internet?"));
+            StatusAdd(Say("     - Haben Sie den korrekten Server eingetragen?",
+                          "     - Do you use the correct server namen?"));
+            StatusAdd(Say("     - Eventuell ist der Server gerade nicht erreichbar!",
+                          "     - Maybe the server is temporarily not available!"));
+            Disconnect();
+            mail_list->setFocus();
+            mail_list->clear();
+            return;
+        }
+        if (!pop3.Login()) {
+            StatusAdd(Say("Ihre Verbindung zum Server wurde getrennt.", "Your connection has been terminated."));
+            Disconnect();
+            return;
+        }
+
+        {
+            // Keep the pair lists in step: the pairing handlers must not see
+            // these edits as the user picking an entry.
+            const QSignalBlocker blockServers(servername);
+            const QSignalBlocker blockUsers(Username);
+            for (int i = Username->count() - 1; i >= 0; --i) {
+                if (i < servername->count() && servername->itemText(i) == host && Username->itemText(i) == user) {
+                    servername->removeItem(i);
+                    Username->removeItem(i);
+                }
+            }
+            servername->addItem(host);
+            Username->addItem(user);
+            while (servername->count() > kMaxRemembered) {
+                servername->removeItem(0);
+                Username->removeItem(0);
+            }
+            servername->setCurrentIndex(servername->count() - 1);
+            Username->setCurrentIndex(Username->count() - 1);
+            servername->setEditText(host);
+            Username->setEditText(user);
+        }
+
+        pop3.Stat();
+        if (!pop3.Connected()) {
+            // A refused STAT is no empty mailbox: keep the server's words.
+            Status_leiste->SetPanelText(0, QString());
+            Status_leiste->SetPanelText(1, QString());
+            StatusAdd(Say("Ihre Verbindung zum Server wurde getrennt.", "Your connection has been terminated."));
+            Disconnect();
+            return;
+        }
+        // The component keeps the low 16 bits of the count; read the whole
+        // number so that a huge or negative count is not taken for another.
+        const std::string& reply = pop3.ReplyText();
+        const int32_t reported = kel::StrToIntDef(reply.substr(0, reply.find(' ')), pop3.MsgCount());
+        const bool tooMany = reported > kMaxListed;
+        MailCount = tooMany ? kMaxListed : reported;
+        MailboxSize = pop3.MailboxSizeText();
+        if (MailCount <= 0)
+            MailboxSize = "0";
+
+        Status->Clear();
+        Status_leiste->SetPanelText(0, QString::number(MailCount) + QStringLiteral(" Mails"));
+        Status_leiste->SetPanelText(1, DisplayText(summary::DisplaySize(MailboxSize)));
+        ProgressBar->setValue(0);
+
+        if (MailCount <= 0) {
+            StatusAdd(Say("Es sind keine e-mails zum Löschen vorhanden.", "There is no need to delete e-mails."));
+            StatusAdd(Say("Ihre Verbindung zum Server wurde getrennt.", "Your connection has been terminated."));
+            Disconnect();
+            return;
+        }
+        if (tooMany)
+            StatusAdd(Say("Es werden nur die ersten 65535 e-mails angezeigt.",
+                          "Only the first 65535 e-mails are listed."));
+
+        if (Header_Nein->isChecked()) {
+            ProgressBar->show();
+            ProgressBar->setFocus();
+            StatusAdd(Say("Es wird lediglich die Anzahl der e-mails angezeigt",
+                          "Only the number of e-mails will be displayed."));
+            HeaderCache.reserve(static_cast<size_t>(MailCount));
+            for (int n = 1; n <= MailCount; ++n) {
+                mail_list->addItem(DisplayText(summary::PlaceholderRow(n)));
+                HeaderCache.push_back(" ");
+            }
+            mail_list->show();
+            btn_aktivieren(2);
+            mail_list->setItemIndex(0);
+            ProgressBar->hide();
+            return;
+        }
+
+        ProgressBar->show();
+        ProgressBar->setFocus();
+        ProgressBar->setMaximum(MailCount);
+        ShowListingButtons(true);
+        CancelRequested = false;
+        StatusAdd(Say("Absender, Betreff, Datum und Größe werden angezeigt ...",
+                      "Sender, Subject, Size, and Date are displayed ..."));
+        HeaderCache.reserve(static_cast<size_t>(MailCount));
+        mail_list->show();
+        bool dropped = false;
+        for (int n = 1; n <= MailCount && !CancelRequested; ++n) {
+            const std::string header = pop3.GetHeader(static_cast<uint16_t>(n));
+            HeaderCache.push_back(header + "|");
+            // A refused TOP closed the connection: nothing more is sent, and
+            // this message's row shows what is known (the fallback texts).
+            std::string size;
+            dropped = !pop3.Connected();
+            if (!dropped) {
+                pop3.GetMsgSize(n, size);
+                dropped = !pop3.Connected();
+            }
+            mail_list->addItem(DisplayText(summary::Row(n, size, summary::filter(header, IsGerman))));
+            ProgressBar->setValue(n);
+            if (dropped)
+                break;
+        }
+        ProgressBar->hide();
+        ProgressBar->setValue(0);
+        ProgressBar->setMaximum(100);
+        ShowListingButtons(false);
+        if (dropped) {
+            StatusAdd(Say("Ihre Verbindung zum Server wurde getrennt.", "Your connection has been terminated."));
+            Disconnect();
+            return;
+        }
+        btn_aktivieren(2);
+        if (!CancelRequested)
+            mail_list->setItemIndex(0);
+    } catch (const EOperationAbandoned&) {
+        AbandonOperation(QString());
+    } catch (const std::exception& e) {
+        AbandonOperation(DisplayText(e.what()));
+    }
+}
+
+void TForm1::ShowListingButtons(bool Listing) {
+    BtnDisconnect->setVisible(!Listing);
+    btn_cancel->setVisible(Listing);
+}
+
+// ------------------------------------------------------------ disconnect
+
+void TForm1::BtnDisconnectClick(QObject*) {
+    if (ServerBusy)
+        return;
+    TServerOperation operation(*this);
+    try {
+        Disconnect();
+    } catch (const EOperationAbandoned&) {
+        AbandonOperation(QString());
+    }
+}
+
+bool TForm1::Disconnect() {
+    ProgressBar->hide();
+    ProgressBar->setValue(0);
+    btn_aktivieren(1);
+    bool accepted = false;
+    if (pop3.Connected()) {
+        // The reply decides, not the component's judgement: an empty receive
+        // (the server went away) counts as accepted there.
+        LastQuitReply.clear();
+        auto previous = pop3.OnReceiveTextFromSocket;
+        pop3.OnReceiveTextFromSocket = [this, &previous](kel::TObject* Sender, const std::string& Chunk) {
+            LastQuitReply = Chunk;
+            if (previous)
+                previous(Sender, Chunk);
+        };
+        try {
+            pop3.Quit();
+            accepted = !pop3.OperationFailed() && LastQuitReply.compare(0, 3, "+OK") == 0;
+        } catch (const EOperationAbandoned&) {
+            pop3.OnReceiveTextFromSocket = previous;
+            throw;
+        } catch (const std::exception& e) {
+            Status->Clear();
+            StatusAdd(Say("Fehler: ", "Error: ") + DisplayText(e.what()));
+        }
+        pop3.OnReceiveTextFromSocket = previous;
+    }
+    HeaderCache.clear();
+    HeaderCache.shrink_to_fit();
+    Password->clear();
+    btn_aktivieren(0);
+    UpdateViewerCommands();
+    const bool haveServer = !servername->currentText().isEmpty();
+    const bool haveUser = !Username->currentText().isEmpty();
+    if (haveServer && haveUser)
+        Password->setFocus();
+    else if (haveServer)
+        Username->setFocus();
+    else
+        servername->setFocus();
+    return accepted;
+}
+
+void TForm1::DropConnection() {
+    if (!pop3.Connected())
+        return;
+    SilenceErrors = true;
+    pop3.HandleTransportError(ECANCELED);
+    SilenceErrors = false;
+}
+
+void TForm1::AbandonOperation(const QString& Reason) {
+    DropConnection();
+    ProgressBar->hide();
+    ProgressBar->setValue(0);
+    ProgressBar->setMaximum(100);
+    ShowListingButtons(false);
+    if (!Reason.isEmpty()) {
+        Status->Clear();
+        StatusAdd(Say("Fehler: ", "Error: ") + Reason);
+        StatusAdd(Say("Ihre Verbindung zum Server wurde getrennt.", "Your connection has been terminated."));
+    }
+    CloseRequested = false;
+    Disconnect();
+}
+
+// ------------------------------------------------ mark, delete and cancel
+
+void TForm1::BtnMarkClick(QObject*) {
+    // After a cancelled listing fewer rows exist than the mailbox holds.
+    const int last = std::min(MailCount, mail_list->count() - 1);
+    for (int i = 1; i <= last; ++i)
+        mail_list->setSelected(i, true);
+}
+
+void TForm1::BtnDeleteClick(QObject*) {
+    if (ServerBusy)
+        return;
+    TServerOperation operation(*this);
+    btn_aktivieren(1);
+    // Rows leave the list only once QUIT has made the deletions final; a pass
+    // that fails on the way deletes nothing on the server, so every row stays.
+    std::vector<int> marked;
+    bool failed = false;
+    try {
+        for (int i = mail_list->count() - 1; i >= 1; --i) {
+            if (!mail_list->isSelected(i))
+                continue;
+            if (!pop3.Connected()) {
+                failed = true;
+                break;
+            }
+            pop3.DeleteMsg(static_cast<uint16_t>(i));
+            if (pop3.OperationFailed()) {
+                failed = true;
+                break;
+            }
+            marked.push_back(i);
+            Status_leiste->SetPanelText(2, Say("Lösche Mail Nr.: ", "Deleting mail # ") + QString::number(i));
+        }
+    } catch (const EOperationAbandoned&) {
+        AbandonOperation(QString());
+        return;
+    } catch (const std::exception& e) {
+        Status->Clear();
+        StatusAdd(Say("Fehler: ", "Error: ") + DisplayText(e.what()));
+        DropConnection();
+        failed = true;
+    }
+    if (!failed) {
+        StatusAdd(Say("Ihre Verbindung zum Server wurde getrennt.", "Your connection has been terminated."));
+        try {
+            failed = !Disconnect();
+        } catch (const EOperationAbandoned&) {
+            AbandonOperation(QString());
+            return;
+        }
+    } else {
+        Disconnect();
+    }
+    if (failed) {
+        StatusAdd(Say("Die markierten e-mails wurden nicht gelöscht.", "The marked mails were not deleted."));
+        StatusAdd(Say("Ihre Verbindung zum Server wurde getrennt.", "Your connection has been terminated."));
+        return;
+    }
+    for (int row : marked)
+        mail_list->deleteItem(row);
+    Status->Clear();
+    StatusAdd(Say("Alle gewünschten e-mail(s) wurden erfolgreich gelöscht.", "All marked mails were deleted."));
+    StatusAdd(Say("Ihre Verbindung zum Server wurde getrennt.", "Your connection has been terminated."));
+}
+
+void TForm1::btn_cancelClick(QObject*) {
+    btn_cancel->hide();
+    BtnDisconnect->show();
+    ProgressBar->hide();
+    ProgressBar->setValue(0);
+    ProgressBar->setMaximum(100);
+    // The listing is waiting for a reply right now; it stops at the top of
+    // its next message and only then unlocks the commands, so none of them
+    // can send into the reply still on its way.
+    CancelRequested = true;
+}
+
+void TForm1::mail_listKeyDown(QObject*, int Key, Qt::KeyboardModifiers) {
+    if (Key == Qt::Key_Delete && pop3.Connected() && !ServerBusy)
+        BtnDeleteClick(this);
+}
+
+void TForm1::mail_listClick(QObject*) { UpdateViewerCommands(); }
+
+int TForm1::SingleSelectedRow() const {
+    if (mail_list->selectedCount() != 1)
+        return 0;
+    for (int i = 1; i < mail_list->count(); ++i)
+        if (mail_list->isSelected(i))
+            return i;
+    return 0;
+}
+
+void TForm1::UpdateViewerCommands() {
+    // The viewers need the open connection (the message) and the cache it
+    // filled (the header), so they stay off without one.
+    const bool on = SingleSelectedRow() > 0 && pop3.Connected() && !ServerBusy;
+    btnheader->setEnabled(on);
+    btnmail->setEnabled(on);
+    men_header_anzeigen->setEnabled(on);
+    men_email_anzeigen->setEnabled(on);
+}
+
+// --------------------------------------------------------------- viewing
+
+kel::TKelMsg* TForm1::FetchMessage(int Row) {
+    // The other commands stay locked while the message arrives, so none of
+    // them can send into its reply.
+    TServerOperation operation(*this);
+    btn_aktivieren(1);
+    kel::TKelMsg* msg = nullptr;
+    try {
+        msg = pop3.RetrieveMsg(static_cast<uint16_t>(Row));
+    } catch (const EOperationAbandoned&) {
+        AbandonOperation(QString());
+        return nullptr;
+    } catch (const std::exception& e) {
+        AbandonOperation(DisplayText(e.what()));
+        return nullptr;
+    }
+    ProgressBar->hide();
+    ProgressBar->setValue(0);
+    if (msg == nullptr) {
+        // Refused: the component has closed the connection and shown why.
+        StatusAdd(Say("Ihre Verbindung zum Server wurde getrennt.", "Your connection has been terminated."));
+        Disconnect();
+        return nullptr;
+    }
+    btn_aktivieren(2);
+    return msg;
+}
+
+// ----------------------------------------------------------------- close
+
+void TForm1::FormClose(QObject*) {
+    if (ServerBusy) {
+        // A reply is on its way: no QUIT now. The operation notices at its
+        // next wait and drops the connection, so nothing marked is deleted.
+        CloseRequested = true;
+    } else if (pop3.Connected()) {
+        TServerOperation operation(*this);
+        try {
+            Disconnect();
+        } catch (...) {
+            // Closing goes on whatever the server does.
+        }
+    }
+    WriteToIniFile();
+}
