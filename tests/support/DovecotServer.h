@@ -9,11 +9,12 @@
 // Running() is false and SkipReason() says why:
 //
 //     auto& dc = sweepbox::test::DovecotServer::Shared();
-//     if (!dc.Running()) GTEST_SKIP() << dc.SkipReason();
+//     SWEEPBOX_REQUIRE_DOVECOT(dc); // skips, or fails as root in CI
 //     dc.SetMessages({msg1, msg2});
 #pragma once
 
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -31,6 +32,9 @@ class DovecotServer {
     static DovecotServer& Shared();
 
     bool Running() const { return FPid > 0; }
+    // True where a server that does not start is a failure rather than a
+    // reason to skip: as root with Dovecot installed (the CI machine).
+    bool MustRun() const;
     const std::string& SkipReason() const { return FSkipReason; }
     uint16_t Port() const { return FPort; }
     std::string PortText() const { return std::to_string(FPort); }
@@ -57,3 +61,15 @@ class DovecotServer {
 };
 
 } // namespace sweepbox::test
+
+// In a test body: skips the test with the reason when the server could not
+// run here, or fails it where the server must run.
+#define SWEEPBOX_REQUIRE_DOVECOT(server)                                                  \
+    do {                                                                                  \
+        if (!(server).Running()) {                                                        \
+            if ((server).MustRun())                                                       \
+                FAIL() << "Dovecot did not start: " << (server).SkipReason();             \
+            else                                                                          \
+                GTEST_SKIP() << (server).SkipReason();                                    \
+        }                                                                                 \
+    } while (0)

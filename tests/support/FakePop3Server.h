@@ -81,10 +81,14 @@ class FakePop3Server {
     FakePop3Server& ExpectRaw(const std::string& Bytes);
     // Send bytes, cut as given.
     FakePop3Server& Send(const std::string& Bytes, Chunking How = Chunking::Whole());
+    // Send bytes while the client may close the connection at any time (a
+    // client that gives up on a flood); then the client must close.
+    FakePop3Server& SendUntilClosed(const std::string& Bytes);
     FakePop3Server& Pause(std::chrono::milliseconds Duration);
     // Wait until Release() (or the server is destroyed): a server that stalls.
     FakePop3Server& Hold();
-    // Close the connection now; a later step waits for a new connection.
+    // Close the connection now (with none open: accept the next client and
+    // close at once); a later step waits for a new connection.
     FakePop3Server& Close();
     // The client must close the connection (end of stream); then the server
     // closes too, and a later step waits for a new connection.
@@ -122,14 +126,26 @@ class FakePop3Server {
   private:
     struct Step;
     struct Conn;
+    struct MailboxMsg {
+        std::string raw;  // as given
+        std::string crlf; // CR LF line ends, as served
+        bool gone;        // deleted by a session that ended with QUIT
+    };
+    void Init();
+    FakePop3Server& AddStep(Step s);
     void RunScript();
     void RunMailbox();
     bool PlayStep(Conn& c, const Step& s, std::string& Error);
     bool ServeSession(Conn& c);
+    bool Reply(Conn& c, const std::string& Bytes);
+    static std::string UidOf(size_t Index);
     bool WaitClientCaughtUp(Conn& c);
     bool SendPieces(Conn& c, const std::vector<std::string>& Pieces);
     bool AcceptIfNeeded(Conn& c);
+    // Reads what the client sent into its inbox. False on end of stream or
+    // timeout; true when data arrived or the wake pipe fired.
     bool ReadMore(Conn& c, int TimeoutMs);
+    void CloseConn(Conn& c);
     void Wake();
 
     int FListenFd = -1;
@@ -155,7 +171,7 @@ class FakePop3Server {
     std::string FClientBytes;
     std::string FUnexpected;
     std::vector<std::string> FCommands;
-    std::vector<std::string> FMessages;
+    std::vector<MailboxMsg> FMailboxState;
     int FConnections = 0;
     std::thread FThread;
 };

@@ -1,0 +1,284 @@
+#include "support/DovecotServer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace sweepbox::test {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+std::string FindDovecot() {
+    for (const char* candidate : {"/usr/sbin/dovecot", "/usr/local/sbin/dovecot"})
+        if (::access(candidate, X_OK) == 0)
+            return candidate;
+    return {};
+}
+
+// A loopback port that is free right now. Another process may take it before
+// Dovecot binds it; Start then retries with a new one.
+uint16_t ProbeFreePort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return 0;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    uint16_t port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    ::close(fd);
+    return port;
+}
+
+// True when something listens on 127.0.0.1:port (read from the kernel's
+// table, so no probe connection disturbs the server).
+bool Listening(uint16_t port) {
+    std::ifstream in("/proc/net/tcp");
+    std::string line;
+    char want[32];
+    std::snprintf(want, sizeof want, "0100007F:%04X", port);
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string sl, local, remote, state;
+        fields >> sl >> local >> remote >> state;
+        if (local == want && state == "0A")
+            return true;
+    }
+    return false;
+}
+
+int RunScript(const std::vector<std::string>& args, std::string& output) {
+    std::string cmd;
+    for (const auto& a : args) {
+        cmd += "'";
+        for (char c : a)
+            cmd += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        cmd += "' ";
+    }
+    cmd += "2>&1";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p)
+        return -1;
+    char buf[512];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        output.append(buf, n);
+    int status = ::pclose(p);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+DovecotServer::DovecotServer(const std::vector<std::string>& Messages) { Start(Messages); }
+
+DovecotServer::~DovecotServer() { Stop(); }
+
+DovecotServer& DovecotServer::Shared() {
+    static DovecotServer server;
+    return server;
+}
+
+bool DovecotServer::MustRun() const {
+    // CI runs as root with the packages installed: there a server that does
+    // not start is a failure, not a reason to skip.
+    return ::geteuid() == 0 && !FindDovecot().empty();
+}
+
+void DovecotServer::Start(const std::vector<std::string>& Messages) {
+    const std::string dovecot = FindDovecot();
+    if (dovecot.empty()) {
+        FSkipReason = "Dovecot is not installed (Debian packages dovecot-core and dovecot-pop3d); "
+                      "scripts/deps.sh test installs them";
+        return;
+    }
+    char templ[] = "/tmp/sweepbox-dovecot-XXXXXX";
+    if (!::mkdtemp(templ)) {
+        FSkipReason = "cannot create a scratch folder in /tmp";
+        return;
+    }
+    FDir = templ;
+    const std::string script = std::string(SWEEPBOX_SOURCE_DIR) + "/scripts/dovecot-test-server.sh";
+
+    std::string lastError;
+    for (int attempt = 0; attempt < 5 && FPid <= 0; ++attempt) {
+        uint16_t port = ProbeFreePort();
+        if (port == 0) {
+            lastError = "no free loopback port";
+            continue;
+        }
+        std::string out;
+        if (RunScript({script, "prepare", FDir, std::to_string(port)}, out) != 0) {
+            lastError = "scripts/dovecot-test-server.sh prepare failed: " + out;
+            break;
+        }
+        SetMessages(Messages);
+        std::error_code ec;
+        fs::remove(FDir + "/log/dovecot.log", ec);
+
+        // Everything the child needs is prepared before fork: after it only
+        // async-signal-safe calls are allowed.
+        const std::string conf = FDir + "/dovecot.conf";
+        const std::string errLog = FDir + "/log/stderr.log";
+        const pid_t parent = ::getpid();
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            // If the test binary dies, the server must not outlive it.
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (::getppid() != parent)
+                ::_exit(127);
+            int fd = ::open(errLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (fd >= 0) {
+                ::dup2(fd, 1);
+                ::dup2(fd, 2);
+            }
+            int devnull = ::open("/dev/null", O_RDONLY);
+            if (devnull >= 0)
+                ::dup2(devnull, 0);
+            ::execl(dovecot.c_str(), "dovecot", "-F", "-c", conf.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        if (pid < 0) {
+            lastError = "fork failed";
+            break;
+        }
+        const auto deadline = Clock::now() + std::chrono::seconds(30);
+        bool exited = false;
+        while (Clock::now() < deadline) {
+            if (Listening(port)) {
+                FPid = pid;
+                FPort = port;
+                break;
+            }
+            int status = 0;
+            if (::waitpid(pid, &status, WNOHANG) == pid) {
+                exited = true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (FPid > 0)
+            break;
+        if (!exited) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+        lastError = "dovecot did not start on port " + std::to_string(port) + ": " + Log() +
+                    ReadFile(errLog);
+        // Only a port taken meanwhile is worth another try.
+        if (lastError.find("Address already in use") == std::string::npos)
+            break;
+    }
+    if (FPid <= 0) {
+        FSkipReason = "Dovecot could not run here (" + std::string(::geteuid() == 0 ? "root" : "not root") +
+                      "): " + lastError;
+        std::error_code ec;
+        fs::remove_all(FDir, ec);
+        FDir.clear();
+    }
+}
+
+void DovecotServer::Stop() {
+    if (FPid > 0) {
+        ::kill(FPid, SIGTERM);
+        const auto deadline = Clock::now() + std::chrono::seconds(15);
+        bool gone = false;
+        while (Clock::now() < deadline) {
+            if (::waitpid(FPid, nullptr, WNOHANG) == FPid) {
+                gone = true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (!gone) {
+            ::kill(FPid, SIGKILL);
+            ::waitpid(FPid, nullptr, 0);
+        }
+        FPid = -1;
+    }
+    if (!FDir.empty()) {
+        std::error_code ec;
+        fs::remove_all(FDir, ec);
+        FDir.clear();
+    }
+}
+
+void DovecotServer::SetMessages(const std::vector<std::string>& Messages) {
+    if (FDir.empty())
+        return;
+    const fs::path maildir = fs::path(FDir) / "mail/test/Maildir";
+    std::error_code ec;
+    // Index and uid list go too, so the server rebuilds from the files alone.
+    fs::remove_all(maildir, ec);
+    for (const char* sub : {"cur", "new", "tmp"})
+        fs::create_directories(maildir / sub);
+    // Zero-padded, ever-growing names: the server numbers messages in name
+    // order, and a reset mailbox never reuses a UIDL.
+    for (const std::string& m : Messages) {
+        char name[64];
+        ++FSerial;
+        std::snprintf(name, sizeof name, "%010d.M%dP1.sweepbox:2,", FSerial, FSerial);
+        std::ofstream out(maildir / "cur" / name, std::ios::binary);
+        out.write(m.data(), static_cast<std::streamsize>(m.size()));
+    }
+    if (::geteuid() == 0) {
+        // Dovecot serves mail as nobody, never as root.
+        for (const auto& e : fs::recursive_directory_iterator(fs::path(FDir) / "mail"))
+            ::lchown(e.path().c_str(), 65534, 65534);
+        ::lchown((fs::path(FDir) / "mail").c_str(), 65534, 65534);
+    }
+}
+
+std::vector<std::string> DovecotServer::Messages() const {
+    std::vector<std::pair<std::string, fs::path>> files;
+    const fs::path maildir = fs::path(FDir) / "mail/test/Maildir";
+    std::error_code ec;
+    for (const char* sub : {"cur", "new"}) {
+        for (const auto& e : fs::directory_iterator(maildir / sub, ec)) {
+            std::string name = e.path().filename().string();
+            files.emplace_back(name.substr(0, name.find(':')), e.path());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    std::vector<std::string> out;
+    for (const auto& f : files)
+        out.push_back(ReadFile(f.second));
+    return out;
+}
+
+std::string DovecotServer::Log() const {
+    if (FDir.empty())
+        return {};
+    return ReadFile(fs::path(FDir) / "log/dovecot.log");
+}
+
+} // namespace sweepbox::test

@@ -1,4 +1,0 @@
-// Keeps the support library non-empty.
-namespace sweepbox_test_support {
-int unused = 0;
-}
