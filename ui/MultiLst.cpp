@@ -12,6 +12,7 @@
 #include <QTextOption>
 
 #include <algorithm>
+#include <cstdlib>
 
 using namespace Qt::StringLiterals;
 
@@ -549,9 +550,16 @@ void TMultiList::syncHeader(bool applyAll)
             headerModel_->setHeaderData(n, Qt::Horizontal, title);
         header_->setSectionResizeMode(n, n == want - 1 ? QHeaderView::Fixed
                                                        : QHeaderView::Interactive);
+        // The former last section had been stretched to the right edge; once
+        // another follows it goes back to its own width.
+        const bool wasFilling = n == had - 1 && want > had;
         const int w = sectionWidth_[size_t(n)];
-        if ((applyAll || n >= had) && w > 0 && !headerPressed_)
+        if (headerPressed_)
+            continue;
+        if ((applyAll || n >= had || wasFilling) && w > 0)
             header_->resizeSection(n, std::min(w, header_->maximumSectionSize()));
+        else if (wasFilling)
+            header_->resizeSection(n, header_->defaultSectionSize());
     }
     const QRect vg = viewport()->geometry();
     header_->setGeometry(vg.left(), vg.top() - headerHeight_, vg.width(), headerHeight_);
@@ -639,11 +647,15 @@ void TMultiList::showEvent(QShowEvent* event)
     updateScrollBars();
 }
 
-void TMultiList::scrollContentsBy(int dx, int /*dy*/)
+void TMultiList::scrollContentsBy(int dx, int dy)
 {
     if (dx != 0)
         header_->setOffset(horizontalScrollBar()->value());
-    viewport()->update();
+    // A few rows of wheel or arrow scrolling: move the pixels, paint the gap.
+    if (dx == 0 && std::abs(dy) < visibleRowCount())
+        viewport()->scroll(0, dy * itemHeight_);
+    else
+        viewport()->update();
 }
 
 // ---------------------------------------------------------------------------

@@ -350,6 +350,15 @@ TEST_F(MultiListTest, HeaderKeepsFifteenTitlesAndTheLastFillsTheWidth)
 
     list->clearHeaderSections();
     EXPECT_EQ(header->count(), 0);
+
+    // Titles added one at a time, as a language switch does: each section
+    // that stops being the last gets its own width back.
+    for (const QString& title : {u""_s, u"Size"_s, u"Date"_s, u"From"_s, u"Subject"_s})
+        list->addHeaderSection(title);
+    const int widths[] = {25, 75, 80, 95};
+    for (int n = 0; n < 4; ++n)
+        EXPECT_EQ(header->sectionSize(n), widths[n]) << n;
+    EXPECT_EQ(sumOfSections(header), list->viewport()->width());
 }
 
 TEST_F(MultiListTest, ZeroWidthLeavesTheSectionAndDrawsNoLine)
