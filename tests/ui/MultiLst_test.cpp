@@ -361,6 +361,21 @@ TEST_F(MultiListTest, HeaderKeepsFifteenTitlesAndTheLastFillsTheWidth)
     EXPECT_EQ(sumOfSections(header), list->viewport()->width());
 }
 
+TEST_F(MultiListTest, HorizontalScrollCoversTheScrollWidth)
+{
+    QScrollBar* bar = list->horizontalScrollBar();
+    EXPECT_EQ(bar->maximum(), 0);  // off: no sideways range
+    list->setScrollWidth(800);
+    list->setHorizontalScroll(true);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(bar->maximum(), 800 - list->viewport()->width());
+    EXPECT_EQ(sumOfSections(list->header()), 800);
+    bar->setValue(bar->maximum());
+    EXPECT_EQ(list->header()->offset(), bar->maximum());
+    addRows(1);
+    EXPECT_EQ(list->itemRect(1).left(), -bar->maximum());
+}
+
 TEST_F(MultiListTest, ZeroWidthLeavesTheSectionAndDrawsNoLine)
 {
     list->setSectionWidth(2, 0);
