@@ -178,7 +178,9 @@ void THyperLink::paintEvent(QPaintEvent*) {
     p.fillRect(rect(), Color_);
     p.setFont(font());
     p.setPen(FontColor());
-    p.drawText(rect().adjusted(kTextInset, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+    // Top left, so the text lines up with a label placed at the same y; the
+    // margins the size rule adds stay at the right and the bottom.
+    p.drawText(rect().adjusted(kTextInset, kTextInset / 2, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
                text());
     // The frame in the background colour keeps a focus rectangle of an
     // earlier paint from lingering at the edge.

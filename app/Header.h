@@ -1,0 +1,55 @@
+// The header window: the header lines of one message, as the main window
+// cached them during the listing, in a read-only memo with a close button.
+#pragma once
+
+#include <QDialog>
+
+#include <functional>
+#include <string>
+
+class QPlainTextEdit;
+class QPushButton;
+
+class TForm2 : public QDialog {
+    Q_OBJECT
+
+  public:
+    explicit TForm2(QWidget* parent = nullptr);
+
+    QPlainTextEdit* memo_header_anzeigen = nullptr;
+    QPushButton* btn_close = nullptr;
+
+    // The interface language; by default the main window's IsGerman. Tests
+    // replace it.
+    std::function<bool()> LanguageIsGerman;
+
+    // Filling, for the main window before it shows the window modally:
+    // AddHeader appends one cached header text (its line breaks make several
+    // memo lines; the bytes show as DisplayText does). ShowTop then puts the
+    // caret at the end of the first line, so the memo shows the top.
+    void AddHeader(const std::string& text);
+    void ShowTop();
+
+    // Sets the captions; runs each time the window is shown.
+    void FormActivate(QObject* Sender);
+    // Clears the memo; the button then closes the window with OK. The title
+    // bar's close box leaves the memo as it is.
+    void btn_closeClick(QObject* Sender);
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
+extern TForm2* Form2;
+
+// Shared by the three viewer windows.
+namespace viewer {
+// Fixed border with the system menu, minimise and close box; the client
+// area keeps exactly this size.
+void SetFixedFrame(QDialog* dialog, QSize client, bool minimizeBox);
+// Places the window in the middle of its screen.
+void CenterOnScreen(QWidget* window);
+// The main window's IsGerman; false while there is no main window.
+bool MainIsGerman();
+} // namespace viewer
