@@ -330,10 +330,9 @@ int64_t TBase64DecodingStream::Size() { throw EStreamError(kInvalidStreamOp); }
 
 size_t TBase64DecodingStream::Write(const void* Buffer, size_t Count) {
     // Appending to a memory stream at its end needs no intermediate copy.
-    if (auto* mem = dynamic_cast<TMemoryStream*>(&FOutput);
-        mem != nullptr && mem->Position() == mem->Size()) {
-        size_t n = FDecoder.Decode(static_cast<const char*>(Buffer), Count, mem->Bytes());
-        mem->Seek(0, TSeekOrigin::soEnd);
+    if (FMemOutput != nullptr && FMemOutput->FPos == FMemOutput->FData.size()) {
+        size_t n = FDecoder.Decode(static_cast<const char*>(Buffer), Count, FMemOutput->FData);
+        FMemOutput->FPos = FMemOutput->FData.size();
         return n;
     }
     FBuffer.clear();

@@ -63,6 +63,7 @@ class TMemoryStream : public TStream {
     void LoadFromFile(const std::string& FileName);
 
   private:
+    friend class TBase64DecodingStream; // appends in place, without a copy
     std::string FData;
     size_t FPos = 0;
 };
@@ -135,7 +136,8 @@ std::string DecodeBase64(std::string_view Data);
 // their group when the stream goes away are dropped.
 class TBase64DecodingStream : public TStream {
   public:
-    explicit TBase64DecodingStream(TStream& Output) : FOutput(Output) {}
+    explicit TBase64DecodingStream(TStream& Output)
+        : FOutput(Output), FMemOutput(dynamic_cast<TMemoryStream*>(&Output)) {}
 
     using TStream::Write;
     size_t Read(void* Buffer, size_t Count) override;
@@ -147,6 +149,7 @@ class TBase64DecodingStream : public TStream {
 
   private:
     TStream& FOutput;
+    TMemoryStream* FMemOutput; // Output when it is a memory stream
     TBase64Decoder FDecoder;
     std::string FBuffer; // decoded bytes of the current write
 };
