@@ -123,6 +123,44 @@ class LiteralParser {
             Msg.RawMail.clear();
     }
 
+    struct Leaf {
+        std::vector<std::string> Lines;
+        int Depth;
+    };
+
+    static void Split(const std::string& Text, int Depth, std::vector<Leaf>& Leaves) {
+        std::vector<std::string> lines = kel::SplitLines(Text);
+        std::string field;
+        if (!kel::FindHeader("CONTENT-TYPE:", lines, field) ||
+            kel::UpperCase(field).find("MULTIPART") == std::string::npos) {
+            Leaves.push_back({lines, Depth + 1});
+            return;
+        }
+        if (Depth >= kel::MaxNestingDepth) {
+            Leaves.push_back({lines, Depth});
+            return;
+        }
+        SkipHeader(lines);
+        const std::string delimiter = kel::GetBoundary(field);
+        const std::string close = delimiter + "--";
+        while (!lines.empty() && lines[0] != delimiter)
+            lines.erase(lines.begin());
+        std::vector<std::string> part;
+        size_t i = 1;
+        while (i < lines.size() && lines[i] != close) {
+            if (lines[i] == delimiter) {
+                Split(kel::JoinLines(part), Depth + 1, Leaves);
+                part.clear();
+                ++i;
+                if (i >= lines.size())
+                    break;
+            }
+            part.push_back(lines[i]);
+            ++i;
+        }
+        Split(kel::JoinLines(part), Depth + 1, Leaves);
+    }
+
   private:
     void HeaderFields() {
         if (!Msg.Headers.empty())
@@ -178,44 +216,6 @@ class LiteralParser {
             Name.erase(0, 1);
             Name = DecodeEncodedWords(kel::StripQuotes(Name));
         }
-    }
-
-    struct Leaf {
-        std::vector<std::string> Lines;
-        int Depth;
-    };
-
-    static void Split(const std::string& Text, int Depth, std::vector<Leaf>& Leaves) {
-        std::vector<std::string> lines = kel::SplitLines(Text);
-        std::string field;
-        if (!kel::FindHeader("CONTENT-TYPE:", lines, field) ||
-            kel::UpperCase(field).find("MULTIPART") == std::string::npos) {
-            Leaves.push_back({lines, Depth + 1});
-            return;
-        }
-        if (Depth >= kel::MaxNestingDepth) {
-            Leaves.push_back({lines, Depth});
-            return;
-        }
-        SkipHeader(lines);
-        const std::string delimiter = kel::GetBoundary(field);
-        const std::string close = delimiter + "--";
-        while (!lines.empty() && lines[0] != delimiter)
-            lines.erase(lines.begin());
-        std::vector<std::string> part;
-        size_t i = 1;
-        while (i < lines.size() && lines[i] != close) {
-            if (lines[i] == delimiter) {
-                Split(kel::JoinLines(part), Depth + 1, Leaves);
-                part.clear();
-                ++i;
-                if (i >= lines.size())
-                    break;
-            }
-            part.push_back(lines[i]);
-            ++i;
-        }
-        Split(kel::JoinLines(part), Depth + 1, Leaves);
     }
 
     void AppendAll(const std::vector<std::string>& L) { Msg.Text.insert(Msg.Text.end(), L.begin(), L.end()); }
