@@ -106,6 +106,8 @@ void TForm3::AddMessage(const kel::TKelMsg* Msg) {
         return;
     attachment_list->clear();
     ListedMsg_ = Msg;
+    KeptFiles_.clear();
+    ++ListGeneration_;
     std::vector<std::pair<QString, int>> entries;
     entries.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i)
@@ -124,11 +126,31 @@ void TForm3::AddMessage(const kel::TKelMsg* Msg) {
 }
 
 void TForm3::ForgetMessage(const kel::TKelMsg* Msg) {
-    if (Msg != nullptr && Msg == ListedMsg_) {
-        attachment_list->clear();
-        ListedMsg_ = nullptr;
-        btn_save_attachments->setEnabled(false);
+    if (Msg == nullptr || Msg != ListedMsg_)
+        return;
+    KeptFiles_.clear();
+    const int count = Msg->AttachedFiles.Count();
+    KeptFiles_.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const kel::TAttachedFile& file = Msg->AttachedFiles.Items(i);
+        KeptFiles_.push_back({file.FileName, file.Data});
     }
+    ListedMsg_ = nullptr;
+}
+
+const std::string* TForm3::ListedData(int index, const std::string** name) const {
+    if (ListedMsg_ != nullptr) {
+        if (index < 0 || index >= ListedMsg_->AttachedFiles.Count())
+            return nullptr;
+        const kel::TAttachedFile& file = ListedMsg_->AttachedFiles.Items(index);
+        *name = &file.FileName;
+        return &file.Data;
+    }
+    if (index < 0 || static_cast<std::size_t>(index) >= KeptFiles_.size())
+        return nullptr;
+    const TKeptAttachment& kept = KeptFiles_[static_cast<std::size_t>(index)];
+    *name = &kept.FileName;
+    return &kept.Data;
 }
 
 QString TForm3::ProposedFileName(const std::string& attachmentName) {
@@ -172,18 +194,22 @@ void TForm3::btn_save_emailClick(QObject*) {
 
 void TForm3::btn_save_attachmentsClick(QObject*) {
     const QListWidgetItem* item = attachment_list->currentItem();
-    if (item == nullptr || !item->isSelected() || ListedMsg_ == nullptr)
+    if (item == nullptr || !item->isSelected())
         return; // nothing chosen, nothing to save
     bool valid = false;
     const int index = item->data(kAttachmentIndexRole).toInt(&valid);
-    if (!valid || index < 0 || index >= ListedMsg_->AttachedFiles.Count())
+    const std::string* name = nullptr;
+    if (!valid || ListedData(index, &name) == nullptr)
         return;
-    const kel::TKelMsg* msg = ListedMsg_;
 
-    save_dialog_attachment.FileName = ProposedFileName(msg->AttachedFiles.Items(index).FileName);
-    // The dialog runs an event loop; the entry is looked up again after it.
-    if (ExecuteSaveDialog && ExecuteSaveDialog(save_dialog_attachment) && ListedMsg_ == msg)
-        SaveBytes(save_dialog_attachment.FileName, msg->AttachedFiles.Items(index).Data);
+    save_dialog_attachment.FileName = ProposedFileName(*name);
+    const int generation = ListGeneration_;
+    if (ExecuteSaveDialog && ExecuteSaveDialog(save_dialog_attachment)) {
+        // The dialog ran an event loop: look the entry up again, and only
+        // while the list still shows what the user picked from.
+        if (const std::string* data = ListedData(index, &name); data != nullptr && generation == ListGeneration_)
+            SaveBytes(save_dialog_attachment.FileName, *data);
+    }
     save_dialog_attachment.FileName.clear();
 }
 
@@ -192,6 +218,8 @@ void TForm3::btn_closeClick(QObject*) {
     TextLines_.clear();
     attachment_list->clear();
     ListedMsg_ = nullptr;
+    KeptFiles_.clear();
+    ++ListGeneration_;
     accept();
 }
 

@@ -58,19 +58,21 @@ class TForm3 : public QDialog {
     // Filling, for the main window before it shows the window modally:
     // appends the message's Text lines to the memo and, when the message has
     // attachments, replaces the list by one entry per attachment (a message
-    // without attachments leaves the list as it is). The entries refer to
-    // Msg's attachments, so Msg must live as long as they are listed: the
-    // POP3 component keeps every message it retrieved until it is destroyed.
-    // Whoever releases a message earlier calls ForgetMessage first.
+    // without attachments leaves the list as it is, as the entries of an
+    // earlier message stay until the close button clears them). The entries
+    // refer to Msg's attachments, so whoever destroys Msg while it is listed
+    // calls ForgetMessage first.
     // Fill the memo and the list through here only: saving the text writes
     // the bytes kept with the memo lines, not the memo's display text.
     void AddMessage(const kel::TKelMsg* Msg);
-    // Drops the entries that refer to Msg (the memo text stays).
+    // Msg is about to be destroyed: entries that refer to it keep a copy of
+    // their names and bytes, so they still list and save what they showed.
     void ForgetMessage(const kel::TKelMsg* Msg);
 
     // The bytes of the memo lines, as received (no line ends).
     const std::vector<std::string>& TextLines() const { return TextLines_; }
-    // The message the list entries refer to; nullptr when none is listed.
+    // The message the list entries refer to; nullptr when none is listed or
+    // after ForgetMessage.
     const kel::TKelMsg* ListedMessage() const { return ListedMsg_; }
 
     void FormActivate(QObject* Sender);
@@ -92,8 +94,22 @@ class TForm3 : public QDialog {
     bool SaveBytes(const QString& path, const std::string& bytes);
     bool RunFileDialog(TSaveDialog& dialog);
 
+    // The attachment of list entry index (as kept with the entry), or
+    // nullptr; Name receives its file name.
+    const std::string* ListedData(int index, const std::string** name) const;
+
+    struct TKeptAttachment {
+        std::string FileName;
+        std::string Data;
+    };
+
     std::vector<std::string> TextLines_;
+    // The entries refer either to ListedMsg_'s attachments or, once that
+    // message was forgotten, to KeptFiles_ (same indices).
     const kel::TKelMsg* ListedMsg_ = nullptr;
+    std::vector<TKeptAttachment> KeptFiles_;
+    // Changes whenever the entries are replaced or cleared.
+    int ListGeneration_ = 0;
 };
 
 extern TForm3* Form3;

@@ -347,7 +347,7 @@ TEST_F(EmailTest, WriteFailingHalfwayKeepsTheOldFileWhole) {
 TEST_F(EmailTest, CloseBoxKeepsEntriesThatStillSaveTheirOwnMessage) {
     const auto first = MakeMsg({"first text"}, {{"report.pdf", "bytes of the first message"}});
     const auto second = MakeMsg({"second text"}, {});
-    const auto third = MakeMsg({"third text"}, {{"report.pdf", "bytes of the third message"}});
+    auto third = MakeMsg({"third text"}, {{"report.pdf", "bytes of the third message"}});
 
     form->AddMessage(first.get());
     form->show();
@@ -369,10 +369,26 @@ TEST_F(EmailTest, CloseBoxKeepsEntriesThatStillSaveTheirOwnMessage) {
     EXPECT_EQ(form->ListedMessage(), third.get());
     form->btn_save_attachmentsClick(nullptr);
     EXPECT_EQ(ReadFile(dir.filePath(QStringLiteral("report.pdf"))), "bytes of the third message");
+}
 
-    form->ForgetMessage(third.get());
-    EXPECT_EQ(form->attachment_list->count(), 0);
+TEST_F(EmailTest, EntriesOutliveTheirReleasedMessage) {
+    auto first = MakeMsg({}, {{"b.bin", "B"}, {"a.bin", "A"}});
+    const auto other = MakeMsg({}, {{"x", "X"}});
+    form->AddMessage(first.get());
+    form->ForgetMessage(other.get()); // not listed: no effect
+    EXPECT_EQ(form->ListedMessage(), first.get());
+
+    form->ForgetMessage(first.get());
+    first.reset(); // the POP3 component releases it
     EXPECT_EQ(form->ListedMessage(), nullptr);
+    form->AddMessage(MakeMsg({"no attachments"}, {}).get());
+    form->show();
+    EXPECT_EQ(ListTexts(), (QStringList{QStringLiteral("a.bin"), QStringLiteral("b.bin")}));
+    Select(QStringLiteral("b.bin"));
+    form->btn_save_attachmentsClick(nullptr);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].FileName, QStringLiteral("b.bin"));
+    EXPECT_EQ(ReadFile(dir.filePath(QStringLiteral("b.bin"))), "B");
 }
 
 TEST_F(EmailTest, CloseButtonClearsEverything) {

@@ -142,8 +142,9 @@ TEST_F(HyperLinkTest, PointerSequencesOpenOnlyOnLeftReleaseInside) {
             Send(s.type, s.pos, s.button, s.held);
         }
         ASSERT_EQ(sink.opened.size(), row.opens ? 1u : 0u);
-        if (row.opens)
+        if (row.opens) {
             EXPECT_EQ(sink.opened[0], QUrl(QStringLiteral("https://www.example.org/")));
+        }
         EXPECT_EQ(link->State(), THyperLink::TLinkState::Rest);
         EXPECT_EQ(link->FontColor(), link->NotPressedColor);
     }
