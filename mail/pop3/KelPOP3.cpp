@@ -3,10 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#if __has_include("message/KelMsg.h")
 #include "message/KelMsg.h"
-#define KEL_HAVE_MSG 1
-#endif
 
 namespace kel {
 
@@ -31,15 +28,7 @@ std::string AfterFirstBlank(const std::string& s) {
 } // namespace
 
 EKelConvertError::EKelConvertError(const std::string& Text)
-    : std::runtime_error("'" + Text + "' ist kein gültiger Integerwert") {}
-
-void TKelPOP::TMsgDeleter::operator()(TKelMsg* Msg) const noexcept {
-#ifdef KEL_HAVE_MSG
-    delete Msg;
-#else
-    (void)Msg;
-#endif
-}
+    : Exception("'" + Text + "' ist kein gültiger Integerwert") {}
 
 TKelPOP::TKelPOP() {
     FSocket.OnLookup = [this](TObject* Sender, TObject* Socket) {
@@ -280,12 +269,151 @@ std::string TKelPOP::GetUIDL(int32_t MsgIndex) {
 
 // ------------------------------------------------------------- retrieval
 
+namespace {
+
+// Spooled bytes x 100 / size, rounded to the nearest integer with a half
+// going to the even neighbour. 64 bits hold the product for any reply a
+// machine can spool.
+uint64_t PercentOf(uint64_t spooled, int32_t size) {
+    const uint64_t num = spooled * 100;
+    const uint64_t den = static_cast<uint64_t>(size);
+    uint64_t q = num / den;
+    const uint64_t r = num % den;
+    if (2 * r > den || (2 * r == den && (q & 1)))
+        ++q;
+    return q;
+}
+
+// True when CR LF "." CR LF lies in Tail followed by Chunk: a terminator
+// split across two receives is found as well as one inside the chunk.
+bool HasTerminator(const char* Tail, size_t TailLen, const std::string& Chunk) {
+    if (Chunk.find(kTerminator) != std::string::npos)
+        return true;
+    // A match that starts in the tail ends within the chunk's first 4 bytes.
+    char seam[8];
+    size_t n = 0;
+    for (size_t i = 0; i < TailLen; ++i)
+        seam[n++] = Tail[i];
+    for (size_t i = 0; i < Chunk.size() && i < 4; ++i)
+        seam[n++] = Chunk[i];
+    return std::string_view(seam, n).find(kTerminator) != std::string_view::npos;
+}
+
+// Spool writes are gathered into blocks of this size: one write per 1024-byte
+// receive would cost more than the receive itself.
+constexpr size_t kSpoolBlock = 64 * 1024;
+
+} // namespace
+
 TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
-    (void)MsgIndex;
-    (void)HeaderOnly;
     if (!FConnected)
         throw EKelPOPError("Not connected.");
-    throw EKelPOPError("Message retrieval is not available yet.");
+    if (OnBeforeRetrieve)
+        OnBeforeRetrieve(this, MsgIndex);
+    // Created exclusively (no name is reserved and re-created) and removed on
+    // every path out of here, exceptions included.
+    TTempFile spool;
+
+    const std::string n = std::to_string(MsgIndex);
+    SendCommand("LIST " + n + kCrLf);
+    ReadReply(); // a refused LIST goes unnoticed: its text rarely has a size
+    const int32_t size = NthWordAsInt(FReplyText, 2, 100);
+
+    SendCommand((HeaderOnly ? "TOP " + n + " 0" : "RETR " + n) + kCrLf);
+    std::string chunk = ReadReply();
+    if (FOperationFailed) {
+        spool.Remove();
+        ReportError(2004);
+        return nullptr;
+    }
+
+    NextProgressMark = RetrieveProgressStep;
+    LastPercent = 0;
+    std::string pending; // spool bytes not yet written
+    pending.reserve(kSpoolBlock + kReceiveSize);
+    try {
+        pending += chunk;
+        uint64_t spooled = chunk.size();
+        char tail[4];
+        size_t tailLen = 0;
+        // The first chunk is searched as a whole.
+        bool done = HasTerminator(tail, 0, chunk);
+        while (!done) {
+            Pump();
+            // The last 4 bytes received, so a terminator split across two
+            // receives is still found.
+            if (chunk.size() >= 4) {
+                std::copy(chunk.end() - 4, chunk.end(), tail);
+                tailLen = 4;
+            } else {
+                char joined[8];
+                size_t len = 0;
+                for (size_t i = 0; i < tailLen; ++i)
+                    joined[len++] = tail[i];
+                for (char c : chunk)
+                    joined[len++] = c;
+                tailLen = std::min<size_t>(4, len);
+                std::copy(joined + len - tailLen, joined + len, tail);
+            }
+            chunk = ReadReply();
+            if (chunk.empty())
+                FSocket.Fail(ECONNRESET, "recv"); // the server closed inside the reply
+            done = HasTerminator(tail, tailLen, chunk);
+            pending += chunk;
+            if (pending.size() >= kSpoolBlock) {
+                spool.WriteAll(pending);
+                pending.clear();
+            }
+            spooled += chunk.size();
+            // An unknown size (0 or less) gives no percentage; only the
+            // closing report of 100 then follows.
+            if (size > 0)
+                LastPercent = static_cast<uint16_t>(PercentOf(spooled, size));
+            if (LastPercent >= NextProgressMark) {
+                if (OnRetrieveProgress)
+                    OnRetrieveProgress(this, LastPercent);
+                NextProgressMark = static_cast<uint16_t>(NextProgressMark + RetrieveProgressStep);
+            }
+        }
+        spool.WriteAll(pending);
+        pending = std::string();
+    } catch (const ESocketError&) {
+        throw; // the transport error path has closed the connection already
+    } catch (...) {
+        // A local failure (spool write, a handler's exception) leaves the
+        // rest of the reply unread: the connection is of no further use.
+        FSocket.Close();
+        FConnected = false;
+        throw;
+    }
+    if (LastPercent < 100 && OnRetrieveProgress)
+        OnRetrieveProgress(this, 100);
+
+    FMessages.push_back(std::make_unique<TKelMsg>(this));
+    TKelMsg* msg = FMessages.back().get();
+    try {
+        AppendSplitLines(msg->RawMail, spool.ReadAll());
+        spool.Remove();
+        // Status line and terminator line.
+        if (!msg->RawMail.empty())
+            msg->RawMail.erase(msg->RawMail.begin());
+        if (!msg->RawMail.empty())
+            msg->RawMail.pop_back();
+        for (std::string& line : msg->RawMail)
+            if (line.size() >= 2 && line[0] == '.')
+                line.erase(0, 1);
+        msg->Size = size;
+        msg->Parse();
+        if (GetUIDLsOnRetrieve)
+            msg->UIDL = GetUIDL(MsgIndex);
+    } catch (...) {
+        // Nobody can reach a message that was not returned.
+        ReleaseMsg(msg);
+        throw;
+    }
+    if (OnAfterRetrieve)
+        OnAfterRetrieve(this);
+    return msg;
 }
 
 void TKelPOP::ReleaseMsg(TKelMsg* Msg) {

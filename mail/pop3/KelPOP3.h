@@ -19,13 +19,13 @@ namespace kel {
 class TKelMsg;
 
 // Misuse of the component: "Not connected.", "Invalid Op. Not connected.".
-class EKelPOPError : public std::runtime_error {
+class EKelPOPError : public Exception {
   public:
-    using std::runtime_error::runtime_error;
+    using Exception::Exception;
 };
 
 // A server number that does not convert: "'<text>' ist kein gültiger Integerwert".
-class EKelConvertError : public std::runtime_error {
+class EKelConvertError : public Exception {
   public:
     explicit EKelConvertError(const std::string& Text);
 };
@@ -108,12 +108,19 @@ class TKelPOP : public TObject {
     std::string GetUIDL(int32_t MsgIndex);
 
     // ---- retrieval ----
-    // LIST n, then RETR n (or TOP n 0 when HeaderOnly), parsed into a new
-    // message owned by this component; nullptr when the server refused.
+    // LIST n, then RETR n (or TOP n 0 when HeaderOnly), spooled to a
+    // temporary file, unstuffed and parsed into a new message owned by this
+    // component; nullptr when the server refused. The spool file is removed
+    // on every path. A message that is not returned (an exception) is released.
+    // A failure other than the transport's while the reply is read (spool
+    // write, a handler's exception) closes the connection before it leaves.
     TKelMsg* RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly = false);
-    // Destroys a message RetrieveMsg returned, before the component does.
+    // Destroys a message RetrieveMsg returned, before the component does (a
+    // caller that keeps only the latest message releases the one before).
     // A pointer this component does not own is ignored.
     void ReleaseMsg(TKelMsg* Msg);
+    // How many messages the component holds.
+    size_t OwnedMessages() const { return FMessages.size(); }
 
     // ---- engine ----
     void SendCommand(const std::string& Text);
@@ -122,9 +129,6 @@ class TKelPOP : public TObject {
     void HandleTransportError(int ErrorCode);
 
   private:
-    struct TMsgDeleter {
-        void operator()(TKelMsg* Msg) const noexcept;
-    };
     void Pump();
     void PrepareSocket();
     // Appends receives to Text (the reply after its status line) until it
@@ -140,7 +144,7 @@ class TKelPOP : public TObject {
     std::string FMailboxSizeText;
     uint16_t NextProgressMark = 0;
     uint16_t LastPercent = 0;
-    std::vector<std::unique_ptr<TKelMsg, TMsgDeleter>> FMessages;
+    std::vector<std::unique_ptr<TKelMsg>> FMessages;
 };
 
 } // namespace kel

@@ -47,10 +47,10 @@ int ConnectFd(int fd, const sockaddr* addr, socklen_t len) {
 } // namespace
 
 ESocketError::ESocketError(int ErrorCode, const std::string& Api)
-    : std::runtime_error(SocketErrorText(ErrorCode, Api)), ErrorCode(ErrorCode), Api(Api) {}
+    : Exception(SocketErrorText(ErrorCode, Api)), ErrorCode(ErrorCode), Api(Api) {}
 
 ESocketOpenError::ESocketOpenError(int ErrorCode, const std::string& Text)
-    : std::runtime_error(Text), ErrorCode(ErrorCode) {}
+    : Exception(Text), ErrorCode(ErrorCode) {}
 
 TKelSocket::TKelSocket() = default;
 
@@ -202,18 +202,23 @@ void TKelSocket::SendBuf(const char* Data, size_t Count) {
 size_t TKelSocket::ReceiveBuf(char* Buffer, size_t Count) {
     if (Count == 0)
         return 0;
+    // Data already there is taken at once: a long reply then costs one
+    // system call per receive instead of two.
     for (;;) {
+        if (FFd < 0)
+            return 0;
+        ssize_t n = ::recv(FFd, Buffer, Count, MSG_DONTWAIT);
+        if (n >= 0)
+            return static_cast<size_t>(n);
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            Fail(errno, "recv");
         TWait w = WaitReady(POLLIN);
         if (w == TWait::Closed)
             return 0;
         if (w == TWait::Stalled)
             Fail(ETIMEDOUT, "recv");
-        ssize_t n = ::recv(FFd, Buffer, Count, MSG_DONTWAIT);
-        if (n >= 0)
-            return static_cast<size_t>(n);
-        if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
-            continue;
-        Fail(errno, "recv");
     }
 }
 

@@ -16,7 +16,7 @@ namespace kel {
 // A send or receive failed at the socket (or a receive stalled, or the stream
 // ended inside a reply). The text has the form
 // "Windows-Socket-Fehler: <system text> (<number>), auf API '<send|recv>'".
-class ESocketError : public std::runtime_error {
+class ESocketError : public Exception {
   public:
     ESocketError(int ErrorCode, const std::string& Api);
     int ErrorCode;
@@ -24,7 +24,7 @@ class ESocketError : public std::runtime_error {
 };
 
 // The connection could not be opened (lookup, connect, no host given).
-class ESocketOpenError : public std::runtime_error {
+class ESocketOpenError : public Exception {
   public:
     ESocketOpenError(int ErrorCode, const std::string& Text);
     int ErrorCode;

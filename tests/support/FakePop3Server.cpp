@@ -50,8 +50,9 @@ std::string Visible(const std::string& s, size_t max = 200) {
     return "\"" + out + "\"";
 }
 
-// Line ends become CR LF; the text ends with CR LF.
-std::string NormalizeCrLf(const std::string& raw) {
+} // namespace
+
+std::string FakePop3Server::NormalizeCrLf(const std::string& raw) {
     std::string out;
     out.reserve(raw.size() + raw.size() / 16 + 2);
     for (size_t i = 0; i < raw.size(); ++i) {
@@ -71,8 +72,7 @@ std::string NormalizeCrLf(const std::string& raw) {
     return out;
 }
 
-// Dot-stuffs CR LF text (which ends with CR LF) and adds the terminator line.
-std::string Stuff(const std::string& crlfText) {
+std::string FakePop3Server::DotStuff(const std::string& crlfText) {
     std::string out;
     out.reserve(crlfText.size() + 8);
     size_t pos = 0;
@@ -89,6 +89,8 @@ std::string Stuff(const std::string& crlfText) {
     out += ".\r\n";
     return out;
 }
+
+namespace {
 
 std::string Upper(std::string s) {
     for (char& c : s)
@@ -641,7 +643,7 @@ bool FakePop3Server::WaitForCommands(size_t Count, std::chrono::milliseconds Dea
     return FCond.wait_for(lk, Deadline, [&] { return FCommands.size() >= Count; });
 }
 
-bool FakePop3Server::Reply(Conn& c, const std::string& Bytes) {
+bool FakePop3Server::Reply(Conn& c, const std::string& Bytes, bool MultiLine) {
     {
         std::unique_lock<std::mutex> lk(FMutex);
         if (FOptions.ReplyDelay.count() > 0)
@@ -651,7 +653,7 @@ bool FakePop3Server::Reply(Conn& c, const std::string& Bytes) {
             return false;
     }
     Chunking how;
-    if (FOptions.ChunkSize > 0)
+    if (MultiLine && FOptions.ChunkSize > 0)
         how.Sizes = {FOptions.ChunkSize};
     return SendPieces(c, how.Split(Bytes));
 }
@@ -787,7 +789,7 @@ bool FakePop3Server::ServeSession(Conn& c) {
                 } else if (verb == "UIDL") {
                     reply = "+OK " + n + " " + UidOf(index) + "\r\n";
                 } else if (verb == "RETR") {
-                    reply = "+OK " + std::to_string(crlf.size()) + " octets\r\n" + Stuff(crlf);
+                    reply = "+OK " + std::to_string(crlf.size()) + " octets\r\n" + DotStuff(crlf);
                 } else if (verb == "DELE") {
                     marked[index] = true;
                     reply = "+OK Marked to be deleted.\r\n";
@@ -805,7 +807,7 @@ bool FakePop3Server::ServeSession(Conn& c) {
                         std::string part = crlf.substr(0, end);
                         if (body == std::string::npos)
                             part += "\r\n"; // a header with no body still ends with its empty line
-                        reply = "+OK\r\n" + Stuff(part);
+                        reply = "+OK\r\n" + DotStuff(part);
                     }
                 }
             }
@@ -817,7 +819,11 @@ bool FakePop3Server::ServeSession(Conn& c) {
         } else {
             reply = "-ERR Unknown command.\r\n";
         }
-        if (!Reply(c, reply))
+        // Multi-line replies: the listings, and every accepted RETR or TOP.
+        const bool multiLine = reply.compare(0, 3, "+OK") == 0 &&
+                               (verb == "RETR" || verb == "TOP" ||
+                                ((verb == "LIST" || verb == "UIDL") && args.empty()));
+        if (!Reply(c, reply, multiLine))
             return false;
     }
 }

@@ -57,7 +57,9 @@ struct MailboxOptions {
     std::chrono::milliseconds ReplyDelay{0};
     // Exact command line (without CR LF) -> raw reply bytes to send instead.
     std::map<std::string, std::string> Overrides;
-    // Each reply sent in pieces of this size (0: whole).
+    // Each multi-line reply (RETR, TOP, LIST and UIDL listings) sent in pieces
+    // of this size (0: whole). Single-line replies always go whole: the client
+    // reads each with one receive and never joins pieces of one.
     size_t ChunkSize = 0;
 };
 
@@ -70,6 +72,11 @@ class FakePop3Server {
     ~FakePop3Server();
     FakePop3Server(const FakePop3Server&) = delete;
     FakePop3Server& operator=(const FakePop3Server&) = delete;
+
+    // What mailbox mode serves for a raw message: its line ends made CR LF
+    // (ending with one), and that text dot-stuffed with the "." line added.
+    static std::string NormalizeCrLf(const std::string& Raw);
+    static std::string DotStuff(const std::string& CrLfText);
 
     uint16_t Port() const { return FPort; }
     std::string PortText() const { return std::to_string(FPort); }
@@ -137,7 +144,7 @@ class FakePop3Server {
     void RunMailbox();
     bool PlayStep(Conn& c, const Step& s, std::string& Error);
     bool ServeSession(Conn& c);
-    bool Reply(Conn& c, const std::string& Bytes);
+    bool Reply(Conn& c, const std::string& Bytes, bool MultiLine = false);
     static std::string UidOf(size_t Index);
     bool WaitClientCaughtUp(Conn& c);
     bool SendPieces(Conn& c, const std::vector<std::string>& Pieces);

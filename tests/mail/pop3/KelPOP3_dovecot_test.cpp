@@ -3,6 +3,7 @@
 #include "pop3/KelPOP3.h"
 
 #include "mail/pop3/Pop3TestUtil.h"
+#include "message/KelMsg.h"
 #include "support/DovecotServer.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +21,40 @@ const std::string kMsg1 = "From: a@example.org\nSubject: first\n\nbody one\n";
 const std::string kMsg2 = "From: b@example.org\nSubject: second\n.hidden: dotted header line\n\n"
                           "..body\n.\nend\n";
 const std::string kMsg3 = "From: c@example.org\nSubject: third\n\nbody three\nline two\n";
+
+// Every byte value, in an order that is not trivially regular.
+std::string BinaryPayload(size_t size) {
+    std::string out(size, '\0');
+    uint32_t x = 12345;
+    for (size_t i = 0; i < size; ++i) {
+        x = x * 1103515245 + 12345;
+        out[i] = static_cast<char>(i < 256 ? i : (x >> 16) & 0xff);
+    }
+    return out;
+}
+
+std::string Base64Lines(const std::string& data) {
+    static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out, line;
+    for (size_t i = 0; i < data.size(); i += 3) {
+        uint32_t v = static_cast<uint8_t>(data[i]) << 16;
+        if (i + 1 < data.size())
+            v |= static_cast<uint8_t>(data[i + 1]) << 8;
+        if (i + 2 < data.size())
+            v |= static_cast<uint8_t>(data[i + 2]);
+        line += abc[(v >> 18) & 63];
+        line += abc[(v >> 12) & 63];
+        line += i + 1 < data.size() ? abc[(v >> 6) & 63] : '=';
+        line += i + 2 < data.size() ? abc[v & 63] : '=';
+        if (line.size() == 76) {
+            out += line + "\n";
+            line.clear();
+        }
+    }
+    if (!line.empty())
+        out += line + "\n";
+    return out;
+}
 
 size_t CrLfSize(const std::string& lf) {
     return lf.size() + static_cast<size_t>(std::count(lf.begin(), lf.end(), '\n'));
@@ -173,4 +208,46 @@ TEST_F(Dovecot, BadMessageNumberIsRefusedWithTheOperationsCode) {
         EXPECT_EQ(rec.NonIo(), (Events{"quit", row.error}));
     }
     EXPECT_EQ(dc.Messages().size(), 3u);
+}
+
+// A real multipart message with a base64 attachment comes back with the
+// attachment's exact bytes; dot lines in the text survive the round trip.
+TEST_F(Dovecot, RetrieveMsgReturnsTheAttachmentsExactBytes) {
+    const std::string payload = BinaryPayload(200000);
+    const std::string msg = "From: Anna <anna@example.org>\nTo: test@localhost\nSubject: report\n"
+                            "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"XYZ\"\n\n"
+                            "preamble\n--XYZ\nContent-Type: text/plain\n\nSee the file.\n.\n..two dots\n"
+                            "--XYZ\nContent-Type: application/octet-stream; name=\"data.bin\"\n"
+                            "Content-Transfer-Encoding: base64\n"
+                            "Content-Disposition: attachment; filename=\"data.bin\"\n\n" +
+                            Base64Lines(payload) + "--XYZ--\n";
+    dc.SetMessages({kMsg1, msg});
+    auto pop = Session();
+    pop->GetUIDLsOnRetrieve = true;
+    const std::string uidl = pop->GetUIDL(2);
+    rec.Clear();
+    TKelMsg* m = pop->RetrieveMsg(2);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->Subject, "report");
+    EXPECT_EQ(m->Size, static_cast<int32_t>(CrLfSize(msg)));
+    EXPECT_EQ(m->UIDL, uidl);
+    ASSERT_EQ(m->AttachedFiles.Count(), 1);
+    EXPECT_EQ(m->AttachedFiles.Items(0).FileName, "data.bin");
+    EXPECT_TRUE(m->AttachedFiles.Items(0).Data == payload) << "attachment bytes differ";
+    const auto& text = m->Text;
+    EXPECT_NE(std::find(text.begin(), text.end(), "..two dots"), text.end());
+    EXPECT_NE(std::find(text.begin(), text.end(), "."), text.end());
+    Events nonIo = rec.NonIo();
+    ASSERT_FALSE(nonIo.empty());
+    EXPECT_EQ(nonIo.front(), "before:2");
+    EXPECT_EQ(nonIo.back(), "after");
+    EXPECT_EQ(nonIo[nonIo.size() - 2].rfind("progress:", 0), 0u);
+
+    TKelMsg* head = pop->RetrieveMsg(2, /*HeaderOnly=*/true);
+    ASSERT_NE(head, nullptr);
+    EXPECT_EQ(head->Subject, "report");
+    EXPECT_TRUE(head->Text.empty());
+    EXPECT_EQ(head->AttachedFiles.Count(), 0);
+    EXPECT_EQ(head->Headers.size(), 5u);
+    pop->Quit();
 }

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <optional>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -21,24 +20,8 @@ using Events = std::vector<std::string>;
 
 namespace {
 
-const std::string kGreeting = "+OK ready\r\n";
-
-// A component bound to a recorder and pointed at the fake server.
-struct Client {
-    std::optional<TKelPOP> holder{std::in_place};
-    TKelPOP& pop = *holder;
-    PopRecorder rec;
-    explicit Client(FakePop3Server& srv, bool paced = false) {
-        pop.Host = "127.0.0.1";
-        pop.Port = srv.PortText();
-        pop.UserId = "u";
-        pop.UserPasswd = "p";
-        srv.SetPaced(paced);
-        rec.Bind(pop, paced ? &srv : nullptr);
-    }
-    // Drops the connection the way destruction does: silently, nothing sent.
-    void Drop() { holder.reset(); }
-};
+using Client = sweepbox::test::FakeClient;
+using sweepbox::test::kGreeting;
 
 // Greeting and login, as a script prefix.
 void ScriptLogin(FakePop3Server& srv) {

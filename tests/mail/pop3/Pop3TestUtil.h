@@ -2,9 +2,15 @@
 // every event of a TKelPOP and paces a fake server.
 #pragma once
 
+#include "message/KelMsg.h"
 #include "pop3/KelPOP3.h"
 #include "support/FakePop3Server.h"
 
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -98,6 +104,92 @@ struct PopRecorder {
         return out;
     }
     void Clear() { Events.clear(); }
+};
+
+// RetrieveMsg's treatment of a whole reply, written plainly: split into
+// lines, drop the status line and the last line, undo dot-stuffing.
+inline std::vector<std::string> LiteralRawMail(const std::string& Reply) {
+    std::vector<std::string> lines = kel::SplitLines(Reply);
+    if (!lines.empty())
+        lines.erase(lines.begin());
+    if (!lines.empty())
+        lines.pop_back();
+    for (auto& l : lines)
+        if (l.size() >= 2 && l[0] == '.')
+            l.erase(0, 1);
+    return lines;
+}
+
+// Everything a caller reads from a parsed message, as one comparable text.
+inline std::string Summary(const kel::TKelMsg& m) {
+    std::string out = "From=" + m.From + "\nSubject=" + m.Subject + "\nTo=" + m.SendTo +
+                      "\nCC=" + m.CC + "\nDate=" + m.Date + "\nType=" + m.ContentType +
+                      "\nSize=" + std::to_string(m.Size) + "\nUIDL=" + m.UIDL + "\n--headers\n";
+    for (const auto& h : m.Headers)
+        out += h + "\n";
+    out += "--text\n";
+    for (const auto& t : m.Text)
+        out += t + "\n";
+    for (int i = 0; i < m.AttachedFiles.Count(); ++i) {
+        const auto& a = m.AttachedFiles.Items(i);
+        out += "--attachment " + a.FileName + " " + std::to_string(a.Data.size()) + "\n" + a.Data +
+               "\n";
+    }
+    return out;
+}
+
+// The message Parse makes of these lines.
+inline std::string ParsedSummary(std::vector<std::string> Lines, int32_t Size) {
+    kel::TKelMsg m;
+    m.RawMail = std::move(Lines);
+    m.Size = Size;
+    m.Parse();
+    return Summary(m);
+}
+
+// Points $TMPDIR at a private folder for the whole test binary, so that a
+// test can count the spool files left behind while other binaries run.
+class PrivateTmpDir : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        char templ[] = "/tmp/sweepbox-tmpdir-XXXXXX";
+        ASSERT_NE(::mkdtemp(templ), nullptr);
+        Dir = templ;
+        ::setenv("TMPDIR", Dir.c_str(), 1);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        std::filesystem::remove_all(Dir, ec);
+    }
+    // Files in the folder whose names begin with "kel".
+    static int KelFiles() {
+        int n = 0;
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(Dir, ec))
+            if (e.path().filename().string().rfind("kel", 0) == 0)
+                ++n;
+        return n;
+    }
+    static inline std::string Dir;
+};
+
+inline const std::string kGreeting = "+OK ready\r\n";
+
+// A component bound to a recorder and pointed at a fake server.
+struct FakeClient {
+    std::optional<kel::TKelPOP> holder{std::in_place};
+    kel::TKelPOP& pop = *holder;
+    PopRecorder rec;
+    explicit FakeClient(FakePop3Server& srv, bool paced = false) {
+        pop.Host = "127.0.0.1";
+        pop.Port = srv.PortText();
+        pop.UserId = "u";
+        pop.UserPasswd = "p";
+        srv.SetPaced(paced);
+        rec.Bind(pop, paced ? &srv : nullptr);
+    }
+    // Drops the connection the way destruction does: silently, nothing sent.
+    void Drop() { holder.reset(); }
 };
 
 } // namespace sweepbox::test
