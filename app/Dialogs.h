@@ -5,7 +5,6 @@
 #include <QString>
 
 #include <functional>
-#include <string>
 
 class QWidget;
 
@@ -20,10 +19,6 @@ void ShowMessage(QWidget* parent, const QString& text);
 // Replaces the message box by hook (an empty hook restores the box) and
 // returns the hook that was set before.
 TMessageHook SetMessageHook(TMessageHook hook);
-
-// Text of an exception or of a server reply for display: valid UTF-8 as
-// UTF-8, anything else as Windows-1252.
-QString DisplayText(const std::string& bytes);
 
 // Runs one event handler. An exception that leaves it ends only that
 // handler: its text is shown in a message box and the program goes on.

@@ -1,12 +1,15 @@
+#include "Application.h"
+#include "Main.h"
+
 #include <QApplication>
-#include <QLabel>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Sweepbox"));
-    QLabel w(QStringLiteral("Sweepbox"));
-    w.setWindowTitle(QStringLiteral("Sweepbox"));
-    w.resize(553, 452);
-    w.show();
-    return app.exec();
+    QApplication::setOrganizationName(QStringLiteral("Larkmoor"));
+    sweepbox::CreateApplicationWindows();
+    Form1->show();
+    const int result = QApplication::exec();
+    sweepbox::DestroyApplicationWindows();
+    return result;
 }

@@ -1,0 +1,48 @@
+#include "Dialogs.h"
+
+#include "TextCodec.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <exception>
+#include <utility>
+
+namespace sweepbox {
+
+namespace {
+TMessageHook& Hook() {
+    static TMessageHook hook;
+    return hook;
+}
+} // namespace
+
+void ShowMessage(QWidget* parent, const QString& text) {
+    if (const TMessageHook& hook = Hook()) {
+        hook(parent, text);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+TMessageHook SetMessageHook(TMessageHook hook) {
+    return std::exchange(Hook(), std::move(hook));
+}
+
+void RunHandler(QWidget* parent, const std::function<void()>& body) noexcept {
+    // Showing the message can itself fail (a hook that throws, no memory
+    // for the box); the handler is over either way, so that is swallowed.
+    try {
+        try {
+            body();
+        } catch (const std::exception& e) {
+            ShowMessage(parent, DisplayText(e.what()));
+        } catch (...) {
+            ShowMessage(parent, QStringLiteral("Unknown error."));
+        }
+    } catch (...) {
+    }
+}
+
+} // namespace sweepbox

@@ -1,0 +1,105 @@
+// Shared set-up of the main window tests: one QApplication per process,
+// settings and keyboard layouts in a scratch folder per test, message boxes
+// captured instead of shown.
+#pragma once
+
+#include "Application.h"
+#include "Dialogs.h"
+#include "Main.h"
+#include "MainLanguage.h"
+#include "info.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <ostream>
+
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+namespace maintest {
+
+inline void EnsureApp() {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char arg0[] = "Main_test";
+    static char* argv[] = {arg0, nullptr};
+    // Never destroyed: Qt's statics are gone when static destructors run.
+    static QApplication* app = new QApplication(argc, argv);
+    (void)app;
+}
+
+class MainTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        EnsureApp();
+        ASSERT_TRUE(scratch.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, scratch.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, scratch.path());
+        keyboardFile = scratch.filePath(QStringLiteral("keyboard"));
+        previousHook = sweepbox::SetMessageHook(
+            [this](QWidget*, const QString& text) { messages.push_back(text); });
+    }
+
+    void TearDown() override {
+        sweepbox::DestroyApplicationWindows();
+        sweepbox::SetMessageHook(previousHook);
+    }
+
+    // The settings store as the program opens it.
+    static QSettings Settings() {
+        return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Larkmoor"),
+                         QStringLiteral("Sweepbox"));
+    }
+    static QSettings Layouts() {
+        return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Keyboard layout"));
+    }
+    // Adds values to the store; with replace, the store holds only them.
+    static void Store(const std::map<QString, QString>& values, bool replace = false) {
+        QSettings s = Settings();
+        if (replace)
+            s.clear();
+        for (const auto& [name, value] : values)
+            s.setValue(name, value);
+        s.sync();
+    }
+    // The layout store with a German (or English) first layout in the
+    // subkey form.
+    static void SetLayout(const QString& id) {
+        QSettings s = Layouts();
+        s.setValue(QString::fromLatin1(sweepbox::kLayoutSubkeyValue), id);
+        s.sync();
+    }
+    void WriteKeyboardFile(const QByteArray& content) {
+        QFile f(keyboardFile);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(content);
+    }
+
+    // Creates the windows as the program does; Form1 stays hidden.
+    TForm1* Create() {
+        sweepbox::CreateApplicationWindows();
+        Form1->DesktopKeyboardFile = keyboardFile;
+        return Form1;
+    }
+    // Creates and shows the main window, which runs the language decision.
+    TForm1* Start() {
+        TForm1* form = Create();
+        form->show();
+        EXPECT_TRUE(QTest::qWaitFor([form] { return form->LanguageSelected(); }));
+        return form;
+    }
+
+    QTemporaryDir scratch;
+    QString keyboardFile;
+    std::vector<QString> messages;
+    sweepbox::TMessageHook previousHook;
+};
+
+} // namespace maintest
