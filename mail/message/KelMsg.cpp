@@ -3,6 +3,9 @@
 #include "KelMIME.h"
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
+#include <iterator>
 #include <utility>
 
 namespace kel {
@@ -11,15 +14,32 @@ namespace {
 
 const char* const kOops = "Oops...";
 
+constexpr uint64_t kOnes = 0x0101010101010101ULL;
+
+// Nonzero when one of the eight bytes of V is zero.
+constexpr uint64_t HasZeroByte(uint64_t V) { return (V - kOnes) & ~V & (kOnes << 7); }
+
+bool HasLineEndOrNul(const std::string& Line) {
+    const char* p = Line.data();
+    const size_t n = Line.size();
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        if (HasZeroByte(w) | HasZeroByte(w ^ (kOnes * '\n')) | HasZeroByte(w ^ (kOnes * '\r')))
+            return true;
+    }
+    for (; i < n; ++i)
+        if (p[i] == '\r' || p[i] == '\n' || p[i] == '\0')
+            return true;
+    return false;
+}
+
 // A multipart entity is split only at whole lines that equal its delimiter,
 // so a line holding CR, LF or NUL would split differently once the entity is
 // joined and split again. Lines without them come back unchanged.
 bool LinesAreSplitClean(std::span<const std::string> Lines) {
-    for (const std::string& l : Lines)
-        for (char c : l)
-            if (c == '\r' || c == '\n' || c == '\0')
-                return false;
-    return true;
+    return std::none_of(Lines.begin(), Lines.end(), HasLineEndOrNul);
 }
 
 // "end" after trimming, in any case: the line that closes a uuencoded block
@@ -277,6 +297,17 @@ struct TKelMsg::TParseState {
     // Re-split copies of entities whose lines were not split-clean; the
     // leaves of a split point into them.
     std::vector<std::unique_ptr<std::vector<std::string>>> Resplit;
+
+    // Lines shown in Text are moved out of RawMail instead of copied when
+    // RawMail is emptied at the end anyway. A failure puts them back from
+    // Text (which keeps them), so RawMail is whole again when Parse throws.
+    // No line is read again once it is shown: entities are disjoint and
+    // taken in order.
+    std::vector<std::string>* MoveFrom = nullptr;
+    struct TMoved {
+        size_t RawIndex, TextIndex, Count;
+    };
+    std::vector<TMoved> Moved;
 };
 
 TKelMsg::TKelMsg(TObject* AOwner) : FOwner(AOwner) {}
@@ -294,7 +325,16 @@ void TKelMsg::Parse() {
     // RawMail itself serves as the working list: parsing only reads it, so
     // it is still whole when a failure leaves Parse.
     TParseState state;
-    ParsePart(state, TEntity{RawMail, false, 0});
+    if (ClearRawMailAfterParse)
+        state.MoveFrom = &RawMail;
+    try {
+        ParsePart(state, TEntity{RawMail, false, 0});
+    } catch (...) {
+        for (const auto& m : state.Moved)
+            for (size_t k = 0; k < m.Count; ++k)
+                RawMail[m.RawIndex + k] = Text[m.TextIndex + k];
+        throw;
+    }
 
     if (ClearRawMailAfterParse)
         std::vector<std::string>().swap(RawMail);
@@ -352,13 +392,10 @@ void TKelMsg::ParsePart(TParseState& State, const TEntity& Entity) {
     ReadPartHeader(Entity.Lines, type, encoding, name);
     const bool tooDeep = Entity.Depth >= MaxNestingDepth;
     const auto body = [&] { return Entity.Lines.subspan(SkipHeaderPos(Entity.Lines)); };
-    const auto showBody = [&] {
-        const auto rest = body();
-        Text.insert(Text.end(), rest.begin(), rest.end());
-    };
+    const auto showBody = [&] { ShowLines(State, body()); };
 
     if (Contains(type, "TEXT")) {
-        ParseTextPart(Entity, encoding);
+        ParseTextPart(State, Entity, encoding);
     } else if (Contains(type, "MULTIPART")) {
         if (tooDeep) {
             showBody();
@@ -388,7 +425,7 @@ void TKelMsg::ParsePart(TParseState& State, const TEntity& Entity) {
     }
 }
 
-void TKelMsg::ParseTextPart(const TEntity& Entity, const std::string& Encoding) {
+void TKelMsg::ParseTextPart(TParseState& State, const TEntity& Entity, const std::string& Encoding) {
     const std::span<const std::string> lines = Entity.Lines.subspan(SkipHeaderPos(Entity.Lines));
 
     // Uuencoded blocks leave the text from their begin line up to, not
@@ -417,8 +454,7 @@ void TKelMsg::ParseTextPart(const TEntity& Entity, const std::string& Encoding) 
     if (foundBlock) {
         kept.emplace_back(runBegin, lines.size());
         for (const auto& [first, last] : kept)
-            Text.insert(Text.end(), lines.begin() + static_cast<ptrdiff_t>(first),
-                        lines.begin() + static_cast<ptrdiff_t>(last));
+            ShowLines(State, lines.subspan(first, last - first));
     } else if (Encoding == "QUOTED-PRINTABLE") {
         AppendSplitLines(Text, DecodeQuotedPrintable(JoinLines(lines)));
     } else if (Encoding == "BASE64") {
@@ -426,8 +462,31 @@ void TKelMsg::ParseTextPart(const TEntity& Entity, const std::string& Encoding) 
         DecodeBase64Into(lines, bytes);
         AppendSplitLines(Text, bytes);
     } else {
-        Text.insert(Text.end(), lines.begin(), lines.end());
+        ShowLines(State, lines);
     }
+}
+
+void TKelMsg::ShowLines(TParseState& State, std::span<const std::string> Lines) {
+    if (Lines.empty())
+        return;
+    // Every line array of a parse is non-const underneath (RawMail or a
+    // re-split copy), so the lines may be moved once nothing reads them.
+    auto* first = const_cast<std::string*>(Lines.data());
+    const auto within = [first](const std::vector<std::string>& v) {
+        const std::less<const std::string*> before;
+        return !before(first, v.data()) && before(first, v.data() + v.size());
+    };
+    std::vector<std::string>* raw = State.MoveFrom;
+    const bool inRaw = raw && within(*raw);
+    const bool inResplit =
+        std::any_of(State.Resplit.begin(), State.Resplit.end(), [&](const auto& v) { return within(*v); });
+    if (!inRaw && !inResplit) {
+        Text.insert(Text.end(), Lines.begin(), Lines.end());
+        return;
+    }
+    if (inRaw)
+        State.Moved.push_back({static_cast<size_t>(first - raw->data()), Text.size(), Lines.size()});
+    Text.insert(Text.end(), std::make_move_iterator(first), std::make_move_iterator(first + Lines.size()));
 }
 
 void TKelMsg::AddAttachment(std::span<const std::string> Lines, std::string Name, const std::string& Encoding,

@@ -116,7 +116,8 @@ class TKelMsg : public TObject {
 
     void ParseHeaderFields();
     void ParsePart(TParseState& State, const TEntity& Entity);
-    void ParseTextPart(const TEntity& Entity, const std::string& Encoding);
+    void ParseTextPart(TParseState& State, const TEntity& Entity, const std::string& Encoding);
+    void ShowLines(TParseState& State, std::span<const std::string> Lines);
     void AddAttachment(std::span<const std::string> Lines, std::string Name, const std::string& Encoding,
                        bool DropEmptyLinesOnFailure = false);
 
