@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+
+#include <sys/mman.h>
 
 #include "message/KelMsg.h"
 
@@ -299,6 +302,27 @@ bool HasTerminator(const char* Tail, size_t TailLen, const std::string& Chunk) {
     return std::string_view(seam, n).find(kTerminator) != std::string_view::npos;
 }
 
+// The spool file's lines, by the text list rules. The file is mapped rather
+// than read into a string: a large message is then not copied twice.
+void LoadLines(const TTempFile& Spool, uint64_t Size, std::vector<std::string>& Lines) {
+    if (Size > 0 && Size <= SIZE_MAX) {
+        void* map = ::mmap(nullptr, static_cast<size_t>(Size), PROT_READ, MAP_PRIVATE | MAP_POPULATE,
+                           Spool.Fd(), 0);
+        if (map != MAP_FAILED) {
+            try {
+                AppendSplitLines(Lines, std::string_view(static_cast<const char*>(map),
+                                                         static_cast<size_t>(Size)));
+            } catch (...) {
+                ::munmap(map, static_cast<size_t>(Size));
+                throw;
+            }
+            ::munmap(map, static_cast<size_t>(Size));
+            return;
+        }
+    }
+    AppendSplitLines(Lines, Spool.ReadAll());
+}
+
 // Spool writes are gathered into blocks of this size: one write per 1024-byte
 // receive would cost more than the receive itself.
 constexpr size_t kSpoolBlock = 64 * 1024;
@@ -331,9 +355,9 @@ TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
     LastPercent = 0;
     std::string pending; // spool bytes not yet written
     pending.reserve(kSpoolBlock + kReceiveSize);
+    uint64_t spooled = chunk.size();
     try {
         pending += chunk;
-        uint64_t spooled = chunk.size();
         char tail[4];
         size_t tailLen = 0;
         // The first chunk is searched as a whole.
@@ -392,7 +416,7 @@ TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
     FMessages.push_back(std::make_unique<TKelMsg>(this));
     TKelMsg* msg = FMessages.back().get();
     try {
-        AppendSplitLines(msg->RawMail, spool.ReadAll());
+        LoadLines(spool, spooled, msg->RawMail);
         spool.Remove();
         // Status line and terminator line.
         if (!msg->RawMail.empty())
