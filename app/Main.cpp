@@ -12,6 +12,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QIcon>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -83,6 +84,10 @@ TForm1::TForm1(QWidget* parent)
                               Qt::WindowCloseButtonHint) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Sweepbox"));
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48})
+        icon.addPixmap(DrawGlyph(TGlyph::Mail, size, 1.0, true));
+    setWindowIcon(icon);
     CreateMenus();
     CreateControls();
     WireHandlers();

@@ -228,7 +228,7 @@ TSpeedButton::TSpeedButton(TGlyph glyph, QWidget* parent) : QAbstractButton(pare
 
 QSize TSpeedButton::sizeHint() const {
     const QFontMetrics fm(font());
-    return {fm.horizontalAdvance(text()) + 10, 3 + kGlyphSize + 2 + fm.height() + 4};
+    return {fm.horizontalAdvance(text()) + 14, 3 + kGlyphSize + 2 + fm.height() + 4};
 }
 
 void TSpeedButton::enterEvent(QEnterEvent* event) {

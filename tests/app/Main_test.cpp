@@ -18,6 +18,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTest>
+#include <QTimer>
 
 #include <vector>
 
@@ -94,6 +95,10 @@ bool HoldsFocus(TForm1* form, QWidget* control) {
 } // namespace
 
 TEST_F(MainTest, StartStateOfEveryControl) {
+  for (const bool german : {true, false}) {
+    SCOPED_TRACE(german ? "German" : "English");
+    SetLayout(german ? QStringLiteral("00000407") : QStringLiteral("00000409"));
+    messages.clear();
     TForm1* form = Start();
     ASSERT_TRUE(form->LanguageSelected());
 
@@ -212,6 +217,78 @@ TEST_F(MainTest, StartStateOfEveryControl) {
     EXPECT_FALSE(Form2->isVisible());
     EXPECT_FALSE(Form3->isVisible());
     EXPECT_TRUE(messages.empty());
+
+    // Sizes: the form's, or wider where a caption needs it.
+    for (TSpeedButton* b : {form->BtnConnect, form->btn_cancel, form->BtnDisconnect, form->BtnDelete,
+                            form->btnheader, form->btnmail, form->BtnInfo, form->BtnClose}) {
+        SCOPED_TRACE(b->objectName().toStdString());
+        EXPECT_GE(b->width(), 65);
+        EXPECT_GE(b->height(), 41);
+        EXPECT_EQ(b->y(), 2);
+    }
+    EXPECT_GE(form->BtnMark->width(), 73);
+    EXPECT_EQ(form->Status_avi->size(), QSize(21, 21));
+    EXPECT_EQ(form->servername->width(), 116);
+    EXPECT_EQ(form->Username->width(), 97);
+    EXPECT_EQ(form->Password->width(), 73);
+    EXPECT_GE(form->Header_Nein->width(), 316);
+    EXPECT_GE(form->Header_Nein->width(), form->Header_Nein->sizeHint().width());
+    EXPECT_EQ(form->Header_Nein->x(), 21);
+    EXPECT_TRUE(form->Label1->font().bold());
+    EXPECT_EQ(form->Label1->x(), 0);
+    EXPECT_GE(form->servername->x(), 45);
+    EXPECT_GE(form->Username->x(), 208);
+    EXPECT_GE(form->Password->x(), 385);
+    EXPECT_GE(form->Status_avi->x(), 488);
+    // Nothing in the panel reaches past the window's minimum width.
+    for (QWidget* w : form->Panel1->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (qobject_cast<TBevel*>(w) && w != form->Bevel1)
+            continue;
+        SCOPED_TRACE(w->objectName().toStdString());
+        EXPECT_LE(w->geometry().right(), form->minimumWidth());
+    }
+    // Tab order: server, user, password, the option.
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+    form->servername->setFocus();
+    for (QWidget* next : std::initializer_list<QWidget*>{form->Username, form->Password, form->Header_Nein}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_TRUE(HoldsFocus(form, next)) << next->objectName().toStdString();
+    }
+    sweepbox::DestroyApplicationWindows();
+  }
+}
+
+TEST_F(MainTest, InformationOpensTheAboutWindowModally) {
+    SetLayout(QStringLiteral("00000407"));
+    TForm1* form = Start();
+    for (const char* way : {"button", "menu"}) {
+        SCOPED_TRACE(way);
+        bool shownModally = false;
+        QTimer::singleShot(0, form, [&] {
+            shownModally = AboutBox->isVisible() && AboutBox->isModal();
+            AboutBox->accept();
+        });
+        if (std::string(way) == "button")
+            QTest::mouseClick(form->BtnInfo, Qt::LeftButton);
+        else
+            form->help_I->trigger();
+        EXPECT_TRUE(shownModally);
+        EXPECT_FALSE(AboutBox->isVisible());
+    }
+    EXPECT_TRUE(AboutIsGerman);
+    EXPECT_EQ(form->BtnClose->text(), QStringLiteral("Verlassen"));
+}
+
+TEST_F(MainTest, TheCloseCommandEndsTheWindowAndKeepsThePairs) {
+    Store({{QStringLiteral("User1"), QStringLiteral("anna")}, {QStringLiteral("Server1"), QStringLiteral("pop.a")},
+           {QStringLiteral("User2"), QStringLiteral("old")}});
+    TForm1* form = Start();
+    form->Datei_Close->trigger();
+    EXPECT_FALSE(form->isVisible());
+    QSettings s = Settings();
+    EXPECT_EQ(s.value(QStringLiteral("User1")).toString(), QStringLiteral("anna"));
+    EXPECT_FALSE(s.contains(QStringLiteral("User2")));
 }
 
 TEST_F(MainTest, BeforeTheFirstActivationTheFormTextsStand) {
