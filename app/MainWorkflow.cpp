@@ -226,7 +226,7 @@ void TForm1::BtnConnectClick(QObject*) {
         const std::string& reply = pop3.ReplyText();
         const int32_t reported = kel::StrToIntDef(reply.substr(0, reply.find(' ')), pop3.MsgCount());
         const bool tooMany = reported > kMaxListed;
-        MailCount = tooMany ? kMaxListed : reported;
+        MailCount = std::clamp(reported, 0, kMaxListed);
         MailboxSize = pop3.MailboxSizeText();
         if (MailCount <= 0)
             MailboxSize = "0";
