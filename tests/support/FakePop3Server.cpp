@@ -129,7 +129,7 @@ std::vector<std::string> Chunking::Split(const std::string& Bytes) const {
 }
 
 struct FakePop3Server::Step {
-    enum Kind { ExpectBytes, SendBytes, SendTolerant, PauseFor, HoldOn, CloseConn, AwaitClose } kind;
+    enum Kind { ExpectBytes, SendBytes, SendTolerant, PauseFor, HoldOn, CloseConn, ResetConn, AwaitClose } kind;
     std::string bytes;
     std::vector<std::string> pieces;
     std::chrono::milliseconds duration{0};
@@ -148,6 +148,8 @@ struct FakePop3Server::Step {
             return "hold";
         case CloseConn:
             return "close";
+        case ResetConn:
+            return "reset";
         case AwaitClose:
             return "expect close";
         }
@@ -256,6 +258,8 @@ FakePop3Server& FakePop3Server::Pause(std::chrono::milliseconds Duration) {
 FakePop3Server& FakePop3Server::Hold() { return AddStep({Step::HoldOn, {}, {}, {}}); }
 
 FakePop3Server& FakePop3Server::Close() { return AddStep({Step::CloseConn, {}, {}, {}}); }
+
+FakePop3Server& FakePop3Server::Reset() { return AddStep({Step::ResetConn, {}, {}, {}}); }
 
 FakePop3Server& FakePop3Server::ExpectClose() { return AddStep({Step::AwaitClose, {}, {}, {}}); }
 
@@ -524,6 +528,20 @@ bool FakePop3Server::PlayStep(Conn& c, const Step& s, std::string& Error) {
         }
         CloseConn(c);
         return true;
+    case Step::ResetConn: {
+        if (!AcceptIfNeeded(c)) {
+            Error = "no client connected";
+            return false;
+        }
+        if (!WaitClientCaughtUp(c)) {
+            Error = "client did not read what was sent before the reset";
+            return false;
+        }
+        linger hard{1, 0};
+        ::setsockopt(c.fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        CloseConn(c);
+        return true;
+    }
     case Step::AwaitClose: {
         if (!AcceptIfNeeded(c)) {
             Error = "no client connected";

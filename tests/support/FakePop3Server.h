@@ -97,6 +97,9 @@ class FakePop3Server {
     // Close the connection now (with none open: accept the next client and
     // close at once); a later step waits for a new connection.
     FakePop3Server& Close();
+    // Reset the connection (RST instead of FIN): the client's next receive
+    // or send fails at the socket. A later step waits for a new connection.
+    FakePop3Server& Reset();
     // The client must close the connection (end of stream); then the server
     // closes too, and a later step waits for a new connection.
     FakePop3Server& ExpectClose();

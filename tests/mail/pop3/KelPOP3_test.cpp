@@ -675,6 +675,85 @@ TEST(Transport, ServerClosingAtEveryStepNeverHangs) {
     }
 }
 
+// What if the connection is reset while the client sends or receives? Both
+// end through the transport error path with the system's error number.
+TEST(Transport, ResetConnectionFailsSendAndReceiveAtTheSocket) {
+    {
+        SCOPED_TRACE("receive");
+        FakePop3Server srv;
+        srv.Send(kGreeting).Expect("STAT").Reset();
+        Client c(srv);
+        c.pop.Connect();
+        c.rec.Clear();
+        try {
+            c.pop.Stat();
+            ADD_FAILURE() << "no exception";
+        } catch (const ESocketError& e) {
+            EXPECT_EQ(e.ErrorCode, ECONNRESET);
+            EXPECT_EQ(e.Api, "recv");
+            EXPECT_EQ(std::string(e.what()), "Windows-Socket-Fehler: Connection reset by peer (" +
+                                                 std::to_string(ECONNRESET) + "), auf API 'recv'");
+        }
+        EXPECT_EQ(c.rec.NonIo(), (Events{"quit", "error:T" + std::to_string(ECONNRESET) + ":ready"}));
+        EXPECT_FALSE(c.pop.Connected());
+        EXPECT_TRUE(c.pop.OperationFailed());
+        EXPECT_TRUE(srv.Finished());
+    }
+    {
+        SCOPED_TRACE("send");
+        FakePop3Server srv;
+        srv.Send(kGreeting).Reset();
+        Client c(srv, /*paced=*/true);
+        c.pop.Connect();
+        ASSERT_TRUE(srv.Finished()); // the reset has happened
+        c.rec.Clear();
+        try {
+            c.pop.Login();
+            ADD_FAILURE() << "no exception";
+        } catch (const ESocketError& e) {
+            EXPECT_TRUE(e.ErrorCode == ECONNRESET || e.ErrorCode == EPIPE) << e.ErrorCode;
+            EXPECT_EQ(e.Api, "send");
+        }
+        Events nonIo = c.rec.NonIo();
+        ASSERT_EQ(nonIo.size(), 2u);
+        EXPECT_EQ(nonIo[0], "quit");
+        EXPECT_EQ(nonIo[1].rfind("error:T", 0), 0u);
+        EXPECT_FALSE(c.pop.Connected());
+    }
+}
+
+// A server that closes (end of stream) before a single-line reply: the empty
+// reply counts as accepted and nothing fires; the connection stays "open".
+TEST(Transport, EndOfStreamBeforeASingleLineReplyIsAnEmptyAcceptedReply) {
+    FakePop3Server srv;
+    srv.Send(kGreeting).Expect("list 1").Close();
+    Client c(srv);
+    c.pop.Connect();
+    c.rec.Clear();
+    std::string size = "old";
+    c.pop.GetMsgSize(1, size);
+    EXPECT_EQ(size, "");
+    EXPECT_TRUE(c.pop.Connected());
+    EXPECT_FALSE(c.pop.OperationFailed());
+    EXPECT_EQ(c.pop.ReplyText(), "");
+    EXPECT_EQ(c.rec.Events, (Events{"send:list 1\r\n", "recv:"}));
+    EXPECT_TRUE(srv.Finished());
+}
+
+// Host names go through the system's resolver (IPv6 first where it answers
+// so; the attempt falls through to the next address).
+TEST(Transport, HostNameIsResolved) {
+    FakePop3Server srv;
+    srv.Send(kGreeting).ExpectClose();
+    Client c(srv);
+    c.pop.Host = "localhost";
+    c.pop.Connect();
+    EXPECT_TRUE(c.pop.Connected());
+    EXPECT_EQ(c.pop.ReplyText(), "ready");
+    c.Drop();
+    EXPECT_TRUE(srv.Finished());
+}
+
 TEST(Transport, DestroyingTheComponentSendsNothing) {
     FakePop3Server srv;
     srv.Send(kGreeting).ExpectClose();
