@@ -594,6 +594,29 @@ TEST_F(MainTest, RenderBothLanguages) {
         EXPECT_EQ(shot.size(), form->size());
         if (!shots.isEmpty() && QDir().mkpath(shots))
             EXPECT_TRUE(shot.save(shots + (german ? QStringLiteral("/main-de.png") : QStringLiteral("/main-en.png"))));
+
+        // As a listing leaves it: rows, two status lines, the progress bar.
+        (german ? form->info_fenster : form->info_fenster_eng)->hide();
+        form->mail_list->show();
+        for (int n = 1; n <= 30; ++n)
+            form->mail_list->addItem(QStringLiteral(" %1 | %2 KByte | 07.12.2026 08:%3 | Sender %1 <s%1@example.org> | "
+                                                    "Subject number %1 with a longer text than fits |")
+                                         .arg(n)
+                                         .arg(n * 3)
+                                         .arg(n, 2, 10, QLatin1Char('0')));
+        form->mail_list->setSelected(3, true);
+        form->Status->show();
+        form->Status->Append(QStringLiteral("Fehler: -ERR mailbox locked"));
+        form->Status->Append(QStringLiteral("Ihre Verbindung zum Server wurde getrennt."));
+        form->ProgressBar->show();
+        form->ProgressBar->setValue(40);
+        form->Status_avi->show();
+        form->Status_avi->Play();
+        form->centralWidget()->layout()->activate();
+        const QPixmap listed = form->grab();
+        EXPECT_FALSE(listed.isNull());
+        if (!shots.isEmpty() && german)
+            EXPECT_TRUE(listed.save(shots + QStringLiteral("/main-list.png")));
         sweepbox::DestroyApplicationWindows();
     }
 }
