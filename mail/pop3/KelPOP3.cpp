@@ -218,6 +218,12 @@ void TKelPOP::DeleteMsg(uint16_t MsgIndex) {
         OnDelete(this, MsgIndex);
 }
 
+void TKelPOP::FailInsideReply() {
+    // The server closed inside the reply, or a handler running in the pump
+    // closed the connection while the receive waited.
+    FSocket.Fail(FSocket.IsOpen() ? ECONNRESET : ENOTCONN, "recv");
+}
+
 void TKelPOP::ReadUntilTerminator(std::string& Text, bool AtLineStart) {
     // When the status line's CR LF came before Text, a "." line at its very
     // start ends the reply too (an empty message: "+OK" CR LF "." CR LF).
@@ -230,7 +236,7 @@ void TKelPOP::ReadUntilTerminator(std::string& Text, bool AtLineStart) {
         searchFrom = Text.size() >= kTerminator.size() - 1 ? Text.size() - (kTerminator.size() - 1) : 0;
         std::string chunk = ReadReply();
         if (chunk.empty())
-            FSocket.Fail(ECONNRESET, "recv"); // the server closed inside the reply
+            FailInsideReply();
         Text += chunk;
         if (Text.size() > HeaderReplyLimit)
             FSocket.Fail(EMSGSIZE, "recv");
@@ -381,7 +387,7 @@ TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
             }
             chunk = ReadReply();
             if (chunk.empty())
-                FSocket.Fail(ECONNRESET, "recv"); // the server closed inside the reply
+                FailInsideReply();
             done = HasTerminator(tail, tailLen, chunk);
             pending += chunk;
             if (pending.size() >= kSpoolBlock) {

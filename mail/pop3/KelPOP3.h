@@ -135,6 +135,9 @@ class TKelPOP : public TObject {
     // holds the terminator. AtLineStart: Text begins right after a CR LF.
     // End of stream or an oversized reply ends through the transport error path.
     void ReadUntilTerminator(std::string& Text, bool AtLineStart);
+    // A multi-line reply got an empty receive: ends through the transport
+    // error path, never returns.
+    [[noreturn]] void FailInsideReply();
 
     TKelSocket FSocket;
     bool FConnected = false;

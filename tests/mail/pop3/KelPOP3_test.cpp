@@ -754,6 +754,36 @@ TEST(Transport, HostNameIsResolved) {
     EXPECT_TRUE(srv.Finished());
 }
 
+// A handler running in the pump may drop the connection while a header
+// reply is awaited (the window's cancel does): the read ends at once.
+TEST(Transport, ConnectionDroppedByAHandlerWhileWaiting) {
+    FakePop3Server srv;
+    srv.Send(kGreeting).Expect("TOP 1 0").Send("+OK\r\nA: 1\r\n").Hold().ExpectClose();
+    Client c(srv, true);
+    c.pop.Connect();
+    bool dropped = false;
+    c.pop.ProcessMessages = [&] {
+        // Once the first chunk is in, the next wait is for more.
+        if (!dropped && c.rec.Events.back() == "recv:+OK\r\nA: 1\r\n") {
+            dropped = true;
+            c.pop.HandleTransportError(ECANCELED);
+        }
+    };
+    c.rec.Clear();
+    c.rec.Events.push_back("start");
+    try {
+        c.pop.GetHeader(1);
+        ADD_FAILURE() << "no exception";
+    } catch (const ESocketError& e) {
+        EXPECT_EQ(e.ErrorCode, ENOTCONN);
+    }
+    srv.Release();
+    EXPECT_FALSE(c.pop.Connected());
+    EXPECT_EQ(c.rec.NonIo(), (Events{"start", "quit", "error:T" + std::to_string(ECANCELED) + ":",
+                                     "error:T" + std::to_string(ENOTCONN) + ":"}));
+    EXPECT_TRUE(srv.Finished());
+}
+
 TEST(Transport, DestroyingTheComponentSendsNothing) {
     FakePop3Server srv;
     srv.Send(kGreeting).ExpectClose();
