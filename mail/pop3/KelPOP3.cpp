@@ -131,6 +131,11 @@ void TKelPOP::Connect() {
     } catch (const ESocketOpenError&) {
         FOperationFailed = true;
         return;
+    } catch (...) {
+        // A handler's exception (the pump's, while the connect is pending)
+        // belongs to the caller; the attempt has failed all the same.
+        FOperationFailed = true;
+        throw;
     }
     if (FConnected)
         ReadReply();
@@ -158,8 +163,14 @@ bool TKelPOP::Login() {
 }
 
 void TKelPOP::Quit() {
-    if (!FConnected)
+    if (!FConnected) {
+        // Called from the pump while the connect is pending (the window
+        // closes): the open is abandoned and ends as a failed open once
+        // control is back in Connect. Nothing is sent.
+        if (FSocket.IsOpening())
+            FSocket.Close();
         return;
+    }
     SendCommand("QUIT" + kCrLf);
     ReadReply();
     if (FOperationFailed) {

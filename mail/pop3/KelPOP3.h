@@ -70,7 +70,8 @@ class TKelPOP : public TObject {
 
     // ---- limits that keep a hostile or stalled server from holding us ----
     // A receive that gets no byte for this long ends through the transport
-    // error path (ETIMEDOUT). Tests lower it.
+    // error path (ETIMEDOUT); a connect to one address that gets no answer
+    // for this long is given up (a failed open). Tests lower it.
     int ReceiveStallLimitMs = 180000;
     // A TOP reply in GetHeader that grows past this without its terminator
     // ends through the transport error path (EMSGSIZE).
@@ -88,14 +89,17 @@ class TKelPOP : public TObject {
 
     // ---- connection ----
     // Opens Host:Port and reads the greeting. Never throws for a failed open;
-    // test OperationFailed afterwards.
+    // test OperationFailed afterwards. The pump runs while the connect is
+    // pending; a connect unanswered for ReceiveStallLimitMs fails.
     void Connect();
     // USER and PASS; true when both were accepted. Throws EKelPOPError
     // "Invalid Op. Not connected." when not connected. A user name or
     // password holding CR, LF or NUL is refused with EKelPOPError before
     // anything is sent, so stored settings cannot inject commands.
     bool Login();
-    // QUIT and close; nothing when not connected.
+    // QUIT and close; nothing when not connected. While Connect waits for
+    // the connection (Quit from a handler the pump runs), the open is
+    // abandoned instead: Connect ends as a failed open.
     void Quit();
 
     // ---- mailbox ----

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <system_error>
+#include <utility>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -25,24 +26,23 @@ std::string SocketErrorText(int code, const std::string& api) {
            std::to_string(code) + "), auf API '" + api + "'";
 }
 
-// Connects fd to addr; a connect interrupted by a signal goes on in the
-// background, so wait for it to finish instead of starting over.
-int ConnectFd(int fd, const sockaddr* addr, socklen_t len) {
-    if (::connect(fd, addr, len) == 0)
-        return 0;
-    if (errno != EINTR)
-        return errno;
-    pollfd p{fd, POLLOUT, 0};
-    while (::poll(&p, 1, -1) < 0) {
-        if (errno != EINTR)
-            return errno;
+// Owns a descriptor until it is handed on, so that an exception from a
+// handler cannot leak it.
+class TFdGuard {
+  public:
+    explicit TFdGuard(int Fd) : FFd(Fd) {}
+    ~TFdGuard() {
+        if (FFd >= 0)
+            ::close(FFd);
     }
-    int err = 0;
-    socklen_t errlen = sizeof err;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &errlen) != 0)
-        return errno;
-    return err;
-}
+    TFdGuard(const TFdGuard&) = delete;
+    TFdGuard& operator=(const TFdGuard&) = delete;
+    int Get() const { return FFd; }
+    int Release() { return std::exchange(FFd, -1); }
+
+  private:
+    int FFd;
+};
 
 } // namespace
 
@@ -63,14 +63,45 @@ TKelSocket::~TKelSocket() {
 void TKelSocket::Open() {
     if (IsOpen())
         return;
-    auto fail = [this](int code, const std::string& text) {
+    int error = 0;
+    std::string text;
+    int fd = -1;
+    if (FOpening) {
+        // A handler started a second open inside the pending one: the two
+        // would share the pending state.
+        error = EALREADY;
+        text = SocketErrorText(EALREADY, "connect");
+    } else {
+        FOpening = true;
+        try {
+            fd = OpenSocket(error, text);
+        } catch (...) {
+            FOpening = false;
+            FPendingFd = -1;
+            if (OnDisconnect)
+                OnDisconnect(this);
+            throw;
+        }
+        FOpening = false;
+        FPendingFd = -1;
+    }
+    if (fd < 0) {
         // Open failures close and notify, but never raise the error notification.
         if (OnDisconnect)
             OnDisconnect(this);
-        throw ESocketOpenError(code, text);
-    };
-    if (Host.empty() && Address.empty())
-        fail(EDESTADDRREQ, SocketErrorText(EDESTADDRREQ, "connect"));
+        throw ESocketOpenError(error, text);
+    }
+    FFd = fd;
+    if (OnConnect)
+        OnConnect(this);
+}
+
+int TKelSocket::OpenSocket(int& Error, std::string& Text) {
+    if (Host.empty() && Address.empty()) {
+        Error = EDESTADDRREQ;
+        Text = SocketErrorText(EDESTADDRREQ, "connect");
+        return -1;
+    }
 
     if (OnLookup)
         OnLookup(this, this);
@@ -99,6 +130,11 @@ void TKelSocket::Open() {
             lookupText = SocketErrorText(EINVAL, "inet_pton");
         }
     } else {
+        // getaddrinfo blocks without a pump. It is left so: it normally
+        // answers from the local resolver or cache at once, its own time-outs
+        // are a few seconds rather than minutes, and an asynchronous lookup
+        // would need a helper thread or a second resolver. The long wait for
+        // an unreachable host is the connect below, which does pump.
         addrinfo hints{};
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
@@ -130,35 +166,75 @@ void TKelSocket::Open() {
     // the connect fails for want of an address.
     if (OnConnecting)
         OnConnecting(this, this);
-    if (candidates.empty())
-        fail(lookupError ? lookupError : EHOSTUNREACH,
-             lookupText.empty() ? SocketErrorText(EHOSTUNREACH, "connect") : lookupText);
+    if (candidates.empty()) {
+        Error = lookupError ? lookupError : EHOSTUNREACH;
+        Text = lookupText.empty() ? SocketErrorText(EHOSTUNREACH, "connect") : lookupText;
+        return -1;
+    }
 
     int lastError = ECONNREFUSED;
     for (const Candidate& c : candidates) {
-        int fd = ::socket(c.family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-        if (fd < 0) {
-            lastError = errno;
-            continue;
-        }
-        int err = ConnectFd(fd, reinterpret_cast<const sockaddr*>(&c.addr), c.len);
-        if (err == 0) {
-            FFd = fd;
-            if (OnConnect)
-                OnConnect(this);
-            return;
-        }
-        ::close(fd);
-        lastError = err;
+        int fd = ConnectTo(reinterpret_cast<const sockaddr*>(&c.addr), c.len, c.family, lastError);
+        if (fd >= 0)
+            return fd;
+        if (lastError == ECANCELED)
+            break; // abandoned by a handler: no further address
     }
-    fail(lastError, SocketErrorText(lastError, "connect"));
+    Error = lastError;
+    Text = SocketErrorText(lastError, "connect");
+    return -1;
+}
+
+int TKelSocket::ConnectTo(const sockaddr* Addr, socklen_t Len, int Family, int& Error) {
+    TFdGuard fd(::socket(Family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+    if (fd.Get() < 0) {
+        Error = errno;
+        return -1;
+    }
+    // Non-blocking, so that an address that never answers does not hold the
+    // caller for the kernel's SYN retries (about two minutes) without a pump.
+    // A connect interrupted by a signal goes on in the background like one
+    // in progress.
+    if (::connect(fd.Get(), Addr, Len) != 0) {
+        if (errno != EINPROGRESS && errno != EINTR) {
+            Error = errno;
+            return -1;
+        }
+        // Published only for the wait, so that a handler's Close() can mark
+        // the attempt abandoned; the descriptor stays ours, so nothing a
+        // handler does can make us close or reuse a number it now holds.
+        FPendingFd = fd.Get();
+        TWait w = WaitReady(POLLOUT);
+        FPendingFd = -1;
+        if (w != TWait::Ready) {
+            Error = w == TWait::Closed ? ECANCELED : ETIMEDOUT;
+            return -1;
+        }
+        int err = 0;
+        socklen_t errlen = sizeof err;
+        if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &err, &errlen) != 0)
+            err = errno;
+        if (err == 0) {
+            // A poll failure also reports "ready"; only a peer proves a connection.
+            sockaddr_storage peer{};
+            socklen_t peerLen = sizeof peer;
+            if (::getpeername(fd.Get(), reinterpret_cast<sockaddr*>(&peer), &peerLen) != 0)
+                err = errno;
+        }
+        if (err != 0) {
+            Error = err;
+            return -1;
+        }
+    }
+    return fd.Release();
 }
 
 TKelSocket::TWait TKelSocket::WaitReady(short Events) {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     for (;;) {
-        if (FFd < 0)
+        const int fd = FOpening ? FPendingFd : FFd;
+        if (fd < 0)
             return TWait::Closed;
         int slice = kSliceMs;
         if (StallLimitMs > 0) {
@@ -168,7 +244,7 @@ TKelSocket::TWait TKelSocket::WaitReady(short Events) {
                 return TWait::Stalled;
             slice = static_cast<int>(std::min<long long>(kSliceMs, StallLimitMs - waited));
         }
-        pollfd p{FFd, Events, 0};
+        pollfd p{fd, Events, 0};
         int rc = ::poll(&p, 1, slice);
         if (rc > 0)
             return TWait::Ready; // errors and hang-ups show in the call that follows
@@ -230,8 +306,12 @@ void TKelSocket::Fail(int ErrorCode, const char* Api) {
 }
 
 void TKelSocket::Close() {
-    if (FFd < 0)
+    if (FFd < 0) {
+        // A pending connect is only marked: Open closes its own descriptor
+        // and sends the disconnect notification as for any failed open.
+        FPendingFd = -1;
         return;
+    }
     // Marked closed before the notification runs, so a handler that closes
     // again does not notify twice.
     int fd = FFd;

@@ -1,5 +1,8 @@
-// Blocking TCP client transport of the POP3 component: name lookup, connect,
-// send, receive and close over POSIX sockets, with notifications for each step.
+// TCP client transport of the POP3 component: name lookup, connect, send,
+// receive and close over POSIX sockets, with notifications for each step.
+// Every call blocks its caller until done, but the waits for the connect,
+// for sending and for receiving run in short slices with the host's pump in
+// between, so a window stays responsive.
 #pragma once
 
 #include "message/kel_util.h"
@@ -10,6 +13,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <sys/socket.h>
 
 namespace kel {
 
@@ -50,11 +55,14 @@ class TKelSocket : public TObject {
     std::string Address;
 
     // A receive (or a send that cannot go out) that sees no progress for this
-    // long fails with ETIMEDOUT through the error notification. <= 0: no limit.
+    // long fails with ETIMEDOUT through the error notification. A connect to
+    // one address that gets no answer for this long is abandoned (ETIMEDOUT)
+    // and the open goes on with the next address or fails. <= 0: no limit.
     int StallLimitMs = 180000;
 
-    // Called between the wait slices (at most 50 ms each) of a blocking
-    // receive or send, so that the host's window stays responsive.
+    // Called between the wait slices (at most 50 ms each) of the connect, a
+    // receive or a send, so that the host's window stays responsive. It may
+    // close the transport; an exception from it leaves the waiting call.
     std::function<void()> Idle;
 
     // Notifications.
@@ -65,9 +73,15 @@ class TKelSocket : public TObject {
     std::function<void(TObject* Sender, int ErrorCode)> OnError;
 
     bool IsOpen() const { return FFd >= 0; }
+    // Open is running (resolving or waiting for the connect).
+    bool IsOpening() const { return FOpening; }
 
-    // Blocking open. On failure: the socket is closed, OnDisconnect fires and
-    // ESocketOpenError is thrown; OnError does not fire.
+    // Returns once connected or failed. On failure: the socket is closed,
+    // OnDisconnect fires and ESocketOpenError is thrown; OnError does not
+    // fire. Close() from a handler while the connect is pending abandons the
+    // open (ECANCELED); an Open nested in a pending one fails (EALREADY). An
+    // exception from a handler or Idle also closes and fires OnDisconnect
+    // before it leaves.
     void Open();
 
     // Sends every byte; nothing when not open. Failure: OnError, close, then
@@ -84,15 +98,27 @@ class TKelSocket : public TObject {
     // OnError, close, then ESocketError(ErrorCode, Api). Never returns.
     [[noreturn]] void Fail(int ErrorCode, const char* Api);
 
-    // When open: OnDisconnect, then the socket is closed. Otherwise nothing.
+    // When open: OnDisconnect, then the socket is closed. While Open is
+    // pending: the open is abandoned and fails once control returns to it.
+    // Otherwise nothing.
     void Close();
 
   private:
     enum class TWait { Ready, Stalled, Closed };
-    // Waits in slices for the socket to become ready for Events, running Idle
-    // between slices. Closed: the socket was closed meanwhile (by a handler).
+    // Waits in slices for the socket being waited on (the connection, or
+    // while opening, the pending connect) to become ready for Events, running
+    // Idle between slices. Closed: a handler closed it meanwhile.
     TWait WaitReady(short Events);
+    // Connects a fresh socket to one address; returns it, or -1 with Error set.
+    int ConnectTo(const sockaddr* Addr, socklen_t Len, int Family, int& Error);
+    // The body of Open: the connected socket, or -1 with Error and Text set.
+    int OpenSocket(int& Error, std::string& Text);
+
     int FFd = -1;
+    bool FOpening = false;
+    // The socket whose connect Open waits for; -1 once a handler closed the
+    // transport meanwhile. Open alone owns and closes it.
+    int FPendingFd = -1;
 };
 
 } // namespace kel

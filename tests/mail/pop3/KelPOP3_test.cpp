@@ -14,6 +14,7 @@
 
 using namespace kel;
 using sweepbox::test::Chunking;
+using sweepbox::test::ClosedPort;
 using sweepbox::test::FakePop3Server;
 using sweepbox::test::PopRecorder;
 using Events = std::vector<std::string>;
@@ -26,19 +27,6 @@ using sweepbox::test::kGreeting;
 // Greeting and login, as a script prefix.
 void ScriptLogin(FakePop3Server& srv) {
     srv.Send(kGreeting).Expect("USER u").Send("+OK\r\n").Expect("PASS p").Send("+OK in\r\n");
-}
-
-// A loopback port on which nothing listens.
-uint16_t ClosedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
 }
 
 } // namespace
@@ -282,6 +270,86 @@ TEST(Connect, ResetsMsgCountAndOperationFailed) {
     EXPECT_FALSE(c.pop.OperationFailed());
     c.Drop();
     EXPECT_TRUE(srv.Finished());
+}
+
+// What does the window see while the server's address never answers? The
+// pump runs between the connect's wait slices, and the attempt ends as a
+// failed open once the stall limit has passed.
+TEST(Connect, UnansweredAddressPumpsThenFailsAfterTheLimit) {
+    sweepbox::test::UnansweredPort unanswered;
+    SWEEPBOX_REQUIRE_UNANSWERED(unanswered);
+    TKelPOP pop;
+    PopRecorder rec;
+    rec.Bind(pop);
+    rec.LogPumps = true;
+    pop.Host = "127.0.0.1";
+    pop.Port = unanswered.PortText();
+    pop.ReceiveStallLimitMs = 300;
+    EXPECT_NO_THROW(pop.Connect());
+    EXPECT_TRUE(pop.OperationFailed());
+    EXPECT_FALSE(pop.Connected());
+    EXPECT_GE(rec.Pumps, 2);
+    Events expected{"lookup", "connecting"};
+    expected.insert(expected.end(), static_cast<size_t>(rec.Pumps), "pump");
+    expected.push_back("quit");
+    EXPECT_EQ(rec.Events, expected);
+}
+
+// What if the window closes while the connect is pending? Its Quit, run by
+// the pump, abandons the open: Connect ends as a failed open at once, and
+// the component connects normally afterwards.
+TEST(Connect, QuitFromThePumpAbandonsAPendingConnect) {
+    sweepbox::test::UnansweredPort unanswered;
+    SWEEPBOX_REQUIRE_UNANSWERED(unanswered);
+    FakePop3Server srv;
+    srv.Send(kGreeting).ExpectClose();
+    Client c(srv);
+    c.pop.Port = unanswered.PortText();
+    c.pop.ReceiveStallLimitMs = 60000; // never reached when the Quit works
+    c.rec.LogPumps = true;
+    c.pop.ProcessMessages = [&] {
+        ++c.rec.Pumps;
+        c.rec.Events.push_back("pump");
+        c.pop.Quit();
+    };
+    const int fds = sweepbox::test::OpenDescriptors();
+    EXPECT_NO_THROW(c.pop.Connect());
+    EXPECT_TRUE(c.pop.OperationFailed());
+    EXPECT_FALSE(c.pop.Connected());
+    EXPECT_EQ(c.rec.Events, (Events{"lookup", "connecting", "pump", "quit"}));
+    EXPECT_EQ(sweepbox::test::OpenDescriptors(), fds);
+
+    c.pop.ProcessMessages = nullptr;
+    c.pop.Port = srv.PortText();
+    c.rec.Clear();
+    c.pop.Connect();
+    EXPECT_TRUE(c.pop.Connected());
+    EXPECT_FALSE(c.pop.OperationFailed());
+    EXPECT_EQ(c.rec.NonIo(), (Events{"lookup", "connecting", "connect"}));
+    c.Drop();
+    EXPECT_TRUE(srv.Finished());
+}
+
+// An exception from the pump while the connect is pending (the window's way
+// of abandoning a busy operation) reaches the caller of Connect; the attempt
+// counts as failed and leaves no socket behind.
+TEST(Connect, ExceptionFromThePumpWhilePendingReachesTheCaller) {
+    sweepbox::test::UnansweredPort unanswered;
+    SWEEPBOX_REQUIRE_UNANSWERED(unanswered);
+    struct Abandoned {};
+    TKelPOP pop;
+    PopRecorder rec;
+    rec.Bind(pop);
+    pop.Host = "127.0.0.1";
+    pop.Port = unanswered.PortText();
+    pop.ReceiveStallLimitMs = 60000;
+    pop.ProcessMessages = [] { throw Abandoned{}; };
+    const int fds = sweepbox::test::OpenDescriptors();
+    EXPECT_THROW(pop.Connect(), Abandoned);
+    EXPECT_TRUE(pop.OperationFailed());
+    EXPECT_FALSE(pop.Connected());
+    EXPECT_EQ(rec.Events, (Events{"lookup", "connecting", "quit"}));
+    EXPECT_EQ(sweepbox::test::OpenDescriptors(), fds);
 }
 
 // ---------------------------------------------------------------- mailbox

@@ -6,8 +6,15 @@
 #include "pop3/KelPOP3.h"
 #include "support/FakePop3Server.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <optional>
@@ -191,5 +198,97 @@ struct FakeClient {
     // Drops the connection the way destruction does: silently, nothing sent.
     void Drop() { holder.reset(); }
 };
+
+// A loopback port on which nothing listens.
+inline uint16_t ClosedPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+// A loopback port where a connect stays pending: the listener's accept queue
+// is filled and never drained, and Linux then drops further SYNs instead of
+// refusing them (unless net.ipv4.tcp_abort_on_overflow is set; Usable() tells).
+// Unlike an unrouted address it needs no network and answers nowhere.
+class UnansweredPort {
+  public:
+    UnansweredPort() {
+        FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (FListener < 0 || ::bind(FListener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            ::listen(FListener, 0) != 0 ||
+            ::getsockname(FListener, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            return;
+        Port = ntohs(a.sin_port);
+        // The first connection fills the queue; wait until the listener holds
+        // it, so that later SYNs meet a full queue. More fillers cover a
+        // kernel that queues one more than the backlog asks for.
+        Fill();
+        pollfd p{FListener, POLLIN, 0};
+        FFilled = ::poll(&p, 1, 10000) == 1;
+        Fill();
+        Fill();
+    }
+    ~UnansweredPort() {
+        for (int fd : FFillers)
+            ::close(fd);
+        if (FListener >= 0)
+            ::close(FListener);
+    }
+    UnansweredPort(const UnansweredPort&) = delete;
+    UnansweredPort& operator=(const UnansweredPort&) = delete;
+
+    static bool Usable() {
+        std::ifstream f("/proc/sys/net/ipv4/tcp_abort_on_overflow");
+        int v = 1;
+        return f >> v && v == 0;
+    }
+    bool Ready() const { return Port != 0 && FFilled; }
+    std::string PortText() const { return std::to_string(Port); }
+    uint16_t Port = 0;
+
+  private:
+    void Fill() {
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return;
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(Port);
+        (void)::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a); // pending is fine
+        FFillers.push_back(fd);
+    }
+    int FListener = -1;
+    bool FFilled = false;
+    std::vector<int> FFillers;
+};
+
+// Skips the test where no pending connect can be made (see UnansweredPort).
+#define SWEEPBOX_REQUIRE_UNANSWERED(port)                                                          \
+    do {                                                                                           \
+        if (!sweepbox::test::UnansweredPort::Usable())                                             \
+            GTEST_SKIP() << "net.ipv4.tcp_abort_on_overflow is set: full queues refuse";           \
+        ASSERT_TRUE((port).Ready());                                                               \
+    } while (0)
+
+// Descriptors this process holds now.
+inline int OpenDescriptors() {
+    int n = 0;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator("/proc/self/fd", ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+        ++n;
+    return n;
+}
 
 } // namespace sweepbox::test
