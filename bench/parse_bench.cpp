@@ -6,10 +6,12 @@
 // message, split it into lines, Parse, then touches every byte the message
 // shows (a CRC32 over each line of Text and over each attachment's Data) and
 // reads the header-derived fields. One summary line at the end, with the
-// totals over all files in the shape the benchmark kit's harness reads:
+// totals over all files, with the keys the benchmark kit's harness reads:
 //
-//   leaves=L text=lines/bytes/crc files=n/bytes/crc hdrchars=C names=N failed=F
+//   leaves=L b64=n/bytes/crc uu=0/0/0 qp=0/0/0 raw=lines/bytes/crc hdrchars=C names=N failed=F
 //
+// The model does not say how a part was encoded, so the buckets are not the
+// kit's: "b64" holds every attachment (Data), "raw" every line of Text.
 // "leaves" counts the attachments plus one for each message with text; the
 // CRC sums are modulo 2^32. A parse that fails ("Oops...") is counted and
 // the run goes on.
@@ -88,11 +90,25 @@ int main(int argc, char** argv) {
         for (const std::string* f : {&msg.From, &msg.Sender, &msg.SendTo, &msg.CC, &msg.ReplyTo, &msg.Subject,
                                      &msg.Date, &msg.MessageId, &msg.ContentType})
             t.hdrChars += f->size();
+        // Lines are gathered into a buffer first: crc32 on tens of bytes at
+        // a time costs more than the copy.
         uint32_t crc = 0;
+        std::string chunk;
+        chunk.reserve(1 << 16);
+        const auto flush = [&] {
+            crc = static_cast<uint32_t>(crc32(crc, reinterpret_cast<const Bytef*>(chunk.data()), static_cast<uInt>(chunk.size())));
+            chunk.clear();
+        };
         for (const std::string& l : msg.Text) {
-            crc = static_cast<uint32_t>(crc32(crc, reinterpret_cast<const Bytef*>(l.data()), static_cast<uInt>(l.size())));
+            if (chunk.size() + l.size() > (1u << 16))
+                flush();
+            if (l.size() > (1u << 16))
+                crc = static_cast<uint32_t>(crc32(crc, reinterpret_cast<const Bytef*>(l.data()), static_cast<uInt>(l.size())));
+            else
+                chunk += l;
             t.textBytes += l.size();
         }
+        flush();
         t.textLines += msg.Text.size();
         t.textCrc += crc;
         t.leaves += msg.Text.empty() ? 0 : 1;
@@ -105,10 +121,10 @@ int main(int argc, char** argv) {
             t.names += a.FileName.empty() ? 0 : 1;
         }
     }
-    std::printf("leaves=%llu text=%llu/%llu/%u files=%llu/%llu/%u hdrchars=%llu names=%llu failed=%llu\n",
-                static_cast<unsigned long long>(t.leaves), static_cast<unsigned long long>(t.textLines),
-                static_cast<unsigned long long>(t.textBytes), t.textCrc, static_cast<unsigned long long>(t.files),
-                static_cast<unsigned long long>(t.fileBytes), t.fileCrc, static_cast<unsigned long long>(t.hdrChars),
+    std::printf("leaves=%llu b64=%llu/%llu/%u uu=0/0/0 qp=0/0/0 raw=%llu/%llu/%u hdrchars=%llu names=%llu failed=%llu\n",
+                static_cast<unsigned long long>(t.leaves), static_cast<unsigned long long>(t.files),
+                static_cast<unsigned long long>(t.fileBytes), t.fileCrc, static_cast<unsigned long long>(t.textLines),
+                static_cast<unsigned long long>(t.textBytes), t.textCrc, static_cast<unsigned long long>(t.hdrChars),
                 static_cast<unsigned long long>(t.names), static_cast<unsigned long long>(t.failed));
     return 0;
 }

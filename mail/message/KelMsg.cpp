@@ -3,10 +3,15 @@
 #include "KelMIME.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <functional>
 #include <iterator>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace kel {
 
@@ -19,9 +24,26 @@ constexpr uint64_t kOnes = 0x0101010101010101ULL;
 // Nonzero when one of the eight bytes of V is zero.
 constexpr uint64_t HasZeroByte(uint64_t V) { return (V - kOnes) & ~V & (kOnes << 7); }
 
-bool HasLineEndOrNul(const std::string& Line) {
+inline bool HasLineEndOrNul(const std::string& Line) {
     const char* p = Line.data();
     const size_t n = Line.size();
+#if defined(__SSE2__)
+    if (n >= 16) {
+        const auto hit = [](const char* at) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+            const __m128i eq = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')),
+                                                         _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
+                                            _mm_cmpeq_epi8(v, _mm_setzero_si128()));
+            return _mm_movemask_epi8(eq) != 0;
+        };
+        size_t i = 0;
+        for (; i + 16 <= n; i += 16)
+            if (hit(p + i))
+                return true;
+        // The last 16 bytes, overlapping what was seen, instead of a byte loop.
+        return i < n && hit(p + n - 16);
+    }
+#endif
     size_t i = 0;
     for (; i + 8 <= n; i += 8) {
         uint64_t w;
@@ -39,7 +61,10 @@ bool HasLineEndOrNul(const std::string& Line) {
 // so a line holding CR, LF or NUL would split differently once the entity is
 // joined and split again. Lines without them come back unchanged.
 bool LinesAreSplitClean(std::span<const std::string> Lines) {
-    return std::none_of(Lines.begin(), Lines.end(), HasLineEndOrNul);
+    for (const std::string& l : Lines)
+        if (HasLineEndOrNul(l))
+            return false;
+    return true;
 }
 
 // "end" after trimming, in any case: the line that closes a uuencoded block
@@ -57,6 +82,32 @@ std::string JoinWithoutLastLineEnd(std::span<const std::string> Lines) {
     if (s.size() >= 2)
         s.resize(s.size() - 2);
     return s;
+}
+
+// Several FindHeader lookups in one pass over the header lines: for every
+// key, Fields[k] and Found[k] get what FindHeader(Keys[k], Lines) gives.
+// Lines are compared only with the keys that start with their first letter.
+void FindHeaders(std::span<const std::string> Lines, std::span<const std::string> Keys, std::string* Fields,
+                 bool* Found) {
+    size_t missing = Keys.size();
+    std::fill(Found, Found + Keys.size(), false);
+    const size_t n = Lines.size();
+    size_t i = 0;
+    while (i < n && Lines[i].empty())
+        ++i;
+    for (; i < n && missing > 0 && !Lines[i].empty(); ++i) {
+        const char first = static_cast<char>(Lines[i][0] & ~0x20); // keys are upper case letters
+        for (size_t k = 0; k < Keys.size(); ++k) {
+            if (Found[k] || Keys[k][0] != first || !StartsWithUpper(Lines[i], Keys[k]))
+                continue;
+            std::string field = Lines[i];
+            for (size_t j = i + 1; j < n && !Lines[j].empty() && (Lines[j][0] == ' ' || Lines[j][0] == '\t'); ++j)
+                field += TrimView(Lines[j]);
+            Fields[k] = std::move(field);
+            Found[k] = true;
+            --missing;
+        }
+    }
 }
 
 struct TLeaf {
@@ -114,40 +165,51 @@ void SplitLeaves(std::span<const std::string> Lines, int Depth, std::vector<TLea
 
 // Type, encoding and name of an entity from its header fields.
 void ReadPartHeader(std::span<const std::string> Lines, std::string& Type, std::string& Encoding, std::string& Name) {
-    std::string field;
+    static const std::string kKeys[] = {"CONTENT-TYPE:", "CONTENT-TRANSFER-ENCODING:", "CONTENT-DISPOSITION:"};
+    std::string fields[3];
+    bool found[3];
+    FindHeaders(Lines, kKeys, fields, found);
+
     Name.clear();
-    if (FindHeader("CONTENT-TYPE:", Lines, field)) {
-        Type = UpperCase(GetHeaderValue("CONTENT-TYPE:", field));
-        Name = GetHeaderValue("NAME", field);
+    if (found[0]) {
+        Type = UpperCase(GetHeaderValue(kKeys[0], fields[0]));
+        Name = GetHeaderValue("NAME", fields[0]);
     } else {
         Type = "TEXT/PLAIN";
     }
-
-    std::string cte;
-    if (FindHeader("CONTENT-TRANSFER-ENCODING:", Lines, cte))
-        Encoding = UpperCase(GetHeaderValue("CONTENT-TRANSFER-ENCODING:", cte));
-    else
-        Encoding = "7BIT";
-
-    if (Name.empty()) {
-        std::string disposition;
-        if (FindHeader("CONTENT-DISPOSITION:", Lines, disposition))
-            Name = GetHeaderValue("FILENAME", disposition);
-    }
+    Encoding = found[1] ? UpperCase(GetHeaderValue(kKeys[1], fields[1])) : "7BIT";
+    // "NAME" of the Content-Type wins over "FILENAME" of the disposition.
+    if (Name.empty() && found[2])
+        Name = GetHeaderValue("FILENAME", fields[2]);
     if (!Name.empty()) {
         Name.erase(0, 1); // the "=" of the parameter
         Name = DecodeEncodedWords(StripQuotes(Name));
     }
 }
 
+// Writing the lines one by one and writing them joined decode alike (line
+// ends are skipped and groups carry over), so the lines are gathered into
+// chunks: one decoder call per line costs more than the copy.
 void DecodeBase64Into(std::span<const std::string> Lines, std::string& Out) {
     size_t encoded = 0;
     for (const std::string& l : Lines)
         encoded += l.size();
     Out.reserve(Out.size() + encoded / 4 * 3 + 3);
     TBase64Decoder decoder;
-    for (const std::string& l : Lines)
-        decoder.Decode(l, Out);
+    constexpr size_t kChunk = 1 << 15;
+    std::string chunk;
+    chunk.reserve(kChunk);
+    for (const std::string& l : Lines) {
+        if (chunk.size() + l.size() > kChunk) {
+            decoder.Decode(chunk, Out);
+            chunk.clear();
+        }
+        if (l.size() > kChunk)
+            decoder.Decode(l, Out);
+        else
+            chunk += l;
+    }
+    decoder.Decode(chunk, Out);
 }
 
 // The data lines of a uuencoded attachment: from the second line up to "end",
@@ -171,13 +233,26 @@ void DecodeUUInto(std::span<const std::string> Lines, std::string& Out) {
 
 // ---- uuencode ----
 
+namespace {
+
+// Value of each byte in the uuencode alphabet; 0xFF for bytes outside it.
+constexpr std::array<uint8_t, 256> kUUValue = [] {
+    std::array<uint8_t, 256> t{};
+    t.fill(0xFF);
+    t[' '] = 0;
+    t['`'] = 0;
+    for (int c = 33; c <= 95; ++c)
+        t[static_cast<size_t>(c)] = static_cast<uint8_t>(c - 32);
+    return t;
+}();
+
+} // namespace
+
 uint8_t UUCharValue(char C) {
-    const auto u = static_cast<unsigned char>(C);
-    if (u == '`' || u == ' ')
-        return 0;
-    if (u >= 33 && u <= 95)
-        return static_cast<uint8_t>(u - 32);
-    throw Exception(kOops);
+    const uint8_t v = kUUValue[static_cast<unsigned char>(C)];
+    if (v == 0xFF)
+        throw Exception(kOops);
+    return v;
 }
 
 void UUDecodeLine(std::string_view Line, std::string& Out) {
@@ -189,23 +264,26 @@ void UUDecodeLine(std::string_view Line, std::string& Out) {
     if (chars > Line.size() - 1)
         throw Exception(kOops); // a 45-byte line too short for its 60 characters
 
-    // Every character is checked, also those past the announced count.
+    // Four characters give three bytes; a last, shorter group is filled up
+    // with zero bits. Every character is checked, also those past the
+    // announced count.
+    const auto* p = reinterpret_cast<const unsigned char*>(Line.data()) + 1;
     unsigned char bytes[45] = {};
-    uint32_t acc = 0;
-    int bits = 0;
+    uint8_t bad = 0;
     size_t nb = 0;
-    for (size_t k = 1; k <= chars; ++k) {
-        acc = (acc << 6) | UUCharValue(Line[k]);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            bytes[nb++] = static_cast<unsigned char>(acc >> bits);
-            acc &= (1u << bits) - 1;
+    for (size_t k = 0; k < chars; k += 4) {
+        uint8_t v[4] = {0, 0, 0, 0};
+        for (size_t i = 0; i < 4 && k + i < chars; ++i) {
+            v[i] = kUUValue[p[k + i]];
+            bad |= v[i];
         }
+        bytes[nb] = static_cast<unsigned char>(v[0] << 2 | v[1] >> 4);
+        bytes[nb + 1] = static_cast<unsigned char>(v[1] << 4 | v[2] >> 2);
+        bytes[nb + 2] = static_cast<unsigned char>(v[2] << 6 | v[3]);
+        nb += 3;
     }
-    // Leftover bits start one more byte, the rest of it zero.
-    if (bits > 0 && nb < 45)
-        bytes[nb] = static_cast<unsigned char>(acc << (8 - bits));
+    if (bad & 0x80)
+        throw Exception(kOops);
     Out.append(reinterpret_cast<const char*>(bytes), std::min<size_t>(count, 45));
 }
 
@@ -348,35 +426,40 @@ void TKelMsg::ParseHeaderFields() {
 
     enum class TProc { Words, Addresses, None, Upper };
     struct TField {
-        const char* Key;
         std::string TKelMsg::*Property;
         TProc Proc;
         const char* IfAbsent; // nullptr: the property stays as it is
     };
+    static const std::string kKeys[] = {"FROM:",  "SENDER:", "MESSAGE-ID:", "IN-REPLY-TO:", "RETURN-PATH:",  "REPLY-TO:",
+                                        "TO:",    "CC:",     "DATE:",       "SUBJECT:",     "CONTENT-TYPE:", "CONTENT-TRANSFER-ENCODING:"};
     static const TField kFields[] = {
-        {"FROM:", &TKelMsg::From, TProc::Words, nullptr},
-        {"SENDER:", &TKelMsg::Sender, TProc::Addresses, nullptr},
-        {"MESSAGE-ID:", &TKelMsg::MessageId, TProc::None, nullptr},
-        {"IN-REPLY-TO:", &TKelMsg::InReplyTo, TProc::None, nullptr},
-        {"RETURN-PATH:", &TKelMsg::ReturnPath, TProc::None, nullptr},
-        {"REPLY-TO:", &TKelMsg::ReplyTo, TProc::Addresses, nullptr},
-        {"TO:", &TKelMsg::SendTo, TProc::Addresses, nullptr},
-        {"CC:", &TKelMsg::CC, TProc::Addresses, nullptr},
-        {"DATE:", &TKelMsg::Date, TProc::None, nullptr},
-        {"SUBJECT:", &TKelMsg::Subject, TProc::Words, nullptr},
-        {"CONTENT-TYPE:", &TKelMsg::ContentType, TProc::Upper, "TEXT/PLAIN"},
-        {"CONTENT-TRANSFER-ENCODING:", &TKelMsg::ContentTransferEncoding, TProc::Upper, "7BIT"},
+        {&TKelMsg::From, TProc::Words, nullptr},
+        {&TKelMsg::Sender, TProc::Addresses, nullptr},
+        {&TKelMsg::MessageId, TProc::None, nullptr},
+        {&TKelMsg::InReplyTo, TProc::None, nullptr},
+        {&TKelMsg::ReturnPath, TProc::None, nullptr},
+        {&TKelMsg::ReplyTo, TProc::Addresses, nullptr},
+        {&TKelMsg::SendTo, TProc::Addresses, nullptr},
+        {&TKelMsg::CC, TProc::Addresses, nullptr},
+        {&TKelMsg::Date, TProc::None, nullptr},
+        {&TKelMsg::Subject, TProc::Words, nullptr},
+        {&TKelMsg::ContentType, TProc::Upper, "TEXT/PLAIN"},
+        {&TKelMsg::ContentTransferEncoding, TProc::Upper, "7BIT"},
     };
+    constexpr size_t kCount = std::size(kKeys);
+    static_assert(std::size(kFields) == kCount);
 
-    for (const TField& f : kFields) {
-        const std::string key = f.Key;
-        std::string line;
-        if (!FindHeader(key, Headers, line)) {
+    std::string lines[kCount];
+    bool found[kCount];
+    FindHeaders(Headers, kKeys, lines, found);
+    for (size_t k = 0; k < kCount; ++k) {
+        const TField& f = kFields[k];
+        if (!found[k]) {
             if (f.IfAbsent)
                 this->*f.Property = f.IfAbsent;
             continue;
         }
-        std::string value = GetHeaderValue(key, line);
+        std::string value = GetHeaderValue(kKeys[k], lines[k]);
         switch (f.Proc) {
         case TProc::Words: value = DecodeEncodedWords(value); break;
         case TProc::Addresses: value = FormatAddressList(value); break;

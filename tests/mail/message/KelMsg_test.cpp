@@ -531,3 +531,22 @@ TEST(KelMsgParse, LinesWithLineEndsInside) {
 }
 
 } // namespace
+
+namespace {
+
+// A CR, LF or NUL at any place of a line of any length makes a multipart
+// message split again, as joining and splitting would.
+TEST(KelMsgParse, LineEndsInsideLinesAreFoundAtEveryPlace) {
+    for (size_t len = 1; len <= 40; ++len)
+        for (size_t at = 0; at < len; ++at)
+            for (char c : {'\r', '\n', '\0'}) {
+                std::string line(len, 'x');
+                line[at] = c;
+                const Lines raw = {"Content-Type: multipart/mixed; boundary=b", "", "--b", "", "a", line, "z", "--b--"};
+                auto [lib, lit] = kel_literal::ParseBothWays(raw);
+                ASSERT_TRUE(lib == lit) << len << " " << at << " " << int(c);
+                ASSERT_NE(lib.Text, (Lines{"a", line, "z"}));
+            }
+}
+
+} // namespace
