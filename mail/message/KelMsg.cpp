@@ -400,8 +400,9 @@ void TKelMsg::Parse() {
     Headers.insert(Headers.end(), RawMail.begin(), headerEnd);
     ParseHeaderFields();
 
-    // RawMail itself serves as the working list: parsing only reads it, so
-    // it is still whole when a failure leaves Parse.
+    // RawMail itself serves as the working list: parsing reads it and at
+    // most moves shown lines out, which a failure puts back, so it is whole
+    // when a failure leaves Parse.
     TParseState state;
     if (ClearRawMailAfterParse)
         state.MoveFrom = &RawMail;
