@@ -212,6 +212,56 @@ void DecodeBase64Into(std::span<const std::string> Lines, std::string& Out) {
     decoder.Decode(chunk, Out);
 }
 
+// The lines of DecodeQuotedPrintable(JoinLines(Lines)), appended to Out,
+// decoded a chunk of lines at a time so that neither the joined text nor the
+// decoded one exists whole. A chunk ends after the CR LF of a line, and no
+// escape reaches past the line end it stands before, so the chunks decode as
+// the whole does; a decoded line may run on into the next chunk (soft line
+// breaks) and is carried over, and so is the question whether a CR at the
+// end of a chunk is half of a CR LF. The decoder stops at a NUL, from the
+// text or from "=00": lines holding either are decoded in one piece.
+void AppendQuotedPrintableLines(std::span<const std::string> Lines, std::vector<std::string>& Out) {
+    for (const std::string& l : Lines)
+        if (l.find('\0') != std::string::npos || l.find("=00") != std::string::npos) {
+            const std::string decoded = DecodeQuotedPrintable(JoinLines(Lines));
+            AppendSplitLines(Out, decoded);
+            return;
+        }
+
+    constexpr size_t kChunk = 1 << 16;
+    std::string chunk, pending;
+    bool afterCR = false; // the last line end given out was a CR at the end of a chunk
+    const auto decode = [&] {
+        std::string decoded = DecodeQuotedPrintable(chunk);
+        chunk.clear();
+        size_t from = 0;
+        if (afterCR && !decoded.empty()) {
+            from = decoded[0] == '\n' ? 1 : 0;
+            afterCR = false;
+        }
+        // What is pending from before holds no line end: only the new text
+        // is searched, so that one long decoded line costs no rescans.
+        const size_t old = pending.size();
+        pending.append(decoded, from);
+        size_t end = std::string_view(pending).substr(old).find_last_of("\r\n");
+        if (end == std::string::npos)
+            return;
+        end += old;
+        AppendSplitLines(Out, std::string_view(pending).substr(0, end + 1));
+        afterCR = pending[end] == '\r' && end + 1 == pending.size();
+        pending.erase(0, end + 1);
+    };
+    for (const std::string& l : Lines) {
+        chunk += l;
+        chunk += "\r\n";
+        if (chunk.size() >= kChunk)
+            decode();
+    }
+    if (!chunk.empty())
+        decode();
+    AppendSplitLines(Out, pending);
+}
+
 // The data lines of a uuencoded attachment: from the second line up to "end",
 // a lone "`" or the last line. The stop lines are tested before every data
 // line, the first one included, so that "begin" directly followed by "end"
@@ -540,7 +590,7 @@ void TKelMsg::ParseTextPart(TParseState& State, const TEntity& Entity, const std
         for (const auto& [first, last] : kept)
             ShowLines(State, lines.subspan(first, last - first));
     } else if (Encoding == "QUOTED-PRINTABLE") {
-        AppendSplitLines(Text, DecodeQuotedPrintable(JoinLines(lines)));
+        AppendQuotedPrintableLines(lines, Text);
     } else if (Encoding == "BASE64") {
         std::string bytes;
         DecodeBase64Into(lines, bytes);
@@ -590,7 +640,9 @@ void TKelMsg::AddAttachment(std::span<const std::string> Lines, std::string Name
             throw;
         }
     } else if (Encoding == "QUOTED-PRINTABLE") {
-        file.Data = JoinWithoutLastLineEnd(SplitLines(DecodeQuotedPrintable(JoinLines(Lines))));
+        std::vector<std::string> lines;
+        AppendQuotedPrintableLines(Lines, lines);
+        file.Data = JoinWithoutLastLineEnd(lines);
     } else {
         file.Data = JoinWithoutLastLineEnd(Lines);
     }
