@@ -5,6 +5,8 @@
 
 #include "Header.h"
 #include "MultiLst.h"
+#include "email.h"
+#include "message/KelMsg.h"
 #include "TextCodec.h"
 #include "support/FakePop3Server.h"
 
@@ -12,11 +14,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -24,6 +29,8 @@
 #include <unistd.h>
 
 #include <functional>
+#include <memory>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -73,6 +80,33 @@ Strings FiveMessages() {
 
 // The header lines of a message as TOP n 0 returns them (with the empty line).
 std::string HeaderOf(const std::string& message) { return message.substr(0, message.find("\r\n\r\n") + 4); }
+
+// A message with a text part and two attachments, the second name sorting first.
+std::string TwoAttachments() {
+    return "From: Anna <anna@example.com>\r\n"
+           "Subject: Two files\r\n"
+           "Date: Mon, 6 Mar 2000 10:22:33 +0100\r\n"
+           "MIME-Version: 1.0\r\n"
+           "Content-Type: multipart/mixed; boundary=\"XYZ\"\r\n"
+           "\r\n"
+           "--XYZ\r\n"
+           "Content-Type: text/plain; charset=us-ascii\r\n"
+           "\r\n"
+           "Here are the files.\r\n"
+           "--XYZ\r\n"
+           "Content-Type: application/zip; name=\"zeta.zip\"\r\n"
+           "Content-Transfer-Encoding: base64\r\n"
+           "Content-Disposition: attachment; filename=\"zeta.zip\"\r\n"
+           "\r\n"
+           "UEsFBgAAAAAAAAAAAAAAAAAAAAAAAA==\r\n"
+           "--XYZ\r\n"
+           "Content-Type: application/octet-stream; name=\"alpha.txt\"\r\n"
+           "Content-Transfer-Encoding: base64\r\n"
+           "Content-Disposition: attachment; filename=\"alpha.txt\"\r\n"
+           "\r\n"
+           "YWxwaGEK\r\n"
+           "--XYZ--\r\n";
+}
 
 // A loopback port with nothing listening on it.
 std::string ClosedPort() {
@@ -192,22 +226,47 @@ class WorkflowTest : public maintest::MainTest {
         };
     }
 
-    // Runs check inside the next modal window, then closes it with its button.
-    void WhenModalOpens(std::function<void()> check) {
-        QTimer::singleShot(0, form, [check] {
-            QWidget* modal = QApplication::activeModalWidget();
-            ASSERT_NE(modal, nullptr);
+    // Runs check inside the next showing of dialog (the header or the message
+    // window), then closes it with its button.
+    void WhenModalOpens(QDialog* dialog, std::function<void()> check) {
+        watcher = std::make_unique<ShowWatcher>(dialog, [dialog, check] {
+            EXPECT_EQ(QApplication::activeModalWidget(), dialog);
             check();
-            if (auto* header = qobject_cast<TForm2*>(modal))
+            if (auto* header = qobject_cast<TForm2*>(dialog))
                 header->btn_close->click();
-            else
-                modal->close();
+            else if (auto* mail = qobject_cast<TForm3*>(dialog))
+                mail->btn_close->click();
         });
     }
+
+    // Calls back once, from the event loop that the shown window runs.
+    class ShowWatcher : public QObject {
+      public:
+        ShowWatcher(QObject* target, std::function<void()> fn) : target_(target), fn_(std::move(fn)) {
+            target_->installEventFilter(this);
+        }
+        ~ShowWatcher() override {
+            if (target_)
+                target_->removeEventFilter(this);
+        }
+
+      protected:
+        bool eventFilter(QObject* o, QEvent* e) override {
+            if (e->type() == QEvent::Show && fn_) {
+                QTimer::singleShot(0, o, std::exchange(fn_, nullptr));
+            }
+            return false;
+        }
+
+      private:
+        QPointer<QObject> target_;
+        std::function<void()> fn_;
+    };
 
     TForm1* form = nullptr;
     std::vector<std::string> sent;
     std::function<void(const std::string&)> onSend;
+    std::unique_ptr<ShowWatcher> watcher;
 };
 
 // ------------------------------------------------------------------ listing
@@ -665,7 +724,7 @@ TEST_F(WorkflowTest, HeaderViewerShowsTheCachedHeaderWithoutAskingTheServer) {
     ASSERT_TRUE(form->btnheader->isEnabled() && form->btnmail->isEnabled());
     const size_t before = sent.size();
     QString shown;
-    WhenModalOpens([&] { shown = Form2->memo_header_anzeigen->toPlainText(); });
+    WhenModalOpens(Form2, [&] { shown = Form2->memo_header_anzeigen->toPlainText(); });
     Click(form->btnheader);
     QString expected = DisplayText(HeaderOf(msgs[3]));
     expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -682,7 +741,7 @@ TEST_F(WorkflowTest, HeaderViewerAfterACountOnlyListingShowsOneBlank) {
     ConnectTo(srv);
     ClickRow(2);
     QString shown;
-    WhenModalOpens([&] { shown = Form2->memo_header_anzeigen->toPlainText(); });
+    WhenModalOpens(Form2, [&] { shown = Form2->memo_header_anzeigen->toPlainText(); });
     Click(form->btnheader);
     EXPECT_EQ(shown, QStringLiteral(" "));
 }
@@ -721,6 +780,93 @@ TEST_F(WorkflowTest, ViewerCommandsFollowTheSelectionAndTheConnection) {
     EXPECT_EQ(sent.size(), before);
     EXPECT_EQ(StatusText().section(QLatin1Char('\r'), -1),
               QStringLiteral("Not connected to the server: please connect again."));
+}
+
+TEST_F(WorkflowTest, MessageViewerShowsTheTextAndBothAttachments) {
+    Strings msgs = FiveMessages();
+    msgs[1] = TwoAttachments();
+    FakePop3Server srv(msgs);
+    Open();
+    ConnectTo(srv);
+    ClickRow(2);
+    sent.clear();
+    QString text;
+    QStringList names;
+    bool barHidden = false;
+    WhenModalOpens(Form3, [&] {
+        text = Form3->memo_email_anzeigen->toPlainText();
+        for (int i = 0; i < Form3->attachment_list->count(); ++i)
+            names << Form3->attachment_list->item(i)->text();
+        barHidden = !form->ProgressBar->isVisible();
+        // Locked while the message arrived, usable again once it is shown.
+        EXPECT_TRUE(form->BtnDelete->isEnabled());
+    });
+    Click(form->btnmail);
+    EXPECT_EQ(sent, (Strings{"LIST 2", "RETR 2"}));
+    EXPECT_TRUE(text.contains(QStringLiteral("Here are the files."))) << text.toStdString();
+    EXPECT_EQ(names, (QStringList{QStringLiteral("alpha.txt"), QStringLiteral("zeta.zip")}));
+    EXPECT_TRUE(barHidden);
+    ASSERT_NE(form->CurrentMsg, nullptr);
+    EXPECT_EQ(form->CurrentMsg->AttachedFiles.Count(), 2);
+    ExpectMode(2);
+
+    // The next message replaces the current one; the connection stays open.
+    ClickRow(1);
+    WhenModalOpens(Form3, [&] { text = Form3->memo_email_anzeigen->toPlainText(); });
+    form->men_email_anzeigen->trigger();
+    EXPECT_TRUE(text.contains(QStringLiteral("See you at ten."))) << text.toStdString();
+    EXPECT_EQ(form->CurrentMsg->AttachedFiles.Count(), 0);
+    EXPECT_TRUE(form->pop3.Connected());
+}
+
+TEST_F(WorkflowTest, RefusedRetrieveShowsNoStaleMessage) {
+    MailboxOptions opt;
+    opt.Overrides["RETR 3"] = "-ERR Message is locked.\r\n";
+    FakePop3Server srv(FiveMessages(), opt);
+    Open();
+    ConnectTo(srv);
+    ClickRow(2);
+    WhenModalOpens(Form3, [] {});
+    Click(form->btnmail);
+    kel::TKelMsg* shown = form->CurrentMsg;
+    ASSERT_NE(shown, nullptr);
+
+    ClickRow(3);
+    sent.clear();
+    // No window may open now: a modal one would block this call.
+    Click(form->btnmail);
+    EXPECT_EQ(sent, (Strings{"LIST 3", "RETR 3"}));
+    EXPECT_EQ(form->CurrentMsg, shown);
+    EXPECT_EQ(StatusText(), QStringLiteral("\rError: Message is locked.\rYour connection has been terminated."));
+    EXPECT_FALSE(form->ProgressBar->isVisible());
+    ExpectMode(0);
+    EXPECT_FALSE(form->btnmail->isEnabled());
+}
+
+TEST_F(WorkflowTest, ClosingDuringARetrievalDropsTheConnection) {
+    Strings msgs = FiveMessages();
+    MailboxOptions opt;
+    opt.ChunkSize = 512;
+    FakePop3Server srv(msgs, opt);
+    Open();
+    ConnectTo(srv);
+    ClickRow(5);
+    // The spool file of the abandoned retrieval must not be left behind.
+    QTemporaryDir spool;
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", spool.path().toLocal8Bit());
+    OnCommand("RETR 5", [&] {
+        srv.HoldReplies(true);
+        form->close();
+    });
+    Click(form->btnmail);
+    EXPECT_EQ(sent.back(), "RETR 5");
+    EXPECT_FALSE(form->pop3.Connected());
+    EXPECT_EQ(form->CurrentMsg, nullptr);
+    srv.HoldReplies(false);
+    EXPECT_EQ(srv.Remaining().size(), 5u);
+    EXPECT_TRUE(QDir(spool.path()).isEmpty());
+    qputenv("TMPDIR", oldTmp);
 }
 
 } // namespace
