@@ -8,6 +8,7 @@
 #include "email.h"
 #include "message/KelMsg.h"
 #include "TextCodec.h"
+#include "support/DovecotServer.h"
 #include "support/FakePop3Server.h"
 
 #include <QAction>
@@ -36,6 +37,7 @@
 
 namespace {
 
+using sweepbox::test::DovecotServer;
 using sweepbox::test::FakePop3Server;
 using sweepbox::test::MailboxOptions;
 using Strings = std::vector<std::string>;
@@ -154,7 +156,10 @@ class WorkflowTest : public maintest::MainTest {
     // Types the credentials of srv's mailbox and clicks Connect; the listing
     // runs inside the click.
     void ConnectTo(const FakePop3Server& srv, const QString& password = QStringLiteral("secret")) {
-        form->pop3.Port = srv.PortText();
+        ConnectToPort(srv.PortText(), password);
+    }
+    void ConnectToPort(const std::string& port, const QString& password) {
+        form->pop3.Port = port;
         Fill(QStringLiteral("127.0.0.1"), QStringLiteral("test"), password);
         Click(form->BtnConnect);
     }
@@ -867,6 +872,87 @@ TEST_F(WorkflowTest, ClosingDuringARetrievalDropsTheConnection) {
     EXPECT_EQ(srv.Remaining().size(), 5u);
     EXPECT_TRUE(QDir(spool.path()).isEmpty());
     qputenv("TMPDIR", oldTmp);
+}
+
+// ------------------------------------------------------- a real server
+
+class WorkflowDovecotTest : public WorkflowTest {
+  protected:
+    void SetUp() override {
+        WorkflowTest::SetUp();
+        if (!Dovecot().Running())
+            GTEST_SKIP() << Dovecot().SkipReason();
+    }
+    static DovecotServer& Dovecot() { return DovecotServer::Shared(); }
+    void Login(const char* password = DovecotServer::Password) {
+        Open();
+        ConnectToPort(Dovecot().PortText(), QString::fromLatin1(password));
+    }
+};
+
+TEST_F(WorkflowDovecotTest, ListsTheMailboxWithTheRowsTheHeadersGive) {
+    const Strings msgs = FiveMessages();
+    Dovecot().SetMessages(msgs);
+    Login();
+    auto size = [&](int n) { return std::to_string(msgs[n - 1].size()); };
+    EXPECT_EQ(Rows(), (QStringList{
+                          Q((" 1 |" + size(1) + " Byte |06 Mar 2000|Support Desk <support@example.org>|Meeting|").c_str()),
+                          Q((" 2 |" + size(2) + " Byte |14 Mar 2000|news@example.net|=?ISO-8859-1?Q?Gr=FC=DFe?=|").c_str()),
+                          Q((" 3 |" + size(3) + " Byte |01 Mar 2000|Anna <anna@example.com>|No subject|").c_str()),
+                          Q((" 4 |" + size(4) + " Byte |30 Mar 2000|Jürgen <j@example.de>|Größe aus Köln|").c_str()),
+                          Q(" 5 |15 KByte |31 Mar 2000|Müller <m@example.de>|Rechnung|"),
+                      }))
+        << StatusText().toStdString() << Dovecot().Log();
+    EXPECT_EQ(form->HeaderCache[0], HeaderOf(msgs[0]) + ".\r\n|");
+    ExpectMode(2);
+    Click(form->BtnDisconnect);
+    EXPECT_EQ(sent.back(), "QUIT");
+    EXPECT_FALSE(form->pop3.Connected());
+    EXPECT_EQ(Dovecot().Messages(), msgs);
+}
+
+TEST_F(WorkflowDovecotTest, DeletingTwoAndFourLeavesOneThreeAndFive) {
+    const Strings msgs = FiveMessages();
+    Dovecot().SetMessages(msgs);
+    Login();
+    ASSERT_EQ(Rows().size(), 5) << StatusText().toStdString();
+    ClickRow(2);
+    ClickRow(4, Qt::ControlModifier);
+    sent.clear();
+    Click(form->BtnDelete);
+    EXPECT_EQ(sent, (Strings{"DELE 4", "DELE 2", "QUIT"}));
+    EXPECT_EQ(StatusText(), QStringLiteral("\rAll marked mails were deleted.\rYour connection has been terminated."));
+    EXPECT_EQ(Dovecot().Messages(), (Strings{msgs[0], msgs[2], msgs[4]}));
+}
+
+TEST_F(WorkflowDovecotTest, RefusedLoginLeavesTheMailboxAlone) {
+    Dovecot().SetMessages(FiveMessages());
+    Login("wrong");
+    EXPECT_EQ(StatusText(), QStringLiteral("\rError: [AUTH] Authentication failed.\rYour connection has been terminated."));
+    ExpectMode(0);
+    EXPECT_EQ(Dovecot().Messages().size(), 5u);
+}
+
+TEST_F(WorkflowDovecotTest, MessageViewerShowsAMessageWithTwoAttachments) {
+    Strings msgs = FiveMessages();
+    msgs[2] = TwoAttachments();
+    Dovecot().SetMessages(msgs);
+    Login();
+    ClickRow(3);
+    QString text;
+    QStringList names;
+    WhenModalOpens(Form3, [&] {
+        text = Form3->memo_email_anzeigen->toPlainText();
+        for (int i = 0; i < Form3->attachment_list->count(); ++i)
+            names << Form3->attachment_list->item(i)->text();
+    });
+    Click(form->btnmail);
+    EXPECT_TRUE(text.contains(QStringLiteral("Here are the files."))) << text.toStdString();
+    EXPECT_EQ(names, (QStringList{QStringLiteral("alpha.txt"), QStringLiteral("zeta.zip")}));
+    ASSERT_NE(form->CurrentMsg, nullptr);
+    EXPECT_EQ(form->CurrentMsg->AttachedFiles.Count(), 2);
+    Click(form->BtnDisconnect);
+    EXPECT_EQ(Dovecot().Messages(), msgs);
 }
 
 } // namespace
