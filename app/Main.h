@@ -162,6 +162,10 @@ class TForm1 : public QMainWindow {
     // The window was closed while ServerBusy: the running operation is
     // abandoned at its next wait, without sending anything more.
     bool CloseRequested = false;
+    // The window's messages run at most this often while the server is
+    // asked (a slow reply lets them run every 50 ms in any case). Tests set
+    // 0 to have them run before every send and receive.
+    int PumpIntervalMs = 20;
 
   private:
     friend class TServerOperation;
@@ -189,6 +193,7 @@ class TForm1 : public QMainWindow {
     int SingleSelectedRow() const;
     bool SilenceErrors = false;
     std::string LastQuitReply;
+    int64_t LastPumpMs = 0; // steady clock
 
   public:
     // ---- end of mailbox workflow ----

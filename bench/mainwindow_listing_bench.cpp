@@ -1,0 +1,135 @@
+// What does the main window add to listing a mailbox? The real window
+// (offscreen) lists a mailbox of a local Dovecot through its Connect button:
+// connect, login, STAT, then TOP n 0 and LIST n per message with one row
+// added each, the status and progress kept up to date and the window's
+// messages pumped while it waits. Beside it the bare POP3 component sends the
+// same commands with nothing else to do. Rounds alternate so that both see
+// the same machine; the figure is the ratio of the medians.
+//
+// Usage: mainwindow_listing_bench [messages=5000] [rounds=7]
+#include "Application.h"
+#include "Main.h"
+#include "MultiLst.h"
+#include "support/DovecotServer.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::vector<std::string> Mailbox(int count) {
+    std::vector<std::string> out;
+    out.reserve(static_cast<size_t>(count));
+    for (int i = 1; i <= count; ++i) {
+        const std::string n = std::to_string(i);
+        std::string m = "Return-Path: <list-" + n + "@lists.example.org>\n";
+        for (int hop = 0; hop < 1 + i % 4; ++hop)
+            m += "Received: from relay" + std::to_string(hop) + ".example.net by mx.example.org\n"
+                 "\twith ESMTP id A" + n + "; Tue, " + std::to_string(1 + i % 28) + " Mar 2000 09:00:00 +0100\n";
+        m += "Date: Tue, " + std::to_string(1 + i % 28) + " Mar 2000 09:00:00 +0100\n";
+        m += "From: Mailing list " + n + " <list-" + n + "@lists.example.org>\n";
+        m += "To: test@example.com\nSubject: [list] Weekly digest number " + n + "\n";
+        m += "Message-ID: <digest." + n + "@lists.example.org>\nMIME-Version: 1.0\n";
+        m += "Content-Type: text/plain; charset=us-ascii\n\n";
+        m += std::string(200 + (i * 37) % 3000, 'x') + "\n";
+        out.push_back(std::move(m));
+    }
+    return out;
+}
+
+double ListThroughWindow(TForm1& form, const std::string& port, int expected) {
+    form.pop3.Port = port;
+    form.servername->setEditText(QStringLiteral("127.0.0.1"));
+    form.Username->setEditText(QStringLiteral("test"));
+    form.Password->setText(QStringLiteral("secret"));
+    const auto t0 = Clock::now();
+    form.BtnConnect->click();
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    if (form.mail_list->count() != expected + 1 || !form.pop3.Connected()) {
+        std::fprintf(stderr, "window listing failed: %d rows, status %s\n", form.mail_list->count() - 1,
+                     form.Status->Text().toStdString().c_str());
+        std::exit(1);
+    }
+    form.BtnDisconnect->click();
+    return ms;
+}
+
+double ListBare(const std::string& port, int expected) {
+    kel::TKelPOP pop;
+    pop.Host = "127.0.0.1";
+    pop.Port = port;
+    pop.UserId = "test";
+    pop.UserPasswd = "secret";
+    size_t bytes = 0;
+    const auto t0 = Clock::now();
+    pop.Connect();
+    if (pop.OperationFailed() || !pop.Login())
+        std::exit(1);
+    pop.Stat();
+    for (int n = 1; n <= pop.MsgCount(); ++n) {
+        std::string size;
+        bytes += pop.GetHeader(static_cast<uint16_t>(n)).size();
+        pop.GetMsgSize(n, size);
+        bytes += size.size();
+    }
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    if (pop.MsgCount() != expected || bytes == 0)
+        std::exit(1);
+    pop.Quit();
+    return ms;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int messages = argc > 1 ? std::atoi(argv[1]) : 5000;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 7;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    int qargc = 1;
+    char arg0[] = "mainwindow_listing_bench";
+    char* qargv[] = {arg0, nullptr};
+    QApplication app(qargc, qargv);
+    // Settings of this run stay out of the user's own.
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+
+    sweepbox::test::DovecotServer dovecot(Mailbox(messages));
+    if (!dovecot.Running()) {
+        std::fprintf(stderr, "Dovecot not available: %s\n", dovecot.SkipReason().c_str());
+        return 2;
+    }
+    sweepbox::CreateApplicationWindows();
+    Form1->show();
+    QApplication::processEvents();
+
+    std::vector<double> window, bare;
+    for (int r = 0; r < rounds; ++r) {
+        bare.push_back(ListBare(dovecot.PortText(), messages));
+        window.push_back(ListThroughWindow(*Form1, dovecot.PortText(), messages));
+        std::printf("round %d: bare %.1f ms, window %.1f ms\n", r + 1, bare.back(), window.back());
+    }
+    const double b = Median(bare), w = Median(window);
+    std::printf("listing %d messages, median of %d rounds: bare component %.1f ms, main window %.1f ms, "
+                "ratio %.3f (target <= 1.25)\n",
+                messages, rounds, b, w, w / b);
+    sweepbox::DestroyApplicationWindows();
+    return 0;
+}
