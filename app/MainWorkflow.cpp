@@ -180,6 +180,10 @@ void TForm1::BtnConnectClick(QObject*) {
 
     TServerOperation operation(*this);
     btn_aktivieren(1);
+    // The counts of the previous mailbox would stand beside this attempt's
+    // empty list and errors as if they were its own.
+    Status_leiste->SetPanelText(0, QString());
+    Status_leiste->SetPanelText(1, QString());
     Status->Clear();
     StatusAdd(Say("Verbindung wird aufgebaut, bitte warten ....", "Connecting to server, please wait ...."));
     try {
@@ -230,8 +234,6 @@ void TForm1::BtnConnectClick(QObject*) {
         pop3.Stat();
         if (!pop3.Connected()) {
             // A refused STAT is no empty mailbox: keep the server's words.
-            Status_leiste->SetPanelText(0, QString());
-            Status_leiste->SetPanelText(1, QString());
             StatusAdd(Say("Ihre Verbindung zum Server wurde getrennt.", "Your connection has been terminated."));
             Disconnect();
             return;

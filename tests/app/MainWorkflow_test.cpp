@@ -419,7 +419,13 @@ TEST_F(WorkflowTest, FieldChecksStopAtTheFirstEmptyField) {
 TEST_F(WorkflowTest, RefusedLoginShowsTheServersWordsAndDisconnects) {
     FakePop3Server srv(FiveMessages());
     Open(true);
+    ConnectTo(srv);
+    Click(form->BtnDisconnect);
+    sent.clear();
     ConnectTo(srv, QStringLiteral("wrong"));
+    // The counts of the earlier session are not this attempt's.
+    EXPECT_EQ(form->Status_leiste->PanelText(0), QString());
+    EXPECT_EQ(form->Status_leiste->PanelText(1), QString());
     EXPECT_EQ(StatusText(), Q("\rFehler: [AUTH] Authentication failed.\rIhre Verbindung zum Server wurde getrennt."));
     EXPECT_EQ(sent, (Strings{"USER test", "PASS wrong"}));
     ExpectMode(0);
@@ -427,7 +433,7 @@ TEST_F(WorkflowTest, RefusedLoginShowsTheServersWordsAndDisconnects) {
     EXPECT_TRUE(form->Password->text().isEmpty());
     EXPECT_TRUE(Focused() == form->Password);
     // Only a successful login is remembered.
-    EXPECT_EQ(form->servername->count(), 0);
+    EXPECT_EQ(form->servername->count(), 1);
 }
 
 TEST_F(WorkflowTest, NoConnectionPossibleShowsTheFourLines) {
