@@ -490,6 +490,43 @@ TEST_F(WorkflowTest, ListingStopsWhenTheServerRefusesAHeader) {
     EXPECT_FALSE(form->ProgressBar->isVisible());
 }
 
+TEST_F(WorkflowTest, ServerVanishingMidListingUnlocksTheWindow) {
+    FakePop3Server srv;
+    srv.Send("+OK ready\r\n")
+        .Expect("USER test").Send("+OK\r\n")
+        .Expect("PASS secret").Send("+OK\r\n")
+        .Expect("STAT").Send("+OK 3 300\r\n")
+        .Expect("TOP 1 0").Send("+OK\r\nSubject: one\r\n\r\n.\r\n")
+        .Expect("list 1").Send("+OK 1 100\r\n")
+        .Expect("TOP 2 0").Send("+OK\r\nSubject: tw")
+        .Close();
+    Open();
+    ConnectTo(srv);
+    EXPECT_TRUE(srv.Finished());
+    EXPECT_EQ(Rows().size(), 1);
+    const QString status = StatusText();
+    EXPECT_TRUE(status.startsWith(QStringLiteral("\rError: Windows-Socket-Fehler: "))) << status.toStdString();
+    EXPECT_TRUE(status.endsWith(QStringLiteral("\rYour connection has been terminated."))) << status.toStdString();
+    ExpectMode(0);
+    EXPECT_FALSE(form->btn_cancel->isVisible());
+}
+
+TEST_F(WorkflowTest, ALineBreakInTheUserNameSendsNoCommand) {
+    FakePop3Server srv(FiveMessages());
+    Open();
+    form->pop3.Port = srv.PortText();
+    // Typed text cannot hold one; settings edited outside the program can.
+    form->servername->setEditText(QStringLiteral("127.0.0.1"));
+    form->Username->setEditText(QStringLiteral("test\r\nDELE 1"));
+    form->Password->setText(QStringLiteral("secret"));
+    Click(form->BtnConnect);
+    EXPECT_TRUE(sent.empty());
+    EXPECT_EQ(StatusText(), QStringLiteral("\rError: User name or password contains a line break."
+                                           "\rYour connection has been terminated."));
+    ExpectMode(0);
+    EXPECT_EQ(form->servername->count(), 0);
+}
+
 TEST_F(WorkflowTest, HugeStatCountIsCappedAndNegativeIsEmpty) {
     for (const char* stat : {"+OK 70000 1\r\n", "+OK -5 1\r\n"}) {
         SCOPED_TRACE(stat);
@@ -571,6 +608,22 @@ TEST_F(WorkflowTest, ClosingDuringAListingDropsTheConnectionWithoutQuit) {
     EXPECT_TRUE(srv.WaitForCommands(8));
     EXPECT_EQ(srv.Commands().size(), 8u);
     EXPECT_EQ(srv.Remaining().size(), 5u);
+}
+
+TEST_F(WorkflowTest, ClosingDuringADeletionMakesNoDeletionFinal) {
+    const Strings msgs = FiveMessages();
+    FakePop3Server srv(msgs);
+    Open();
+    ConnectTo(srv);
+    ClickRow(2);
+    ClickRow(4, Qt::ControlModifier);
+    sent.clear();
+    OnCommand("DELE 4", [&] { form->close(); });
+    Click(form->BtnDelete);
+    EXPECT_EQ(sent, (Strings{"DELE 4"}));
+    EXPECT_FALSE(form->pop3.Connected());
+    EXPECT_EQ(Rows().size(), 5);
+    EXPECT_EQ(srv.Remaining(), msgs);
 }
 
 TEST_F(WorkflowTest, ClosingWhileConnectedSendsQuit) {
