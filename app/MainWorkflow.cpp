@@ -143,7 +143,9 @@ void TForm1::pop3RetrieveProgress(kel::TObject*, uint16_t Percent) {
 // ------------------------------------------------------ connect and list
 
 void TForm1::BtnConnectClick(QObject*) {
-    if (ServerBusy)
+    // Its commands are off while a connection is open; a call from elsewhere
+    // must not open a second one over it.
+    if (ServerBusy || pop3.Connected())
         return;
     HeaderCache.clear();
     Status->Clear();

@@ -80,6 +80,19 @@ Strings FiveMessages() {
     };
 }
 
+// The rows the list shows for FiveMessages (English fallbacks).
+QStringList FiveRows(const Strings& msgs) {
+    auto size = [&](int n) { return std::to_string(msgs[n - 1].size()); };
+    return {
+        Q((" 1 |" + size(1) + " Byte |06 Mar 2000|Support Desk <support@example.org>|Meeting|").c_str()),
+        Q((" 2 |" + size(2) + " Byte |14 Mar 2000|news@example.net|=?ISO-8859-1?Q?Gr=FC=DFe?=|").c_str()),
+        Q((" 3 |" + size(3) + " Byte |01 Mar 2000|Anna <anna@example.com>|No subject|").c_str()),
+        Q((" 4 |" + size(4) + " Byte |30 Mar 2000|Jürgen <j@example.de>|Größe aus Köln|").c_str()),
+        // Not UTF-8: the row shows as Windows-1252.
+        Q(" 5 |15 KByte |31 Mar 2000|Müller <m@example.de>|Rechnung|"),
+    };
+}
+
 // The header lines of a message as TOP n 0 returns them (with the empty line).
 std::string HeaderOf(const std::string& message) { return message.substr(0, message.find("\r\n\r\n") + 4); }
 
@@ -286,15 +299,7 @@ TEST_F(WorkflowTest, FullListingShowsOneRowPerMessageAsTheHeadersSay) {
     Open();
     ConnectTo(srv);
 
-    auto size = [&](int n) { return std::to_string(msgs[n - 1].size()); };
-    const QStringList expected = {
-        Q((" 1 |" + size(1) + " Byte |06 Mar 2000|Support Desk <support@example.org>|Meeting|").c_str()),
-        Q((" 2 |" + size(2) + " Byte |14 Mar 2000|news@example.net|=?ISO-8859-1?Q?Gr=FC=DFe?=|").c_str()),
-        Q((" 3 |" + size(3) + " Byte |01 Mar 2000|Anna <anna@example.com>|No subject|").c_str()),
-        Q((" 4 |" + size(4) + " Byte |30 Mar 2000|Jürgen <j@example.de>|Größe aus Köln|").c_str()),
-        // Not UTF-8: the row shows as Windows-1252.
-        Q(" 5 |15 KByte |31 Mar 2000|Müller <m@example.de>|Rechnung|"),
-    };
+    const QStringList expected = FiveRows(msgs);
     EXPECT_EQ(Rows(), expected);
 
     const Strings commands = {"USER test", "PASS secret", "STAT",   "TOP 1 0", "list 1", "TOP 2 0", "list 2",
@@ -961,15 +966,7 @@ TEST_F(WorkflowDovecotTest, ListsTheMailboxWithTheRowsTheHeadersGive) {
     const Strings msgs = FiveMessages();
     Dovecot().SetMessages(msgs);
     Login();
-    auto size = [&](int n) { return std::to_string(msgs[n - 1].size()); };
-    EXPECT_EQ(Rows(), (QStringList{
-                          Q((" 1 |" + size(1) + " Byte |06 Mar 2000|Support Desk <support@example.org>|Meeting|").c_str()),
-                          Q((" 2 |" + size(2) + " Byte |14 Mar 2000|news@example.net|=?ISO-8859-1?Q?Gr=FC=DFe?=|").c_str()),
-                          Q((" 3 |" + size(3) + " Byte |01 Mar 2000|Anna <anna@example.com>|No subject|").c_str()),
-                          Q((" 4 |" + size(4) + " Byte |30 Mar 2000|Jürgen <j@example.de>|Größe aus Köln|").c_str()),
-                          Q(" 5 |15 KByte |31 Mar 2000|Müller <m@example.de>|Rechnung|"),
-                      }))
-        << StatusText().toStdString() << Dovecot().Log();
+    EXPECT_EQ(Rows(), FiveRows(msgs)) << StatusText().toStdString() << Dovecot().Log();
     EXPECT_EQ(form->HeaderCache[0], HeaderOf(msgs[0]) + ".\r\n|");
     ExpectMode(2);
     Click(form->BtnDisconnect);
