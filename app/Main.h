@@ -171,6 +171,7 @@ class TForm1 : public QMainWindow {
     friend class TServerOperation;
     QString Say(const char* German, const char* English) const;
     void StatusAdd(const QString& Message);
+    void StatusConnectionEnded();
     void InstallServerPump();
     // The component's message pump while it waits; leaves the running
     // operation by an exception once the window has been closed.
@@ -183,6 +184,10 @@ class TForm1 : public QMainWindow {
     // After an operation left by an exception: no command may follow, so the
     // connection is dropped; then the window goes idle with Reason shown.
     void AbandonOperation(const QString& Reason);
+    // Moves the pair to the end of the remembered pairs, ten kept at most.
+    void RememberPair(const QString& Host, const QString& User);
+    void ListCountOnly();
+    void ListHeaders();
     void ShowListingButtons(bool Listing);
     void UpdateViewerCommands();
     bool ViewerCommandAllowed();

@@ -37,6 +37,11 @@ namespace {
 struct EOperationAbandoned {};
 
 constexpr int kMaxRemembered = 10;
+
+int64_t SteadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 // The component numbers messages in 16 bits.
 constexpr int32_t kMaxListed = 65535;
 
@@ -65,6 +70,10 @@ QString TForm1::Say(const char* German, const char* English) const {
 
 void TForm1::StatusAdd(const QString& Message) { Status->Append(Message); }
 
+void TForm1::StatusConnectionEnded() {
+    StatusAdd(Say("Ihre Verbindung zum Server wurde getrennt.", "Your connection has been terminated."));
+}
+
 void TForm1::InstallServerPump() {
     pop3.ProcessMessages = [this] { PumpWhileWaiting(); };
     if (!pop3.Sleep)
@@ -72,20 +81,15 @@ void TForm1::InstallServerPump() {
 }
 
 void TForm1::PumpWhileWaiting() {
-    // The component calls this before every send and receive, four times a
-    // message while listing. Each call that lets the window run repaints what
-    // the last row changed (the list's scroll bar and everything under it),
-    // which costs more than the two exchanges with a nearby server; at screen
-    // rate the window looks and answers the same for a fraction of that.
-    // A wait for a slow reply calls this every 50 ms, so it always runs then.
-    const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now().time_since_epoch())
-                            .count();
-    if (now - LastPumpMs >= PumpIntervalMs) {
+    // Called before every send and receive, four times a message while
+    // listing. Each pass that lets the window run repaints what the last row
+    // changed (the list's scroll bar and everything under it), which costs
+    // more than the exchanges with a nearby server; at screen rate the window
+    // looks and answers the same. A slow reply is waited for in 50 ms slices
+    // that call this, so the window always runs then.
+    if (SteadyMs() - LastPumpMs >= PumpIntervalMs) {
         QCoreApplication::processEvents();
-        LastPumpMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::steady_clock::now().time_since_epoch())
-                         .count();
+        LastPumpMs = SteadyMs();
     }
     if (CloseRequested && ServerBusy)
         throw EOperationAbandoned{};
@@ -205,38 +209,17 @@ void TForm1::BtnConnectClick(QObject*) {
             return;
         }
         if (!pop3.Login()) {
-            StatusAdd(Say("Ihre Verbindung zum Server wurde getrennt.", "Your connection has been terminated."));
+            StatusConnectionEnded();
             Disconnect();
             return;
         }
 
-        {
-            // Keep the pair lists in step: the pairing handlers must not see
-            // these edits as the user picking an entry.
-            const QSignalBlocker blockServers(servername);
-            const QSignalBlocker blockUsers(Username);
-            for (int i = Username->count() - 1; i >= 0; --i) {
-                if (i < servername->count() && servername->itemText(i) == host && Username->itemText(i) == user) {
-                    servername->removeItem(i);
-                    Username->removeItem(i);
-                }
-            }
-            servername->addItem(host);
-            Username->addItem(user);
-            while (servername->count() > kMaxRemembered) {
-                servername->removeItem(0);
-                Username->removeItem(0);
-            }
-            servername->setCurrentIndex(servername->count() - 1);
-            Username->setCurrentIndex(Username->count() - 1);
-            servername->setEditText(host);
-            Username->setEditText(user);
-        }
+        RememberPair(host, user);
 
         pop3.Stat();
         if (!pop3.Connected()) {
             // A refused STAT is no empty mailbox: keep the server's words.
-            StatusAdd(Say("Ihre Verbindung zum Server wurde getrennt.", "Your connection has been terminated."));
+            StatusConnectionEnded();
             Disconnect();
             return;
         }
@@ -257,7 +240,7 @@ void TForm1::BtnConnectClick(QObject*) {
 
         if (MailCount <= 0) {
             StatusAdd(Say("Es sind keine e-mails zum Löschen vorhanden.", "There is no need to delete e-mails."));
-            StatusAdd(Say("Ihre Verbindung zum Server wurde getrennt.", "Your connection has been terminated."));
+            StatusConnectionEnded();
             Disconnect();
             return;
         }
@@ -265,66 +248,96 @@ void TForm1::BtnConnectClick(QObject*) {
             StatusAdd(Say("Es werden nur die ersten 65535 e-mails angezeigt.",
                           "Only the first 65535 e-mails are listed."));
 
-        if (Header_Nein->isChecked()) {
-            ProgressBar->show();
-            ProgressBar->setFocus();
-            StatusAdd(Say("Es wird lediglich die Anzahl der e-mails angezeigt",
-                          "Only the number of e-mails will be displayed."));
-            HeaderCache.reserve(static_cast<size_t>(MailCount));
-            for (int n = 1; n <= MailCount; ++n) {
-                mail_list->addItem(DisplayText(summary::PlaceholderRow(n)));
-                HeaderCache.push_back(" ");
-            }
-            mail_list->show();
-            btn_aktivieren(2);
-            mail_list->setItemIndex(0);
-            ProgressBar->hide();
-            return;
-        }
-
-        ProgressBar->show();
-        ProgressBar->setFocus();
-        ProgressBar->setMaximum(MailCount);
-        ShowListingButtons(true);
-        CancelRequested = false;
-        StatusAdd(Say("Absender, Betreff, Datum und Größe werden angezeigt ...",
-                      "Sender, Subject, Size, and Date are displayed ..."));
-        HeaderCache.reserve(static_cast<size_t>(MailCount));
-        mail_list->show();
-        bool dropped = false;
-        for (int n = 1; n <= MailCount && !CancelRequested; ++n) {
-            const std::string header = pop3.GetHeader(static_cast<uint16_t>(n));
-            HeaderCache.push_back(header + "|");
-            // A refused TOP closed the connection: nothing more is sent, and
-            // this message's row shows what is known (the fallback texts).
-            std::string size;
-            dropped = !pop3.Connected();
-            if (!dropped) {
-                pop3.GetMsgSize(n, size);
-                dropped = !pop3.Connected();
-            }
-            mail_list->addItem(DisplayText(summary::Row(n, size, summary::filter(header, IsGerman))));
-            ProgressBar->setValue(n);
-            if (dropped)
-                break;
-        }
-        ProgressBar->hide();
-        ProgressBar->setValue(0);
-        ProgressBar->setMaximum(100);
-        ShowListingButtons(false);
-        if (dropped) {
-            StatusAdd(Say("Ihre Verbindung zum Server wurde getrennt.", "Your connection has been terminated."));
-            Disconnect();
-            return;
-        }
-        btn_aktivieren(2);
-        if (!CancelRequested)
-            mail_list->setItemIndex(0);
+        if (Header_Nein->isChecked())
+            ListCountOnly();
+        else
+            ListHeaders();
     } catch (const EOperationAbandoned&) {
         AbandonOperation(QString());
     } catch (const std::exception& e) {
         AbandonOperation(DisplayText(e.what()));
     }
+}
+
+void TForm1::RememberPair(const QString& Host, const QString& User) {
+    // The pairing handlers must not take these edits for the user picking
+    // an entry.
+    const QSignalBlocker blockServers(servername);
+    const QSignalBlocker blockUsers(Username);
+    for (int i = Username->count() - 1; i >= 0; --i) {
+        if (i < servername->count() && servername->itemText(i) == Host && Username->itemText(i) == User) {
+            servername->removeItem(i);
+            Username->removeItem(i);
+        }
+    }
+    servername->addItem(Host);
+    Username->addItem(User);
+    while (servername->count() > kMaxRemembered) {
+        servername->removeItem(0);
+        Username->removeItem(0);
+    }
+    servername->setCurrentIndex(servername->count() - 1);
+    Username->setCurrentIndex(Username->count() - 1);
+    servername->setEditText(Host);
+    Username->setEditText(User);
+}
+
+void TForm1::ListCountOnly() {
+    ProgressBar->show();
+    ProgressBar->setFocus();
+    StatusAdd(Say("Es wird lediglich die Anzahl der e-mails angezeigt", "Only the number of e-mails will be displayed."));
+    HeaderCache.reserve(static_cast<size_t>(MailCount));
+    for (int n = 1; n <= MailCount; ++n) {
+        mail_list->addItem(DisplayText(summary::PlaceholderRow(n)));
+        HeaderCache.push_back(" ");
+    }
+    mail_list->show();
+    btn_aktivieren(2);
+    mail_list->setItemIndex(0);
+    ProgressBar->hide();
+}
+
+void TForm1::ListHeaders() {
+    ProgressBar->show();
+    ProgressBar->setFocus();
+    ProgressBar->setMaximum(MailCount);
+    ShowListingButtons(true);
+    CancelRequested = false;
+    StatusAdd(Say("Absender, Betreff, Datum und Größe werden angezeigt ...",
+                  "Sender, Subject, Size, and Date are displayed ..."));
+    HeaderCache.reserve(static_cast<size_t>(MailCount));
+    mail_list->show();
+    bool dropped = false;
+    for (int n = 1; n <= MailCount && !CancelRequested; ++n) {
+        const std::string header = pop3.GetHeader(static_cast<uint16_t>(n));
+        HeaderCache.push_back(header + "|");
+        // A refused TOP or LIST has closed the connection: nothing more is
+        // sent, and this message's row shows what is known of it. The size
+        // starts empty for every message, so a refused LIST never shows the
+        // size of the message before.
+        std::string size;
+        dropped = !pop3.Connected();
+        if (!dropped) {
+            pop3.GetMsgSize(n, size);
+            dropped = !pop3.Connected();
+        }
+        mail_list->addItem(DisplayText(summary::Row(n, size, summary::filter(header, IsGerman))));
+        ProgressBar->setValue(n);
+        if (dropped)
+            break;
+    }
+    ProgressBar->hide();
+    ProgressBar->setValue(0);
+    ProgressBar->setMaximum(100);
+    ShowListingButtons(false);
+    if (dropped) {
+        StatusConnectionEnded();
+        Disconnect();
+        return;
+    }
+    btn_aktivieren(2);
+    if (!CancelRequested)
+        mail_list->setItemIndex(0);
 }
 
 void TForm1::ShowListingButtons(bool Listing) {
@@ -405,7 +418,7 @@ void TForm1::AbandonOperation(const QString& Reason) {
     if (!Reason.isEmpty()) {
         Status->Clear();
         StatusAdd(Say("Fehler: ", "Error: ") + Reason);
-        StatusAdd(Say("Ihre Verbindung zum Server wurde getrennt.", "Your connection has been terminated."));
+        StatusConnectionEnded();
     }
     CloseRequested = false;
     Disconnect();
@@ -455,7 +468,7 @@ void TForm1::BtnDeleteClick(QObject*) {
         failed = true;
     }
     if (!failed) {
-        StatusAdd(Say("Ihre Verbindung zum Server wurde getrennt.", "Your connection has been terminated."));
+        StatusConnectionEnded();
         try {
             failed = !Disconnect();
         } catch (const EOperationAbandoned&) {
@@ -467,14 +480,14 @@ void TForm1::BtnDeleteClick(QObject*) {
     }
     if (failed) {
         StatusAdd(Say("Die markierten e-mails wurden nicht gelöscht.", "The marked mails were not deleted."));
-        StatusAdd(Say("Ihre Verbindung zum Server wurde getrennt.", "Your connection has been terminated."));
+        StatusConnectionEnded();
         return;
     }
     for (int row : marked)
         mail_list->deleteItem(row);
     Status->Clear();
     StatusAdd(Say("Alle gewünschten e-mail(s) wurden erfolgreich gelöscht.", "All marked mails were deleted."));
-    StatusAdd(Say("Ihre Verbindung zum Server wurde getrennt.", "Your connection has been terminated."));
+    StatusConnectionEnded();
 }
 
 void TForm1::btn_cancelClick(QObject*) {
@@ -536,7 +549,7 @@ kel::TKelMsg* TForm1::FetchMessage(int Row) {
     ProgressBar->setValue(0);
     if (msg == nullptr) {
         // Refused: the component has closed the connection and shown why.
-        StatusAdd(Say("Ihre Verbindung zum Server wurde getrennt.", "Your connection has been terminated."));
+        StatusConnectionEnded();
         Disconnect();
         return nullptr;
     }
