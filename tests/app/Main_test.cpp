@@ -196,8 +196,9 @@ TEST_F(MainTest, StartStateOfEveryControl) {
     for (size_t i = 0; i < row.size(); ++i) {
         SCOPED_TRACE(row[i]->objectName().toStdString());
         EXPECT_GE(row[i]->x(), formX[i]);
-        if (i > 0)
+        if (i > 0) {
             EXPECT_GE(row[i]->x(), row[i - 1]->geometry().right());
+        }
     }
     EXPECT_EQ(form->btn_cancel->geometry(), form->BtnDisconnect->geometry());
     EXPECT_GE(form->Panel1->height(), 92);
@@ -485,8 +486,9 @@ TEST_F(MainTest, EnterInTheInputRowConnects) {
         senders.clear();
         QTest::keyClick(row.target, row.key, row.modifiers);
         ASSERT_EQ(senders.size(), row.calls);
-        if (row.calls)
+        if (row.calls) {
             EXPECT_EQ(senders.front(), form);
+        }
     }
 }
 
@@ -587,13 +589,14 @@ TEST_F(MainTest, RenderBothLanguages) {
         TForm1* form = Start();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
         form->Status_leiste->SetPanelText(0, QStringLiteral("12 Mails"));
-        form->Status_leiste->SetPanelText(1, QStringLiteral("1,2 MByte"));
+        form->Status_leiste->SetPanelText(1, QStringLiteral("1.2 MByte"));
         QTest::mouseMove(form->BtnInfo, form->BtnInfo->rect().center());
-        QTest::qWaitFor([&] { return !form->Status_leiste->PanelText(2).isEmpty(); });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !form->Status_leiste->PanelText(2).isEmpty(); }));
         const QPixmap shot = form->grab();
         EXPECT_EQ(shot.size(), form->size());
-        if (!shots.isEmpty() && QDir().mkpath(shots))
+        if (!shots.isEmpty() && QDir().mkpath(shots)) {
             EXPECT_TRUE(shot.save(shots + (german ? QStringLiteral("/main-de.png") : QStringLiteral("/main-en.png"))));
+        }
 
         // As a listing leaves it: rows, two status lines, the progress bar.
         (german ? form->info_fenster : form->info_fenster_eng)->hide();
@@ -615,8 +618,9 @@ TEST_F(MainTest, RenderBothLanguages) {
         form->centralWidget()->layout()->activate();
         const QPixmap listed = form->grab();
         EXPECT_FALSE(listed.isNull());
-        if (!shots.isEmpty() && german)
+        if (!shots.isEmpty() && german) {
             EXPECT_TRUE(listed.save(shots + QStringLiteral("/main-list.png")));
+        }
         sweepbox::DestroyApplicationWindows();
     }
 }
