@@ -11,6 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace kel {
 
 namespace {
@@ -198,15 +202,118 @@ std::vector<std::string> SplitLines(std::string_view Text) {
     return out;
 }
 
+namespace {
+
+// What splitting a text needs to know before it starts: where the text ends
+// (its first NUL), how many lines it gives, and whether every CR in it is
+// followed by LF, so that the lines can be cut at LF alone.
+struct TLineScan {
+    size_t Length = 0;
+    size_t Lines = 0;
+    bool CrOnlyInCrLf = true;
+};
+
+TLineScan ScanLines(std::string_view Text) {
+    const char* const p = Text.data();
+    const size_t n = Text.size();
+    size_t lf = 0, cr = 0, crlf = 0;
+    size_t i = 0;
+#if defined(__SSE2__)
+    // 16 bytes a step: CR, LF and NUL compared at once. A CR LF pair is a CR
+    // whose next byte is LF; the LF mask of the bytes one further on (an
+    // overlapping load) gives that without carrying bits between steps.
+    // Matches are counted per byte lane (a match is -1, subtracted) and the
+    // lanes summed before they can overflow.
+    const __m128i vcr = _mm_set1_epi8('\r'), vlf = _mm_set1_epi8('\n'), vz = _mm_setzero_si128();
+    while (i + 17 <= n) {
+        __m128i accCr = vz, accLf = vz, accPair = vz;
+        bool nul = false;
+        for (int k = 0; k < 255 && i + 17 <= n; ++k, i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, vz)) != 0) {
+                nul = true; // the bytes from here on are counted one by one below
+                break;
+            }
+            const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1));
+            const __m128i c = _mm_cmpeq_epi8(v, vcr);
+            accCr = _mm_sub_epi8(accCr, c);
+            accLf = _mm_sub_epi8(accLf, _mm_cmpeq_epi8(v, vlf));
+            accPair = _mm_sub_epi8(accPair, _mm_and_si128(c, _mm_cmpeq_epi8(next, vlf)));
+        }
+        const auto sum = [vz](__m128i acc) {
+            const __m128i s = _mm_sad_epu8(acc, vz);
+            return static_cast<size_t>(_mm_cvtsi128_si32(s)) + static_cast<size_t>(_mm_extract_epi16(s, 4));
+        };
+        cr += sum(accCr);
+        lf += sum(accLf);
+        crlf += sum(accPair);
+        if (nul)
+            break;
+    }
+#endif
+    for (; i < n && p[i] != '\0'; ++i) {
+        if (p[i] == '\n') {
+            ++lf;
+        } else if (p[i] == '\r') {
+            ++cr;
+            if (i + 1 < n && p[i + 1] == '\n')
+                ++crlf;
+        }
+    }
+    TLineScan s;
+    s.Length = i;
+    s.Lines = lf + cr - crlf;
+    if (i > 0 && p[i - 1] != '\r' && p[i - 1] != '\n')
+        ++s.Lines; // a last line without a line end
+    s.CrOnlyInCrLf = cr == crlf;
+    return s;
+}
+
+// The first CR or LF in [P, End), or End.
+const char* FindLineEnd(const char* P, const char* End) {
+#if defined(__SSE2__)
+    const __m128i vcr = _mm_set1_epi8('\r'), vlf = _mm_set1_epi8('\n');
+    for (; End - P >= 16; P += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
+        const auto m = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, vcr), _mm_cmpeq_epi8(v, vlf))));
+        if (m != 0)
+            return P + __builtin_ctz(m);
+    }
+#endif
+    while (P < End && *P != '\r' && *P != '\n')
+        ++P;
+    return P;
+}
+
+} // namespace
+
 void AppendSplitLines(std::vector<std::string>& Out, std::string_view Text) {
-    if (size_t nul = Text.find('\0'); nul != std::string_view::npos)
-        Text = Text.substr(0, nul);
+    // Counting first lets the list be sized once: growing it step by step
+    // moves every line again and, for a large message, holds the old and
+    // the new array at the same time.
+    const TLineScan scan = ScanLines(Text);
+    const size_t need = Out.size() + scan.Lines;
+    if (need > Out.capacity())
+        Out.reserve(Out.empty() ? need : std::max(need, Out.capacity() + Out.capacity() / 2));
+
     const char* p = Text.data();
-    const char* const end = p + Text.size();
+    const char* const end = p + scan.Length;
+    if (scan.CrOnlyInCrLf) {
+        // Every line ends in LF (a CR before it belongs to it): memchr.
+        while (p < end) {
+            const auto* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+            const char* e = lf ? lf : end;
+            const char* next = lf ? lf + 1 : end;
+            if (e > p && e[-1] == '\r')
+                --e;
+            Out.emplace_back(p, e);
+            p = next;
+        }
+        return;
+    }
     while (p < end) {
-        const char* e = p;
-        while (e < end && *e != '\r' && *e != '\n')
-            ++e;
+        const char* e = FindLineEnd(p, end);
         Out.emplace_back(p, e);
         if (e < end) {
             const bool cr = *e == '\r';

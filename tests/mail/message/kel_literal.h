@@ -12,6 +12,29 @@
 
 namespace kel_literal {
 
+// Byte by byte: a line ends at CR LF, a lone CR or a lone LF; NUL ends all.
+inline std::vector<std::string> SplitLines(const std::string& Text) {
+    std::vector<std::string> out;
+    std::string line;
+    bool open = false;
+    for (size_t i = 0; i < Text.size() && Text[i] != '\0'; ++i) {
+        const char c = Text[i];
+        if (c == '\r' || c == '\n') {
+            out.push_back(line);
+            line.clear();
+            open = false;
+            if (c == '\r' && i + 1 < Text.size() && Text[i + 1] == '\n')
+                ++i;
+        } else {
+            line += c;
+            open = true;
+        }
+    }
+    if (open)
+        out.push_back(line);
+    return out;
+}
+
 inline std::string Base64(const std::vector<std::string>& Writes) {
     static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     auto value = [](unsigned char c) -> int {

@@ -122,6 +122,38 @@ TEST(TextLists, SplitAtEveryKindOfLineEnd) {
     }
 }
 
+// The counted, block-wise split against the byte loop, on texts long enough
+// to cross the 16-byte steps and the counters' flush, with line ends of every
+// kind (a CR LF pair cut at a step's edge among them) and NULs.
+TEST(TextLists, SplitMatchesTheByteLoopOnGeneratedText) {
+    std::mt19937 rng(5);
+    const char pieces[] = {'a', 'b', '\r', '\n', '\0'};
+    for (int round = 0; round < 3000; ++round) {
+        const size_t len = round < 2000 ? rng() % 80 : rng() % 9000;
+        const unsigned nulOdds = round % 3 == 0 ? 2000 : 0; // some texts without NUL
+        const unsigned crOdds = round % 4 == 0 ? 0 : 10;    // some with CR only in CR LF
+        std::string text;
+        for (size_t i = 0; i < len; ++i) {
+            const unsigned r = static_cast<unsigned>(rng() % 4000);
+            if (nulOdds && r == 0)
+                text += pieces[4];
+            else if (r < 40)
+                text += "\r\n";
+            else if (r < 40 + crOdds)
+                text += pieces[2];
+            else if (r < 60 + crOdds)
+                text += pieces[3];
+            else
+                text += pieces[r % 2];
+        }
+        ASSERT_EQ(SplitLines(text), kel_literal::SplitLines(text)) << round;
+        std::vector<std::string> appended{"x"};
+        AppendSplitLines(appended, text);
+        appended.erase(appended.begin());
+        ASSERT_EQ(appended, kel_literal::SplitLines(text)) << round;
+    }
+}
+
 TEST(TextLists, JoinEndsEveryLineWithCrLf) {
     EXPECT_EQ(JoinLines(std::vector<std::string>{}), "");
     EXPECT_EQ(JoinLines(std::vector<std::string>{""}), "\r\n");
