@@ -274,14 +274,38 @@ inline size_t DecodeGroup(unsigned d1, unsigned d2, unsigned d3, unsigned d4, un
     return n;
 }
 
+// The plain path: four characters of the alphabet at a time through four
+// tables that place each character's bits where they land in the three
+// bytes (little-endian order), so a group is four loads, three ORs and one
+// store. Anything else (pad, line end, stray byte) carries bit 24 and goes
+// the careful way.
+constexpr uint32_t kNotPlain = 1u << 24;
+
+constexpr std::array<uint32_t, 256> MakeShiftedTable(int Place) {
+    std::array<uint32_t, 256> t{};
+    for (int c = 0; c < 256; ++c) {
+        const uint32_t v = kBase64[static_cast<size_t>(c)];
+        if (v >= 64) {
+            t[static_cast<size_t>(c)] = kNotPlain;
+            continue;
+        }
+        switch (Place) {
+        case 0: t[static_cast<size_t>(c)] = v << 2; break;
+        case 1: t[static_cast<size_t>(c)] = (v >> 4) | ((v & 15) << 12); break;
+        case 2: t[static_cast<size_t>(c)] = ((v >> 2) << 8) | ((v & 3) << 22); break;
+        default: t[static_cast<size_t>(c)] = v << 16; break;
+        }
+    }
+    return t;
+}
+
+constexpr std::array<uint32_t, 256> kPlace0 = MakeShiftedTable(0), kPlace1 = MakeShiftedTable(1),
+                                     kPlace2 = MakeShiftedTable(2), kPlace3 = MakeShiftedTable(3);
+
 } // namespace
 
-size_t TBase64Decoder::Decode(const char* Data, size_t Count, std::string& Out) {
-    const size_t start = Out.size();
-    // Room for every complete group plus the spill of the last DecodeGroup,
-    // which always stores three bytes.
-    Out.resize(start + (Count + static_cast<size_t>(FGroupCount)) / 4 * 3 + 3);
-    auto* const base = reinterpret_cast<unsigned char*>(Out.data()) + start;
+size_t TBase64Decoder::DecodeTo(const char* Data, size_t Count, char* Out) {
+    auto* const base = reinterpret_cast<unsigned char*>(Out);
     unsigned char* o = base;
     const auto* p = reinterpret_cast<const unsigned char*>(Data);
     const auto* const end = p + Count;
@@ -289,12 +313,14 @@ size_t TBase64Decoder::Decode(const char* Data, size_t Count, std::string& Out) 
     while (p < end) {
         if (FGroupCount == 0) {
             while (end - p >= 4) {
-                unsigned d1 = kBase64[p[0]], d2 = kBase64[p[1]], d3 = kBase64[p[2]], d4 = kBase64[p[3]];
-                if ((d1 | d2 | d3 | d4) >= 64)
+                const uint32_t v = kPlace0[p[0]] | kPlace1[p[1]] | kPlace2[p[2]] | kPlace3[p[3]];
+                if (v & kNotPlain)
                     break;
-                o[0] = static_cast<unsigned char>((d1 << 2) | (d2 >> 4));
-                o[1] = static_cast<unsigned char>(((d2 & 15) << 4) | (d3 >> 2));
-                o[2] = static_cast<unsigned char>(((d3 & 3) << 6) | d4);
+                // Four bytes stored, three kept: the fourth is overwritten by
+                // the next group or lies in the spill room.
+                const unsigned char bytes[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                                                static_cast<unsigned char>(v >> 16), 0};
+                std::memcpy(o, bytes, 4);
                 o += 3;
                 p += 4;
             }
@@ -310,7 +336,13 @@ size_t TBase64Decoder::Decode(const char* Data, size_t Count, std::string& Out) 
             o += DecodeGroup(FGroup[0], FGroup[1], FGroup[2], FGroup[3], o);
         }
     }
-    const size_t produced = static_cast<size_t>(o - base);
+    return static_cast<size_t>(o - base);
+}
+
+size_t TBase64Decoder::Decode(const char* Data, size_t Count, std::string& Out) {
+    const size_t start = Out.size();
+    Out.resize(start + MaxDecodedSize(Count));
+    const size_t produced = DecodeTo(Data, Count, Out.data() + start);
     Out.resize(start + produced);
     return produced;
 }

@@ -116,6 +116,12 @@ class TBase64Decoder {
     // Appends the decoded bytes to Out and returns how many were appended.
     size_t Decode(const char* Data, size_t Count, std::string& Out);
     size_t Decode(std::string_view Data, std::string& Out) { return Decode(Data.data(), Data.size(), Out); }
+    // Writes the decoded bytes to Out, which must have room for
+    // MaxDecodedSize(Count) bytes (the bytes past the returned count are
+    // scratch), and returns how many were decoded.
+    size_t DecodeTo(const char* Data, size_t Count, char* Out);
+    // Room DecodeTo needs for Count more characters.
+    size_t MaxDecodedSize(size_t Count) const { return (Count + static_cast<size_t>(FGroupCount)) / 4 * 3 + 3; }
     // Characters waiting for their group (0 to 3).
     int Pending() const { return FGroupCount; }
     // Drops the waiting characters.

@@ -188,28 +188,31 @@ void ReadPartHeader(std::span<const std::string> Lines, std::string& Type, std::
 }
 
 // Writing the lines one by one and writing them joined decode alike (line
-// ends are skipped and groups carry over), so the lines are gathered into
-// chunks: one decoder call per line costs more than the copy.
+// ends are skipped and groups carry over), so every line is decoded where it
+// is, straight into Out, sized once for the whole part. Out grows in steps of
+// about 64 KiB of input so that zero-filling the room stays in the cache
+// just ahead of the decoder.
 void DecodeBase64Into(std::span<const std::string> Lines, std::string& Out) {
     size_t encoded = 0;
     for (const std::string& l : Lines)
         encoded += l.size();
-    Out.reserve(Out.size() + encoded / 4 * 3 + 3);
+    Out.reserve(Out.size() + encoded / 4 * 3 + 16);
     TBase64Decoder decoder;
-    constexpr size_t kChunk = 1 << 15;
-    std::string chunk;
-    chunk.reserve(kChunk);
-    for (const std::string& l : Lines) {
-        if (chunk.size() + l.size() > kChunk) {
-            decoder.Decode(chunk, Out);
-            chunk.clear();
-        }
-        if (l.size() > kChunk)
-            decoder.Decode(l, Out);
-        else
-            chunk += l;
+    constexpr size_t kStep = 1 << 16;
+    size_t len = Out.size();
+    size_t k = 0;
+    while (k < Lines.size()) {
+        size_t step = 0, j = k;
+        do
+            step += Lines[j++].size();
+        while (j < Lines.size() && step < kStep);
+        Out.resize(len + decoder.MaxDecodedSize(step));
+        char* o = Out.data() + len;
+        for (; k < j; ++k)
+            o += decoder.DecodeTo(Lines[k].data(), Lines[k].size(), o);
+        len = static_cast<size_t>(o - Out.data());
     }
-    decoder.Decode(chunk, Out);
+    Out.resize(len);
 }
 
 // The lines of DecodeQuotedPrintable(JoinLines(Lines)), appended to Out,
