@@ -378,20 +378,6 @@ void TBase64DecodingStream::WriteBuffer(const void* Buffer, size_t Count) { Writ
 
 // ---- quoted-printable ----
 
-namespace {
-
-int HexDigit(unsigned char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-} // namespace
-
 std::string DecodeQuotedPrintable(std::string_view Text) {
     if (size_t nul = Text.find('\0'); nul != std::string_view::npos)
         Text = Text.substr(0, nul);
@@ -412,8 +398,8 @@ std::string DecodeQuotedPrintable(std::string_view Text) {
             // CR or LF; the first character of the next line stays.
             i += (Text[i + 1] == '\r' && i + 2 < n && Text[i + 2] == '\n') ? 3 : 2;
         } else if (i + 2 < n) {
-            int hi = HexDigit(static_cast<unsigned char>(Text[i + 1]));
-            int lo = HexDigit(static_cast<unsigned char>(Text[i + 2]));
+            int hi = HexDigitValue(Text[i + 1]);
+            int lo = HexDigitValue(Text[i + 2]);
             const char byte = (hi < 0 || lo < 0) ? '@' : static_cast<char>(hi * 16 + lo);
             if (byte == '\0')
                 break;

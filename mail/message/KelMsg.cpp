@@ -215,6 +215,103 @@ void DecodeBase64Into(std::span<const std::string> Lines, std::string& Out) {
     Out.resize(len);
 }
 
+// Copies bytes from P to O up to the first that quoted-printable decoding
+// of a line cannot copy as it is ("=", "_", CR, LF or NUL) or to End, and
+// returns how many it copied. O must have room for End - P bytes: blocks of
+// 16 are stored whole and the bytes past the stop overwritten later.
+size_t CopyQPPlain(const char* P, const char* End, char* O) {
+    const char* const start = P;
+#if defined(__SSE2__)
+    for (; End - P >= 16; P += 16, O += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(O), v);
+        const __m128i hit = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('=')), _mm_cmpeq_epi8(v, _mm_set1_epi8('_'))),
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
+                         _mm_cmpeq_epi8(v, _mm_setzero_si128())));
+        if (const int m = _mm_movemask_epi8(hit))
+            return static_cast<size_t>(P - start) + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(m)));
+    }
+#endif
+    while (P < End && *P != '=' && *P != '_' && *P != '\r' && *P != '\n' && *P != '\0')
+        *O++ = *P++;
+    return static_cast<size_t>(P - start);
+}
+
+bool IsLineEndOrNul(char C) { return C == '\r' || C == '\n' || C == '\0'; }
+
+// AppendQuotedPrintableLines line by line, without the joined text: what the
+// decoder does with "=" CR LF (a soft break: the next line goes on) and with
+// "=X" CR LF (the escape takes the CR, gives "@", and the LF ends the line)
+// is done per line. Lines holding CR, LF or NUL, and a "=00" (the decoder
+// stops at the NUL), are left to the general way: false, Out as it was.
+bool AppendQuotedPrintableLinesDirect(std::span<const std::string> Lines, std::vector<std::string>& Out) {
+    const size_t outStart = Out.size();
+    std::string cur;        // the decoded line being built
+    bool curHasEnd = false; // an escape in cur gave CR or LF: cur splits into several lines
+    const auto fail = [&] {
+        Out.resize(outStart);
+        return false;
+    };
+    for (const std::string& l : Lines) {
+        const char* p = l.data();
+        const char* const end = p + l.size();
+        // A line never decodes to more bytes than it has.
+        const size_t base = cur.size();
+        cur.resize(base + l.size());
+        char* o = cur.data() + base;
+        bool soft = false;
+        while (p < end) {
+            const size_t plain = CopyQPPlain(p, end, o);
+            p += plain;
+            o += plain;
+            if (p == end)
+                break;
+            if (*p == '_') {
+                *o++ = ' ';
+                ++p;
+                continue;
+            }
+            if (*p != '=')
+                return fail();
+            const size_t left = static_cast<size_t>(end - p) - 1;
+            if (left == 0) {
+                soft = true;
+                break;
+            }
+            if (IsLineEndOrNul(p[1]))
+                return fail();
+            if (left == 1) {
+                *o++ = '@'; // the second "digit" is the CR of the line end
+                break;
+            }
+            if (IsLineEndOrNul(p[2]))
+                return fail();
+            const int hi = HexDigitValue(p[1]), lo = HexDigitValue(p[2]);
+            const char byte = (hi < 0 || lo < 0) ? '@' : static_cast<char>(hi * 16 + lo);
+            if (byte == '\0')
+                return fail();
+            curHasEnd |= byte == '\r' || byte == '\n';
+            *o++ = byte;
+            p += 3;
+        }
+        cur.resize(static_cast<size_t>(o - cur.data()));
+        if (soft)
+            continue;
+        if (curHasEnd) {
+            cur += "\r\n";
+            AppendSplitLines(Out, cur);
+            curHasEnd = false;
+        } else {
+            Out.emplace_back(cur);
+        }
+        cur.clear();
+    }
+    // After a soft break at the very end the rest has no line end.
+    AppendSplitLines(Out, cur);
+    return true;
+}
+
 // The lines of DecodeQuotedPrintable(JoinLines(Lines)), appended to Out,
 // decoded a chunk of lines at a time so that neither the joined text nor the
 // decoded one exists whole. A chunk ends after the CR LF of a line, and no
@@ -224,6 +321,8 @@ void DecodeBase64Into(std::span<const std::string> Lines, std::string& Out) {
 // end of a chunk is half of a CR LF. The decoder stops at a NUL, from the
 // text or from "=00": lines holding either are decoded in one piece.
 void AppendQuotedPrintableLines(std::span<const std::string> Lines, std::vector<std::string>& Out) {
+    if (AppendQuotedPrintableLinesDirect(Lines, Out))
+        return;
     for (const std::string& l : Lines)
         if (l.find('\0') != std::string::npos || l.find("=00") != std::string::npos) {
             const std::string decoded = DecodeQuotedPrintable(JoinLines(Lines));

@@ -21,16 +21,6 @@ namespace {
 
 bool IsCtlOrBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 } // namespace
 
 std::string Trim(const std::string& s) { return std::string(TrimView(s)); }
@@ -110,7 +100,7 @@ int32_t StrToIntDef(const std::string& s, int32_t Default) {
             return Default;
         uint64_t v = 0;
         for (; i < n; ++i) {
-            int d = HexValue(s[i]);
+            int d = HexDigitValue(s[i]);
             if (d < 0)
                 return Default;
             v = v * 16 + static_cast<uint64_t>(d);

@@ -71,6 +71,17 @@ size_t FindUpper(std::string_view Text, std::string_view Key);
 // hex digits; nothing after them. Anything else yields Default.
 int32_t StrToIntDef(const std::string& s, int32_t Default);
 
+// The value 0..15 of a hex digit (either case), -1 for any other character.
+inline int HexDigitValue(char C) {
+    if (C >= '0' && C <= '9')
+        return C - '0';
+    if (C >= 'a' && C <= 'f')
+        return C - 'a' + 10;
+    if (C >= 'A' && C <= 'F')
+        return C - 'A' + 10;
+    return -1;
+}
+
 // True when s has the shape n.n.n.n with every n converting to 0..255.
 bool IsDottedAddress(const std::string& s);
 
