@@ -2,8 +2,8 @@
 // text for the next opening?
 #include "Header.h"
 
-#include <QApplication>
-#include <QDir>
+#include "support/QtTestApp.h"
+
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -11,28 +11,15 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
-#include <string>
-
-void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
 
 namespace {
-
-void EnsureApp() {
-    static int argc = 1;
-    static char arg0[] = "Header_test";
-    static char* argv[] = {arg0, nullptr};
-    // Never destroyed: Qt's statics are gone when static destructors run.
-    static QApplication* app = new QApplication(argc, argv);
-    (void)app;
-}
 
 class HeaderTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        EnsureApp();
+        testsupport::EnsureApp();
         form = std::make_unique<TForm2>();
         form->LanguageIsGerman = [this] { return german; };
     }
@@ -42,18 +29,26 @@ class HeaderTest : public ::testing::Test {
     std::unique_ptr<TForm2> form;
 };
 
-TEST_F(HeaderTest, CaptionsFollowTheLanguageOnEachShowing) {
+TEST_F(HeaderTest, FixedLayoutAndCaptionsByLanguageOnEachShowing) {
+    EXPECT_EQ(form->minimumSize(), form->maximumSize());
+    EXPECT_TRUE(form->memo_header_anzeigen->isReadOnly());
+    EXPECT_TRUE(form->btn_close->isDefault());
+    EXPECT_EQ(form->btn_close->geometry().center().x(), form->rect().center().x());
+    EXPECT_GE(form->btn_close->y(), form->memo_header_anzeigen->geometry().bottom());
+    EXPECT_LE(form->btn_close->geometry().bottom(), form->rect().bottom());
+    form->AddHeader("Return-Path: <list@example.org>\r\nReceived: from mx.example.org by pop.example.org\r\n"
+                    "From: Sweepbox Test <test@example.org>\r\nTo: user@example.org\r\n"
+                    "Subject: Gr\xC3\xBC\xC3\x9F" "e aus dem Testlauf\r\nDate: Sun, 13 Feb 2000 10:00:00 +0100\r\n\r\n.\r\n|");
+    form->ShowTop();
     struct Row {
         bool german;
         QString title;
         QString button;
     };
-    const Row rows[] = {
-        {true, QStringLiteral("Header der e-mail  - Sweepbox -"), QString::fromUtf8("Schließen")},
-        {false, QStringLiteral("Mail header  - Sweepbox -"), QStringLiteral("Close")},
-        {true, QStringLiteral("Header der e-mail  - Sweepbox -"), QString::fromUtf8("Schließen")},
-    };
-    for (const Row& row : rows) {
+    const QString de = QStringLiteral("Header der e-mail  - Sweepbox -");
+    for (const Row& row : {Row{true, de, QString::fromUtf8("Schließen")},
+                           Row{false, QStringLiteral("Mail header  - Sweepbox -"), QStringLiteral("Close")},
+                           Row{true, de, QString::fromUtf8("Schließen")}}) {
         SCOPED_TRACE(row.german ? "German" : "English");
         german = row.german;
         form->show();
@@ -61,60 +56,48 @@ TEST_F(HeaderTest, CaptionsFollowTheLanguageOnEachShowing) {
         EXPECT_EQ(form->btn_close->text(), row.button);
         const QPushButton* b = form->btn_close;
         EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()) + 12, b->width()) << "caption fits";
+        const QString shot = row.german ? QStringLiteral("header-de.png") : QStringLiteral("header-en.png");
+        EXPECT_EQ(testsupport::Shot(form.get(), shot).size(), QSize(537, 332));
         form->close();
     }
 }
 
-TEST_F(HeaderTest, FixedLayout) {
-    EXPECT_EQ(form->size(), QSize(537, 332));
-    EXPECT_EQ(form->minimumSize(), form->maximumSize());
-    EXPECT_EQ(form->memo_header_anzeigen->geometry(), QRect(0, 0, 537, 305));
-    EXPECT_TRUE(form->memo_header_anzeigen->isReadOnly());
-    EXPECT_EQ(form->btn_close->size(), QSize(75, 25));
-    EXPECT_EQ(form->btn_close->geometry().center().x(), form->rect().center().x());
-    EXPECT_GE(form->btn_close->y(), 305);
-    EXPECT_LE(form->btn_close->geometry().bottom(), form->rect().bottom());
-    EXPECT_TRUE(form->btn_close->isDefault());
-}
-
-TEST_F(HeaderTest, CloseButtonClearsTheMemo) {
-    form->AddHeader("Subject: one\r\n\r\n.\r\n|");
-    form->show();
-    EXPECT_EQ(MemoText(), QStringLiteral("Subject: one\n\n.\n|"));
-    QTest::mouseClick(form->btn_close, Qt::LeftButton);
-    EXPECT_FALSE(form->isVisible());
-    EXPECT_EQ(form->result(), QDialog::Accepted);
-    EXPECT_TRUE(MemoText().isEmpty());
-
-    form->AddHeader("Subject: two\r\n|");
-    EXPECT_EQ(MemoText(), QStringLiteral("Subject: two\n|")) << "only the second header";
-}
-
-TEST_F(HeaderTest, CloseBoxKeepsTheTextAndTheNextHeaderGoesBelow) {
-    form->AddHeader("Subject: one\r\n|");
-    form->show();
-    form->close(); // what the title bar's close box does
-    EXPECT_FALSE(form->isVisible());
-    EXPECT_EQ(form->result(), QDialog::Rejected);
-    form->AddHeader("Subject: two\r\n|");
-    EXPECT_EQ(MemoText(), QStringLiteral("Subject: one\n|\nSubject: two\n|"));
-}
-
-TEST_F(HeaderTest, EnterPressesTheButtonUnlessTheMemoHasTheFocus) {
-    form->AddHeader("Subject: one");
-    form->show();
-    QApplication::setActiveWindow(form.get());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
-    ASSERT_EQ(QApplication::focusWidget(), form->btn_close) << "the button has the focus on opening";
-
-    form->memo_header_anzeigen->setFocus();
-    QTest::keyClick(form->memo_header_anzeigen, Qt::Key_Return);
-    EXPECT_TRUE(form->isVisible()) << "Enter in the memo does not close";
-
-    form->btn_close->setFocus();
-    QTest::keyClick(form->btn_close, Qt::Key_Return);
-    EXPECT_FALSE(form->isVisible());
-    EXPECT_TRUE(MemoText().isEmpty());
+TEST_F(HeaderTest, OnlyTheButtonClearsTheTextBeforeTheNextHeader) {
+    struct Row {
+        const char* name;
+        std::function<void(TForm2&)> close;
+        QDialog::DialogCode result;
+        QString after; // the memo once the next header was added
+    };
+    const auto enterOnButton = [](TForm2& f) {
+        QApplication::setActiveWindow(&f);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+        ASSERT_EQ(QApplication::focusWidget(), f.btn_close) << "the button has the focus on opening";
+        f.memo_header_anzeigen->setFocus();
+        QTest::keyClick(f.memo_header_anzeigen, Qt::Key_Return);
+        ASSERT_TRUE(f.isVisible()) << "Enter in the memo does not close";
+        f.btn_close->setFocus();
+        QTest::keyClick(f.btn_close, Qt::Key_Return);
+    };
+    const Row rows[] = {
+        {"button clicked", [](TForm2& f) { QTest::mouseClick(f.btn_close, Qt::LeftButton); }, QDialog::Accepted,
+         QStringLiteral("Subject: two\n|")},
+        {"Enter with the button focused", enterOnButton, QDialog::Accepted, QStringLiteral("Subject: two\n|")},
+        {"title bar close box", [](TForm2& f) { f.close(); }, QDialog::Rejected,
+         QStringLiteral("Subject: one\n\n.\n|\nSubject: two\n|")},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        form = std::make_unique<TForm2>();
+        form->AddHeader("Subject: one\r\n\r\n.\r\n|");
+        form->show();
+        EXPECT_EQ(MemoText(), QStringLiteral("Subject: one\n\n.\n|"));
+        row.close(*form);
+        EXPECT_FALSE(form->isVisible());
+        EXPECT_EQ(form->result(), row.result);
+        form->AddHeader("Subject: two\r\n|");
+        EXPECT_EQ(MemoText(), row.after);
+    }
 }
 
 TEST_F(HeaderTest, BytesShowAsUtf8OrWindows1252AndShowTopPutsTheCaretOnLineOne) {
@@ -124,27 +107,6 @@ TEST_F(HeaderTest, BytesShowAsUtf8OrWindows1252AndShowTopPutsTheCaretOnLineOne) 
     const QTextCursor caret = form->memo_header_anzeigen->textCursor();
     EXPECT_EQ(caret.blockNumber(), 0);
     EXPECT_TRUE(caret.atBlockEnd());
-}
-
-TEST_F(HeaderTest, RendersInBothLanguages) {
-    const QString dir = qEnvironmentVariable("SWEEPBOX_SHOTS_DIR");
-    for (const bool g : {true, false}) {
-        german = g;
-        form->memo_header_anzeigen->clear();
-        form->AddHeader("Return-Path: <list@example.org>\r\nReceived: from mx.example.org by pop.example.org\r\n"
-                        "From: Sweepbox Test <test@example.org>\r\nTo: user@example.org\r\n"
-                        "Subject: Gr\xC3\xBC\xC3\x9F" "e aus dem Testlauf\r\n"
-                        "Date: Sun, 13 Feb 2000 10:00:00 +0100\r\n\r\n.\r\n|");
-        form->ShowTop();
-        form->show();
-        const QPixmap shot = form->grab();
-        EXPECT_EQ(shot.size(), QSize(537, 332));
-        if (!dir.isEmpty()) {
-            EXPECT_TRUE(shot.save(QDir(dir).filePath(g ? QStringLiteral("header-de.png")
-                                                       : QStringLiteral("header-en.png"))));
-        }
-        form->close();
-    }
 }
 
 } // namespace
