@@ -191,6 +191,33 @@ TEST(Base64DecodingStream, MatchesTheByteByByteRulesOnGeneratedInput) {
     }
 }
 
+// Long runs of the whole alphabet, as real attachments have, broken now and
+// then by any byte at all (the neighbours of every alphabet range among
+// them), so that the 16-character path meets each kind of byte at each place
+// of a block and hands over to the group path wherever that happens.
+TEST(Base64DecodingStream, LongRunsMatchTheByteByByteRules) {
+    std::mt19937 rng(77);
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (int round = 0; round < 4000; ++round) {
+        std::string input;
+        const size_t len = rng() % 400;
+        const unsigned odds = 20 + rng() % 200;
+        for (size_t i = 0; i < len; ++i) {
+            if (rng() % odds == 0)
+                input += static_cast<char>(round % 2 ? rng() % 256 : "@[`{/:+,.-=\r\n\x80\xFF"[rng() % 15]);
+            else
+                input += alphabet[rng() % 64];
+        }
+        ASSERT_EQ(DecodeBase64(input), kel_literal::Base64({input})) << "input: " << input;
+        const size_t cut = len ? rng() % len : 0;
+        TBase64Decoder d;
+        std::string out;
+        d.Decode(std::string_view(input).substr(0, cut), out);
+        d.Decode(std::string_view(input).substr(cut), out);
+        ASSERT_EQ(out, kel_literal::Base64({input})) << "input: " << input << " cut " << cut;
+    }
+}
+
 TEST(Base64DecodingStream, HugeInputs) {
     // One 10 MiB line with no line end, and 10 MiB of bytes outside the alphabet.
     std::string line(10u << 20, 'A');
