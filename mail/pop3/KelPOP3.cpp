@@ -319,7 +319,20 @@ bool HasTerminator(const char* Tail, size_t TailLen, const std::string& Chunk) {
     return std::string_view(seam, n).find(kTerminator) != std::string_view::npos;
 }
 
-// The spool file's lines, by the text list rules. The file is mapped rather
+// The lines of Reply after its first (the status line), by the text list
+// rules: what splitting the whole reply and erasing the first line gives,
+// without moving every other line down by one.
+void AppendLinesAfterStatus(std::vector<std::string>& Lines, std::string_view Reply) {
+    const size_t end = Reply.find_first_of(std::string_view("\r\n\0", 3));
+    if (end == std::string_view::npos || Reply[end] == '\0')
+        return; // the status line is all there is
+    size_t next = end + 1;
+    if (Reply[end] == '\r' && next < Reply.size() && Reply[next] == '\n')
+        ++next;
+    AppendSplitLines(Lines, Reply.substr(next));
+}
+
+// The spool file's lines after the status line. The file is mapped rather
 // than read into a string: a large message is then not copied twice.
 void LoadLines(const TTempFile& Spool, uint64_t Size, std::vector<std::string>& Lines) {
     if (Size > 0 && Size <= SIZE_MAX) {
@@ -327,8 +340,8 @@ void LoadLines(const TTempFile& Spool, uint64_t Size, std::vector<std::string>& 
                            Spool.Fd(), 0);
         if (map != MAP_FAILED) {
             try {
-                AppendSplitLines(Lines, std::string_view(static_cast<const char*>(map),
-                                                         static_cast<size_t>(Size)));
+                AppendLinesAfterStatus(Lines, std::string_view(static_cast<const char*>(map),
+                                                               static_cast<size_t>(Size)));
             } catch (...) {
                 ::munmap(map, static_cast<size_t>(Size));
                 throw;
@@ -337,7 +350,7 @@ void LoadLines(const TTempFile& Spool, uint64_t Size, std::vector<std::string>& 
             return;
         }
     }
-    AppendSplitLines(Lines, Spool.ReadAll());
+    AppendLinesAfterStatus(Lines, Spool.ReadAll());
 }
 
 // Spool writes are gathered into blocks of this size: one write per 1024-byte
@@ -435,9 +448,7 @@ TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
     try {
         LoadLines(spool, spooled, msg->RawMail);
         spool.Remove();
-        // Status line and terminator line.
-        if (!msg->RawMail.empty())
-            msg->RawMail.erase(msg->RawMail.begin());
+        // The terminator line (the status line was left out when loading).
         if (!msg->RawMail.empty())
             msg->RawMail.pop_back();
         for (std::string& line : msg->RawMail)
