@@ -456,7 +456,8 @@ bool IsUUBeginLine(std::string_view Line, std::string* FileName) {
 
 bool FindUUBegin(std::span<const std::string> Lines, size_t From, size_t& Pos, std::string& FileName) {
     for (size_t k = From; k < Lines.size(); ++k)
-        if (IsUUBeginLine(Lines[k], &FileName)) {
+        // The length and first letter first: nearly every line fails there.
+        if (Lines[k].size() > 10 && (Lines[k][0] | 0x20) == 'b' && IsUUBeginLine(Lines[k], &FileName)) {
             Pos = k;
             return true;
         }
@@ -714,6 +715,15 @@ void TKelMsg::ShowLines(TParseState& State, std::span<const std::string> Lines) 
     };
     std::vector<std::string>* raw = State.MoveFrom;
     const bool inRaw = raw && within(*raw);
+    if (inRaw && Text.empty() && first + Lines.size() == raw->data() + raw->size()) {
+        // The rest of RawMail becomes the whole text: RawMail's array is
+        // handed over instead of moving every line into a new one. Lines that
+        // reach the end of RawMail are the last a parse shows, after every
+        // decoding that could fail, so nothing needs putting back later.
+        raw->erase(raw->begin(), raw->begin() + (first - raw->data()));
+        Text.swap(*raw);
+        return;
+    }
     const bool inResplit =
         std::any_of(State.Resplit.begin(), State.Resplit.end(), [&](const auto& v) { return within(*v); });
     if (!inRaw && !inResplit) {
