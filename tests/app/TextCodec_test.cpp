@@ -10,7 +10,7 @@ namespace {
 
 using namespace std::string_literals;
 
-TEST(DisplayText, ValidUtf8ShowsAsUtf8AndAnythingElseAsWindows1252) {
+TEST(DisplayText, ValidUtf8ShowsAsUtf8AndAnythingElseAsWindows1252WithOneCharacterEachByte) {
     struct Row {
         const char* name;
         std::string bytes;
@@ -34,21 +34,16 @@ TEST(DisplayText, ValidUtf8ShowsAsUtf8AndAnythingElseAsWindows1252) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(DisplayText(row.bytes), row.shown);
     }
-}
-
-TEST(DisplayText, EveryByteOf1252MapsToOneCharacter) {
     std::string all;
     for (int b = 0; b < 256; ++b)
         all += static_cast<char>(b);
     const QString shown = FromWindows1252(all);
-    ASSERT_EQ(shown.size(), 256);
-    EXPECT_EQ(shown[0x41], QLatin1Char('A'));
+    ASSERT_EQ(shown.size(), 256) << "every byte is one character";
     EXPECT_EQ(shown[0x9F], QChar(0x0178));
-    EXPECT_EQ(shown[0xA0], QChar(0x00A0));
     EXPECT_EQ(shown[0xFF], QChar(0x00FF));
 }
 
-TEST(SplitTextLines, EndsLinesAtCrLfLoneCrLoneLfAndStopsAtNul) {
+TEST(SplitTextLines, EndsLinesAtCrLfLoneCrLoneLfAndStopsAtNulThenEachLineShowsOnItsOwn) {
     struct Row {
         const char* name;
         std::string text;
@@ -69,9 +64,7 @@ TEST(SplitTextLines, EndsLinesAtCrLfLoneCrLoneLfAndStopsAtNul) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(SplitTextLines(row.text), row.lines);
     }
-}
-
-TEST(DisplayLines, ConvertsEachLineOnItsOwn) {
+    // Each line is converted on its own.
     EXPECT_EQ(DisplayLines({"gr\xC3\xBCn", "gr\xFCn", ""}), QString::fromUtf8("grün\ngrün\n"));
     EXPECT_EQ(DisplayLines({}), QString());
 }

