@@ -10,6 +10,7 @@
 #include "info.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QSettings>
@@ -25,6 +26,8 @@ inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdS
 
 namespace maintest {
 
+inline QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
+
 inline void EnsureApp() {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
@@ -33,6 +36,25 @@ inline void EnsureApp() {
     // Never destroyed: Qt's statics are gone when static destructors run.
     static QApplication* app = new QApplication(argc, argv);
     (void)app;
+}
+
+inline QStringList Items(const QComboBox* combo) {
+    QStringList items;
+    for (int i = 0; i < combo->count(); ++i)
+        items << combo->itemText(i);
+    return items;
+}
+
+using Values = std::map<QString, QVariant>;
+
+// Remembered pairs 1..count as an earlier run stores them.
+inline Values Pairs(int count) {
+    Values values;
+    for (int n = 1; n <= count; ++n) {
+        values[QStringLiteral("User%1").arg(n)] = QStringLiteral("user%1").arg(n);
+        values[QStringLiteral("Server%1").arg(n)] = QStringLiteral("pop%1.example").arg(n);
+    }
+    return values;
 }
 
 class MainTest : public ::testing::Test {
@@ -52,6 +74,7 @@ class MainTest : public ::testing::Test {
         sweepbox::SetMessageHook(previousHook);
     }
 
+  public:
     // The settings store as the program opens it.
     static QSettings Settings() {
         return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Larkmoor"),
@@ -60,8 +83,12 @@ class MainTest : public ::testing::Test {
     static QSettings Layouts() {
         return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Keyboard layout"));
     }
+
+  protected:
+    // A stored value; an invalid QVariant when there is none.
+    static QVariant Stored(const QString& name) { return Settings().value(name); }
     // Adds values to the store; with replace, the store holds only them.
-    static void Store(const std::map<QString, QString>& values, bool replace = false) {
+    static void Store(const Values& values, bool replace = false) {
         QSettings s = Settings();
         if (replace)
             s.clear();
@@ -69,11 +96,12 @@ class MainTest : public ::testing::Test {
             s.setValue(name, value);
         s.sync();
     }
-    // The layout store with a German (or English) first layout in the
+    // The layout store with a German or an English first layout in the
     // subkey form.
-    static void SetLayout(const QString& id) {
+    static void SetLayout(bool german) {
         QSettings s = Layouts();
-        s.setValue(QString::fromLatin1(sweepbox::kLayoutSubkeyValue), id);
+        s.setValue(QString::fromLatin1(sweepbox::kLayoutSubkeyValue),
+                   german ? QStringLiteral("00000407") : QStringLiteral("00000409"));
         s.sync();
     }
     void WriteKeyboardFile(const QByteArray& content) {
@@ -94,6 +122,10 @@ class MainTest : public ::testing::Test {
         form->show();
         EXPECT_TRUE(QTest::qWaitFor([form] { return form->LanguageSelected(); }));
         return form;
+    }
+    TForm1* StartIn(bool german) {
+        SetLayout(german);
+        return Start();
     }
 
     QTemporaryDir scratch;

@@ -1,28 +1,28 @@
 // The mailbox workflow driven through the real main window, with mouse clicks
-// and keys, against the fake POP3 server: what does the user see, and what
-// reaches the server, in each path from connect to disconnect?
+// and keys, against the fake POP3 server and the local Dovecot: what does the
+// user see, and what reaches the server, in each path from connect to disconnect?
 #include "MainFixture.h"
 
 #include "Header.h"
 #include "MultiLst.h"
+#include "TextCodec.h"
 #include "email.h"
 #include "message/KelMsg.h"
-#include "TextCodec.h"
 #include "support/DovecotServer.h"
 #include "support/FakePop3Server.h"
 
 #include <QAction>
 #include <QCheckBox>
-#include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTest>
 #include <QTimer>
 #include <QToolButton>
+
+#include <gmock/gmock.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -31,18 +31,26 @@
 
 #include <functional>
 #include <memory>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
+using maintest::Items;
+using maintest::Pairs;
+using maintest::Q;
+using maintest::Values;
 using sweepbox::test::DovecotServer;
 using sweepbox::test::FakePop3Server;
 using sweepbox::test::MailboxOptions;
 using Strings = std::vector<std::string>;
+using testing::AllOf;
+using testing::EndsWith;
+using testing::Matcher;
+using testing::StartsWith;
 
-QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
+Matcher<std::string> Is(const char* text) { return testing::Eq(std::string(text)); }
 
 // Five messages with the header lines real mail carries.
 Strings FiveMessages() {
@@ -136,6 +144,10 @@ std::string ClosedPort() {
     return std::to_string(ntohs(a.sin_port));
 }
 
+// What a full listing of FiveMessages sends.
+const Strings kListFive = {"USER test", "PASS secret", "STAT",    "TOP 1 0", "list 1", "TOP 2 0", "list 2",
+                           "TOP 3 0",   "list 3",      "TOP 4 0", "list 4",  "TOP 5 0", "list 5"};
+
 class WorkflowTest : public maintest::MainTest {
   protected:
     void TearDown() override {
@@ -144,9 +156,7 @@ class WorkflowTest : public maintest::MainTest {
     }
 
     TForm1* Open(bool german = false) {
-        if (german)
-            SetLayout(QStringLiteral("00000407"));
-        form = Start();
+        form = StartIn(german);
         EXPECT_EQ(form->IsGerman, german);
         // Clicks posted from a command below reach the window at the very
         // next send or receive (the cancel test keeps the program's pace).
@@ -169,7 +179,7 @@ class WorkflowTest : public maintest::MainTest {
         QTest::keyClicks(form->Password, password);
     }
 
-    // Types the credentials of srv's mailbox and clicks Connect; the listing
+    // Types the credentials of the mailbox and clicks Connect; the listing
     // runs inside the click.
     void ConnectTo(const FakePop3Server& srv, const QString& password = QStringLiteral("secret")) {
         ConnectToPort(srv.PortText(), password);
@@ -190,6 +200,13 @@ class WorkflowTest : public maintest::MainTest {
         ASSERT_FALSE(r.isEmpty()) << "row " << row;
         QTest::mouseClick(form->mail_list->viewport(), Qt::LeftButton, mods, r.center());
     }
+    // Clicks the first row, the others with Ctrl, and forgets what was sent
+    // so far.
+    void Mark(const std::vector<int>& rows) {
+        for (size_t i = 0; i < rows.size(); ++i)
+            ClickRow(rows[i], i ? Qt::ControlModifier : Qt::NoModifier);
+        sent.clear();
+    }
 
     QStringList Rows() const {
         QStringList rows;
@@ -199,6 +216,8 @@ class WorkflowTest : public maintest::MainTest {
     }
 
     QString StatusText() const { return form->Status->Text(); }
+    QString LastStatusLine() const { return StatusText().section(QLatin1Char('\r'), -1); }
+    QString Panel(int n) const { return form->Status_leiste->PanelText(n); }
     // The window's focus widget, whether or not the window is active.
     QWidget* Focused() const { return form->focusWidget(); }
 
@@ -260,6 +279,31 @@ class WorkflowTest : public maintest::MainTest {
         });
     }
 
+    // What the header window shows when open() brings it up.
+    QString ShownHeader(const std::function<void()>& open) {
+        QString shown;
+        WhenModalOpens(Form2, [&] { shown = Form2->memo_header_anzeigen->toPlainText(); });
+        open();
+        return shown;
+    }
+    // The text and the attachment names the message window shows.
+    struct ShownMessage {
+        QString text;
+        QStringList attachments;
+    };
+    ShownMessage ShownMail(const std::function<void()>& open, const std::function<void()>& also = {}) {
+        ShownMessage shown;
+        WhenModalOpens(Form3, [&] {
+            shown.text = Form3->memo_email_anzeigen->toPlainText();
+            for (int i = 0; i < Form3->attachment_list->count(); ++i)
+                shown.attachments << Form3->attachment_list->item(i)->text();
+            if (also)
+                also();
+        });
+        open();
+        return shown;
+    }
+
     // Calls back once, from the event loop that the shown window runs.
     class ShowWatcher : public QObject {
       public:
@@ -291,56 +335,17 @@ class WorkflowTest : public maintest::MainTest {
     std::unique_ptr<ShowWatcher> watcher;
 };
 
+const QStringList kTwoAttachments = {QStringLiteral("alpha.txt"), QStringLiteral("zeta.zip")};
+
 // ------------------------------------------------------------------ listing
 
 TEST_F(WorkflowTest, FullListingShowsOneRowPerMessageAsTheHeadersSay) {
     const Strings msgs = FiveMessages();
     FakePop3Server srv(msgs);
     Open();
-    ConnectTo(srv);
-
-    const QStringList expected = FiveRows(msgs);
-    EXPECT_EQ(Rows(), expected);
-
-    const Strings commands = {"USER test", "PASS secret", "STAT",   "TOP 1 0", "list 1", "TOP 2 0", "list 2",
-                              "TOP 3 0",   "list 3",      "TOP 4 0", "list 4", "TOP 5 0", "list 5"};
-    EXPECT_EQ(sent, commands);
-    ASSERT_EQ(form->HeaderCache.size(), 5u);
-    EXPECT_EQ(form->HeaderCache[3], HeaderOf(msgs[3]) + ".\r\n|");
-    EXPECT_EQ(form->MailCount, 5);
-
-    size_t total = 0;
-    for (const auto& m : msgs)
-        total += m.size();
-    EXPECT_EQ(form->Status_leiste->PanelText(0), QStringLiteral("5 Mails"));
-    EXPECT_EQ(form->Status_leiste->PanelText(1), Q((std::to_string((total + 500) / 1000) + " KByte").c_str()));
-    EXPECT_EQ(StatusText(), QStringLiteral("\rSender, Subject, Size, and Date are displayed ..."));
-    ExpectMode(2);
-    EXPECT_FALSE(form->ProgressBar->isVisible());
-    EXPECT_TRUE(form->BtnDisconnect->isVisible());
-    EXPECT_FALSE(form->btn_cancel->isVisible());
-    EXPECT_FALSE(form->info_fenster->isVisible() || form->info_fenster_eng->isVisible());
-    EXPECT_EQ(form->mail_list->itemIndex(), 0);
-    EXPECT_EQ(form->mail_list->selectedCount(), 0);
-    EXPECT_TRUE(form->pop3.Connected());
-
-    Click(form->BtnDisconnect);
-    EXPECT_EQ(sent.back(), "QUIT");
-    ExpectMode(0);
-    EXPECT_TRUE(form->Password->text().isEmpty());
-    EXPECT_TRUE(Focused() == form->Password);
-    // What the user saw stays: rows, status and the counts.
-    EXPECT_EQ(Rows(), expected);
-    EXPECT_EQ(form->Status_leiste->PanelText(0), QStringLiteral("5 Mails"));
-    EXPECT_TRUE(form->HeaderCache.empty());
-}
-
-TEST_F(WorkflowTest, BusyWhileListingWithOnlyCancelUsable) {
-    FakePop3Server srv(FiveMessages());
-    Open();
-    bool seen = false;
+    bool busySeen = false;
     OnCommand("TOP 3 0", [&] {
-        seen = true;
+        busySeen = true;
         ExpectMode(1);
         EXPECT_TRUE(form->btn_cancel->isVisible() && form->btn_cancel->isEnabled());
         EXPECT_FALSE(form->BtnDisconnect->isVisible());
@@ -349,24 +354,92 @@ TEST_F(WorkflowTest, BusyWhileListingWithOnlyCancelUsable) {
         EXPECT_EQ(form->ProgressBar->value(), 2);
         // Rows appear while the listing runs.
         EXPECT_EQ(Rows().size(), 2);
+        // Nothing of this may send a command into the reply on its way.
+        ClickRow(1);
+        QTest::keyClick(form->mail_list, Qt::Key_Delete);
+        EXPECT_FALSE(form->btnmail->isEnabled());
+        form->men_email_anzeigenClick(form);
+        form->BtnDeleteClick(form);
+        form->BtnDisconnectClick(form);
+        form->BtnConnectClick(form);
     });
     ConnectTo(srv);
-    EXPECT_TRUE(seen);
-    form->btn_aktivieren(3); // no such mode: nothing changes
+    EXPECT_TRUE(busySeen);
+    EXPECT_EQ(sent, kListFive);
+    const QStringList expected = FiveRows(msgs);
+    EXPECT_EQ(Rows(), expected);
+    ASSERT_EQ(form->HeaderCache.size(), 5u);
+    EXPECT_EQ(form->HeaderCache[3], HeaderOf(msgs[3]) + ".\r\n|");
+    EXPECT_EQ(form->MailCount, 5);
+    size_t total = 0;
+    for (const auto& m : msgs)
+        total += m.size();
+    EXPECT_EQ(Panel(0), QStringLiteral("5 Mails"));
+    EXPECT_EQ(Panel(1), Q((std::to_string((total + 500) / 1000) + " KByte").c_str()));
+    EXPECT_EQ(StatusText(), QStringLiteral("\rSender, Subject, Size, and Date are displayed ..."));
     ExpectMode(2);
+    EXPECT_TRUE(form->BtnDisconnect->isVisible());
+    EXPECT_FALSE(form->btn_cancel->isVisible() || form->ProgressBar->isVisible());
+    EXPECT_FALSE(form->info_fenster->isVisible() || form->info_fenster_eng->isVisible());
+    EXPECT_EQ(form->mail_list->itemIndex(), 0);
+    EXPECT_TRUE(form->pop3.Connected());
+
+    // The header viewer shows the cached header without asking the server.
+    Mark({4});
+    ASSERT_TRUE(form->btnheader->isEnabled() && form->btnmail->isEnabled());
+    QString header = DisplayText(HeaderOf(msgs[3]));
+    header.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    EXPECT_EQ(ShownHeader([&] { Click(form->btnheader); }), header + QStringLiteral(".\n|"));
+    EXPECT_TRUE(sent.empty());
+    EXPECT_TRUE(Form2->memo_header_anzeigen->toPlainText().isEmpty());
+    ExpectMode(2);
+
+    Click(form->BtnDisconnect);
+    EXPECT_EQ(sent, Strings{"QUIT"});
+    ExpectMode(0);
+    EXPECT_TRUE(form->Password->text().isEmpty());
+    EXPECT_TRUE(Focused() == form->Password);
+    // What the user saw stays: rows, status and the counts.
+    EXPECT_EQ(Rows(), expected);
+    EXPECT_EQ(Panel(0), QStringLiteral("5 Mails"));
+    EXPECT_TRUE(form->HeaderCache.empty());
 }
 
-TEST_F(WorkflowTest, GermanTextsOfAListingAndItsFallbacks) {
+TEST_F(WorkflowTest, GermanTextsFromListingThroughDeletionToARefusedLogin) {
     const std::string msg = "From: a\r\nSubject:\r\nDate: Mon, 6 Mar 2000 10:22:33 +0100\r\n\r\nx\r\n";
     FakePop3Server srv({msg, "Subject: x\r\n\r\nbody\r\n"});
     Open(true);
     ConnectTo(srv);
     EXPECT_EQ(StatusText(), Q("\rAbsender, Betreff, Datum und Größe werden angezeigt ..."));
-    ASSERT_EQ(Rows().size(), 2);
-    EXPECT_EQ(Rows()[0], Q((" 1 |" + std::to_string(msg.size()) + " Byte |06 Mar 2000|a|Die Betreff-Zeile ist leer|").c_str()));
-    // Without Date: and From: the search starts near the top of the header.
-    EXPECT_EQ(Rows()[1], Q(" 2 |20 Byte |.|ct: x|x|"));
-    EXPECT_EQ(form->Status_leiste->PanelText(0), QStringLiteral("2 Mails"));
+    const QStringList rows = {
+        Q((" 1 |" + std::to_string(msg.size()) + " Byte |06 Mar 2000|a|Die Betreff-Zeile ist leer|").c_str()),
+        // Without Date: and From: the search starts near the top of the header.
+        Q(" 2 |20 Byte |.|ct: x|x|")};
+    EXPECT_EQ(Rows(), rows);
+    EXPECT_EQ(Panel(0), QStringLiteral("2 Mails"));
+
+    // The Delete key deletes while connected, and only then.
+    Mark({2});
+    QTest::keyClick(form->mail_list, Qt::Key_Delete);
+    EXPECT_EQ(sent, (Strings{"DELE 2", "QUIT"}));
+    EXPECT_EQ(StatusText(),
+              Q("\rAlle gewünschten e-mail(s) wurden erfolgreich gelöscht.\rIhre Verbindung zum Server wurde getrennt."));
+    EXPECT_EQ(Panel(2), Q("Lösche Mail Nr.: 2"));
+    EXPECT_EQ(srv.Remaining(), Strings{msg});
+    Mark({1});
+    QTest::keyClick(form->mail_list, Qt::Key_Delete);
+    EXPECT_TRUE(sent.empty());
+    EXPECT_EQ(Rows(), rows.mid(0, 1));
+    EXPECT_TRUE(form->mail_list->isSelected(1));
+
+    ConnectTo(srv, QStringLiteral("wrong"));
+    EXPECT_EQ(StatusText(), Q("\rFehler: [AUTH] Authentication failed.\rIhre Verbindung zum Server wurde getrennt."));
+    EXPECT_EQ(sent, (Strings{"USER test", "PASS wrong"}));
+    // The counts of the earlier session are not this attempt's.
+    EXPECT_TRUE(Panel(0).isEmpty() && Panel(1).isEmpty());
+    ExpectMode(0);
+    EXPECT_TRUE(form->Password->text().isEmpty());
+    EXPECT_TRUE(Focused() == form->Password);
 }
 
 TEST_F(WorkflowTest, CountOnlyListsPlaceholdersWithoutAskingTheServer) {
@@ -378,179 +451,137 @@ TEST_F(WorkflowTest, CountOnlyListsPlaceholdersWithoutAskingTheServer) {
     ASSERT_TRUE(form->Header_Nein->isChecked());
     // Enter in the password field connects as the button does.
     QTest::keyClick(form->Password, Qt::Key_Return);
-
-    EXPECT_EQ(Rows(), (QStringList{QStringLiteral(" 1 | - | - | - | - |"), QStringLiteral(" 2 | - | - | - | - |"),
-                                   QStringLiteral(" 3 | - | - | - | - |")}));
+    const QString placeholder = QStringLiteral(" %1 | - | - | - | - |");
+    EXPECT_EQ(Rows(), (QStringList{placeholder.arg(1), placeholder.arg(2), placeholder.arg(3)}));
     EXPECT_EQ(form->HeaderCache, (Strings{" ", " ", " "}));
     EXPECT_EQ(sent, (Strings{"USER test", "PASS secret", "STAT"}));
     EXPECT_EQ(StatusText(), QStringLiteral("\rOnly the number of e-mails will be displayed."));
     ExpectMode(2);
     EXPECT_FALSE(form->ProgressBar->isVisible());
-    EXPECT_EQ(form->Status_leiste->PanelText(1), QStringLiteral("9 Byte"));
+    EXPECT_EQ(Panel(1), QStringLiteral("9 Byte"));
+    // The header viewer has nothing but a blank to show.
+    Mark({2});
+    EXPECT_EQ(ShownHeader([&] { Click(form->btnheader); }), QStringLiteral(" "));
+    Click(form->BtnDisconnect);
+
+    // A count beyond what the list can hold is capped.
+    MailboxOptions opt;
+    opt.Overrides["STAT"] = "+OK 70000 1\r\n";
+    FakePop3Server huge(Strings{}, opt);
+    ConnectTo(huge);
+    EXPECT_EQ(form->MailCount, 65535);
+    EXPECT_EQ(Rows().size(), 65535);
+    EXPECT_EQ(StatusText(), QStringLiteral("\rOnly the first 65535 e-mails are listed."
+                                           "\rOnly the number of e-mails will be displayed."));
+    ExpectMode(2);
 }
 
 // ----------------------------------------------------------------- failures
 
-TEST_F(WorkflowTest, FieldChecksStopAtTheFirstEmptyField) {
+TEST_F(WorkflowTest, EachFailureShowsWhyAndLeavesTheWindowReadyForTheNextAttempt) {
+    using Mailbox = std::function<std::unique_ptr<FakePop3Server>()>;
+    auto mailbox = [](Strings msgs, const char* command = nullptr, const char* reply = nullptr) -> Mailbox {
+        return [=] {
+            MailboxOptions opt;
+            if (command)
+                opt.Overrides[command] = reply;
+            return std::make_unique<FakePop3Server>(msgs, opt);
+        };
+    };
+    auto goneMidListing = [] {
+        auto srv = std::make_unique<FakePop3Server>();
+        srv->Send("+OK ready\r\n")
+            .Expect("USER test").Send("+OK\r\n")
+            .Expect("PASS secret").Send("+OK\r\n")
+            .Expect("STAT").Send("+OK 3 300\r\n")
+            .Expect("TOP 1 0").Send("+OK\r\nFrom: a\r\nSubject: one\r\nDate: Mon, 6 Mar 2000 10:22:33 +0100\r\n\r\n.\r\n")
+            .Expect("list 1").Send("+OK 1 100\r\n")
+            .Expect("TOP 2 0").Send("+OK\r\nSubject: tw")
+            .Close();
+        return srv;
+    };
+    const Strings five = FiveMessages();
+    const QStringList fiveRows = FiveRows(five);
+    const auto ended = [](const char* why) {
+        return Is((std::string("\rError: ") + why + "\rYour connection has been terminated.").c_str());
+    };
+    const Matcher<std::string> nothingToDelete =
+        Is("\rThere is no need to delete e-mails.\rYour connection has been terminated.");
+    const Strings login = {"USER test", "PASS secret", "STAT"};
+    // In this order, in one window: each row starts from where the one
+    // before left it (a count shown, a pair remembered).
     const struct {
         const char* name;
+        Mailbox mailbox; // none: nothing listens on the port
         const char* server;
         const char* user;
         const char* password;
-        const char* status;
+        Matcher<std::string> status;
+        Strings sent;
+        QStringList rows;
+        const char* count; // the first panel
+        int pairs;         // remembered server/user pairs
+        const char* focus;
     } rows[] = {
-        {"all empty", "", "", "", "\rError: No POP server specified"},
-        {"no user", "host", "", "pw", "\rError: You will need an username"},
-        {"no password", "host", "u", "", "\rError: You will also need a password"},
+        {"no server", {}, "", "", "", Is("\rError: No POP server specified"), {}, {}, "", 0, "mail_list"},
+        {"no user", {}, "127.0.0.1", "", "secret", Is("\rError: You will need an username"), {}, {}, "", 0,
+         "mail_list"},
+        {"no password", {}, "127.0.0.1", "test", "", Is("\rError: You will also need a password"), {}, {}, "", 0,
+         "mail_list"},
+        {"nothing listens", {}, "127.0.0.1", "test", "secret",
+         Is("\rError: a connection to the server cannot be established !!!!"
+            "\r     - Are you connected to the Internet?"
+            "\r     - Do you use the correct server namen?"
+            "\r     - Maybe the server is temporarily not available!"),
+         {}, {}, "", 0, "mail_list"},
+        // Typed text cannot hold a line break; settings edited outside the program can.
+        {"line break in the user name", mailbox(five), "127.0.0.1", "test\r\nDELE 1", "secret",
+         ended("User name or password contains a line break."), {}, {}, "", 0, "Password"},
+        {"refused login", mailbox(five), "127.0.0.1", "test", "wrong", ended("[AUTH] Authentication failed."),
+         {"USER test", "PASS wrong"}, {}, "", 0, "Password"},
+        {"empty mailbox", mailbox({}), "127.0.0.1", "test", "secret", nothingToDelete,
+         {"USER test", "PASS secret", "STAT", "QUIT"}, {}, "0 Mails", 1, "Password"},
+        {"refused count", mailbox(five, "STAT", "-ERR Mailbox is locked.\r\n"), "127.0.0.1", "test", "secret",
+         ended("Mailbox is locked."), login, {}, "", 1, "Password"},
+        {"negative count", mailbox(five, "STAT", "+OK -5 1\r\n"), "127.0.0.1", "test", "secret", nothingToDelete,
+         {"USER test", "PASS secret", "STAT", "QUIT"}, {}, "0 Mails", 1, "Password"},
+        // The refused message still gets its row, with what is known of it.
+        {"refused header", mailbox(five, "TOP 3 0", "-ERR Message is gone.\r\n"), "127.0.0.1", "test", "secret",
+         ended("Message is gone."), Strings(kListFive.begin(), kListFive.begin() + 8),
+         {fiveRows[0], fiveRows[1], QStringLiteral(" 3 | |No date|No sender||")}, "5 Mails", 1, "Password"},
+        {"server gone mid-listing", goneMidListing, "127.0.0.1", "test", "secret",
+         AllOf(StartsWith("\rError: Windows-Socket-Fehler: "), EndsWith("\rYour connection has been terminated.")),
+         {"USER test", "PASS secret", "STAT", "TOP 1 0", "list 1", "TOP 2 0"},
+         {QStringLiteral(" 1 |100 Byte |06 Mar 2000|a|one|")}, "3 Mails", 1, "Password"},
     };
     Open();
     EXPECT_TRUE(form->info_fenster_eng->isVisible());
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        Fill(Q(row.server), Q(row.user), Q(row.password));
-        Click(form->BtnConnect);
-        EXPECT_EQ(StatusText(), Q(row.status));
-        EXPECT_TRUE(form->Status->isVisible());
-        // The welcome text has given way to the (empty) list all the same.
-        EXPECT_FALSE(form->info_fenster_eng->isVisible());
-        EXPECT_TRUE(form->mail_list->isVisible());
-        // No command changes its state.
-        EXPECT_TRUE(form->BtnConnect->isEnabled() && form->servername->isEnabled());
-        EXPECT_FALSE(form->BtnDelete->isEnabled() || form->Status_avi->isVisible());
-        EXPECT_TRUE(sent.empty());
-    }
-}
-
-TEST_F(WorkflowTest, RefusedLoginShowsTheServersWordsAndDisconnects) {
-    FakePop3Server srv(FiveMessages());
-    Open(true);
-    ConnectTo(srv);
-    Click(form->BtnDisconnect);
-    sent.clear();
-    ConnectTo(srv, QStringLiteral("wrong"));
-    // The counts of the earlier session are not this attempt's.
-    EXPECT_EQ(form->Status_leiste->PanelText(0), QString());
-    EXPECT_EQ(form->Status_leiste->PanelText(1), QString());
-    EXPECT_EQ(StatusText(), Q("\rFehler: [AUTH] Authentication failed.\rIhre Verbindung zum Server wurde getrennt."));
-    EXPECT_EQ(sent, (Strings{"USER test", "PASS wrong"}));
-    ExpectMode(0);
-    EXPECT_FALSE(form->pop3.Connected());
-    EXPECT_TRUE(form->Password->text().isEmpty());
-    EXPECT_TRUE(Focused() == form->Password);
-    // Only a successful login is remembered.
-    EXPECT_EQ(form->servername->count(), 1);
-}
-
-TEST_F(WorkflowTest, NoConnectionPossibleShowsTheFourLines) {
-    Open();
-    form->pop3.Port = ClosedPort();
-    Fill(QStringLiteral("127.0.0.1"), QStringLiteral("test"), QStringLiteral("secret"));
-    Click(form->BtnConnect);
-    EXPECT_EQ(StatusText(), QStringLiteral("\rError: a connection to the server cannot be established !!!!"
-                                           "\r     - Are you connected to the Internet?"
-                                           "\r     - Do you use the correct server namen?"
-                                           "\r     - Maybe the server is temporarily not available!"));
-    ExpectMode(0);
-    EXPECT_TRUE(Focused() == form->mail_list);
-    EXPECT_EQ(form->mail_list->count(), 0);
-}
-
-TEST_F(WorkflowTest, EmptyMailboxReportsAndDisconnects) {
-    FakePop3Server srv(Strings{});
-    Open();
-    ConnectTo(srv);
-    EXPECT_EQ(StatusText(), QStringLiteral("\rThere is no need to delete e-mails.\rYour connection has been terminated."));
-    EXPECT_EQ(form->Status_leiste->PanelText(0), QStringLiteral("0 Mails"));
-    EXPECT_EQ(form->Status_leiste->PanelText(1), QStringLiteral("0 Byte"));
-    EXPECT_EQ(sent, (Strings{"USER test", "PASS secret", "STAT", "QUIT"}));
-    ExpectMode(0);
-}
-
-TEST_F(WorkflowTest, RefusedStatIsNotTakenForAnEmptyMailbox) {
-    MailboxOptions opt;
-    opt.Overrides["STAT"] = "-ERR Mailbox is locked.\r\n";
-    FakePop3Server srv(FiveMessages(), opt);
-    Open();
-    ConnectTo(srv);
-    EXPECT_EQ(StatusText(), QStringLiteral("\rError: Mailbox is locked.\rYour connection has been terminated."));
-    EXPECT_EQ(sent, (Strings{"USER test", "PASS secret", "STAT"}));
-    ExpectMode(0);
-}
-
-TEST_F(WorkflowTest, ListingStopsWhenTheServerRefusesAHeader) {
-    MailboxOptions opt;
-    opt.Overrides["TOP 3 0"] = "-ERR Message is gone.\r\n";
-    FakePop3Server srv(FiveMessages(), opt);
-    Open();
-    ConnectTo(srv);
-    // The refused message still gets its row, with what is known of it.
-    ASSERT_EQ(Rows().size(), 3);
-    EXPECT_EQ(Rows()[2], QStringLiteral(" 3 | |No date|No sender||"));
-    EXPECT_EQ(sent.back(), "TOP 3 0");
-    EXPECT_EQ(StatusText(), QStringLiteral("\rError: Message is gone.\rYour connection has been terminated."));
-    // Nothing stays locked.
-    ExpectMode(0);
-    EXPECT_TRUE(form->BtnDisconnect->isVisible());
-    EXPECT_FALSE(form->btn_cancel->isVisible());
-    EXPECT_FALSE(form->ProgressBar->isVisible());
-}
-
-TEST_F(WorkflowTest, ServerVanishingMidListingUnlocksTheWindow) {
-    FakePop3Server srv;
-    srv.Send("+OK ready\r\n")
-        .Expect("USER test").Send("+OK\r\n")
-        .Expect("PASS secret").Send("+OK\r\n")
-        .Expect("STAT").Send("+OK 3 300\r\n")
-        .Expect("TOP 1 0").Send("+OK\r\nSubject: one\r\n\r\n.\r\n")
-        .Expect("list 1").Send("+OK 1 100\r\n")
-        .Expect("TOP 2 0").Send("+OK\r\nSubject: tw")
-        .Close();
-    Open();
-    ConnectTo(srv);
-    EXPECT_TRUE(srv.Finished());
-    EXPECT_EQ(Rows().size(), 1);
-    const QString status = StatusText();
-    EXPECT_TRUE(status.startsWith(QStringLiteral("\rError: Windows-Socket-Fehler: "))) << status.toStdString();
-    EXPECT_TRUE(status.endsWith(QStringLiteral("\rYour connection has been terminated."))) << status.toStdString();
-    ExpectMode(0);
-    EXPECT_FALSE(form->btn_cancel->isVisible());
-}
-
-TEST_F(WorkflowTest, ALineBreakInTheUserNameSendsNoCommand) {
-    FakePop3Server srv(FiveMessages());
-    Open();
-    form->pop3.Port = srv.PortText();
-    // Typed text cannot hold one; settings edited outside the program can.
-    form->servername->setEditText(QStringLiteral("127.0.0.1"));
-    form->Username->setEditText(QStringLiteral("test\r\nDELE 1"));
-    form->Password->setText(QStringLiteral("secret"));
-    Click(form->BtnConnect);
-    EXPECT_TRUE(sent.empty());
-    EXPECT_EQ(StatusText(), QStringLiteral("\rError: User name or password contains a line break."
-                                           "\rYour connection has been terminated."));
-    ExpectMode(0);
-    EXPECT_EQ(form->servername->count(), 0);
-}
-
-TEST_F(WorkflowTest, HugeStatCountIsCappedAndNegativeIsEmpty) {
-    for (const char* stat : {"+OK 70000 1\r\n", "+OK -5 1\r\n"}) {
-        SCOPED_TRACE(stat);
-        MailboxOptions opt;
-        opt.Overrides["STAT"] = stat;
-        FakePop3Server srv(Strings{}, opt);
+        const std::unique_ptr<FakePop3Server> srv = row.mailbox ? row.mailbox() : nullptr;
+        form->pop3.Port = srv ? srv->PortText() : ClosedPort();
+        form->servername->setEditText(Q(row.server));
+        form->Username->setEditText(Q(row.user));
+        form->Password->setText(Q(row.password));
         sent.clear();
-        if (!form)
-            Open();
-        form->Header_Nein->setChecked(true);
-        ConnectTo(srv);
-        const bool huge = stat[4] == '7';
-        EXPECT_EQ(form->MailCount, huge ? 65535 : 0);
-        EXPECT_EQ(Rows().size(), huge ? 65535 : 0);
-        if (huge) {
-            EXPECT_TRUE(StatusText().contains(QStringLiteral("Only the first 65535 e-mails are listed.")));
-            Click(form->BtnDisconnect);
+        Click(form->BtnConnect);
+        EXPECT_THAT(StatusText().toStdString(), row.status);
+        EXPECT_EQ(sent, row.sent);
+        EXPECT_EQ(Rows(), row.rows);
+        EXPECT_EQ(Panel(0), Q(row.count));
+        EXPECT_EQ(form->servername->count(), row.pairs);
+        ASSERT_NE(Focused(), nullptr);
+        EXPECT_EQ(Focused()->objectName(), Q(row.focus));
+        // The welcome text has given way to the list; nothing stays locked.
+        EXPECT_TRUE(form->mail_list->isVisible() && form->Status->isVisible() && form->BtnDisconnect->isVisible());
+        EXPECT_FALSE(form->info_fenster_eng->isVisible() || form->btn_cancel->isVisible() ||
+                     form->ProgressBar->isVisible() || form->pop3.Connected());
+        if (*row.server && *row.user && *row.password) {
+            ExpectMode(0);
+        } else { // a field check changes no command
+            EXPECT_TRUE(form->BtnConnect->isEnabled() && form->servername->isEnabled());
+            EXPECT_FALSE(form->BtnDelete->isEnabled() || form->Status_avi->isVisible());
         }
-        ExpectMode(0);
     }
 }
 
@@ -571,9 +602,8 @@ TEST_F(WorkflowTest, CancelDuringASlowListingKeepsTheRowsFetched) {
     // Pressed while message 5's header is on its way.
     OnCommand("TOP 5 0", [&] {
         Click(form->btn_cancel);
-        EXPECT_FALSE(form->btn_cancel->isVisible());
+        EXPECT_FALSE(form->btn_cancel->isVisible() || form->ProgressBar->isVisible());
         EXPECT_TRUE(form->BtnDisconnect->isVisible());
-        EXPECT_FALSE(form->ProgressBar->isVisible());
         // Still waiting for that reply: nothing may send into it.
         EXPECT_FALSE(form->BtnDelete->isEnabled());
     });
@@ -585,54 +615,67 @@ TEST_F(WorkflowTest, CancelDuringASlowListingKeepsTheRowsFetched) {
     EXPECT_TRUE(form->pop3.Connected());
     ExpectMode(2);
     EXPECT_EQ(form->ProgressBar->maximum(), 100);
-
     // Mark all selects the rows that exist, and stops there.
     Click(form->BtnMark);
     EXPECT_EQ(form->mail_list->selectedCount(), 5);
-    EXPECT_TRUE(messages.empty());
-
     Click(form->BtnDisconnect);
     EXPECT_EQ(sent.back(), "QUIT");
 }
 
-TEST_F(WorkflowTest, ClosingDuringAListingDropsTheConnectionWithoutQuit) {
-    FakePop3Server srv(FiveMessages());
-    Open();
-    OnCommand("TOP 3 0", [&] {
-        // The server takes its time with this reply; the window is closed meanwhile.
-        srv.HoldReplies(true);
-        form->close();
-    });
-    ConnectTo(srv);
-    // The click returned while the reply was still held: the close did not wait for it.
-    EXPECT_FALSE(form->isVisible());
-    EXPECT_FALSE(form->pop3.Connected());
-    EXPECT_EQ(sent.back(), "TOP 3 0");
-    EXPECT_FALSE(form->ServerBusy);
-    srv.HoldReplies(false);
-    EXPECT_TRUE(srv.WaitForCommands(8));
-    EXPECT_EQ(srv.Commands().size(), 8u);
-    EXPECT_EQ(srv.Remaining().size(), 5u);
-}
-
-TEST_F(WorkflowTest, ClosingDuringADeletionMakesNoDeletionFinal) {
+TEST_F(WorkflowTest, ClosingDuringAServerOperationSendsNothingIntoItsReply) {
+    // The spool file of an abandoned retrieval must not be left behind.
+    QTemporaryDir spool;
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", spool.path().toLocal8Bit());
     const Strings msgs = FiveMessages();
+    const struct {
+        const char* name;
+        std::vector<int> marked;
+        TSpeedButton* TForm1::*button; // none: the listing of the connect
+        const char* command;           // the window closes right after sending it,
+        bool held;                     // while the server holds its reply back
+        size_t received;               // all the server ever receives
+        int rows;
+    } rows[] = {
+        {"listing", {}, nullptr, "TOP 3 0", true, 8, 2},
+        {"deletion", {2, 4}, &TForm1::BtnDelete, "DELE 4", false, kListFive.size() + 1, 5},
+        {"retrieval", {5}, &TForm1::btnmail, "RETR 5", true, kListFive.size() + 2, 5},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        MailboxOptions opt;
+        opt.ChunkSize = 512;
+        FakePop3Server srv(msgs, opt);
+        Open();
+        auto close = [&] {
+            srv.HoldReplies(row.held);
+            form->close();
+        };
+        if (row.button) {
+            ConnectTo(srv);
+            Mark(row.marked);
+            OnCommand(row.command, close);
+            Click(form->*row.button);
+        } else {
+            OnCommand(row.command, close);
+            ConnectTo(srv);
+        }
+        // The click returned while the reply was still held: the close did not wait for it.
+        EXPECT_FALSE(form->isVisible() || form->pop3.Connected() || form->ServerBusy);
+        ASSERT_FALSE(sent.empty());
+        EXPECT_EQ(sent.back(), row.command);
+        EXPECT_EQ(Rows().size(), row.rows);
+        EXPECT_EQ(form->CurrentMsg, nullptr);
+        srv.HoldReplies(false);
+        EXPECT_TRUE(srv.WaitForCommands(row.received));
+        EXPECT_EQ(srv.Commands().size(), row.received);
+        EXPECT_EQ(srv.Remaining(), msgs);
+        EXPECT_TRUE(QDir(spool.path()).isEmpty());
+        sweepbox::DestroyApplicationWindows();
+    }
+    qputenv("TMPDIR", oldTmp);
+    // With no reply outstanding, the window says goodbye.
     FakePop3Server srv(msgs);
-    Open();
-    ConnectTo(srv);
-    ClickRow(2);
-    ClickRow(4, Qt::ControlModifier);
-    sent.clear();
-    OnCommand("DELE 4", [&] { form->close(); });
-    Click(form->BtnDelete);
-    EXPECT_EQ(sent, (Strings{"DELE 4"}));
-    EXPECT_FALSE(form->pop3.Connected());
-    EXPECT_EQ(Rows().size(), 5);
-    EXPECT_EQ(srv.Remaining(), msgs);
-}
-
-TEST_F(WorkflowTest, ClosingWhileConnectedSendsQuit) {
-    FakePop3Server srv(FiveMessages());
     Open();
     ConnectTo(srv);
     form->close();
@@ -642,188 +685,53 @@ TEST_F(WorkflowTest, ClosingWhileConnectedSendsQuit) {
 
 // ---------------------------------------------------------- mark and delete
 
-TEST_F(WorkflowTest, DeleteMessagesTwoAndFourFromTheHighestDown) {
+TEST_F(WorkflowTest, DeletingTwoAndFourStartsAtTheHighestAndOnlyAFullSuccessCounts) {
     const Strings msgs = FiveMessages();
-    FakePop3Server srv(msgs);
-    Open();
-    ConnectTo(srv);
-    ClickRow(2);
-    ClickRow(4, Qt::ControlModifier);
-    ASSERT_EQ(form->mail_list->selectedCount(), 2);
-    const QStringList before = Rows();
-    sent.clear();
-    Click(form->BtnDelete);
-
-    EXPECT_EQ(sent, (Strings{"DELE 4", "DELE 2", "QUIT"}));
-    EXPECT_EQ(srv.Remaining(), (Strings{msgs[0], msgs[2], msgs[4]}));
-    EXPECT_EQ(Rows(), (QStringList{before[0], before[2], before[4]}));
-    EXPECT_EQ(form->Status_leiste->PanelText(2), QStringLiteral("Deleting mail # 2"));
-    EXPECT_EQ(StatusText(), QStringLiteral("\rAll marked mails were deleted.\rYour connection has been terminated."));
-    ExpectMode(0);
-    EXPECT_TRUE(form->Password->text().isEmpty());
-}
-
-TEST_F(WorkflowTest, DeleteKeyDeletesOnlyWhileConnected) {
-    FakePop3Server srv(FiveMessages());
-    Open(true);
-    ConnectTo(srv);
-    ClickRow(3);
-    sent.clear();
-    QTest::keyClick(form->mail_list, Qt::Key_Delete);
-    EXPECT_EQ(sent, (Strings{"DELE 3", "QUIT"}));
-    EXPECT_EQ(StatusText(),
-              Q("\rAlle gewünschten e-mail(s) wurden erfolgreich gelöscht.\rIhre Verbindung zum Server wurde getrennt."));
-    EXPECT_EQ(form->Status_leiste->PanelText(2), Q("Lösche Mail Nr.: 3"));
-    ClickRow(1);
-    QTest::keyClick(form->mail_list, Qt::Key_Delete);
-    EXPECT_EQ(sent.size(), 2u);
-    EXPECT_EQ(srv.Remaining().size(), 4u);
-}
-
-TEST_F(WorkflowTest, NoCommandIsSentIntoAnotherReply) {
-    FakePop3Server srv(FiveMessages());
-    Open();
-    // Delete key, header and mail buttons from inside the listing's wait.
-    OnCommand("TOP 3 0", [&] {
-        ClickRow(1);
-        QTest::keyClick(form->mail_list, Qt::Key_Delete);
-        EXPECT_FALSE(form->btnmail->isEnabled());
-        form->men_email_anzeigenClick(form);
-        form->BtnDeleteClick(form);
-        form->BtnDisconnectClick(form);
-        form->BtnConnectClick(form);
-    });
-    ConnectTo(srv);
-    EXPECT_EQ(sent, (Strings{"USER test", "PASS secret", "STAT", "TOP 1 0", "list 1", "TOP 2 0", "list 2", "TOP 3 0",
-                             "list 3", "TOP 4 0", "list 4", "TOP 5 0", "list 5"}));
-    ExpectMode(2);
-}
-
-TEST_F(WorkflowTest, RefusedDeleteCarriesOutNoDeletion) {
+    const QString notDeleted = QStringLiteral(
+        "\rError: Mailbox is read-only.\rThe marked mails were not deleted.\rYour connection has been terminated.");
     const struct {
         const char* name;
-        const char* command;
+        const char* refused;
         Strings sent;
+        std::vector<int> left; // the messages the server keeps, and their rows
+        QString status;
+        const char* progress; // the third panel
     } rows[] = {
-        {"DELE refused", "DELE 2", {"DELE 4", "DELE 2"}},
-        {"QUIT refused", "QUIT", {"DELE 4", "DELE 2", "QUIT"}},
+        {"all accepted", nullptr, {"DELE 4", "DELE 2", "QUIT"}, {1, 3, 5},
+         QStringLiteral("\rAll marked mails were deleted.\rYour connection has been terminated."), "Deleting mail # 2"},
+        {"DELE refused", "DELE 2", {"DELE 4", "DELE 2"}, {1, 2, 3, 4, 5}, notDeleted, "Deleting mail # 4"},
+        {"QUIT refused", "QUIT", {"DELE 4", "DELE 2", "QUIT"}, {1, 2, 3, 4, 5}, notDeleted, "Deleting mail # 2"},
     };
+    Open();
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         MailboxOptions opt;
-        opt.Overrides[row.command] = "-ERR Mailbox is read-only.\r\n";
-        const Strings msgs = FiveMessages();
+        if (row.refused)
+            opt.Overrides[row.refused] = "-ERR Mailbox is read-only.\r\n";
         FakePop3Server srv(msgs, opt);
-        if (!form)
-            Open();
         ConnectTo(srv);
-        ClickRow(2);
-        ClickRow(4, Qt::ControlModifier);
-        sent.clear();
+        const QStringList before = Rows();
+        Mark({2, 4});
+        ASSERT_EQ(form->mail_list->selectedCount(), 2);
         Click(form->BtnDelete);
         EXPECT_EQ(sent, row.sent);
-        EXPECT_EQ(StatusText(), QStringLiteral("\rError: Mailbox is read-only.\rThe marked mails were not deleted."
-                                               "\rYour connection has been terminated."));
-        // Nothing was deleted, so every row stays.
-        EXPECT_EQ(Rows().size(), 5);
-        EXPECT_TRUE(srv.WaitForCommands(3 + 10 + row.sent.size()));
-        EXPECT_EQ(srv.Remaining(), msgs);
+        EXPECT_EQ(StatusText(), row.status);
+        EXPECT_EQ(Panel(2), Q(row.progress));
+        Strings kept;
+        QStringList shown;
+        for (int n : row.left) {
+            kept.push_back(msgs[n - 1]);
+            shown << before[n - 1];
+        }
+        EXPECT_EQ(Rows(), shown);
+        EXPECT_TRUE(srv.WaitForCommands(kListFive.size() + row.sent.size()));
+        EXPECT_EQ(srv.Remaining(), kept);
         ExpectMode(0);
+        EXPECT_TRUE(form->Password->text().isEmpty());
     }
 }
 
-TEST_F(WorkflowTest, MarkAllSelectsEveryMessageButNotTheMarker) {
-    FakePop3Server srv(FiveMessages());
-    Open();
-    ConnectTo(srv);
-    ClickRow(2);
-    ASSERT_TRUE(form->btnheader->isEnabled());
-    Click(form->BtnMark);
-    EXPECT_EQ(form->mail_list->selectedCount(), 5);
-    EXPECT_FALSE(form->mail_list->isSelected(0));
-    // No click follows a mark: the viewer buttons keep their state.
-    EXPECT_TRUE(form->btnheader->isEnabled());
-    form->Datei_M->trigger();
-    EXPECT_EQ(form->mail_list->selectedCount(), 5);
-}
-
-// ------------------------------------------------------- remembered pairs
-
-TEST_F(WorkflowTest, AnEleventhLoginDropsTheOldestPair) {
-    std::map<QString, QString> stored;
-    for (int i = 1; i <= 10; ++i) {
-        stored[QStringLiteral("Server%1").arg(i)] = QStringLiteral("host%1.example").arg(i);
-        stored[QStringLiteral("User%1").arg(i)] = QStringLiteral("user%1").arg(i);
-    }
-    Store(stored);
-    FakePop3Server srv(Strings{});
-    Open();
-    ConnectTo(srv);
-    ASSERT_EQ(form->servername->count(), 10);
-    ASSERT_EQ(form->Username->count(), 10);
-    EXPECT_EQ(form->servername->itemText(0), QStringLiteral("host2.example"));
-    EXPECT_EQ(form->Username->itemText(0), QStringLiteral("user2"));
-    EXPECT_EQ(form->servername->itemText(9), QStringLiteral("127.0.0.1"));
-    EXPECT_EQ(form->Username->itemText(9), QStringLiteral("test"));
-    EXPECT_EQ(form->servername->currentText(), QStringLiteral("127.0.0.1"));
-    EXPECT_EQ(form->Username->currentText(), QStringLiteral("test"));
-}
-
-TEST_F(WorkflowTest, ARememberedPairMovesToTheEnd) {
-    Store({{QStringLiteral("Server1"), QStringLiteral("127.0.0.1")},
-           {QStringLiteral("User1"), QStringLiteral("test")},
-           {QStringLiteral("Server2"), QStringLiteral("127.0.0.1")},
-           {QStringLiteral("User2"), QStringLiteral("other")},
-           {QStringLiteral("Server3"), QStringLiteral("host.example")},
-           {QStringLiteral("User3"), QStringLiteral("test")}});
-    FakePop3Server srv(Strings{});
-    Open();
-    ConnectTo(srv);
-    const QStringList servers = {QStringLiteral("127.0.0.1"), QStringLiteral("host.example"), QStringLiteral("127.0.0.1")};
-    const QStringList users = {QStringLiteral("other"), QStringLiteral("test"), QStringLiteral("test")};
-    QStringList s, u;
-    for (int i = 0; i < form->servername->count(); ++i)
-        s << form->servername->itemText(i);
-    for (int i = 0; i < form->Username->count(); ++i)
-        u << form->Username->itemText(i);
-    EXPECT_EQ(s, servers);
-    EXPECT_EQ(u, users);
-}
-
-// ----------------------------------------------------------------- viewers
-
-TEST_F(WorkflowTest, HeaderViewerShowsTheCachedHeaderWithoutAskingTheServer) {
-    const Strings msgs = FiveMessages();
-    FakePop3Server srv(msgs);
-    Open();
-    ConnectTo(srv);
-    ClickRow(4);
-    ASSERT_TRUE(form->btnheader->isEnabled() && form->btnmail->isEnabled());
-    const size_t before = sent.size();
-    QString shown;
-    WhenModalOpens(Form2, [&] { shown = Form2->memo_header_anzeigen->toPlainText(); });
-    Click(form->btnheader);
-    QString expected = DisplayText(HeaderOf(msgs[3]));
-    expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    EXPECT_EQ(shown, expected + QStringLiteral(".\n|"));
-    EXPECT_EQ(sent.size(), before);
-    EXPECT_TRUE(Form2->memo_header_anzeigen->toPlainText().isEmpty());
-    ExpectMode(2);
-}
-
-TEST_F(WorkflowTest, HeaderViewerAfterACountOnlyListingShowsOneBlank) {
-    FakePop3Server srv(FiveMessages());
-    Open();
-    form->Header_Nein->setChecked(true);
-    ConnectTo(srv);
-    ClickRow(2);
-    QString shown;
-    WhenModalOpens(Form2, [&] { shown = Form2->memo_header_anzeigen->toPlainText(); });
-    Click(form->btnheader);
-    EXPECT_EQ(shown, QStringLiteral(" "));
-}
-
-TEST_F(WorkflowTest, ViewerCommandsFollowTheSelectionAndTheConnection) {
+TEST_F(WorkflowTest, SelectionAndConnectionDecideMarkAllAndTheViewerCommands) {
     FakePop3Server srv(FiveMessages());
     Open();
     ConnectTo(srv);
@@ -831,33 +739,79 @@ TEST_F(WorkflowTest, ViewerCommandsFollowTheSelectionAndTheConnection) {
     // commands say what is missing instead of opening an empty window.
     ASSERT_TRUE(form->men_header_anzeigen->isEnabled());
     form->men_header_anzeigen->trigger();
-    EXPECT_EQ(StatusText().section(QLatin1Char('\r'), -1), QStringLiteral("Please select an e-mail first."));
+    EXPECT_EQ(LastStatusLine(), QStringLiteral("Please select an e-mail first."));
     form->men_email_anzeigen->trigger();
-    EXPECT_EQ(StatusText().section(QLatin1Char('\r'), -1), QStringLiteral("Please select exactly one e-mail."));
+    EXPECT_EQ(LastStatusLine(), QStringLiteral("Please select exactly one e-mail."));
 
     ClickRow(1);
     EXPECT_TRUE(form->btnheader->isEnabled());
     ClickRow(3, Qt::ControlModifier);
-    EXPECT_FALSE(form->btnheader->isEnabled());
-    EXPECT_FALSE(form->men_email_anzeigen->isEnabled());
+    EXPECT_FALSE(form->btnheader->isEnabled() || form->men_email_anzeigen->isEnabled());
     ClickRow(3, Qt::ControlModifier);
-    EXPECT_TRUE(form->btnmail->isEnabled());
-    EXPECT_TRUE(form->men_email_anzeigen->isEnabled());
+    EXPECT_TRUE(form->btnmail->isEnabled() && form->men_email_anzeigen->isEnabled());
+
+    // Mark all takes every message but not the marker row; no click follows,
+    // so the viewer buttons keep their state.
+    Click(form->BtnMark);
+    EXPECT_EQ(form->mail_list->selectedCount(), 5);
+    EXPECT_FALSE(form->mail_list->isSelected(0));
+    EXPECT_TRUE(form->btnheader->isEnabled());
+    form->Datei_M->trigger();
+    EXPECT_EQ(form->mail_list->selectedCount(), 5);
 
     Click(form->BtnDisconnect);
-    EXPECT_FALSE(form->btnheader->isEnabled());
-    EXPECT_FALSE(form->btnmail->isEnabled());
+    EXPECT_FALSE(form->btnheader->isEnabled() || form->btnmail->isEnabled());
     // The rows stay; a click on one keeps the commands off, and a direct call
     // sends nothing to the closed connection.
-    ClickRow(2);
+    Mark({2});
     EXPECT_FALSE(form->btnmail->isEnabled());
-    const size_t before = sent.size();
     form->men_email_anzeigenClick(form);
     form->men_header_anzeigenClick(form);
-    EXPECT_EQ(sent.size(), before);
-    EXPECT_EQ(StatusText().section(QLatin1Char('\r'), -1),
-              QStringLiteral("Not connected to the server: please connect again."));
+    EXPECT_TRUE(sent.empty());
+    EXPECT_EQ(LastStatusLine(), QStringLiteral("Not connected to the server: please connect again."));
 }
+
+// ------------------------------------------------------- remembered pairs
+
+TEST_F(WorkflowTest, ALoginIsRememberedLastAndTheOldestOfElevenIsDropped) {
+    const QString here = QStringLiteral("127.0.0.1"), test = QStringLiteral("test");
+    QStringList servers, users;
+    for (int n = 2; n <= 10; ++n) {
+        servers << QStringLiteral("pop%1.example").arg(n);
+        users << QStringLiteral("user%1").arg(n);
+    }
+    const struct {
+        const char* name;
+        Values stored;
+        QStringList servers, users;
+    } rows[] = {
+        {"eleventh pair", Pairs(10), servers + QStringList{here}, users + QStringList{test}},
+        {"a known pair moves to the end",
+         {{Q("Server1"), here}, {Q("User1"), test}, {Q("Server2"), here}, {Q("User2"), Q("other")},
+          {Q("Server3"), Q("host.example")}, {Q("User3"), test}},
+         {here, Q("host.example"), here}, {Q("other"), test, test}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Store(row.stored, true);
+        FakePop3Server srv(Strings{});
+        Open();
+        ConnectTo(srv);
+        EXPECT_EQ(Items(form->servername), row.servers);
+        EXPECT_EQ(Items(form->Username), row.users);
+        EXPECT_EQ(form->servername->currentText(), here);
+        EXPECT_EQ(form->Username->currentText(), test);
+        // Closing stores the pairs as they now stand.
+        form->close();
+        for (int n = 1; n <= 10; ++n) {
+            EXPECT_EQ(Stored(QStringLiteral("Server%1").arg(n)).toString(), row.servers.value(n - 1)) << n;
+            EXPECT_EQ(Stored(QStringLiteral("User%1").arg(n)).toString(), row.users.value(n - 1)) << n;
+        }
+        sweepbox::DestroyApplicationWindows();
+    }
+}
+
+// ----------------------------------------------------------------- viewers
 
 TEST_F(WorkflowTest, MessageViewerShowsTheTextAndBothAttachments) {
     Strings msgs = FiveMessages();
@@ -865,23 +819,16 @@ TEST_F(WorkflowTest, MessageViewerShowsTheTextAndBothAttachments) {
     FakePop3Server srv(msgs);
     Open();
     ConnectTo(srv);
-    ClickRow(2);
-    sent.clear();
-    QString text;
-    QStringList names;
+    Mark({2});
     bool barHidden = false;
-    WhenModalOpens(Form3, [&] {
-        text = Form3->memo_email_anzeigen->toPlainText();
-        for (int i = 0; i < Form3->attachment_list->count(); ++i)
-            names << Form3->attachment_list->item(i)->text();
+    ShownMessage shown = ShownMail([&] { Click(form->btnmail); }, [&] {
         barHidden = !form->ProgressBar->isVisible();
         // Locked while the message arrived, usable again once it is shown.
         EXPECT_TRUE(form->BtnDelete->isEnabled());
     });
-    Click(form->btnmail);
     EXPECT_EQ(sent, (Strings{"LIST 2", "RETR 2"}));
-    EXPECT_TRUE(text.contains(QStringLiteral("Here are the files."))) << text.toStdString();
-    EXPECT_EQ(names, (QStringList{QStringLiteral("alpha.txt"), QStringLiteral("zeta.zip")}));
+    EXPECT_TRUE(shown.text.contains(QStringLiteral("Here are the files."))) << shown.text.toStdString();
+    EXPECT_EQ(shown.attachments, kTwoAttachments);
     EXPECT_TRUE(barHidden);
     ASSERT_NE(form->CurrentMsg, nullptr);
     EXPECT_EQ(form->CurrentMsg->AttachedFiles.Count(), 2);
@@ -889,9 +836,8 @@ TEST_F(WorkflowTest, MessageViewerShowsTheTextAndBothAttachments) {
 
     // The next message replaces the current one; the connection stays open.
     ClickRow(1);
-    WhenModalOpens(Form3, [&] { text = Form3->memo_email_anzeigen->toPlainText(); });
-    form->men_email_anzeigen->trigger();
-    EXPECT_TRUE(text.contains(QStringLiteral("See you at ten."))) << text.toStdString();
+    shown = ShownMail([&] { form->men_email_anzeigen->trigger(); });
+    EXPECT_TRUE(shown.text.contains(QStringLiteral("See you at ten."))) << shown.text.toStdString();
     EXPECT_EQ(form->CurrentMsg->AttachedFiles.Count(), 0);
     EXPECT_TRUE(form->pop3.Connected());
 }
@@ -902,48 +848,19 @@ TEST_F(WorkflowTest, RefusedRetrieveShowsNoStaleMessage) {
     FakePop3Server srv(FiveMessages(), opt);
     Open();
     ConnectTo(srv);
-    ClickRow(2);
-    WhenModalOpens(Form3, [] {});
-    Click(form->btnmail);
+    Mark({2});
+    ShownMail([&] { Click(form->btnmail); });
     kel::TKelMsg* shown = form->CurrentMsg;
     ASSERT_NE(shown, nullptr);
 
-    ClickRow(3);
-    sent.clear();
+    Mark({3});
     // No window may open now: a modal one would block this call.
     Click(form->btnmail);
     EXPECT_EQ(sent, (Strings{"LIST 3", "RETR 3"}));
     EXPECT_EQ(form->CurrentMsg, shown);
     EXPECT_EQ(StatusText(), QStringLiteral("\rError: Message is locked.\rYour connection has been terminated."));
-    EXPECT_FALSE(form->ProgressBar->isVisible());
+    EXPECT_FALSE(form->ProgressBar->isVisible() || form->btnmail->isEnabled());
     ExpectMode(0);
-    EXPECT_FALSE(form->btnmail->isEnabled());
-}
-
-TEST_F(WorkflowTest, ClosingDuringARetrievalDropsTheConnection) {
-    Strings msgs = FiveMessages();
-    MailboxOptions opt;
-    opt.ChunkSize = 512;
-    FakePop3Server srv(msgs, opt);
-    Open();
-    ConnectTo(srv);
-    ClickRow(5);
-    // The spool file of the abandoned retrieval must not be left behind.
-    QTemporaryDir spool;
-    const QByteArray oldTmp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", spool.path().toLocal8Bit());
-    OnCommand("RETR 5", [&] {
-        srv.HoldReplies(true);
-        form->close();
-    });
-    Click(form->btnmail);
-    EXPECT_EQ(sent.back(), "RETR 5");
-    EXPECT_FALSE(form->pop3.Connected());
-    EXPECT_EQ(form->CurrentMsg, nullptr);
-    srv.HoldReplies(false);
-    EXPECT_EQ(srv.Remaining().size(), 5u);
-    EXPECT_TRUE(QDir(spool.path()).isEmpty());
-    qputenv("TMPDIR", oldTmp);
 }
 
 // ------------------------------------------------------- a real server
@@ -962,13 +879,25 @@ class WorkflowDovecotTest : public WorkflowTest {
     }
 };
 
-TEST_F(WorkflowDovecotTest, ListsTheMailboxWithTheRowsTheHeadersGive) {
-    const Strings msgs = FiveMessages();
+TEST_F(WorkflowDovecotTest, ListsTheMailboxAndShowsAMessageWithTwoAttachments) {
+    Strings msgs = FiveMessages();
+    msgs.push_back(TwoAttachments());
     Dovecot().SetMessages(msgs);
     Login();
-    EXPECT_EQ(Rows(), FiveRows(msgs)) << StatusText().toStdString() << Dovecot().Log();
+    const QStringList expected =
+        FiveRows(msgs) << Q((" 6 |" + std::to_string(msgs[5].size()) +
+                             " Byte |06 Mar 2000|Anna <anna@example.com>|Two files|").c_str());
+    EXPECT_EQ(Rows(), expected) << StatusText().toStdString() << Dovecot().Log();
+    ASSERT_EQ(form->HeaderCache.size(), 6u);
     EXPECT_EQ(form->HeaderCache[0], HeaderOf(msgs[0]) + ".\r\n|");
     ExpectMode(2);
+
+    Mark({6});
+    const ShownMessage shown = ShownMail([&] { Click(form->btnmail); });
+    EXPECT_TRUE(shown.text.contains(QStringLiteral("Here are the files."))) << shown.text.toStdString();
+    EXPECT_EQ(shown.attachments, kTwoAttachments);
+    ASSERT_NE(form->CurrentMsg, nullptr);
+    EXPECT_EQ(form->CurrentMsg->AttachedFiles.Count(), 2);
     Click(form->BtnDisconnect);
     EXPECT_EQ(sent.back(), "QUIT");
     EXPECT_FALSE(form->pop3.Connected());
@@ -980,9 +909,7 @@ TEST_F(WorkflowDovecotTest, DeletingTwoAndFourLeavesOneThreeAndFive) {
     Dovecot().SetMessages(msgs);
     Login();
     ASSERT_EQ(Rows().size(), 5) << StatusText().toStdString();
-    ClickRow(2);
-    ClickRow(4, Qt::ControlModifier);
-    sent.clear();
+    Mark({2, 4});
     Click(form->BtnDelete);
     EXPECT_EQ(sent, (Strings{"DELE 4", "DELE 2", "QUIT"}));
     EXPECT_EQ(StatusText(), QStringLiteral("\rAll marked mails were deleted.\rYour connection has been terminated."));
@@ -995,28 +922,6 @@ TEST_F(WorkflowDovecotTest, RefusedLoginLeavesTheMailboxAlone) {
     EXPECT_EQ(StatusText(), QStringLiteral("\rError: [AUTH] Authentication failed.\rYour connection has been terminated."));
     ExpectMode(0);
     EXPECT_EQ(Dovecot().Messages().size(), 5u);
-}
-
-TEST_F(WorkflowDovecotTest, MessageViewerShowsAMessageWithTwoAttachments) {
-    Strings msgs = FiveMessages();
-    msgs[2] = TwoAttachments();
-    Dovecot().SetMessages(msgs);
-    Login();
-    ClickRow(3);
-    QString text;
-    QStringList names;
-    WhenModalOpens(Form3, [&] {
-        text = Form3->memo_email_anzeigen->toPlainText();
-        for (int i = 0; i < Form3->attachment_list->count(); ++i)
-            names << Form3->attachment_list->item(i)->text();
-    });
-    Click(form->btnmail);
-    EXPECT_TRUE(text.contains(QStringLiteral("Here are the files."))) << text.toStdString();
-    EXPECT_EQ(names, (QStringList{QStringLiteral("alpha.txt"), QStringLiteral("zeta.zip")}));
-    ASSERT_NE(form->CurrentMsg, nullptr);
-    EXPECT_EQ(form->CurrentMsg->AttachedFiles.Count(), 2);
-    Click(form->BtnDisconnect);
-    EXPECT_EQ(Dovecot().Messages(), msgs);
 }
 
 } // namespace
