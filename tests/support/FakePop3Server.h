@@ -11,8 +11,8 @@
 //     EXPECT_TRUE(srv.Finished());
 //
 // Mailbox: a plausible server over a list of raw messages (USER, PASS, STAT,
-// LIST, TOP, RETR, DELE, UIDL, NOOP, RSET, QUIT; dot-stuffing; deletions carried
-// out at QUIT), for tests that do not care about each line.
+// LIST, TOP n 0, RETR, DELE, UIDL, QUIT; dot-stuffing; deletions carried out
+// at QUIT), for tests that do not care about each line.
 #pragma once
 
 #include <chrono>
@@ -22,7 +22,6 @@
 #include <functional>
 #include <initializer_list>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -84,8 +83,6 @@ class FakePop3Server {
     // ---- script steps (scripted mode); each returns *this ----
     // The client must send Line followed by CR LF.
     FakePop3Server& Expect(const std::string& Line);
-    // The client must send exactly these bytes.
-    FakePop3Server& ExpectRaw(const std::string& Bytes);
     // Send bytes, cut as given.
     FakePop3Server& Send(const std::string& Bytes, Chunking How = Chunking::Whole());
     // Send bytes while the client may close the connection at any time (a
@@ -130,59 +127,49 @@ class FakePop3Server {
     void HoldReplies(bool Held);
     // Waits until the server has received at least Count command lines.
     bool WaitForCommands(size_t Count, std::chrono::milliseconds Deadline = std::chrono::seconds(20));
-    // Number of connections accepted so far (both modes).
-    int Connections() const;
 
   private:
     struct Step;
     struct Conn;
     struct MailboxMsg {
-        std::string raw;  // as given
-        std::string crlf; // CR LF line ends, as served
-        bool gone;        // deleted by a session that ended with QUIT
+        std::string raw, crlf; // as given; with CR LF line ends, as served
+        bool gone = false;     // deleted by a session that ended with QUIT
     };
-    void Init();
+    void Start(void (FakePop3Server::*Run)());
     FakePop3Server& AddStep(Step s);
     void RunScript();
     void RunMailbox();
     bool PlayStep(Conn& c, const Step& s, std::string& Error);
-    bool ServeSession(Conn& c);
-    bool Reply(Conn& c, const std::string& Bytes, bool MultiLine = false);
-    static std::string UidOf(size_t Index);
-    bool WaitClientCaughtUp(Conn& c);
-    bool SendPieces(Conn& c, const std::vector<std::string>& Pieces);
-    bool AcceptIfNeeded(Conn& c);
-    // Reads what the client sent into its inbox. False on end of stream or
-    // timeout; true when data arrived or the wake pipe fired.
+    struct Session;
+    void ServeSession(Conn& c);
+    // The reply to one command line; called with FMutex held.
+    std::string Answer(Session& s, const std::string& Line, bool& MultiLine);
+    bool Stopping() const;
+    bool Accept(Conn& c);
     bool ReadMore(Conn& c, int TimeoutMs);
+    // Reads while NeedMore() holds, until end of stream, the deadline or stop.
+    void ReadWhile(Conn& c, const std::function<bool()>& NeedMore);
+    bool SendPieces(Conn& c, const std::vector<std::string>& Pieces);
+    bool WaitClientCaughtUp(Conn& c);
     void CloseConn(Conn& c);
     void Wake();
 
     int FListenFd = -1;
-    int FWakeRead = -1, FWakeWrite = -1;
+    int FWake[2] = {-1, -1}; // a byte here ends the thread's poll
     uint16_t FPort = 0;
     bool FMailboxMode = false;
     MailboxOptions FOptions;
 
     mutable std::mutex FMutex;
     std::condition_variable FCond;
-    bool FStop = false;
-    bool FReleased = false;
-    bool FRepliesHeld = false;
-    bool FPaced = false;
-    size_t FClientReceived = 0;
-    size_t FServerSent = 0; // on the current connection
+    bool FStop = false, FReleased = false, FRepliesHeld = false, FPaced = false;
+    size_t FClientReceived = 0, FServerSent = 0; // on the current connection
     std::vector<Step> FSteps;
     size_t FNextStep = 0;
-    bool FIdle = false;
-    bool FDrainRequested = false;
-    bool FDrained = false;
-    std::string FFailure;
-    std::string FClientBytes;
-    std::string FUnexpected;
+    bool FIdle = false, FDrainRequested = false, FDrained = false;
+    std::string FFailure, FClientBytes, FUnexpected;
     std::vector<std::string> FCommands;
-    std::vector<MailboxMsg> FMailboxState;
-    int FConnections = 0;
+    std::vector<MailboxMsg> FMailbox;
     std::thread FThread;
 };
 

@@ -12,7 +12,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-using namespace kel;
 using sweepbox::test::Chunking;
 using sweepbox::test::FakePop3Server;
 using sweepbox::test::MailboxOptions;
@@ -21,16 +20,17 @@ namespace {
 
 // A bare client socket for driving the server byte by byte.
 struct RawClient {
-    int fd = -1;
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     explicit RawClient(uint16_t port) {
-        fd = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(port);
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        timeval limit{10, 0}; // a wrong reply must fail the test, not hang it
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     }
-    ~RawClient() { Close(); }
+    ~RawClient() { ::close(fd); }
     void Send(const std::string& s) { ::send(fd, s.data(), s.size(), MSG_NOSIGNAL); }
     // Reads until the received text ends with `until`.
     std::string ReadUntil(const std::string& until) {
@@ -44,46 +44,40 @@ struct RawClient {
         }
         return got;
     }
-    void Close() {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
 };
 
 } // namespace
 
-TEST(FakeScript, FinishedCatchesAWrongLineAndExtraBytes) {
-    {
-        FakePop3Server srv;
-        srv.Send("+OK\r\n").Expect("USER a").ExpectClose();
-        RawClient c(srv.Port());
-        c.ReadUntil("\r\n");
-        c.Send("USER b\r\n");
-        auto result = srv.Finished();
-        EXPECT_FALSE(result);
-        EXPECT_NE(std::string(result.message()).find("USER b"), std::string::npos) << result.message();
-    }
-    {
+// Does Finished() fail for a wrong line, for bytes beyond the script, and
+// for a step not reached?
+TEST(FakeScript, FinishedCatchesWrongLinesExtraBytesAndUnplayedSteps) {
+    struct Row {
+        const char* name;
+        std::string sent;
+        std::string inMessage;
+    };
+    const Row rows[] = {
+        {"wrong line", "USER b\r\n", "USER b"},
+        {"extra bytes", "USER a\r\nNOOP\r\n", "NOOP"},
+        {"step not reached", "", "waiting at step 2"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         FakePop3Server srv;
         srv.Send("+OK\r\n").Expect("USER a");
+        if (row.sent.empty())
+            srv.Send("+OK\r\n");
         RawClient c(srv.Port());
         c.ReadUntil("\r\n");
-        c.Send("USER a\r\nNOOP\r\n");
-        auto result = srv.Finished();
+        c.Send(row.sent);
+        auto result = srv.Finished(std::chrono::milliseconds(row.sent.empty() ? 300 : 20000));
         EXPECT_FALSE(result);
-        EXPECT_NE(std::string(result.message()).find("NOOP"), std::string::npos) << result.message();
-    }
-    {
-        FakePop3Server srv;
-        srv.Send("+OK\r\n").Expect("USER a").Send("+OK\r\n");
-        RawClient c(srv.Port());
-        c.ReadUntil("\r\n");
-        auto result = srv.Finished(std::chrono::milliseconds(300));
-        EXPECT_FALSE(result) << "a step not reached must fail";
-        c.Send("USER a\r\n");
-        EXPECT_TRUE(srv.Finished());
-        EXPECT_EQ(srv.ClientBytes(), "USER a\r\n");
+        EXPECT_NE(std::string(result.message()).find(row.inMessage), std::string::npos) << result.message();
+        if (row.sent.empty()) {
+            c.Send("USER a\r\n");
+            EXPECT_TRUE(srv.Finished());
+            EXPECT_EQ(srv.ClientBytes(), "USER a\r\n");
+        }
     }
 }
 
@@ -97,7 +91,7 @@ TEST(FakeScript, ChunkingCutsAsAsked) {
         {"whole", Chunking::Whole(), {"abcdef"}},
         {"bytewise", Chunking::Bytewise(), {"a", "b", "c", "d", "e", "f"}},
         {"sizes, last repeats", Chunking::Of({1, 2}), {"a", "bc", "de", "f"}},
-        {"cuts", Chunking::At({2, 5}), {"ab", "cde", "f"}},
+        {"cuts", Chunking::At({5, 2}), {"ab", "cde", "f"}},
         {"cuts out of range", Chunking::At({0, 9}), {"abcdef"}},
     };
     for (const Row& row : rows) {
@@ -110,84 +104,70 @@ TEST(FakeScript, ChunkingCutsAsAsked) {
 TEST(FakeScript, PacedChunksArriveOneReceiveEach) {
     FakePop3Server srv;
     srv.Send("+OK\r\nA\r\n.\r\n", Chunking::At({3, 6, 8})).ExpectClose();
-    TKelPOP pop;
-    sweepbox::test::PopRecorder rec;
-    srv.SetPaced(true);
-    rec.Bind(pop, &srv);
-    pop.Host = "127.0.0.1";
-    pop.Port = srv.PortText();
-    pop.Connect();
+    sweepbox::test::FakeClient c(srv, /*paced=*/true);
+    c.pop.Connect();
     for (int i = 0; i < 3; ++i)
-        pop.ReadReply();
-    EXPECT_EQ(rec.Events, (std::vector<std::string>{"lookup", "connecting", "connect", "recv:+OK",
-                                                     "recv:\r\nA", "recv:\r\n", "recv:.\r\n"}));
+        c.pop.ReadReply();
+    EXPECT_EQ(c.rec.Events, (std::vector<std::string>{"lookup", "connecting", "connect", "recv:+OK",
+                                                       "recv:\r\nA", "recv:\r\n", "recv:.\r\n"}));
+    c.Drop();
+    EXPECT_TRUE(srv.Finished());
 }
 
 // ------------------------------------------------------------ mailbox mode
 
-TEST(FakeMailbox, ServesAListingSessionAndCarriesOutDeletionsAtQuit) {
-    const std::vector<std::string> msgs = {"Subject: one\n\nbody\n", "Subject: two\r\n\r\n.x\r\n",
-                                           "Subject: three\n"};
-    FakePop3Server srv(msgs);
-    TKelPOP pop;
-    pop.Host = "127.0.0.1";
-    pop.Port = srv.PortText();
-    pop.UserId = "test";
-    pop.UserPasswd = "secret";
-    pop.Connect();
-    ASSERT_TRUE(pop.Login());
-    pop.Stat();
-    EXPECT_EQ(pop.MsgCount(), 3);
-    EXPECT_EQ(pop.MailboxSizeText(), std::to_string(22 + 20 + 16));
-    EXPECT_EQ(pop.GetHeader(1), "Subject: one\r\n\r\n.\r\n");
-    EXPECT_EQ(pop.GetHeader(3), "Subject: three\r\n\r\n.\r\n");
-    std::string size;
-    pop.GetMsgSize(2, size);
-    EXPECT_EQ(size, "20");
-    EXPECT_EQ(pop.GetUIDL(2), "uid-2");
-    pop.DeleteMsg(2);
-    pop.Quit();
-    EXPECT_EQ(srv.Remaining(), (std::vector<std::string>{msgs[0], msgs[2]}));
-
-    // A session that drops without QUIT deletes nothing.
-    pop.Connect();
-    ASSERT_TRUE(pop.Login());
-    pop.DeleteMsg(1);
-    pop.HandleTransportError(0);
-    EXPECT_EQ(srv.Remaining().size(), 2u);
-}
-
-TEST(FakeMailbox, RetrDotStuffsAndRefusesWhatItShould) {
+// A whole session byte by byte; deletions happen at QUIT only.
+TEST(FakeMailbox, AnswersLikeAServerAndDeletesAtQuitOnly) {
     MailboxOptions opt;
-    opt.Overrides["DELE 1"] = "-ERR locked\r\n";
+    opt.Overrides["DELE 3"] = "-ERR locked\r\n";
     opt.ChunkSize = 3;
-    FakePop3Server srv({"A: 1\n\n.\n..x\nend"}, opt);
-    RawClient c(srv.Port());
-    EXPECT_EQ(c.ReadUntil("\r\n"), "+OK Fake POP3 server ready.\r\n");
-    c.Send("STAT\r\n");
-    EXPECT_EQ(c.ReadUntil("\r\n"), "-ERR Unknown command.\r\n");
-    c.Send("USER test\r\nPASS nope\r\n");
-    EXPECT_EQ(c.ReadUntil("failed.\r\n"), "+OK\r\n-ERR [AUTH] Authentication failed.\r\n");
-    c.Send("USER test\r\n");
-    c.ReadUntil("\r\n");
-    c.Send("PASS secret\r\n");
-    EXPECT_EQ(c.ReadUntil("\r\n"), "+OK Logged in.\r\n");
-    c.Send("RETR 1\r\n");
-    EXPECT_EQ(c.ReadUntil("\r\n.\r\n"), "+OK 21 octets\r\nA: 1\r\n\r\n..\r\n...x\r\nend\r\n.\r\n");
-    c.Send("RETR 2\r\n");
-    EXPECT_EQ(c.ReadUntil("\r\n"), "-ERR There's no message 2.\r\n");
-    c.Send("DELE 1\r\n");
-    EXPECT_EQ(c.ReadUntil("\r\n"), "-ERR locked\r\n");
-    c.Send("QUIT\r\n");
-    EXPECT_EQ(c.ReadUntil("\r\n"), "+OK Logging out.\r\n");
-    EXPECT_EQ(srv.Remaining().size(), 1u);
+    const std::vector<std::string> msgs = {"Subject: one\n\nbody\n", "A: 1\n\n.\n..x\nend",
+                                           "Subject: three\n"};
+    FakePop3Server srv(msgs, opt);
+    auto dialogue = [&](const std::vector<std::pair<std::string, std::string>>& lines) {
+        RawClient c(srv.Port());
+        EXPECT_EQ(c.ReadUntil("\r\n"), "+OK Fake POP3 server ready.\r\n");
+        for (const auto& [command, reply] : lines) {
+            SCOPED_TRACE(command);
+            c.Send(command + "\r\n");
+            const bool multiLine = reply.size() > 5 && reply.compare(reply.size() - 5, 5, "\r\n.\r\n") == 0;
+            EXPECT_EQ(c.ReadUntil(multiLine ? "\r\n.\r\n" : "\r\n"), reply);
+        }
+    };
+    dialogue({
+        {"STAT", "-ERR Unknown command.\r\n"},
+        {"USER test", "+OK\r\n"},
+        {"PASS nope", "-ERR [AUTH] Authentication failed.\r\n"},
+        {"PASS secret", "-ERR Unknown command.\r\n"}, // USER again first
+        {"USER test", "+OK\r\n"},
+        {"PASS secret", "+OK Logged in.\r\n"},
+        {"STAT", "+OK 3 59\r\n"},
+        {"RETR 2", "+OK 21 octets\r\nA: 1\r\n\r\n..\r\n...x\r\nend\r\n.\r\n"},
+        {"TOP 1 0", "+OK\r\nSubject: one\r\n\r\n.\r\n"},
+        {"TOP 3 0", "+OK\r\nSubject: three\r\n\r\n.\r\n"},
+        {"LIST 2", "+OK 2 21\r\n"},
+        {"UIDL 2", "+OK 2 uid-2\r\n"},
+        {"RETR 4", "-ERR There's no message 4.\r\n"},
+        {"DELE 3", "-ERR locked\r\n"},
+        {"DELE 2", "+OK Marked to be deleted.\r\n"},
+        {"RETR 2", "-ERR Message is deleted.\r\n"},
+        {"LIST", "+OK\r\n1 22\r\n3 16\r\n.\r\n"},
+        {"QUIT", "+OK Logging out.\r\n"},
+    });
+    EXPECT_EQ(srv.Remaining(), (std::vector<std::string>{msgs[0], msgs[2]}));
+    // A session that drops without QUIT deletes nothing; the next session
+    // (served after it) sees both messages.
+    dialogue({{"USER test", "+OK\r\n"}, {"PASS secret", "+OK Logged in.\r\n"},
+              {"DELE 1", "+OK Marked to be deleted.\r\n"}});
+    dialogue({{"USER test", "+OK\r\n"}, {"PASS secret", "+OK Logged in.\r\n"}, {"STAT", "+OK 2 38\r\n"}});
+    EXPECT_EQ(srv.Remaining().size(), 2u);
 }
 
 // A UI test can hold the server's replies to look at its busy state.
 TEST(FakeMailbox, HeldRepliesWaitForRelease) {
     FakePop3Server srv({"Subject: x\n"});
     srv.HoldReplies(true);
-    TKelPOP pop;
+    kel::TKelPOP pop;
     pop.Host = "127.0.0.1";
     pop.Port = srv.PortText();
     bool sawHold = false;

@@ -12,14 +12,14 @@
 
 using namespace kel;
 using sweepbox::test::Chunking;
-using sweepbox::test::FakeClient;
+using sweepbox::test::Dialogue;
 using sweepbox::test::FakePop3Server;
-using sweepbox::test::kGreeting;
 using sweepbox::test::LiteralRawMail;
 using sweepbox::test::ParsedSummary;
 using sweepbox::test::PrivateTmpDir;
 using sweepbox::test::Summary;
 using Events = std::vector<std::string>;
+using Lines = std::vector<std::string>;
 
 namespace {
 
@@ -33,14 +33,12 @@ std::string Reply(const std::string& stuffedBody) {
     return "+OK " + std::to_string(stuffedBody.size()) + " octets\r\n" + stuffedBody + ".\r\n";
 }
 
-// Script: greeting, LIST n with size, then the RETR reply cut as given.
+// Script: LIST n with size, then the RETR (or TOP n 0) reply cut as given.
 void ScriptRetrieve(FakePop3Server& srv, int n, const std::string& size, const std::string& reply,
-                    Chunking how = Chunking::Whole()) {
-    srv.Send(kGreeting)
-        .Expect("LIST " + std::to_string(n))
-        .Send("+OK " + std::to_string(n) + " " + size + "\r\n")
-        .Expect("RETR " + std::to_string(n))
-        .Send(reply, how);
+                    Chunking how = Chunking::Whole(), bool headerOnly = false) {
+    const std::string number = std::to_string(n);
+    srv.Expect("LIST " + number).Send("+OK " + number + " " + size + "\r\n");
+    srv.Expect((headerOnly ? "TOP " : "RETR ") + number + (headerOnly ? " 0" : "")).Send(reply, how);
 }
 
 std::vector<std::string> Progress(const Events& events) {
@@ -61,23 +59,17 @@ TEST(RetrieveMsg, ReportsProgressAsInTheWorkedExample) {
     body += std::string(5076 - body.size() - 2, 'y') + "\r\n";
     const std::string reply = "+OK 5000 octets\r\n" + body + ".\r\n";
     ASSERT_EQ(reply.size(), 5096u);
-    FakePop3Server srv;
-    ScriptRetrieve(srv, 3, "5000", reply, Chunking::Of({1024}));
-    srv.ExpectClose();
-    FakeClient c(srv, /*paced=*/true);
-    c.pop.Connect();
-    c.rec.Clear();
-    TKelMsg* msg = c.pop.RetrieveMsg(3);
+    Dialogue d(/*paced=*/true);
+    ScriptRetrieve(d.srv, 3, "5000", reply, Chunking::Of({1024}));
+    TKelMsg* msg = d.pop.RetrieveMsg(3);
     ASSERT_NE(msg, nullptr);
-    EXPECT_EQ(Progress(c.rec.Events), (std::vector<std::string>{"41", "61", "82", "102"}));
-    EXPECT_EQ(c.rec.NonIo(),
+    EXPECT_EQ(d.rec.NonIo(),
               (Events{"before:3", "progress:41", "progress:61", "progress:82", "progress:102", "after"}));
     EXPECT_EQ(msg->Size, 5000);
-    EXPECT_EQ(msg->Owner(), &c.pop);
-    EXPECT_EQ(c.pop.OwnedMessages(), 1u);
+    EXPECT_EQ(msg->Owner(), &d.pop);
+    EXPECT_EQ(d.pop.OwnedMessages(), 1u);
     EXPECT_EQ(PrivateTmpDir::KelFiles(), 0);
-    c.Drop();
-    EXPECT_TRUE(srv.Finished());
+    EXPECT_TRUE(d.Done());
 }
 
 TEST(RetrieveMsg, ProgressTable) {
@@ -104,20 +96,16 @@ TEST(RetrieveMsg, ProgressTable) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FakePop3Server srv;
-        srv.Send(kGreeting).Expect("LIST 1");
-        srv.Send(row.listSize == "-ERR" ? "-ERR no\r\n" : "+OK 1 " + row.listSize + "\r\n");
-        srv.Expect("RETR 1").Send(reply, row.chunk ? Chunking::Of({row.chunk}) : Chunking::Whole());
-        srv.ExpectClose();
-        FakeClient c(srv, true);
-        c.pop.RetrieveProgressStep = row.step;
-        c.pop.Connect();
-        TKelMsg* msg = c.pop.RetrieveMsg(1);
+        Dialogue d(/*paced=*/true);
+        d.srv.Expect("LIST 1");
+        d.srv.Send(row.listSize == "-ERR" ? "-ERR no\r\n" : "+OK 1 " + row.listSize + "\r\n");
+        d.srv.Expect("RETR 1").Send(reply, row.chunk ? Chunking::Of({row.chunk}) : Chunking::Whole());
+        d.pop.RetrieveProgressStep = row.step;
+        TKelMsg* msg = d.pop.RetrieveMsg(1);
         ASSERT_NE(msg, nullptr);
-        EXPECT_EQ(Progress(c.rec.Events), row.reports);
-        EXPECT_EQ(msg->Headers, (std::vector<std::string>{std::string(1978, 'z')}));
-        c.Drop();
-        EXPECT_TRUE(srv.Finished());
+        EXPECT_EQ(Progress(d.rec.Events), row.reports);
+        EXPECT_EQ(msg->Headers, (Lines{std::string(1978, 'z')}));
+        EXPECT_TRUE(d.Done());
     }
 }
 
@@ -134,64 +122,63 @@ TEST(RetrieveMsg, SameMessageAtEverySplit) {
     for (const std::string& body : bodies) {
         const std::string reply = Reply(body);
         const std::string expected = ParsedSummary(LiteralRawMail(reply), 77);
-        std::vector<Chunking> splits;
-        for (size_t cut = 1; cut < reply.size(); ++cut)
-            splits.push_back(Chunking::At({cut}));
-        splits.push_back(Chunking::Bytewise());
-        splits.push_back(Chunking::Of({3}));
-        for (const Chunking& how : splits) {
-            SCOPED_TRACE(body + " / cut " + (how.Cuts.empty() ? "sizes" : std::to_string(how.Cuts[0])));
-            FakePop3Server srv;
-            ScriptRetrieve(srv, 2, "77", reply, how);
-            srv.ExpectClose();
-            FakeClient c(srv, true);
-            c.pop.Connect();
-            TKelMsg* msg = c.pop.RetrieveMsg(2);
+        // Cut at every offset, then every byte apart, then in threes.
+        for (size_t cut = 1; cut <= reply.size() + 1; ++cut) {
+            SCOPED_TRACE(body + " / cut " + std::to_string(cut));
+            const Chunking how = cut < reply.size()    ? Chunking::At({cut})
+                                 : cut == reply.size() ? Chunking::Bytewise()
+                                                       : Chunking::Of({3});
+            Dialogue d(/*paced=*/true);
+            ScriptRetrieve(d.srv, 2, "77", reply, how);
+            TKelMsg* msg = d.pop.RetrieveMsg(2);
             ASSERT_NE(msg, nullptr);
             EXPECT_EQ(Summary(*msg), expected);
             EXPECT_TRUE(msg->RawMail.empty());
-            EXPECT_TRUE(c.pop.Connected());
-            c.Drop();
-            EXPECT_TRUE(srv.Finished());
+            EXPECT_TRUE(d.pop.Connected());
+            EXPECT_TRUE(d.Done());
         }
     }
 }
 
-TEST(RetrieveMsg, UndoesDotStuffingLastLineIncluded) {
-    const std::vector<std::string> raw = LiteralRawMail(Reply(kMessage));
-    EXPECT_EQ(raw, (std::vector<std::string>{"From: a@example.org", "Subject: hello", "", "line one",
-                                             ".", "..x", ".", ".last"}));
-    FakePop3Server srv;
-    ScriptRetrieve(srv, 1, "50", Reply(kMessage));
-    srv.ExpectClose();
-    FakeClient c(srv);
-    c.pop.Connect();
-    TKelMsg* msg = c.pop.RetrieveMsg(1);
-    ASSERT_NE(msg, nullptr);
-    EXPECT_EQ(msg->Text, (std::vector<std::string>{"line one", ".", "..x", ".", ".last"}));
-    EXPECT_EQ(msg->Subject, "hello");
-    c.Drop();
-    EXPECT_TRUE(srv.Finished());
-}
-
-TEST(RetrieveMsg, HeaderOnlySendsTopAndYieldsNoBody) {
-    FakePop3Server srv;
-    srv.Send(kGreeting)
-        .Expect("LIST 4")
-        .Send("+OK 4 321\r\n")
-        .Expect("TOP 4 0")
-        .Send("+OK\r\nFrom: a@example.org\r\nSubject: hi\r\n\r\n.\r\n")
-        .ExpectClose();
-    FakeClient c(srv);
-    c.pop.Connect();
-    TKelMsg* msg = c.pop.RetrieveMsg(4, true);
-    ASSERT_NE(msg, nullptr);
-    EXPECT_EQ(msg->Headers, (std::vector<std::string>{"From: a@example.org", "Subject: hi"}));
-    EXPECT_TRUE(msg->Text.empty());
-    EXPECT_EQ(msg->AttachedFiles.Count(), 0);
-    EXPECT_EQ(msg->Size, 321);
-    c.Drop();
-    EXPECT_TRUE(srv.Finished());
+// What becomes of the reply: unstuffed lines (the last one too), a header
+// only, a continuation that looks like a refusal, NUL (the loaded text ends
+// there, and its last line is taken for the terminator), a megabyte line.
+TEST(RetrieveMsg, ReplyBecomesTheMessage) {
+    const std::string mega(1u << 20, 'L');
+    struct Row {
+        const char* name;
+        std::string reply;
+        bool headerOnly;
+        Chunking how;
+        Lines headers, text;
+        bool failed;
+    };
+    const Row rows[] = {
+        {"dot-stuffed lines", Reply(kMessage), false, Chunking::Whole(),
+         {"From: a@example.org", "Subject: hello"}, {"line one", ".", "..x", ".", ".last"}, false},
+        {"header only", "+OK\r\nFrom: a@example.org\r\nSubject: hi\r\n\r\n.\r\n", true,
+         Chunking::Whole(), {"From: a@example.org", "Subject: hi"}, {}, false},
+        // The line is the header part here; OperationFailed judges the latest chunk.
+        {"continuation starting with -ERR", "+OK 20 octets\r\n-ERR is a body line\r\n.\r\n", false,
+         Chunking::At({15}), {"-ERR is a body line"}, {}, true},
+        {"NUL", std::string("+OK 9\r\nSubject: a\r\n\r\nxy\0z\r\nmore\r\n.\r\n", 37), false,
+         Chunking::Whole(), {"Subject: a"}, {}, false},
+        {"megabyte line", Reply("Subject: big\r\n\r\n" + mega + "\r\n..x\r\n"), false,
+         Chunking::Whole(), {"Subject: big"}, {mega, ".x"}, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Dialogue d(/*paced=*/true);
+        ScriptRetrieve(d.srv, 4, "321", row.reply, row.how, row.headerOnly);
+        TKelMsg* msg = d.pop.RetrieveMsg(4, row.headerOnly);
+        ASSERT_NE(msg, nullptr);
+        EXPECT_EQ(msg->Headers, row.headers);
+        EXPECT_EQ(msg->Text, row.text);
+        EXPECT_EQ(Summary(*msg), ParsedSummary(LiteralRawMail(row.reply), 321));
+        EXPECT_EQ(d.pop.OperationFailed(), row.failed);
+        EXPECT_TRUE(d.pop.Connected());
+        EXPECT_TRUE(d.Done());
+    }
 }
 
 TEST(RetrieveMsg, UidlAfterParsingWhenAsked) {
@@ -208,211 +195,126 @@ TEST(RetrieveMsg, UidlAfterParsingWhenAsked) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FakePop3Server srv;
-        ScriptRetrieve(srv, 1, "50", Reply(kMessage));
-        srv.Expect("UIDL 1").Send(row.reply).ExpectClose();
-        FakeClient c(srv);
-        c.pop.GetUIDLsOnRetrieve = true;
-        c.pop.Connect();
-        c.rec.Clear();
-        TKelMsg* msg = c.pop.RetrieveMsg(1);
+        Dialogue d;
+        ScriptRetrieve(d.srv, 1, "50", Reply(kMessage));
+        d.srv.Expect("UIDL 1").Send(row.reply);
+        d.pop.GetUIDLsOnRetrieve = true;
+        TKelMsg* msg = d.pop.RetrieveMsg(1);
         ASSERT_NE(msg, nullptr);
         EXPECT_EQ(msg->UIDL, row.uidl);
-        Events nonIo = c.rec.NonIo();
+        Events nonIo = d.rec.NonIo();
         ASSERT_GE(nonIo.size(), row.tail.size());
         EXPECT_EQ(Events(nonIo.end() - row.tail.size(), nonIo.end()), row.tail);
-        EXPECT_EQ(c.pop.Connected(), row.connected);
-        c.Drop();
-        EXPECT_TRUE(srv.Finished());
+        EXPECT_EQ(d.pop.Connected(), row.connected);
+        EXPECT_TRUE(d.Done());
     }
 }
 
-TEST(RetrieveMsg, RefusedRetrOrTopReturnsNothing) {
-    for (bool headerOnly : {false, true}) {
-        SCOPED_TRACE(headerOnly ? "TOP" : "RETR");
-        FakePop3Server srv;
-        srv.Send(kGreeting).Expect("LIST 9").Send("-ERR There's no message 9.\r\n");
-        srv.Expect(headerOnly ? "TOP 9 0" : "RETR 9").Send("-ERR There's no message 9.\r\n");
-        srv.ExpectClose();
-        FakeClient c(srv);
-        c.pop.Connect();
-        c.rec.Clear();
-        EXPECT_EQ(c.pop.RetrieveMsg(9, headerOnly), nullptr);
-        EXPECT_EQ(c.rec.NonIo(), (Events{"before:9", "quit", "error:2004:There's no message 9."}));
-        EXPECT_FALSE(c.pop.Connected());
-        EXPECT_EQ(c.pop.OwnedMessages(), 0u);
-        EXPECT_EQ(PrivateTmpDir::KelFiles(), 0);
-        EXPECT_TRUE(srv.Finished());
-    }
-}
-
-TEST(RetrieveMsg, NotConnectedRaisesAndFiresNothing) {
-    TKelPOP pop;
-    sweepbox::test::PopRecorder rec;
-    rec.Bind(pop);
-    try {
-        pop.RetrieveMsg(1);
-        FAIL() << "no exception";
-    } catch (const EKelPOPError& e) {
-        EXPECT_STREQ(e.what(), "Not connected.");
-    }
-    EXPECT_TRUE(rec.Events.empty());
-}
-
-// What if the server closes before the terminator, at any point?
-TEST(RetrieveMsg, EndOfStreamInsideTheReplyDeletesTheSpool) {
-    const std::string reply = Reply(kMessage);
-    for (size_t keep : {size_t(0), size_t(5), size_t(30), reply.size() - 1}) {
-        SCOPED_TRACE(keep);
-        FakePop3Server srv;
-        srv.Send(kGreeting).Expect("LIST 1").Send("+OK 1 50\r\n").Expect("RETR 1");
-        if (keep)
-            srv.Send(reply.substr(0, keep));
-        srv.Close();
-        FakeClient c(srv, true);
-        c.pop.Connect();
-        c.rec.Clear();
-        try {
-            c.pop.RetrieveMsg(1);
-            ADD_FAILURE() << "no exception";
-        } catch (const ESocketError& e) {
-            EXPECT_EQ(e.ErrorCode, ECONNRESET);
-        }
-        Events nonIo = c.rec.NonIo();
-        ASSERT_GE(nonIo.size(), 2u);
-        EXPECT_EQ(nonIo[nonIo.size() - 2], "quit");
-        EXPECT_EQ(nonIo.back().rfind("error:T" + std::to_string(ECONNRESET) + ":", 0), 0u);
-        EXPECT_FALSE(c.pop.Connected());
-        EXPECT_EQ(c.pop.OwnedMessages(), 0u);
-        EXPECT_EQ(PrivateTmpDir::KelFiles(), 0);
-        EXPECT_TRUE(srv.Finished());
-    }
-}
-
-// A continuation chunk that begins with "-ERR" is data.
-TEST(RetrieveMsg, ContinuationStartingWithErrGoesOn) {
-    const std::string reply = "+OK 20 octets\r\n-ERR is a body line\r\n.\r\n";
-    FakePop3Server srv;
-    ScriptRetrieve(srv, 1, "20", reply, Chunking::At({15}));
-    srv.ExpectClose();
-    FakeClient c(srv, true);
-    c.pop.Connect();
-    TKelMsg* msg = c.pop.RetrieveMsg(1);
-    ASSERT_NE(msg, nullptr);
-    EXPECT_EQ(msg->Text, (std::vector<std::string>{}));  // the line is the header part here
-    EXPECT_EQ(msg->Headers, (std::vector<std::string>{"-ERR is a body line"}));
-    EXPECT_TRUE(c.pop.OperationFailed());
-    EXPECT_TRUE(c.pop.Connected());
-    c.Drop();
-    EXPECT_TRUE(srv.Finished());
-}
-
-TEST(RetrieveMsg, SpoolThatCannotBeCreatedStopsBeforeAnyCommand) {
-    FakePop3Server srv;
-    srv.Send(kGreeting).ExpectClose();
-    FakeClient c(srv);
-    c.pop.Connect();
-    c.rec.Clear();
-    ::setenv("TMPDIR", (PrivateTmpDir::Dir + "/missing").c_str(), 1);
-    EXPECT_THROW(c.pop.RetrieveMsg(1), EFileError);
-    ::setenv("TMPDIR", PrivateTmpDir::Dir.c_str(), 1);
-    EXPECT_EQ(c.rec.Events, Events{"before:1"});
-    EXPECT_TRUE(c.pop.Connected());
-    c.Drop();
-    EXPECT_TRUE(srv.Finished());
-}
-
-// A handler that throws mid-reply leaves the rest of the reply unread: the
-// connection is closed, the spool removed.
-TEST(RetrieveMsg, ExceptionFromAProgressHandlerClosesTheConnection) {
-    const std::string reply = Reply(std::string(3000, 'q') + "\r\n");
-    FakePop3Server srv;
-    ScriptRetrieve(srv, 1, "3000", reply, Chunking::Of({1024}));
-    srv.ExpectClose();
-    FakeClient c(srv, true);
+// Every way a retrieval can fail returns or raises nothing the caller must
+// free, and leaves no spool file: a refused RETR or TOP, the server closing
+// anywhere before the terminator, a progress handler that throws (the rest of
+// the reply is unread, so the connection closes), a message Parse rejects
+// ("Oops...": nobody could reach it), a spool that cannot be created.
+TEST(RetrieveMsg, FailuresLeaveNoSpoolAndNoMessage) {
     struct Stop {};
-    c.pop.RetrieveProgressStep = 0;
-    c.pop.OnRetrieveProgress = [](TObject*, uint16_t) { throw Stop{}; };
-    c.pop.Connect();
-    EXPECT_THROW(c.pop.RetrieveMsg(1), Stop);
-    EXPECT_FALSE(c.pop.Connected());
-    EXPECT_EQ(c.pop.OwnedMessages(), 0u);
-    EXPECT_EQ(PrivateTmpDir::KelFiles(), 0);
-    EXPECT_TRUE(srv.Finished());
-}
-
-// A message Parse rejects ("Oops...") is not kept: nobody could reach it.
-TEST(RetrieveMsg, ParseFailureReleasesTheMessage) {
-    const std::string body = "Subject: uu\r\n\r\nbegin 644 a.bin\r\nMabcdefg\r\nend\r\n";
-    FakePop3Server srv;
-    ScriptRetrieve(srv, 1, "60", Reply(body));
-    srv.ExpectClose();
-    FakeClient c(srv);
-    c.pop.Connect();
-    try {
-        c.pop.RetrieveMsg(1);
-        ADD_FAILURE() << "no exception";
-    } catch (const Exception& e) {
-        EXPECT_STREQ(e.what(), "Oops...");
+    const std::string reply = Reply(kMessage);
+    const std::string eos = "error:T" + std::to_string(ECONNRESET) + ":";
+    const std::string reset = "ESocketError:" + std::to_string(ECONNRESET);
+    auto closeAfter = [&](size_t keep) {
+        return [&, keep](FakePop3Server& s) {
+            s.Expect("LIST 1").Send("+OK 1 50\r\n").Expect("RETR 1");
+            if (keep)
+                s.Send(reply.substr(0, keep));
+            s.Close();
+        };
+    };
+    auto refused = [](const char* command) {
+        return [command](FakePop3Server& s) {
+            s.Expect("LIST 1").Send("-ERR There's no message 1.\r\n");
+            s.Expect(command).Send("-ERR There's no message 1.\r\n");
+        };
+    };
+    auto retrieve = [](const std::string& r) {
+        return [r](FakePop3Server& s) { ScriptRetrieve(s, 1, "3000", r, Chunking::Of({1024})); };
+    };
+    struct Row {
+        const char* name;
+        std::function<void(FakePop3Server&)> script;
+        bool headerOnly;
+        std::function<void(TKelPOP&)> setup;
+        std::string outcome;
+        Events tail; // the last events; the last one as a prefix
+        bool connected, scriptClosed;
+    };
+    const Row rows[] = {
+        {"refused RETR", refused("RETR 1"), false, nullptr, "nullptr",
+         {"before:1", "quit", "error:2004:There's no message 1."}, false, false},
+        {"refused TOP", refused("TOP 1 0"), true, nullptr, "nullptr",
+         {"before:1", "quit", "error:2004:There's no message 1."}, false, false},
+        {"closed before the reply", closeAfter(0), false, nullptr, reset, {"quit", eos}, false, true},
+        {"closed inside the status line", closeAfter(5), false, nullptr, reset, {"quit", eos}, false, true},
+        {"closed inside the body", closeAfter(30), false, nullptr, reset, {"quit", eos}, false, true},
+        {"closed inside the terminator", closeAfter(reply.size() - 1), false, nullptr, reset,
+         {"quit", eos}, false, true},
+        {"progress handler throws", retrieve(Reply(std::string(3000, 'q') + "\r\n")), false,
+         [](TKelPOP& p) {
+             p.RetrieveProgressStep = 0;
+             p.OnRetrieveProgress = [](TObject*, uint16_t) { throw Stop{}; };
+         },
+         "Stop", {}, false, false},
+        {"Parse rejects the message", retrieve(Reply("Subject: uu\r\n\r\nbegin 644 a.bin\r\nMabcdefg\r\nend\r\n")),
+         false, nullptr, "Oops...", {}, true, false},
+        // Stops before any command: the script expects none.
+        {"spool cannot be created", [](FakePop3Server&) {}, false,
+         [](TKelPOP&) { ::setenv("TMPDIR", (PrivateTmpDir::Dir + "/missing").c_str(), 1); },
+         "EFileError", {"before:1"}, true, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Dialogue d(/*paced=*/true);
+        row.script(d.srv);
+        if (row.setup)
+            row.setup(d.pop);
+        std::string outcome;
+        try {
+            outcome = d.pop.RetrieveMsg(1, row.headerOnly) ? "message" : "nullptr";
+        } catch (const ESocketError& e) {
+            outcome = "ESocketError:" + std::to_string(e.ErrorCode);
+        } catch (const EFileError&) {
+            outcome = "EFileError";
+        } catch (const std::exception& e) {
+            outcome = e.what();
+        } catch (const Stop&) {
+            outcome = "Stop";
+        }
+        ::setenv("TMPDIR", PrivateTmpDir::Dir.c_str(), 1);
+        EXPECT_EQ(outcome, row.outcome);
+        const Events nonIo = d.rec.NonIo();
+        ASSERT_GE(nonIo.size(), row.tail.size());
+        for (size_t i = 0; i < row.tail.size(); ++i)
+            EXPECT_EQ(nonIo[nonIo.size() - row.tail.size() + i].rfind(row.tail[i], 0), 0u)
+                << ::testing::PrintToString(nonIo);
+        EXPECT_EQ(d.pop.Connected(), row.connected);
+        EXPECT_EQ(d.pop.OwnedMessages(), 0u);
+        EXPECT_EQ(PrivateTmpDir::KelFiles(), 0);
+        EXPECT_TRUE(d.Done(row.scriptClosed));
     }
-    EXPECT_EQ(c.pop.OwnedMessages(), 0u);
-    EXPECT_EQ(PrivateTmpDir::KelFiles(), 0);
-    EXPECT_TRUE(c.pop.Connected()); // the reply was read whole
-    c.Drop();
-    EXPECT_TRUE(srv.Finished());
-}
-
-// NUL ends the loaded text: whatever follows it is dropped, nothing crashes.
-TEST(RetrieveMsg, NulInTheReplyEndsTheText) {
-    const std::string reply = std::string("+OK 9\r\nSubject: a\r\n\r\nxy\0z\r\nmore\r\n.\r\n", 37);
-    FakePop3Server srv;
-    ScriptRetrieve(srv, 1, "9", reply);
-    srv.ExpectClose();
-    FakeClient c(srv);
-    c.pop.Connect();
-    TKelMsg* msg = c.pop.RetrieveMsg(1);
-    ASSERT_NE(msg, nullptr);
-    EXPECT_EQ(Summary(*msg), ParsedSummary(LiteralRawMail(reply), 9));
-    EXPECT_EQ(msg->Headers, (std::vector<std::string>{"Subject: a"}));
-    c.Drop();
-    EXPECT_TRUE(srv.Finished());
 }
 
 TEST(RetrieveMsg, OwnerReleasesMessagesAndCallersMayReleaseFirst) {
-    FakePop3Server srv;
-    srv.Send(kGreeting);
+    Dialogue d;
     for (int i = 0; i < 3; ++i)
-        srv.Expect("LIST 1").Send("+OK 1 50\r\n").Expect("RETR 1").Send(Reply(kMessage));
-    srv.ExpectClose();
-    FakeClient c(srv);
-    c.pop.Connect();
-    TKelMsg* a = c.pop.RetrieveMsg(1);
-    TKelMsg* b = c.pop.RetrieveMsg(1);
-    TKelMsg* d = c.pop.RetrieveMsg(1);
-    EXPECT_EQ(c.pop.OwnedMessages(), 3u);
-    c.pop.ReleaseMsg(b);
-    c.pop.ReleaseMsg(b); // not owned any more: ignored
+        ScriptRetrieve(d.srv, 1, "50", Reply(kMessage));
+    TKelMsg* a = d.pop.RetrieveMsg(1);
+    TKelMsg* b = d.pop.RetrieveMsg(1);
+    TKelMsg* c = d.pop.RetrieveMsg(1);
+    EXPECT_EQ(d.pop.OwnedMessages(), 3u);
+    d.pop.ReleaseMsg(b);
+    d.pop.ReleaseMsg(b); // not owned any more: ignored
     TKelMsg stranger;
-    c.pop.ReleaseMsg(&stranger);
-    EXPECT_EQ(c.pop.OwnedMessages(), 2u);
+    d.pop.ReleaseMsg(&stranger);
+    EXPECT_EQ(d.pop.OwnedMessages(), 2u);
     EXPECT_EQ(a->Subject, "hello");
-    EXPECT_EQ(d->Subject, "hello");
-    c.Drop(); // the rest go with the component (the leak checker watches)
-    EXPECT_TRUE(srv.Finished());
-}
-
-// A megabyte line comes back whole, stuffed dot lines after it too.
-TEST(RetrieveMsg, MegabyteLineComesBackWhole) {
-    const std::string line(1u << 20, 'L');
-    const std::string body = "Subject: big\r\n\r\n" + line + "\r\n..x\r\n";
-    FakePop3Server srv;
-    ScriptRetrieve(srv, 1, std::to_string(body.size()), Reply(body));
-    srv.ExpectClose();
-    FakeClient c(srv);
-    c.pop.Connect();
-    TKelMsg* msg = c.pop.RetrieveMsg(1);
-    ASSERT_NE(msg, nullptr);
-    EXPECT_EQ(msg->Text, (std::vector<std::string>{line, ".x"}));
-    c.Drop();
-    EXPECT_TRUE(srv.Finished());
+    EXPECT_EQ(c->Subject, "hello");
+    EXPECT_TRUE(d.Done()); // the rest go with the component (the leak checker watches)
 }

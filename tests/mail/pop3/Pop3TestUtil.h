@@ -33,73 +33,40 @@ struct PopRecorder {
     std::vector<std::string> Events;
     int Pumps = 0;
     bool LogPumps = false; // also record each pump as "pump"
-    std::vector<int> Sleeps;
 
     void Bind(kel::TKelPOP& pop, FakePop3Server* paced = nullptr) {
-        kel::TObject* transport = pop.Transport();
-        kel::TObject* self = &pop;
-        auto check = [this](kel::TObject* got, kel::TObject* want) {
+        using kel::TObject;
+        TObject* const transport = pop.Transport();
+        TObject* const self = &pop;
+        auto log = [this](TObject* got, TObject* want, std::string event) {
             if (got != want)
                 Events.push_back("BAD SENDER");
+            Events.push_back(std::move(event));
         };
-        pop.OnLookup = [=, this](kel::TObject* s, kel::TObject* sock) {
-            check(s, transport);
-            check(sock, transport);
-            Events.push_back("lookup");
+        pop.OnLookup = [=](TObject* s, TObject* sock) { log(s == sock ? s : nullptr, transport, "lookup"); };
+        pop.OnConnecting = [=](TObject* s, TObject*) { log(s, transport, "connecting"); };
+        pop.OnConnect = [=](TObject* s) { log(s, transport, "connect"); };
+        pop.OnQuit = [=](TObject* s) { log(s, transport, "quit"); };
+        pop.OnError = [=](TObject* s, int32_t code, const std::string& msg) {
+            log(s, s == transport ? transport : self,
+                std::string("error:") + (s == transport ? "T" : "") + std::to_string(code) + ":" + msg);
         };
-        pop.OnConnecting = [=, this](kel::TObject* s, kel::TObject*) {
-            check(s, transport);
-            Events.push_back("connecting");
-        };
-        pop.OnConnect = [=, this](kel::TObject* s) {
-            check(s, transport);
-            Events.push_back("connect");
-        };
-        pop.OnQuit = [=, this](kel::TObject* s) {
-            check(s, transport);
-            Events.push_back("quit");
-        };
-        pop.OnError = [=, this](kel::TObject* s, int32_t code, const std::string& msg) {
-            if (s != transport && s != self)
-                Events.push_back("BAD SENDER");
-            Events.push_back(std::string("error:") + (s == transport ? "T" : "") +
-                             std::to_string(code) + ":" + msg);
-        };
-        pop.OnSendTextToSocket = [=, this](kel::TObject* s, const std::string& text) {
-            check(s, self);
-            Events.push_back("send:" + text);
-        };
-        pop.OnReceiveTextFromSocket = [=, this](kel::TObject* s, const std::string& chunk) {
-            check(s, self);
-            Events.push_back("recv:" + chunk);
+        pop.OnSendTextToSocket = [=](TObject* s, const std::string& text) { log(s, self, "send:" + text); };
+        pop.OnReceiveTextFromSocket = [=](TObject* s, const std::string& chunk) {
+            log(s, self, "recv:" + chunk);
             if (paced)
                 paced->ClientReceived(chunk.size());
         };
-        pop.OnDelete = [=, this](kel::TObject* s, uint16_t n) {
-            check(s, self);
-            Events.push_back("delete:" + std::to_string(n));
-        };
-        pop.OnRetrieveProgress = [=, this](kel::TObject* s, uint16_t p) {
-            check(s, self);
-            Events.push_back("progress:" + std::to_string(p));
-        };
-        pop.OnBeforeRetrieve = [=, this](kel::TObject* s, uint16_t n) {
-            check(s, self);
-            Events.push_back("before:" + std::to_string(n));
-        };
-        pop.OnAfterRetrieve = [=, this](kel::TObject* s) {
-            check(s, self);
-            Events.push_back("after");
-        };
+        pop.OnDelete = [=](TObject* s, uint16_t n) { log(s, self, "delete:" + std::to_string(n)); };
+        pop.OnRetrieveProgress = [=](TObject* s, uint16_t p) { log(s, self, "progress:" + std::to_string(p)); };
+        pop.OnBeforeRetrieve = [=](TObject* s, uint16_t n) { log(s, self, "before:" + std::to_string(n)); };
+        pop.OnAfterRetrieve = [=](TObject* s) { log(s, self, "after"); };
         pop.ProcessMessages = [this] {
             ++Pumps;
             if (LogPumps)
                 Events.push_back("pump");
         };
-        pop.Sleep = [this](int ms) {
-            Sleeps.push_back(ms);
-            Events.push_back("sleep:" + std::to_string(ms));
-        };
+        pop.Sleep = [this](int ms) { Events.push_back("sleep:" + std::to_string(ms)); };
     }
 
     // The events without "recv:", "send:" and "pump" entries.
@@ -197,6 +164,30 @@ struct FakeClient {
     }
     // Drops the connection the way destruction does: silently, nothing sent.
     void Drop() { holder.reset(); }
+};
+
+// A scripted server that has greeted and a client connected to it, its events
+// cleared: add the rest of the script, drive pop, then check Done().
+struct Dialogue {
+    FakePop3Server srv;
+    FakeClient c;
+    kel::TKelPOP& pop = c.pop;
+    PopRecorder& rec = c.rec;
+    explicit Dialogue(bool paced = false) : c(Greet(srv), paced) {
+        pop.Connect();
+        rec.Clear();
+    }
+    // Drops the client and checks the script; unless the script closed the
+    // connection itself, the client must have closed it.
+    ::testing::AssertionResult Done(bool scriptClosed = false) {
+        if (!scriptClosed)
+            srv.ExpectClose();
+        c.Drop();
+        return srv.Finished();
+    }
+
+  private:
+    static FakePop3Server& Greet(FakePop3Server& s) { return s.Send(kGreeting); }
 };
 
 // A loopback port on which nothing listens.
