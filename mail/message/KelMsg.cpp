@@ -238,7 +238,28 @@ size_t CopyQPPlain(const char* P, const char* End, char* O) {
     return static_cast<size_t>(P - start);
 }
 
-bool IsLineEndOrNul(char C) { return C == '\r' || C == '\n' || C == '\0'; }
+// What a byte is to the line-wise quoted-printable decoder.
+constexpr uint8_t kQPPlain = 0, kQPEscape = 1, kQPBlank = 2, kQPStop = 3;
+constexpr std::array<uint8_t, 256> kQPKind = [] {
+    std::array<uint8_t, 256> t{};
+    t['='] = kQPEscape;
+    t['_'] = kQPBlank;
+    t['\r'] = t['\n'] = t['\0'] = kQPStop;
+    return t;
+}();
+
+// Hex digit values; kQPHexOther marks any other byte ("@" results), and
+// kQPHexStop CR, LF and NUL (left to the general way).
+constexpr uint8_t kQPHexOther = 0x40, kQPHexStop = 0x80;
+constexpr std::array<uint8_t, 256> kQPHex = [] {
+    std::array<uint8_t, 256> t{};
+    for (int c = 0; c < 256; ++c) {
+        const int v = HexDigitValue(static_cast<char>(c));
+        t[static_cast<size_t>(c)] = v < 0 ? kQPHexOther : static_cast<uint8_t>(v);
+    }
+    t['\r'] = t['\n'] = t['\0'] = kQPHexStop;
+    return t;
+}();
 
 // AppendQuotedPrintableLines line by line, without the joined text: what the
 // decoder does with "=" CR LF (a soft break: the next line goes on) and with
@@ -262,36 +283,41 @@ bool AppendQuotedPrintableLinesDirect(std::span<const std::string> Lines, std::v
         char* o = cur.data() + base;
         bool soft = false;
         while (p < end) {
-            const size_t plain = CopyQPPlain(p, end, o);
-            p += plain;
-            o += plain;
-            if (p == end)
-                break;
-            if (*p == '_') {
+            const uint8_t kind = kQPKind[static_cast<unsigned char>(*p)];
+            if (kind == kQPPlain) {
+                const size_t plain = CopyQPPlain(p, end, o);
+                p += plain;
+                o += plain;
+                continue;
+            }
+            if (kind == kQPBlank) {
                 *o++ = ' ';
                 ++p;
                 continue;
             }
-            if (*p != '=')
+            if (kind == kQPStop)
                 return fail();
             const size_t left = static_cast<size_t>(end - p) - 1;
             if (left == 0) {
                 soft = true;
                 break;
             }
-            if (IsLineEndOrNul(p[1]))
-                return fail();
+            const uint8_t hi = kQPHex[static_cast<unsigned char>(p[1])];
             if (left == 1) {
+                if (hi == kQPHexStop)
+                    return fail();
                 *o++ = '@'; // the second "digit" is the CR of the line end
                 break;
             }
-            if (IsLineEndOrNul(p[2]))
+            const uint8_t lo = kQPHex[static_cast<unsigned char>(p[2])];
+            if ((hi | lo) & kQPHexStop)
                 return fail();
-            const int hi = HexDigitValue(p[1]), lo = HexDigitValue(p[2]);
-            const char byte = (hi < 0 || lo < 0) ? '@' : static_cast<char>(hi * 16 + lo);
-            if (byte == '\0')
-                return fail();
-            curHasEnd |= byte == '\r' || byte == '\n';
+            const char byte = ((hi | lo) & kQPHexOther) ? '@' : static_cast<char>(hi << 4 | lo);
+            if (static_cast<unsigned char>(byte) <= '\r') {
+                if (byte == '\0')
+                    return fail();
+                curHasEnd |= byte == '\r' || byte == '\n';
+            }
             *o++ = byte;
             p += 3;
         }

@@ -72,7 +72,7 @@ size_t FindUpper(std::string_view Text, std::string_view Key);
 int32_t StrToIntDef(const std::string& s, int32_t Default);
 
 // The value 0..15 of a hex digit (either case), -1 for any other character.
-inline int HexDigitValue(char C) {
+constexpr int HexDigitValue(char C) {
     if (C >= '0' && C <= '9')
         return C - '0';
     if (C >= 'a' && C <= 'f')
