@@ -37,12 +37,8 @@ std::string Visible(const std::string& s, size_t max = 200) {
     for (size_t i = 0; i < s.size() && i < max; ++i) {
         unsigned char c = static_cast<unsigned char>(s[i]);
         char buf[8];
-        if (c == '\r' || c == '\n')
-            out += c == '\r' ? "\\r" : "\\n";
-        else if (c < 32 || c >= 127)
-            out.append(buf, static_cast<size_t>(std::snprintf(buf, sizeof buf, "\\x%02x", c)));
-        else
-            out += static_cast<char>(c);
+        std::snprintf(buf, sizeof buf, c == '\r' ? "\\r" : c == '\n' ? "\\n" : "\\x%02x", c);
+        out += c >= 32 && c < 127 ? std::string(1, static_cast<char>(c)) : std::string(buf);
     }
     if (s.size() > max)
         out += "... (" + std::to_string(s.size()) + " bytes)";
@@ -153,10 +149,7 @@ FakePop3Server::FakePop3Server(std::vector<std::string> Messages, MailboxOptions
 }
 
 FakePop3Server::~FakePop3Server() {
-    {
-        std::lock_guard<std::mutex> lk(FMutex);
-        FStop = true;
-    }
+    Locked([&] { FStop = true; });
     FCond.notify_all();
     Wake();
     if (FThread.joinable())
@@ -172,17 +165,13 @@ void FakePop3Server::Wake() {
 }
 
 bool FakePop3Server::Stopping() const {
-    std::lock_guard<std::mutex> lk(FMutex);
-    return FStop;
+    return Locked([&] { return FStop; });
 }
 
 // ----------------------------------------------------------- script steps
 
 FakePop3Server& FakePop3Server::AddStep(Step s) {
-    {
-        std::lock_guard<std::mutex> lk(FMutex);
-        FSteps.push_back(std::move(s));
-    }
+    Locked([&] { FSteps.push_back(std::move(s)); });
     Wake();
     return *this;
 }
@@ -205,30 +194,18 @@ FakePop3Server& FakePop3Server::Reset() { return AddStep({Step::ResetConn}); }
 FakePop3Server& FakePop3Server::ExpectClose() { return AddStep({Step::AwaitClose}); }
 
 void FakePop3Server::Release() {
-    {
-        std::lock_guard<std::mutex> lk(FMutex);
-        FReleased = true;
-    }
+    Locked([&] { FReleased = true; });
     FCond.notify_all();
 }
 
-void FakePop3Server::SetPaced(bool On) {
-    std::lock_guard<std::mutex> lk(FMutex);
-    FPaced = On;
-}
+void FakePop3Server::SetPaced(bool On) { Locked([&] { FPaced = On; }); }
 
 void FakePop3Server::ClientReceived(size_t Count) {
-    {
-        std::lock_guard<std::mutex> lk(FMutex);
-        FClientReceived += Count;
-    }
+    Locked([&] { FClientReceived += Count; });
     Wake();
 }
 
-std::string FakePop3Server::ClientBytes() const {
-    std::lock_guard<std::mutex> lk(FMutex);
-    return FClientBytes;
-}
+std::string FakePop3Server::ClientBytes() const { return Locked([&] { return FClientBytes; }); }
 
 ::testing::AssertionResult FakePop3Server::Finished(std::chrono::milliseconds Deadline) {
     std::unique_lock<std::mutex> lk(FMutex);
@@ -277,8 +254,7 @@ bool FakePop3Server::Accept(Conn& c) {
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         c = Conn{};
         c.fd = fd;
-        std::lock_guard<std::mutex> lk(FMutex);
-        FServerSent = FClientReceived = 0;
+        Locked([&] { FServerSent = FClientReceived = 0; });
     }
     return true;
 }
@@ -299,8 +275,7 @@ bool FakePop3Server::ReadMore(Conn& c, int TimeoutMs) {
     ssize_t n = ::recv(c.fd, buf, sizeof buf, MSG_DONTWAIT);
     if (n > 0) {
         c.inbox.append(buf, static_cast<size_t>(n));
-        std::lock_guard<std::mutex> lk(FMutex);
-        FClientBytes.append(buf, static_cast<size_t>(n));
+        Locked([&] { FClientBytes.append(buf, static_cast<size_t>(n)); });
         return true;
     }
     const bool retry = n < 0 && (errno == EAGAIN || errno == EINTR);
@@ -323,17 +298,13 @@ void FakePop3Server::CloseConn(Conn& c) {
     }
     ::close(c.fd);
     c.fd = -1;
-    std::lock_guard<std::mutex> lk(FMutex);
     if (!FMailboxMode)
-        FUnexpected += c.inbox;
+        Locked([&] { FUnexpected += c.inbox; });
     c.inbox.clear();
 }
 
 bool FakePop3Server::WaitClientCaughtUp(Conn& c) {
-    auto caughtUp = [&] {
-        std::lock_guard<std::mutex> lk(FMutex);
-        return !FPaced || FClientReceived >= FServerSent;
-    };
+    auto caughtUp = [&] { return Locked([&] { return !FPaced || FClientReceived >= FServerSent; }); };
     ReadWhile(c, [&] { return !caughtUp(); });
     return caughtUp() && !Stopping();
 }
@@ -359,8 +330,7 @@ bool FakePop3Server::SendPieces(Conn& c, const std::vector<std::string>& Pieces)
                 return false;
             }
         }
-        std::lock_guard<std::mutex> lk(FMutex);
-        FServerSent += piece.size();
+        Locked([&] { FServerSent += piece.size(); });
     }
     return true;
 }
@@ -492,8 +462,7 @@ void FakePop3Server::RunScript() {
 // ----------------------------------------------------------- mailbox mode
 
 std::vector<std::string> FakePop3Server::Commands() const {
-    std::lock_guard<std::mutex> lk(FMutex);
-    return FCommands;
+    return Locked([&] { return FCommands; });
 }
 
 std::vector<std::string> FakePop3Server::Remaining() const {
@@ -506,10 +475,7 @@ std::vector<std::string> FakePop3Server::Remaining() const {
 }
 
 void FakePop3Server::HoldReplies(bool Held) {
-    {
-        std::lock_guard<std::mutex> lk(FMutex);
-        FRepliesHeld = Held;
-    }
+    Locked([&] { FRepliesHeld = Held; });
     FCond.notify_all();
 }
 
@@ -640,12 +606,10 @@ void FakePop3Server::ServeSession(Conn& c) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         bool multiLine = false;
-        std::string answer;
-        {
-            std::lock_guard<std::mutex> lk(FMutex);
+        const std::string answer = Locked([&] {
             FCommands.push_back(line);
-            answer = Answer(s, line, multiLine);
-        }
+            return Answer(s, line, multiLine);
+        });
         FCond.notify_all();
         if (!reply(answer, multiLine && answer.compare(0, 3, "+OK") == 0))
             return;

@@ -135,6 +135,10 @@ class FakePop3Server {
         std::string raw, crlf; // as given; with CR LF line ends, as served
         bool gone = false;     // deleted by a session that ended with QUIT
     };
+    template <class F> auto Locked(F&& f) const {
+        std::lock_guard<std::mutex> lk(FMutex);
+        return f();
+    }
     void Start(void (FakePop3Server::*Run)());
     FakePop3Server& AddStep(Step s);
     void RunScript();

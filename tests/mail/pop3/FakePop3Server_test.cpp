@@ -22,10 +22,7 @@ namespace {
 struct RawClient {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     explicit RawClient(uint16_t port) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in a = sweepbox::test::Loopback(port);
         EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
         timeval limit{10, 0}; // a wrong reply must fail the test, not hang it
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);

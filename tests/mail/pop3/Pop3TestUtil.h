@@ -190,12 +190,18 @@ struct Dialogue {
     static FakePop3Server& Greet(FakePop3Server& s) { return s.Send(kGreeting); }
 };
 
-// A loopback port on which nothing listens.
-inline uint16_t ClosedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+inline sockaddr_in Loopback(uint16_t Port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(Port);
+    return a;
+}
+
+// A loopback port on which nothing listens.
+inline uint16_t ClosedPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = Loopback(0);
     socklen_t len = sizeof a;
     ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
@@ -211,9 +217,7 @@ class UnansweredPort {
   public:
     UnansweredPort() {
         FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in a = Loopback(0);
         socklen_t len = sizeof a;
         if (FListener < 0 || ::bind(FListener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
             ::listen(FListener, 0) != 0 ||
@@ -252,10 +256,7 @@ class UnansweredPort {
         int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0)
             return;
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(Port);
+        sockaddr_in a = Loopback(Port);
         (void)::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a); // pending is fine
         FFillers.push_back(fd);
     }
