@@ -12,6 +12,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace kel {
 
@@ -60,7 +63,43 @@ inline bool HasLineEndOrNul(const std::string& Line) {
 // A multipart entity is split only at whole lines that equal its delimiter,
 // so a line holding CR, LF or NUL would split differently once the entity is
 // joined and split again. Lines without them come back unchanged.
+#if defined(__x86_64__)
+// The same test 32 bytes a step, for processors with AVX2 (checked at run
+// time): a large message's lines are all looked at once before it is split.
+__attribute__((target("avx2"))) bool LinesAreSplitCleanAvx2(std::span<const std::string> Lines) {
+    const auto hit = [](const char* at) __attribute__((target("avx2"))) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+        const __m256i eq = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r')),
+                                                           _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n'))),
+                                           _mm256_cmpeq_epi8(v, _mm256_setzero_si256()));
+        return _mm256_movemask_epi8(eq) != 0;
+    };
+    for (const std::string& l : Lines) {
+        const size_t n = l.size();
+        if (n < 32) {
+            if (HasLineEndOrNul(l))
+                return false;
+            continue;
+        }
+        const char* p = l.data();
+        size_t i = 0;
+        for (; i + 32 <= n; i += 32)
+            if (hit(p + i))
+                return false;
+        if (i < n && hit(p + n - 32))
+            return false;
+    }
+    return true;
+}
+
+const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
+#endif
+
 bool LinesAreSplitClean(std::span<const std::string> Lines) {
+#if defined(__x86_64__)
+    if (kHaveAvx2)
+        return LinesAreSplitCleanAvx2(Lines);
+#endif
     for (const std::string& l : Lines)
         if (HasLineEndOrNul(l))
             return false;

@@ -14,6 +14,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace kel {
 
@@ -203,11 +206,39 @@ struct TLineScan {
     bool CrOnlyInCrLf = true;
 };
 
+#if defined(__x86_64__)
+// The counting loop of ScanLines 32 bytes a step, for processors with AVX2
+// and POPCNT (checked at run time). Stops before a block holding a NUL and
+// before the last 33 bytes; the caller goes on from I.
+__attribute__((target("avx2,popcnt"))) void CountLineEndsAvx2(const char* P, size_t N, size_t& I, size_t& Cr,
+                                                                size_t& Lf, size_t& CrLf) {
+    const __m256i vcr = _mm256_set1_epi8('\r'), vlf = _mm256_set1_epi8('\n'), vz = _mm256_setzero_si256();
+    for (; I + 33 <= N; I += 32) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(P + I));
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, vz)) != 0)
+            return;
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(P + I + 1));
+        const auto c = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, vcr)));
+        const auto l = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, vlf)));
+        const auto ln = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(next, vlf)));
+        Cr += static_cast<size_t>(__builtin_popcount(c));
+        Lf += static_cast<size_t>(__builtin_popcount(l));
+        CrLf += static_cast<size_t>(__builtin_popcount(c & ln));
+    }
+}
+
+const bool kHaveAvx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+#endif
+
 TLineScan ScanLines(std::string_view Text) {
     const char* const p = Text.data();
     const size_t n = Text.size();
     size_t lf = 0, cr = 0, crlf = 0;
     size_t i = 0;
+#if defined(__x86_64__)
+    if (kHaveAvx2)
+        CountLineEndsAvx2(p, n, i, cr, lf, crlf);
+#endif
 #if defined(__SSE2__)
     // 16 bytes a step: CR, LF and NUL compared at once. A CR LF pair is a CR
     // whose next byte is LF; the LF mask of the bytes one further on (an

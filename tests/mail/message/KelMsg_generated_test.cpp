@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -237,6 +238,27 @@ TEST(KelMsgGenerated, ParseEqualsTheStepByStepParser) {
     // The generator must reach the interesting paths, not only plain text.
     EXPECT_GT(oops, 40);
     EXPECT_GT(withFiles, 1000);
+}
+
+// A multipart message with one line holding a CR, an LF or a NUL at each
+// place of lines of many lengths: the check that decides whether the lines
+// must be joined and split again looks at lines in blocks of 16 and 32 bytes
+// with an overlapping last block, and every place of every block must count.
+TEST(KelMsgGenerated, ALineEndOrNulAnywhereInALineIsSeen) {
+    for (const size_t len : {1u, 15u, 16u, 17u, 31u, 32u, 33u, 63u, 64u, 65u, 76u, 100u}) {
+        for (size_t at = 0; at < len; ++at) {
+            for (const char c : {'\r', '\n', '\0'}) {
+                std::string line(len, 'x');
+                line[at] = c;
+                if (at + 4 <= len)
+                    line.replace(at + 1, std::min<size_t>(3, len - at - 1), "--b", 0, std::min<size_t>(3, len - at - 1));
+                const Lines raw = {"Content-Type: multipart/mixed; boundary=b", "", "--b", "", "before", line,
+                                   "after", "--b", "", "second", "--b--"};
+                auto [lib, lit] = kel_literal::ParseBothWays(raw);
+                ASSERT_TRUE(lib == lit) << "length " << len << " at " << at << " byte " << int(c);
+            }
+        }
+    }
 }
 
 TEST(KelMsgGenerated, SplitMultipartEqualsJoiningAndSplittingAtEveryLevel) {
