@@ -353,6 +353,35 @@ void LoadLines(const TTempFile& Spool, uint64_t Size, std::vector<std::string>& 
     AppendLinesAfterStatus(Lines, Spool.ReadAll());
 }
 
+// Watches the received bytes for a line that begins with "." and has more
+// after it: only then has the reply dot-stuffed lines to undo, and the loop
+// over every line (which reads each line's bytes once more) is needed. A dot
+// at the end of a receive counts (what follows is not known yet); the
+// terminator line "." alone does not.
+class TDotStuffWatch {
+  public:
+    void See(const std::string& Chunk) {
+        if (FSeen)
+            return;
+        for (size_t i = Chunk.find('.'); i != std::string::npos; i = Chunk.find('.', i + 1)) {
+            const char before = i > 0 ? Chunk[i - 1] : FLast;
+            if (before != '\r' && before != '\n')
+                continue;
+            if (i + 1 >= Chunk.size() || (Chunk[i + 1] != '\r' && Chunk[i + 1] != '\n')) {
+                FSeen = true;
+                return;
+            }
+        }
+        if (!Chunk.empty())
+            FLast = Chunk.back();
+    }
+    bool Seen() const { return FSeen; }
+
+  private:
+    bool FSeen = false;
+    char FLast = '\0'; // the status line is not a line the reply's data begins with
+};
+
 // Spool writes are gathered into blocks of this size: one write per 1024-byte
 // receive would cost more than the receive itself.
 constexpr size_t kSpoolBlock = 64 * 1024;
@@ -386,8 +415,10 @@ TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
     std::string pending; // spool bytes not yet written
     pending.reserve(kSpoolBlock + kReceiveSize);
     uint64_t spooled = chunk.size();
+    TDotStuffWatch dots;
     try {
         pending += chunk;
+        dots.See(chunk);
         char tail[4];
         size_t tailLen = 0;
         // The first chunk is searched as a whole.
@@ -414,6 +445,7 @@ TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
                 FailInsideReply();
             done = HasTerminator(tail, tailLen, chunk);
             pending += chunk;
+            dots.See(chunk);
             if (pending.size() >= kSpoolBlock) {
                 spool.WriteAll(pending);
                 pending.clear();
@@ -451,9 +483,11 @@ TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
         // The terminator line (the status line was left out when loading).
         if (!msg->RawMail.empty())
             msg->RawMail.pop_back();
-        for (std::string& line : msg->RawMail)
-            if (line.size() >= 2 && line[0] == '.')
-                line.erase(0, 1);
+        if (dots.Seen()) {
+            for (std::string& line : msg->RawMail)
+                if (line.size() >= 2 && line[0] == '.')
+                    line.erase(0, 1);
+        }
         msg->Size = size;
         msg->Parse();
         if (GetUIDLsOnRetrieve)
