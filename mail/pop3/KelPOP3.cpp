@@ -481,7 +481,9 @@ TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
         LoadLines(spool, spooled, msg->RawMail);
         spool.Remove();
         // The terminator line (the status line was left out when loading).
-        if (!msg->RawMail.empty())
+        // A NUL in the reply ends the loaded text early; the last line is
+        // then message data, not the terminator, and stays.
+        if (!msg->RawMail.empty() && msg->RawMail.back() == ".")
             msg->RawMail.pop_back();
         if (dots.Seen()) {
             for (std::string& line : msg->RawMail)

@@ -142,7 +142,7 @@ TEST(RetrieveMsg, SameMessageAtEverySplit) {
 
 // What becomes of the reply: unstuffed lines (the last one too), a header
 // only, a continuation that looks like a refusal, NUL (the loaded text ends
-// there, and its last line is taken for the terminator), a megabyte line.
+// there, and the line before it is kept: it is no terminator), a megabyte line.
 TEST(RetrieveMsg, ReplyBecomesTheMessage) {
     const std::string mega(1u << 20, 'L');
     struct Row {
@@ -162,7 +162,7 @@ TEST(RetrieveMsg, ReplyBecomesTheMessage) {
         {"continuation starting with -ERR", "+OK 20 octets\r\n-ERR is a body line\r\n.\r\n", false,
          Chunking::At({15}), {"-ERR is a body line"}, {}, true},
         {"NUL", std::string("+OK 9\r\nSubject: a\r\n\r\nxy\0z\r\nmore\r\n.\r\n", 37), false,
-         Chunking::Whole(), {"Subject: a"}, {}, false},
+         Chunking::Whole(), {"Subject: a"}, {"xy"}, false},
         {"megabyte line", Reply("Subject: big\r\n\r\n" + mega + "\r\n..x\r\n"), false,
          Chunking::Whole(), {"Subject: big"}, {mega, ".x"}, false},
     };

@@ -86,7 +86,7 @@ inline std::vector<std::string> LiteralRawMail(const std::string& Reply) {
     std::vector<std::string> lines = kel::SplitLines(Reply);
     if (!lines.empty())
         lines.erase(lines.begin());
-    if (!lines.empty())
+    if (!lines.empty() && lines.back() == ".")
         lines.pop_back();
     for (auto& l : lines)
         if (l.size() >= 2 && l[0] == '.')
