@@ -11,6 +11,7 @@
 #include "Main.h"
 #include "MultiLst.h"
 #include "support/DovecotServer.h"
+#include "BenchUtil.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -27,7 +28,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace bench;
 
 std::vector<std::string> Mailbox(int count) {
     std::vector<std::string> out;
@@ -56,7 +57,7 @@ double ListThroughWindow(TForm1& form, const std::string& port, int expected) {
     form.Password->setText(QStringLiteral("secret"));
     const auto t0 = Clock::now();
     form.BtnConnect->click();
-    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    const double ms = MsSince(t0);
     if (form.mail_list->count() != expected + 1 || !form.pop3.Connected()) {
         std::fprintf(stderr, "window listing failed: %d rows, status %s\n", form.mail_list->count() - 1,
                      form.Status->Text().toStdString().c_str());
@@ -84,16 +85,11 @@ double ListBare(const std::string& port, int expected) {
         pop.GetMsgSize(n, size);
         bytes += size.size();
     }
-    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    const double ms = MsSince(t0);
     if (pop.MsgCount() != expected || bytes == 0)
         std::exit(1);
     pop.Quit();
     return ms;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
 } // namespace

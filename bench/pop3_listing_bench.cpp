@@ -6,6 +6,7 @@
 // Usage: pop3_listing_bench [messages=5000] [rounds=7]
 #include "pop3/KelPOP3.h"
 #include "support/DovecotServer.h"
+#include "BenchUtil.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,14 +16,9 @@
 #include <string>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace bench;
 
 // Deterministic messages with header sizes like real mail: most near 1 KiB,
 // some with long Received chains.
@@ -51,44 +47,6 @@ std::vector<std::string> MakeMessages(int count) {
     return out;
 }
 
-// ---- the baseline: blocking socket, one buffer, no events, no pump ----
-class RawClient {
-  public:
-    explicit RawClient(uint16_t port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-            throw std::runtime_error("raw connect failed");
-        ReadUntil("\r\n");
-    }
-    ~RawClient() { ::close(fd_); }
-    std::string Command(const std::string& cmd, const char* until) {
-        std::string line = cmd + "\r\n";
-        if (::send(fd_, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size()))
-            throw std::runtime_error("raw send failed");
-        return ReadUntil(until);
-    }
-
-  private:
-    std::string ReadUntil(const std::string& until) {
-        std::string got;
-        char buf[16384];
-        for (;;) {
-            ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-            if (n <= 0)
-                throw std::runtime_error("raw recv failed");
-            got.append(buf, static_cast<size_t>(n));
-            if (got.size() >= until.size() &&
-                got.find(until, got.size() - std::min(got.size(), until.size() + n)) != std::string::npos)
-                return got;
-        }
-    }
-    int fd_ = -1;
-};
-
 // Both clients return a checksum of what they read so neither can skip work.
 size_t ListRaw(uint16_t port, double& ms) {
     RawClient c(port);
@@ -103,7 +61,7 @@ size_t ListRaw(uint16_t port, double& ms) {
         std::string size = c.Command("list " + std::to_string(n), "\r\n");
         sum += header.size() + size.size();
     }
-    ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    ms = MsSince(t0);
     c.Command("QUIT", "\r\n");
     return sum;
 }
@@ -130,14 +88,9 @@ size_t ListOurs(uint16_t port, double& ms) {
         pop.GetMsgSize(n, size);
         sum += header.size() + size.size();
     }
-    ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    ms = MsSince(t0);
     pop.Quit();
     return sum + (received > 0 ? 0 : 1);
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "message/KelMsg.h"
 #include "pop3/KelPOP3.h"
 #include "support/DovecotServer.h"
+#include "BenchUtil.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,18 +16,9 @@
 #include <string>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double MsSince(Clock::time_point t0) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
+using namespace bench;
 
 std::string TextMessage(size_t bytes) {
     std::string m = "From: big@example.org\nSubject: large text\nContent-Type: text/plain\n\n";
@@ -58,44 +50,6 @@ std::string Base64Message(size_t bytes) {
     m += "--B--\n";
     return m;
 }
-
-class RawClient {
-  public:
-    explicit RawClient(uint16_t port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-            throw std::runtime_error("raw connect failed");
-        ReadUntil("\r\n");
-    }
-    ~RawClient() { ::close(fd_); }
-    std::string Command(const std::string& cmd, const std::string& until) {
-        std::string line = cmd + "\r\n";
-        ::send(fd_, line.data(), line.size(), MSG_NOSIGNAL);
-        return ReadUntil(until);
-    }
-
-  private:
-    std::string ReadUntil(const std::string& until) {
-        std::string got;
-        std::vector<char> buf(65536);
-        for (;;) {
-            ssize_t n = ::recv(fd_, buf.data(), buf.size(), 0);
-            if (n <= 0)
-                throw std::runtime_error("raw recv failed");
-            got.append(buf.data(), static_cast<size_t>(n));
-            size_t from = got.size() > static_cast<size_t>(n) + until.size()
-                              ? got.size() - static_cast<size_t>(n) - until.size()
-                              : 0;
-            if (got.find(until, from) != std::string::npos)
-                return got;
-        }
-    }
-    int fd_ = -1;
-};
 
 double RetrieveRaw(uint16_t port, size_t& bytes) {
     RawClient c(port);
@@ -130,11 +84,6 @@ double RetrieveOurs(uint16_t port, double& receiveMs, size_t& textLines, size_t&
     pop.ReleaseMsg(msg);
     pop.Quit();
     return ms;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 void Run(const char* name, const std::string& message, int rounds) {
