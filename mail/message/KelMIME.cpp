@@ -169,19 +169,11 @@ TFileStream::~TFileStream() {
 }
 
 void TFileStream::Flush() {
-    const char* p = FPending.data();
-    size_t left = FPending.size();
-    while (left > 0) {
-        ssize_t n = ::write(FFd, p, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            int err = n < 0 ? errno : EIO;
-            FPending.erase(0, FPending.size() - left);
-            throw EStreamError(std::string("Stream write error: ") + std::strerror(err));
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
+    size_t written = 0;
+    if (const int err = WriteFully(FFd, FPending, written)) {
+        // Keep what did not reach the file, so a later Flush can retry it.
+        FPending.erase(0, written);
+        throw EStreamError(std::string("Stream write error: ") + std::strerror(err));
     }
     FPending.clear();
 }

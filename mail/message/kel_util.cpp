@@ -612,20 +612,25 @@ void TTempFile::Remove() noexcept {
     FName.clear();
 }
 
-void TTempFile::WriteAll(std::string_view Bytes) {
-    if (FFd < 0)
-        throw EStreamError("Stream write error: the temporary file is closed");
-    const char* p = Bytes.data();
-    size_t left = Bytes.size();
-    while (left > 0) {
-        ssize_t n = ::write(FFd, p, left);
+int WriteFully(int Fd, std::string_view Bytes, size_t& Written) {
+    Written = 0;
+    while (Written < Bytes.size()) {
+        const ssize_t n = ::write(Fd, Bytes.data() + Written, Bytes.size() - Written);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            throw EStreamError(std::string("Stream write error: ") + std::strerror(n < 0 ? errno : EIO));
-        p += n;
-        left -= static_cast<size_t>(n);
+            return n < 0 ? errno : EIO;
+        Written += static_cast<size_t>(n);
     }
+    return 0;
+}
+
+void TTempFile::WriteAll(std::string_view Bytes) {
+    if (FFd < 0)
+        throw EStreamError("Stream write error: the temporary file is closed");
+    size_t written = 0;
+    if (const int err = WriteFully(FFd, Bytes, written))
+        throw EStreamError(std::string("Stream write error: ") + std::strerror(err));
 }
 
 std::string TTempFile::ReadAll() const {

@@ -153,6 +153,11 @@ std::string StripQuotes(const std::string& Text);
 
 // ---- temporary files ----
 
+// Writes all of Bytes to Fd, retrying after interruptions. Returns 0, or the
+// error number of the failing write (EIO when it wrote nothing); Written
+// then tells how many bytes did reach the file.
+int WriteFully(int Fd, std::string_view Bytes, size_t& Written);
+
 // The system's temporary directory: $TMPDIR when it is set and not empty,
 // else "/tmp"; without a trailing slash.
 std::string TempDirectory();
