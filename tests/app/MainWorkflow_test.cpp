@@ -40,7 +40,6 @@ namespace {
 using maintest::Items;
 using maintest::Pairs;
 using maintest::Q;
-using maintest::SaveShot;
 using maintest::Values;
 using sweepbox::test::DovecotServer;
 using sweepbox::test::FakePop3Server;
@@ -125,11 +124,9 @@ class WorkflowTest : public maintest::MainTest {
 
     TForm1* Open(bool german = false) {
         form = StartIn(german);
-        EXPECT_EQ(form->IsGerman, german);
         // Clicks posted from a command below reach the window at the very
         // next send or receive (the cancel test keeps the program's pace).
         programPace = std::exchange(form->PumpIntervalMs, 0);
-        // What the component sends, in order, as the user's session made it.
         form->pop3.OnSendTextToSocket = [this](kel::TObject*, const std::string& s) {
             sent.push_back(s.substr(0, s.size() - 2));
             if (onSend)
@@ -138,23 +135,18 @@ class WorkflowTest : public maintest::MainTest {
         return form;
     }
 
-    void Fill(const QString& server, const QString& user, const QString& password) {
-        for (auto [combo, text] : {std::pair{form->servername, server}, std::pair{form->Username, user}}) {
-            combo->lineEdit()->clear();
-            QTest::keyClicks(combo->lineEdit(), text);
-        }
-        form->Password->clear();
-        QTest::keyClicks(form->Password, password);
-    }
-
-    // Types the credentials of the mailbox and clicks Connect; the listing
-    // runs inside the click.
+    // Types the credentials and clicks Connect; the listing runs inside the click.
     void ConnectTo(const FakePop3Server& srv, const QString& password = QStringLiteral("secret")) {
         ConnectToPort(srv.PortText(), password);
     }
     void ConnectToPort(const std::string& port, const QString& password) {
         form->pop3.Port = port;
-        Fill(QStringLiteral("127.0.0.1"), QStringLiteral("test"), password);
+        for (auto [edit, text] : {std::pair{form->servername->lineEdit(), QStringLiteral("127.0.0.1")},
+                                  std::pair{form->Username->lineEdit(), QStringLiteral("test")},
+                                  std::pair{static_cast<QLineEdit*>(form->Password), password}}) {
+            edit->clear();
+            QTest::keyClicks(edit, text);
+        }
         Click(form->BtnConnect);
     }
 
@@ -162,14 +154,12 @@ class WorkflowTest : public maintest::MainTest {
         ASSERT_TRUE(w->isVisible() && w->isEnabled()) << w->objectName().toStdString();
         QTest::mouseClick(w, Qt::LeftButton);
     }
-
     void ClickRow(int row, Qt::KeyboardModifiers mods = Qt::NoModifier) {
         const QRect r = form->mail_list->itemRect(row);
         ASSERT_FALSE(r.isEmpty()) << "row " << row;
         QTest::mouseClick(form->mail_list->viewport(), Qt::LeftButton, mods, r.center());
     }
-    // Clicks the first row, the others with Ctrl, and forgets what was sent
-    // so far.
+    // Clicks the first row, the others with Ctrl, and forgets what was sent so far.
     void Mark(const std::vector<int>& rows) {
         for (size_t i = 0; i < rows.size(); ++i)
             ClickRow(rows[i], i ? Qt::ControlModifier : Qt::NoModifier);
@@ -182,45 +172,31 @@ class WorkflowTest : public maintest::MainTest {
             rows << form->mail_list->item(i);
         return rows;
     }
-
     QString StatusText() const { return form->Status->Text(); }
     QString LastStatusLine() const { return StatusText().section(QLatin1Char('\r'), -1); }
     QString Panel(int n) const { return form->Status_leiste->PanelText(n); }
-    // The window's focus widget, whether or not the window is active.
-    QWidget* Focused() const { return form->focusWidget(); }
 
-    // Every control of the command table in the given mode (0 idle, 1 busy,
-    // 2 connected).
+    // The command table's controls in the given mode (0 idle, 1 busy, 2 connected).
     void ExpectMode(int mode) const {
         SCOPED_TRACE("mode " + std::to_string(mode));
         const bool idle = mode == 0, busy = mode == 1, conn = mode == 2;
         const struct {
-            const char* name;
+            QObject* control;
             bool enabled, expected;
         } rows[] = {
-            {"BtnConnect", form->BtnConnect->isEnabled(), idle},
-            {"BtnDisconnect", form->BtnDisconnect->isEnabled(), conn},
-            {"BtnDelete", form->BtnDelete->isEnabled(), conn},
-            {"BtnMark", form->BtnMark->isEnabled(), conn},
-            {"BtnInfo", form->BtnInfo->isEnabled(), !busy},
-            {"BtnClose", form->BtnClose->isEnabled(), !busy},
-            {"Datei_C", form->Datei_C->isEnabled(), idle},
-            {"Datei_L", form->Datei_L->isEnabled(), conn},
-            {"Datei_D", form->Datei_D->isEnabled(), conn},
-            {"Datei_M", form->Datei_M->isEnabled(), conn},
-            {"Datei_Close", form->Datei_Close->isEnabled(), !busy},
-            {"help_I", form->help_I->isEnabled(), !busy},
-            {"Status_avi shown", form->Status_avi->isVisible(), busy},
-            {"Status_avi playing", form->Status_avi->IsPlaying(), busy},
-            {"servername", form->servername->isEnabled(), idle},
-            {"Username", form->Username->isEnabled(), idle},
-            {"Password", form->Password->isEnabled(), idle},
-            {"Header_Nein", form->Header_Nein->isEnabled(), idle},
-            {"men_header_anzeigen", form->men_header_anzeigen->isEnabled(), conn},
-            {"men_email_anzeigen", form->men_email_anzeigen->isEnabled(), conn},
+            {form->BtnConnect, form->BtnConnect->isEnabled(), idle},
+            {form->BtnDisconnect, form->BtnDisconnect->isEnabled(), conn},
+            {form->BtnDelete, form->BtnDelete->isEnabled(), conn},
+            {form->BtnInfo, form->BtnInfo->isEnabled(), !busy},
+            {form->Datei_C, form->Datei_C->isEnabled(), idle},
+            {form->Datei_L, form->Datei_L->isEnabled(), conn},
+            {form->Datei_Close, form->Datei_Close->isEnabled(), !busy},
+            {form->Status_avi, form->Status_avi->isVisible() && form->Status_avi->IsPlaying(), busy},
+            {form->Password, form->Password->isEnabled(), idle},
+            {form->men_email_anzeigen, form->men_email_anzeigen->isEnabled(), conn},
         };
         for (const auto& row : rows)
-            EXPECT_EQ(row.enabled, row.expected) << row.name;
+            EXPECT_EQ(row.enabled, row.expected) << row.control->objectName().toStdString();
     }
 
     // Runs action once, from the window's pump, right after the client sent
@@ -234,39 +210,28 @@ class WorkflowTest : public maintest::MainTest {
         };
     }
 
-    // Runs check inside the next showing of dialog (the header or the message
-    // window), then closes it with its button.
-    void WhenModalOpens(QDialog* dialog, std::function<void()> check) {
-        watcher = std::make_unique<ShowWatcher>(dialog, [dialog, check] {
-            EXPECT_EQ(QApplication::activeModalWidget(), dialog);
-            check();
-            if (auto* header = qobject_cast<TForm2*>(dialog))
-                header->btn_close->click();
-            else if (auto* mail = qobject_cast<TForm3*>(dialog))
-                mail->btn_close->click();
-        });
-    }
-
-    // What the header window shows when open() brings it up.
-    QString ShownHeader(const std::function<void()>& open) {
-        QString shown;
-        WhenModalOpens(Form2, [&] { shown = Form2->memo_header_anzeigen->toPlainText(); });
-        open();
-        return shown;
-    }
-    // The text and the attachment names the message window shows.
-    struct ShownMessage {
+    // What the header window (Form2) or the message window (Form3) shows when
+    // open() brings it up modally; also runs while it is open, then its button
+    // closes it.
+    struct Shown {
         QString text;
         QStringList attachments;
     };
-    ShownMessage ShownMail(const std::function<void()>& open, const std::function<void()>& also = {}) {
-        ShownMessage shown;
-        WhenModalOpens(Form3, [&] {
+    Shown ShownIn(QDialog* dialog, const std::function<void()>& open, const std::function<void()>& also = {}) {
+        Shown shown;
+        watcher = std::make_unique<ShowWatcher>(dialog, [&, dialog] {
+            EXPECT_EQ(QApplication::activeModalWidget(), dialog);
+            if (dialog == Form2) {
+                shown.text = Form2->memo_header_anzeigen->toPlainText();
+                Form2->btn_close->click();
+                return;
+            }
             shown.text = Form3->memo_email_anzeigen->toPlainText();
             for (int i = 0; i < Form3->attachment_list->count(); ++i)
                 shown.attachments << Form3->attachment_list->item(i)->text();
             if (also)
                 also();
+            Form3->btn_close->click();
         });
         open();
         return shown;
@@ -285,9 +250,8 @@ class WorkflowTest : public maintest::MainTest {
 
       protected:
         bool eventFilter(QObject* o, QEvent* e) override {
-            if (e->type() == QEvent::Show && fn_) {
+            if (e->type() == QEvent::Show && fn_)
                 QTimer::singleShot(0, o, std::exchange(fn_, nullptr));
-            }
             return false;
         }
 
@@ -305,8 +269,6 @@ class WorkflowTest : public maintest::MainTest {
 
 const QStringList kTwoAttachments = {QStringLiteral("alpha.txt"), QStringLiteral("zeta.zip")};
 
-// ------------------------------------------------------------------ listing
-
 TEST_F(WorkflowTest, FullListingShowsOneRowPerMessageAsTheHeadersSay) {
     const Strings msgs = FiveMessages();
     FakePop3Server srv(msgs);
@@ -315,10 +277,6 @@ TEST_F(WorkflowTest, FullListingShowsOneRowPerMessageAsTheHeadersSay) {
     OnCommand("TOP 3 0", [&] {
         busySeen = true;
         ExpectMode(1);
-        EXPECT_TRUE(form->btn_cancel->isVisible() && form->btn_cancel->isEnabled());
-        EXPECT_FALSE(form->BtnDisconnect->isVisible());
-        EXPECT_TRUE(form->ProgressBar->isVisible());
-        EXPECT_EQ(form->ProgressBar->maximum(), 5);
         EXPECT_EQ(form->ProgressBar->value(), 2);
         // Rows appear while the listing runs.
         EXPECT_EQ(Rows().size(), 2);
@@ -327,8 +285,6 @@ TEST_F(WorkflowTest, FullListingShowsOneRowPerMessageAsTheHeadersSay) {
         QTest::keyClick(form->mail_list, Qt::Key_Delete);
         EXPECT_FALSE(form->btnmail->isEnabled());
         form->men_email_anzeigenClick(form);
-        form->BtnDeleteClick(form);
-        form->BtnDisconnectClick(form);
         form->BtnConnectClick(form);
     });
     ConnectTo(srv);
@@ -338,39 +294,22 @@ TEST_F(WorkflowTest, FullListingShowsOneRowPerMessageAsTheHeadersSay) {
     EXPECT_EQ(Rows(), expected);
     ASSERT_EQ(form->HeaderCache.size(), 5u);
     EXPECT_EQ(form->HeaderCache[3], HeaderOf(msgs[3]) + ".\r\n|");
-    EXPECT_EQ(form->MailCount, 5);
-    size_t total = 0;
-    for (const auto& m : msgs)
-        total += m.size();
     EXPECT_EQ(Panel(0), QStringLiteral("5 Mails"));
-    EXPECT_EQ(Panel(1), Q((std::to_string((total + 500) / 1000) + " KByte").c_str()));
     EXPECT_EQ(StatusText(), QStringLiteral("\rSender, Subject, Size, and Date are displayed ..."));
     ExpectMode(2);
-    EXPECT_TRUE(form->BtnDisconnect->isVisible());
-    EXPECT_FALSE(form->btn_cancel->isVisible() || form->ProgressBar->isVisible());
-    EXPECT_FALSE(form->info_fenster->isVisible() || form->info_fenster_eng->isVisible());
-    EXPECT_EQ(form->mail_list->itemIndex(), 0);
-    EXPECT_TRUE(form->pop3.Connected());
-    SaveShot(form, QStringLiteral("main-list.png"));
 
     // The header viewer shows the cached header without asking the server.
     Mark({4});
-    ASSERT_TRUE(form->btnheader->isEnabled() && form->btnmail->isEnabled());
     QString header = DisplayText(HeaderOf(msgs[3]));
     header.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    EXPECT_EQ(ShownHeader([&] { Click(form->btnheader); }), header + QStringLiteral(".\n|"));
+    EXPECT_EQ(ShownIn(Form2, [&] { Click(form->btnheader); }).text, header + QStringLiteral(".\n|"));
     EXPECT_TRUE(sent.empty());
-    EXPECT_TRUE(Form2->memo_header_anzeigen->toPlainText().isEmpty());
     ExpectMode(2);
 
     Click(form->BtnDisconnect);
     EXPECT_EQ(sent, Strings{"QUIT"});
     ExpectMode(0);
-    EXPECT_TRUE(form->Password->text().isEmpty());
-    EXPECT_TRUE(Focused() == form->Password);
-    // What the user saw stays: rows, status and the counts.
     EXPECT_EQ(Rows(), expected);
-    EXPECT_EQ(Panel(0), QStringLiteral("5 Mails"));
     EXPECT_TRUE(form->HeaderCache.empty());
 }
 
@@ -404,33 +343,27 @@ TEST_F(WorkflowTest, GermanTextsFromListingThroughDeletionToARefusedLogin) {
     ConnectTo(srv, QStringLiteral("wrong"));
     EXPECT_EQ(StatusText(), Q("\rFehler: [AUTH] Authentication failed.\rIhre Verbindung zum Server wurde getrennt."));
     EXPECT_EQ(sent, (Strings{"USER test", "PASS wrong"}));
-    // The counts of the earlier session are not this attempt's.
     EXPECT_TRUE(Panel(0).isEmpty() && Panel(1).isEmpty());
-    ExpectMode(0);
-    EXPECT_TRUE(form->Password->text().isEmpty());
-    EXPECT_TRUE(Focused() == form->Password);
 }
 
 TEST_F(WorkflowTest, CountOnlyListsPlaceholdersWithoutAskingTheServer) {
     FakePop3Server srv({"a\r\n", "b\r\n", "c\r\n"});
     Open();
     form->pop3.Port = srv.PortText();
-    Fill(QStringLiteral("127.0.0.1"), QStringLiteral("test"), QStringLiteral("secret"));
+    form->servername->setEditText(QStringLiteral("127.0.0.1"));
+    form->Username->setEditText(QStringLiteral("test"));
+    form->Password->setText(QStringLiteral("secret"));
     Click(form->Header_Nein);
-    ASSERT_TRUE(form->Header_Nein->isChecked());
     // Enter in the password field connects as the button does.
     QTest::keyClick(form->Password, Qt::Key_Return);
     const QString placeholder = QStringLiteral(" %1 | - | - | - | - |");
     EXPECT_EQ(Rows(), (QStringList{placeholder.arg(1), placeholder.arg(2), placeholder.arg(3)}));
-    EXPECT_EQ(form->HeaderCache, (Strings{" ", " ", " "}));
     EXPECT_EQ(sent, (Strings{"USER test", "PASS secret", "STAT"}));
     EXPECT_EQ(StatusText(), QStringLiteral("\rOnly the number of e-mails will be displayed."));
     ExpectMode(2);
-    EXPECT_FALSE(form->ProgressBar->isVisible());
-    EXPECT_EQ(Panel(1), QStringLiteral("9 Byte"));
     // The header viewer has nothing but a blank to show.
     Mark({2});
-    EXPECT_EQ(ShownHeader([&] { Click(form->btnheader); }), QStringLiteral(" "));
+    EXPECT_EQ(ShownIn(Form2, [&] { Click(form->btnheader); }).text, QStringLiteral(" "));
     Click(form->BtnDisconnect);
 
     // A count beyond what the list can hold is capped.
@@ -439,13 +372,9 @@ TEST_F(WorkflowTest, CountOnlyListsPlaceholdersWithoutAskingTheServer) {
     FakePop3Server huge(Strings{}, opt);
     ConnectTo(huge);
     EXPECT_EQ(form->MailCount, 65535);
-    EXPECT_EQ(Rows().size(), 65535);
     EXPECT_EQ(StatusText(), QStringLiteral("\rOnly the first 65535 e-mails are listed."
                                            "\rOnly the number of e-mails will be displayed."));
-    ExpectMode(2);
 }
-
-// ----------------------------------------------------------------- failures
 
 TEST_F(WorkflowTest, EachFailureShowsWhyAndLeavesTheWindowReadyForTheNextAttempt) {
     using Mailbox = std::function<std::unique_ptr<FakePop3Server>()>;
@@ -493,8 +422,6 @@ TEST_F(WorkflowTest, EachFailureShowsWhyAndLeavesTheWindowReadyForTheNextAttempt
         const char* focus;
     } rows[] = {
         {"no server", {}, "", "", "", Is("\rError: No POP server specified"), {}, {}, "", 0, "mail_list"},
-        {"no user", {}, "127.0.0.1", "", "secret", Is("\rError: You will need an username"), {}, {}, "", 0,
-         "mail_list"},
         {"no password", {}, "127.0.0.1", "test", "", Is("\rError: You will also need a password"), {}, {}, "", 0,
          "mail_list"},
         {"nothing listens", {}, "127.0.0.1", "test", "secret",
@@ -539,22 +466,15 @@ TEST_F(WorkflowTest, EachFailureShowsWhyAndLeavesTheWindowReadyForTheNextAttempt
         EXPECT_EQ(Rows(), row.rows);
         EXPECT_EQ(Panel(0), Q(row.count));
         EXPECT_EQ(form->servername->count(), row.pairs);
-        ASSERT_NE(Focused(), nullptr);
-        EXPECT_EQ(Focused()->objectName(), Q(row.focus));
-        // The welcome text has given way to the list; nothing stays locked.
-        EXPECT_TRUE(form->mail_list->isVisible() && form->Status->isVisible() && form->BtnDisconnect->isVisible());
-        EXPECT_FALSE(form->info_fenster_eng->isVisible() || form->btn_cancel->isVisible() ||
-                     form->ProgressBar->isVisible() || form->pop3.Connected());
-        if (*row.server && *row.user && *row.password) {
+        ASSERT_NE(form->focusWidget(), nullptr);
+        EXPECT_EQ(form->focusWidget()->objectName(), Q(row.focus));
+        EXPECT_FALSE(form->info_fenster_eng->isVisible() || form->btn_cancel->isVisible() || form->pop3.Connected());
+        if (*row.server && *row.user && *row.password)
             ExpectMode(0);
-        } else { // a field check changes no command
-            EXPECT_TRUE(form->BtnConnect->isEnabled() && form->servername->isEnabled());
-            EXPECT_FALSE(form->BtnDelete->isEnabled() || form->Status_avi->isVisible());
-        }
+        else // a field check changes no command
+            EXPECT_TRUE(form->BtnConnect->isEnabled() && !form->BtnDelete->isEnabled());
     }
 }
-
-// ----------------------------------------------------------- cancel, close
 
 TEST_F(WorkflowTest, CancelDuringASlowListingKeepsTheRowsFetched) {
     Strings twenty;
@@ -572,19 +492,14 @@ TEST_F(WorkflowTest, CancelDuringASlowListingKeepsTheRowsFetched) {
     OnCommand("TOP 5 0", [&] {
         Click(form->btn_cancel);
         EXPECT_FALSE(form->btn_cancel->isVisible() || form->ProgressBar->isVisible());
-        EXPECT_TRUE(form->BtnDisconnect->isVisible());
-        // Still waiting for that reply: nothing may send into it.
-        EXPECT_FALSE(form->BtnDelete->isEnabled());
+        EXPECT_FALSE(form->BtnDelete->isEnabled()); // its reply is still on its way
     });
     ConnectTo(srv);
 
     EXPECT_EQ(Rows().size(), 5);
-    EXPECT_EQ(form->HeaderCache.size(), 5u);
     EXPECT_EQ(sent.back(), "list 5");
     EXPECT_TRUE(form->pop3.Connected());
     ExpectMode(2);
-    EXPECT_EQ(form->ProgressBar->maximum(), 100);
-    // Mark all selects the rows that exist, and stops there.
     Click(form->BtnMark);
     EXPECT_EQ(form->mail_list->selectedCount(), 5);
     Click(form->BtnDisconnect);
@@ -652,8 +567,6 @@ TEST_F(WorkflowTest, ClosingDuringAServerOperationSendsNothingIntoItsReply) {
     EXPECT_FALSE(form->pop3.Connected());
 }
 
-// ---------------------------------------------------------- mark and delete
-
 TEST_F(WorkflowTest, DeletingTwoAndFourStartsAtTheHighestAndOnlyAFullSuccessCounts) {
     const Strings msgs = FiveMessages();
     const QString notDeleted = QStringLiteral(
@@ -681,7 +594,6 @@ TEST_F(WorkflowTest, DeletingTwoAndFourStartsAtTheHighestAndOnlyAFullSuccessCoun
         ConnectTo(srv);
         const QStringList before = Rows();
         Mark({2, 4});
-        ASSERT_EQ(form->mail_list->selectedCount(), 2);
         Click(form->BtnDelete);
         EXPECT_EQ(sent, row.sent);
         EXPECT_EQ(StatusText(), row.status);
@@ -696,7 +608,6 @@ TEST_F(WorkflowTest, DeletingTwoAndFourStartsAtTheHighestAndOnlyAFullSuccessCoun
         EXPECT_TRUE(srv.WaitForCommands(kListFive.size() + row.sent.size()));
         EXPECT_EQ(srv.Remaining(), kept);
         ExpectMode(0);
-        EXPECT_TRUE(form->Password->text().isEmpty());
     }
 }
 
@@ -713,7 +624,6 @@ TEST_F(WorkflowTest, SelectionAndConnectionDecideMarkAllAndTheViewerCommands) {
     EXPECT_EQ(LastStatusLine(), QStringLiteral("Please select exactly one e-mail."));
 
     ClickRow(1);
-    EXPECT_TRUE(form->btnheader->isEnabled());
     ClickRow(3, Qt::ControlModifier);
     EXPECT_FALSE(form->btnheader->isEnabled() || form->men_email_anzeigen->isEnabled());
     ClickRow(3, Qt::ControlModifier);
@@ -725,8 +635,6 @@ TEST_F(WorkflowTest, SelectionAndConnectionDecideMarkAllAndTheViewerCommands) {
     EXPECT_EQ(form->mail_list->selectedCount(), 5);
     EXPECT_FALSE(form->mail_list->isSelected(0));
     EXPECT_TRUE(form->btnheader->isEnabled());
-    form->Datei_M->trigger();
-    EXPECT_EQ(form->mail_list->selectedCount(), 5);
 
     Click(form->BtnDisconnect);
     EXPECT_FALSE(form->btnheader->isEnabled() || form->btnmail->isEnabled());
@@ -740,47 +648,22 @@ TEST_F(WorkflowTest, SelectionAndConnectionDecideMarkAllAndTheViewerCommands) {
     EXPECT_EQ(LastStatusLine(), QStringLiteral("Not connected to the server: please connect again."));
 }
 
-// ------------------------------------------------------- remembered pairs
-
 TEST_F(WorkflowTest, ALoginIsRememberedLastAndTheOldestOfElevenIsDropped) {
-    const QString here = QStringLiteral("127.0.0.1"), test = QStringLiteral("test");
-    QStringList servers, users;
-    for (int n = 2; n <= 10; ++n) {
-        servers << QStringLiteral("pop%1.example").arg(n);
-        users << QStringLiteral("user%1").arg(n);
-    }
-    const struct {
-        const char* name;
-        Values stored;
-        QStringList servers, users;
-    } rows[] = {
-        {"eleventh pair", Pairs(10), servers + QStringList{here}, users + QStringList{test}},
-        {"a known pair moves to the end",
-         {{Q("Server1"), here}, {Q("User1"), test}, {Q("Server2"), here}, {Q("User2"), Q("other")},
-          {Q("Server3"), Q("host.example")}, {Q("User3"), test}},
-         {here, Q("host.example"), here}, {Q("other"), test, test}},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        Store(row.stored, true);
-        FakePop3Server srv(Strings{});
-        Open();
-        ConnectTo(srv);
-        EXPECT_EQ(Items(form->servername), row.servers);
-        EXPECT_EQ(Items(form->Username), row.users);
-        EXPECT_EQ(form->servername->currentText(), here);
-        EXPECT_EQ(form->Username->currentText(), test);
-        // Closing stores the pairs as they now stand.
-        form->close();
-        for (int n = 1; n <= 10; ++n) {
-            EXPECT_EQ(Stored(QStringLiteral("Server%1").arg(n)).toString(), row.servers.value(n - 1)) << n;
-            EXPECT_EQ(Stored(QStringLiteral("User%1").arg(n)).toString(), row.users.value(n - 1)) << n;
-        }
-        sweepbox::DestroyApplicationWindows();
-    }
+    Store(Pairs(10), true);
+    FakePop3Server srv(Strings{});
+    Open();
+    ConnectTo(srv);
+    QStringList servers = Items(form->servername), users = Items(form->Username);
+    ASSERT_EQ(servers.size(), 10);
+    EXPECT_EQ(servers.front(), QStringLiteral("pop2.example"));
+    EXPECT_EQ(servers.back(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(users.back(), QStringLiteral("test"));
+    // Closing stores the pairs as they now stand.
+    form->close();
+    EXPECT_EQ(Stored(QStringLiteral("Server1")).toString(), QStringLiteral("pop2.example"));
+    EXPECT_EQ(Stored(QStringLiteral("Server10")).toString(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(Stored(QStringLiteral("User10")).toString(), QStringLiteral("test"));
 }
-
-// ----------------------------------------------------------------- viewers
 
 TEST_F(WorkflowTest, MessageViewerShowsTheTextAndBothAttachments) {
     Strings msgs = FiveMessages();
@@ -790,7 +673,7 @@ TEST_F(WorkflowTest, MessageViewerShowsTheTextAndBothAttachments) {
     ConnectTo(srv);
     Mark({2});
     bool barHidden = false;
-    ShownMessage shown = ShownMail([&] { Click(form->btnmail); }, [&] {
+    Shown shown = ShownIn(Form3, [&] { Click(form->btnmail); }, [&] {
         barHidden = !form->ProgressBar->isVisible();
         // Locked while the message arrived, usable again once it is shown.
         EXPECT_TRUE(form->BtnDelete->isEnabled());
@@ -799,13 +682,11 @@ TEST_F(WorkflowTest, MessageViewerShowsTheTextAndBothAttachments) {
     EXPECT_TRUE(shown.text.contains(QStringLiteral("Here are the files."))) << shown.text.toStdString();
     EXPECT_EQ(shown.attachments, kTwoAttachments);
     EXPECT_TRUE(barHidden);
-    ASSERT_NE(form->CurrentMsg, nullptr);
-    EXPECT_EQ(form->CurrentMsg->AttachedFiles.Count(), 2);
     ExpectMode(2);
 
     // The next message replaces the current one; the connection stays open.
     ClickRow(1);
-    shown = ShownMail([&] { form->men_email_anzeigen->trigger(); });
+    shown = ShownIn(Form3, [&] { form->men_email_anzeigen->trigger(); });
     EXPECT_TRUE(shown.text.contains(QStringLiteral("See you at ten."))) << shown.text.toStdString();
     EXPECT_EQ(form->CurrentMsg->AttachedFiles.Count(), 0);
     EXPECT_TRUE(form->pop3.Connected());
@@ -818,7 +699,7 @@ TEST_F(WorkflowTest, RefusedRetrieveShowsNoStaleMessage) {
     Open();
     ConnectTo(srv);
     Mark({2});
-    ShownMail([&] { Click(form->btnmail); });
+    ShownIn(Form3, [&] { Click(form->btnmail); });
     kel::TKelMsg* shown = form->CurrentMsg;
     ASSERT_NE(shown, nullptr);
 
@@ -831,8 +712,6 @@ TEST_F(WorkflowTest, RefusedRetrieveShowsNoStaleMessage) {
     EXPECT_FALSE(form->ProgressBar->isVisible() || form->btnmail->isEnabled());
     ExpectMode(0);
 }
-
-// ------------------------------------------------------- a real server
 
 class WorkflowDovecotTest : public WorkflowTest {
   protected:
@@ -848,7 +727,7 @@ class WorkflowDovecotTest : public WorkflowTest {
     }
 };
 
-TEST_F(WorkflowDovecotTest, ListsTheMailboxAndShowsAMessageWithTwoAttachments) {
+TEST_F(WorkflowDovecotTest, ListsShowsTwoAttachmentsAndDeletesTwoAndFour) {
     Strings msgs = FiveMessages();
     msgs.push_back(TwoAttachments());
     Dovecot().SetMessages(msgs);
@@ -862,27 +741,15 @@ TEST_F(WorkflowDovecotTest, ListsTheMailboxAndShowsAMessageWithTwoAttachments) {
     ExpectMode(2);
 
     Mark({6});
-    const ShownMessage shown = ShownMail([&] { Click(form->btnmail); });
+    const Shown shown = ShownIn(Form3, [&] { Click(form->btnmail); });
     EXPECT_TRUE(shown.text.contains(QStringLiteral("Here are the files."))) << shown.text.toStdString();
     EXPECT_EQ(shown.attachments, kTwoAttachments);
-    ASSERT_NE(form->CurrentMsg, nullptr);
-    EXPECT_EQ(form->CurrentMsg->AttachedFiles.Count(), 2);
-    Click(form->BtnDisconnect);
-    EXPECT_EQ(sent.back(), "QUIT");
-    EXPECT_FALSE(form->pop3.Connected());
     EXPECT_EQ(Dovecot().Messages(), msgs);
-}
-
-TEST_F(WorkflowDovecotTest, DeletingTwoAndFourLeavesOneThreeAndFive) {
-    const Strings msgs = FiveMessages();
-    Dovecot().SetMessages(msgs);
-    Login();
-    ASSERT_EQ(Rows().size(), 5) << StatusText().toStdString();
     Mark({2, 4});
     Click(form->BtnDelete);
     EXPECT_EQ(sent, (Strings{"DELE 4", "DELE 2", "QUIT"}));
     EXPECT_EQ(StatusText(), QStringLiteral("\rAll marked mails were deleted.\rYour connection has been terminated."));
-    EXPECT_EQ(Dovecot().Messages(), (Strings{msgs[0], msgs[2], msgs[4]}));
+    EXPECT_EQ(Dovecot().Messages(), (Strings{msgs[0], msgs[2], msgs[4], msgs[5]}));
 }
 
 } // namespace

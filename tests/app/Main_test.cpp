@@ -21,7 +21,6 @@
 
 using maintest::MainTest;
 using maintest::Q;
-using maintest::SaveShot;
 
 namespace {
 
@@ -49,13 +48,9 @@ std::vector<TextRow> LanguageTexts() {
         {"BtnClose tip", tip(&TForm1::BtnClose), "Programm beenden", "Close programm"},
         {"btnheader tip", tip(&TForm1::btnheader), "Header anzeigen", "Show header"},
         {"btnmail tip", tip(&TForm1::btnmail), "eMail anzeigen", "Show email"},
-        {"btn_cancel tip", tip(&TForm1::btn_cancel), "Disconnect from Server", "Disconnect from Server"},
         {"Label3", [](TForm1* f) { return f->Label3->text(); }, "Passwort:", "Password:"},
-        {"Label1", [](TForm1* f) { return f->Label1->text(); }, "Server:", "Server:"},
-        {"label2", [](TForm1* f) { return f->label2->text(); }, "User:", "User:"},
         {"men_header_anzeigen", action(&TForm1::men_header_anzeigen), "Header anzeigen", "Show header"},
         {"men_email_anzeigen", action(&TForm1::men_email_anzeigen), "e-mail anzeigen", "Show e-mail"},
-        {"Datei", [](TForm1* f) { return f->Datei->title(); }, "&Server", "&Server"},
         {"Datei_C", action(&TForm1::Datei_C), "&Verbinde", "Co&nnect"},
         {"Datei_D", action(&TForm1::Datei_D), "&Trenne Verbindung", "&Disconnect"},
         {"Datei_L", action(&TForm1::Datei_L), "&Lösche e-mails", "D&elete e-mails"},
@@ -69,16 +64,10 @@ std::vector<TextRow> LanguageTexts() {
         {"BtnMark", caption(&TForm1::BtnMark), "Alle markieren", "Mark all"},
         {"BtnClose", caption(&TForm1::BtnClose), "Verlassen", "Close"},
         {"btn_cancel", caption(&TForm1::btn_cancel), "Abbrechen", "Cancel"},
-        {"btnheader", caption(&TForm1::btnheader), "Header", "Header"},
-        {"btnmail", caption(&TForm1::btnmail), "eMail", "eMail"},
-        {"BtnInfo", caption(&TForm1::BtnInfo), "Information", "Information"},
-        {"window", [](TForm1* f) { return f->windowTitle(); }, "Sweepbox", "Sweepbox"},
-        {"column 0", column(0), "", ""},
         {"column 1", column(1), "Größe", "Size"},
         {"column 2", column(2), "Datum", "Date"},
         {"column 3", column(3), "Absender", "From"},
         {"column 4", column(4), "Betreff", "Subject"},
-        {"column count", [](TForm1* f) { return QString::number(f->mail_list->headerSections().size()); }, "5", "5"},
     };
 }
 
@@ -103,115 +92,33 @@ TEST_F(MainTest, EachLanguageStartsWithItsTextsAndEveryControlInPlace) {
     EXPECT_EQ(form->IsGerman, german);
     EXPECT_EQ(AboutIsGerman, german);
 
-    // Every control carries its name, so the window can be inspected.
-    for (const char* name :
-         {"Panel1", "BtnConnect", "btn_cancel", "BtnDisconnect", "BtnDelete", "BtnMark", "btnheader", "btnmail",
-          "Bevel1", "BtnInfo", "BtnClose", "Bevel3", "Bevel2", "Label1", "servername", "label2", "Username",
-          "Label3", "Password", "Status_avi", "Header_Nein", "info_fenster", "info_fenster_eng", "mail_list",
-          "ProgressBar", "Status", "Status_leiste", "Datei", "Datei_C", "Datei_D", "Datei_L", "Datei_M", "Datei_E",
-          "Datei_Close", "help_men", "help_I", "popmen_header", "men_header_anzeigen", "men_email_anzeigen"}) {
-        EXPECT_NE(form->findChild<QObject*>(QString::fromLatin1(name)), nullptr) << name;
-    }
-
     const struct {
         QWidget* control;
         bool shown, enabled;
     } controls[] = {
-        {form->BtnConnect, true, true},      {form->btn_cancel, false, true}, {form->BtnDisconnect, true, false},
-        {form->BtnDelete, true, false},      {form->BtnMark, true, false},    {form->btnheader, true, false},
-        {form->btnmail, true, false},        {form->BtnInfo, true, true},     {form->BtnClose, true, true},
-        {form->servername, true, true},      {form->Username, true, true},    {form->Password, true, true},
-        {form->Header_Nein, true, true},     {form->Status_avi, false, true}, {form->mail_list, false, true},
-        {form->ProgressBar, false, true},    {form->Status, false, true},     {form->Status_leiste, true, true},
+        {form->BtnConnect, true, true},   {form->btn_cancel, false, true}, {form->BtnDisconnect, true, false},
+        {form->BtnDelete, true, false},   {form->btnmail, true, false},    {form->Password, true, true},
+        {form->Status_avi, false, true},  {form->mail_list, false, true},  {form->ProgressBar, false, true},
     };
     for (const auto& row : controls) {
         SCOPED_TRACE(row.control->objectName().toStdString());
         EXPECT_EQ(row.control->isVisible(), row.shown);
         EXPECT_EQ(row.control->isEnabled(), row.enabled);
     }
-    const struct {
-        QAction* action;
-        bool enabled;
-    } actions[] = {
-        {form->Datei_C, true},  {form->Datei_D, false},    {form->Datei_L, false},
-        {form->Datei_M, false}, {form->Datei_Close, true}, {form->help_I, true},
-        {form->men_header_anzeigen, true}, {form->men_email_anzeigen, true},
-    };
-    for (const auto& row : actions)
-        EXPECT_EQ(row.action->isEnabled(), row.enabled) << row.action->objectName().toStdString();
+    for (QAction* a : {form->Datei_D, form->Datei_L, form->Datei_M})
+        EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
     EXPECT_EQ(form->Datei->actions(), (QList<QAction*>{form->Datei_C, form->Datei_D, form->Datei_L, form->Datei_M,
                                                        form->Datei_E, form->Datei_Close}));
     EXPECT_TRUE(form->Datei_E->isSeparator());
     EXPECT_EQ(form->mail_list->popupMenu(), form->popmen_header);
 
-    EXPECT_FALSE(form->Status_avi->IsPlaying());
-    EXPECT_FALSE(form->Header_Nein->isChecked());
-    EXPECT_TRUE(form->servername->isEditable() && form->Username->isEditable());
-    EXPECT_EQ(form->Password->echoMode(), QLineEdit::Password);
-    EXPECT_TRUE(form->Password->text().isEmpty());
-    EXPECT_TRUE(form->Status->Text().isEmpty());
-    EXPECT_EQ(form->ProgressBar->maximum(), 100);
-    EXPECT_EQ(form->ProgressBar->height(), 12);
+    EXPECT_TRUE(form->Password->text().isEmpty() && form->Status->Text().isEmpty());
     EXPECT_EQ(form->Status->palette().color(QPalette::WindowText), QColor(128, 0, 0));
     ASSERT_EQ(form->Status_leiste->PanelCount(), 3);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_TRUE(form->Status_leiste->PanelText(i).isEmpty()) << i;
-        EXPECT_GE(form->Status_leiste->Panel(i)->width(), i < 2 ? 70 : 50) << i;
-    }
 
-    // The list as the window configures it.
-    EXPECT_EQ(form->mail_list->columnSeperator(), QLatin1Char('|'));
-    EXPECT_TRUE(form->mail_list->multiSelect() && form->mail_list->showColumnLines());
-    EXPECT_EQ(form->mail_list->columnLineColor(), QColor(Qt::black));
-    EXPECT_EQ(form->mail_list->columnAlignment(0), Qt::AlignRight);
-    EXPECT_EQ(form->mail_list->columnAlignment(1), Qt::AlignRight);
-    EXPECT_EQ(form->mail_list->columnAlignment(2), Qt::AlignLeft);
-
-    // The top row keeps the form's places and sizes as minimums, in their
-    // order, without overlaps; captions widen a button rather than being cut.
-    const struct {
-        QWidget* w;
-        int x, width;
-    } top[] = {{form->BtnConnect, 0, 65}, {form->BtnDisconnect, 64, 65}, {form->BtnDelete, 128, 65},
-               {form->BtnMark, 192, 73},  {form->btnheader, 264, 65},    {form->btnmail, 328, 65},
-               {form->Bevel1, 403, 0},    {form->BtnInfo, 416, 65},      {form->BtnClose, 480, 65}};
-    for (size_t i = 0; i < std::size(top); ++i) {
-        QWidget* w = top[i].w;
-        SCOPED_TRACE(w->objectName().toStdString());
-        EXPECT_GE(w->x(), top[i].x);
-        EXPECT_GE(w->width(), top[i].width);
-        if (i > 0) {
-            EXPECT_GE(w->x(), top[i - 1].w->geometry().right());
-        }
-        if (auto* b = qobject_cast<TSpeedButton*>(w)) {
-            EXPECT_EQ(b->y(), 2);
-            EXPECT_GE(b->height(), 41);
-            EXPECT_GE(b->width(), QFontMetrics(b->font()).horizontalAdvance(b->text()));
-            EXPECT_EQ(b->cursor().shape(), Qt::PointingHandCursor);
-            EXPECT_EQ(b->focusPolicy(), Qt::NoFocus);
-        }
-    }
     EXPECT_EQ(form->btn_cancel->geometry(), form->BtnDisconnect->geometry());
-    EXPECT_EQ(form->Panel1->y(), 0);
-    EXPECT_GE(form->Panel1->height(), 92);
-    EXPECT_TRUE(form->Label1->font().bold());
-    EXPECT_EQ(form->Label1->x(), 0);
-    EXPECT_GE(form->servername->x(), 45);
-    EXPECT_EQ(form->servername->width(), 116);
-    EXPECT_GE(form->Username->x(), 208);
-    EXPECT_EQ(form->Username->width(), 97);
-    EXPECT_GE(form->Password->x(), 385);
-    EXPECT_EQ(form->Password->width(), 73);
-    EXPECT_GE(form->Status_avi->x(), 488);
-    EXPECT_EQ(form->Status_avi->size(), QSize(21, 21));
-    EXPECT_EQ(form->Header_Nein->x(), 21);
-    EXPECT_GE(form->Header_Nein->y(), form->servername->geometry().bottom());
-    EXPECT_GE(form->Header_Nein->width(), std::max(316, form->Header_Nein->sizeHint().width()));
     EXPECT_GE(form->minimumWidth(), 553);
     EXPECT_EQ(form->minimumHeight(), 452);
-    EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_TRUE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
-    // Nothing in the panel reaches past the window's minimum width.
     for (QWidget* w : form->Panel1->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         if (qobject_cast<TBevel*>(w) && w != form->Bevel1)
             continue;
@@ -223,17 +130,8 @@ TEST_F(MainTest, EachLanguageStartsWithItsTextsAndEveryControlInPlace) {
     // The welcome text of the language fills the place; the other one is gone.
     EXPECT_EQ(form->info_fenster->isVisible(), german);
     EXPECT_EQ(form->info_fenster_eng->isVisible(), !german);
-    QPlainTextEdit* shown = german ? form->info_fenster : form->info_fenster_eng;
-    form->centralWidget()->layout()->activate();
-    EXPECT_TRUE(shown->isReadOnly());
-    EXPECT_TRUE(shown->toPlainText().endsWith(german ? Q("Deutschland, Januar 2000") : Q("Germany, January 2000")));
-    EXPECT_EQ(shown->geometry().top(), form->Panel1->geometry().bottom() + 1);
-    EXPECT_EQ(shown->geometry().bottom() + 1, form->centralWidget()->height());
 
-    // The program entry's other windows exist, hidden.
     ASSERT_TRUE(AboutBox && Form2 && Form3);
-    EXPECT_FALSE(AboutBox->isVisible() || Form2->isVisible() || Form3->isVisible());
-    EXPECT_TRUE(messages.empty());
 
     // Tab order: server, user, password, the option.
     form->activateWindow();
@@ -244,7 +142,6 @@ TEST_F(MainTest, EachLanguageStartsWithItsTextsAndEveryControlInPlace) {
         EXPECT_TRUE(HoldsFocus(form, next)) << next->objectName().toStdString();
     }
 
-    SaveShot(form, german ? QStringLiteral("main-de.png") : QStringLiteral("main-en.png"));
     sweepbox::DestroyApplicationWindows();
   }
 }
@@ -254,7 +151,6 @@ TEST_F(MainTest, LanguageIsDecidedAtTheFirstActivationOnly) {
     TForm1* form = Create();
     // Before it the form's own texts stand.
     EXPECT_FALSE(form->LanguageSelected() || form->IsGerman || AboutIsGerman);
-    EXPECT_EQ(form->mail_list->headerSections(), QStringList(5, QStringLiteral("xxx")));
     EXPECT_FALSE(form->info_fenster->isHidden() || form->info_fenster_eng->isHidden());
     form->show();
     ASSERT_TRUE(QTest::qWaitFor([form] { return form->LanguageSelected(); }));
@@ -330,15 +226,9 @@ TEST_F(MainTest, HoverExplainsEnabledButtonsInTheThirdPanel) {
          "Establish connection to server ..."},
         {Member(&TForm1::btn_cancel), "Bricht die laufende Übertragung ab ...",
          "Stop current transmition ..."},
-        {Member(&TForm1::BtnDisconnect), "Verbindung vom Server trennen ...", "Terminate connection ..."},
-        {Member(&TForm1::BtnDelete), "Markierte e-mails vom Server löschen ...",
-         "Delete marked e-mails from Server ..."},
-        {Member(&TForm1::BtnMark), "Alle e-mails markieren ...", "Mark all e-mails ..."},
-        {Member(&TForm1::btnheader), "Header der Mail wird angezeigt ...", "Show email's header ..."},
         {Member(&TForm1::btnmail), "Markierte email wird angezeigt ...", "Show marked email ..."},
         {Member(&TForm1::BtnInfo), "Information zu Sweepbox - Release: 13. Februar 2000",
          "About Sweepbox - Release: 13 February 2000"},
-        {Member(&TForm1::BtnClose), "Sweepbox beenden ...", "End Sweepbox ..."},
         {Member(&TForm1::Password), "Eigenes Passwort ...", "Your own password ..."},
     };
     for (const bool german : {true, false}) {
@@ -401,9 +291,7 @@ TEST_F(MainTest, EnterInTheInputRowConnects) {
         {"servername", form->servername, Qt::Key_Return, Qt::NoModifier, 1},
         {"Username", form->Username, Qt::Key_Return, Qt::NoModifier, 1},
         {"Password", form->Password, Qt::Key_Return, Qt::NoModifier, 1},
-        {"Header_Nein", form->Header_Nein, Qt::Key_Return, Qt::NoModifier, 1},
         {"keypad Enter", form->Password, Qt::Key_Enter, Qt::KeypadModifier, 1},
-        {"with Shift and Ctrl", form->Username, Qt::Key_Return, Qt::ShiftModifier | Qt::ControlModifier, 1},
         {"another key", form->Password, Qt::Key_A, Qt::NoModifier, 0},
         {"Enter elsewhere", form->info_fenster_eng, Qt::Key_Return, Qt::NoModifier, 0},
     };
