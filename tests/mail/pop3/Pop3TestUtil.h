@@ -1,34 +1,24 @@
-// Shared helpers of the POP3 component's tests: an event recorder that binds
-// every event of a TKelPOP and paces a fake server.
+// Shared helpers of the POP3 component's tests.
 #pragma once
 
 #include "message/KelMsg.h"
 #include "pop3/KelPOP3.h"
 #include "support/FakePop3Server.h"
 
-#include <cerrno>
-#include <cstdlib>
+#include <arpa/inet.h>
 #include <filesystem>
 #include <fstream>
-
-#include <arpa/inet.h>
 #include <netinet/in.h>
+#include <optional>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <optional>
-#include <string>
-#include <vector>
-
 namespace sweepbox::test {
 
-// Records the component's events as readable strings, in order:
-//   "lookup" "connecting" "connect" "quit"          (sender: transport)
-//   "send:<text>" "recv:<chunk>"                     (sender: component)
-//   "error:<code>:<text>" with "T" before the code when the sender was the transport
-//   "delete:<n>" "progress:<p>" "before:<n>" "after"
-// A sender other than the documented one is recorded as "BAD SENDER".
+// Records the component's events as strings in order ("error:T<code>:" when
+// the transport sent it); a sender other than the documented one is recorded
+// as "BAD SENDER".
 struct PopRecorder {
     std::vector<std::string> Events;
     int Pumps = 0;
@@ -61,11 +51,7 @@ struct PopRecorder {
         pop.OnRetrieveProgress = [=](TObject* s, uint16_t p) { log(s, self, "progress:" + std::to_string(p)); };
         pop.OnBeforeRetrieve = [=](TObject* s, uint16_t n) { log(s, self, "before:" + std::to_string(n)); };
         pop.OnAfterRetrieve = [=](TObject* s) { log(s, self, "after"); };
-        pop.ProcessMessages = [this] {
-            ++Pumps;
-            if (LogPumps)
-                Events.push_back("pump");
-        };
+        pop.ProcessMessages = [this] { ++Pumps, LogPumps ? Events.push_back("pump") : void(); };
         pop.Sleep = [this](int ms) { Events.push_back("sleep:" + std::to_string(ms)); };
     }
 
@@ -80,8 +66,7 @@ struct PopRecorder {
     void Clear() { Events.clear(); }
 };
 
-// RetrieveMsg's treatment of a whole reply, written plainly: split into
-// lines, drop the status line and the last line, undo dot-stuffing.
+// RetrieveMsg's treatment of a whole reply, written plainly.
 inline std::vector<std::string> LiteralRawMail(const std::string& Reply) {
     std::vector<std::string> lines = kel::SplitLines(Reply);
     if (!lines.empty())
@@ -121,8 +106,7 @@ inline std::string ParsedSummary(std::vector<std::string> Lines, int32_t Size) {
     return Summary(m);
 }
 
-// Points $TMPDIR at a private folder for the whole test binary, so that a
-// test can count the spool files left behind while other binaries run.
+// A private $TMPDIR for the binary, so a test can count the spool files left.
 class PrivateTmpDir : public ::testing::Environment {
   public:
     void SetUp() override {
@@ -135,7 +119,6 @@ class PrivateTmpDir : public ::testing::Environment {
         std::error_code ec;
         std::filesystem::remove_all(Dir, ec);
     }
-    // Files in the folder whose names begin with "kel".
     static int KelFiles() {
         int n = 0;
         std::error_code ec;
@@ -166,8 +149,7 @@ struct FakeClient {
     void Drop() { holder.reset(); }
 };
 
-// A scripted server that has greeted and a client connected to it, its events
-// cleared: add the rest of the script, drive pop, then check Done().
+// A scripted server that has greeted and a client connected to it.
 struct Dialogue {
     FakePop3Server srv;
     FakeClient c;
@@ -177,8 +159,7 @@ struct Dialogue {
         pop.Connect();
         rec.Clear();
     }
-    // Drops the client and checks the script; unless the script closed the
-    // connection itself, the client must have closed it.
+    // Unless the script closed the connection itself, the client must have.
     ::testing::AssertionResult Done(bool scriptClosed = false) {
         if (!scriptClosed)
             srv.ExpectClose();
@@ -209,10 +190,8 @@ inline uint16_t ClosedPort() {
     return ntohs(a.sin_port);
 }
 
-// A loopback port where a connect stays pending: the listener's accept queue
-// is filled and never drained, and Linux then drops further SYNs instead of
-// refusing them (unless net.ipv4.tcp_abort_on_overflow is set; Usable() tells).
-// Unlike an unrouted address it needs no network and answers nowhere.
+// A loopback port where a connect stays pending: with the accept queue full,
+// Linux drops further SYNs (unless net.ipv4.tcp_abort_on_overflow is set).
 class UnansweredPort {
   public:
     UnansweredPort() {
@@ -224,9 +203,8 @@ class UnansweredPort {
             ::getsockname(FListener, reinterpret_cast<sockaddr*>(&a), &len) != 0)
             return;
         Port = ntohs(a.sin_port);
-        // The first connection fills the queue; wait until the listener holds
-        // it, so that later SYNs meet a full queue. More fillers cover a
-        // kernel that queues one more than the backlog asks for.
+        // Wait until the listener holds the first filler; more fillers cover
+        // a kernel that queues one more than the backlog asks for.
         Fill();
         pollfd p{FListener, POLLIN, 0};
         FFilled = ::poll(&p, 1, 10000) == 1;
@@ -265,7 +243,6 @@ class UnansweredPort {
     std::vector<int> FFillers;
 };
 
-// Skips the test where no pending connect can be made (see UnansweredPort).
 #define SWEEPBOX_REQUIRE_UNANSWERED(port)                                                          \
     do {                                                                                           \
         if (!sweepbox::test::UnansweredPort::Usable())                                             \
@@ -273,7 +250,6 @@ class UnansweredPort {
         ASSERT_TRUE((port).Ready());                                                               \
     } while (0)
 
-// Descriptors this process holds now.
 inline int OpenDescriptors() {
     int n = 0;
     std::error_code ec;
