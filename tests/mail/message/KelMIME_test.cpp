@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <functional>
 #include <random>
 #include <sys/stat.h>
 
@@ -12,80 +12,60 @@ using namespace kel;
 
 namespace {
 
-// Writes Input to a fresh decoding stream in pieces of Piece bytes (0: all
-// at once) and returns the output and the sum of what the writes returned.
-struct FedResult {
-    std::string out;
-    size_t reported = 0;
-};
-
-FedResult FeedBase64(const std::string& Input, size_t Piece) {
+// Writes Input to a fresh decoding stream in pieces of Piece bytes (0: all at
+// once); returns the output and the sum of what the writes returned.
+std::pair<std::string, size_t> FeedBase64(const std::string& Input, size_t Piece) {
     TMemoryStream out;
-    FedResult r;
+    size_t reported = 0;
     {
         TBase64DecodingStream dec(out);
-        if (Piece == 0) {
-            r.reported = dec.Write(Input.data(), Input.size());
-        } else {
-            for (size_t i = 0; i < Input.size(); i += Piece)
-                r.reported += dec.Write(Input.data() + i, std::min(Piece, Input.size() - i));
-        }
+        const size_t step = Piece ? Piece : std::max<size_t>(Input.size(), 1);
+        for (size_t i = 0; i < Input.size(); i += step)
+            reported += dec.Write(Input.data() + i, std::min(step, Input.size() - i));
     }
-    r.out = out.Bytes();
-    return r;
+    return {out.Bytes(), reported};
 }
 
-const size_t kPieceSizes[] = {0, 4096, 1024, 16, 7, 3, 1};
+const size_t kPieceSizes[] = {0, 1024, 7, 3, 1};
 
 } // namespace
 
 // ---- Base64 ----
 
 TEST(Base64DecodingStream, DecodesAlikeWhateverThePieces) {
-    struct Row {
+    const struct {
         const char* name;
         std::string input;
         std::string expected;
-    };
-    const Row rows[] = {
-        {"plain group", "QUJD", "ABC"},
+    } rows[] = {
         {"one pad", "QUI=", "AB"},
         {"two pads", "QQ==", "A"},
         {"pad first", "=AAA", ""},
         {"goes on after a pad", "QQ==QQ==", "AA"},
-        {"line ends skipped", "QU\r\nJD", "ABC"},
         {"lone LF and CR skipped", "Q\nU\rJ\r\rD", "ABC"},
         {"incomplete last group dropped", "QUJDQQ", "ABC"},
-        {"empty", "", ""},
-        {"only line ends", "\r\n\r\n", ""},
         {"blank counts as 99", "QU JD", std::string("AX\xC9", 3)},
         {"pad in second place counts as 64", "Q=JD", std::string("\x44\x02\x43", 3)},
         {"pad in third place ends group", "QQ=D", "A"},
         {"high bytes take part", "\xFF\xFF\xFF\xFF", std::string("\x92\x48\x23", 3)},
         {"NUL is a character", std::string("QUJ\0", 4), std::string("AB\xA3", 3)},
-        {"76-char lines", "VGhlIHF1aWNrIGJyb3duIGZveCBqdW1wcyBvdmVyIHRoZSBsYXp5IGRvZy4gVGhlIHF1aWNrIGJy\r\nb3du\r\n",
-         "The quick brown fox jumps over the lazy dog. The quick brown"},
     };
-    for (const Row& r : rows) {
+    for (const auto& r : rows)
         for (size_t piece : kPieceSizes) {
             SCOPED_TRACE(std::string(r.name) + ", piece " + std::to_string(piece));
-            FedResult got = FeedBase64(r.input, piece);
-            EXPECT_EQ(got.out, r.expected);
-            EXPECT_EQ(got.reported, r.expected.size());
+            EXPECT_EQ(FeedBase64(r.input, piece), std::make_pair(r.expected, r.expected.size()));
         }
-    }
 }
 
 // A real encoder's output (random bytes, 76-character lines) comes back
-// exactly, at the piece sizes that cut groups and line ends anywhere.
+// exactly, at piece sizes that cut groups and line ends anywhere.
 TEST(Base64DecodingStream, RoundTripsEncodedBytes) {
     static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::mt19937 rng(3);
-    for (size_t size : {0u, 1u, 2u, 3u, 56u, 57u, 58u, 10000u, 100001u}) {
-        std::string bytes;
+    for (size_t size : {1u, 2u, 57u, 58u, 100001u}) {
+        std::string bytes, text;
         for (size_t i = 0; i < size; ++i)
             bytes += static_cast<char>(rng() & 0xFF);
-        std::string text;
         for (size_t i = 0; i < size; i += 3) {
             const size_t n = std::min<size_t>(3, size - i);
             uint32_t v = 0;
@@ -98,53 +78,34 @@ TEST(Base64DecodingStream, RoundTripsEncodedBytes) {
         }
         for (size_t piece : kPieceSizes) {
             SCOPED_TRACE("size " + std::to_string(size) + ", piece " + std::to_string(piece));
-            FedResult got = FeedBase64(text, piece);
-            EXPECT_TRUE(got.out == bytes);
-            EXPECT_EQ(got.reported, size);
+            const auto [out, reported] = FeedBase64(text, piece);
+            EXPECT_TRUE(out == bytes);
+            EXPECT_EQ(reported, size);
         }
     }
 }
 
-TEST(Base64DecodingStream, CarriesAnIncompleteGroupToTheNextWrite) {
+TEST(Base64DecodingStream, StreamContract) {
     TMemoryStream out;
-    TBase64DecodingStream dec(out);
-    EXPECT_EQ(dec.Write(std::string_view("QU")), 0u);
-    EXPECT_EQ(dec.Write(std::string_view("JDQ")), 3u); // each write reports only its own bytes
-    EXPECT_EQ(dec.Write(std::string_view("Q==")), 1u);
-    EXPECT_EQ(out.Bytes(), "ABCA");
-
-    TMemoryStream out2;
-    TBase64DecodingStream dec2(out2);
-    dec2.Write(std::string_view("QU JD"));
-    EXPECT_EQ(out2.Bytes(), std::string("AX\xC9", 3));
-}
-
-TEST(Base64DecodingStream, ReadSeekAndSizeAreInvalid) {
-    TMemoryStream out;
-    TBase64DecodingStream dec(out);
-    char buf[4];
-    struct Row {
-        const char* name;
-        std::function<void()> op;
-    };
-    const Row rows[] = {
-        {"read", [&] { dec.Read(buf, 4); }},
-        {"seek", [&] { dec.Seek(0, TSeekOrigin::soBeginning); }},
-        {"position", [&] { dec.Position(); }},
-        {"size", [&] { dec.Size(); }},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.name);
-        try {
-            r.op();
-            ADD_FAILURE() << "no exception";
-        } catch (const EStreamError& e) {
-            EXPECT_STREQ(e.what(), "Invalid stream operation");
+    {
+        TBase64DecodingStream dec(out);
+        EXPECT_EQ(dec.Write(std::string_view("QU")), 0u);
+        EXPECT_EQ(dec.Write(std::string_view("JDQ")), 3u); // each write reports only its own bytes
+        EXPECT_EQ(dec.Write(std::string_view("Q==")), 1u);
+        EXPECT_EQ(out.Bytes(), "ABCA");
+        char buf[4];
+        for (const auto& op : std::vector<std::function<void()>>{[&] { dec.Read(buf, 4); },
+                                                                  [&] { dec.Seek(0, TSeekOrigin::soBeginning); },
+                                                                  [&] { dec.Position(); }, [&] { dec.Size(); }}) {
+            try {
+                op();
+                ADD_FAILURE() << "no exception";
+            } catch (const EStreamError& e) {
+                EXPECT_STREQ(e.what(), "Invalid stream operation");
+            }
         }
     }
-}
 
-TEST(Base64DecodingStream, WritesIntoAnyStreamAtItsPosition) {
     // Output not at its end: the bytes overwrite from the position on.
     TMemoryStream mem(std::string("0123456789"));
     mem.SetPosition(2);
@@ -165,19 +126,21 @@ TEST(Base64DecodingStream, WritesIntoAnyStreamAtItsPosition) {
     EXPECT_EQ(tmp.ReadAll(), "ABCDEFG");
 }
 
-// The decoder's four-at-a-time path against the byte-by-byte rules, on
-// inputs mixing valid groups, pads, line ends and stray bytes.
+// The decoder's four-at-a-time and 16-character paths against the
+// byte-by-byte rules: short inputs mixing groups, pads, line ends and stray
+// bytes in random writes, and long alphabet runs broken now and then by any
+// byte (the neighbours of every alphabet range among them) so that the fast
+// path meets each kind of byte at each place of a block.
 TEST(Base64DecodingStream, MatchesTheByteByByteRulesOnGeneratedInput) {
     std::mt19937 rng(20240611);
     const std::string pool = "QUJDabcz09+/==\r\n \x01\xFF-";
-    for (int round = 0; round < 3000; ++round) {
+    for (int round = 0; round < 2000; ++round) {
         std::string input;
-        const int len = static_cast<int>(rng() % 200);
-        for (int i = 0; i < len; ++i)
+        for (int i = 0, len = static_cast<int>(rng() % 200); i < len; ++i)
             input += rng() % 3 == 0 ? pool[rng() % pool.size()] : "ABCDwxyz0189+/"[rng() % 14];
         std::vector<std::string> writes;
         for (size_t i = 0; i < input.size();) {
-            size_t n = std::min<size_t>(rng() % 9, input.size() - i);
+            const size_t n = std::min<size_t>(rng() % 9, input.size() - i);
             writes.push_back(input.substr(i, n));
             i += n;
         }
@@ -189,139 +152,88 @@ TEST(Base64DecodingStream, MatchesTheByteByByteRulesOnGeneratedInput) {
         ASSERT_EQ(out.Bytes(), expected) << "input: " << input;
         ASSERT_EQ(DecodeBase64(input), expected);
     }
-}
-
-// Long runs of the whole alphabet, as real attachments have, broken now and
-// then by any byte at all (the neighbours of every alphabet range among
-// them), so that the 16-character path meets each kind of byte at each place
-// of a block and hands over to the group path wherever that happens.
-TEST(Base64DecodingStream, LongRunsMatchTheByteByByteRules) {
-    std::mt19937 rng(77);
     const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (int round = 0; round < 4000; ++round) {
+    for (int round = 0; round < 2000; ++round) {
         std::string input;
         const size_t len = rng() % 400;
         const unsigned odds = 20 + rng() % 200;
-        for (size_t i = 0; i < len; ++i) {
-            if (rng() % odds == 0)
-                input += static_cast<char>(round % 2 ? rng() % 256 : "@[`{/:+,.-=\r\n\x80\xFF"[rng() % 15]);
-            else
-                input += alphabet[rng() % 64];
-        }
-        ASSERT_EQ(DecodeBase64(input), kel_literal::Base64({input})) << "input: " << input;
+        for (size_t i = 0; i < len; ++i)
+            input += rng() % odds ? alphabet[rng() % 64]
+                                  : static_cast<char>(round % 2 ? rng() % 256 : "@[`{/:+,.-=\r\n\x80\xFF"[rng() % 15]);
+        const std::string expected = kel_literal::Base64({input});
+        ASSERT_EQ(DecodeBase64(input), expected) << "input: " << input;
         const size_t cut = len ? rng() % len : 0;
         TBase64Decoder d;
         std::string out;
         d.Decode(std::string_view(input).substr(0, cut), out);
         d.Decode(std::string_view(input).substr(cut), out);
-        ASSERT_EQ(out, kel_literal::Base64({input})) << "input: " << input << " cut " << cut;
+        ASSERT_EQ(out, expected) << "input: " << input << " cut " << cut;
     }
 }
 
 TEST(Base64DecodingStream, HugeInputs) {
-    // One 10 MiB line with no line end, and 10 MiB of bytes outside the alphabet.
-    std::string line(10u << 20, 'A');
-    EXPECT_EQ(DecodeBase64(line), std::string((10u << 20) / 4 * 3, '\0'));
-    std::string junk(10u << 20, '*');
-    EXPECT_EQ(DecodeBase64(junk).size(), (10u << 20) / 4 * 3);
+    // 10 MiB of bytes outside the alphabet with no line end.
+    EXPECT_EQ(DecodeBase64(std::string(10u << 20, '*')).size(), (10u << 20) / 4 * 3);
 }
 
 // ---- quoted-printable ----
 
 TEST(DecodeQuotedPrintable, FollowsTheEscapeRules) {
-    struct Row {
+    const struct {
         const char* name;
         std::string input;
         std::string expected;
-    };
-    const Row rows[] = {
-        {"escape", "a=3Db", "a=b"},
+    } rows[] = {
         {"lower-case hex", "a=3db", "a=b"},
         {"soft break CR LF", "x=\r\ny", "xy"},
         {"soft break lone LF keeps the next character", "x=\ny", "xy"},
-        {"soft break lone CR keeps the next character", "x=\ry", "xy"},
         {"soft break LF then CR keeps the CR", "x=\n\ry", "x\ry"},
-        {"soft break at the end", "x=\r\n", "x"},
         {"soft break CR at the very end", "x=\r", "x"},
         {"underscore", "a_b", "a b"},
-        {"bad hex gives 64", "a=ZZb", "a@b"},
         {"one bad digit gives 64", "a=4Zb", "a@b"},
         {"short escape ends", "ab=4", "ab"},
         {"lone equals ends", "ab=", "ab"},
         {"=00 cuts", "ab=00cd", "ab"},
         {"NUL in input cuts", std::string("ab\0cd", 5), "ab"},
-        {"high byte", "Gr=FC=DFe", "Gr\xFC\xDF" "e"},
         {"hard line ends kept", "a\r\nb", "a\r\nb"},
         {"equals then CR not LF is escape", "=A\r\n", "@\n"},
-        {"empty", "", ""},
     };
-    for (const Row& r : rows) {
+    for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
         EXPECT_EQ(DecodeQuotedPrintable(r.input), r.expected);
     }
-}
-
-TEST(DecodeQuotedPrintable, HugeInputs) {
-    std::string soft;
-    for (int i = 0; i < 100000; ++i)
-        soft += "0123456789=3D=\r\n";
-    std::string expected;
-    for (int i = 0; i < 100000; ++i)
-        expected += "0123456789=";
-    EXPECT_EQ(DecodeQuotedPrintable(soft), expected);
     std::string bad(10u << 20, '=');
     EXPECT_EQ(DecodeQuotedPrintable(bad), std::string(bad.size() / 3, '@')); // the 1 or 2 left over end it
 }
 
 // ---- content types ----
 
-TEST(ContentTypeOfFile, ParsesTheTableFormat) {
+TEST(ContentTypeOfFile, ParsesTheTableAndTakesTheExtensionAfterTheLastSeparator) {
     std::unordered_map<std::string, std::string> t;
-    ParseMimeTypesTable("# comment line\n"
-                        "application/pdf\t\tpdf\n"
-                        "text/plain  txt TEXT  # trailing comment\n"
-                        "image/x-first jpg\n"
-                        "image/jpeg jpg jpeg\r\n"
-                        "application/x-nothing\n"
-                        "   \n",
+    ParseMimeTypesTable("# comment line\napplication/pdf\t\tpdf\ntext/plain  txt TEXT  # trailing comment\n"
+                        "image/x-first jpg\nimage/jpeg jpg jpeg\r\napplication/x-nothing\n   \n",
                         t);
-    EXPECT_EQ(t["pdf"], "application/pdf");
-    EXPECT_EQ(t["txt"], "text/plain");
-    EXPECT_EQ(t["text"], "text/plain");
-    EXPECT_EQ(t["jpg"], "image/x-first"); // the first registration wins
-    EXPECT_EQ(t["jpeg"], "image/jpeg");
-    EXPECT_EQ(t.count("comment"), 0u);
-    EXPECT_EQ(t.size(), 5u);
-}
+    EXPECT_EQ(t, (std::unordered_map<std::string, std::string>{{"pdf", "application/pdf"}, {"txt", "text/plain"},
+                                                                {"text", "text/plain"}, {"jpg", "image/x-first"},
+                                                                {"jpeg", "image/jpeg"}})); // the first registration wins
 
-TEST(ContentTypeOfFile, TakesTheExtensionAfterTheLastSeparator) {
-    struct Row {
+    const struct {
         const char* name;
         bool needsTable; // rows that need /etc/mime.types with the common types
         std::string expected;
-    };
-    const Row rows[] = {
-        {"report.pdf", true, "application/pdf"},
-        {"REPORT.PDF", true, "application/pdf"},
-        {"mail\\report.pdf", true, "application/pdf"},
-        {"a/b.txt", true, "text/plain"},
-        {"c:x.tar.gz", true, "application/gzip"},
-        {"a.pdf\\noext", false, "application/octet-stream"},
-        {"a.pdf:noext", false, "application/octet-stream"},
-        {"noext", false, "application/octet-stream"},
-        {"", false, "application/octet-stream"},
-        {"trailing.", false, "application/octet-stream"},
-        {".", false, "application/octet-stream"},
-        {"x.no-such-extension-here", false, "application/octet-stream"},
-        {"a.b/c", false, "application/octet-stream"},
+    } rows[] = {
+        {"REPORT.PDF", true, "application/pdf"},          {"mail\\report.pdf", true, "application/pdf"},
+        {"a/b.txt", true, "text/plain"},                  {"c:x.tar.gz", true, "application/gzip"},
+        {"a.pdf\\noext", false, "application/octet-stream"}, {"a.pdf:noext", false, "application/octet-stream"},
+        {"trailing.", false, "application/octet-stream"}, {".", false, "application/octet-stream"},
+        {"x.no-such-extension-here", false, "application/octet-stream"}, {"a.b/c", false, "application/octet-stream"},
     };
     struct stat st {};
     const bool haveTable = ::stat("/etc/mime.types", &st) == 0;
-    for (const Row& r : rows) {
+    for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
-        if (r.needsTable && !haveTable)
-            continue;
-        EXPECT_EQ(ContentTypeOfFile(r.name), r.expected);
+        if (!r.needsTable || haveTable)
+            EXPECT_EQ(ContentTypeOfFile(r.name), r.expected);
     }
     if (!haveTable)
         GTEST_SKIP() << "/etc/mime.types is missing: only the fallback rows ran";
@@ -329,41 +241,36 @@ TEST(ContentTypeOfFile, TakesTheExtensionAfterTheLastSeparator) {
 
 // ---- streams ----
 
-TEST(MemoryStream, ReadWriteSeek) {
+TEST(Streams, MemoryStreamReadWriteSeek) {
     TMemoryStream m;
     m.WriteBuffer(std::string_view("hello world"));
-    EXPECT_EQ(m.Position(), 11);
-    EXPECT_EQ(m.Size(), 11);
     m.SetPosition(6);
     char buf[16] = {};
     EXPECT_EQ(m.Read(buf, sizeof buf), 5u);
     EXPECT_EQ(std::string(buf, 5), "world");
-    EXPECT_EQ(m.Read(buf, 1), 0u);
     EXPECT_THROW(m.ReadBuffer(buf, 1), EStreamError);
     m.Seek(-5, TSeekOrigin::soEnd);
     m.Write(std::string_view("there!"));
     EXPECT_EQ(m.Bytes(), "hello there!");
     m.Seek(20, TSeekOrigin::soBeginning); // past the end: a gap of zeros
     m.Write(std::string_view("x"));
-    EXPECT_EQ(m.Size(), 21);
-    EXPECT_EQ(m.Bytes()[15], '\0');
+    EXPECT_EQ(m.Bytes(), std::string("hello there!\0\0\0\0\0\0\0\0x", 21));
     EXPECT_THROW(m.Seek(-1, TSeekOrigin::soBeginning), EStreamError);
     EXPECT_EQ(m.TakeBytes().size(), 21u);
     EXPECT_EQ(m.Size(), 0);
 }
 
-TEST(FileStream, BufferedWritesReachTheFile) {
+TEST(Streams, FileStreamBufferedWritesReachTheFile) {
     TTempFile tmp;
-    const std::string name = tmp.Name();
     std::string expected;
     {
-        TFileStream f(name, TFileStream::TMode::fmCreate);
+        TFileStream f(tmp.Name(), TFileStream::TMode::fmCreate);
         for (int i = 0; i < 5000; ++i) {
-            std::string piece = std::to_string(i) + ",";
+            const std::string piece = std::to_string(i) + ",";
             f.WriteBuffer(piece);
             expected += piece;
         }
-        std::string big(200000, 'z'); // larger than the write buffer
+        const std::string big(200000, 'z'); // larger than the write buffer
         f.WriteBuffer(big);
         expected += big;
         EXPECT_EQ(f.Size(), static_cast<int64_t>(expected.size()));
@@ -373,20 +280,17 @@ TEST(FileStream, BufferedWritesReachTheFile) {
         EXPECT_EQ(back, expected);
     }
     TMemoryStream m;
-    m.LoadFromFile(name);
+    m.LoadFromFile(tmp.Name());
     EXPECT_EQ(m.Bytes(), expected);
     m.Bytes() = "replaced";
-    m.SaveToFile(name);
+    m.SaveToFile(tmp.Name());
     EXPECT_EQ(tmp.ReadAll(), "replaced");
-}
 
-TEST(FileStream, MissingFileIsAFileError) {
     try {
         TFileStream f("/nonexistent-dir/x", TFileStream::TMode::fmOpenRead);
         ADD_FAILURE() << "opened";
     } catch (const EFileError& e) {
         EXPECT_NE(std::string(e.what()).find("/nonexistent-dir/x"), std::string::npos);
     }
-    TMemoryStream m(std::string("x"));
     EXPECT_THROW(m.SaveToFile("/nonexistent-dir/y"), EFileError);
 }

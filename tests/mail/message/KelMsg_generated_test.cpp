@@ -51,16 +51,11 @@ class MessageGen {
     static constexpr const char* kBase64Lines[] = {"QUJD", "UERGREFUQQD/", "QQ==", "QQ==QQ==", "=AAA", "QU JD", "Q", "", "!!"};
 
     void Fold(Lines& out, const std::string& Field) {
-        if (P(15)) {
-            size_t cut = Field.size() / 2;
-            out.push_back(Field.substr(0, cut));
-            out.push_back((P(50) ? " " : "\t") + Field.substr(cut));
-        } else {
-            out.push_back(Field);
-        }
+        if (!P(15))
+            return out.push_back(Field);
+        out.push_back(Field.substr(0, Field.size() / 2));
+        out.push_back((P(50) ? " " : "\t") + Field.substr(Field.size() / 2));
     }
-
-    std::string Boundary() { return Pick(kBoundaries); }
 
     std::string Delimiter(const std::string& b) {
         if (P(92))
@@ -70,8 +65,7 @@ class MessageGen {
     }
 
     void TextBody(Lines& out) {
-        int n = R(8);
-        for (int i = 0; i < n; ++i)
+        for (int i = 0, n = R(8); i < n; ++i)
             out.push_back(Pick(kTextLines));
     }
 
@@ -82,8 +76,7 @@ class MessageGen {
             static constexpr const char* kFields[] = {"Subject: Re: one;", "From: A <a@b>", "To: x@y, \"Q, R\" <q@r>",
                                                       "Received: from mx", "Subject: =?x?B?QUJD?=", "Date: today",
                                                       "Cc: c (C)", "Reply-To: r", "Message-ID: <m>"};
-            int n = R(4);
-            for (int i = 0; i < n; ++i)
+            for (int i = 0, n = R(4); i < n; ++i)
                 Fold(out, Pick(kFields));
         }
         int kind = R(100);
@@ -100,17 +93,15 @@ class MessageGen {
                 out.push_back("Content-Transfer-Encoding: " + cte);
             }
         } else if (kind < 50) { // multipart
-            std::string b = Boundary();
+            std::string b = Pick(kBoundaries);
             std::string ct = "Content-Type: multipart/" + std::string(P(50) ? "mixed" : "alternative");
             if (P(95))
                 ct += P(50) ? "; boundary=\"" + b + "\"" : "; boundary=" + b;
             Fold(out, ct);
             Separator(out);
-            int pre = R(3);
-            for (int i = 0; i < pre; ++i)
+            for (int i = 0, pre = R(3); i < pre; ++i)
                 out.push_back(Pick(kTextLines));
-            int parts = R(5);
-            for (int i = 0; i < parts; ++i) {
+            for (int i = 0, parts = R(5); i < parts; ++i) {
                 out.push_back(Delimiter(b));
                 Entity(out, Depth + 1, false);
             }
@@ -118,8 +109,7 @@ class MessageGen {
                 out.push_back("--" + b + "--");
             else if (P(30))
                 out.push_back("--" + b);
-            int epi = R(3);
-            for (int i = 0; i < epi; ++i)
+            for (int i = 0, epi = R(3); i < epi; ++i)
                 out.push_back(Pick(kTextLines));
             return;
         } else if (kind < 58) { // embedded message
@@ -134,8 +124,7 @@ class MessageGen {
             cte = P(70) ? "base64" : "quoted-printable";
             out.push_back("Content-Transfer-Encoding: " + cte);
             Separator(out);
-            int n = R(6);
-            for (int i = 0; i < n; ++i)
+            for (int i = 0, n = R(6); i < n; ++i)
                 out.push_back(cte == "base64" ? Pick(kBase64Lines) : Pick(kTextLines));
             return;
         } else if (kind < 82) { // x-uuencode part
@@ -145,8 +134,7 @@ class MessageGen {
             if (P(90))
                 out.push_back("begin 644 u.bin");
             static constexpr const char* kUU[] = {"#2&DA", "#0V%T", "", "`", "end", "M2&DA", "#2&da", "42&DA", "+:&5L;&\\@=V]R;&0`"};
-            int n = R(6);
-            for (int i = 0; i < n; ++i)
+            for (int i = 0, n = R(6); i < n; ++i)
                 out.push_back(Pick(kUU));
             if (P(70))
                 out.push_back("end");
@@ -161,23 +149,17 @@ class MessageGen {
         }
         Separator(out);
         if (cte == "base64") {
-            int n = R(4);
-            for (int i = 0; i < n; ++i)
+            for (int i = 0, n = R(4); i < n; ++i)
                 out.push_back(Pick(kBase64Lines));
         } else {
             TextBody(out);
         }
     }
 
-    void Separator(Lines& out) {
-        int s = R(100);
-        if (s < 85)
-            out.push_back("");
-        else if (s < 92)
-            out.push_back(" ");
-        else if (s < 96)
-            out.push_back("\t");
-        // else: no separator at all
+    void Separator(Lines& out) { // "", " ", "\t" or none at all
+        const int s = R(100);
+        if (s < 96)
+            out.push_back(s < 85 ? "" : s < 92 ? " " : "\t");
     }
 
     void Mutate(Lines& L) {
