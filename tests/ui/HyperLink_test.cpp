@@ -38,36 +38,24 @@ class HyperLinkTest : public ::testing::Test {
     std::unique_ptr<THyperLink> link;
 };
 
-TEST_F(HyperLinkTest, StartStateAndSizeFollowingCaptionAndFont) {
-    THyperLink fresh;
-    EXPECT_EQ(fresh.size(), QSize(55, 14));
-    EXPECT_TRUE(fresh.font().underline());
-    EXPECT_EQ((std::vector{fresh.FontColor(), fresh.OverColor, fresh.PressedColor, fresh.Color()}),
-              (std::vector{QColor(0, 0, 255), QColor(0, 128, 0), QColor(255, 0, 0), QColor(192, 192, 192)}));
-    EXPECT_EQ(fresh.focusPolicy() & Qt::TabFocus, Qt::TabFocus);
-    EXPECT_EQ(fresh.cursor().shape(), Qt::PointingHandCursor);
-
-    const QFontMetrics fm(link->font());
-    EXPECT_EQ(link->size(), QSize(fm.horizontalAdvance(link->text()) + 5, fm.height() + 5));
+TEST_F(HyperLinkTest, SizeFollowsCaptionAndFont) {
+    EXPECT_EQ(THyperLink().size(), QSize(55, 14));
     QFont italic = link->font();
     italic.setItalic(true);
     link->setFont(italic);
-    const QFontMetrics fi(link->font());
-    EXPECT_EQ(link->width(), fi.horizontalAdvance(QStringLiteral("www.example.org,")) + 5)
-        << "an italic caption gets room for its slanted last letter";
-    link->setText(QStringLiteral("x"));
-    EXPECT_EQ(link->width(), fi.horizontalAdvance(QStringLiteral("x,")) + 5);
+    // An italic caption gets room for its slanted last letter.
+    EXPECT_EQ(link->width(), QFontMetrics(italic).horizontalAdvance(QStringLiteral("www.example.org,")) + 5);
 }
 
 TEST_F(HyperLinkTest, OpensOnlyOnLeftReleaseInsideWithATarget) {
     struct Step {
         QEvent::Type type;
-        QPoint pos; // (-1,-1): the far corner; (-2,-2): one pixel beyond it
+        QPoint pos; // (-2,-2): one pixel beyond the far corner
         Qt::MouseButton button;
         Qt::MouseButtons held;
     };
-    const QPoint in(3, 3), out(-20, 40), corner(-1, -1), beyond(-2, -2);
-    const auto L = Qt::LeftButton, R = Qt::RightButton, M = Qt::MiddleButton, N = Qt::NoButton;
+    const QPoint in(3, 3), out(-20, 40), beyond(-2, -2);
+    const auto L = Qt::LeftButton, R = Qt::RightButton, N = Qt::NoButton;
     const auto P = QEvent::MouseButtonPress, V = QEvent::MouseMove, U = QEvent::MouseButtonRelease;
     const std::vector<Step> click = {{P, in, L, L}, {U, in, L, {}}};
     struct Row {
@@ -81,8 +69,6 @@ TEST_F(HyperLinkTest, OpensOnlyOnLeftReleaseInsideWithATarget) {
         {"press, move off, release outside", {{P, in, L, L}, {V, out, N, L}, {U, out, L, {}}}, false},
         {"press, move off and back, release inside", {{P, in, L, L}, {V, out, N, L}, {V, in, N, L}, {U, in, L, {}}}, true},
         {"right button click", {{P, in, R, R}, {U, in, R, {}}}, false},
-        {"middle button click", {{P, in, M, M}, {U, in, M, {}}}, false},
-        {"release on the far corner counts as inside", {{P, in, L, L}, {U, corner, L, {}}}, true},
         {"release one pixel beyond the corner", {{P, in, L, L}, {U, beyond, L, {}}}, false},
         {"empty target", click, false, QString()},
         {"scheme nobody handles is ignored", click, false, QStringLiteral("nosuchscheme-sweepbox:whatever")},
@@ -92,8 +78,8 @@ TEST_F(HyperLinkTest, OpensOnlyOnLeftReleaseInsideWithATarget) {
         sink.opened.clear();
         link->HREF = row.href;
         for (Step s : row.steps) {
-            if (s.pos == corner || s.pos == beyond)
-                s.pos = QPoint(link->width(), link->height()) + (s.pos == beyond ? QPoint(1, 1) : QPoint());
+            if (s.pos == beyond)
+                s.pos = QPoint(link->width(), link->height()) + QPoint(1, 1);
             Send(s.type, s.pos, s.button, s.held);
         }
         EXPECT_EQ(sink.opened, row.opens ? std::vector{QUrl(kTarget)} : std::vector<QUrl>{});
@@ -111,16 +97,6 @@ TEST_F(HyperLinkTest, ColoursFollowTheState) {
     EXPECT_EQ(link->FontColor(), link->PressedColor);
     Send(QEvent::MouseMove, QPoint(-5, 2), Qt::NoButton, Qt::LeftButton);
     EXPECT_EQ(link->FontColor(), link->NotPressedColor) << "dragged off the link";
-    Send(QEvent::MouseMove, QPoint(2, 2), Qt::NoButton, Qt::MiddleButton);
-    EXPECT_EQ(link->FontColor(), link->PressedColor) << "middle button held counts as pressed";
-    Send(QEvent::MouseButtonRelease, QPoint(2, 2), Qt::MiddleButton, {});
-    EXPECT_TRUE(sink.opened.empty());
-
-    Send(QEvent::MouseMove, QPoint(2, 2), Qt::NoButton, {});
-    QEvent leave(QEvent::Leave);
-    QApplication::sendEvent(link.get(), &leave);
-    EXPECT_EQ(link->State(), THyperLink::TLinkState::Rest);
-    EXPECT_EQ(link->FontColor(), link->NotPressedColor);
 
     link->SetFontColor(QColor(0x80, 0, 0));
     EXPECT_EQ(link->NotPressedColor, QColor(0x80, 0, 0)) << "a new colour at rest becomes the rest colour";
@@ -169,31 +145,22 @@ TEST_F(HyperLinkFocusTest, EnterWithFocusOpensTheLinkAndNotTheDefaultButton) {
 }
 
 TEST_F(HyperLinkFocusTest, StatusBarShowsTheTargetWhileFocusedOrHoveredThenGetsItsTextBack) {
-    struct Row {
-        const char* name;
-        bool panels;
-        int panelNo;
-    };
-    for (const Row& row : {Row{"second of two panels", true, 1}, Row{"no such panel: the message area", false, 3}}) {
-        SCOPED_TRACE(row.name);
+    for (const bool panels : {true, false}) { // panel 1 of two; no panel 3: the message area
+        SCOPED_TRACE(panels);
         QStatusBar bar;
-        QLabel* first = nullptr;
         QLabel* panel = nullptr;
-        if (row.panels) {
-            bar.addWidget(first = new QLabel(QStringLiteral("first")));
+        if (panels) {
+            bar.addWidget(new QLabel(QStringLiteral("first")));
             bar.addWidget(panel = new QLabel(QStringLiteral("ready")));
         } else {
             bar.showMessage(QStringLiteral("ready"));
         }
         const auto shown = [&] { return panel ? panel->text() : bar.currentMessage(); };
         link->StatusBar = &bar;
-        link->StatusPanelNo = row.panelNo;
+        link->StatusPanelNo = panels ? 1 : 3;
 
         link->setFocus();
         EXPECT_EQ(shown(), kTarget);
-        if (first) {
-            EXPECT_EQ(first->text(), QStringLiteral("first"));
-        }
         ok->setFocus();
         EXPECT_EQ(shown(), QStringLiteral("ready"));
         Send(QEvent::MouseMove, QPoint(2, 2), Qt::NoButton, {});
