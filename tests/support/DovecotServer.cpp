@@ -42,8 +42,7 @@ std::string FindDovecot() {
     return {};
 }
 
-// A loopback port that is free right now. Another process may take it before
-// Dovecot binds it; Start then retries with a new one.
+// Free right now; another process may take it first, and Start then retries.
 uint16_t ProbeFreePort() {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -60,8 +59,7 @@ uint16_t ProbeFreePort() {
     return port;
 }
 
-// True when something listens on 127.0.0.1:port (read from the kernel's
-// table, so no probe connection disturbs the server).
+// Read from the kernel's table, so no probe connection disturbs the server.
 bool Listening(uint16_t port) {
     std::ifstream in("/proc/net/tcp");
     std::string line;
@@ -85,8 +83,7 @@ int RunScript(const std::vector<std::string>& args, std::string& output) {
             cmd += c == '\'' ? std::string("'\\''") : std::string(1, c);
         cmd += "' ";
     }
-    cmd += "2>&1";
-    FILE* p = ::popen(cmd.c_str(), "r");
+    FILE* p = ::popen((cmd + "2>&1").c_str(), "r");
     if (!p)
         return -1;
     char buf[512];
@@ -109,8 +106,7 @@ DovecotServer& DovecotServer::Shared() {
 }
 
 bool DovecotServer::MustRun() const {
-    // CI runs as root with the packages installed: there a server that does
-    // not start is a failure, not a reason to skip.
+    // CI runs as root with the packages installed.
     return ::geteuid() == 0 && !FindDovecot().empty();
 }
 
@@ -212,13 +208,8 @@ void DovecotServer::Stop() {
         ::kill(FPid, SIGTERM);
         const auto deadline = Clock::now() + std::chrono::seconds(15);
         bool gone = false;
-        while (Clock::now() < deadline) {
-            if (::waitpid(FPid, nullptr, WNOHANG) == FPid) {
-                gone = true;
-                break;
-            }
+        while (!(gone = ::waitpid(FPid, nullptr, WNOHANG) == FPid) && Clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
         if (!gone) {
             ::kill(FPid, SIGKILL);
             ::waitpid(FPid, nullptr, 0);

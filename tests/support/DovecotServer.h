@@ -1,16 +1,7 @@
-// A private Dovecot POP3 server for integration tests: user "test", password
-// "secret", a Maildir filled with given raw messages, on a free loopback port,
-// all state in a scratch folder that is removed afterwards. Starts the server
-// through scripts/dovecot-test-server.sh, waits until it listens, and stops it
-// by its process id in the destructor.
-//
-// One test binary starts one server (Shared()); tests reset its mailbox with
-// SetMessages. When Dovecot cannot run here (not installed, not allowed),
-// Running() is false and SkipReason() says why:
-//
-//     auto& dc = sweepbox::test::DovecotServer::Shared();
-//     SWEEPBOX_REQUIRE_DOVECOT(dc); // skips, or fails as root in CI
-//     dc.SetMessages({msg1, msg2});
+// A private Dovecot POP3 server for integration tests (user "test", password
+// "secret") on a free loopback port, its state in a scratch folder removed
+// afterwards. When Dovecot cannot run here, Running() is false and
+// SkipReason() says why.
 #pragma once
 
 #include <cstdint>
@@ -28,13 +19,10 @@ class DovecotServer {
     DovecotServer(const DovecotServer&) = delete;
     DovecotServer& operator=(const DovecotServer&) = delete;
 
-    // The binary's one server, created on first use and stopped at exit.
-    static DovecotServer& Shared();
+    static DovecotServer& Shared(); // the binary's one server, stopped at exit
 
     bool Running() const { return FPid > 0; }
-    // True where a server that does not start is a failure rather than a
-    // reason to skip: as root with Dovecot installed (the CI machine).
-    bool MustRun() const;
+    bool MustRun() const; // not starting is a failure, not a reason to skip
     const std::string& SkipReason() const { return FSkipReason; }
     uint16_t Port() const { return FPort; }
     std::string PortText() const { return std::to_string(FPort); }
@@ -42,12 +30,9 @@ class DovecotServer {
     static constexpr const char* Password = "secret";
     const std::string& Dir() const { return FDir; }
 
-    // Replaces the mailbox with these raw messages, message 1 first. Call it
-    // between POP3 sessions, never while one is open.
+    // Replaces the mailbox, message 1 first; never while a session is open.
     void SetMessages(const std::vector<std::string>& Messages);
-    // The raw messages still in the mailbox, in order (after DELE + QUIT).
-    std::vector<std::string> Messages() const;
-    // The server's log, for failure messages.
+    std::vector<std::string> Messages() const; // the raw messages left, in order
     std::string Log() const;
 
   private:
@@ -62,8 +47,6 @@ class DovecotServer {
 
 } // namespace sweepbox::test
 
-// In a test body: skips the test with the reason when the server could not
-// run here, or fails it where the server must run.
 #define SWEEPBOX_REQUIRE_DOVECOT(server)                                                  \
     do {                                                                                  \
         if (!(server).Running()) {                                                        \

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
@@ -21,8 +20,7 @@ namespace sweepbox::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-// How long the server waits for the client at any one step before giving up;
-// generous, since sanitizer builds are slow.
+// Generous: sanitizer builds are slow.
 constexpr auto kStepDeadline = std::chrono::seconds(30);
 constexpr size_t kMaxCommandLine = 64 * 1024;
 
@@ -33,16 +31,8 @@ int MsLeft(Clock::time_point deadline) {
 
 // Shows bytes readably in failure messages.
 std::string Visible(const std::string& s, size_t max = 200) {
-    std::string out = "\"";
-    for (size_t i = 0; i < s.size() && i < max; ++i) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        char buf[8];
-        std::snprintf(buf, sizeof buf, c == '\r' ? "\\r" : c == '\n' ? "\\n" : "\\x%02x", c);
-        out += c >= 32 && c < 127 ? std::string(1, static_cast<char>(c)) : std::string(buf);
-    }
-    if (s.size() > max)
-        out += "... (" + std::to_string(s.size()) + " bytes)";
-    return out + "\"";
+    const std::string shown = ::testing::PrintToString(s.substr(0, max));
+    return s.size() > max ? shown + "... (" + std::to_string(s.size()) + " bytes)" : shown;
 }
 
 void DrainPipe(int fd) {
@@ -74,7 +64,6 @@ std::vector<std::string> Chunking::Split(const std::string& Bytes) const {
 
 std::string FakePop3Server::NormalizeCrLf(const std::string& raw) {
     std::string out;
-    out.reserve(raw.size() + raw.size() / 16 + 2);
     for (size_t i = 0; i < raw.size(); ++i) {
         if (raw[i] == '\r' || raw[i] == '\n') {
             out += "\r\n";
@@ -91,7 +80,6 @@ std::string FakePop3Server::NormalizeCrLf(const std::string& raw) {
 
 std::string FakePop3Server::DotStuff(const std::string& crlfText) {
     std::string out;
-    out.reserve(crlfText.size() + 8);
     for (size_t pos = 0; pos < crlfText.size();) {
         size_t eol = std::min(crlfText.find("\r\n", pos), crlfText.size());
         if (crlfText[pos] == '.')
@@ -103,15 +91,14 @@ std::string FakePop3Server::DotStuff(const std::string& crlfText) {
 }
 
 struct FakePop3Server::Step {
-    enum Kind { ExpectBytes, SendBytes, SendTolerant, PauseFor, HoldOn, CloseConn, ResetConn, AwaitClose };
+    enum Kind { ExpectBytes, SendBytes, SendTolerant, HoldOn, CloseConn, ResetConn, AwaitClose };
     Kind kind = ExpectBytes;
     std::string bytes{};
     std::vector<std::string> pieces{};
-    std::chrono::milliseconds duration{0};
 
     std::string Describe() const {
-        static const char* const names[] = {"expect", "send", "send until closed", "pause",
-                                            "hold",   "close", "reset",            "expect close"};
+        static const char* const names[] = {"expect", "send",  "send until closed", "hold",
+                                            "close",  "reset", "expect close"};
         return names[kind] + (bytes.empty() ? std::string() : " " + Visible(bytes, 60));
     }
 };
@@ -121,8 +108,6 @@ struct FakePop3Server::Conn {
     std::string inbox{}; // client bytes not yet matched by a step
     bool eof = false;
 };
-
-// ------------------------------------------------------------------ setup
 
 void FakePop3Server::Start(void (FakePop3Server::*Run)()) {
     FListenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -168,8 +153,6 @@ bool FakePop3Server::Stopping() const {
     return Locked([&] { return FStop; });
 }
 
-// ----------------------------------------------------------- script steps
-
 FakePop3Server& FakePop3Server::AddStep(Step s) {
     Locked([&] { FSteps.push_back(std::move(s)); });
     Wake();
@@ -184,9 +167,6 @@ FakePop3Server& FakePop3Server::Send(const std::string& Bytes, Chunking How) {
 }
 FakePop3Server& FakePop3Server::SendUntilClosed(const std::string& Bytes) {
     return AddStep({Step::SendTolerant, Bytes, {Bytes}});
-}
-FakePop3Server& FakePop3Server::Pause(std::chrono::milliseconds Duration) {
-    return AddStep({Step::PauseFor, {}, {}, Duration});
 }
 FakePop3Server& FakePop3Server::Hold() { return AddStep({Step::HoldOn}); }
 FakePop3Server& FakePop3Server::Close() { return AddStep({Step::CloseConn}); }
@@ -206,6 +186,7 @@ void FakePop3Server::ClientReceived(size_t Count) {
 }
 
 std::string FakePop3Server::ClientBytes() const { return Locked([&] { return FClientBytes; }); }
+std::vector<std::string> FakePop3Server::Commands() const { return Locked([&] { return FCommands; }); }
 
 ::testing::AssertionResult FakePop3Server::Finished(std::chrono::milliseconds Deadline) {
     std::unique_lock<std::mutex> lk(FMutex);
@@ -232,9 +213,6 @@ std::string FakePop3Server::ClientBytes() const { return Locked([&] { return FCl
     return ::testing::AssertionSuccess();
 }
 
-// --------------------------------------------------------- connection I/O
-
-// Accepts a client unless one is connected.
 bool FakePop3Server::Accept(Conn& c) {
     const auto deadline = Clock::now() + kStepDeadline;
     while (c.fd < 0) {
@@ -259,8 +237,7 @@ bool FakePop3Server::Accept(Conn& c) {
     return true;
 }
 
-// Reads what the client sent into its inbox, recording it. False on end of
-// stream or timeout; true when data arrived or the wake pipe fired.
+// False on end of stream or timeout; true when data arrived or the wake pipe fired.
 bool FakePop3Server::ReadMore(Conn& c, int TimeoutMs) {
     if (c.fd < 0 || c.eof)
         return false;
@@ -292,8 +269,7 @@ void FakePop3Server::ReadWhile(Conn& c, const std::function<bool()>& NeedMore) {
 void FakePop3Server::CloseConn(Conn& c) {
     if (c.fd < 0)
         return;
-    // Read what the client already sent, so that closing sends FIN, not RST,
-    // and stray client bytes are seen.
+    // Read what the client sent, so closing sends FIN, not RST, and stray bytes are seen.
     while (!c.eof && ReadMore(c, 0)) {
     }
     ::close(c.fd);
@@ -335,17 +311,11 @@ bool FakePop3Server::SendPieces(Conn& c, const std::vector<std::string>& Pieces)
     return true;
 }
 
-// ---------------------------------------------------------- scripted mode
-
 bool FakePop3Server::PlayStep(Conn& c, const Step& s, std::string& Error) {
-    if (s.kind == Step::PauseFor || s.kind == Step::HoldOn) {
+    if (s.kind == Step::HoldOn) {
         std::unique_lock<std::mutex> lk(FMutex);
-        if (s.kind == Step::PauseFor) {
-            FCond.wait_for(lk, s.duration, [&] { return FStop; });
-        } else {
-            FCond.wait(lk, [&] { return FStop || FReleased; });
-            FReleased = false;
-        }
+        FCond.wait(lk, [&] { return FStop || FReleased; });
+        FReleased = false;
         return true;
     }
     // Every other step needs a client; with none connected, the next one is accepted.
@@ -457,12 +427,6 @@ void FakePop3Server::RunScript() {
     }
     if (c.fd >= 0)
         ::close(c.fd);
-}
-
-// ----------------------------------------------------------- mailbox mode
-
-std::vector<std::string> FakePop3Server::Commands() const {
-    return Locked([&] { return FCommands; });
 }
 
 std::vector<std::string> FakePop3Server::Remaining() const {
@@ -617,12 +581,9 @@ void FakePop3Server::ServeSession(Conn& c) {
 }
 
 void FakePop3Server::RunMailbox() {
-    while (!Stopping()) {
-        Conn c;
+    for (Conn c; !Stopping(); CloseConn(c))
         if (Accept(c))
             ServeSession(c);
-        CloseConn(c);
-    }
 }
 
 } // namespace sweepbox::test

@@ -1,5 +1,5 @@
-// Shared by the widget tests: the one QApplication of a test binary, readable
-// QString failure output, synthetic mouse events and window screenshots.
+// Shared by the widget tests: the binary's QApplication, QString printing,
+// synthetic mouse events and screenshots.
 #pragma once
 
 #include <QApplication>
@@ -10,7 +10,6 @@
 #include <QString>
 #include <QUrl>
 
-#include <initializer_list>
 #include <ostream>
 #include <vector>
 
@@ -39,8 +38,7 @@ inline void SendMouse(QWidget* target, QEvent::Type type, QPoint pos, Qt::MouseB
     QApplication::sendEvent(target, &ev);
 }
 
-// Grabs the widget and, when SWEEPBOX_SHOTS_DIR is set, saves it there as
-// name so a person can look at it.
+// Saved as name under $SWEEPBOX_SHOTS_DIR when set, for a person to look at.
 inline QPixmap Shot(QWidget* widget, const QString& name)
 {
     const QPixmap shot = widget->grab();
@@ -50,8 +48,7 @@ inline QPixmap Shot(QWidget* widget, const QString& name)
     return shot;
 }
 
-// Takes what links hand to the desktop, in place of a browser or mail
-// program, for as long as it lives.
+// Takes what links hand to the desktop, in place of a browser or mail program.
 class UrlSink : public QObject {
     Q_OBJECT
   public:

@@ -89,15 +89,11 @@ inline std::string Summary(const kel::TKelMsg& m) {
     out += "--text\n";
     for (const auto& t : m.Text)
         out += t + "\n";
-    for (int i = 0; i < m.AttachedFiles.Count(); ++i) {
-        const auto& a = m.AttachedFiles.Items(i);
-        out += "--attachment " + a.FileName + " " + std::to_string(a.Data.size()) + "\n" + a.Data +
-               "\n";
-    }
+    for (int i = 0; i < m.AttachedFiles.Count(); ++i)
+        out += "--attachment " + m.AttachedFiles.Items(i).FileName + "\n" + m.AttachedFiles.Items(i).Data + "\n";
     return out;
 }
 
-// The message Parse makes of these lines.
 inline std::string ParsedSummary(std::vector<std::string> Lines, int32_t Size) {
     kel::TKelMsg m;
     m.RawMail = std::move(Lines);
@@ -179,7 +175,7 @@ inline sockaddr_in Loopback(uint16_t Port) {
     return a;
 }
 
-// A loopback port on which nothing listens.
+// Nothing listens there.
 inline uint16_t ClosedPort() {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a = Loopback(0);
