@@ -232,8 +232,9 @@ TEST(ContentTypeOfFile, ParsesTheTableAndTakesTheExtensionAfterTheLastSeparator)
     const bool haveTable = ::stat("/etc/mime.types", &st) == 0;
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
-        if (!r.needsTable || haveTable)
+        if (!r.needsTable || haveTable) {
             EXPECT_EQ(ContentTypeOfFile(r.name), r.expected);
+        }
     }
     if (!haveTable)
         GTEST_SKIP() << "/etc/mime.types is missing: only the fallback rows ran";

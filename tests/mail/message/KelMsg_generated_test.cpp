@@ -280,17 +280,7 @@ TEST(KelMsgGenerated, LongQuotedPrintableBodiesDecodeAsOnePiece) {
 
 // ---- hostile inputs ----
 
-kel_literal::ParsedMsg ParseOnly(const Lines& Raw) {
-    kel::TKelMsg m;
-    m.RawMail = Raw;
-    std::string error;
-    try {
-        m.Parse();
-    } catch (const std::exception& e) {
-        error = e.what();
-    }
-    return kel_literal::Snapshot(m, error);
-}
+using kel_literal::ParseLibrary;
 
 TEST(KelMsgHostile, DeepNestingIsShownAsTextBelowTheLimit) {
     for (const bool embedded : {false, true}) {
@@ -313,16 +303,17 @@ TEST(KelMsgHostile, DeepNestingIsShownAsTextBelowTheLimit) {
                 EXPECT_TRUE(fast == lit);
                 lib = fast;
             } else {
-                lib = ParseOnly(raw);
+                lib = ParseLibrary(raw);
             }
             EXPECT_EQ(lib.Error, "");
             // Nothing is lost: the deepest text is there, alone when the nesting
             // is taken apart completely, within the unsplit source otherwise.
             EXPECT_NE(std::find(lib.Text.begin(), lib.Text.end(), "deep text"), lib.Text.end());
-            if (levels <= 60)
+            if (levels <= 60) {
                 EXPECT_EQ(lib.Text, Lines{"deep text"});
-            else
+            } else {
                 EXPECT_GT(lib.Text.size(), 1000u);
+            }
         }
     }
     Lines mixed; // alternating multipart and embedded messages
@@ -332,7 +323,7 @@ TEST(KelMsgHostile, DeepNestingIsShownAsTextBelowTheLimit) {
             mixed.push_back(l);
     mixed.push_back("");
     mixed.push_back("bottom");
-    const auto m = ParseOnly(mixed);
+    const auto m = ParseLibrary(mixed);
     EXPECT_EQ(m.Error, "");
     EXPECT_NE(std::find(m.Text.begin(), m.Text.end(), "bottom"), m.Text.end());
 }
@@ -365,7 +356,7 @@ TEST(KelMsgHostile, HugeFieldsAndLines) {
                                  std::string("Content-Transfer-Encoding: base64"), std::string(), b64, std::string("--b"),
                                  std::string(), "begin 644 " + text, std::string("#2&DA"), std::string("--b--")})
         raw.push_back(l);
-    const auto m = ParseOnly(raw);
+    const auto m = ParseLibrary(raw);
     EXPECT_TRUE(m.From == from);
     ASSERT_EQ(m.Text.size(), 1u);
     EXPECT_TRUE(m.Text[0] == text);
@@ -381,7 +372,7 @@ TEST(KelMsgHostile, LongUUBlockWithALyingLineFailsCleanly) {
         raw.push_back("M" + std::string(60, '!'));
     raw.push_back("M" + std::string(30, '!')); // announces 45 bytes, holds 22
     raw.push_back("end");
-    const auto m = ParseOnly(raw);
+    const auto m = ParseLibrary(raw);
     EXPECT_EQ(m.Error, "Oops...");
     ASSERT_EQ(m.Files.size(), 1u);
     EXPECT_TRUE(m.Files[0].Data.empty());

@@ -165,7 +165,6 @@ class LiteralParser {
     void HeaderFields() {
         if (!Msg.Headers.empty())
             Msg.From = Msg.Headers[0].size() > 5 ? Msg.Headers[0].substr(5, 72) : "";
-        std::string f;
         auto value = [&](const char* key, std::string& out) {
             std::string line;
             if (!kel::FindHeader(key, Msg.Headers, line))
@@ -174,26 +173,19 @@ class LiteralParser {
             return true;
         };
         std::string v;
-        if (value("FROM:", v))
-            Msg.From = DecodeEncodedWords(v);
-        if (value("SENDER:", v))
-            Msg.Sender = FormatAddressList(v);
-        if (value("MESSAGE-ID:", v))
-            Msg.MessageId = v;
-        if (value("IN-REPLY-TO:", v))
-            Msg.InReplyTo = v;
-        if (value("RETURN-PATH:", v))
-            Msg.ReturnPath = v;
-        if (value("REPLY-TO:", v))
-            Msg.ReplyTo = FormatAddressList(v);
-        if (value("TO:", v))
-            Msg.SendTo = FormatAddressList(v);
-        if (value("CC:", v))
-            Msg.CC = FormatAddressList(v);
-        if (value("DATE:", v))
-            Msg.Date = v;
-        if (value("SUBJECT:", v))
-            Msg.Subject = DecodeEncodedWords(v);
+        auto same = [](const std::string& x) { return x; };
+        const struct {
+            const char* key;
+            std::string ParsedMsg::*field;
+            std::string (*convert)(const std::string&);
+        } fields[] = {{"FROM:", &ParsedMsg::From, DecodeEncodedWords},     {"SENDER:", &ParsedMsg::Sender, FormatAddressList},
+                      {"MESSAGE-ID:", &ParsedMsg::MessageId, same},        {"IN-REPLY-TO:", &ParsedMsg::InReplyTo, same},
+                      {"RETURN-PATH:", &ParsedMsg::ReturnPath, same},      {"REPLY-TO:", &ParsedMsg::ReplyTo, FormatAddressList},
+                      {"TO:", &ParsedMsg::SendTo, FormatAddressList},      {"CC:", &ParsedMsg::CC, FormatAddressList},
+                      {"DATE:", &ParsedMsg::Date, same},                   {"SUBJECT:", &ParsedMsg::Subject, DecodeEncodedWords}};
+        for (const auto& f : fields)
+            if (value(f.key, v))
+                Msg.*f.field = f.convert(v);
         Msg.ContentType = value("CONTENT-TYPE:", v) ? kel::UpperCase(v) : "TEXT/PLAIN";
         Msg.ContentTransferEncoding = value("CONTENT-TRANSFER-ENCODING:", v) ? kel::UpperCase(v) : "7BIT";
     }
@@ -320,8 +312,8 @@ class LiteralParser {
     }
 };
 
-// Parses RawMail both ways; returns {library, literal}.
-inline std::pair<ParsedMsg, ParsedMsg> ParseBothWays(const std::vector<std::string>& RawMail, bool ClearRawMail = true) {
+// The library's parse of RawMail, with what() of the exception that left it.
+inline ParsedMsg ParseLibrary(const std::vector<std::string>& RawMail, bool ClearRawMail = true) {
     kel::TKelMsg m;
     m.RawMail = RawMail;
     m.ClearRawMailAfterParse = ClearRawMail;
@@ -331,9 +323,14 @@ inline std::pair<ParsedMsg, ParsedMsg> ParseBothWays(const std::vector<std::stri
     } catch (const std::exception& e) {
         error = e.what();
     }
+    return Snapshot(m, error);
+}
+
+// Parses RawMail both ways; returns {library, literal}.
+inline std::pair<ParsedMsg, ParsedMsg> ParseBothWays(const std::vector<std::string>& RawMail, bool ClearRawMail = true) {
     LiteralParser lit;
     lit.Parse(RawMail, ClearRawMail);
-    return {Snapshot(m, error), lit.Msg};
+    return {ParseLibrary(RawMail, ClearRawMail), lit.Msg};
 }
 
 } // namespace kel_literal
