@@ -11,9 +11,7 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDir>
 #include <QFile>
-#include <QPixmap>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -44,17 +42,6 @@ inline QStringList Items(const QComboBox* combo) {
     for (int i = 0; i < combo->count(); ++i)
         items << combo->itemText(i);
     return items;
-}
-
-// Saves what the window shows for a person to look at, when
-// SWEEPBOX_SHOTS_DIR is set.
-inline void SaveShot(QWidget* window, const QString& name) {
-    const QString shots = qEnvironmentVariable("SWEEPBOX_SHOTS_DIR");
-    const QPixmap shot = window->grab();
-    EXPECT_EQ(shot.size(), window->size());
-    if (!shots.isEmpty() && QDir().mkpath(shots)) {
-        EXPECT_TRUE(shot.save(shots + QLatin1Char('/') + name));
-    }
 }
 
 using Values = std::map<QString, QVariant>;

