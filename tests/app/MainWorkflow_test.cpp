@@ -658,6 +658,11 @@ TEST_F(WorkflowTest, ALoginIsRememberedLastAndTheOldestOfElevenIsDropped) {
     EXPECT_EQ(servers.front(), QStringLiteral("pop2.example"));
     EXPECT_EQ(servers.back(), QStringLiteral("127.0.0.1"));
     EXPECT_EQ(users.back(), QStringLiteral("test"));
+    // The same pair again (the empty mailbox has disconnected) moves to the
+    // end instead of being added twice.
+    ConnectTo(srv);
+    EXPECT_EQ(Items(form->servername), servers);
+    EXPECT_EQ(Items(form->Username), users);
     // Closing stores the pairs as they now stand.
     form->close();
     EXPECT_EQ(Stored(QStringLiteral("Server1")).toString(), QStringLiteral("pop2.example"));
