@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-using sweepbox::test::Chunking;
 using sweepbox::test::FakePop3Server;
 
 namespace {
@@ -58,26 +57,6 @@ TEST(FakeScript, FinishedCatchesWrongLinesExtraBytesAndUnplayedSteps) {
     }
 }
 
-TEST(FakeScript, ChunkingCutsAsAsked) {
-    EXPECT_EQ(Chunking::Of({1, 2}).Split("abcdef"), (std::vector<std::string>{"a", "bc", "de", "f"}));
-    EXPECT_EQ(Chunking::At({5, 2}).Split("abcdef"), (std::vector<std::string>{"ab", "cde", "f"}));
-    EXPECT_EQ(Chunking::At({0, 9}).Split("abcdef"), (std::vector<std::string>{"abcdef"}));
-}
-
-// Paced chunks arrive in receives of their own.
-TEST(FakeScript, PacedChunksArriveOneReceiveEach) {
-    FakePop3Server srv;
-    srv.Send("+OK\r\nA\r\n.\r\n", Chunking::At({3, 6, 8})).ExpectClose();
-    sweepbox::test::FakeClient c(srv, /*paced=*/true);
-    c.pop.Connect();
-    for (int i = 0; i < 3; ++i)
-        c.pop.ReadReply();
-    EXPECT_EQ(c.rec.Events, (std::vector<std::string>{"lookup", "connecting", "connect", "recv:+OK",
-                                                       "recv:\r\nA", "recv:\r\n", "recv:.\r\n"}));
-    c.Drop();
-    EXPECT_TRUE(srv.Finished());
-}
-
 // A whole session byte by byte; deletions happen at QUIT only.
 TEST(FakeMailbox, AnswersLikeAServerAndDeletesAtQuitOnly) {
     sweepbox::test::MailboxOptions opt;
@@ -115,23 +94,4 @@ TEST(FakeMailbox, AnswersLikeAServerAndDeletesAtQuitOnly) {
     // A session that drops without QUIT deletes nothing.
     dialogue({login[0], login[1], {"DELE 1", "+OK Marked to be deleted.\r\n"}});
     dialogue({login[0], login[1], {"STAT", "+OK 2 38\r\n"}});
-}
-
-// A UI test can hold the server's replies to look at its busy state.
-TEST(FakeMailbox, HeldRepliesWaitForRelease) {
-    FakePop3Server srv({"Subject: x\n"});
-    srv.HoldReplies(true);
-    kel::TKelPOP pop;
-    pop.Host = "127.0.0.1";
-    pop.Port = srv.PortText();
-    bool sawHold = false;
-    pop.ProcessMessages = [&] { // runs while Connect waits for the greeting
-        if (!sawHold && pop.Connected()) {
-            sawHold = true;
-            srv.HoldReplies(false);
-        }
-    };
-    pop.Connect();
-    EXPECT_TRUE(sawHold);
-    EXPECT_EQ(pop.ReplyText(), "Fake POP3 server ready.");
 }

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -16,7 +15,6 @@ using sweepbox::test::Chunking;
 using sweepbox::test::Dialogue;
 using sweepbox::test::FakePop3Server;
 using sweepbox::test::kGreeting;
-using sweepbox::test::OpenDescriptors;
 using sweepbox::test::PopRecorder;
 using Client = sweepbox::test::FakeClient;
 using Events = std::vector<std::string>;
@@ -240,64 +238,6 @@ TEST(Connect, ReconnectResetsMsgCountAndOperationFailed) {
     EXPECT_TRUE(srv.Finished());
 }
 
-// While the address never answers, the pump runs between the connect's wait
-// slices. The attempt ends as a failed open, leaving no socket behind, at the
-// stall limit, on a Quit run by the pump, or when the pump throws; the
-// component connects normally afterwards.
-TEST(Connect, PendingConnectEndsAsAFailedOpen) {
-    sweepbox::test::UnansweredPort unanswered;
-    SWEEPBOX_REQUIRE_UNANSWERED(unanswered);
-    struct Abandoned {};
-    struct Row {
-        const char* name;
-        int limitMs; // a long limit is a safety net the row must not reach
-        std::function<void(TKelPOP&)> pump;
-        bool throws;
-        long minPumps, maxPumps;
-    };
-    const Row rows[] = {
-        {"stall limit passes", 300, nullptr, false, 2, 1000},
-        {"Quit from the pump", 60000, [](TKelPOP& p) { p.Quit(); }, false, 1, 1},
-        {"exception from the pump", 60000, [](TKelPOP&) { throw Abandoned{}; }, true, 1, 1},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        FakePop3Server srv;
-        srv.Send(kGreeting).ExpectClose();
-        Client c(srv);
-        c.pop.Port = unanswered.PortText();
-        c.pop.ReceiveStallLimitMs = row.limitMs;
-        c.pop.ProcessMessages = [&] {
-            c.rec.Events.push_back("pump");
-            if (row.pump)
-                row.pump(c.pop);
-        };
-        const int fds = OpenDescriptors();
-        if (row.throws) {
-            EXPECT_THROW(c.pop.Connect(), Abandoned);
-        } else {
-            EXPECT_NO_THROW(c.pop.Connect());
-        }
-        EXPECT_TRUE(c.pop.OperationFailed());
-        EXPECT_FALSE(c.pop.Connected());
-        EXPECT_EQ(OpenDescriptors(), fds);
-        const auto pumps = std::count(c.rec.Events.begin(), c.rec.Events.end(), "pump");
-        EXPECT_GE(pumps, row.minPumps);
-        EXPECT_LE(pumps, row.maxPumps);
-        Events expected{"lookup", "connecting"};
-        expected.insert(expected.end(), static_cast<size_t>(pumps), "pump");
-        expected.push_back("quit");
-        EXPECT_EQ(c.rec.Events, expected);
-
-        c.pop.ProcessMessages = nullptr;
-        c.pop.Port = srv.PortText();
-        c.pop.Connect();
-        EXPECT_TRUE(c.pop.Connected());
-        c.Drop();
-        EXPECT_TRUE(srv.Finished());
-    }
-}
-
 // ---------------------------------------------------------------- mailbox
 
 // A count that does not convert raises and keeps the previous state.
@@ -426,23 +366,6 @@ TEST(GetHeader, FindsTheTerminatorAtEverySplit) {
     }
 }
 
-// A continuation chunk that begins with "-ERR" is data (OperationFailed
-// judges the latest chunk); a 1 MiB line comes back whole.
-TEST(GetHeader, ContinuationChunksAreDataWhateverTheyHold) {
-    const std::pair<std::string, Chunking> rows[] = {
-        {"-ERR: x\r\n.\r\n", Chunking::At({5})},
-        {std::string(1u << 20, '\x7f') + "\r\n.\r\n", Chunking::Whole()},
-    };
-    for (const auto& [body, how] : rows) {
-        Dialogue d(/*paced=*/true);
-        d.srv.Expect("TOP 1 0").Send("+OK\r\n" + body, how);
-        EXPECT_EQ(d.pop.GetHeader(1), body);
-        EXPECT_TRUE(d.pop.Connected());
-        EXPECT_EQ(d.pop.OperationFailed(), body[0] == '-');
-        EXPECT_TRUE(d.Done());
-    }
-}
-
 // ----------------------------------------------------------- hostile server
 
 // A receive fails (end of stream inside a reply, reset, a stalled server
@@ -503,48 +426,6 @@ TEST(Transport, FailedReceiveOrSendClosesAndReportsTheSystemError) {
     }
 }
 
-// A server that closes at any step of a session, before or inside a reply:
-// every operation ends, nothing hangs.
-TEST(Transport, ServerClosingAtEveryStepNeverHangs) {
-    const std::vector<std::pair<std::string, std::string>> session = {
-        {"", kGreeting},       {"USER u", "+OK\r\n"},       {"PASS p", "+OK\r\n"},
-        {"STAT", "+OK 2 20\r\n"}, {"TOP 1 0", "+OK\r\nA: 1\r\n\r\n.\r\n"}, {"DELE 1", "+OK\r\n"},
-        {"QUIT", "+OK\r\n"},
-    };
-    for (size_t closeAt = 0; closeAt < session.size(); ++closeAt) {
-        for (bool midReply : {false, true}) {
-            SCOPED_TRACE("close at " + std::to_string(closeAt) + (midReply ? " (mid-reply)" : ""));
-            FakePop3Server srv;
-            for (size_t k = 0; k <= closeAt; ++k) {
-                const auto& [command, reply] = session[k];
-                if (!command.empty())
-                    srv.Expect(command);
-                if (k < closeAt || midReply)
-                    srv.Send(k < closeAt ? reply : reply.substr(0, reply.size() / 2));
-            }
-            srv.Close();
-            Client c(srv);
-            c.pop.ReceiveStallLimitMs = 10000; // a safety net; nothing should wait at all
-            try {
-                c.pop.Connect();
-                if (c.pop.Login()) {
-                    c.pop.Stat();
-                    c.pop.GetHeader(1);
-                    c.pop.DeleteMsg(1);
-                }
-                c.pop.Quit();
-            } catch (const std::exception&) {
-            }
-            try {
-                c.pop.Quit();
-            } catch (const std::exception&) {
-            }
-            EXPECT_FALSE(c.pop.Connected());
-        }
-    }
-}
-
-// A handler run by the pump may drop the connection while a header reply is
 // awaited (the window's cancel does): the read ends at once.
 TEST(Transport, ConnectionDroppedByAHandlerWhileWaiting) {
     Dialogue d(/*paced=*/true);

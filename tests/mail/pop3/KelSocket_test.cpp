@@ -69,12 +69,6 @@ TEST(Open, PendingConnectEndsByLimitOrByAHandler) {
     const Row rows[] = {
         {"refused fails at once", refused, 60000, nullptr, ECONNREFUSED, 0, 1000, closed},
         {"unanswered times out while pumping", unanswered.Port, 300, nullptr, ETIMEDOUT, 2, 1000, closed},
-        {"closed twice by a handler", unanswered.Port, 60000,
-         [](Probe& p) {
-             p.sock.Close();
-             p.sock.Close();
-         },
-         ECANCELED, 1, 1, closed},
         {"opened again by a handler", unanswered.Port, 60000,
          [](Probe& p) {
              if (p.idles > 1) {
