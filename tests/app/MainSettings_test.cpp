@@ -117,31 +117,6 @@ TEST_F(MainTest, PairsAreReadWholePreselectedAndWrittenBackOnClose) {
     }
 }
 
-TEST_F(MainTest, OnlyTheNewestTenWholePairsAreWritten) {
-    QStringList twelve, twelveServers;
-    for (int i = 1; i <= 12; ++i) {
-        twelve << QStringLiteral("user%1").arg(i);
-        twelveServers << QStringLiteral("pop%1").arg(i);
-    }
-    const struct {
-        const char* name;
-        QStringList users, servers, storedUsers, storedServers;
-    } rows[] = {
-        {"twelve pairs", twelve, twelveServers, twelve.mid(2), twelveServers.mid(2)},
-        {"a user more", {Q("a"), Q("b"), Q("c")}, {Q("pa"), Q("pb")}, {Q("a"), Q("b")}, {Q("pa"), Q("pb")}},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        Store({}, true);
-        TForm1* form = Create();
-        form->Username->addItems(row.users);
-        form->servername->addItems(row.servers);
-        form->WriteToIniFile();
-        ExpectStoredPairs(row.storedUsers, row.storedServers);
-        sweepbox::DestroyApplicationWindows();
-    }
-}
-
 TEST_F(MainTest, OnlyAResizeWritesGeometryAndColumnWidths) {
     Store({{Q("XPos"), Q("100")}, {Q("YPos"), Q("50")}});
     TForm1* form = Start();

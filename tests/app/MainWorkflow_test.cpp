@@ -1,6 +1,5 @@
 // The mailbox workflow driven through the real main window, with mouse clicks
-// and keys, against the fake POP3 server and the local Dovecot: what does the
-// user see, and what reaches the server, in each path from connect to disconnect?
+// and keys, against the fake POP3 server: what does the user see, and what reaches the server, in each path from connect to disconnect?
 #include "MainFixture.h"
 
 #include "Header.h"
@@ -8,7 +7,6 @@
 #include "TextCodec.h"
 #include "email.h"
 #include "message/KelMsg.h"
-#include "support/DovecotServer.h"
 #include "support/FakePop3Server.h"
 
 #include <QAction>
@@ -41,7 +39,6 @@ using maintest::Items;
 using maintest::Pairs;
 using maintest::Q;
 using maintest::Values;
-using sweepbox::test::DovecotServer;
 using sweepbox::test::FakePop3Server;
 using sweepbox::test::MailboxOptions;
 using Strings = std::vector<std::string>;
@@ -137,10 +134,7 @@ class WorkflowTest : public maintest::MainTest {
 
     // Types the credentials and clicks Connect; the listing runs inside the click.
     void ConnectTo(const FakePop3Server& srv, const QString& password = QStringLiteral("secret")) {
-        ConnectToPort(srv.PortText(), password);
-    }
-    void ConnectToPort(const std::string& port, const QString& password) {
-        form->pop3.Port = port;
+        form->pop3.Port = srv.PortText();
         for (auto [edit, text] : {std::pair{form->servername->lineEdit(), QStringLiteral("127.0.0.1")},
                                   std::pair{form->Username->lineEdit(), QStringLiteral("test")},
                                   std::pair{static_cast<QLineEdit*>(form->Password), password}}) {
@@ -311,39 +305,6 @@ TEST_F(WorkflowTest, FullListingShowsOneRowPerMessageAsTheHeadersSay) {
     ExpectMode(0);
     EXPECT_EQ(Rows(), expected);
     EXPECT_TRUE(form->HeaderCache.empty());
-}
-
-TEST_F(WorkflowTest, GermanTextsFromListingThroughDeletionToARefusedLogin) {
-    const std::string msg = "From: a\r\nSubject:\r\nDate: Mon, 6 Mar 2000 10:22:33 +0100\r\n\r\nx\r\n";
-    FakePop3Server srv({msg, "Subject: x\r\n\r\nbody\r\n"});
-    Open(true);
-    ConnectTo(srv);
-    EXPECT_EQ(StatusText(), Q("\rAbsender, Betreff, Datum und Größe werden angezeigt ..."));
-    const QStringList rows = {
-        Q((" 1 |" + std::to_string(msg.size()) + " Byte |06 Mar 2000|a|Die Betreff-Zeile ist leer|").c_str()),
-        // Without Date: and From: the search starts near the top of the header.
-        Q(" 2 |20 Byte |.|ct: x|x|")};
-    EXPECT_EQ(Rows(), rows);
-    EXPECT_EQ(Panel(0), QStringLiteral("2 Mails"));
-
-    // The Delete key deletes while connected, and only then.
-    Mark({2});
-    QTest::keyClick(form->mail_list, Qt::Key_Delete);
-    EXPECT_EQ(sent, (Strings{"DELE 2", "QUIT"}));
-    EXPECT_EQ(StatusText(),
-              Q("\rAlle gewünschten e-mail(s) wurden erfolgreich gelöscht.\rIhre Verbindung zum Server wurde getrennt."));
-    EXPECT_EQ(Panel(2), Q("Lösche Mail Nr.: 2"));
-    EXPECT_EQ(srv.Remaining(), Strings{msg});
-    Mark({1});
-    QTest::keyClick(form->mail_list, Qt::Key_Delete);
-    EXPECT_TRUE(sent.empty());
-    EXPECT_EQ(Rows(), rows.mid(0, 1));
-    EXPECT_TRUE(form->mail_list->isSelected(1));
-
-    ConnectTo(srv, QStringLiteral("wrong"));
-    EXPECT_EQ(StatusText(), Q("\rFehler: [AUTH] Authentication failed.\rIhre Verbindung zum Server wurde getrennt."));
-    EXPECT_EQ(sent, (Strings{"USER test", "PASS wrong"}));
-    EXPECT_TRUE(Panel(0).isEmpty() && Panel(1).isEmpty());
 }
 
 TEST_F(WorkflowTest, CountOnlyListsPlaceholdersWithoutAskingTheServer) {
@@ -707,45 +668,6 @@ TEST_F(WorkflowTest, MessageViewerShowsTheTextAndBothAttachmentsAndARefusalNoSta
     EXPECT_EQ(StatusText(), QStringLiteral("\rError: Message is locked.\rYour connection has been terminated."));
     EXPECT_FALSE(form->ProgressBar->isVisible() || form->btnmail->isEnabled());
     ExpectMode(0);
-}
-
-class WorkflowDovecotTest : public WorkflowTest {
-  protected:
-    void SetUp() override {
-        WorkflowTest::SetUp();
-        if (!Dovecot().Running())
-            GTEST_SKIP() << Dovecot().SkipReason();
-    }
-    static DovecotServer& Dovecot() { return DovecotServer::Shared(); }
-    void Login(const char* password = DovecotServer::Password) {
-        Open();
-        ConnectToPort(Dovecot().PortText(), QString::fromLatin1(password));
-    }
-};
-
-TEST_F(WorkflowDovecotTest, ListsShowsTwoAttachmentsAndDeletesTwoAndFour) {
-    Strings msgs = FiveMessages();
-    msgs.push_back(TwoAttachments());
-    Dovecot().SetMessages(msgs);
-    Login();
-    const QStringList expected =
-        FiveRows(msgs) << Q((" 6 |" + std::to_string(msgs[5].size()) +
-                             " Byte |06 Mar 2000|Anna <anna@example.com>|Two files|").c_str());
-    EXPECT_EQ(Rows(), expected) << StatusText().toStdString() << Dovecot().Log();
-    ASSERT_EQ(form->HeaderCache.size(), 6u);
-    EXPECT_EQ(form->HeaderCache[0], HeaderOf(msgs[0]) + ".\r\n|");
-    ExpectMode(2);
-
-    Mark({6});
-    const Shown shown = ShownIn(Form3, [&] { Click(form->btnmail); });
-    EXPECT_TRUE(shown.text.contains(QStringLiteral("Here are the files."))) << shown.text.toStdString();
-    EXPECT_EQ(shown.attachments, kTwoAttachments);
-    EXPECT_EQ(Dovecot().Messages(), msgs);
-    Mark({2, 4});
-    Click(form->BtnDelete);
-    EXPECT_EQ(sent, (Strings{"DELE 4", "DELE 2", "QUIT"}));
-    EXPECT_EQ(StatusText(), QStringLiteral("\rAll marked mails were deleted.\rYour connection has been terminated."));
-    EXPECT_EQ(Dovecot().Messages(), (Strings{msgs[0], msgs[2], msgs[4], msgs[5]}));
 }
 
 } // namespace

@@ -152,25 +152,6 @@ TEST_F(MainTest, LanguageIsDecidedAtTheFirstActivationOnly) {
     EXPECT_TRUE(HoldsFocus(form, form->Password));
 }
 
-TEST_F(MainTest, InformationOpensTheAboutWindowModally) {
-    TForm1* form = StartIn(true);
-    for (const bool button : {true, false}) {
-        SCOPED_TRACE(button ? "button" : "menu");
-        bool shownModally = false;
-        QTimer::singleShot(0, form, [&] {
-            shownModally = AboutBox->isVisible() && AboutBox->isModal();
-            AboutBox->accept();
-        });
-        if (button)
-            QTest::mouseClick(form->BtnInfo, Qt::LeftButton);
-        else
-            form->help_I->trigger();
-        EXPECT_TRUE(shownModally);
-        EXPECT_FALSE(AboutBox->isVisible());
-    }
-    EXPECT_TRUE(AboutIsGerman);
-}
-
 TEST_F(MainTest, FocusGoesToTheFirstEmptyField) {
     const struct {
         const char* name;
@@ -284,27 +265,4 @@ TEST_F(MainTest, EnterInTheInputRowConnects) {
     form->EnterShortcut = [](QObject*) { throw std::runtime_error("Invalid op."); };
     QTest::keyClick(form->Password, Qt::Key_Return);
     EXPECT_EQ(messages, std::vector<QString>{QStringLiteral("Invalid op.")});
-}
-
-TEST_F(MainTest, DisabledGlyphIsGreyAndTheAnimationRunsOnlyWhilePlaying) {
-    const QImage off = DrawGlyph(TGlyph::Delete, 20, 1.0, false).toImage();
-    EXPECT_NE(DrawGlyph(TGlyph::Delete, 20, 1.0, true).toImage(), off);
-    int ink = 0;
-    for (int y = 0; y < off.height(); ++y)
-        for (int x = 0; x < off.width(); ++x) {
-            const QRgb px = off.pixel(x, y);
-            if (qAlpha(px) == 0)
-                continue;
-            ++ink;
-            EXPECT_TRUE(qRed(px) == qGreen(px) && qGreen(px) == qBlue(px)) << x << "," << y;
-        }
-    EXPECT_GT(ink, 0);
-
-    TBusyAnimation* avi = Start()->Status_avi;
-    avi->Play();
-    avi->show();
-    const int first = avi->Frame();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return avi->Frame() != first; }));
-    avi->Stop();
-    EXPECT_EQ(avi->Frame(), TBusyAnimation::kStopFrame);
 }

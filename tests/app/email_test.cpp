@@ -196,23 +196,6 @@ TEST_F(EmailTest, HostileNamesStayInsideTheChosenFolder) {
     EXPECT_FALSE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 
-TEST_F(EmailTest, WriteFailureIsReportedInTheLanguageAndLeavesNoFile) {
-    const auto msg = MakeMsg({"line"}, {{"a.bin", "A"}});
-    form->AddMessage(msg.get());
-    form->show();
-    chosen = dir.filePath(QStringLiteral("missing/out.txt"));
-    for (const bool g : {false, true}) {
-        german = g;
-        messages.clear();
-        g ? form->btn_save_attachmentsClick(nullptr) : form->btn_save_emailClick(nullptr);
-        ASSERT_EQ(messages.size(), 1);
-        EXPECT_TRUE(messages[0].startsWith(g ? QStringLiteral("Die Datei ") : QStringLiteral("The file ")))
-            << messages[0].toStdString();
-        EXPECT_TRUE(messages[0].contains(chosen));
-        EXPECT_TRUE(FolderEntries().isEmpty());
-    }
-}
-
 TEST_F(EmailTest, WriteFailingHalfwayKeepsTheOldFileWhole) {
     // A file size limit makes the write fail after some bytes were written.
     const auto msg = MakeMsg({}, {{"keep.bin", std::string(64 * 1024, 'n')}});

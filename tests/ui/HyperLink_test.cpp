@@ -38,15 +38,6 @@ class HyperLinkTest : public ::testing::Test {
     std::unique_ptr<THyperLink> link;
 };
 
-TEST_F(HyperLinkTest, SizeFollowsCaptionAndFont) {
-    EXPECT_EQ(THyperLink().size(), QSize(55, 14));
-    QFont italic = link->font();
-    italic.setItalic(true);
-    link->setFont(italic);
-    // An italic caption gets room for its slanted last letter.
-    EXPECT_EQ(link->width(), QFontMetrics(italic).horizontalAdvance(QStringLiteral("www.example.org,")) + 5);
-}
-
 TEST_F(HyperLinkTest, OpensOnlyOnLeftReleaseInsideWithATarget) {
     struct Step {
         QEvent::Type type;
@@ -86,23 +77,6 @@ TEST_F(HyperLinkTest, OpensOnlyOnLeftReleaseInsideWithATarget) {
         EXPECT_EQ(link->State(), THyperLink::TLinkState::Rest);
         EXPECT_EQ(link->FontColor(), link->NotPressedColor);
     }
-}
-
-TEST_F(HyperLinkTest, ColoursFollowTheState) {
-    Send(QEvent::MouseMove, QPoint(2, 2), Qt::NoButton, {});
-    EXPECT_EQ(link->State(), THyperLink::TLinkState::Over);
-    EXPECT_EQ(link->FontColor(), link->OverColor);
-    Send(QEvent::MouseButtonPress, QPoint(2, 2), Qt::LeftButton, Qt::LeftButton);
-    EXPECT_EQ(link->State(), THyperLink::TLinkState::Pressed);
-    EXPECT_EQ(link->FontColor(), link->PressedColor);
-    Send(QEvent::MouseMove, QPoint(-5, 2), Qt::NoButton, Qt::LeftButton);
-    EXPECT_EQ(link->FontColor(), link->NotPressedColor) << "dragged off the link";
-
-    link->SetFontColor(QColor(0x80, 0, 0));
-    EXPECT_EQ(link->NotPressedColor, QColor(0x80, 0, 0)) << "a new colour at rest becomes the rest colour";
-    Send(QEvent::MouseMove, QPoint(2, 2), Qt::NoButton, {});
-    link->SetFontColor(QColor(0, 0, 0x80));
-    EXPECT_EQ(link->NotPressedColor, QColor(0x80, 0, 0)) << "while hovered the rest colour stays";
 }
 
 // Focus needs a shown, active window.
