@@ -1,12 +1,7 @@
 // A plain, step-by-step parser of a raw message, written the slow and obvious
-// way: every multipart level joins its part and splits it again, header lines
-// are deleted from the front, the uuencode search starts again from the first
-// line after every block, lines are copied into working lists. The library's
-// TKelMsg::Parse works on views in one pass; the differential tests and the
-// fuzz target compare both. The choices for inputs the plain steps do not
-// cover (a block without "end", a delimiter as the last line, an empty
-// uuencoded line, the nesting limit, hostile names) are written out the same
-// way here.
+// way (every multipart level joins its part and splits it again, lines are
+// deleted from the front). TKelMsg::Parse works on views in one pass; the
+// differential tests and the fuzz target compare both.
 #pragma once
 
 #include "kel_literal.h"

@@ -161,7 +161,7 @@ TEST(KelMsgUU, BeginLines) {
 // ---- parsing ----
 
 TEST(KelMsgParse, HeaderFields) {
-    const auto m = ParseLibrary(L("Received: from mx\nSubject: Re: one;\n two\nTo: Desk <a1>, \"Sales, North\" <b2>, c3 (Info)\n"
+    const auto m = ParseLibrary(L("Received: from mx\nSubject: Re: =?x?Q?one?=;\n two\nTo: Desk <a1>, \"Sales, North\" <b2>, c3 (Info)\n"
                                 "Reply-To: r@x\nIn-Reply-To: <id0>\ncc: x@y\nMessage-ID: <id1>; x\n"
                                 "Date: Mon, 1 Jan 2024 10:00:00 +0000\nReturn-Path: <rp>\nSender: s@x\n"
                                 "Content-Type: Text/Plain; charset=utf-8\n\nbody"));
@@ -182,28 +182,6 @@ TEST(KelMsgParse, HeaderFields) {
     EXPECT_TRUE(m.RawMail.empty());
 }
 
-TEST(KelMsgParse, HeaderFieldRows) {
-    using P = kel_literal::ParsedMsg;
-    const struct {
-        const char* name;
-        std::string raw;
-        std::string P::*field;
-        std::string expected;
-    } rows[] = {
-        {"folded with tab", "Subject: a\n\tb\n\nx", &P::Subject, "ab"},
-        {"encoded words", "Subject: =?iso-8859-1?Q?Gr=FC=DFe?= x\n\n", &P::Subject, "Gr\xFC\xDF" "e x"},
-        {"first line cut at 72", "X-Long: " + std::string(100, 'y') + "\n\n", &P::From, "g: " + std::string(69, 'y')},
-        {"From decoded", "From: =?x?B?QUJD?= <a@b>\n\n", &P::From, "ABC <a@b>"},
-        {"first line empty: no header", "\nSubject: s\n", &P::Subject, ""},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.name);
-        const auto m = ParseLibrary(L(r.raw));
-        EXPECT_EQ(m.Error, "");
-        EXPECT_EQ(m.*r.field, r.expected);
-    }
-}
-
 TEST(KelMsgParse, Bodies) {
     const std::string mixed = "Content-Type: multipart/mixed; boundary=b\n\n";
     const struct {
@@ -214,15 +192,9 @@ TEST(KelMsgParse, Bodies) {
         std::vector<std::string> datas; // Data of each attachment (checked when not empty)
     } rows[] = {
         {"no Content-Type: body from its first non-blank line", "Subject: s\n\n  \nline 1\n\nline 3\n", {"line 1", "", "line 3"}, {}, {}},
-        {"alternative shows plain then html source",
-         "Content-Type: multipart/alternative; boundary=\"b\"\n\npreamble\n--b\nContent-Type: text/plain\n\nplain\n"
-         "--b\nContent-Type: text/html\n\n<p>html</p>\n--b--\nepilogue\n", {"plain", "<p>html</p>"}, {}, {}},
         {"name characters removed, base64 decoded",
          mixed + "--b\nContent-Type: application/pdf; name='a:b?.pdf'\nContent-Transfer-Encoding: base64\n\nUERG\nREFU\nQQD/\n--b--\n",
          {}, {"ab.pdf"}, {std::string("PDFDATA\0\xff", 9)}},
-        {"Content-Type name wins over filename",
-         mixed + "--b\nContent-Type: application/msword; name=\"x.doc\"\nContent-Disposition: attachment; filename=\"y.doc\"\n\nraw\n--b--\n",
-         {}, {"x.doc"}, {"raw"}},
         {"folded filename, encoded word",
          mixed + "--b\nContent-Type: image/gif\nContent-Disposition: attachment;\n filename=\"=?x?Q?p_q?=.gif\"\n\nr1\nr2\n--b--\n",
          {}, {"p q.gif"}, {"r1\r\nr2"}},
@@ -230,24 +202,16 @@ TEST(KelMsgParse, Bodies) {
          "Content-Type: multipart/mixed; boundary=outer\n\n--outer\nContent-Type: multipart/alternative; boundary=inner\n\n"
          "--inner\n\nA\n--inner\nContent-Type: text/html\n\nB\n--inner--\n--outer\nContent-Type: image/png; name=p.png\n"
          "Content-Transfer-Encoding: base64\n\nQUJD\n--outer\n\nC\n--outer--\n", {"A", "B", "C"}, {"p.png"}, {"ABC"}},
-        {"close right after a later delimiter is the new part's first line",
-         mixed + "--b\n\nfirst\n--b\n--b--\nx: 1\n\nepilogue 1\nepilogue 2\n", {"first", "epilogue 1", "epilogue 2"}, {}, {}},
-        {"delimiter with trailing blank is body text", mixed + "--b\n\none\n--b \ntwo\n--b--\n", {"one", "--b ", "two"}, {}, {}},
-        {"uuencoded block in text", "Subject: s\n\nbefore\nbegin 644 pic.gif\n#0V%T\n\n`\nend\nafter\n", {"before", "end", "after"}, {"pic.gif"}, {"Cat"}},
         {"two blocks and a look-alike", "\nbegin 777 nope.bin\nbegin 644 a.bin\n#2&DA\nEND\nmid\nBEGIN 600 b.bin\n#0V%T\n end \n",
          {"begin 777 nope.bin", "END", "mid", " end "}, {"a.bin", "b.bin"}, {"Hi!", "Cat"}},
         {"a block in text stops quoted-printable decoding",
          "Content-Transfer-Encoding: quoted-printable\n\na=3Db\nbegin 644 x.bin\n#2&DA\nend\n", {"a=3Db", "end"}, {"x.bin"}, {"Hi!"}},
-        {"quoted-printable text", "Content-Transfer-Encoding: quoted-printable\n\nsoft=\nbreak a_b =C3=A9\nx=3D\n",
-         {"softbreak a b \xC3\xA9", "x="}, {}, {}},
         {"embedded message adds its body and attachments",
          mixed + "--b\n\nouter\n--b\nContent-Type: message/rfc822\n\nSubject: inner\nContent-Type: multipart/mixed; boundary=c\n\n"
                  "--c\n\ninner text\n--c\nContent-Type: application/zip; name=z.zip\nContent-Transfer-Encoding: base64\n\nQUJD\n--c--\n--b--\n",
          {"outer", "inner text"}, {"z.zip"}, {"ABC"}},
         {"named embedded message is an attachment of its text",
          mixed + "--b\nContent-Type: message/rfc822; name=fw.eml\n\nSubject: inner\n\nhello\n--b--\n", {}, {"fw.eml"}, {"Subject: inner\r\n\r\nhello"}},
-        {"quoted-printable attachment", "Content-Type: application/x; name=q.txt\nContent-Transfer-Encoding: quoted-printable\n\na=\nb=0D=0Ac\nd\n",
-         {}, {"q.txt"}, {"ab\r\nc\r\nd"}},
         {"x-uuencode part", "Content-Type: application/x; name=u.bin\nContent-Transfer-Encoding: x-uuencode\n\nbegin 644 u.bin\n#2&DA\n\n#0V%T\n`\nend\n",
          {}, {"u.bin"}, {"Hi!Cat"}},
         {"hostile names", mixed + "--b\nContent-Type: a/b; name=\"..\"\n\nx\n--b\nContent-Type: a/b; name=\"../../etc/passwd\"\n\ny\n"
@@ -281,7 +245,6 @@ TEST(KelMsgParse, BadUULineFailsWithOopsAndKeepsWhatWasFilled) {
     EXPECT_EQ(m.Files[1].Lines, (Lines{"begin 644 bad.bin", "#2&DA", "#2&da"})); // the block without its empty line
     EXPECT_EQ(m.RawMail, raw);
     EXPECT_FALSE(m.Headers.empty());
-
 }
 
 TEST(KelMsgParse, RawMailFlagAndRepeatedParse) {
@@ -289,10 +252,7 @@ TEST(KelMsgParse, RawMailFlagAndRepeatedParse) {
     EXPECT_TRUE(ParseLibrary(raw, true).RawMail.empty());
     EXPECT_EQ(ParseLibrary(raw, false).RawMail, raw);
 
-    kel::TObject owner;
-    TKelMsg m(&owner);
-    EXPECT_EQ(m.Owner(), &owner);
-    EXPECT_TRUE(m.ClearRawMailAfterParse);
+    TKelMsg m;
     m.Parse(); // nothing to parse
     EXPECT_TRUE(m.Headers.empty() && m.Text.empty() && m.ContentType.empty());
     m.RawMail = raw;
