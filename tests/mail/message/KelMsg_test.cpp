@@ -8,8 +8,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <optional>
-#include <random>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -106,30 +104,6 @@ TEST(KelMsgUU, LineRule) {
             kel::UUDecodeLine(r.line, out);
             EXPECT_EQ(out, "pre" + r.bytes);
         }
-    }
-}
-
-// The shifting decoder against the bit-string one on random lines.
-TEST(KelMsgUU, LineRuleMatchesBitByBitVersion) {
-    std::mt19937 rng(7);
-    for (int n = 0; n < 10000; ++n) {
-        std::string line;
-        for (size_t k = 0, len = rng() % 70; k < len; ++k)
-            line += static_cast<char>(rng() % 8 == 0 ? 'a' + rng() % 3 : 32 + rng() % 65);
-        auto decode = [&](auto Fn) -> std::optional<std::string> {
-            try {
-                return Fn();
-            } catch (const kel::Exception&) {
-                return std::nullopt; // what was filled before the throw does not count
-            }
-        };
-        ASSERT_EQ(decode([&] {
-                      std::string out;
-                      kel::UUDecodeLine(line, out);
-                      return out;
-                  }),
-                  decode([&] { return kel_literal::UULine(line); }))
-            << line;
     }
 }
 

@@ -154,8 +154,6 @@ TEST(HeaderHelpers, ValueSkipHeaderBoundary) {
 TEST(DecodeEncodedWords, DecodesQAndBWords) {
     const TextRow rows[] = {
         {"Q word", "=?iso-8859-1?Q?Gr=FC=DFe?=", "Gr\xFC\xDF" "e"},
-        {"unknown letter vanishes", "=?x?X?abc?= tail", " tail"},
-        {"blanks between words stay", "a =?x?Q?b?= =?x?Q?c?=", "a b c"},
         {"decoded word decoded again", "=?a?Q?=3D=3Fb=3FQ=3Fz=3F=3D?=", "z"},
         {"decoded = joins the following ?", "=?a?Q?x=3D?=?b?Q?y?=", "xy"},
         {"B with NUL kept", "=?a?B?AEE=?=", std::string("\0A", 2)},
