@@ -167,7 +167,6 @@ class WorkflowTest : public maintest::MainTest {
         return rows;
     }
     QString StatusText() const { return form->Status->Text(); }
-    QString LastStatusLine() const { return StatusText().section(QLatin1Char('\r'), -1); }
     QString Panel(int n) const { return form->Status_leiste->PanelText(n); }
 
     // The command table's controls in the given mode (0 idle, 1 busy, 2 connected).
@@ -383,8 +382,6 @@ TEST_F(WorkflowTest, EachFailureShowsWhyAndLeavesTheWindowReadyForTheNextAttempt
         const char* focus;
     } rows[] = {
         {"no server", {}, "", "", "", Is("\rError: No POP server specified"), {}, {}, "", 0, "mail_list"},
-        {"no password", {}, "127.0.0.1", "test", "", Is("\rError: You will also need a password"), {}, {}, "", 0,
-         "mail_list"},
         {"nothing listens", {}, "127.0.0.1", "test", "secret",
          Is("\rError: a connection to the server cannot be established !!!!"
             "\r     - Are you connected to the Internet?"
@@ -570,43 +567,6 @@ TEST_F(WorkflowTest, DeletingTwoAndFourStartsAtTheHighestAndOnlyAFullSuccessCoun
         EXPECT_EQ(srv.Remaining(), kept);
         ExpectMode(0);
     }
-}
-
-TEST_F(WorkflowTest, SelectionAndConnectionDecideMarkAllAndTheViewerCommands) {
-    FakePop3Server srv(FiveMessages());
-    Open();
-    ConnectTo(srv);
-    // Popup entries on after the listing, before any click: with no row the
-    // commands say what is missing instead of opening an empty window.
-    ASSERT_TRUE(form->men_header_anzeigen->isEnabled());
-    form->men_header_anzeigen->trigger();
-    EXPECT_EQ(LastStatusLine(), QStringLiteral("Please select an e-mail first."));
-    form->men_email_anzeigen->trigger();
-    EXPECT_EQ(LastStatusLine(), QStringLiteral("Please select exactly one e-mail."));
-
-    ClickRow(1);
-    ClickRow(3, Qt::ControlModifier);
-    EXPECT_FALSE(form->btnheader->isEnabled() || form->men_email_anzeigen->isEnabled());
-    ClickRow(3, Qt::ControlModifier);
-    EXPECT_TRUE(form->btnmail->isEnabled() && form->men_email_anzeigen->isEnabled());
-
-    // Mark all takes every message but not the marker row; no click follows,
-    // so the viewer buttons keep their state.
-    Click(form->BtnMark);
-    EXPECT_EQ(form->mail_list->selectedCount(), 5);
-    EXPECT_FALSE(form->mail_list->isSelected(0));
-    EXPECT_TRUE(form->btnheader->isEnabled());
-
-    Click(form->BtnDisconnect);
-    EXPECT_FALSE(form->btnheader->isEnabled() || form->btnmail->isEnabled());
-    // The rows stay; a click on one keeps the commands off, and a direct call
-    // sends nothing to the closed connection.
-    Mark({2});
-    EXPECT_FALSE(form->btnmail->isEnabled());
-    form->men_email_anzeigenClick(form);
-    form->men_header_anzeigenClick(form);
-    EXPECT_TRUE(sent.empty());
-    EXPECT_EQ(LastStatusLine(), QStringLiteral("Not connected to the server: please connect again."));
 }
 
 TEST_F(WorkflowTest, ALoginIsRememberedLastAndTheOldestOfElevenIsDropped) {

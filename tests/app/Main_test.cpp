@@ -163,7 +163,6 @@ TEST_F(MainTest, FocusGoesToTheFirstEmptyField) {
         {"nothing remembered", {}, "", "", Member(&TForm1::servername)},
         {"a remembered pair", maintest::Pairs(1), nullptr, nullptr, Member(&TForm1::Password)},
         {"both typed", {}, "pop.a", "anna", Member(&TForm1::Password)},
-        {"user only", {}, "", "anna", Member(&TForm1::servername)},
         {"server only", {}, "pop.a", "", Member(&TForm1::Username)},
     };
     for (const auto& row : rows) {
@@ -243,8 +242,6 @@ TEST_F(MainTest, EnterInTheInputRowConnects) {
         size_t calls;
     } rows[] = {
         {"servername", form->servername, Qt::Key_Return, Qt::NoModifier, 1},
-        {"Password", form->Password, Qt::Key_Return, Qt::NoModifier, 1},
-        {"keypad Enter", form->Password, Qt::Key_Enter, Qt::KeypadModifier, 1},
         {"another key", form->Password, Qt::Key_A, Qt::NoModifier, 0},
         {"Enter elsewhere", form->info_fenster_eng, Qt::Key_Return, Qt::NoModifier, 0},
     };
