@@ -527,8 +527,10 @@ TEST_F(WorkflowTest, ClosingDuringAServerOperationSendsNothingIntoItsReply) {
 
 TEST_F(WorkflowTest, DeletingTwoAndFourStartsAtTheHighestAndOnlyAFullSuccessCounts) {
     const Strings msgs = FiveMessages();
-    const QString notDeleted = QStringLiteral(
-        "\rError: Mailbox is read-only.\rThe marked mails were not deleted.\rYour connection has been terminated.");
+    // In German, and with the Delete key: it deletes while connected, and only then.
+    const QString gone = Q("\rIhre Verbindung zum Server wurde getrennt.");
+    const QString notDeleted =
+        Q("\rFehler: Mailbox is read-only.\rDie markierten e-mails wurden nicht gelöscht.") + gone;
     const struct {
         const char* name;
         const char* refused;
@@ -538,11 +540,14 @@ TEST_F(WorkflowTest, DeletingTwoAndFourStartsAtTheHighestAndOnlyAFullSuccessCoun
         const char* progress; // the third panel
     } rows[] = {
         {"all accepted", nullptr, {"DELE 4", "DELE 2", "QUIT"}, {1, 3, 5},
-         QStringLiteral("\rAll marked mails were deleted.\rYour connection has been terminated."), "Deleting mail # 2"},
-        {"DELE refused", "DELE 2", {"DELE 4", "DELE 2"}, {1, 2, 3, 4, 5}, notDeleted, "Deleting mail # 4"},
-        {"QUIT refused", "QUIT", {"DELE 4", "DELE 2", "QUIT"}, {1, 2, 3, 4, 5}, notDeleted, "Deleting mail # 2"},
+         Q("\rAlle gewünschten e-mail(s) wurden erfolgreich gelöscht.") + gone,
+         "Lösche Mail Nr.: 2"},
+        {"DELE refused", "DELE 2", {"DELE 4", "DELE 2"}, {1, 2, 3, 4, 5}, notDeleted,
+         "Lösche Mail Nr.: 4"},
+        {"QUIT refused", "QUIT", {"DELE 4", "DELE 2", "QUIT"}, {1, 2, 3, 4, 5}, notDeleted,
+         "Lösche Mail Nr.: 2"},
     };
-    Open();
+    Open(true);
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         MailboxOptions opt;
@@ -552,7 +557,7 @@ TEST_F(WorkflowTest, DeletingTwoAndFourStartsAtTheHighestAndOnlyAFullSuccessCoun
         ConnectTo(srv);
         const QStringList before = Rows();
         Mark({2, 4});
-        Click(form->BtnDelete);
+        QTest::keyClick(form->mail_list, Qt::Key_Delete);
         EXPECT_EQ(sent, row.sent);
         EXPECT_EQ(StatusText(), row.status);
         EXPECT_EQ(Panel(2), Q(row.progress));
@@ -566,6 +571,9 @@ TEST_F(WorkflowTest, DeletingTwoAndFourStartsAtTheHighestAndOnlyAFullSuccessCoun
         EXPECT_TRUE(srv.WaitForCommands(kListFive.size() + row.sent.size()));
         EXPECT_EQ(srv.Remaining(), kept);
         ExpectMode(0);
+        Mark({1});
+        QTest::keyClick(form->mail_list, Qt::Key_Delete);
+        EXPECT_TRUE(sent.empty());
     }
 }
 
