@@ -6,29 +6,6 @@
 
 using maintest::MainTest;
 
-TEST(LanguageDecision, OnlyTheThreeGermanIdentifiersAsWholeTexts) {
-    struct Row {
-        const char* name;
-        const char* first;
-        const char* second;
-        bool german;
-    };
-    const Row rows[] = {
-        {"Germany", "00000407", "", true},          {"Switzerland", "00000807", "", true},
-        {"German variant", "00010407", "", true},   {"value form only", "", "00000407", true},
-        {"English subkey, German value", "00000409", "00000807", true},
-        {"German subkey, English value", "00010407", "00000409", true},
-        {"Austria", "00000c07", "", false},         {"US", "00000409", "00000409", false},
-        {"leading blank", " 00000407", "", false}, {"trailing blank", "00000407 ", "", false},
-        {"nine digits", "000000407", "", false},    {"both empty", "", "", false},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(sweepbox::IsGermanLayoutId(QString::fromLatin1(row.first), QString::fromLatin1(row.second)),
-                  row.german);
-    }
-}
-
 TEST_F(MainTest, KeyboardFileGivesTheFirstLayout) {
     struct Row {
         const char* name;
@@ -71,6 +48,11 @@ TEST_F(MainTest, TheWindowChoosesItsLanguageFromTheStoreThenTheDesktop) {
         {"store empty, German desktop", {}, "XKBLAYOUT=de\nXKBVARIANT=nodeadkeys\n", true},
         {"blank values count as empty", {{subkey, QString()}, {list, QString()}}, "XKBLAYOUT=de\n", true},
         {"identifier with blanks", {{subkey, QStringLiteral(" 00000407")}}, "XKBLAYOUT=de\n", false},
+        {"Austria is not one of the three", {{subkey, QStringLiteral("00000c07")}}, "XKBLAYOUT=de\n",
+         false},
+        {"either form German",
+         {{subkey, QStringLiteral("00000409")}, {list, QStringLiteral("00000807")}}, "XKBLAYOUT=us\n",
+         true},
         {"value not text", {{subkey, QStringList{QStringLiteral("00000407"), QStringLiteral("x")}}},
          "XKBLAYOUT=us\n", false},
     };

@@ -147,12 +147,6 @@ TEST_F(MultiListTest, CtrlClicksAddRowsAndShiftClicksSelectRanges)
     EXPECT_EQ(list.selectedCount(), 1);
     list.setSelected(2, true);
     EXPECT_EQ(clicks.count(), 5) << "programmatic selection is silent";
-
-    list.setMultiSelect(false);
-    clickRow(2);
-    clickRow(4, Qt::ControlModifier);
-    EXPECT_EQ(list.selectedCount(), 1);
-    EXPECT_TRUE(list.isSelected(4));
 }
 
 TEST_F(MultiListTest, KeyboardMovesCaretAndSelectionAndEveryKeyReachesTheHost)
