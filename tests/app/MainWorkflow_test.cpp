@@ -7,6 +7,7 @@
 #include "TextCodec.h"
 #include "email.h"
 #include "message/KelMsg.h"
+#include "support/DovecotServer.h"
 #include "support/FakePop3Server.h"
 
 #include <QAction>
@@ -39,6 +40,7 @@ using maintest::Items;
 using maintest::Pairs;
 using maintest::Q;
 using maintest::Values;
+using sweepbox::test::DovecotServer;
 using sweepbox::test::FakePop3Server;
 using sweepbox::test::MailboxOptions;
 using Strings = std::vector<std::string>;
@@ -134,7 +136,10 @@ class WorkflowTest : public maintest::MainTest {
 
     // Types the credentials and clicks Connect; the listing runs inside the click.
     void ConnectTo(const FakePop3Server& srv, const QString& password = QStringLiteral("secret")) {
-        form->pop3.Port = srv.PortText();
+        ConnectToPort(srv.PortText(), password);
+    }
+    void ConnectToPort(const std::string& port, const QString& password) {
+        form->pop3.Port = port;
         for (auto [edit, text] : {std::pair{form->servername->lineEdit(), QStringLiteral("127.0.0.1")},
                                   std::pair{form->Username->lineEdit(), QStringLiteral("test")},
                                   std::pair{static_cast<QLineEdit*>(form->Password), password}}) {
@@ -639,3 +644,32 @@ TEST_F(WorkflowTest, MessageViewerShowsTheTextAndBothAttachmentsAndARefusalNoSta
 }
 
 } // namespace
+
+// The same path against a real server: rows as filter builds them, the
+// message window with two attachments, and DELE 4, DELE 2, QUIT really
+// removing messages 2 and 4.
+TEST_F(WorkflowTest, DovecotListsShowsTwoAttachmentsAndDeletesTwoAndFour) {
+    DovecotServer& dovecot = DovecotServer::Shared();
+    SWEEPBOX_REQUIRE_DOVECOT(dovecot);
+    Strings msgs = FiveMessages();
+    msgs.push_back(TwoAttachments());
+    dovecot.SetMessages(msgs);
+    Open();
+    ConnectToPort(dovecot.PortText(), QString::fromLatin1(DovecotServer::Password));
+    const QStringList expected =
+        FiveRows(msgs) << Q((" 6 |" + std::to_string(msgs[5].size()) +
+                             " Byte |06 Mar 2000|Anna <anna@example.com>|Two files|").c_str());
+    EXPECT_EQ(Rows(), expected) << StatusText().toStdString() << dovecot.Log();
+    ASSERT_EQ(form->HeaderCache.size(), 6u);
+    EXPECT_EQ(form->HeaderCache[0], HeaderOf(msgs[0]) + ".\r\n|");
+    ExpectMode(2);
+
+    Mark({6});
+    const Shown shown = ShownIn(Form3, [&] { Click(form->btnmail); });
+    EXPECT_TRUE(shown.text.contains(QStringLiteral("Here are the files."))) << shown.text.toStdString();
+    EXPECT_EQ(shown.attachments, kTwoAttachments);
+    Mark({2, 4});
+    Click(form->BtnDelete);
+    EXPECT_EQ(sent, (Strings{"DELE 4", "DELE 2", "QUIT"}));
+    EXPECT_EQ(dovecot.Messages(), (Strings{msgs[0], msgs[2], msgs[4], msgs[5]}));
+}
