@@ -95,7 +95,26 @@ TEST_F(Dovecot, StatListAndTopMatchTheMailbox) {
     // TOP 0 returns the header as sent, stuffing included.
     EXPECT_EQ(pop->GetHeader(2), "From: b@example.org\r\nSubject: second\r\n"
                                  "..hidden: dotted header line\r\n\r\n.\r\n");
+    // UIDLs are distinct and stable across sessions.
+    const std::string uidl1 = pop->GetUIDL(1), uidl2 = pop->GetUIDL(2);
+    EXPECT_NE(uidl1, "");
+    EXPECT_NE(uidl1, uidl2);
     pop->Quit();
+    EXPECT_EQ(Session()->GetUIDL(2), uidl2);
+}
+
+// A number the server does not know is refused with the operation's code.
+TEST_F(Dovecot, BadMessageNumberIsRefusedWithTheOperationsCode) {
+    auto pop = Session();
+    rec.Clear();
+    EXPECT_EQ(pop->GetHeader(99), "");
+    EXPECT_FALSE(pop->Connected());
+    EXPECT_EQ(rec.NonIo(), (Events{"quit", "error:2005:There's no message 99."}));
+    pop = Session();
+    rec.Clear();
+    pop->DeleteMsg(99);
+    EXPECT_EQ(rec.NonIo(), (Events{"quit", "error:2003:There's no message 99."}));
+    EXPECT_EQ(dc.Messages().size(), 3u);
 }
 
 // DELE takes effect at QUIT only.
