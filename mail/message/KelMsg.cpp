@@ -27,7 +27,7 @@ constexpr uint64_t kOnes = 0x0101010101010101ULL;
 // Nonzero when one of the eight bytes of V is zero.
 constexpr uint64_t HasZeroByte(uint64_t V) { return (V - kOnes) & ~V & (kOnes << 7); }
 
-inline bool HasLineEndOrNul(const std::string& Line) {
+inline bool HasLineEndOrNul(std::string_view Line) {
     const char* p = Line.data();
     const size_t n = Line.size();
 #if defined(__SSE2__)
@@ -66,7 +66,7 @@ inline bool HasLineEndOrNul(const std::string& Line) {
 #if defined(__x86_64__)
 // The same test 32 bytes a step, for processors with AVX2 (checked at run
 // time): a large message's lines are all looked at once before it is split.
-__attribute__((target("avx2"))) bool LinesAreSplitCleanAvx2(std::span<const std::string> Lines) {
+__attribute__((target("avx2"))) bool LinesAreSplitCleanAvx2(std::span<const std::string_view> Lines) {
     const auto hit = [](const char* at) __attribute__((target("avx2"))) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
         const __m256i eq = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r')),
@@ -74,7 +74,7 @@ __attribute__((target("avx2"))) bool LinesAreSplitCleanAvx2(std::span<const std:
                                            _mm256_cmpeq_epi8(v, _mm256_setzero_si256()));
         return _mm256_movemask_epi8(eq) != 0;
     };
-    for (const std::string& l : Lines) {
+    for (const std::string_view l : Lines) {
         const size_t n = l.size();
         if (n < 32) {
             if (HasLineEndOrNul(l))
@@ -95,12 +95,12 @@ __attribute__((target("avx2"))) bool LinesAreSplitCleanAvx2(std::span<const std:
 const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
 #endif
 
-bool LinesAreSplitClean(std::span<const std::string> Lines) {
+bool LinesAreSplitClean(std::span<const std::string_view> Lines) {
 #if defined(__x86_64__)
     if (kHaveAvx2)
         return LinesAreSplitCleanAvx2(Lines);
 #endif
-    for (const std::string& l : Lines)
+    for (const std::string_view l : Lines)
         if (HasLineEndOrNul(l))
             return false;
     return true;
@@ -116,7 +116,7 @@ bool IsUUEndLine(std::string_view Line) {
 bool Contains(const std::string& Text, std::string_view Key) { return Text.find(Key) != std::string::npos; }
 
 // Lines joined by CR LF, without the line end after the last one.
-std::string JoinWithoutLastLineEnd(std::span<const std::string> Lines) {
+template <class TLine> std::string JoinWithoutLastLineEnd(std::span<const TLine> Lines) {
     std::string s = JoinLines(Lines);
     if (s.size() >= 2)
         s.resize(s.size() - 2);
@@ -126,8 +126,8 @@ std::string JoinWithoutLastLineEnd(std::span<const std::string> Lines) {
 // Several FindHeader lookups in one pass over the header lines: for every
 // key, Fields[k] and Found[k] get what FindHeader(Keys[k], Lines) gives.
 // Lines are compared only with the keys that start with their first letter.
-void FindHeaders(std::span<const std::string> Lines, std::span<const std::string> Keys, std::string* Fields,
-                 bool* Found) {
+template <class TLine>
+void FindHeaders(std::span<const TLine> Lines, std::span<const std::string> Keys, std::string* Fields, bool* Found) {
     size_t missing = Keys.size();
     std::fill(Found, Found + Keys.size(), false);
     const size_t n = Lines.size();
@@ -139,7 +139,7 @@ void FindHeaders(std::span<const std::string> Lines, std::span<const std::string
         for (size_t k = 0; k < Keys.size(); ++k) {
             if (Found[k] || Keys[k][0] != first || !StartsWithUpper(Lines[i], Keys[k]))
                 continue;
-            std::string field = Lines[i];
+            std::string field(Lines[i]);
             for (size_t j = i + 1; j < n && !Lines[j].empty() && (Lines[j][0] == ' ' || Lines[j][0] == '\t'); ++j)
                 field += TrimView(Lines[j]);
             Fields[k] = std::move(field);
@@ -150,7 +150,7 @@ void FindHeaders(std::span<const std::string> Lines, std::span<const std::string
 }
 
 struct TLeaf {
-    std::span<const std::string> Lines;
+    std::span<const std::string_view> Lines;
     int Depth;
 };
 
@@ -158,7 +158,7 @@ struct TLeaf {
 // Works on views of one line array instead of joining and splitting each
 // part again: for split-clean lines both give the same lines. Every level
 // scans its own lines once, and the depth limit bounds the levels.
-void SplitLeaves(std::span<const std::string> Lines, int Depth, std::vector<TLeaf>& Leaves) {
+void SplitLeaves(std::span<const std::string_view> Lines, int Depth, std::vector<TLeaf>& Leaves) {
     std::string field;
     if (!FindHeader("CONTENT-TYPE:", Lines, field) || FindUpper(field, "MULTIPART") == std::string::npos) {
         // One level deeper than the entity, so that parsing the leaf can
@@ -203,11 +203,11 @@ void SplitLeaves(std::span<const std::string> Lines, int Depth, std::vector<TLea
 }
 
 // Type, encoding and name of an entity from its header fields.
-void ReadPartHeader(std::span<const std::string> Lines, std::string& Type, std::string& Encoding, std::string& Name) {
+void ReadPartHeader(std::span<const std::string_view> Lines, std::string& Type, std::string& Encoding, std::string& Name) {
     static const std::string kKeys[] = {"CONTENT-TYPE:", "CONTENT-TRANSFER-ENCODING:", "CONTENT-DISPOSITION:"};
     std::string fields[3];
     bool found[3];
-    FindHeaders(Lines, kKeys, fields, found);
+    FindHeaders<std::string_view>(Lines, kKeys, fields, found);
 
     Name.clear();
     if (found[0]) {
@@ -231,9 +231,9 @@ void ReadPartHeader(std::span<const std::string> Lines, std::string& Type, std::
 // is, straight into Out, sized once for the whole part. Out grows in steps of
 // about 64 KiB of input so that zero-filling the room stays in the cache
 // just ahead of the decoder.
-void DecodeBase64Into(std::span<const std::string> Lines, std::string& Out) {
+void DecodeBase64Into(std::span<const std::string_view> Lines, std::string& Out) {
     size_t encoded = 0;
-    for (const std::string& l : Lines)
+    for (const std::string_view l : Lines)
         encoded += l.size();
     Out.reserve(Out.size() + encoded / 4 * 3 + 16);
     TBase64Decoder decoder;
@@ -305,7 +305,7 @@ constexpr std::array<uint8_t, 256> kQPHex = [] {
 // "=X" CR LF (the escape takes the CR, gives "@", and the LF ends the line)
 // is done per line. Lines holding CR, LF or NUL, and a "=00" (the decoder
 // stops at the NUL), are left to the general way: false, Out as it was.
-bool AppendQuotedPrintableLinesDirect(std::span<const std::string> Lines, std::vector<std::string>& Out) {
+bool AppendQuotedPrintableLinesDirect(std::span<const std::string_view> Lines, std::vector<std::string>& Out) {
     const size_t outStart = Out.size();
     std::string cur;        // the decoded line being built
     bool curHasEnd = false; // an escape in cur gave CR or LF: cur splits into several lines
@@ -313,7 +313,7 @@ bool AppendQuotedPrintableLinesDirect(std::span<const std::string> Lines, std::v
         Out.resize(outStart);
         return false;
     };
-    for (const std::string& l : Lines) {
+    for (const std::string_view l : Lines) {
         const char* p = l.data();
         const char* const end = p + l.size();
         // A line never decodes to more bytes than it has.
@@ -385,10 +385,10 @@ bool AppendQuotedPrintableLinesDirect(std::span<const std::string> Lines, std::v
 // breaks) and is carried over, and so is the question whether a CR at the
 // end of a chunk is half of a CR LF. The decoder stops at a NUL, from the
 // text or from "=00": lines holding either are decoded in one piece.
-void AppendQuotedPrintableLines(std::span<const std::string> Lines, std::vector<std::string>& Out) {
+void AppendQuotedPrintableLines(std::span<const std::string_view> Lines, std::vector<std::string>& Out) {
     if (AppendQuotedPrintableLinesDirect(Lines, Out))
         return;
-    for (const std::string& l : Lines)
+    for (const std::string_view l : Lines)
         if (l.find('\0') != std::string::npos || l.find("=00") != std::string::npos) {
             const std::string decoded = DecodeQuotedPrintable(JoinLines(Lines));
             AppendSplitLines(Out, decoded);
@@ -418,7 +418,7 @@ void AppendQuotedPrintableLines(std::span<const std::string> Lines, std::vector<
         afterCR = pending[end] == '\r' && end + 1 == pending.size();
         pending.erase(0, end + 1);
     };
-    for (const std::string& l : Lines) {
+    for (const std::string_view l : Lines) {
         chunk += l;
         chunk += "\r\n";
         if (chunk.size() >= kChunk)
@@ -433,13 +433,13 @@ void AppendQuotedPrintableLines(std::span<const std::string> Lines, std::vector<
 // a lone "`" or the last line. The stop lines are tested before every data
 // line, the first one included, so that "begin" directly followed by "end"
 // (an empty file) decodes to nothing instead of failing on "end".
-void DecodeUUInto(std::span<const std::string> Lines, std::string& Out) {
+void DecodeUUInto(std::span<const std::string_view> Lines, std::string& Out) {
     size_t encoded = 0;
-    for (const std::string& l : Lines)
+    for (const std::string_view l : Lines)
         encoded += l.size();
     Out.reserve(Out.size() + encoded / 4 * 3);
     for (size_t i = 1; i < Lines.size(); ++i) {
-        const std::string& l = Lines[i];
+        const std::string_view l = Lines[i];
         if (l == "end" || l == "`")
             break;
         UUDecodeLine(l, Out);
@@ -519,7 +519,7 @@ bool IsUUBeginLine(std::string_view Line, std::string* FileName) {
     return true;
 }
 
-bool FindUUBegin(std::span<const std::string> Lines, size_t From, size_t& Pos, std::string& FileName) {
+bool FindUUBegin(std::span<const std::string_view> Lines, size_t From, size_t& Pos, std::string& FileName) {
     for (size_t k = From; k < Lines.size(); ++k)
         // The length and first letter first: nearly every line fails there.
         if (Lines[k].size() > 10 && (Lines[k][0] | 0x20) == 'b' && IsUUBeginLine(Lines[k], &FileName)) {
@@ -532,7 +532,8 @@ bool FindUUBegin(std::span<const std::string> Lines, size_t From, size_t& Pos, s
 // ---- multipart ----
 
 std::vector<std::vector<std::string>> SplitMultipart(std::string_view Text) {
-    const std::vector<std::string> lines = SplitLines(Text);
+    std::vector<std::string_view> lines;
+    AppendSplitLines(lines, Text);
     std::vector<TLeaf> leaves;
     SplitLeaves(lines, 0, leaves);
     std::vector<std::vector<std::string>> result;
@@ -584,22 +585,28 @@ const TAttachedFile& TAttachedFiles::Items(int Index) const {
 // ---- message ----
 
 struct TKelMsg::TEntity {
-    std::span<const std::string> Lines;
+    std::span<const std::string_view> Lines;
     bool SplitClean; // known to hold no CR, LF or NUL
     int Depth;
 };
 
 struct TKelMsg::TParseState {
-    // Re-split copies of entities whose lines were not split-clean; the
-    // leaves of a split point into them.
-    std::vector<std::unique_ptr<std::vector<std::string>>> Resplit;
+    // Entities whose lines were not split-clean, joined and split again;
+    // the leaves of a split point into them.
+    struct TResplit {
+        std::string Text;
+        std::vector<std::string_view> Lines;
+    };
+    std::vector<std::unique_ptr<TResplit>> Resplit;
 
     // Lines shown in Text are moved out of RawMail instead of copied when
-    // RawMail is emptied at the end anyway. A failure puts them back from
-    // Text (which keeps them), so RawMail is whole again when Parse throws.
-    // No line is read again once it is shown: entities are disjoint and
-    // taken in order.
+    // RawMail is emptied at the end anyway; Views are the lines of RawMail
+    // that the parse reads. A failure puts moved lines back from Text
+    // (which keeps them), so RawMail is whole again when Parse throws. No
+    // line is read again once it is shown: entities are disjoint and taken
+    // in order.
     std::vector<std::string>* MoveFrom = nullptr;
+    const std::string_view* Views = nullptr;
     struct TMoved {
         size_t RawIndex, TextIndex, Count;
     };
@@ -614,18 +621,14 @@ void TKelMsg::Parse() {
     if (RawMail.empty())
         return;
 
-    const auto headerEnd = std::find_if(RawMail.begin(), RawMail.end(), [](const std::string& l) { return l.empty(); });
-    Headers.insert(Headers.end(), RawMail.begin(), headerEnd);
-    ParseHeaderFields();
-
-    // RawMail itself serves as the working list: parsing reads it and at
-    // most moves shown lines out, which a failure puts back, so it is whole
-    // when a failure leaves Parse.
+    const std::vector<std::string_view> lines(RawMail.begin(), RawMail.end());
     TParseState state;
-    if (ClearRawMailAfterParse)
+    if (ClearRawMailAfterParse) {
         state.MoveFrom = &RawMail;
+        state.Views = lines.data();
+    }
     try {
-        ParsePart(state, TEntity{RawMail, false, 0});
+        ParseMessage(state, lines);
     } catch (...) {
         for (const auto& m : state.Moved)
             for (size_t k = 0; k < m.Count; ++k)
@@ -635,6 +638,30 @@ void TKelMsg::Parse() {
 
     if (ClearRawMailAfterParse)
         std::vector<std::string>().swap(RawMail);
+}
+
+void TKelMsg::ParseLines(std::span<const std::string_view> Lines) {
+    if (!RawMail.empty() || !ClearRawMailAfterParse) {
+        RawMail.insert(RawMail.end(), Lines.begin(), Lines.end());
+        Parse();
+        return;
+    }
+    if (Lines.empty())
+        return;
+    TParseState state;
+    try {
+        ParseMessage(state, Lines);
+    } catch (...) {
+        RawMail.assign(Lines.begin(), Lines.end());
+        throw;
+    }
+}
+
+void TKelMsg::ParseMessage(TParseState& State, std::span<const std::string_view> Lines) {
+    const auto headerEnd = std::find_if(Lines.begin(), Lines.end(), [](std::string_view l) { return l.empty(); });
+    Headers.insert(Headers.end(), Lines.begin(), headerEnd);
+    ParseHeaderFields();
+    ParsePart(State, TEntity{Lines, false, 0});
 }
 
 void TKelMsg::ParseHeaderFields() {
@@ -670,7 +697,7 @@ void TKelMsg::ParseHeaderFields() {
 
     std::string lines[kCount];
     bool found[kCount];
-    FindHeaders(Headers, kKeys, lines, found);
+    FindHeaders<std::string>(Headers, kKeys, lines, found);
     for (size_t k = 0; k < kCount; ++k) {
         const TField& f = kFields[k];
         if (!found[k]) {
@@ -703,10 +730,13 @@ void TKelMsg::ParsePart(TParseState& State, const TEntity& Entity) {
             showBody();
             return;
         }
-        std::span<const std::string> lines = Entity.Lines;
+        std::span<const std::string_view> lines = Entity.Lines;
         if (!Entity.SplitClean && !LinesAreSplitClean(lines)) {
-            State.Resplit.push_back(std::make_unique<std::vector<std::string>>(SplitLines(JoinLines(lines))));
-            lines = *State.Resplit.back();
+            auto resplit = std::make_unique<TParseState::TResplit>();
+            resplit->Text = JoinLines(lines);
+            AppendSplitLines(resplit->Lines, resplit->Text);
+            lines = resplit->Lines;
+            State.Resplit.push_back(std::move(resplit));
         }
         std::vector<TLeaf> leaves;
         SplitLeaves(lines, Entity.Depth, leaves);
@@ -728,7 +758,7 @@ void TKelMsg::ParsePart(TParseState& State, const TEntity& Entity) {
 }
 
 void TKelMsg::ParseTextPart(TParseState& State, const TEntity& Entity, const std::string& Encoding) {
-    const std::span<const std::string> lines = Entity.Lines.subspan(SkipHeaderPos(Entity.Lines));
+    const std::span<const std::string_view> lines = Entity.Lines.subspan(SkipHeaderPos(Entity.Lines));
 
     // Uuencoded blocks leave the text from their begin line up to, not
     // including, the "end" line; without an "end" line the block runs to the
@@ -768,39 +798,33 @@ void TKelMsg::ParseTextPart(TParseState& State, const TEntity& Entity, const std
     }
 }
 
-void TKelMsg::ShowLines(TParseState& State, std::span<const std::string> Lines) {
+void TKelMsg::ShowLines(TParseState& State, std::span<const std::string_view> Lines) {
     if (Lines.empty())
         return;
-    // Every line array of a parse is non-const underneath (RawMail or a
-    // re-split copy), so the lines may be moved once nothing reads them.
-    auto* first = const_cast<std::string*>(Lines.data());
-    const auto within = [first](const std::vector<std::string>& v) {
-        const std::less<const std::string*> before;
-        return !before(first, v.data()) && before(first, v.data() + v.size());
-    };
     std::vector<std::string>* raw = State.MoveFrom;
-    const bool inRaw = raw && within(*raw);
-    if (inRaw && Text.empty() && first + Lines.size() == raw->data() + raw->size()) {
+    const std::string_view* first = Lines.data();
+    const std::less<const std::string_view*> before;
+    if (!raw || before(first, State.Views) || !before(first, State.Views + raw->size())) {
+        Text.insert(Text.end(), Lines.begin(), Lines.end());
+        return;
+    }
+    const auto at = static_cast<size_t>(first - State.Views);
+    if (Text.empty() && at + Lines.size() == raw->size()) {
         // The rest of RawMail becomes the whole text: RawMail's array is
         // handed over instead of moving every line into a new one. Lines that
         // reach the end of RawMail are the last a parse shows, after every
         // decoding that could fail, so nothing needs putting back later.
-        raw->erase(raw->begin(), raw->begin() + (first - raw->data()));
+        raw->erase(raw->begin(), raw->begin() + static_cast<ptrdiff_t>(at));
         Text.swap(*raw);
         return;
     }
-    const bool inResplit =
-        std::any_of(State.Resplit.begin(), State.Resplit.end(), [&](const auto& v) { return within(*v); });
-    if (!inRaw && !inResplit) {
-        Text.insert(Text.end(), Lines.begin(), Lines.end());
-        return;
-    }
-    if (inRaw)
-        State.Moved.push_back({static_cast<size_t>(first - raw->data()), Text.size(), Lines.size()});
-    Text.insert(Text.end(), std::make_move_iterator(first), std::make_move_iterator(first + Lines.size()));
+    State.Moved.push_back({at, Text.size(), Lines.size()});
+    const auto from = raw->begin() + static_cast<ptrdiff_t>(at);
+    Text.insert(Text.end(), std::make_move_iterator(from),
+                std::make_move_iterator(from + static_cast<ptrdiff_t>(Lines.size())));
 }
 
-void TKelMsg::AddAttachment(std::span<const std::string> Lines, std::string Name, const std::string& Encoding,
+void TKelMsg::AddAttachment(std::span<const std::string_view> Lines, std::string Name, const std::string& Encoding,
                             bool DropEmptyLinesOnFailure) {
     TAttachedFile& file = AttachedFiles.Add(SanitizeAttachmentName(std::move(Name)));
     if (Encoding == "BASE64") {
@@ -811,17 +835,17 @@ void TKelMsg::AddAttachment(std::span<const std::string> Lines, std::string Name
         } catch (...) {
             // The attachment keeps its encoded lines and no bytes.
             std::string().swap(file.Data);
-            for (const std::string& l : Lines)
+            for (const std::string_view l : Lines)
                 if (!DropEmptyLinesOnFailure || !l.empty())
-                    file.Lines.push_back(l);
+                    file.Lines.emplace_back(l);
             throw;
         }
     } else if (Encoding == "QUOTED-PRINTABLE") {
         std::vector<std::string> lines;
         AppendQuotedPrintableLines(Lines, lines);
-        file.Data = JoinWithoutLastLineEnd(lines);
+        file.Data = JoinWithoutLastLineEnd<std::string>(lines);
     } else {
-        file.Data = JoinWithoutLastLineEnd(Lines);
+        file.Data = JoinWithoutLastLineEnd<std::string_view>(Lines);
     }
 }
 

@@ -62,9 +62,9 @@ class TAttachedFiles {
     std::vector<std::unique_ptr<TAttachedFile>> FItems;
 };
 
-// A message. The POP3 component fills RawMail and calls Parse; everything else
-// is read afterwards. Fields are in the order of the original component; the
-// comments name the header field each one comes from.
+// A message. The POP3 component hands it the received lines (ParseLines);
+// everything else is read afterwards. The comments name the header field
+// each one comes from.
 class TKelMsg : public TObject {
   public:
     // Owner is the object responsible for destroying the message (the POP3
@@ -110,15 +110,23 @@ class TKelMsg : public TObject {
     // keeps its encoded Lines and empty Data, RawMail keeps its lines.
     void Parse();
 
+    // Does what appending Lines to RawMail and calling Parse does, without
+    // copying the lines when RawMail would be emptied anyway: the retrieval
+    // parses the received text where it lies. Lines are only read during
+    // the call. RawMail receives the lines when it is to be kept, and when
+    // the parse fails ("Oops..."), as after Parse.
+    void ParseLines(std::span<const std::string_view> Lines);
+
   private:
     struct TEntity;
     struct TParseState;
 
+    void ParseMessage(TParseState& State, std::span<const std::string_view> Lines);
     void ParseHeaderFields();
     void ParsePart(TParseState& State, const TEntity& Entity);
     void ParseTextPart(TParseState& State, const TEntity& Entity, const std::string& Encoding);
-    void ShowLines(TParseState& State, std::span<const std::string> Lines);
-    void AddAttachment(std::span<const std::string> Lines, std::string Name, const std::string& Encoding,
+    void ShowLines(TParseState& State, std::span<const std::string_view> Lines);
+    void AddAttachment(std::span<const std::string_view> Lines, std::string Name, const std::string& Encoding,
                        bool DropEmptyLinesOnFailure = false);
 
     TObject* FOwner = nullptr;
@@ -143,7 +151,7 @@ void UUDecodeLine(std::string_view Line, std::string& Out);
 bool IsUUBeginLine(std::string_view Line, std::string* FileName = nullptr);
 
 // The first begin line of Lines at or after From: its index and file name.
-bool FindUUBegin(std::span<const std::string> Lines, size_t From, size_t& Pos, std::string& FileName);
+bool FindUUBegin(std::span<const std::string_view> Lines, size_t From, size_t& Pos, std::string& FileName);
 
 // The leaves of a multipart text: the text is split into lines, and every
 // multipart entity in it is taken apart by its boundary, depth first, up to

@@ -172,13 +172,9 @@ namespace kel {
 
 std::string JoinLines(const std::vector<std::string>& Lines) { return JoinLines(std::span<const std::string>(Lines)); }
 
-std::string JoinLines(std::span<const std::string> Lines) {
-    std::string out;
-    AppendJoined(out, Lines);
-    return out;
-}
+namespace {
 
-void AppendJoined(std::string& Out, std::span<const std::string> Lines) {
+template <class TLine> void AppendJoinedLines(std::string& Out, std::span<const TLine> Lines) {
     size_t total = Out.size();
     for (const auto& l : Lines)
         total += l.size() + 2;
@@ -188,6 +184,24 @@ void AppendJoined(std::string& Out, std::span<const std::string> Lines) {
         Out += "\r\n";
     }
 }
+
+} // namespace
+
+std::string JoinLines(std::span<const std::string> Lines) {
+    std::string out;
+    AppendJoined(out, Lines);
+    return out;
+}
+
+std::string JoinLines(std::span<const std::string_view> Lines) {
+    std::string out;
+    AppendJoined(out, Lines);
+    return out;
+}
+
+void AppendJoined(std::string& Out, std::span<const std::string> Lines) { AppendJoinedLines(Out, Lines); }
+
+void AppendJoined(std::string& Out, std::span<const std::string_view> Lines) { AppendJoinedLines(Out, Lines); }
 
 std::vector<std::string> SplitLines(std::string_view Text) {
     std::vector<std::string> out;
@@ -307,9 +321,7 @@ const char* FindLineEnd(const char* P, const char* End) {
     return P;
 }
 
-} // namespace
-
-void AppendSplitLines(std::vector<std::string>& Out, std::string_view Text) {
+template <class TLine> void AppendSplitLinesTo(std::vector<TLine>& Out, std::string_view Text) {
     // Counting first lets the list be sized once: growing it step by step
     // moves every line again and, for a large message, holds the old and
     // the new array at the same time.
@@ -328,14 +340,14 @@ void AppendSplitLines(std::vector<std::string>& Out, std::string_view Text) {
             const char* next = lf ? lf + 1 : end;
             if (e > p && e[-1] == '\r')
                 --e;
-            Out.emplace_back(p, e);
+            Out.emplace_back(p, static_cast<size_t>(e - p));
             p = next;
         }
         return;
     }
     while (p < end) {
         const char* e = FindLineEnd(p, end);
-        Out.emplace_back(p, e);
+        Out.emplace_back(p, static_cast<size_t>(e - p));
         if (e < end) {
             const bool cr = *e == '\r';
             ++e;
@@ -346,13 +358,80 @@ void AppendSplitLines(std::vector<std::string>& Out, std::string_view Text) {
     }
 }
 
+#if defined(__x86_64__)
+// Views are cheap to move, so the list may grow as lines are found: one pass
+// over the text instead of counting first. Lines are cut at LF (a CR before
+// it belongs to it). Gives up, leaving Out as it was, at a NUL or at a CR
+// not followed by LF; the general way takes those.
+__attribute__((target("avx2,bmi"))) bool SplitViewsAtLfAvx2(std::vector<std::string_view>& Out,
+                                                           std::string_view Text) {
+    const char* const p = Text.data();
+    const size_t n = Text.size();
+    const size_t old = Out.size();
+    if (Out.capacity() - old < n / 64)
+        Out.reserve(old + n / 64 + 16);
+    const auto give = [&](size_t Begin, size_t Lf) {
+        const size_t end = Lf > Begin && p[Lf - 1] == '\r' ? Lf - 1 : Lf;
+        Out.emplace_back(p + Begin, end - Begin);
+    };
+    const __m256i vcr = _mm256_set1_epi8('\r'), vlf = _mm256_set1_epi8('\n'), vz = _mm256_setzero_si256();
+    size_t begin = 0;
+    size_t i = 0;
+    for (; i + 33 <= n; i += 32) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 1));
+        const auto nul = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, vz)));
+        const auto cr = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, vcr)));
+        const auto crlf = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(next, vlf)));
+        if (nul | (cr & ~crlf)) {
+            Out.resize(old);
+            return false;
+        }
+        for (auto lf = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, vlf))); lf != 0;
+             lf &= lf - 1) {
+            const size_t at = i + static_cast<size_t>(__builtin_ctz(lf));
+            give(begin, at);
+            begin = at + 1;
+        }
+    }
+    for (; i < n; ++i) {
+        const char c = p[i];
+        if (c == '\0' || (c == '\r' && (i + 1 >= n || p[i + 1] != '\n'))) {
+            Out.resize(old);
+            return false;
+        }
+        if (c == '\n') {
+            give(begin, i);
+            begin = i + 1;
+        }
+    }
+    if (begin < n)
+        Out.emplace_back(p + begin, n - begin);
+    return true;
+}
+#endif
+
+} // namespace
+
+void AppendSplitLines(std::vector<std::string>& Out, std::string_view Text) { AppendSplitLinesTo(Out, Text); }
+
+void AppendSplitLines(std::vector<std::string_view>& Out, std::string_view Text) {
+#if defined(__x86_64__)
+    if (kHaveAvx2 && SplitViewsAtLfAvx2(Out, Text))
+        return;
+#endif
+    AppendSplitLinesTo(Out, Text);
+}
+
 // ---- header helpers ----
 
 bool FindHeader(const std::string& Key, const std::vector<std::string>& Lines, std::string& FieldLine) {
     return FindHeader(Key, std::span<const std::string>(Lines), FieldLine);
 }
 
-bool FindHeader(const std::string& Key, std::span<const std::string> Lines, std::string& FieldLine) {
+namespace {
+
+template <class TLine> bool FindHeaderIn(const std::string& Key, std::span<const TLine> Lines, std::string& FieldLine) {
     const size_t n = Lines.size();
     size_t i = 0;
     while (i < n && Lines[i].empty())
@@ -360,13 +439,32 @@ bool FindHeader(const std::string& Key, std::span<const std::string> Lines, std:
     for (; i < n && !Lines[i].empty(); ++i) {
         if (!StartsWithUpper(Lines[i], Key))
             continue;
-        std::string field = Lines[i];
+        std::string field(Lines[i]);
         for (size_t j = i + 1; j < n && !Lines[j].empty() && (Lines[j][0] == ' ' || Lines[j][0] == '\t'); ++j)
             field += TrimView(Lines[j]);
         FieldLine = std::move(field);
         return true;
     }
     return false;
+}
+
+template <class TLine> size_t SkipHeaderPosIn(std::span<const TLine> Lines) {
+    size_t i = 0;
+    while (i < Lines.size() && !IsBlank(Lines[i]))
+        ++i;
+    while (i < Lines.size() && IsBlank(Lines[i]))
+        ++i;
+    return i;
+}
+
+} // namespace
+
+bool FindHeader(const std::string& Key, std::span<const std::string> Lines, std::string& FieldLine) {
+    return FindHeaderIn(Key, Lines, FieldLine);
+}
+
+bool FindHeader(const std::string& Key, std::span<const std::string_view> Lines, std::string& FieldLine) {
+    return FindHeaderIn(Key, Lines, FieldLine);
 }
 
 std::string GetHeaderValue(const std::string& Key, const std::string& Line) {
@@ -379,14 +477,9 @@ std::string GetHeaderValue(const std::string& Key, const std::string& Line) {
     return std::string(v);
 }
 
-size_t SkipHeaderPos(std::span<const std::string> Lines) {
-    size_t i = 0;
-    while (i < Lines.size() && !IsBlank(Lines[i]))
-        ++i;
-    while (i < Lines.size() && IsBlank(Lines[i]))
-        ++i;
-    return i;
-}
+size_t SkipHeaderPos(std::span<const std::string> Lines) { return SkipHeaderPosIn(Lines); }
+
+size_t SkipHeaderPos(std::span<const std::string_view> Lines) { return SkipHeaderPosIn(Lines); }
 
 void SkipHeader(std::vector<std::string>& Lines) {
     Lines.erase(Lines.begin(), Lines.begin() + static_cast<ptrdiff_t>(SkipHeaderPos(Lines)));

@@ -96,12 +96,17 @@ std::string JoinLines(const std::vector<std::string>& Lines);
 std::string JoinLines(std::span<const std::string> Lines);
 // Appends the joined form of Lines to Out.
 void AppendJoined(std::string& Out, std::span<const std::string> Lines);
+// The same for lines held as views (into a received text, say).
+std::string JoinLines(std::span<const std::string_view> Lines);
+void AppendJoined(std::string& Out, std::span<const std::string_view> Lines);
 
 // Splits at CR LF, a lone CR or a lone LF; a NUL ends the whole text. A line
 // end at the very end of the text does not start another (empty) line.
 std::vector<std::string> SplitLines(std::string_view Text);
 // Appends the lines of Text to Out (same rules as SplitLines).
 void AppendSplitLines(std::vector<std::string>& Out, std::string_view Text);
+// Appends the lines of Text to Out as views into Text, copying nothing.
+void AppendSplitLines(std::vector<std::string_view>& Out, std::string_view Text);
 
 // ---- header and address helpers (message parsing) ----
 
@@ -112,6 +117,7 @@ void AppendSplitLines(std::vector<std::string>& Out, std::string_view Text);
 // unchanged when nothing is found.
 bool FindHeader(const std::string& Key, const std::vector<std::string>& Lines, std::string& FieldLine);
 bool FindHeader(const std::string& Key, std::span<const std::string> Lines, std::string& FieldLine);
+bool FindHeader(const std::string& Key, std::span<const std::string_view> Lines, std::string& FieldLine);
 
 // The text after the first occurrence of Key in the upper-case Line, trimmed
 // and cut before its first ";" (trimmed again); empty when Key is absent. The
@@ -123,6 +129,7 @@ std::string GetHeaderValue(const std::string& Key, const std::string& Line);
 // remain, so that callers can work on a view instead of erasing.
 void SkipHeader(std::vector<std::string>& Lines);
 size_t SkipHeaderPos(std::span<const std::string> Lines);
+size_t SkipHeaderPos(std::span<const std::string_view> Lines);
 
 // The delimiter line ("--" + boundary) of a multipart body from its
 // Content-Type field line. Only 72 characters after "BOUNDARY" are read.

@@ -322,7 +322,7 @@ bool HasTerminator(const char* Tail, size_t TailLen, const std::string& Chunk) {
 // The lines of Reply after its first (the status line), by the text list
 // rules: what splitting the whole reply and erasing the first line gives,
 // without moving every other line down by one.
-void AppendLinesAfterStatus(std::vector<std::string>& Lines, std::string_view Reply) {
+template <class TLine> void AppendLinesAfterStatus(std::vector<TLine>& Lines, std::string_view Reply) {
     const size_t end = Reply.find_first_of(std::string_view("\r\n\0", 3));
     if (end == std::string_view::npos || Reply[end] == '\0')
         return; // the status line is all there is
@@ -332,26 +332,39 @@ void AppendLinesAfterStatus(std::vector<std::string>& Lines, std::string_view Re
     AppendSplitLines(Lines, Reply.substr(next));
 }
 
-// The spool file's lines after the status line. The file is mapped rather
-// than read into a string: a large message is then not copied twice.
-void LoadLines(const TTempFile& Spool, uint64_t Size, std::vector<std::string>& Lines) {
-    if (Size > 0 && Size <= SIZE_MAX) {
-        void* map = ::mmap(nullptr, static_cast<size_t>(Size), PROT_READ, MAP_PRIVATE | MAP_POPULATE,
-                           Spool.Fd(), 0);
-        if (map != MAP_FAILED) {
-            try {
-                AppendLinesAfterStatus(Lines, std::string_view(static_cast<const char*>(map),
-                                                               static_cast<size_t>(Size)));
-            } catch (...) {
-                ::munmap(map, static_cast<size_t>(Size));
-                throw;
+// The spool file's text, mapped rather than read into a string when the
+// system allows: the message is then parsed where it lies, not copied. The
+// mapping outlives the file's removal and goes with this object.
+class TSpoolText {
+  public:
+    TSpoolText(const TTempFile& Spool, uint64_t Size) {
+        if (Size > 0 && Size <= SIZE_MAX) {
+            void* map = ::mmap(nullptr, static_cast<size_t>(Size), PROT_READ, MAP_PRIVATE | MAP_POPULATE,
+                               Spool.Fd(), 0);
+            if (map != MAP_FAILED) {
+                FMap = map;
+                FSize = static_cast<size_t>(Size);
+                return;
             }
-            ::munmap(map, static_cast<size_t>(Size));
-            return;
         }
+        FCopy = Spool.ReadAll();
     }
-    AppendLinesAfterStatus(Lines, Spool.ReadAll());
-}
+    ~TSpoolText() {
+        if (FMap)
+            ::munmap(FMap, FSize);
+    }
+    TSpoolText(const TSpoolText&) = delete;
+    TSpoolText& operator=(const TSpoolText&) = delete;
+
+    std::string_view View() const {
+        return FMap ? std::string_view(static_cast<const char*>(FMap), FSize) : std::string_view(FCopy);
+    }
+
+  private:
+    void* FMap = nullptr;
+    size_t FSize = 0;
+    std::string FCopy;
+};
 
 // Watches the received bytes for a line that begins with "." and has more
 // after it: only then has the reply dot-stuffed lines to undo, and the loop
@@ -478,20 +491,26 @@ TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
     FMessages.push_back(std::make_unique<TKelMsg>(this));
     TKelMsg* msg = FMessages.back().get();
     try {
-        LoadLines(spool, spooled, msg->RawMail);
-        spool.Remove();
-        // The terminator line (the status line was left out when loading).
-        // A NUL in the reply ends the loaded text early; the last line is
-        // then message data, not the terminator, and stays.
-        if (!msg->RawMail.empty() && msg->RawMail.back() == ".")
-            msg->RawMail.pop_back();
-        if (dots.Seen()) {
-            for (std::string& line : msg->RawMail)
-                if (line.size() >= 2 && line[0] == '.')
-                    line.erase(0, 1);
+        {
+            const TSpoolText text(spool, spooled);
+            spool.Remove();
+            // The message's lines are views into the spool text: undoing the
+            // dot-stuffing only moves a view's start.
+            std::vector<std::string_view> lines;
+            AppendLinesAfterStatus(lines, text.View());
+            // The terminator line (the status line was left out when loading).
+            // A NUL in the reply ends the loaded text early; the last line is
+            // then message data, not the terminator, and stays.
+            if (!lines.empty() && lines.back() == ".")
+                lines.pop_back();
+            if (dots.Seen()) {
+                for (std::string_view& line : lines)
+                    if (line.size() >= 2 && line[0] == '.')
+                        line.remove_prefix(1);
+            }
+            msg->Size = size;
+            msg->ParseLines(lines);
         }
-        msg->Size = size;
-        msg->Parse();
         if (GetUIDLsOnRetrieve)
             msg->UIDL = GetUIDL(MsgIndex);
     } catch (...) {

@@ -280,7 +280,7 @@ TEST(KelMsgHostile, DeepNestingIsShownAsTextBelowTheLimit) {
         }
         for (const char* l : {"Content-Type: text/plain", "", "deep text"})
             raw.push_back(l);
-        const auto lib = ParseLibrary(raw);
+        const auto lib = ParseLibrary(raw, true, embedded); // Parse, or ParseLines with views
         EXPECT_EQ(lib.Error, "");
         // Nothing is lost: the deepest text is there within the unsplit source.
         EXPECT_NE(std::find(lib.Text.begin(), lib.Text.end(), "deep text"), lib.Text.end());

@@ -307,25 +307,36 @@ class LiteralParser {
     }
 };
 
-// The library's parse of RawMail, with what() of the exception that left it.
-inline ParsedMsg ParseLibrary(const std::vector<std::string>& RawMail, bool ClearRawMail = true) {
+// The library's parse of RawMail, with what() of the exception that left it:
+// through Parse, or through ParseLines with views of the lines (as a
+// retrieval hands them over).
+inline ParsedMsg ParseLibrary(const std::vector<std::string>& RawMail, bool ClearRawMail = true, bool ViaViews = false) {
     kel::TKelMsg m;
-    m.RawMail = RawMail;
     m.ClearRawMailAfterParse = ClearRawMail;
     std::string error;
     try {
-        m.Parse();
+        if (ViaViews) {
+            const std::vector<std::string_view> views(RawMail.begin(), RawMail.end());
+            m.ParseLines(views);
+        } else {
+            m.RawMail = RawMail;
+            m.Parse();
+        }
     } catch (const std::exception& e) {
         error = e.what();
     }
     return Snapshot(m, error);
 }
 
-// Parses RawMail both ways; returns {library, literal}.
+// Parses RawMail both ways; returns {library, literal}. The library parses
+// through Parse and through ParseLines; when the two differ, the second is
+// returned, so that a caller comparing with the literal parse sees it.
 inline std::pair<ParsedMsg, ParsedMsg> ParseBothWays(const std::vector<std::string>& RawMail, bool ClearRawMail = true) {
     LiteralParser lit;
     lit.Parse(RawMail, ClearRawMail);
-    return {ParseLibrary(RawMail, ClearRawMail), lit.Msg};
+    ParsedMsg lib = ParseLibrary(RawMail, ClearRawMail, false);
+    ParsedMsg viaViews = ParseLibrary(RawMail, ClearRawMail, true);
+    return {lib == viaViews ? std::move(lib) : std::move(viaViews), lit.Msg};
 }
 
 } // namespace kel_literal

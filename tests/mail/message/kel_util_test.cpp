@@ -75,9 +75,9 @@ TEST(SmallHelpers, DottedAddressNthWordTrimRemoveCharStripQuotes) {
 
 // ---- text lists ----
 
-// The counted, block-wise split against the byte loop, on texts long enough
-// to cross the 16-byte steps and the counters' flush, with a CR LF pair cut
-// at a step's edge among them, and NULs.
+// The counted, block-wise split (and the split into views) against the byte
+// loop, on texts long enough to cross the 16- and 32-byte steps and the
+// counters' flush, with a CR LF pair cut at a step's edge among them, and NULs.
 TEST(TextLists, SplitMatchesTheByteLoopOnGeneratedText) {
     std::mt19937 rng(5);
     for (int round = 0; round < 1500; ++round) {
@@ -97,6 +97,9 @@ TEST(TextLists, SplitMatchesTheByteLoopOnGeneratedText) {
         AppendSplitLines(appended, text);
         appended.erase(appended.begin());
         ASSERT_EQ(appended, kel_literal::SplitLines(text)) << round;
+        std::vector<std::string_view> views{"x"}; // one pass over 32-byte blocks, or the general way
+        AppendSplitLines(views, text);
+        ASSERT_EQ(L(views.begin() + 1, views.end()), appended) << round;
     }
     EXPECT_EQ(JoinLines(L{"a", "", "b"}), "a\r\n\r\nb\r\n");
 }
