@@ -1,5 +1,5 @@
 // Retrieval of one large message from a local Dovecot: RetrieveMsg (receive
-// in 1024-byte reads, spool file, load, unstuff, Parse) beside a raw socket
+// in 1024-byte reads, spool file, map, split, unstuff, parse) beside a raw socket
 // read of the same LIST and RETR replies into memory, alternating rounds.
 //
 // Usage: pop3_retrieve_bench [megabytes=50] [rounds=5]
@@ -111,7 +111,7 @@ void Run(const char* name, const std::string& message, int rounds) {
         receive.push_back(recv);
     }
     const double mo = Median(ours), mr = Median(raw), mrecv = Median(receive);
-    std::printf("%-10s reply %.1f MB: RetrieveMsg %7.1f ms (receive+spool %6.1f ms, load+unstuff+Parse "
+    std::printf("%-10s reply %.1f MB: RetrieveMsg %7.1f ms (receive+spool %6.1f ms, map+split+parse "
                 "%6.1f ms)  raw read %7.1f ms  ratio %.2f (receive part %.2f)  [%zu text lines, %zu "
                 "attachment bytes]\n",
                 name, bytes / 1e6, mo, mrecv, mo - mrecv, mr, mo / mr, mrecv / mr, lines, data);

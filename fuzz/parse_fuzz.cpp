@@ -1,6 +1,6 @@
 // Fuzz target for message parsing: no input may crash, hang or trip a
-// sanitizer, and TKelMsg::Parse must give exactly what the step-by-step
-// parser in tests/mail/message/KelMsg_literal.h gives.
+// sanitizer, and TKelMsg::Parse and ParseLines must give exactly what the
+// step-by-step parser in tests/mail/message/KelMsg_literal.h gives.
 //
 // The first byte picks how the rest becomes RawMail: split by the text-list
 // rules (as a retrieval does), or cut at LF only so that lines keep CR and
@@ -8,6 +8,7 @@
 #include "mail/message/KelMsg_literal.h"
 #include "message/KelMsg.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
             raw.push_back(input.substr(start));
     } else {
         raw = kel::SplitLines(input);
+        std::vector<std::string_view> views;
+        kel::AppendSplitLines(views, input);
+        if (!std::equal(raw.begin(), raw.end(), views.begin(), views.end())) {
+            std::fprintf(stderr, "splitting into views and into strings differ\n");
+            std::abort();
+        }
     }
 
     auto [lib, lit] = kel_literal::ParseBothWays(raw, (mode & 2) == 0);

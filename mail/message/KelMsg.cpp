@@ -642,7 +642,9 @@ void TKelMsg::Parse() {
 
 void TKelMsg::ParseLines(std::span<const std::string_view> Lines) {
     if (!RawMail.empty() || !ClearRawMailAfterParse) {
-        RawMail.insert(RawMail.end(), Lines.begin(), Lines.end());
+        // Copied before RawMail grows: the views may point into its lines.
+        std::vector<std::string> copy(Lines.begin(), Lines.end());
+        RawMail.insert(RawMail.end(), std::make_move_iterator(copy.begin()), std::make_move_iterator(copy.end()));
         Parse();
         return;
     }

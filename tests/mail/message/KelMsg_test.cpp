@@ -237,4 +237,18 @@ TEST(KelMsgParse, RawMailFlagAndRepeatedParse) {
     EXPECT_EQ(m.Headers, (Lines{"Subject: s", "Subject: s"}));
 }
 
+// ParseLines parses what RawMail would hold with the lines appended, even
+// when the views point into RawMail's own (short) lines.
+TEST(KelMsgParse, ParseLinesAfterLinesAlreadyInRawMail) {
+    TKelMsg m;
+    m.RawMail = L("Subject: s\n\nbody\n");
+    const std::vector<std::string_view> views(m.RawMail.begin() + 2, m.RawMail.end());
+    m.ParseLines(views);
+    EXPECT_EQ(m.Subject, "s");
+    EXPECT_EQ(m.Text, (Lines{"body", "body"}));
+    EXPECT_TRUE(m.RawMail.empty());
+    m.ParseLines({}); // nothing to parse
+    EXPECT_EQ(m.Text.size(), 2u);
+}
+
 } // namespace
