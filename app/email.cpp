@@ -11,6 +11,7 @@
 #include <QFont>
 #include <QLabel>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QSaveFile>
 #include <QStyle>
@@ -65,6 +66,7 @@ TForm3::TForm3(QWidget* parent)
         label->setObjectName(QString::fromLatin1(labelName));
         label->setGeometry(332, y, 131, 25);
         label->setBuddy(button);
+        label->installEventFilter(this); // a click on the caption clicks the button
         return button;
     };
     btn_save_email = addButton("btn_save_email", QStyle::SP_DialogSaveButton, 338, "save_email", save_email);
@@ -87,6 +89,20 @@ TForm3::TForm3(QWidget* parent)
 }
 
 TForm3::~TForm3() = default;
+
+bool TForm3::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonRelease) {
+        auto* label = qobject_cast<QLabel*>(watched);
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (label && mouse->button() == Qt::LeftButton && label->rect().contains(mouse->position().toPoint())) {
+            auto* button = qobject_cast<QAbstractButton*>(label->buddy());
+            if (button && button->isEnabled())
+                button->click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
 
 bool TForm3::German() const {
     return LanguageIsGerman && LanguageIsGerman();

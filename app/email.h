@@ -86,6 +86,7 @@ class TForm3 : public QDialog {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     bool German() const;

@@ -260,11 +260,13 @@ TEST_F(EmailTest, EntriesOutliveTheirReleasedMessage) {
     EXPECT_EQ(Saved("b.bin"), "B");
 }
 
+// The captions beside the buttons click them too (here: "Close" and, while
+// its button is disabled, "Save attachment").
 TEST_F(EmailTest, CloseButtonClearsEverythingAndNoAttachmentsMeansNoSaving) {
     const auto msg = MakeMsg({"text"}, {{"a.txt", "A"}});
     form->AddMessage(msg.get());
     form->show();
-    QTest::mouseClick(form->btn_close, Qt::LeftButton);
+    QTest::mouseClick(form->close_window, Qt::LeftButton);
     EXPECT_FALSE(form->isVisible());
     EXPECT_TRUE(form->TextLines().empty());
     EXPECT_EQ(form->attachment_list->count(), 0);
@@ -273,6 +275,7 @@ TEST_F(EmailTest, CloseButtonClearsEverythingAndNoAttachmentsMeansNoSaving) {
     form->AddMessage(next.get());
     form->show();
     EXPECT_FALSE(form->btn_save_attachments->isEnabled());
+    QTest::mouseClick(form->save_attachment, Qt::LeftButton);
     form->btn_save_attachmentsClick(nullptr);
     EXPECT_TRUE(asked.empty()) << "nothing listed, no dialog";
     form->btn_save_emailClick(nullptr);
