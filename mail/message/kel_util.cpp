@@ -363,8 +363,8 @@ template <class TLine> void AppendSplitLinesTo(std::vector<TLine>& Out, std::str
 // over the text instead of counting first. Lines are cut at LF (a CR before
 // it belongs to it). Gives up, leaving Out as it was, at a NUL or at a CR
 // not followed by LF; the general way takes those.
-__attribute__((target("avx2,bmi"))) bool SplitViewsAtLfAvx2(std::vector<std::string_view>& Out,
-                                                           std::string_view Text) {
+__attribute__((target("avx2"))) bool SplitViewsAtLfAvx2(std::vector<std::string_view>& Out,
+                                                       std::string_view Text) {
     const char* const p = Text.data();
     const size_t n = Text.size();
     const size_t old = Out.size();

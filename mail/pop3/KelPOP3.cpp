@@ -322,7 +322,7 @@ bool HasTerminator(const char* Tail, size_t TailLen, const std::string& Chunk) {
 // The lines of Reply after its first (the status line), by the text list
 // rules: what splitting the whole reply and erasing the first line gives,
 // without moving every other line down by one.
-template <class TLine> void AppendLinesAfterStatus(std::vector<TLine>& Lines, std::string_view Reply) {
+void AppendLinesAfterStatus(std::vector<std::string_view>& Lines, std::string_view Reply) {
     const size_t end = Reply.find_first_of(std::string_view("\r\n\0", 3));
     if (end == std::string_view::npos || Reply[end] == '\0')
         return; // the status line is all there is
