@@ -1,7 +1,6 @@
 // A plain, step-by-step parser of a raw message, written the slow and obvious
-// way (every multipart level joins its part and splits it again, lines are
-// deleted from the front). TKelMsg::Parse works on views in one pass; the
-// differential tests and the fuzz target compare both.
+// way (each multipart level joins and splits again, lines are deleted from the
+// front), for the differential tests and the fuzz target.
 #pragma once
 
 #include "kel_literal.h"
@@ -30,17 +29,6 @@ struct ParsedMsg {
     bool operator==(const ParsedMsg&) const = default;
 };
 
-// The same observable state, read from a parsed TKelMsg.
-inline ParsedMsg Snapshot(const kel::TKelMsg& M, const std::string& Error) {
-    ParsedMsg p{M.From, M.Sender, M.MessageId, M.InReplyTo, M.ReturnPath, M.ReplyTo, M.SendTo, M.CC, M.Date,
-                M.Subject, M.ContentType, M.ContentTransferEncoding, M.Headers, M.Text, M.RawMail, {}, Error};
-    for (int i = 0; i < M.AttachedFiles.Count(); ++i) {
-        const kel::TAttachedFile& f = M.AttachedFiles.Items(i);
-        p.Files.push_back({f.FileName, f.PathName, f.Data, f.Lines});
-    }
-    return p;
-}
-
 inline int UUValue(char c) {
     unsigned char u = static_cast<unsigned char>(c);
     if (u == ' ' || u == '`')
@@ -50,8 +38,7 @@ inline int UUValue(char c) {
     throw kel::Exception("Oops...");
 }
 
-// The line rule bit by bit: six bits per character into a string of '0'/'1',
-// cut into 45 bytes.
+// The line rule bit by bit: six bits a character into a '0'/'1' string, cut into 45 bytes.
 inline std::string UULine(const std::string& Line) {
     if (Line.empty())
         return {};
@@ -308,8 +295,7 @@ class LiteralParser {
 };
 
 // The library's parse of RawMail, with what() of the exception that left it:
-// through Parse, or through ParseLines with views of the lines (as a
-// retrieval hands them over).
+// through Parse, or through ParseLines with views (as a retrieval hands them over).
 inline ParsedMsg ParseLibrary(const std::vector<std::string>& RawMail, bool ClearRawMail = true, bool ViaViews = false) {
     kel::TKelMsg m;
     m.ClearRawMailAfterParse = ClearRawMail;
@@ -325,12 +311,17 @@ inline ParsedMsg ParseLibrary(const std::vector<std::string>& RawMail, bool Clea
     } catch (const std::exception& e) {
         error = e.what();
     }
-    return Snapshot(m, error);
+    ParsedMsg p{m.From, m.Sender, m.MessageId, m.InReplyTo, m.ReturnPath, m.ReplyTo, m.SendTo, m.CC, m.Date,
+                m.Subject, m.ContentType, m.ContentTransferEncoding, m.Headers, m.Text, m.RawMail, {}, error};
+    for (int i = 0; i < m.AttachedFiles.Count(); ++i) {
+        const kel::TAttachedFile& f = m.AttachedFiles.Items(i);
+        p.Files.push_back({f.FileName, f.PathName, f.Data, f.Lines});
+    }
+    return p;
 }
 
-// Parses RawMail both ways; returns {library, literal}. The library parses
-// through Parse and through ParseLines; when the two differ, the second is
-// returned, so that a caller comparing with the literal parse sees it.
+// Returns {library, literal}. The library parses through Parse and through
+// ParseLines; when those differ the second is returned, so the comparison fails.
 inline std::pair<ParsedMsg, ParsedMsg> ParseBothWays(const std::vector<std::string>& RawMail, bool ClearRawMail = true) {
     LiteralParser lit;
     lit.Parse(RawMail, ClearRawMail);

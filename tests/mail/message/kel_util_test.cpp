@@ -29,18 +29,6 @@ template <typename F> void CheckRows(std::initializer_list<TextRow> Rows, F Fn) 
     }
 }
 
-// Random text from pieces that make encoded words, broken ones, words hidden
-// in Q and B encodings, comments, quotes and commas.
-std::string RandomHeaderText(std::mt19937& rng, int Pieces) {
-    static const char* const pieces[] = {"=?", "?=", "?", "=", "Q", "q", "B", "b", "X", "x", "_", " ", "=3D", "=3F",
-                                         "=3d", "=00", "(", ")", "<", ">", "\"", "'", ",", "a@b", "QUJD", "PT8", "Pz0",
-                                         "=?a?Q?", "=?a?B?", "?=,", "\r\n", "\t", "=?=", "==", "a"};
-    std::string s;
-    for (int i = 0; i < Pieces; ++i)
-        s += pieces[rng() % std::size(pieces)];
-    return s;
-}
-
 } // namespace
 
 TEST(StrToIntDef, AcceptsOnlyTheDocumentedForms) {
@@ -75,9 +63,8 @@ TEST(SmallHelpers, DottedAddressNthWordTrimRemoveCharStripQuotes) {
 
 // ---- text lists ----
 
-// The counted, block-wise split (and the split into views) against the byte
-// loop, on texts long enough to cross the 16- and 32-byte steps and the
-// counters' flush, with a CR LF pair cut at a step's edge among them, and NULs.
+// The block-wise split (into strings and views) against the byte loop, on texts
+// that cross the 16- and 32-byte steps and the counters' flush, with NULs.
 TEST(TextLists, SplitMatchesTheByteLoopOnGeneratedText) {
     std::mt19937 rng(5);
     for (int round = 0; round < 1500; ++round) {
@@ -199,12 +186,16 @@ TEST(Addresses, ExtractAddressDisplayNameAndFormatList) {
     }
 }
 
-// The one-pass decoding, comment, quote and comma handling against the
-// restart-from-the-top and delete-from-the-front rules.
+// The one-pass header helpers against the restart-from-the-top rules.
 TEST(HeaderText, MatchesTheLiteralRulesOnGeneratedInput) {
+    static const char* const pieces[] = {"=?", "?=", "?", "=", "Q", "q", "B", "b", "X", "x", "_", " ", "=3D", "=3F",
+                                         "=3d", "=00", "(", ")", "<", ">", "\"", "'", ",", "a@b", "QUJD", "PT8", "Pz0",
+                                         "=?a?Q?", "=?a?B?", "?=,", "\r\n", "\t", "=?=", "==", "a"};
     std::mt19937 rng(7);
     for (int round = 0; round < 20000; ++round) {
-        const std::string text = RandomHeaderText(rng, static_cast<int>(rng() % 30));
+        std::string text;
+        for (int i = 0, n = static_cast<int>(rng() % 30); i < n; ++i)
+            text += pieces[rng() % std::size(pieces)];
         ASSERT_EQ(DecodeEncodedWords(text), kel_literal::DecodeEncodedWords(text)) << text;
         ASSERT_EQ(ExtractAddress(text, true), kel_literal::ExtractAddress(text, true)) << text;
         ASSERT_EQ(FormatAddressList(text), kel_literal::FormatAddressList(text)) << text;
@@ -216,15 +207,7 @@ TEST(HeaderText, MatchesTheLiteralRulesOnGeneratedInput) {
 }
 
 TEST(HeaderText, HostileSizes) {
-    // Compared with EXPECT_TRUE so that a failure does not print megabytes.
-    std::string many, expected;
-    for (int i = 0; i < 50000; ++i) {
-        many += "=?utf-8?B?QUJD?= ";
-        expected += "ABC ";
-    }
-    EXPECT_TRUE(DecodeEncodedWords(many) == expected);
-
-    std::string list;
+    std::string list; // many encoded words: see KelMsgHostile.HugeFieldsAndLines
     for (int i = 0; i < 100000; ++i)
         list += "(c)\"q,q\"a@b,";
     EXPECT_EQ(FormatAddressList(list).substr(0, 18), "\"c\" <a@b>, \"c\" <a@");
