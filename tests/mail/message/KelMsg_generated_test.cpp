@@ -25,7 +25,7 @@ class MessageGen {
     Lines Message() {
         Lines out;
         Entity(out, 0, true);
-        Mutate(out); // line ends and NULs inside lines: see ALineEndOrNulAnywhereInALineIsSeen
+        Mutate(out); // (line ends and NULs inside lines: ALineEndOrNulAnywhereInALineIsSeen)
         return out;
     }
 

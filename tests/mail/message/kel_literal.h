@@ -1,7 +1,5 @@
-// Plain, step-by-step versions of the header helpers and the Base64 decoder,
-// written the slow and obvious way (restart from the top, delete from the
-// front). The library's versions work in one pass; the tests and the fuzz
-// target compare both on generated input.
+// Plain, step-by-step versions of the header helpers and the Base64 decoder
+// (restart from the top, delete from the front), for the tests and fuzz target.
 #pragma once
 
 #include "message/KelMIME.h"

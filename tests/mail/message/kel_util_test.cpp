@@ -142,18 +142,15 @@ TEST(HeaderHelpers, ValueSkipHeaderBoundary) {
 // ---- encoded words and addresses (each row checked on both versions) ----
 
 TEST(DecodeEncodedWords, DecodesQAndBWords) {
-    const TextRow rows[] = {
+    const std::initializer_list<TextRow> rows = {
         {"Q word", "=?iso-8859-1?Q?Gr=FC=DFe?=", "Gr\xFC\xDF" "e"},
         {"decoded word decoded again", "=?a?Q?=3D=3Fb=3FQ=3Fz=3F=3D?=", "z"},
         {"decoded = joins the following ?", "=?a?Q?x=3D?=?b?Q?y?=", "xy"},
         {"B with NUL kept", "=?a?B?AEE=?=", std::string("\0A", 2)},
         {"stops at the first broken word", "=?a?Q?b?= =?c", "b =?c"},
     };
-    for (const TextRow& r : rows) {
-        SCOPED_TRACE(r.name);
-        EXPECT_EQ(DecodeEncodedWords(r.text), r.expected);
-        EXPECT_EQ(kel_literal::DecodeEncodedWords(r.text), r.expected);
-    }
+    CheckRows(rows, DecodeEncodedWords);
+    CheckRows(rows, kel_literal::DecodeEncodedWords);
 }
 
 TEST(Addresses, ExtractAddressDisplayNameAndFormatList) {
@@ -175,15 +172,12 @@ TEST(Addresses, ExtractAddressDisplayNameAndFormatList) {
     EXPECT_EQ(ExtractDisplayName("O'Brien <x>", false), "OBrien");
     EXPECT_EQ(ExtractDisplayName("x ) y ( z", false), "");
 
-    const TextRow lists[] = {
+    const std::initializer_list<TextRow> lists = {
         {"encoded name", "=?x?Q?J=F6rg?= <j@x>", "\"J\xF6rg\" <j@x>"},
         {"empty entries", "a@x,,", "\"a@x\" <a@x>, \"\" <>, \"\" <>"},
     };
-    for (const TextRow& r : lists) {
-        SCOPED_TRACE(r.name);
-        EXPECT_EQ(FormatAddressList(r.text), r.expected);
-        EXPECT_EQ(kel_literal::FormatAddressList(r.text), r.expected);
-    }
+    CheckRows(lists, FormatAddressList);
+    CheckRows(lists, kel_literal::FormatAddressList);
 }
 
 // The one-pass header helpers against the restart-from-the-top rules.
