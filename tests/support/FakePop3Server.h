@@ -20,21 +20,17 @@ namespace sweepbox::test {
 
 // How one server reply is cut into separate sends.
 struct Chunking {
-    std::vector<size_t> Sizes; // in order, the last one repeating; empty: one send
-    std::vector<size_t> Cuts;  // byte offsets, used instead of Sizes when non-empty
+    size_t Size = 0; // pieces of this size; 0: one send
+    size_t Cut = 0;  // when non-zero: two sends, split at this offset
 
     static Chunking Whole() { return {}; }
-    static Chunking Bytewise() { return {{1}, {}}; }
-    static Chunking Of(std::initializer_list<size_t> sizes) { return {sizes, {}}; }
-    static Chunking At(std::initializer_list<size_t> cuts) { return {{}, cuts}; }
-    static Chunking At(std::vector<size_t> cuts) { return {{}, std::move(cuts)}; }
+    static Chunking Bytewise() { return {1, 0}; }
+    static Chunking Of(size_t size) { return {size, 0}; }
+    static Chunking At(size_t cut) { return {0, cut}; }
     std::vector<std::string> Split(const std::string& Bytes) const;
 };
 
 struct MailboxOptions {
-    std::string User = "test";
-    std::string Password = "secret";
-    std::string Greeting = "+OK Fake POP3 server ready.";
     std::chrono::milliseconds ReplyDelay{0};          // before every reply, greeting included
     std::map<std::string, std::string> Overrides;     // command line -> raw reply sent instead
     size_t ChunkSize = 0; // multi-line replies go in pieces of this size (0: whole)
@@ -75,7 +71,6 @@ class FakePop3Server {
     // Waits until every step was played; fails for a failed step or for
     // bytes the client sent beyond the script.
     ::testing::AssertionResult Finished(std::chrono::milliseconds Deadline = std::chrono::seconds(20));
-    std::string ClientBytes() const; // over all connections
 
     // Mailbox mode.
     std::vector<std::string> Commands() const;  // lines received, over all sessions
@@ -101,7 +96,6 @@ class FakePop3Server {
     bool PlayStep(Conn& c, const Step& s, std::string& Error);
     struct Session;
     void ServeSession(Conn& c);
-    // Called with FMutex held.
     std::string Answer(Session& s, const std::string& Line, bool& MultiLine);
     bool Stopping() const;
     bool Accept(Conn& c);
@@ -125,7 +119,7 @@ class FakePop3Server {
     std::vector<Step> FSteps;
     size_t FNextStep = 0;
     bool FIdle = false, FDrainRequested = false, FDrained = false;
-    std::string FFailure, FClientBytes, FUnexpected;
+    std::string FFailure, FUnexpected;
     std::vector<std::string> FCommands;
     std::vector<MailboxMsg> FMailbox;
     std::thread FThread;

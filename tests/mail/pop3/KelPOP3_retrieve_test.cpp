@@ -33,20 +33,12 @@ std::string Reply(const std::string& stuffedBody) {
     return "+OK " + std::to_string(stuffedBody.size()) + " octets\r\n" + stuffedBody + ".\r\n";
 }
 
-// Script: LIST n with size, then the RETR (or TOP n 0) reply cut as given.
+// LIST n with its size, then the RETR (or TOP n 0) reply cut as given.
 void ScriptRetrieve(FakePop3Server& srv, int n, const std::string& size, const std::string& reply,
                     Chunking how = Chunking::Whole(), bool headerOnly = false) {
     const std::string number = std::to_string(n);
     srv.Expect("LIST " + number).Send("+OK " + number + " " + size + "\r\n");
     srv.Expect((headerOnly ? "TOP " : "RETR ") + number + (headerOnly ? " 0" : "")).Send(reply, how);
-}
-
-std::vector<std::string> Progress(const Events& events) {
-    std::vector<std::string> out;
-    for (const auto& e : events)
-        if (e.rfind("progress:", 0) == 0)
-            out.push_back(e.substr(9));
-    return out;
 }
 
 } // namespace
@@ -57,13 +49,12 @@ TEST(RetrieveMsg, ProgressTable) {
         std::string listSize;
         size_t replySize;
         uint16_t step;
-        size_t chunk; // 0: whole reply in one receive
+        size_t chunk; // 0: the whole reply in one send
         std::vector<std::string> reports;
     };
     const Row rows[] = {
         {"the worked example: 1024 x 4 and 1000", "5000", 5096, 20, 1024, {"41", "61", "82", "102"}},
         {"one receive reports 100 once", "2000", 2000, 10, 0, {"100"}},
-        {"marks rise one step per report", "500", 2000, 10, 500, {"200", "300", "400"}},
         {"closing 100 when the last report was below", "4000", 2000, 30, 500, {"38", "100"}},
         {"LIST size 0 reports only the closing 100", "0", 2000, 10, 500, {"100"}},
         {"refused LIST means size 100", "-ERR", 2000, 10, 1000, {"2000"}},
@@ -76,14 +67,16 @@ TEST(RetrieveMsg, ProgressTable) {
         d.srv.Expect("LIST 1");
         d.srv.Send(row.listSize == "-ERR" ? "-ERR no\r\n" : "+OK 1 " + row.listSize + "\r\n");
         d.srv.Expect("RETR 1").Send("+OK 1978 octets\r\n" + line + "\r\n.\r\n",
-                                    row.chunk ? Chunking::Of({row.chunk}) : Chunking::Whole());
+                                    Chunking::Of(row.chunk));
         d.pop.RetrieveProgressStep = row.step;
         TKelMsg* msg = d.pop.RetrieveMsg(1);
         ASSERT_NE(msg, nullptr);
-        EXPECT_EQ(Progress(d.rec.Events), row.reports);
+        std::vector<std::string> reports;
+        for (const auto& e : d.rec.Events)
+            if (e.rfind("progress:", 0) == 0)
+                reports.push_back(e.substr(9));
+        EXPECT_EQ(reports, row.reports);
         EXPECT_EQ(d.rec.NonIo().back(), "after");
-        EXPECT_EQ(msg->Headers, Lines{line});
-        EXPECT_EQ(msg->Owner(), &d.pop);
         EXPECT_EQ(PrivateTmpDir::KelFiles(), 0);
         EXPECT_TRUE(d.Done());
     }
@@ -98,12 +91,11 @@ TEST(RetrieveMsg, SameMessageAtEverySplit) {
     for (const std::string& body : bodies) {
         const std::string reply = Reply(body);
         const std::string expected = ParsedSummary(LiteralRawMail(reply), 77);
-        // Cut at every offset, then every byte apart, then in threes.
         for (size_t cut = 1; cut <= reply.size() + 1; ++cut) {
             SCOPED_TRACE(body + " / cut " + std::to_string(cut));
-            const Chunking how = cut < reply.size()    ? Chunking::At({cut})
+            const Chunking how = cut < reply.size()    ? Chunking::At(cut)
                                  : cut == reply.size() ? Chunking::Bytewise()
-                                                       : Chunking::Of({3});
+                                                       : Chunking::Of(3);
             Dialogue d(/*paced=*/true);
             ScriptRetrieve(d.srv, 2, "77", reply, how);
             TKelMsg* msg = d.pop.RetrieveMsg(2);
@@ -128,13 +120,11 @@ TEST(RetrieveMsg, ReplyBecomesTheMessage) {
         bool failed;
     };
     const Row rows[] = {
-        {"dot-stuffed lines", Reply(kMessage), false, Chunking::Whole(),
-         {"From: a@example.org", "Subject: hello"}, {"line one", ".", "..x", ".", ".last"}, false},
         {"header only", "+OK\r\nFrom: a@example.org\r\nSubject: hi\r\n\r\n.\r\n", true,
          Chunking::Whole(), {"From: a@example.org", "Subject: hi"}, {}, false},
         // The line is the header part here; OperationFailed judges the latest chunk.
         {"continuation starting with -ERR", "+OK 20 octets\r\n-ERR is a body line\r\n.\r\n", false,
-         Chunking::At({15}), {"-ERR is a body line"}, {}, true},
+         Chunking::At(15), {"-ERR is a body line"}, {}, true},
         {"NUL", std::string("+OK 9\r\nSubject: a\r\n\r\nxy\0z\r\nmore\r\n.\r\n", 37), false,
          Chunking::Whole(), {"Subject: a"}, {"xy"}, false},
         {"megabyte line", Reply("Subject: big\r\n\r\n" + mega + "\r\n..x\r\n"), false,
@@ -155,33 +145,20 @@ TEST(RetrieveMsg, ReplyBecomesTheMessage) {
     }
 }
 
-TEST(RetrieveMsg, UidlAfterParsingWhenAsked) {
-    struct Row {
-        const char* name;
-        std::string reply;
-        std::string uidl;
-        Events tail;
-        bool connected;
-    };
-    const Row rows[] = {
-        {"accepted", "+OK 1 abc123\r\n", "abc123", {"after"}, true},
-        {"refused: message still returned", "-ERR no\r\n", "", {"quit", "error:2006:no", "after"}, false},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        Dialogue d;
-        ScriptRetrieve(d.srv, 1, "50", Reply(kMessage));
-        d.srv.Expect("UIDL 1").Send(row.reply);
-        d.pop.GetUIDLsOnRetrieve = true;
-        TKelMsg* msg = d.pop.RetrieveMsg(1);
-        ASSERT_NE(msg, nullptr);
-        EXPECT_EQ(msg->UIDL, row.uidl);
-        Events nonIo = d.rec.NonIo();
-        ASSERT_GE(nonIo.size(), row.tail.size());
-        EXPECT_EQ(Events(nonIo.end() - row.tail.size(), nonIo.end()), row.tail);
-        EXPECT_EQ(d.pop.Connected(), row.connected);
-        EXPECT_TRUE(d.Done());
-    }
+// The UIDL asked for after parsing (accepted: see the Dovecot test) may be
+// refused: the message is still returned.
+TEST(RetrieveMsg, RefusedUidlStillReturnsTheMessage) {
+    Dialogue d;
+    ScriptRetrieve(d.srv, 1, "50", Reply(kMessage));
+    d.srv.Expect("UIDL 1").Send("-ERR no\r\n");
+    d.pop.GetUIDLsOnRetrieve = true;
+    TKelMsg* msg = d.pop.RetrieveMsg(1);
+    ASSERT_NE(msg, nullptr);
+    EXPECT_EQ(msg->Subject, "hello");
+    const Events nonIo = d.rec.NonIo();
+    EXPECT_EQ(Events(nonIo.end() - 3, nonIo.end()), (Events{"quit", "error:2006:no", "after"}));
+    EXPECT_FALSE(d.pop.Connected());
+    EXPECT_TRUE(d.Done());
 }
 
 // Every failed retrieval returns or raises nothing the caller must free and
@@ -192,20 +169,12 @@ TEST(RetrieveMsg, FailuresLeaveNoSpoolAndNoMessage) {
     const std::string reply = Reply(kMessage);
     const std::string eos = "error:T" + std::to_string(ECONNRESET) + ":";
     const std::string reset = "ESocketError:" + std::to_string(ECONNRESET);
-    auto closeAfter = [&](size_t keep) {
-        return [&, keep](FakePop3Server& s) {
-            s.Expect("LIST 1").Send("+OK 1 50\r\n").Expect("RETR 1");
-            if (keep)
-                s.Send(reply.substr(0, keep));
-            s.Close();
-        };
-    };
     auto refused = [](FakePop3Server& s) {
         s.Expect("LIST 1").Send("-ERR There's no message 1.\r\n");
         s.Expect("RETR 1").Send("-ERR There's no message 1.\r\n");
     };
     auto retrieve = [](const std::string& r) {
-        return [r](FakePop3Server& s) { ScriptRetrieve(s, 1, "3000", r, Chunking::Of({1024})); };
+        return [r](FakePop3Server& s) { ScriptRetrieve(s, 1, "3000", r, Chunking::Of(1024)); };
     };
     struct Row {
         const char* name;
@@ -218,9 +187,12 @@ TEST(RetrieveMsg, FailuresLeaveNoSpoolAndNoMessage) {
     const Row rows[] = {
         {"refused RETR", refused, nullptr, "nullptr",
          {"before:1", "quit", "error:2004:There's no message 1."}, false, false},
-        {"closed before the reply", closeAfter(0), nullptr, reset, {"quit", eos}, false, true},
-        {"closed inside the terminator", closeAfter(reply.size() - 1), nullptr, reset,
-         {"quit", eos}, false, true},
+        {"closed inside the terminator",
+         [&](FakePop3Server& s) {
+             ScriptRetrieve(s, 1, "50", reply.substr(0, reply.size() - 1));
+             s.Close();
+         },
+         nullptr, reset, {"quit", eos}, false, true},
         {"progress handler throws", retrieve(Reply(std::string(3000, 'q') + "\r\n")),
          [](TKelPOP& p) {
              p.RetrieveProgressStep = 0;

@@ -34,7 +34,6 @@ std::string Outcome(const std::function<std::string()>& run) {
 
 } // namespace
 
-// The greeting is the first reply; Connect reads it with ReadReply.
 TEST(ReadReply, JudgesTheFirstFourBytesAndCutsReplyText) {
     struct Row {
         const char* name;
@@ -62,9 +61,8 @@ TEST(ReadReply, JudgesTheFirstFourBytesAndCutsReplyText) {
         EXPECT_TRUE(c.pop.Connected());
         EXPECT_EQ(c.pop.OperationFailed(), row.failed);
         EXPECT_EQ(c.pop.ReplyText(), row.text);
-        // A refused greeting fires nothing and leaves the connection open.
         EXPECT_EQ(c.rec.NonIo(), (Events{"lookup", "connecting", "connect"}));
-        c.Drop(); // sends nothing: Finished() sees every stray byte
+        c.Drop();
         EXPECT_TRUE(srv.Finished());
     }
 }
@@ -94,8 +92,6 @@ TEST(NotConnected, OperationsRaiseOrReturnNothingAndFireNothing) {
     }
 }
 
-// Accepted, QUIT closes, pumps once and waits 10 ms; refused, it closes
-// through the protocol error path.
 TEST(Quit, SendsQuitAndClosesEitherWay) {
     struct Row {
         std::string reply;
@@ -114,7 +110,7 @@ TEST(Quit, SendsQuitAndClosesEitherWay) {
         d.pop.Quit();
         EXPECT_FALSE(d.pop.Connected());
         EXPECT_EQ(d.pop.OperationFailed(), row.failed);
-        const Events& e = d.rec.Events; // waiting for the reply may pump any number of times
+        const Events& e = d.rec.Events; // waiting may pump any number of times
         ASSERT_GE(e.size(), row.tail.size() + 2);
         EXPECT_EQ(Events(e.begin(), e.begin() + 2), (Events{"pump", "send:QUIT\r\n"}));
         EXPECT_EQ(Events(e.end() - row.tail.size(), e.end()), row.tail);
@@ -134,9 +130,6 @@ TEST(Login, SendsUserAndPassAndClosesWithCode2001WhenRefused) {
          {"send:USER u\r\n", "recv:+OK\r\n", "send:PASS p\r\n", "recv:+OK in\r\n"}},
         {"USER refused", "-ERR who?\r\n", "", false,
          {"send:USER u\r\n", "recv:-ERR who?\r\n", "quit", "error:2001:who?"}},
-        {"PASS refused", "+OK\r\n", "-ERR [AUTH] failed\r\n", false,
-         {"send:USER u\r\n", "recv:+OK\r\n", "send:PASS p\r\n", "recv:-ERR [AUTH] failed\r\n", "quit",
-          "error:2001:[AUTH] failed"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -183,7 +176,6 @@ TEST(Connect, ChoosesAddressOrHostNameAndPort) {
         pop.Host = row.host;
         pop.Port = row.port;
         TKelSocket* seen = nullptr;
-        // Stop the attempt before any packet leaves the machine.
         pop.OnConnecting = [&](TObject*, TObject* socket) {
             seen = dynamic_cast<TKelSocket*>(socket);
             throw Abort{};
@@ -219,7 +211,6 @@ TEST(Connect, FailedAttemptFiresQuitButNoErrorAndRaisesNothing) {
     }
 }
 
-// A new connection starts clean.
 TEST(Connect, ReconnectResetsMsgCountAndOperationFailed) {
     FakePop3Server srv;
     srv.Send(kGreeting).Expect("STAT").Send("+OK 5 100\r\n").Expect("QUIT").Send("-ERR no\r\n");
@@ -238,9 +229,6 @@ TEST(Connect, ReconnectResetsMsgCountAndOperationFailed) {
     EXPECT_TRUE(srv.Finished());
 }
 
-// ---------------------------------------------------------------- mailbox
-
-// A count that does not convert raises and keeps the previous state.
 TEST(Stat, ReadsCountAndSizeTextOrRaisesAndKeepsState) {
     struct Row {
         std::string reply;
@@ -252,7 +240,6 @@ TEST(Stat, ReadsCountAndSizeTextOrRaisesAndKeepsState) {
         {"+OK 3 4500 octets\r\n", 3, "4500 octets", ""},
         {"+OK $10 1\r\n", 16, "1", ""},
         {"+OK 70000 1\r\n", 4464, "1", ""}, // 16 bits: the low bits stay
-        {"+OK 3\r\n", 9, "99", "'' ist kein gültiger Integerwert"},
         {"+OK three 4500\r\n", 9, "99", "'three' ist kein gültiger Integerwert"},
     };
     for (const Row& row : rows) {
@@ -272,9 +259,8 @@ TEST(Stat, ReadsCountAndSizeTextOrRaisesAndKeepsState) {
     }
 }
 
-// A refusal closes with the command's code and keeps count and size. A
-// server that closes before a single-line reply gives an empty reply:
-// accepted, nothing fires, the connection stays "open".
+// A refusal closes and keeps count and size (the other commands' codes: see
+// the Dovecot test). End of stream instead of a reply is an empty, accepted one.
 TEST(Mailbox, RepliesGiveTheTextAfterTheFirstBlankOrCloseWithTheirCode) {
     struct Row {
         std::string command, reply;
@@ -295,10 +281,7 @@ TEST(Mailbox, RepliesGiveTheTextAfterTheFirstBlankOrCloseWithTheirCode) {
         {"UIDL 2", "+OK 2 a1b2c3\r\n", uidl(2), "a1b2c3", ""},
         {"UIDL -1", "+OK 1 x y\r\n", uidl(-1), "x y", ""},
         {"list 1", "", size(1), "", ""}, // end of stream instead of a reply
-        {"STAT", "-ERR no\r\n", [](TKelPOP& p) { return p.Stat(), std::string(); }, "", "error:2006:no"},
         {"list 4", "-ERR no\r\n", size(4), "unchanged", "error:2006:no"},
-        {"DELE 4", "-ERR no\r\n", [](TKelPOP& p) { return p.DeleteMsg(4), std::string(); }, "", "error:2003:no"},
-        {"TOP 4 0", "-ERR no\r\n", [](TKelPOP& p) { return p.GetHeader(4); }, "", "error:2005:no"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.command);
@@ -324,19 +307,16 @@ TEST(Mailbox, RepliesGiveTheTextAfterTheFirstBlankOrCloseWithTheirCode) {
 TEST(DeleteMsg, LowersMsgCountWithoutWrappingAndFiresOnDelete) {
     Dialogue d;
     d.srv.Expect("DELE 1").Send("+OK\r\n").Expect("STAT").Send("+OK 10 1000\r\n");
-    d.srv.Expect("DELE 9").Send("+OK\r\n").Expect("DELE 5").Send("+OK\r\n");
+    d.srv.Expect("DELE 9").Send("+OK\r\n");
     d.pop.DeleteMsg(1);
     EXPECT_EQ(d.pop.MsgCount(), 0);
     d.pop.Stat();
     d.rec.Clear();
     d.pop.DeleteMsg(9);
-    d.pop.DeleteMsg(5);
-    EXPECT_EQ(d.pop.MsgCount(), 8);
-    EXPECT_EQ(d.rec.NonIo(), (Events{"delete:9", "delete:5"}));
+    EXPECT_EQ(d.pop.MsgCount(), 9);
+    EXPECT_EQ(d.rec.NonIo(), Events{"delete:9"});
     EXPECT_TRUE(d.Done());
 }
-
-// ------------------------------------------------------- multi-line reader
 
 TEST(GetHeader, FindsTheTerminatorAtEverySplit) {
     struct Row {
@@ -351,13 +331,13 @@ TEST(GetHeader, FindsTheTerminatorAtEverySplit) {
         {"LF . LF does not end", "+OK\r\nA\n.\nB\r\n.\r\n", "A\n.\nB\r\n.\r\n"},
     };
     for (const Row& row : rows) {
-        // Cut at every offset; past the size: every byte apart.
         for (size_t cut = 1; cut <= row.reply.size() + 1; ++cut) {
             const bool bytewise = cut > row.reply.size();
             SCOPED_TRACE(std::string(row.name) + " cut " + std::to_string(cut));
             Dialogue d(/*paced=*/true);
-            d.srv.Expect("TOP 7 0").Send(row.reply, bytewise ? Chunking::Bytewise() : Chunking::At({cut}));
-            // A status line cut before its CR LF loses only its first byte.
+            d.srv.Expect("TOP 7 0");
+            d.srv.Send(row.reply, bytewise ? Chunking::Bytewise() : Chunking::At(cut));
+            // A status line cut before its CR LF loses its first byte.
             const bool statusWhole = !bytewise && row.reply.find("\r\n") + 2 <= cut;
             EXPECT_EQ(d.pop.GetHeader(7), statusWhole ? row.header : row.reply.substr(1));
             EXPECT_FALSE(d.pop.OperationFailed());
@@ -366,12 +346,7 @@ TEST(GetHeader, FindsTheTerminatorAtEverySplit) {
     }
 }
 
-// ----------------------------------------------------------- hostile server
-
-// A receive fails (end of stream inside a reply, reset, a stalled server
-// after the stall limit with pumping meanwhile, a header flood past its
-// bound) or a send meets a reset connection: each closes and reports the
-// system's error number.
+// A failed receive or send closes and reports the system's error number.
 TEST(Transport, FailedReceiveOrSendClosesAndReportsTheSystemError) {
     const std::string flood = "+OK\r\n" + std::string(5u << 20, 'x');
     auto header = [](TKelPOP& p) { p.GetHeader(1); };
@@ -426,7 +401,7 @@ TEST(Transport, FailedReceiveOrSendClosesAndReportsTheSystemError) {
     }
 }
 
-// awaited (the window's cancel does): the read ends at once.
+// A handler that drops the connection while a reply is awaited ends the read at once.
 TEST(Transport, ConnectionDroppedByAHandlerWhileWaiting) {
     Dialogue d(/*paced=*/true);
     d.srv.Expect("TOP 1 0").Send("+OK\r\nA: 1\r\n").Hold();

@@ -199,13 +199,14 @@ class UnansweredPort {
             ::getsockname(FListener, reinterpret_cast<sockaddr*>(&a), &len) != 0)
             return;
         Port = ntohs(a.sin_port);
-        // Wait until the listener holds the first filler; more fillers cover
-        // a kernel that queues one more than the backlog asks for.
-        Fill();
-        pollfd p{FListener, POLLIN, 0};
-        FFilled = ::poll(&p, 1, 10000) == 1;
-        Fill();
-        Fill();
+        // Fillers beyond the first cover a kernel that queues one more than asked.
+        for (int i = 0; i < 3; ++i) {
+            FFillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+            a = Loopback(Port); // a pending connect is what we want
+            (void)::connect(FFillers.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+            pollfd p{FListener, POLLIN, 0};
+            FFilled = FFilled || ::poll(&p, 1, 10000) == 1; // the listener holds the first
+        }
     }
     ~UnansweredPort() {
         for (int fd : FFillers)
@@ -215,35 +216,20 @@ class UnansweredPort {
     }
     UnansweredPort(const UnansweredPort&) = delete;
     UnansweredPort& operator=(const UnansweredPort&) = delete;
-
-    static bool Usable() {
-        std::ifstream f("/proc/sys/net/ipv4/tcp_abort_on_overflow");
-        int v = 1;
-        return f >> v && v == 0;
-    }
-    bool Ready() const { return Port != 0 && FFilled; }
-    std::string PortText() const { return std::to_string(Port); }
     uint16_t Port = 0;
+    bool FFilled = false;
 
   private:
-    void Fill() {
-        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (fd < 0)
-            return;
-        sockaddr_in a = Loopback(Port);
-        (void)::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a); // pending is fine
-        FFillers.push_back(fd);
-    }
     int FListener = -1;
-    bool FFilled = false;
     std::vector<int> FFillers;
 };
 
 #define SWEEPBOX_REQUIRE_UNANSWERED(port)                                                          \
     do {                                                                                           \
-        if (!sweepbox::test::UnansweredPort::Usable())                                             \
+        std::ifstream overflow("/proc/sys/net/ipv4/tcp_abort_on_overflow");                        \
+        if (int v = 1; !(overflow >> v) || v != 0)                                                 \
             GTEST_SKIP() << "net.ipv4.tcp_abort_on_overflow is set: full queues refuse";           \
-        ASSERT_TRUE((port).Ready());                                                               \
+        ASSERT_TRUE((port).Port != 0 && (port).FFilled);                                           \
     } while (0)
 
 inline int OpenDescriptors() {
