@@ -9,7 +9,8 @@
 #include "MainLanguage.h"
 #include "info.h"
 
-#include <QApplication>
+#include "support/QtTestApp.h"
+
 #include <QComboBox>
 #include <QFile>
 #include <QSettings>
@@ -19,23 +20,10 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <ostream>
-
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace maintest {
 
 inline QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
-
-inline void EnsureApp() {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char arg0[] = "Main_test";
-    static char* argv[] = {arg0, nullptr};
-    // Never destroyed: Qt's statics are gone when static destructors run.
-    static QApplication* app = new QApplication(argc, argv);
-    (void)app;
-}
 
 inline QStringList Items(const QComboBox* combo) {
     QStringList items;
@@ -59,7 +47,7 @@ inline Values Pairs(int count) {
 class MainTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        EnsureApp();
+        testsupport::EnsureApp();
         ASSERT_TRUE(scratch.isValid());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, scratch.path());
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, scratch.path());

@@ -51,7 +51,6 @@ TEST_F(MainTest, GeometryIsReadAsTextAndOddValuesReadAsDefaults) {
         int listWidth;
         std::vector<int> sections;
     } rows[] = {
-        {"first run", {}, {458, 452}, {283, 185}, 449, kDefaultSections},
         {"trailing text", {{Q("Width"), Q("700px")}, {Q("XPos"), Q("")}}, {458, 452}, {283, 185}, 449,
          kDefaultSections},
         {"hexadecimal and blanks", {{Q("Width"), Q("$2BC")}, {Q("XPos"), Q("  -40")}, {Q("Sec2"), Q("0x30")}},

@@ -1,5 +1,4 @@
-// Summary rows: the columns picked out of header texts and the size column,
-// as tables over the pure functions (no window needed).
+// Summary rows: the columns picked out of header texts and the size column.
 #include "Summary.h"
 
 #include <gtest/gtest.h>
@@ -32,23 +31,12 @@ TEST(SummaryFilter, ColumnsFromHeaderTexts) {
     // GetHeader's text ends with the empty line and the terminator line.
     auto h = [](const std::string& lines) { return lines + "\r\n.\r\n"; };
     const FilterRow rows[] = {
-        {"one-digit day gets a leading zero",
-         h(date + "From: Support Desk\r\nSubject: Meeting\r\n"),
-         "06 Mar 2000", "Support Desk", "Meeting"},
         {"no Date: line measures the first 30 characters",
          h("From: Support Desk\r\nSubject: Meeting\r\n"),
          "rt Desk\r\nSub", "Support Desk", "Meeting"},
         {"empty header text", "", "No date", "No sender", ""},
-        {"no blank after From: loses the first letter",
-         h(date + "From:Desk\r\nSubject: s\r\n"), "06 Mar 2000", "esk", "s"},
         {"first match is inside X-From:",
          h(date + "X-From: a\r\nFrom: b\r\nSubject: s\r\n"), "06 Mar 2000", "a", "s"},
-        {"lower-case from: is not found, the search starts at 6",
-         h("from: b\r\nSubject: s\r\n"), "bject: s", "b", "s"},
-        {"empty subject followed by the Date: line",
-         h("From: a\r\nSubject:\r\n" + date), "06 Mar 2000", "a", "No subject"},
-        {"empty subject followed by To:",
-         h(date + "From: a\r\nSubject:\r\nTo: x\r\n"), "06 Mar 2000", "a", "To: x"},
         {"subject containing Date: and a blank",
          h(date + "From: a\r\nSubject: Re: Date: soon\r\n"), "06 Mar 2000", "a", "No subject"},
         {"value longer than the window gives the fallback and an empty subject",
@@ -58,9 +46,6 @@ TEST(SummaryFilter, ColumnsFromHeaderTexts) {
          date + "From: a", "06 Mar 2000", "No sender", "on, 6 Mar 2000 10:22:33 +0100"},
         {"bars inside values do not open new columns",
          h(date + "From: a|b\r\nSubject: [list] x | y\r\n"), "06 Mar 2000", "a/b", "[list] x / y"},
-        {"bytes above 127 are kept as they came",
-         h(date + "From: M\xfcller\r\nSubject: Gr\xc3\xb6\xc3\x9f" "e\r\n"),
-         "06 Mar 2000", "M\xfcller", "Gr\xc3\xb6\xc3\x9f" "e"},
     };
     for (const FilterRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -69,7 +54,7 @@ TEST(SummaryFilter, ColumnsFromHeaderTexts) {
 }
 
 TEST(SummaryFilter, GermanFallbacks) {
-    EXPECT_EQ(summary::filter("", true), "Kein Datum|Kein Absender||");
+    EXPECT_EQ(summary::Row(12, "", summary::filter("", true)), " 12 | |Kein Datum|Kein Absender||");
     // Without From: the sender is read from position 6, here inside "Subject:".
     EXPECT_EQ(summary::filter("Subject:\r\nDate: Mon, 6 Mar 2000 10:22:33\r\n\r\n.\r\n", true),
               "06 Mar 2000|ct:|Die Betreff-Zeile ist leer|");
@@ -80,34 +65,20 @@ TEST(SummarySize, ColumnFromSizeText) {
         const char* size;
         const char* column;
     } rows[] = {
-        {"", ""}, {"0", "0 Byte"}, {"999", "999 Byte"}, {"1000", "1 KByte"},
-        {"1499", "1 KByte"}, {"1500", "2 KByte"}, {"19634", "20 KByte"}, {"999499", "999 KByte"},
-        {"999500",
-         "1000 KByte"}, {"1000000",
-         "1.0 MByte"}, {"1049999", "1.0 MByte"}, {"1050000", "1.1 MByte"},
-        {"1960000", "2.0 MByte"}, {"9999999", "10.0 MByte"}, {"12345678", "12.3 MByte"},
+        {"", ""}, {"0", "0 Byte"}, {"999", "999 Byte"}, {"1000", "1 KByte"}, {"1499", "1 KByte"},
+        {"1500", "2 KByte"}, {"999499", "999 KByte"}, {"999500", "1000 KByte"},
+        {"1000000", "1.0 MByte"}, {"1049999", "1.0 MByte"}, {"1050000", "1.1 MByte"},
         // Leading zeros count as digits when choosing the unit.
         {"0999", "1 KByte"}, {"0000049999", "0.0 MByte"}, {"0000050000", "0.1 MByte"},
         // Far beyond any integer type: still exact.
         {"99999999999999999999999", "100000000000000000.0 MByte"},
         // Words after the number, as some STAT replies carry them.
-        {"4500 octets", "5 KByte"}, {" 4500", "5 KByte"}, {"12|x", "12 Byte"}, {"octets", ""},
-        {"-5", ""},
+        {"4500 octets", "5 KByte"}, {"12|x", "12 Byte"}, {"octets", ""}, {"-5", ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.size);
         EXPECT_EQ(summary::DisplaySize(row.size), row.column);
     }
-}
-
-TEST(SummaryRow, WorkedExampleAndPlaceholder) {
-    const std::string h = "Date: Mon, 6 Mar 2000 10:22:33 +0100\r\nFrom: Support Desk\r\n"
-                          "Subject: Meeting\r\n\r\n.\r\n";
-    EXPECT_EQ(summary::Row(3, "15730", summary::filter(h, false)),
-              " 3 |16 KByte |06 Mar 2000|Support Desk|Meeting|");
-    EXPECT_EQ(summary::Row(12, "", summary::filter("", true)),
-              " 12 | |Kein Datum|Kein Absender||");
-    EXPECT_EQ(summary::PlaceholderRow(7), " 7 | - | - | - | - |");
 }
 
 } // namespace

@@ -5,7 +5,6 @@
 #include "HyperLink.h"
 #include "support/QtTestApp.h"
 
-#include <QFrame>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -29,21 +28,14 @@ class AboutTest : public ::testing::Test {
 };
 
 TEST_F(AboutTest, OnlyTheReleaseDateFollowsTheLanguageOnEachShowing) {
-    EXPECT_EQ(box->windowTitle(), QStringLiteral("Information"));
     EXPECT_EQ(box->ProductName->text(), QStringLiteral("Sweepbox 2.14"));
-    struct Row {
-        bool german;
-        QString date;
-    };
-    for (const Row& row : {Row{true, QStringLiteral("13. Februar 2000")}, Row{false, QStringLiteral("13 February 2000")},
-                           Row{true, QStringLiteral("13. Februar 2000")}}) {
-        SCOPED_TRACE(row.date.toStdString());
-        AboutIsGerman = row.german;
+    for (const bool german : {true, false, true}) {
+        SCOPED_TRACE(german ? "German" : "English");
+        AboutIsGerman = german;
         box->show();
-        EXPECT_EQ(box->Comments->text(), row.date);
-        EXPECT_EQ(testsupport::Shot(box.get(), row.german ? QStringLiteral("about-de.png") : QStringLiteral("about-en.png"))
-                      .size(),
-                  QSize(281, 149));
+        EXPECT_EQ(box->Comments->text(),
+                  german ? QStringLiteral("13. Februar 2000") : QStringLiteral("13 February 2000"));
+        EXPECT_EQ(box->grab().size(), QSize(281, 149));
         box->close();
     }
 }

@@ -1,12 +1,10 @@
 // Shared by the widget tests: the binary's QApplication, QString printing,
-// synthetic mouse events and screenshots.
+// synthetic mouse events and a stand-in for the desktop's URL handlers.
 #pragma once
 
 #include <QApplication>
 #include <QDesktopServices>
-#include <QDir>
 #include <QMouseEvent>
-#include <QPixmap>
 #include <QString>
 #include <QUrl>
 
@@ -24,8 +22,7 @@ inline QApplication& EnsureApp()
     static int argc = 1;
     static char arg0[] = "sweepbox_test";
     static char* argv[] = {arg0, nullptr};
-    // Never destroyed: Qt's own statics are gone by the time static
-    // destructors run, and tearing the application down then crashes.
+    // Never destroyed: Qt's statics are gone when static destructors run.
     static QApplication* app = new QApplication(argc, argv);
     return *app;
 }
@@ -38,25 +35,13 @@ inline void SendMouse(QWidget* target, QEvent::Type type, QPoint pos, Qt::MouseB
     QApplication::sendEvent(target, &ev);
 }
 
-// Saved as name under $SWEEPBOX_SHOTS_DIR when set, for a person to look at.
-inline QPixmap Shot(QWidget* widget, const QString& name)
-{
-    const QPixmap shot = widget->grab();
-    const QString dir = qEnvironmentVariable("SWEEPBOX_SHOTS_DIR");
-    if (!dir.isEmpty())
-        shot.save(QDir(dir).filePath(name));
-    return shot;
-}
-
 // Takes what links hand to the desktop, in place of a browser or mail program.
 class UrlSink : public QObject {
     Q_OBJECT
   public:
-    explicit UrlSink(std::initializer_list<const char*> schemes = {"https", "http", "mailto"})
+    UrlSink()
     {
         EnsureApp();
-        for (const char* scheme : schemes)
-            Schemes_.push_back(QString::fromLatin1(scheme));
         for (const QString& scheme : Schemes_)
             QDesktopServices::setUrlHandler(scheme, this, "open");
     }
@@ -70,7 +55,8 @@ class UrlSink : public QObject {
     void open(const QUrl& url) { opened.push_back(url); }
 
   private:
-    std::vector<QString> Schemes_;
+    const std::vector<QString> Schemes_ = {QStringLiteral("https"), QStringLiteral("http"),
+                                         QStringLiteral("mailto")};
 };
 
 } // namespace testsupport
