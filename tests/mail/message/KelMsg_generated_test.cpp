@@ -25,7 +25,9 @@ class MessageGen {
     Lines Message() {
         Lines out;
         Entity(out, 0, true);
-        Mutate(out); // (line ends and NULs inside lines: ALineEndOrNulAnywhereInALineIsSeen)
+        Mutate(out);
+        if (P(10))
+            Dirty(out);
         return out;
     }
 
@@ -170,6 +172,20 @@ class MessageGen {
             case 2: L.insert(L.begin() + static_cast<ptrdiff_t>(at), Pick(kTextLines)); break;
             default: std::swap(L[at], L[static_cast<size_t>(R(static_cast<int>(L.size())))]); break;
             }
+        }
+    }
+
+    // Line ends and NUL inside lines, as a caller other than a retrieval might
+    // hand them over: the parts holding them are joined and split again.
+    void Dirty(Lines& L) {
+        if (L.empty())
+            return;
+        static constexpr const char* kBits[] = {"\r", "\n", "\r\n"};
+        for (int i = 1 + R(3); i > 0; --i) {
+            std::string& l = L[static_cast<size_t>(R(static_cast<int>(L.size())))];
+            const size_t at = l.empty() ? 0 : static_cast<size_t>(R(static_cast<int>(l.size()) + 1));
+            const int which = R(4);
+            l.insert(at, which == 3 ? std::string(1, '\0') : std::string(kBits[which]));
         }
     }
 };
