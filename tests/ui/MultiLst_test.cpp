@@ -124,12 +124,10 @@ TEST_F(MultiListTest, MarkerRowIsNeverShownNorSelectedAndDeletingKeepsIt)
 TEST_F(MultiListTest, CtrlClicksAddRowsAndShiftClicksSelectRanges)
 {
     addRows(6);
-    QSignalSpy clicks(&list, &TMultiList::clicked);
     clickRow(1);
     clickRow(3, Qt::ControlModifier);
     EXPECT_EQ(list.selectedCount(), 2);
     EXPECT_FALSE(list.isSelected(2));
-    EXPECT_EQ(clicks.count(), 2);
     const QImage image = shot();
     const auto background = [&](int index) {
         return image.pixelColor(list.viewport()->width() - 12, list.itemRect(index).center().y());
@@ -143,8 +141,6 @@ TEST_F(MultiListTest, CtrlClicksAddRowsAndShiftClicksSelectRanges)
     EXPECT_EQ(list.selectedCount(), 3);
     clickRow(6); // a plain click selects only that row
     EXPECT_EQ(list.selectedCount(), 1);
-    list.setSelected(2, true);
-    EXPECT_EQ(clicks.count(), 5) << "programmatic selection is silent";
 }
 
 TEST_F(MultiListTest, KeyboardMovesCaretAndSelectionAndEveryKeyReachesTheHost)
