@@ -107,26 +107,6 @@ void TMemoryStream::Clear() {
     FPos = 0;
 }
 
-void TMemoryStream::SaveToFile(const std::string& FileName) const {
-    TFileStream f(FileName, TFileStream::TMode::fmCreate);
-    f.WriteBuffer(FData.data(), FData.size());
-    f.Flush();
-}
-
-void TMemoryStream::LoadFromFile(const std::string& FileName) {
-    TFileStream f(FileName, TFileStream::TMode::fmOpenRead);
-    std::string data;
-    char chunk[65536];
-    for (;;) {
-        size_t n = f.Read(chunk, sizeof chunk);
-        if (n == 0)
-            break;
-        data.append(chunk, n);
-    }
-    FData = std::move(data);
-    FPos = 0;
-}
-
 // ---- TFileStream ----
 
 namespace {

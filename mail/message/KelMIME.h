@@ -56,11 +56,6 @@ class TMemoryStream : public TStream {
     // Moves the content out and leaves the stream empty at position 0.
     std::string TakeBytes();
     void Clear();
-    // Writes all bytes, whatever the position, to the named file (created or
-    // replaced). Throws EFileError.
-    void SaveToFile(const std::string& FileName) const;
-    // Replaces the content by the named file's bytes; position 0.
-    void LoadFromFile(const std::string& FileName);
 
   private:
     friend class TBase64DecodingStream; // appends in place, without a copy
