@@ -1,5 +1,6 @@
 // RetrieveMsg against the scripted fake server: commands, progress reports,
-// the spool file, dot-unstuffing, and every way a retrieval can go wrong.
+// the spool file, dot-unstuffing, every way a retrieval can go wrong, and the
+// shared corpus served by the fake mailbox.
 #include "pop3/KelPOP3.h"
 
 #include "mail/pop3/Pop3TestUtil.h"
@@ -9,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <sstream>
 
 using namespace kel;
 using sweepbox::test::Chunking;
@@ -254,4 +257,66 @@ TEST(RetrieveMsg, OwnerReleasesMessagesAndCallersMayReleaseFirst) {
     EXPECT_EQ(a->Subject, "hello");
     EXPECT_EQ(c->Subject, "hello");
     EXPECT_TRUE(d.Done()); // the rest go with the component (the leak checker watches)
+}
+
+// Every corpus file, served dot-stuffed in odd pieces, comes back exactly as
+// Parse makes it of the reply's lines: retrieval adds and loses nothing.
+TEST(RetrieveCorpus, EveryFileComesBackAsParseMakesIt) {
+    const char* shared = std::getenv("SWEEPBOX_SHARED_DIR");
+    const std::filesystem::path dir = std::filesystem::path(shared ? shared : "") / "corpus/mime";
+    std::ifstream manifest(dir / "MANIFEST.tsv");
+    std::vector<std::pair<std::string, std::string>> files; // path, bytes
+    std::string line;
+    std::getline(manifest, line); // column names
+    while (shared && std::getline(manifest, line)) {
+        const std::string path = line.substr(0, line.find('\t'));
+        std::ifstream in(dir / path, std::ios::binary);
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        files.emplace_back(path, bytes.str());
+    }
+    if (files.empty())
+        GTEST_SKIP() << "the shared corpus is not here (SWEEPBOX_SHARED_DIR/corpus/mime/MANIFEST.tsv)";
+    // Odd pieces for all; small files again one byte at a time.
+    for (size_t chunk : {size_t{333}, size_t{1}}) {
+        if (chunk == 1)
+            std::erase_if(files, [](const auto& f) { return f.second.size() > 4096; });
+        std::vector<std::string> raws;
+        for (const auto& f : files)
+            raws.push_back(f.second);
+        sweepbox::test::MailboxOptions opt;
+        opt.ChunkSize = chunk;
+        FakePop3Server srv(raws, opt);
+        TKelPOP pop;
+        pop.Host = "127.0.0.1";
+        pop.Port = srv.PortText();
+        pop.UserId = "test";
+        pop.UserPasswd = "secret";
+        pop.ReceiveStallLimitMs = 60000;
+        pop.Connect();
+        ASSERT_TRUE(pop.Login());
+        for (size_t i = 0; i < files.size(); ++i) {
+            SCOPED_TRACE(files[i].first + " chunk " + std::to_string(chunk));
+            const std::string crlf = FakePop3Server::NormalizeCrLf(files[i].second);
+            const std::string reply = "+OK\r\n" + FakePop3Server::DotStuff(crlf);
+            std::string got, expected;
+            try {
+                TKelMsg* msg = pop.RetrieveMsg(static_cast<uint16_t>(i + 1));
+                ASSERT_NE(msg, nullptr);
+                got = Summary(*msg);
+                pop.ReleaseMsg(msg);
+            } catch (const std::exception& e) {
+                got = std::string("exception: ") + e.what();
+            }
+            try {
+                expected = ParsedSummary(LiteralRawMail(reply), static_cast<int32_t>(crlf.size()));
+            } catch (const std::exception& e) {
+                expected = std::string("exception: ") + e.what();
+            }
+            ASSERT_TRUE(pop.Connected()) << got;
+            EXPECT_EQ(got, expected);
+        }
+        pop.Quit();
+        EXPECT_EQ(PrivateTmpDir::KelFiles(), 0);
+    }
 }
