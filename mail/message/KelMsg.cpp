@@ -158,7 +158,7 @@ struct TLeaf {
 // Works on views of one line array instead of joining and splitting each
 // part again: for split-clean lines both give the same lines. Every level
 // scans its own lines once, and the depth limit bounds the levels.
-void SplitLeaves(std::span<const std::string_view> Lines, int Depth, std::vector<TLeaf>& Leaves) {
+void SplitMultipart(std::span<const std::string_view> Lines, int Depth, std::vector<TLeaf>& Leaves) {
     std::string field;
     if (!FindHeader("CONTENT-TYPE:", Lines, field) || FindUpper(field, "MULTIPART") == std::string::npos) {
         // One level deeper than the entity, so that parsing the leaf can
@@ -180,7 +180,7 @@ void SplitLeaves(std::span<const std::string_view> Lines, int Depth, std::vector
     while (i < n && Lines[i] != delimiter)
         ++i;
     if (i >= n) {
-        SplitLeaves({}, Depth + 1, Leaves);
+        SplitMultipart({}, Depth + 1, Leaves);
         return;
     }
 
@@ -188,7 +188,7 @@ void SplitLeaves(std::span<const std::string_view> Lines, int Depth, std::vector
     size_t j = i + 1; // the line after the first delimiter is compared like any other
     while (j < n && Lines[j] != close) {
         if (Lines[j] == delimiter) {
-            SplitLeaves(Lines.subspan(partBegin, j - partBegin), Depth + 1, Leaves);
+            SplitMultipart(Lines.subspan(partBegin, j - partBegin), Depth + 1, Leaves);
             ++j;
             partBegin = j;
             // A delimiter as the last line opens an empty part.
@@ -199,7 +199,7 @@ void SplitLeaves(std::span<const std::string_view> Lines, int Depth, std::vector
     }
     // The last part, whether the close delimiter came or the lines ran out;
     // the epilogue after the close delimiter is dropped.
-    SplitLeaves(Lines.subspan(partBegin, j - partBegin), Depth + 1, Leaves);
+    SplitMultipart(Lines.subspan(partBegin, j - partBegin), Depth + 1, Leaves);
 }
 
 // Type, encoding and name of an entity from its header fields.
@@ -529,20 +529,6 @@ bool FindUUBegin(std::span<const std::string_view> Lines, size_t From, size_t& P
     return false;
 }
 
-// ---- multipart ----
-
-std::vector<std::vector<std::string>> SplitMultipart(std::string_view Text) {
-    std::vector<std::string_view> lines;
-    AppendSplitLines(lines, Text);
-    std::vector<TLeaf> leaves;
-    SplitLeaves(lines, 0, leaves);
-    std::vector<std::vector<std::string>> result;
-    result.reserve(leaves.size());
-    for (const TLeaf& leaf : leaves)
-        result.emplace_back(leaf.Lines.begin(), leaf.Lines.end());
-    return result;
-}
-
 std::string SanitizeAttachmentName(std::string Name) {
     static constexpr std::string_view kRemoved = "\\/:*?\"<>|";
     std::erase_if(Name, [](char c) {
@@ -741,7 +727,7 @@ void TKelMsg::ParsePart(TParseState& State, const TEntity& Entity) {
             State.Resplit.push_back(std::move(resplit));
         }
         std::vector<TLeaf> leaves;
-        SplitLeaves(lines, Entity.Depth, leaves);
+        SplitMultipart(lines, Entity.Depth, leaves);
         for (const TLeaf& leaf : leaves)
             ParsePart(State, TEntity{leaf.Lines, true, leaf.Depth});
     } else if (encoding == "X-UUENCODE" || !name.empty()) {

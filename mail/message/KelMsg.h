@@ -153,11 +153,6 @@ bool IsUUBeginLine(std::string_view Line, std::string* FileName = nullptr);
 // The first begin line of Lines at or after From: its index and file name.
 bool FindUUBegin(std::span<const std::string_view> Lines, size_t From, size_t& Pos, std::string& FileName);
 
-// The leaves of a multipart text: the text is split into lines, and every
-// multipart entity in it is taken apart by its boundary, depth first, up to
-// MaxNestingDepth levels. Each leaf is the list of its lines.
-std::vector<std::vector<std::string>> SplitMultipart(std::string_view Text);
-
 // The attachment name of a part as stored: the characters \ / : * ? " < > |
 // and control characters removed; "." and ".." become empty.
 std::string SanitizeAttachmentName(std::string Name);
