@@ -30,9 +30,6 @@ class HyperLinkTest : public ::testing::Test {
         link->HREF = kTarget;
         link->SetCaption(QStringLiteral("www.example.org"));
     }
-    void Send(QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons held) {
-        SendMouse(link.get(), type, pos, button, held);
-    }
 
     testsupport::UrlSink sink;
     std::unique_ptr<THyperLink> link;
@@ -70,7 +67,7 @@ TEST_F(HyperLinkTest, OpensOnlyOnLeftReleaseInsideWithATarget) {
         for (Step s : row.steps) {
             if (s.pos == beyond)
                 s.pos = QPoint(link->width(), link->height()) + QPoint(1, 1);
-            Send(s.type, s.pos, s.button, s.held);
+            SendMouse(link.get(), s.type, s.pos, s.button, s.held);
         }
         EXPECT_EQ(sink.opened, row.opens ? std::vector{QUrl(kTarget)} : std::vector<QUrl>{});
         EXPECT_EQ(link->State(), THyperLink::TLinkState::Rest);
@@ -78,31 +75,19 @@ TEST_F(HyperLinkTest, OpensOnlyOnLeftReleaseInsideWithATarget) {
     }
 }
 
-// Focus needs a shown, active window.
-class HyperLinkFocusTest : public HyperLinkTest {
-  protected:
-    void SetUp() override {
-        HyperLinkTest::SetUp();
-        dialog = std::make_unique<QDialog>();
-        auto* layout = new QVBoxLayout(dialog.get());
-        link->setParent(dialog.get());
-        layout->addWidget(link.get());
-        ok = new QPushButton(QStringLiteral("OK"), dialog.get());
-        layout->addWidget(ok);
-        dialog->show();
-        QApplication::setActiveWindow(dialog.get());
-        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
-        ok->setFocus(); // tests give the focus to the link themselves
-    }
-    void TearDown() override {
-        link->setParent(nullptr);
-        dialog.reset();
-    }
-    std::unique_ptr<QDialog> dialog;
-    QPushButton* ok = nullptr;
-};
-
-TEST_F(HyperLinkFocusTest, StatusBarShowsTheTargetWhileFocusedOrHoveredThenGetsItsTextBack) {
+TEST_F(HyperLinkTest, StatusBarShowsTheTargetWhileFocusedOrHoveredThenGetsItsTextBack) {
+    // Focus needs a shown, active window; the dialog takes the link over.
+    QDialog dialog;
+    auto* layout = new QVBoxLayout(&dialog);
+    THyperLink* shownLink = link.release();
+    shownLink->setParent(&dialog);
+    layout->addWidget(shownLink);
+    auto* ok = new QPushButton(QStringLiteral("OK"), &dialog);
+    layout->addWidget(ok);
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    ok->setFocus();
     for (const bool panels : {true, false}) { // panel 1 of two; no panel 3: the message area
         SCOPED_TRACE(panels);
         QStatusBar bar;
@@ -114,17 +99,17 @@ TEST_F(HyperLinkFocusTest, StatusBarShowsTheTargetWhileFocusedOrHoveredThenGetsI
             bar.showMessage(QStringLiteral("ready"));
         }
         const auto shown = [&] { return panel ? panel->text() : bar.currentMessage(); };
-        link->StatusBar = &bar;
-        link->StatusPanelNo = panels ? 1 : 3;
+        shownLink->StatusBar = &bar;
+        shownLink->StatusPanelNo = panels ? 1 : 3;
 
-        link->setFocus();
+        shownLink->setFocus();
         EXPECT_EQ(shown(), kTarget);
         ok->setFocus();
         EXPECT_EQ(shown(), QStringLiteral("ready"));
-        Send(QEvent::MouseMove, QPoint(2, 2), Qt::NoButton, {});
+        SendMouse(shownLink, QEvent::MouseMove, QPoint(2, 2), Qt::NoButton, {});
         EXPECT_EQ(shown(), kTarget) << "hovering shows the target without the focus too";
         QEvent leave(QEvent::Leave);
-        QApplication::sendEvent(link.get(), &leave);
+        QApplication::sendEvent(shownLink, &leave);
     }
 }
 
