@@ -22,11 +22,6 @@
 
 #include <gmock/gmock.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <functional>
 #include <memory>
 #include <string>
@@ -93,19 +88,6 @@ std::string TwoAttachments() {
            "--XYZ\r\nContent-Type: application/octet-stream; name=\"alpha.txt\"\r\n"
            "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=\"alpha.txt\"\r\n\r\n"
            "YWxwaGEK\r\n--XYZ--\r\n";
-}
-
-// A loopback port with nothing listening on it.
-std::string ClosedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return std::to_string(ntohs(a.sin_port));
 }
 
 // What a full listing of FiveMessages sends.
@@ -400,7 +382,8 @@ TEST_F(WorkflowTest, EachFailureShowsWhyAndLeavesTheWindowReadyForTheNextAttempt
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const std::unique_ptr<FakePop3Server> srv = row.mailbox ? row.mailbox() : nullptr;
-        form->pop3.Port = srv ? srv->PortText() : ClosedPort();
+        // Without a mailbox: the port of a server that has gone again.
+        form->pop3.Port = srv ? srv->PortText() : FakePop3Server(Strings{}).PortText();
         form->servername->setEditText(Q(row.server));
         form->Username->setEditText(Q(row.user));
         form->Password->setText(Q(row.password));

@@ -41,13 +41,6 @@ std::unique_ptr<kel::TKelMsg> MakeMsg(std::vector<std::string> text, const std::
     return msg;
 }
 
-std::string ReadFile(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return "<missing>";
-    return f.readAll().toStdString();
-}
-
 class EmailTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -77,7 +70,10 @@ class EmailTest : public ::testing::Test {
     QStringList FolderEntries() const {
         return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     }
-    std::string Saved(const char* name) const { return ReadFile(dir.filePath(QString::fromUtf8(name))); }
+    std::string Saved(const QString& name) const {
+        QFile f(dir.filePath(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : "<missing>";
+    }
 
     QTemporaryDir dir;
     QString folder;
@@ -143,7 +139,7 @@ TEST_F(EmailTest, ListIsSortedAndEachEntrySavesItsOwnDecodedBytes) {
         const QString name = row.listed[std::max(row.pick, 0)];
         ASSERT_EQ(asked.size(), 1u);
         EXPECT_EQ(asked[0].FileName, name);
-        EXPECT_EQ(ReadFile(dir.filePath(name)), row.saved);
+        EXPECT_EQ(Saved(name), row.saved);
         form->close();
     }
     EXPECT_EQ(asked[0].Title, QStringLiteral("Save Attachment"));
@@ -160,7 +156,7 @@ TEST_F(EmailTest, TextIsSavedFromTheOriginalBytesWithCrLfUnderTheProposalDotTxt)
     ASSERT_EQ(asked.size(), 2u);
     EXPECT_EQ(asked[1].FileName, QStringLiteral(".txt")) << "the proposal is \".txt\" every time";
     EXPECT_EQ(asked[0].Filter, QStringLiteral("ASCII; Text|*.txt"));
-    EXPECT_EQ(Saved(".txt"), "Gr\xC3\xBC\xC3\x9F" "e\r\nJ\xFCrgen \x80\r\n\r\ntab\there\r\nend\r\n");
+    EXPECT_EQ(Saved(u".txt"_s), "Gr\xC3\xBC\xC3\x9F" "e\r\nJ\xFCrgen \x80\r\n\r\ntab\there\r\nend\r\n");
 }
 
 TEST_F(EmailTest, HostileNamesStayInsideTheChosenFolder) {
@@ -208,7 +204,7 @@ TEST_F(EmailTest, WriteFailingHalfwayKeepsTheOldFileWhole) {
     std::signal(SIGXFSZ, previousSignal);
 
     EXPECT_EQ(messages.size(), 1);
-    EXPECT_EQ(Saved("keep.bin"), "old contents");
+    EXPECT_EQ(Saved(u"keep.bin"_s), "old contents");
     EXPECT_EQ(FolderEntries(), QStringList{QStringLiteral("keep.bin")}) << "no temporary file left behind";
 }
 
@@ -225,16 +221,16 @@ TEST_F(EmailTest, CloseBoxKeepsEntriesThatStillSaveTheirOwnMessage) {
     EXPECT_EQ(form->memo_email_anzeigen->toPlainText(), QStringLiteral("first text\nsecond text"));
     EXPECT_EQ(ListTexts(), QStringList{QStringLiteral("report.pdf")}) << "old entries stay";
     form->btn_save_attachmentsClick(nullptr);
-    EXPECT_EQ(Saved("report.pdf"), "bytes of the first message");
+    EXPECT_EQ(Saved(u"report.pdf"_s), "bytes of the first message");
     form->btn_save_emailClick(nullptr);
-    EXPECT_EQ(Saved(".txt"), "first text\r\nsecond text\r\n");
+    EXPECT_EQ(Saved(u".txt"_s), "first text\r\nsecond text\r\n");
 
     form->close();
     form->AddMessage(third.get());
     form->show();
     EXPECT_EQ(form->ListedMessage(), third.get());
     form->btn_save_attachmentsClick(nullptr);
-    EXPECT_EQ(Saved("report.pdf"), "bytes of the third message");
+    EXPECT_EQ(Saved(u"report.pdf"_s), "bytes of the third message");
 }
 
 TEST_F(EmailTest, EntriesOutliveTheirReleasedMessage) {
@@ -248,7 +244,7 @@ TEST_F(EmailTest, EntriesOutliveTheirReleasedMessage) {
     EXPECT_EQ(ListTexts(), (QStringList{QStringLiteral("a.bin"), QStringLiteral("b.bin")}));
     form->attachment_list->setCurrentRow(1);
     form->btn_save_attachmentsClick(nullptr);
-    EXPECT_EQ(Saved("b.bin"), "B");
+    EXPECT_EQ(Saved(u"b.bin"_s), "B");
 }
 
 // The captions beside the buttons click them too (here: "Close" and, while
@@ -270,7 +266,7 @@ TEST_F(EmailTest, CloseButtonClearsEverythingAndNoAttachmentsMeansNoSaving) {
     form->btn_save_attachmentsClick(nullptr);
     EXPECT_TRUE(asked.empty()) << "nothing listed, no dialog";
     form->btn_save_emailClick(nullptr);
-    EXPECT_EQ(Saved(".txt"), "next\r\n");
+    EXPECT_EQ(Saved(u".txt"_s), "next\r\n");
 
     // Cancelled dialogs write nothing.
     accept = false;
