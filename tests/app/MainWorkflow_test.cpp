@@ -366,6 +366,8 @@ TEST_F(WorkflowTest, EachFailureShowsWhyAndLeavesTheWindowReadyForTheNextAttempt
          {"USER test", "PASS wrong"}, {}, "", 0, "Password"},
         {"empty mailbox", mailbox({}), "127.0.0.1", "test", "secret", nothingToDelete,
          {"USER test", "PASS secret", "STAT", "QUIT"}, {}, "0 Mails", 1, "Password"},
+        {"refused count", mailbox(five, "STAT", "-ERR Mailbox is locked.\r\n"), "127.0.0.1", "test", "secret",
+         ended("Mailbox is locked."), {"USER test", "PASS secret", "STAT"}, {}, "", 1, "Password"},
         {"negative count", mailbox(five, "STAT", "+OK -5 1\r\n"), "127.0.0.1", "test", "secret", nothingToDelete,
          {"USER test", "PASS secret", "STAT", "QUIT"}, {}, "0 Mails", 1, "Password"},
         // The refused message still gets its row, with what is known of it.

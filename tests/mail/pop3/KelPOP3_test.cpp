@@ -281,6 +281,7 @@ TEST(Mailbox, RepliesGiveTheTextAfterTheFirstBlankOrCloseWithTheirCode) {
         {"UIDL 2", "+OK 2 a1b2c3\r\n", uidl(2), "a1b2c3", ""},
         {"UIDL -1", "+OK 1 x y\r\n", uidl(-1), "x y", ""},
         {"list 1", "", size(1), "", ""}, // end of stream instead of a reply
+        {"STAT", "-ERR no\r\n", [](TKelPOP& p) { return p.Stat(), std::string(); }, "", "error:2006:no"},
         {"list 4", "-ERR no\r\n", size(4), "unchanged", "error:2006:no"},
     };
     for (const Row& row : rows) {
