@@ -178,11 +178,8 @@ class TForm1 : public QMainWindow {
     void PumpWhileWaiting();
     // The body of BtnDisconnectClick; true when QUIT was answered "+OK".
     bool Disconnect();
-    // Closes the connection without sending anything (a reply may be
-    // outstanding), keeping the component's error event quiet.
-    void DropConnection();
     // After an operation left by an exception: no command may follow, so the
-    // connection is dropped; then the window goes idle with Reason shown.
+    // connection is dropped (Abort); then the window goes idle with Reason shown.
     void AbandonOperation(const QString& Reason);
     // Moves the pair to the end of the remembered pairs, ten kept at most.
     void RememberPair(const QString& Host, const QString& User);
@@ -196,8 +193,6 @@ class TForm1 : public QMainWindow {
     kel::TKelMsg* FetchMessage(int Row);
     // Index of the one selected data row, or 0 when not exactly one is.
     int SingleSelectedRow() const;
-    bool SilenceErrors = false;
-    std::string LastQuitReply;
     int64_t LastPumpMs = 0; // steady clock
 
   public:

@@ -25,7 +25,6 @@
 #include <QThread>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <exception>
 
@@ -132,7 +131,7 @@ void TForm1::pop3Error(kel::TObject* Sender, int32_t, const std::string& Msg) {
     // A transport failure carries the text of the last good reply, which would
     // read like the cause; the exception that follows it names the real one
     // and the handler that catches it shows that.
-    if (SilenceErrors || Sender == pop3.Transport())
+    if (Sender == pop3.Transport())
         return;
     Status->Clear();
     StatusAdd(Say("Fehler: ", "Error: ") + DisplayText(Msg));
@@ -364,26 +363,17 @@ bool TForm1::Disconnect() {
     btn_aktivieren(1);
     bool accepted = false;
     if (pop3.Connected()) {
-        // The reply decides, not the component's judgement: an empty receive
-        // (the server went away) counts as accepted there.
-        LastQuitReply.clear();
-        auto previous = pop3.OnReceiveTextFromSocket;
-        pop3.OnReceiveTextFromSocket = [this, &previous](kel::TObject* Sender, const std::string& Chunk) {
-            LastQuitReply = Chunk;
-            if (previous)
-                previous(Sender, Chunk);
-        };
+        // Only "+OK" proves the deletions; an answer that is merely not
+        // "-ERR" does not.
         try {
             pop3.Quit();
-            accepted = !pop3.OperationFailed() && LastQuitReply.compare(0, 3, "+OK") == 0;
+            accepted = !pop3.OperationFailed() && pop3.ReplyLine().compare(0, 3, "+OK") == 0;
         } catch (const EOperationAbandoned&) {
-            pop3.OnReceiveTextFromSocket = previous;
             throw;
         } catch (const std::exception& e) {
             Status->Clear();
             StatusAdd(Say("Fehler: ", "Error: ") + DisplayText(e.what()));
         }
-        pop3.OnReceiveTextFromSocket = previous;
     }
     HeaderCache.clear();
     HeaderCache.shrink_to_fit();
@@ -401,16 +391,8 @@ bool TForm1::Disconnect() {
     return accepted;
 }
 
-void TForm1::DropConnection() {
-    if (!pop3.Connected())
-        return;
-    SilenceErrors = true;
-    pop3.HandleTransportError(ECANCELED);
-    SilenceErrors = false;
-}
-
 void TForm1::AbandonOperation(const QString& Reason) {
-    DropConnection();
+    pop3.Abort();
     ProgressBar->hide();
     ProgressBar->setValue(0);
     ProgressBar->setMaximum(100);
@@ -464,7 +446,7 @@ void TForm1::BtnDeleteClick(QObject*) {
     } catch (const std::exception& e) {
         Status->Clear();
         StatusAdd(Say("Fehler: ", "Error: ") + DisplayText(e.what()));
-        DropConnection();
+        pop3.Abort();
         failed = true;
     }
     if (!failed) {

@@ -678,6 +678,16 @@ std::string MakeTempFileName() {
 
 TTempFile::TTempFile() { FFd = CreateTempFile(FName); }
 
+TTempFile TTempFile::Unnamed() {
+    const int fd = ::open(TempDirectory().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        return TTempFile(fd);
+    std::string name;
+    const int named = CreateTempFile(name);
+    ::unlink(name.c_str());
+    return TTempFile(named);
+}
+
 TTempFile::~TTempFile() { Remove(); }
 
 TTempFile::TTempFile(TTempFile&& Other) noexcept : FName(std::move(Other.FName)), FFd(Other.FFd) {

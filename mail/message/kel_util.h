@@ -181,6 +181,10 @@ std::string MakeTempFileName();
 class TTempFile {
   public:
     TTempFile(); // throws EFileError
+    // A file without a name from the start (or from right after its
+    // creation where the file system cannot do that): nothing is left
+    // behind even when the process is killed. Name() is empty.
+    static TTempFile Unnamed(); // throws EFileError
     ~TTempFile();
     TTempFile(TTempFile&& Other) noexcept;
     TTempFile& operator=(TTempFile&& Other) noexcept;
@@ -202,6 +206,7 @@ class TTempFile {
     void Remove() noexcept;
 
   private:
+    explicit TTempFile(int Fd) : FFd(Fd) {}
     std::string FName;
     int FFd = -1;
 };

@@ -7,14 +7,13 @@
 #include <sys/mman.h>
 
 #include "message/KelMsg.h"
+#include "pop3/KelSocket.h"
 
 namespace kel {
 
 namespace {
 
-constexpr size_t kReceiveSize = 1024;
 const std::string kCrLf = "\r\n";
-const std::string kTerminator = "\r\n.\r\n";
 
 // Converts like StrToIntDef but tells whether the text converted at all.
 bool TryStrToInt(const std::string& s, int32_t& value) {
@@ -33,34 +32,50 @@ std::string AfterFirstBlank(const std::string& s) {
 EKelConvertError::EKelConvertError(const std::string& Text)
     : Exception("'" + Text + "' ist kein gültiger Integerwert") {}
 
-TKelPOP::TKelPOP() {
-    FSocket.OnLookup = [this](TObject* Sender, TObject* Socket) {
+TKelPOP::TKelPOP() { SetTransport(std::make_unique<TKelSocket>()); }
+
+// Closing here must not reach the owner's handlers: it may be half gone.
+TKelPOP::~TKelPOP() { UnwireTransport(); }
+
+void TKelPOP::SetTransport(std::unique_ptr<TKelTransport> Transport) {
+    if (FTransport) {
+        CloseSilently();
+        UnwireTransport();
+    }
+    FTransport = std::move(Transport);
+    WireTransport();
+}
+
+void TKelPOP::UnwireTransport() {
+    FTransport->OnDisconnect = nullptr;
+    FTransport->OnError = nullptr;
+    FTransport->Idle = nullptr;
+}
+
+void TKelPOP::WireTransport() {
+    TKelTransport& t = *FTransport;
+    t.OnLookup = [this](TObject* Sender, TObject* Socket) {
         if (OnLookup)
             OnLookup(Sender, Socket);
     };
-    FSocket.OnConnecting = [this](TObject* Sender, TObject* Socket) {
+    t.OnConnecting = [this](TObject* Sender, TObject* Socket) {
         if (OnConnecting)
             OnConnecting(Sender, Socket);
     };
-    FSocket.OnConnect = [this](TObject* Sender) {
+    t.OnConnect = [this](TObject* Sender) {
         FConnected = true;
         if (OnConnect)
             OnConnect(Sender);
     };
-    FSocket.OnDisconnect = [this](TObject* Sender) {
+    t.OnDisconnect = [this](TObject* Sender) {
         FConnected = false;
-        if (OnQuit)
+        // Whatever the old connection still had to say means nothing now.
+        FReader.Reset();
+        if (OnQuit && !FQuiet)
             OnQuit(Sender);
     };
-    FSocket.OnError = [this](TObject*, int ErrorCode) { HandleTransportError(ErrorCode); };
-    FSocket.Idle = [this] { Pump(); };
-}
-
-TKelPOP::~TKelPOP() {
-    // Closing here must not reach the owner's handlers: it may be half gone.
-    FSocket.OnDisconnect = nullptr;
-    FSocket.OnError = nullptr;
-    FSocket.Idle = nullptr;
+    t.OnError = [this](TObject*, int ErrorCode) { HandleTransportError(ErrorCode); };
+    t.Idle = [this] { Pump(); };
 }
 
 void TKelPOP::Pump() {
@@ -68,37 +83,73 @@ void TKelPOP::Pump() {
         ProcessMessages();
 }
 
-void TKelPOP::PrepareSocket() { FSocket.StallLimitMs = ReceiveStallLimitMs; }
-
 // ---------------------------------------------------------------- engine
 
 void TKelPOP::SendCommand(const std::string& Text) {
     Pump();
-    PrepareSocket();
-    FSocket.SendBuf(Text.data(), Text.size());
+    FTransport->StallLimitMs = ReceiveStallLimitMs;
+    FTransport->SendBuf(Text.data(), Text.size());
     if (OnSendTextToSocket)
         OnSendTextToSocket(this, Text);
 }
 
-std::string TKelPOP::ReadReply() {
+std::string_view TKelPOP::Receive() {
     Pump();
-    PrepareSocket();
-    char buffer[kReceiveSize];
-    size_t n = FSocket.ReceiveBuf(buffer, sizeof buffer);
+    FTransport->StallLimitMs = ReceiveStallLimitMs;
+    const size_t n = FTransport->ReceiveBuf(FReceived, sizeof FReceived);
+    if (n == 0) {
+        // Every receive waits for a reply that is due, so the end of the
+        // stream always comes too early. A transport a handler closed while
+        // the receive waited (Abort) has nothing left to report.
+        if (FTransport->IsOpen())
+            FailReply(ECONNRESET, "The server closed the connection before its reply was complete.");
+        FTransport->Fail(ENOTCONN, "recv");
+    }
     // Untrusted bytes from the server: any value, NUL included.
-    std::string chunk(buffer, n);
-    FOperationFailed = chunk.compare(0, 4, "-ERR") == 0;
-    size_t eol = chunk.find(kCrLf);
-    FReplyText = (eol == std::string::npos || eol <= 4) ? std::string()
-                                                        : Trim(chunk.substr(4, eol - 4));
-    if (OnReceiveTextFromSocket)
-        OnReceiveTextFromSocket(this, chunk);
+    const std::string_view chunk(FReceived, n);
+    FReader.Feed(chunk);
     return chunk;
 }
 
+void TKelPOP::Announce(std::string_view Chunk) {
+    if (OnReceiveTextFromSocket)
+        OnReceiveTextFromSocket(this, std::string(Chunk));
+}
+
+void TKelPOP::ReadReply() {
+    std::string line;
+    std::string_view chunk;
+    bool received = false;
+    for (;;) {
+        const TReplyReader::TStep step = FReader.TakeLine(line);
+        if (step == TReplyReader::TStep::Done) {
+            // The receive that completed the reply is reported once judged.
+            Judge(line);
+            if (received)
+                Announce(chunk);
+            return;
+        }
+        if (received)
+            Announce(chunk);
+        if (step == TReplyReader::TStep::TooLong)
+            FailReply(EMSGSIZE, "The server's reply has no line end within its first " +
+                                    std::to_string(TReplyReader::kMaxLine) + " bytes.");
+        chunk = Receive();
+        received = true;
+    }
+}
+
+void TKelPOP::Judge(const std::string& Line) {
+    FReplyLine = Line;
+    FOperationFailed = Line.compare(0, 4, "-ERR") == 0;
+    FReplyText = Line.size() > 4 ? Trim(Line.substr(4)) : std::string();
+}
+
+void TKelPOP::FailReply(int ErrorCode, const std::string& Text) { FTransport->Fail(ErrorCode, "recv", Text); }
+
 void TKelPOP::ReportError(int32_t Code) {
     FOperationFailed = true;
-    FSocket.Close();
+    FTransport->Close();
     FConnected = false;
     if (OnError)
         OnError(this, Code, FReplyText);
@@ -106,28 +157,41 @@ void TKelPOP::ReportError(int32_t Code) {
 
 void TKelPOP::HandleTransportError(int ErrorCode) {
     FOperationFailed = true;
-    FSocket.Close();
+    // Dropped already (Abort from a handler while the call waited): the
+    // caller asked for silence.
+    if (!FConnected && !FTransport->IsOpen())
+        return;
+    FTransport->Close();
     FConnected = false;
     if (OnError)
-        OnError(&FSocket, ErrorCode, FReplyText);
+        OnError(FTransport.get(), ErrorCode, FReplyText);
+}
+
+void TKelPOP::CloseSilently() {
+    FQuiet = true;
+    FTransport->Close();
+    FQuiet = false;
+    FConnected = false;
+    FReader.Reset();
 }
 
 // ------------------------------------------------------------ connection
 
 void TKelPOP::Connect() {
     FMsgCount = 0;
-    FSocket.Port = StrToIntDef(Port, 110);
+    FTransport->Port = StrToIntDef(Port, 110);
     if (IsDottedAddress(Host)) {
-        FSocket.Address = Host;
-        FSocket.Host.clear();
+        FTransport->Address = Host;
+        FTransport->Host.clear();
     } else {
-        FSocket.Host = Host;
-        FSocket.Address.clear();
+        FTransport->Host = Host;
+        FTransport->Address.clear();
     }
     FOperationFailed = false;
-    PrepareSocket();
+    FReader.Reset();
+    FTransport->StallLimitMs = ReceiveStallLimitMs;
     try {
-        FSocket.Open();
+        FTransport->Open();
     } catch (const ESocketOpenError&) {
         FOperationFailed = true;
         return;
@@ -150,13 +214,13 @@ bool TKelPOP::Login() {
     SendCommand("USER " + UserId + kCrLf);
     ReadReply();
     if (FOperationFailed) {
-        ReportError(2001);
+        ReportError(popLoginRefused);
         return false;
     }
     SendCommand("PASS " + UserPasswd + kCrLf);
     ReadReply();
     if (FOperationFailed) {
-        ReportError(2001);
+        ReportError(popLoginRefused);
         return false;
     }
     return true;
@@ -167,46 +231,70 @@ void TKelPOP::Quit() {
         // Called from the pump while the connect is pending (the window
         // closes): the open is abandoned and ends as a failed open once
         // control is back in Connect. Nothing is sent.
-        if (FSocket.IsOpening())
-            FSocket.Close();
+        if (FTransport->IsOpening())
+            FTransport->Close();
         return;
     }
     SendCommand("QUIT" + kCrLf);
     ReadReply();
     if (FOperationFailed) {
-        ReportError(2002);
+        ReportError(popQuitRefused);
         return;
     }
-    FSocket.Close();
+    FTransport->Close();
     FConnected = false;
     Pump();
     if (Sleep)
         Sleep(10);
 }
 
+void TKelPOP::Abort() {
+    if (FTransport->IsOpening()) {
+        FTransport->Close();
+        return;
+    }
+    if (!FConnected && !FTransport->IsOpen())
+        return;
+    CloseSilently();
+    FOperationFailed = true;
+}
+
 // --------------------------------------------------------------- mailbox
 
 void TKelPOP::Stat() {
+    if (!FConnected)
+        throw EKelPOPError("Not connected.");
     SendCommand("STAT" + kCrLf);
     ReadReply();
     if (FOperationFailed) {
-        ReportError(2006);
+        ReportError(popMailboxRefused);
         return;
     }
-    size_t b = FReplyText.find(' ');
-    std::string countText = b == std::string::npos ? std::string() : FReplyText.substr(0, b);
+    const size_t b = FReplyText.find(' ');
+    const std::string countText = b == std::string::npos ? std::string() : FReplyText.substr(0, b);
     int32_t count = 0;
     if (!TryStrToInt(countText, count))
         throw EKelConvertError(countText);
+    // The size may pass 32 bits (a mailbox of several gigabytes): only its
+    // digits are checked.
+    const std::string sizeText = FReplyText.substr(b + 1);
+    const std::string sizeWord = sizeText.substr(0, sizeText.find(' '));
+    const bool sizeIsNumber =
+        !sizeWord.empty() && std::all_of(sizeWord.begin(), sizeWord.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (count < 0 || !sizeIsNumber)
+        throw EKelProtocolError("The server's answer to STAT is not a message count and a mailbox size: \"" +
+                                FReplyLine.substr(0, 80) + "\"");
     FMsgCount = static_cast<uint16_t>(count);
-    FMailboxSizeText = FReplyText.substr(b + 1);
+    FMailboxSizeText = sizeText;
 }
 
 void TKelPOP::GetMsgSize(int32_t MsgIndex, std::string& MsgSize) {
+    if (!FConnected)
+        throw EKelPOPError("Not connected.");
     SendCommand("list " + std::to_string(MsgIndex) + kCrLf);
     ReadReply();
     if (FOperationFailed) {
-        ReportError(2006);
+        ReportError(popMailboxRefused);
         return;
     }
     MsgSize = AfterFirstBlank(FReplyText);
@@ -219,7 +307,7 @@ void TKelPOP::DeleteMsg(uint16_t MsgIndex) {
     SendCommand("DELE " + std::to_string(MsgIndex) + kCrLf);
     ReadReply();
     if (FOperationFailed) {
-        ReportError(2003);
+        ReportError(popDeleteRefused);
         return;
     }
     // Never wraps below zero: a DELE without a STAT before it leaves 0.
@@ -229,59 +317,37 @@ void TKelPOP::DeleteMsg(uint16_t MsgIndex) {
         OnDelete(this, MsgIndex);
 }
 
-void TKelPOP::FailInsideReply() {
-    // The server closed inside the reply, or a handler running in the pump
-    // closed the connection while the receive waited.
-    FSocket.Fail(FSocket.IsOpen() ? ECONNRESET : ENOTCONN, "recv");
-}
-
-void TKelPOP::ReadUntilTerminator(std::string& Text, bool AtLineStart) {
-    // When the status line's CR LF came before Text, a "." line at its very
-    // start ends the reply too (an empty message: "+OK" CR LF "." CR LF).
-    auto emptyReply = [&] { return AtLineStart && Text.compare(0, 3, ".\r\n") == 0; };
-    if (emptyReply())
-        return;
-    size_t searchFrom = 0;
-    while (Text.find(kTerminator, searchFrom) == std::string::npos) {
-        // Only a terminator that ends in the new chunk can be new.
-        searchFrom = Text.size() >= kTerminator.size() - 1 ? Text.size() - (kTerminator.size() - 1) : 0;
-        std::string chunk = ReadReply();
-        if (chunk.empty())
-            FailInsideReply();
-        Text += chunk;
-        if (Text.size() > HeaderReplyLimit)
-            FSocket.Fail(EMSGSIZE, "recv");
-        if (emptyReply())
-            return;
-    }
-}
-
 std::string TKelPOP::GetHeader(uint16_t MsgIndex) {
     if (!FConnected)
         throw EKelPOPError("Not connected.");
     SendCommand("TOP " + std::to_string(MsgIndex) + " 0" + kCrLf);
-    std::string text = ReadReply();
+    ReadReply();
     if (FOperationFailed) {
-        ReportError(2005);
+        ReportError(popHeaderRefused);
         return std::string();
     }
-    size_t eol = text.find(kCrLf);
-    if (eol != std::string::npos) {
-        text.erase(0, eol + 2);
-        ReadUntilTerminator(text, true);
-    } else {
-        if (!text.empty())
-            text.erase(0, 1);
-        ReadUntilTerminator(text, false);
+    std::string text;
+    FReader.BeginData(/*Unstuff=*/false, HeaderReplyLimit);
+    for (;;) {
+        const TReplyReader::TStep step = FReader.TakeData(text);
+        if (step == TReplyReader::TStep::Done)
+            break;
+        if (step == TReplyReader::TStep::TooLong)
+            FailReply(EMSGSIZE, "The server's header of message " + std::to_string(MsgIndex) +
+                                    " is longer than " + std::to_string(HeaderReplyLimit) + " bytes.");
+        Announce(Receive());
     }
-    return text;
+    // The caller gets the reply as sent, its terminator line included.
+    return text + ".\r\n";
 }
 
 std::string TKelPOP::GetUIDL(int32_t MsgIndex) {
+    if (!FConnected)
+        throw EKelPOPError("Not connected.");
     SendCommand("UIDL " + std::to_string(MsgIndex) + kCrLf);
     ReadReply();
     if (FOperationFailed) {
-        ReportError(2006);
+        ReportError(popMailboxRefused);
         return std::string();
     }
     return AfterFirstBlank(FReplyText);
@@ -291,11 +357,11 @@ std::string TKelPOP::GetUIDL(int32_t MsgIndex) {
 
 namespace {
 
-// Spooled bytes x 100 / size, rounded to the nearest integer with a half
+// Reply bytes x 100 / size, rounded to the nearest integer with a half
 // going to the even neighbour. 64 bits hold the product for any reply a
 // machine can spool.
-uint64_t PercentOf(uint64_t spooled, int32_t size) {
-    const uint64_t num = spooled * 100;
+uint64_t PercentOf(uint64_t replyBytes, int32_t size) {
+    const uint64_t num = replyBytes * 100;
     const uint64_t den = static_cast<uint64_t>(size);
     uint64_t q = num / den;
     const uint64_t r = num % den;
@@ -304,37 +370,8 @@ uint64_t PercentOf(uint64_t spooled, int32_t size) {
     return q;
 }
 
-// True when CR LF "." CR LF lies in Tail followed by Chunk: a terminator
-// split across two receives is found as well as one inside the chunk.
-bool HasTerminator(const char* Tail, size_t TailLen, const std::string& Chunk) {
-    if (Chunk.find(kTerminator) != std::string::npos)
-        return true;
-    // A match that starts in the tail ends within the chunk's first 4 bytes.
-    char seam[8];
-    size_t n = 0;
-    for (size_t i = 0; i < TailLen; ++i)
-        seam[n++] = Tail[i];
-    for (size_t i = 0; i < Chunk.size() && i < 4; ++i)
-        seam[n++] = Chunk[i];
-    return std::string_view(seam, n).find(kTerminator) != std::string_view::npos;
-}
-
-// The lines of Reply after its first (the status line), by the text list
-// rules: what splitting the whole reply and erasing the first line gives,
-// without moving every other line down by one.
-void AppendLinesAfterStatus(std::vector<std::string_view>& Lines, std::string_view Reply) {
-    const size_t end = Reply.find_first_of(std::string_view("\r\n\0", 3));
-    if (end == std::string_view::npos || Reply[end] == '\0')
-        return; // the status line is all there is
-    size_t next = end + 1;
-    if (Reply[end] == '\r' && next < Reply.size() && Reply[next] == '\n')
-        ++next;
-    AppendSplitLines(Lines, Reply.substr(next));
-}
-
 // The spool file's text, mapped rather than read into a string when the
-// system allows: the message is then parsed where it lies, not copied. The
-// mapping outlives the file's removal and goes with this object.
+// system allows: the message is then parsed where it lies, not copied.
 class TSpoolText {
   public:
     TSpoolText(const TTempFile& Spool, uint64_t Size) {
@@ -366,35 +403,6 @@ class TSpoolText {
     std::string FCopy;
 };
 
-// Watches the received bytes for a line that begins with "." and has more
-// after it: only then has the reply dot-stuffed lines to undo, and the loop
-// over every line (which reads each line's bytes once more) is needed. A dot
-// at the end of a receive counts (what follows is not known yet); the
-// terminator line "." alone does not.
-class TDotStuffWatch {
-  public:
-    void See(const std::string& Chunk) {
-        if (FSeen)
-            return;
-        for (size_t i = Chunk.find('.'); i != std::string::npos; i = Chunk.find('.', i + 1)) {
-            const char before = i > 0 ? Chunk[i - 1] : FLast;
-            if (before != '\r' && before != '\n')
-                continue;
-            if (i + 1 >= Chunk.size() || (Chunk[i + 1] != '\r' && Chunk[i + 1] != '\n')) {
-                FSeen = true;
-                return;
-            }
-        }
-        if (!Chunk.empty())
-            FLast = Chunk.back();
-    }
-    bool Seen() const { return FSeen; }
-
-  private:
-    bool FSeen = false;
-    char FLast = '\0'; // the status line is not a line the reply's data begins with
-};
-
 // Spool writes are gathered into blocks of this size: one write per 1024-byte
 // receive would cost more than the receive itself.
 constexpr size_t kSpoolBlock = 64 * 1024;
@@ -404,84 +412,93 @@ constexpr size_t kSpoolBlock = 64 * 1024;
 TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
     if (!FConnected)
         throw EKelPOPError("Not connected.");
+    FCancelRequested = false;
     if (OnBeforeRetrieve)
         OnBeforeRetrieve(this, MsgIndex);
-    // Created exclusively (no name is reserved and re-created) and removed on
-    // every path out of here, exceptions included.
-    TTempFile spool;
+    // Without a name from the start: nothing is left behind on any path out
+    // of here, a killed process included.
+    TTempFile spool = TTempFile::Unnamed();
 
     const std::string n = std::to_string(MsgIndex);
     SendCommand("LIST " + n + kCrLf);
-    ReadReply(); // a refused LIST goes unnoticed: its text rarely has a size
+    ReadReply(); // a refused LIST goes unnoticed for the size: its text rarely has one
     const int32_t size = NthWordAsInt(FReplyText, 2, 100);
+    const int32_t listed = FOperationFailed ? -1 : NthWordAsInt(FReplyText, 2, -1);
+    const uint64_t limit =
+        listed >= 0 ? 2 * static_cast<uint64_t>(listed) + RetrieveReplySlack : RetrieveReplyCap;
+    if (FCancelRequested) {
+        // Nothing is outstanding: the session goes on.
+        FOperationFailed = true;
+        return nullptr;
+    }
 
     SendCommand((HeaderOnly ? "TOP " + n + " 0" : "RETR " + n) + kCrLf);
-    std::string chunk = ReadReply();
+    ReadReply();
     if (FOperationFailed) {
         spool.Remove();
-        ReportError(2004);
+        ReportError(popRetrieveRefused);
         return nullptr;
     }
 
     NextProgressMark = RetrieveProgressStep;
     LastPercent = 0;
-    std::string pending; // spool bytes not yet written
-    pending.reserve(kSpoolBlock + kReceiveSize);
-    uint64_t spooled = chunk.size();
-    TDotStuffWatch dots;
+    const uint64_t statusBytes = FReplyLine.size() + 2;
+    std::string pending; // unstuffed message bytes not yet written
+    pending.reserve(kSpoolBlock + sizeof FReceived);
+    uint64_t spooled = 0;
     try {
-        pending += chunk;
-        dots.See(chunk);
-        char tail[4];
-        size_t tailLen = 0;
-        // The first chunk is searched as a whole.
-        bool done = HasTerminator(tail, 0, chunk);
-        while (!done) {
-            Pump();
-            // The last 4 bytes received, so a terminator split across two
-            // receives is still found.
-            if (chunk.size() >= 4) {
-                std::copy(chunk.end() - 4, chunk.end(), tail);
-                tailLen = 4;
-            } else {
-                char joined[8];
-                size_t len = 0;
-                for (size_t i = 0; i < tailLen; ++i)
-                    joined[len++] = tail[i];
-                for (char c : chunk)
-                    joined[len++] = c;
-                tailLen = std::min<size_t>(4, len);
-                std::copy(joined + len - tailLen, joined + len, tail);
-            }
-            chunk = ReadReply();
-            if (chunk.empty())
-                FailInsideReply();
-            done = HasTerminator(tail, tailLen, chunk);
-            pending += chunk;
-            dots.See(chunk);
+        FReader.BeginData(/*Unstuff=*/true, limit);
+        TReplyReader::TStep step = FReader.TakeData(pending);
+        // The receive that brought the status line reports no progress.
+        for (bool first = true;; first = false) {
+            if (step == TReplyReader::TStep::TooLong)
+                FailReply(EMSGSIZE, "The server's reply to " + std::string(HeaderOnly ? "TOP " : "RETR ") + n +
+                                        " grew past " + std::to_string(limit) + " bytes" +
+                                        (listed >= 0 ? ", the message being " + std::to_string(listed) + " bytes."
+                                                     : "."));
             if (pending.size() >= kSpoolBlock) {
                 spool.WriteAll(pending);
+                spooled += pending.size();
                 pending.clear();
             }
-            spooled += chunk.size();
-            // An unknown size (0 or less) gives no percentage; only the
-            // closing report of 100 then follows.
-            if (size > 0)
-                LastPercent = static_cast<uint16_t>(PercentOf(spooled, size));
-            if (LastPercent >= NextProgressMark) {
-                if (OnRetrieveProgress)
-                    OnRetrieveProgress(this, LastPercent);
-                NextProgressMark = static_cast<uint16_t>(NextProgressMark + RetrieveProgressStep);
+            if (!first) {
+                // What has arrived of the reply, as the server sent it: its
+                // status line, stuffed dots and terminator count.
+                uint64_t replyBytes = statusBytes + FReader.DataBytes();
+                if (step != TReplyReader::TStep::Done)
+                    replyBytes += FReader.Pending().size();
+                // An unknown size (0 or less) gives no percentage; only the
+                // closing report of 100 then follows.
+                if (size > 0)
+                    LastPercent = static_cast<uint16_t>(PercentOf(replyBytes, size));
+                if (LastPercent >= NextProgressMark) {
+                    if (OnRetrieveProgress)
+                        OnRetrieveProgress(this, LastPercent);
+                    NextProgressMark = static_cast<uint16_t>(NextProgressMark + RetrieveProgressStep);
+                }
             }
+            if (step == TReplyReader::TStep::Done)
+                break;
+            Pump();
+            if (FCancelRequested) {
+                // The rest of the reply may be large: the connection goes
+                // rather than waiting for it.
+                CloseSilently();
+                FOperationFailed = true;
+                return nullptr;
+            }
+            Announce(Receive());
+            step = FReader.TakeData(pending);
         }
         spool.WriteAll(pending);
+        spooled += pending.size();
         pending = std::string();
     } catch (const ESocketError&) {
         throw; // the transport error path has closed the connection already
     } catch (...) {
         // A local failure (spool write, a handler's exception) leaves the
         // rest of the reply unread: the connection is of no further use.
-        FSocket.Close();
+        FTransport->Close();
         FConnected = false;
         throw;
     }
@@ -494,20 +511,10 @@ TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
         {
             const TSpoolText text(spool, spooled);
             spool.Remove();
-            // The message's lines are views into the spool text: undoing the
-            // dot-stuffing only moves a view's start.
+            // The message's lines are views into the spool text, which holds
+            // the message unstuffed, without status and terminator lines.
             std::vector<std::string_view> lines;
-            AppendLinesAfterStatus(lines, text.View());
-            // The terminator line (the status line was left out when loading).
-            // A NUL in the reply ends the loaded text early; the last line is
-            // then message data, not the terminator, and stays.
-            if (!lines.empty() && lines.back() == ".")
-                lines.pop_back();
-            if (dots.Seen()) {
-                for (std::string_view& line : lines)
-                    if (line.size() >= 2 && line[0] == '.')
-                        line.remove_prefix(1);
-            }
+            AppendSplitLines(lines, text.View());
             msg->Size = size;
             msg->ParseLines(lines);
         }

@@ -1,17 +1,20 @@
-// TKelPOP: the POP3 client component. One command at a time over a blocking
-// TCP connection; the host's message pump runs before every send and receive
-// and while a receive waits, so a window stays responsive.
+// TKelPOP: the POP3 client component. One command at a time over a
+// transport (a TCP socket unless a caller sets another); the host's message
+// pump runs before every send and receive and while a receive waits, so a
+// window stays responsive. Every reply is read from the byte stream by one
+// reader: a reply ends where the protocol says, never where a receive does.
 #pragma once
 
 #include "message/kel_util.h"
-#include "pop3/KelSocket.h"
+#include "pop3/KelReplyReader.h"
+#include "pop3/KelTransport.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kel {
@@ -30,10 +33,34 @@ class EKelConvertError : public Exception {
     explicit EKelConvertError(const std::string& Text);
 };
 
+// A reply that is well formed but cannot be true (a negative count).
+class EKelProtocolError : public Exception {
+  public:
+    using Exception::Exception;
+};
+
+// The codes of OnError for a command the server refused ("-ERR"). A
+// transport failure reports the system's error number instead.
+enum TPopErrorCode : int32_t {
+    popLoginRefused = 2001,    // USER or PASS
+    popQuitRefused = 2002,     // QUIT: nothing marked is deleted
+    popDeleteRefused = 2003,   // DELE
+    popRetrieveRefused = 2004, // RETR, or TOP in RetrieveMsg
+    popHeaderRefused = 2005,   // TOP in GetHeader
+    popMailboxRefused = 2006,  // STAT, LIST, UIDL
+};
+
 using TOnBeforeRetrieve = std::function<void(TObject* Sender, uint16_t MsgIndex)>;
 using TOnDeleteEvent = std::function<void(TObject* Sender, uint16_t MsgIndex)>;
 using TToFromSocketEvent = std::function<void(TObject* Sender, const std::string& s)>;
 
+// How failures reach a caller, for every operation below:
+// - a refused command: OperationFailed, the connection closed (OnQuit), then
+//   OnError(the component, its code, ReplyText); no exception;
+// - a transport failure, a stall, the server closing inside a reply, or a
+//   reply past its bound: OperationFailed, the connection closed (OnQuit),
+//   OnError(the transport, the error number, ReplyText), then ESocketError
+//   leaves the operation.
 class TKelPOP : public TObject {
   public:
     TKelPOP();
@@ -54,7 +81,7 @@ class TKelPOP : public TObject {
     // ---- published events (empty = unbound) ----
     TNotifyEvent OnConnect;                   // Sender = transport
     TNotifyEvent OnQuit;                      // Sender = transport
-    TOnError OnError;                         // component (2001..2006) or transport (errno)
+    TOnError OnError;                         // component (TPopErrorCode) or transport (errno)
     TOnBeforeRetrieve OnBeforeRetrieve;       // Sender = component
     TNotifyEvent OnAfterRetrieve;             // Sender = component
     TOnCodeProgressEvent OnRetrieveProgress;  // Sender = component
@@ -62,7 +89,7 @@ class TKelPOP : public TObject {
     TSocketNotifyEvent OnLookup;              // Sender = transport
     TSocketNotifyEvent OnConnecting;          // Sender = transport
     TToFromSocketEvent OnSendTextToSocket;    // Sender = component, text as sent
-    TToFromSocketEvent OnReceiveTextFromSocket; // Sender = component, chunk as received
+    TToFromSocketEvent OnReceiveTextFromSocket; // Sender = component, each receive as received
 
     // ---- host callbacks (empty in the library's own tests) ----
     std::function<void()> ProcessMessages; // the window's message pump
@@ -73,52 +100,95 @@ class TKelPOP : public TObject {
     // error path (ETIMEDOUT); a connect to one address that gets no answer
     // for this long is given up (a failed open). Tests lower it.
     int ReceiveStallLimitMs = 180000;
-    // A TOP reply in GetHeader that grows past this without its terminator
-    // ends through the transport error path (EMSGSIZE).
+    // A TOP reply in GetHeader whose lines grow past this ends through the
+    // transport error path (EMSGSIZE).
     size_t HeaderReplyLimit = 4u << 20;
+    // A RETR (or TOP) reply in RetrieveMsg may grow to twice the size LIST
+    // gave plus RetrieveReplySlack, or to RetrieveReplyCap when LIST gave no
+    // size; past that it ends through the transport error path (EMSGSIZE).
+    // A single-line reply may be TReplyReader::kMaxLine bytes long.
+    uint64_t RetrieveReplySlack = 16u << 20;
+    uint64_t RetrieveReplyCap = uint64_t{1} << 30;
 
     // ---- public state ----
     bool Connected() const { return FConnected; }
     bool OperationFailed() const { return FOperationFailed; }
+    // The last reply's status line without its first four bytes, trimmed.
     const std::string& ReplyText() const { return FReplyText; }
+    // The last reply's status line as received, without its CR LF. Only a
+    // QUIT answered "+OK" proves that the marked messages are deleted.
+    const std::string& ReplyLine() const { return FReplyLine; }
     uint16_t MsgCount() const { return FMsgCount; }
     const std::string& MailboxSizeText() const { return FMailboxSizeText; }
     // The transport: the Sender of OnConnect, OnQuit, OnLookup, OnConnecting
     // and of OnError for transport errors.
-    TObject* Transport() { return &FSocket; }
+    TKelTransport* Transport() { return FTransport.get(); }
+    // Puts another transport in place of the TCP socket (tests, other
+    // transports). Only while not connected; the old one goes silently.
+    void SetTransport(std::unique_ptr<TKelTransport> Transport);
 
     // ---- connection ----
-    // Opens Host:Port and reads the greeting. Never throws for a failed open;
-    // test OperationFailed afterwards. The pump runs while the connect is
-    // pending; a connect unanswered for ReceiveStallLimitMs fails.
+    // Opens Host:Port and reads the greeting. Never throws for a failed open
+    // (OperationFailed, OnQuit, no OnError); test OperationFailed afterwards.
+    // A greeting "-ERR" leaves the connection open with OperationFailed set.
+    // A transport failure while the greeting is read (a greeting longer than
+    // TReplyReader::kMaxLine included) throws ESocketError. The pump runs
+    // while the connect is pending; a connect unanswered for
+    // ReceiveStallLimitMs fails.
     void Connect();
-    // USER and PASS; true when both were accepted. Throws EKelPOPError
-    // "Invalid Op. Not connected." when not connected. A user name or
-    // password holding CR, LF or NUL is refused with EKelPOPError before
-    // anything is sent, so stored settings cannot inject commands.
+    // USER and PASS; true when both were accepted. Refused: 2001. Throws
+    // EKelPOPError "Invalid Op. Not connected." when not connected. A user
+    // name or password holding CR, LF or NUL is refused with EKelPOPError
+    // before anything is sent, so stored settings cannot inject commands.
     bool Login();
-    // QUIT and close; nothing when not connected. While Connect waits for
-    // the connection (Quit from a handler the pump runs), the open is
-    // abandoned instead: Connect ends as a failed open.
+    // QUIT and close; nothing when not connected. Refused: 2002. While
+    // Connect waits for the connection (Quit from a handler the pump runs),
+    // the open is abandoned instead: Connect ends as a failed open.
     void Quit();
+    // Drops the connection at once: nothing is sent, no event fires, bytes
+    // not yet read are forgotten. An operation waiting on the connection
+    // (Abort from a handler the pump runs) ends with ESocketError(ENOTCONN)
+    // and no event. Nothing when not connected; while Connect waits, the
+    // open is abandoned as with Quit.
+    void Abort();
 
     // ---- mailbox ----
-    void Stat(); // sets MsgCount and MailboxSizeText; EKelConvertError on a bad count
-    // Writes MsgSize only when the server accepted "list n".
+    // Each throws EKelPOPError "Not connected." when not connected, before
+    // anything is sent.
+    // Sets MsgCount and MailboxSizeText. Refused: 2006. A count that does
+    // not convert throws EKelConvertError; a negative count, or a size that
+    // is not a number of 0 or more, throws EKelProtocolError; either way
+    // nothing is stored.
+    void Stat();
+    // Writes MsgSize only when the server accepted "list n". Refused: 2006.
     void GetMsgSize(int32_t MsgIndex, std::string& MsgSize);
+    // Refused: 2003; MsgCount is lowered and OnDelete fires only on "+OK".
     void DeleteMsg(uint16_t MsgIndex);
-    // The TOP n 0 reply after its status line, terminator line included.
+    // The TOP n 0 reply after its status line, terminator line included,
+    // dot-stuffing as sent. Refused: 2005 and an empty result.
     std::string GetHeader(uint16_t MsgIndex);
+    // Refused: 2006 and an empty result.
     std::string GetUIDL(int32_t MsgIndex);
 
     // ---- retrieval ----
-    // LIST n, then RETR n (or TOP n 0 when HeaderOnly), spooled to a
-    // temporary file, unstuffed and parsed into a new message owned by this
-    // component; nullptr when the server refused. The spool file is removed
-    // on every path. A message that is not returned (an exception) is released.
-    // A failure other than the transport's while the reply is read (spool
-    // write, a handler's exception) closes the connection before it leaves.
+    // LIST n, then RETR n (or TOP n 0 when HeaderOnly), spooled to an
+    // unnamed temporary file, unstuffed and parsed into a new message owned
+    // by this component; nullptr when the server refused (2004) or Cancel
+    // stopped it. The spool file has no name from the start, so nothing is
+    // left behind on any path, a killed process included. A message that is
+    // not returned (an exception) is released. A failure other than the
+    // transport's while the reply is read (spool write, a handler's
+    // exception) closes the connection before it leaves. With
+    // GetUIDLsOnRetrieve a refused UIDL reports 2006 and the message is
+    // still returned.
     TKelMsg* RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly = false);
+    // Asks a running RetrieveMsg to stop (from a handler the pump runs). It
+    // stops before its next command, or between two receives of the reply;
+    // in the reply it drops the connection as Abort does. It returns nullptr
+    // with OperationFailed set, fires no event and removes its spool file.
+    // The request ends with the retrieval; one made while none runs is
+    // forgotten when the next begins.
+    void Cancel() { FCancelRequested = true; }
     // Destroys a message RetrieveMsg returned, before the component does (a
     // caller that keeps only the latest message releases the one before).
     // A pointer this component does not own is ignored.
@@ -126,27 +196,36 @@ class TKelPOP : public TObject {
     // How many messages the component holds.
     size_t OwnedMessages() const { return FMessages.size(); }
 
-    // ---- engine ----
-    void SendCommand(const std::string& Text);
-    std::string ReadReply(); // one receive of at most 1024 bytes, judged
-    void ReportError(int32_t Code);
-    void HandleTransportError(int ErrorCode);
-
   private:
     void Pump();
-    void PrepareSocket();
-    // Appends receives to Text (the reply after its status line) until it
-    // holds the terminator. AtLineStart: Text begins right after a CR LF.
-    // End of stream or an oversized reply ends through the transport error path.
-    void ReadUntilTerminator(std::string& Text, bool AtLineStart);
-    // A multi-line reply got an empty receive: ends through the transport
-    // error path, never returns.
-    [[noreturn]] void FailInsideReply();
+    void WireTransport();
+    void UnwireTransport();
+    // Pump, send every byte, OnSendTextToSocket.
+    void SendCommand(const std::string& Text);
+    // Pump, then one receive of at most 1024 bytes, fed to the reader; the
+    // bytes stay valid until the next receive. End of stream fails.
+    std::string_view Receive();
+    // OnReceiveTextFromSocket with the bytes of one receive.
+    void Announce(std::string_view Chunk);
+    // Reads one line reply and judges it: OperationFailed, ReplyText, ReplyLine.
+    void ReadReply();
+    void Judge(const std::string& Line);
+    // The transport error path for what the received bytes tell.
+    [[noreturn]] void FailReply(int ErrorCode, const std::string& Text);
+    void ReportError(int32_t Code);
+    void HandleTransportError(int ErrorCode);
+    // Closes without any event (Abort, Cancel).
+    void CloseSilently();
 
-    TKelSocket FSocket;
+    std::unique_ptr<TKelTransport> FTransport;
+    char FReceived[1024];
+    TReplyReader FReader;
     bool FConnected = false;
     bool FOperationFailed = false;
+    bool FQuiet = false; // the transport closes without OnQuit
+    bool FCancelRequested = false;
     std::string FReplyText;
+    std::string FReplyLine;
     uint16_t FMsgCount = 0;
     std::string FMailboxSizeText;
     uint16_t NextProgressMark = 0;

@@ -21,11 +21,6 @@ namespace {
 // Longest single wait before the host's pump runs again.
 constexpr int kSliceMs = 50;
 
-std::string SocketErrorText(int code, const std::string& api) {
-    return "Windows-Socket-Fehler: " + std::system_category().message(code) + " (" +
-           std::to_string(code) + "), auf API '" + api + "'";
-}
-
 // Owns a descriptor until it is handed on, so that an exception from a
 // handler cannot leak it.
 class TFdGuard {
@@ -45,12 +40,6 @@ class TFdGuard {
 };
 
 } // namespace
-
-ESocketError::ESocketError(int ErrorCode, const std::string& Api)
-    : Exception(SocketErrorText(ErrorCode, Api)), ErrorCode(ErrorCode), Api(Api) {}
-
-ESocketOpenError::ESocketOpenError(int ErrorCode, const std::string& Text)
-    : Exception(Text), ErrorCode(ErrorCode) {}
 
 TKelSocket::TKelSocket() = default;
 
@@ -296,13 +285,6 @@ size_t TKelSocket::ReceiveBuf(char* Buffer, size_t Count) {
         if (w == TWait::Stalled)
             Fail(ETIMEDOUT, "recv");
     }
-}
-
-void TKelSocket::Fail(int ErrorCode, const char* Api) {
-    if (OnError)
-        OnError(this, ErrorCode);
-    Close();
-    throw ESocketError(ErrorCode, Api);
 }
 
 void TKelSocket::Close() {

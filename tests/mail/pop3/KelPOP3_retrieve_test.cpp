@@ -62,6 +62,7 @@ TEST(RetrieveMsg, ProgressTable) {
         {"LIST size 0 reports only the closing 100", "0", 2000, 10, 500, {"100"}},
         {"refused LIST means size 100", "-ERR", 2000, 10, 1000, {"2000"}},
         {"half rounds to even", "4000", 2000, 1, 500, {"25", "38", "50", "100"}},
+        {"half rounds to the even neighbour below", "1600", 2000, 1, 500, {"62", "94", "125"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -80,7 +81,7 @@ TEST(RetrieveMsg, ProgressTable) {
                 reports.push_back(e.substr(9));
         EXPECT_EQ(reports, row.reports);
         EXPECT_EQ(d.rec.NonIo().back(), "after");
-        EXPECT_EQ(PrivateTmpDir::KelFiles(), 0);
+        EXPECT_EQ(PrivateTmpDir::Files(), 0);
         EXPECT_TRUE(d.Done());
     }
 }
@@ -90,6 +91,9 @@ TEST(RetrieveMsg, SameMessageAtEverySplit) {
     const std::string bodies[] = {
         kMessage,
         "Subject: cr\r\n\r\nbefore\r.\r\nafter\r\n",
+        // Only CR LF "." CR LF ends the reply; a line begins after a lone CR too.
+        "Subject: lf\r\n\r\nbefore\n.\r\nafter\r\n",
+        "Subject: stuffed\r\n\r\nx\r..y\r\n",
     };
     for (const std::string& body : bodies) {
         const std::string reply = Reply(body);
@@ -125,9 +129,9 @@ TEST(RetrieveMsg, ReplyBecomesTheMessage) {
     const Row rows[] = {
         {"header only", "+OK\r\nFrom: a@example.org\r\nSubject: hi\r\n\r\n.\r\n", true,
          Chunking::Whole(), {"From: a@example.org", "Subject: hi"}, {}, false},
-        // The line is the header part here; OperationFailed judges the latest chunk.
+        // The line is the header part here; OperationFailed judges the status line only.
         {"continuation starting with -ERR", "+OK 20 octets\r\n-ERR is a body line\r\n.\r\n", false,
-         Chunking::At(15), {"-ERR is a body line"}, {}, true},
+         Chunking::At(15), {"-ERR is a body line"}, {}, false},
         {"NUL", std::string("+OK 9\r\nSubject: a\r\n\r\nxy\0z\r\nmore\r\n.\r\n", 37), false,
          Chunking::Whole(), {"Subject: a"}, {"xy"}, false},
         {"megabyte line", Reply("Subject: big\r\n\r\n" + mega + "\r\n..x\r\n"), false,
@@ -179,6 +183,14 @@ TEST(RetrieveMsg, FailuresLeaveNoSpoolAndNoMessage) {
     auto retrieve = [](const std::string& r) {
         return [r](FakePop3Server& s) { ScriptRetrieve(s, 1, "3000", r, Chunking::Of(1024)); };
     };
+    auto endless = [](const std::string& list) {
+        return [list](FakePop3Server& s) {
+            s.Expect("LIST 1").Send(list);
+            s.Expect("RETR 1").SendUntilClosed("+OK\r\n" + std::string(1u << 20, 'x'));
+        };
+    };
+    const std::string tooBig = "ESocketError:" + std::to_string(EMSGSIZE);
+    const std::string bound = "error:T" + std::to_string(EMSGSIZE) + ":";
     struct Row {
         const char* name;
         std::function<void(FakePop3Server&)> script;
@@ -204,6 +216,25 @@ TEST(RetrieveMsg, FailuresLeaveNoSpoolAndNoMessage) {
          "Stop", {}, false, false},
         {"Parse rejects the message", retrieve(Reply("Subject: uu\r\n\r\nbegin 644 a.bin\r\nMabcdefg\r\nend\r\n")),
          nullptr, "Oops...", {}, true, false},
+        // A reply that never ends stops at twice the listed size plus the
+        // slack, or at the cap when LIST gave no size.
+        {"reply past twice its size", endless("+OK 1 1000\r\n"), [](TKelPOP& p) { p.RetrieveReplySlack = 4096; },
+         tooBig, {"quit", bound}, false, true},
+        {"reply past the cap without a size", endless("-ERR no\r\n"), [](TKelPOP& p) { p.RetrieveReplyCap = 8192; },
+         tooBig, {"quit", bound}, false, true},
+        // Cancel drops the connection without a word; before RETR nothing
+        // is outstanding, so the session goes on.
+        {"cancelled between two receives", endless("+OK 1 1000\r\n"),
+         [](TKelPOP& p) {
+             p.RetrieveProgressStep = 0;
+             p.OnRetrieveProgress = [&p](TObject*, uint16_t) { p.Cancel(); };
+         },
+         "nullptr", {"before:1"}, false, true},
+        {"cancelled before RETR", [](FakePop3Server& s) { s.Expect("LIST 1").Send("+OK 1 50\r\n"); },
+         [](TKelPOP& p) {
+             p.OnSendTextToSocket = [&p](TObject*, const std::string&) { p.Cancel(); };
+         },
+         "nullptr", {"before:1"}, true, false},
         // Stops before any command: the script expects none.
         {"spool cannot be created", [](FakePop3Server&) {},
          [](TKelPOP&) { ::setenv("TMPDIR", (PrivateTmpDir::Dir + "/missing").c_str(), 1); },
@@ -236,7 +267,7 @@ TEST(RetrieveMsg, FailuresLeaveNoSpoolAndNoMessage) {
                 << ::testing::PrintToString(nonIo);
         EXPECT_EQ(d.pop.Connected(), row.connected);
         EXPECT_EQ(d.pop.OwnedMessages(), 0u);
-        EXPECT_EQ(PrivateTmpDir::KelFiles(), 0);
+        EXPECT_EQ(PrivateTmpDir::Files(), 0);
         EXPECT_TRUE(d.Done(row.scriptClosed));
     }
 }
@@ -317,6 +348,6 @@ TEST(RetrieveCorpus, EveryFileComesBackAsParseMakesIt) {
             EXPECT_EQ(got, expected);
         }
         pop.Quit();
-        EXPECT_EQ(PrivateTmpDir::KelFiles(), 0);
+        EXPECT_EQ(PrivateTmpDir::Files(), 0);
     }
 }

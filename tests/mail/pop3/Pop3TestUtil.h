@@ -66,13 +66,13 @@ struct PopRecorder {
     void Clear() { Events.clear(); }
 };
 
-// RetrieveMsg's treatment of a whole reply, written plainly.
+// RetrieveMsg's treatment of a whole, well-formed reply, written plainly:
+// the data between the status line and the terminator line, split into
+// lines, each line that begins with "." and has more losing that dot.
 inline std::vector<std::string> LiteralRawMail(const std::string& Reply) {
-    std::vector<std::string> lines = kel::SplitLines(Reply);
-    if (!lines.empty())
-        lines.erase(lines.begin());
-    if (!lines.empty() && lines.back() == ".")
-        lines.pop_back();
+    std::string data = Reply.substr(Reply.find("\r\n") + 2);
+    data.resize(data.size() - 3); // ".\r\n"
+    std::vector<std::string> lines = kel::SplitLines(data);
     for (auto& l : lines)
         if (l.size() >= 2 && l[0] == '.')
             l.erase(0, 1);
@@ -102,7 +102,7 @@ inline std::string ParsedSummary(std::vector<std::string> Lines, int32_t Size) {
     return Summary(m);
 }
 
-// A private $TMPDIR for the binary, so a test can count the spool files left.
+// A private $TMPDIR for the binary, so a test can see what a retrieval leaves.
 class PrivateTmpDir : public ::testing::Environment {
   public:
     void SetUp() override {
@@ -115,12 +115,13 @@ class PrivateTmpDir : public ::testing::Environment {
         std::error_code ec;
         std::filesystem::remove_all(Dir, ec);
     }
-    static int KelFiles() {
+    // Every entry: a spool file has no name at all, so none may be seen.
+    static int Files() {
         int n = 0;
         std::error_code ec;
-        for (const auto& e : std::filesystem::directory_iterator(Dir, ec))
-            if (e.path().filename().string().rfind("kel", 0) == 0)
-                ++n;
+        for (auto it = std::filesystem::directory_iterator(Dir, ec);
+             !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+            ++n;
         return n;
     }
     static inline std::string Dir;

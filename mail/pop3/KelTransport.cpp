@@ -1,0 +1,30 @@
+#include "pop3/KelTransport.h"
+
+#include <system_error>
+
+namespace kel {
+
+std::string SocketErrorText(int ErrorCode, const std::string& Api) {
+    return "Windows-Socket-Fehler: " + std::system_category().message(ErrorCode) + " (" +
+           std::to_string(ErrorCode) + "), auf API '" + Api + "'";
+}
+
+ESocketError::ESocketError(int ErrorCode, const std::string& Api)
+    : ESocketError(ErrorCode, Api, SocketErrorText(ErrorCode, Api)) {}
+
+ESocketError::ESocketError(int ErrorCode, const std::string& Api, const std::string& Text)
+    : Exception(Text), ErrorCode(ErrorCode), Api(Api) {}
+
+ESocketOpenError::ESocketOpenError(int ErrorCode, const std::string& Text)
+    : Exception(Text), ErrorCode(ErrorCode) {}
+
+void TKelTransport::Fail(int ErrorCode, const char* Api, const std::string& Text) {
+    if (OnError)
+        OnError(this, ErrorCode);
+    Close();
+    if (Text.empty())
+        throw ESocketError(ErrorCode, Api);
+    throw ESocketError(ErrorCode, Api, Text);
+}
+
+} // namespace kel

@@ -1,0 +1,98 @@
+// The connection the POP3 component talks through: open, send, receive and
+// close, with notifications for each step. The plain TCP socket implements
+// it; tests put a scripted one in its place.
+#pragma once
+
+#include "message/kel_util.h"
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+namespace kel {
+
+// A send or receive failed: at the socket, by a stall, or because the bytes
+// that came in cannot be a reply (the stream ended inside one, or it grew
+// past its bound). Socket failures read
+// "Windows-Socket-Fehler: <system text> (<number>), auf API '<send|recv>'";
+// failures found in the received bytes carry a text of their own.
+class ESocketError : public Exception {
+  public:
+    ESocketError(int ErrorCode, const std::string& Api);
+    ESocketError(int ErrorCode, const std::string& Api, const std::string& Text);
+    int ErrorCode;
+    std::string Api;
+};
+
+// The connection could not be opened (lookup, connect, no host given).
+class ESocketOpenError : public Exception {
+  public:
+    ESocketOpenError(int ErrorCode, const std::string& Text);
+    int ErrorCode;
+};
+
+// The system's error text in the socket error form above.
+std::string SocketErrorText(int ErrorCode, const std::string& Api);
+
+// Sender = the transport, Socket = the transport's connection object (the
+// transport itself: it holds the connection).
+using TSocketNotifyEvent = std::function<void(TObject* Sender, TObject* Socket)>;
+
+class TKelTransport : public TObject {
+  public:
+    TKelTransport() = default;
+    TKelTransport(const TKelTransport&) = delete;
+    TKelTransport& operator=(const TKelTransport&) = delete;
+
+    // Set while closed. Exactly one of Host and Address is non-empty for a
+    // connection to succeed; Address is a dotted IPv4 address used as it is.
+    int Port = 110;
+    std::string Host;
+    std::string Address;
+
+    // A receive (or a send that cannot go out) that sees no progress for this
+    // long fails with ETIMEDOUT through the error notification; so does an
+    // open that gets no answer. <= 0: no limit.
+    int StallLimitMs = 180000;
+
+    // Called between the wait slices (at most 50 ms each) of an open, a
+    // receive or a send, so that the host's window stays responsive. It may
+    // close the transport; an exception from it leaves the waiting call.
+    std::function<void()> Idle;
+
+    // Notifications.
+    TSocketNotifyEvent OnLookup;
+    TSocketNotifyEvent OnConnecting;
+    TNotifyEvent OnConnect;
+    TNotifyEvent OnDisconnect;
+    std::function<void(TObject* Sender, int ErrorCode)> OnError;
+
+    virtual bool IsOpen() const = 0;
+    // Open is running (resolving or waiting for the connect).
+    virtual bool IsOpening() const = 0;
+
+    // Returns once connected or failed. On failure: closed, OnDisconnect
+    // fires and ESocketOpenError is thrown; OnError does not fire. Close()
+    // from a handler while the open is pending abandons it (ECANCELED).
+    virtual void Open() = 0;
+
+    // Sends every byte; nothing when not open. Failure: OnError, close, then
+    // ESocketError("send").
+    virtual void SendBuf(const char* Data, size_t Count) = 0;
+
+    // Blocks until at least one byte is there; returns how many (<= Count).
+    // 0 at end of stream and when not open; end of stream does not close.
+    // Failure or stall: OnError, close, then ESocketError("recv").
+    virtual size_t ReceiveBuf(char* Buffer, size_t Count) = 0;
+
+    // When open: OnDisconnect, then closed. While Open is pending: the open
+    // is abandoned and fails once control returns to it. Otherwise nothing.
+    virtual void Close() = 0;
+
+    // The failure path of a send or receive, also for a failure the caller
+    // found in the received bytes: OnError, close, then ESocketError with
+    // Text (the system's text for ErrorCode when Text is empty).
+    [[noreturn]] void Fail(int ErrorCode, const char* Api, const std::string& Text = std::string());
+};
+
+} // namespace kel

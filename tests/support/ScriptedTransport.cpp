@@ -1,0 +1,86 @@
+#include "support/ScriptedTransport.h"
+
+#include <algorithm>
+#include <cerrno>
+
+namespace sweepbox::test {
+
+ScriptedTransport& ScriptedTransport::Serve(const std::string& Bytes, size_t Piece) {
+    FSteps.push_back({Step::Bytes, Bytes, Piece});
+    return *this;
+}
+
+ScriptedTransport& ScriptedTransport::End() {
+    FSteps.push_back({Step::End, {}, 0});
+    return *this;
+}
+
+ScriptedTransport& ScriptedTransport::Endless(const std::string& Unit) {
+    FSteps.push_back({Step::Endless, Unit, 0});
+    return *this;
+}
+
+ScriptedTransport& ScriptedTransport::RefuseOpen() {
+    FRefuse = true;
+    return *this;
+}
+
+void ScriptedTransport::Open() {
+    if (OnLookup)
+        OnLookup(this, this);
+    if (OnConnecting)
+        OnConnecting(this, this);
+    if (FRefuse) {
+        if (OnDisconnect)
+            OnDisconnect(this);
+        throw kel::ESocketOpenError(ECONNREFUSED, kel::SocketErrorText(ECONNREFUSED, "connect"));
+    }
+    FOpen = true;
+    Written += "[open]";
+    if (OnConnect)
+        OnConnect(this);
+}
+
+void ScriptedTransport::SendBuf(const char* Data, size_t Count) {
+    if (FOpen)
+        Written.append(Data, Count);
+}
+
+size_t ScriptedTransport::ReceiveBuf(char* Buffer, size_t Count) {
+    if (!FOpen || Count == 0)
+        return 0;
+    if (FEnded && FSteps.empty())
+        return 0; // every receive after the end sees it too
+    if (FSteps.empty())
+        Fail(ETIMEDOUT, "recv");
+    Step& s = FSteps.front();
+    if (s.kind == Step::End) {
+        FSteps.pop_front();
+        FEnded = true;
+        return 0;
+    }
+    size_t n = std::min(Count, s.piece ? s.piece : Count);
+    if (s.kind == Step::Endless) {
+        for (size_t i = 0; i < n; ++i, s.at = (s.at + 1) % s.bytes.size())
+            Buffer[i] = s.bytes[s.at];
+    } else {
+        n = std::min(n, s.bytes.size() - s.at);
+        std::copy_n(s.bytes.data() + s.at, n, Buffer);
+        s.at += n;
+        if (s.at == s.bytes.size())
+            FSteps.pop_front();
+    }
+    Served += n;
+    return n;
+}
+
+void ScriptedTransport::Close() {
+    if (!FOpen)
+        return;
+    FOpen = false;
+    if (OnDisconnect)
+        OnDisconnect(this);
+    Written += "[close]";
+}
+
+} // namespace sweepbox::test

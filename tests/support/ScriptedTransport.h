@@ -1,0 +1,55 @@
+// An in-memory transport for the POP3 component: it plays scripted server
+// bytes to the component's receives and records every byte the component
+// writes, with markers for the events that are not bytes ("[open]",
+// "[close]"), so a test can check the whole dialogue and its order.
+#pragma once
+
+#include "pop3/KelTransport.h"
+
+#include <cstddef>
+#include <deque>
+#include <string>
+
+namespace sweepbox::test {
+
+class ScriptedTransport : public kel::TKelTransport {
+  public:
+    // Bytes the server sends, cut into receives of at most Piece bytes (and
+    // at most what the receive asks for). Piece 0: as the receives ask.
+    ScriptedTransport& Serve(const std::string& Bytes, size_t Piece = 0);
+    // The server closes: the next receive returns 0.
+    ScriptedTransport& End();
+    // The server sends Unit over and over, without end.
+    ScriptedTransport& Endless(const std::string& Unit);
+    // Open fails as a refused connection would.
+    ScriptedTransport& RefuseOpen();
+
+    // Everything the component sent, with the markers.
+    std::string Written;
+    // Bytes handed to the component's receives.
+    size_t Served = 0;
+    // Every scripted step was played.
+    bool Exhausted() const { return FSteps.empty(); }
+
+    bool IsOpen() const override { return FOpen; }
+    bool IsOpening() const override { return false; }
+    void Open() override;
+    void SendBuf(const char* Data, size_t Count) override;
+    // With nothing scripted left, the server has gone quiet: a stall.
+    size_t ReceiveBuf(char* Buffer, size_t Count) override;
+    void Close() override;
+
+  private:
+    struct Step {
+        enum Kind { Bytes, End, Endless } kind;
+        std::string bytes;
+        size_t piece;
+        size_t at = 0; // served so far (Endless: offset into the unit)
+    };
+    std::deque<Step> FSteps;
+    bool FOpen = false;
+    bool FRefuse = false;
+    bool FEnded = false;
+};
+
+} // namespace sweepbox::test
