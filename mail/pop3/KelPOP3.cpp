@@ -106,9 +106,7 @@ std::string_view TKelPOP::Receive() {
         FTransport->Fail(ENOTCONN, "recv");
     }
     // Untrusted bytes from the server: any value, NUL included.
-    const std::string_view chunk(FReceived, n);
-    FReader.Feed(chunk);
-    return chunk;
+    return std::string_view(FReceived, n);
 }
 
 void TKelPOP::Announce(std::string_view Chunk) {
@@ -135,6 +133,7 @@ void TKelPOP::ReadReply() {
             FailReply(EMSGSIZE, "The server's reply has no line end within its first " +
                                     std::to_string(TReplyReader::kMaxLine) + " bytes.");
         chunk = Receive();
+        FReader.Feed(chunk);
         received = true;
     }
 }
@@ -328,14 +327,13 @@ std::string TKelPOP::GetHeader(uint16_t MsgIndex) {
     }
     std::string text;
     FReader.BeginData(/*Unstuff=*/false, HeaderReplyLimit);
-    for (;;) {
-        const TReplyReader::TStep step = FReader.TakeData(text);
-        if (step == TReplyReader::TStep::Done)
-            break;
+    for (TReplyReader::TStep step = FReader.TakeData(text); step != TReplyReader::TStep::Done;) {
         if (step == TReplyReader::TStep::TooLong)
             FailReply(EMSGSIZE, "The server's header of message " + std::to_string(MsgIndex) +
                                     " is longer than " + std::to_string(HeaderReplyLimit) + " bytes.");
-        Announce(Receive());
+        const std::string_view chunk = Receive();
+        step = FReader.FeedData(chunk, text);
+        Announce(chunk);
     }
     // The caller gets the reply as sent, its terminator line included.
     return text + ".\r\n";
@@ -487,8 +485,9 @@ TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
                 FOperationFailed = true;
                 return nullptr;
             }
-            Announce(Receive());
-            step = FReader.TakeData(pending);
+            const std::string_view chunk = Receive();
+            step = FReader.FeedData(chunk, pending);
+            Announce(chunk);
         }
         spool.WriteAll(pending);
         spooled += pending.size();

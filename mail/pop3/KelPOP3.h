@@ -202,8 +202,8 @@ class TKelPOP : public TObject {
     void UnwireTransport();
     // Pump, send every byte, OnSendTextToSocket.
     void SendCommand(const std::string& Text);
-    // Pump, then one receive of at most 1024 bytes, fed to the reader; the
-    // bytes stay valid until the next receive. End of stream fails.
+    // Pump, then one receive of at most 1024 bytes; the bytes stay valid
+    // until the next receive. End of stream fails.
     std::string_view Receive();
     // OnReceiveTextFromSocket with the bytes of one receive.
     void Announce(std::string_view Chunk);

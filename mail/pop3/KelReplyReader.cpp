@@ -62,15 +62,41 @@ void TReplyReader::BeginData(bool Unstuff, uint64_t Limit) {
 }
 
 TReplyReader::TStep TReplyReader::TakeData(std::string& Out) {
-    const char* const b = FBuf.data() + FPos;
-    const char* const e = FBuf.data() + FBuf.size();
-    // The byte before q, and the one before that, across the taken part.
+    bool done = false;
+    const size_t taken = ScanData(FBuf.data() + FPos, FBuf.data() + FBuf.size(), Out, done);
+    FPos += taken;
+    return Counted(taken, done);
+}
+
+TReplyReader::TStep TReplyReader::FeedData(std::string_view Bytes, std::string& Out) {
+    if (FPos != FBuf.size()) {
+        Feed(Bytes);
+        return TakeData(Out);
+    }
+    // Nothing held back: the bytes are scanned where they lie, and only
+    // what stays (a dot that waits, the next reply) is kept.
+    bool done = false;
+    const size_t taken = ScanData(Bytes.data(), Bytes.data() + Bytes.size(), Out, done);
+    FBuf.assign(Bytes.substr(taken));
+    FPos = 0;
+    FLineScan = 0;
+    return Counted(taken, done);
+}
+
+TReplyReader::TStep TReplyReader::Counted(size_t Taken, bool Done) {
+    FDataBytes += Taken;
+    if (FDataBytes > FLimit)
+        return TStep::TooLong;
+    return Done ? TStep::Done : TStep::More;
+}
+
+size_t TReplyReader::ScanData(const char* b, const char* e, std::string& Out, bool& Done) {
+    // The byte before q, and the one before that, across what was taken before.
     auto before1 = [&](const char* q) { return q > b ? q[-1] : FBefore1; };
     auto before2 = [&](const char* q) { return q - 1 > b ? q[-2] : q > b ? FBefore1 : FBefore2; };
 
     const char* copy = b; // not yet appended to Out from here
     const char* p = b;    // taken up to here
-    bool done = false;
     // Only a "." can begin the terminator or a stuffed line, so the scan
     // jumps from dot to dot.
     while (p < e) {
@@ -96,7 +122,7 @@ TReplyReader::TStep TReplyReader::TakeData(std::string& Out) {
             if (dot[2] == '\n') {
                 Out.append(copy, static_cast<size_t>(dot - copy));
                 copy = p = dot + 3;
-                done = true;
+                Done = true;
                 break;
             }
         }
@@ -108,7 +134,7 @@ TReplyReader::TStep TReplyReader::TakeData(std::string& Out) {
         }
         p = dot + 1;
     }
-    if (!done)
+    if (!Done)
         Out.append(copy, static_cast<size_t>(p - copy));
 
     const size_t taken = static_cast<size_t>(p - b);
@@ -119,11 +145,7 @@ TReplyReader::TStep TReplyReader::TakeData(std::string& Out) {
         FBefore2 = FBefore1;
         FBefore1 = p[-1];
     }
-    FPos += taken;
-    FDataBytes += taken;
-    if (FDataBytes > FLimit)
-        return TStep::TooLong;
-    return done ? TStep::Done : TStep::More;
+    return taken;
 }
 
 } // namespace kel

@@ -46,11 +46,19 @@ class TReplyReader {
     // begin the terminator, or a stuffed dot, stay back until the next
     // Feed. TooLong: DataBytes() passed the limit.
     TStep TakeData(std::string& Out);
+    // Feed, then TakeData; the same result, but bytes that need not wait
+    // are taken without being copied into the reader first.
+    TStep FeedData(std::string_view Bytes, std::string& Out);
     // Data bytes taken so far as they arrived: stuffed dots and, once
     // Done, the terminator line included.
     uint64_t DataBytes() const { return FDataBytes; }
 
   private:
+    // Takes data from [b, e) into Out as TakeData describes; returns how
+    // many bytes it took and sets Done when they end with the terminator.
+    size_t ScanData(const char* b, const char* e, std::string& Out, bool& Done);
+    TStep Counted(size_t Taken, bool Done);
+
     std::string FBuf;
     size_t FPos = 0;      // FBuf before this is taken
     size_t FLineScan = 0; // no CR LF starts in FBuf before this

@@ -30,24 +30,35 @@ void PrintTo(const Outcome& o, std::ostream* os) {
     *os << ::testing::PrintToString(o.taken) << " rest " << ::testing::PrintToString(o.rest);
 }
 
-Outcome Play(const Strings& pieces, const std::vector<Take>& takes) {
+// InPlace: data goes in through FeedData where a data take waits for it.
+Outcome Play(const Strings& pieces, const std::vector<Take>& takes, bool InPlace) {
     TReplyReader r;
     Outcome out;
     size_t next = 0;
     bool begun = false, stopped = false;
     std::string current;
     for (const std::string& piece : pieces) {
-        r.Feed(piece);
+        bool fed = false;
         while (next < takes.size() && !stopped) {
             const Take& t = takes[next];
             Step step;
             if (t.kind == 'L') {
+                if (!fed)
+                    r.Feed(piece);
+                fed = true;
                 step = r.TakeLine(current);
             } else {
                 if (!begun)
                     r.BeginData(t.kind == 'D', t.limit);
                 begun = true;
-                step = r.TakeData(current);
+                if (!fed && InPlace) {
+                    step = r.FeedData(piece, current);
+                } else {
+                    if (!fed)
+                        r.Feed(piece);
+                    step = r.TakeData(current);
+                }
+                fed = true;
             }
             if (step == Step::More)
                 break;
@@ -57,6 +68,8 @@ Outcome Play(const Strings& pieces, const std::vector<Take>& takes) {
             begun = false;
             ++next;
         }
+        if (!fed)
+            r.Feed(piece);
     }
     if (next < takes.size() && !stopped)
         out.taken.push_back(current + "<more>");
@@ -109,16 +122,19 @@ TEST(ReplyReader, SameRepliesAndRestWhateverTheReceives) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const Outcome expected{row.taken, row.rest};
-        EXPECT_EQ(Play({row.stream}, row.takes), expected) << "whole";
-        Strings bytes;
-        for (char c : row.stream)
-            bytes.emplace_back(1, c);
-        EXPECT_EQ(Play(bytes, row.takes), expected) << "one byte at a time";
-        if (row.stream.size() > 1000)
-            continue; // the long lines: whole and byte by byte are enough
-        for (size_t cut = 1; cut < row.stream.size(); ++cut)
-            EXPECT_EQ(Play({row.stream.substr(0, cut), row.stream.substr(cut)}, row.takes), expected)
-                << "cut at " << cut;
+        for (bool inPlace : {false, true}) {
+            SCOPED_TRACE(inPlace ? "fed in place" : "fed, then taken");
+            EXPECT_EQ(Play({row.stream}, row.takes, inPlace), expected) << "whole";
+            Strings bytes;
+            for (char c : row.stream)
+                bytes.emplace_back(1, c);
+            EXPECT_EQ(Play(bytes, row.takes, inPlace), expected) << "one byte at a time";
+            if (row.stream.size() > 1000)
+                continue; // the long lines: whole and byte by byte are enough
+            for (size_t cut = 1; cut < row.stream.size(); ++cut)
+                EXPECT_EQ(Play({row.stream.substr(0, cut), row.stream.substr(cut)}, row.takes, inPlace), expected)
+                    << "cut at " << cut;
+        }
     }
 }
 
