@@ -3,8 +3,8 @@
 # Usage: scripts/deps.sh run|test
 set -eu
 
-run_pkgs="g++ cmake make qt6-base-dev fonts-dejavu-core"
-test_pkgs="$run_pkgs googletest libgtest-dev libgmock-dev dovecot-core dovecot-pop3d media-types iproute2"
+run_pkgs="g++ cmake make qt6-base-dev fonts-dejavu-core libssl-dev"
+test_pkgs="$run_pkgs googletest libgtest-dev libgmock-dev dovecot-core dovecot-pop3d media-types iproute2 openssl"
 
 case "${1:-}" in
   run) pkgs=$run_pkgs ;;

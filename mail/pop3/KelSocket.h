@@ -34,12 +34,16 @@ class TKelSocket : public TKelTransport {
     size_t ReceiveBuf(char* Buffer, size_t Count) override;
     void Close() override;
 
-  private:
+  protected:
     enum class TWait { Ready, Stalled, Closed };
     // Waits in slices for the socket being waited on (the connection, or
     // while opening, the pending connect) to become ready for Events, running
     // Idle between slices. Closed: a handler closed it meanwhile.
     TWait WaitReady(short Events);
+    // The connected socket; -1 when closed.
+    int Fd() const { return FFd; }
+
+  private:
     // Connects a fresh socket to one address; returns it, or -1 with Error set.
     int ConnectTo(const sockaddr* Addr, socklen_t Len, int Family, int& Error);
     // The body of Open: the connected socket, or -1 with Error and Text set.
