@@ -120,15 +120,13 @@ void TKelPOP::ReadReply() {
     bool received = false;
     for (;;) {
         const TReplyReader::TStep step = FReader.TakeLine(line);
-        if (step == TReplyReader::TStep::Done) {
-            // The receive that completed the reply is reported once judged.
+        // The receive that completed the reply is reported once judged.
+        if (step == TReplyReader::TStep::Done)
             Judge(line);
-            if (received)
-                Announce(chunk);
-            return;
-        }
         if (received)
             Announce(chunk);
+        if (step == TReplyReader::TStep::Done)
+            return;
         if (step == TReplyReader::TStep::TooLong)
             FailReply(EMSGSIZE, "The server's reply has no line end within its first " +
                                     std::to_string(TReplyReader::kMaxLine) + " bytes.");
@@ -136,6 +134,18 @@ void TKelPOP::ReadReply() {
         FReader.Feed(chunk);
         received = true;
     }
+}
+
+TReplyReader::TStep TKelPOP::ReceiveData(std::string& Out) {
+    const std::string_view chunk = Receive();
+    const TReplyReader::TStep step = FReader.FeedData(chunk, Out);
+    Announce(chunk);
+    return step;
+}
+
+void TKelPOP::RequireConnected() const {
+    if (!FConnected)
+        throw EKelPOPError("Not connected.");
 }
 
 void TKelPOP::Judge(const std::string& Line) {
@@ -261,8 +271,7 @@ void TKelPOP::Abort() {
 // --------------------------------------------------------------- mailbox
 
 void TKelPOP::Stat() {
-    if (!FConnected)
-        throw EKelPOPError("Not connected.");
+    RequireConnected();
     SendCommand("STAT" + kCrLf);
     ReadReply();
     if (FOperationFailed) {
@@ -288,8 +297,7 @@ void TKelPOP::Stat() {
 }
 
 void TKelPOP::GetMsgSize(int32_t MsgIndex, std::string& MsgSize) {
-    if (!FConnected)
-        throw EKelPOPError("Not connected.");
+    RequireConnected();
     SendCommand("list " + std::to_string(MsgIndex) + kCrLf);
     ReadReply();
     if (FOperationFailed) {
@@ -300,8 +308,7 @@ void TKelPOP::GetMsgSize(int32_t MsgIndex, std::string& MsgSize) {
 }
 
 void TKelPOP::DeleteMsg(uint16_t MsgIndex) {
-    if (!FConnected)
-        throw EKelPOPError("Not connected.");
+    RequireConnected();
     Pump();
     SendCommand("DELE " + std::to_string(MsgIndex) + kCrLf);
     ReadReply();
@@ -317,8 +324,7 @@ void TKelPOP::DeleteMsg(uint16_t MsgIndex) {
 }
 
 std::string TKelPOP::GetHeader(uint16_t MsgIndex) {
-    if (!FConnected)
-        throw EKelPOPError("Not connected.");
+    RequireConnected();
     SendCommand("TOP " + std::to_string(MsgIndex) + " 0" + kCrLf);
     ReadReply();
     if (FOperationFailed) {
@@ -331,17 +337,14 @@ std::string TKelPOP::GetHeader(uint16_t MsgIndex) {
         if (step == TReplyReader::TStep::TooLong)
             FailReply(EMSGSIZE, "The server's header of message " + std::to_string(MsgIndex) +
                                     " is longer than " + std::to_string(HeaderReplyLimit) + " bytes.");
-        const std::string_view chunk = Receive();
-        step = FReader.FeedData(chunk, text);
-        Announce(chunk);
+        step = ReceiveData(text);
     }
     // The caller gets the reply as sent, its terminator line included.
     return text + ".\r\n";
 }
 
 std::string TKelPOP::GetUIDL(int32_t MsgIndex) {
-    if (!FConnected)
-        throw EKelPOPError("Not connected.");
+    RequireConnected();
     SendCommand("UIDL " + std::to_string(MsgIndex) + kCrLf);
     ReadReply();
     if (FOperationFailed) {
@@ -408,8 +411,7 @@ constexpr size_t kSpoolBlock = 64 * 1024;
 } // namespace
 
 TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
-    if (!FConnected)
-        throw EKelPOPError("Not connected.");
+    RequireConnected();
     FCancelRequested = false;
     if (OnBeforeRetrieve)
         OnBeforeRetrieve(this, MsgIndex);
@@ -485,9 +487,7 @@ TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
                 FOperationFailed = true;
                 return nullptr;
             }
-            const std::string_view chunk = Receive();
-            step = FReader.FeedData(chunk, pending);
-            Announce(chunk);
+            step = ReceiveData(pending);
         }
         spool.WriteAll(pending);
         spooled += pending.size();

@@ -207,6 +207,11 @@ class TKelPOP : public TObject {
     std::string_view Receive();
     // OnReceiveTextFromSocket with the bytes of one receive.
     void Announce(std::string_view Chunk);
+    // One receive of multi-line data: fed to the reader, taken into Out,
+    // then announced.
+    TReplyReader::TStep ReceiveData(std::string& Out);
+    // EKelPOPError "Not connected." when not connected.
+    void RequireConnected() const;
     // Reads one line reply and judges it: OperationFailed, ReplyText, ReplyLine.
     void ReadReply();
     void Judge(const std::string& Line);
