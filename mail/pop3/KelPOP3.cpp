@@ -7,7 +7,6 @@
 #include <sys/mman.h>
 
 #include "message/KelMsg.h"
-#include "pop3/KelSocket.h"
 
 namespace kel {
 
@@ -32,7 +31,7 @@ std::string AfterFirstBlank(const std::string& s) {
 EKelConvertError::EKelConvertError(const std::string& Text)
     : Exception("'" + Text + "' ist kein gültiger Integerwert") {}
 
-TKelPOP::TKelPOP() { SetTransport(std::make_unique<TKelSocket>()); }
+TKelPOP::TKelPOP() { SetTransport(std::make_unique<TKelTlsSocket>()); }
 
 // Closing here must not reach the owner's handlers: it may be half gone.
 TKelPOP::~TKelPOP() { UnwireTransport(); }
@@ -95,7 +94,7 @@ void TKelPOP::SendCommand(const std::string& Text) {
 
 std::string_view TKelPOP::Receive() {
     Pump();
-    FTransport->StallLimitMs = ReceiveStallLimitMs;
+    FTransport->StallLimitMs = FReceiveLimitMs > 0 ? FReceiveLimitMs : ReceiveStallLimitMs;
     const size_t n = FTransport->ReceiveBuf(FReceived, sizeof FReceived);
     if (n == 0) {
         // Every receive waits for a reply that is due, so the end of the
@@ -166,6 +165,12 @@ void TKelPOP::ReportError(int32_t Code) {
 
 void TKelPOP::HandleTransportError(int ErrorCode) {
     FOperationFailed = true;
+    // No greeting in time: Connect reports a failed open instead.
+    if (FReceiveLimitMs > 0 && ErrorCode == ETIMEDOUT) {
+        FTransport->Close();
+        FConnected = false;
+        return;
+    }
     // Dropped already (Abort from a handler while the call waited): the
     // caller asked for silence.
     if (!FConnected && !FTransport->IsOpen())
@@ -188,7 +193,11 @@ void TKelPOP::CloseSilently() {
 
 void TKelPOP::Connect() {
     FMsgCount = 0;
-    FTransport->Port = StrToIntDef(Port, 110);
+    FConnectFailure = TConnectFailure::None;
+    FConnectError.clear();
+    FRejected = TCertificateInfo();
+    FCapabilities.clear();
+    FTransport->Port = StrToIntDef(Port, Security == TPopSecurity::Tls ? 995 : 110);
     if (IsDottedAddress(Host)) {
         FTransport->Address = Host;
         FTransport->Host.clear();
@@ -196,13 +205,14 @@ void TKelPOP::Connect() {
         FTransport->Host = Host;
         FTransport->Address.clear();
     }
+    ConfigureTls();
     FOperationFailed = false;
     FReader.Reset();
     FTransport->StallLimitMs = ReceiveStallLimitMs;
     try {
         FTransport->Open();
-    } catch (const ESocketOpenError&) {
-        FOperationFailed = true;
+    } catch (const ESocketOpenError& e) {
+        TakeTlsFailure(e);
         return;
     } catch (...) {
         // A handler's exception (the pump's, while the connect is pending)
@@ -210,8 +220,125 @@ void TKelPOP::Connect() {
         FOperationFailed = true;
         throw;
     }
-    if (FConnected)
+    if (!FConnected)
+        return;
+    if (Security == TPopSecurity::Tls && !FTransport->Secured()) {
+        FailConnect(TConnectFailure::Tls, "This connection cannot use TLS.");
+        return;
+    }
+    FReceiveLimitMs = GreetingLimitMs <= 0        ? ReceiveStallLimitMs
+                      : ReceiveStallLimitMs <= 0 ? GreetingLimitMs
+                                                 : std::min(GreetingLimitMs, ReceiveStallLimitMs);
+    const int limit = FReceiveLimitMs;
+    try {
         ReadReply();
+    } catch (const ESocketError& e) {
+        const bool silent = FReceiveLimitMs > 0 && e.ErrorCode == ETIMEDOUT;
+        FReceiveLimitMs = 0;
+        if (!silent)
+            throw;
+        FailConnect(TConnectFailure::NoGreeting,
+                    "The server sent no greeting within " + std::to_string((limit + 999) / 1000) +
+                        " seconds." +
+                        (Security == TPopSecurity::Tls ? std::string()
+                                                       : " A server that expects TLS from the start waits silently."));
+        return;
+    }
+    FReceiveLimitMs = 0;
+    if (Security == TPopSecurity::StartTls && !FOperationFailed)
+        StartTls();
+}
+
+void TKelPOP::ConfigureTls() {
+    if (auto* tls = dynamic_cast<TKelTlsSocket*>(FTransport.get())) {
+        tls->Implicit = Security == TPopSecurity::Tls;
+        tls->ExtraTrustFile = TrustFile;
+        tls->PinnedFingerprint = PinnedFingerprint;
+    }
+}
+
+void TKelPOP::FailConnect(TConnectFailure Why, const std::string& Text) {
+    FConnectFailure = Why;
+    FConnectError = Text;
+    FOperationFailed = true;
+    if (FTransport->IsOpen())
+        FTransport->Close();
+    FConnected = false;
+    FReader.Reset();
+}
+
+void TKelPOP::TakeTlsFailure(const ESocketOpenError& e) {
+    TConnectFailure why = TConnectFailure::Unreachable;
+    if (const auto* tls = dynamic_cast<const TKelTlsSocket*>(FTransport.get());
+        tls && !tls->HandshakeError().empty()) {
+        FRejected = tls->RejectedCertificate();
+        why = tls->PlainTextAnswer()            ? TConnectFailure::PlainServer
+              : !FRejected.Problems.empty()     ? TConnectFailure::Certificate
+                                                : TConnectFailure::Tls;
+    } else if (e.ErrorCode == EPROTO || e.ErrorCode == EPROTONOSUPPORT) {
+        why = TConnectFailure::Tls;
+    }
+    FailConnect(why, e.what());
+}
+
+bool TKelPOP::StartTls() {
+    SendCommand("CAPA" + kCrLf);
+    ReadReply();
+    bool offered = false;
+    if (!FOperationFailed) {
+        for (const std::string& line : ReadLines(TReplyReader::kMaxLine)) {
+            const std::string word = line.substr(0, line.find(' '));
+            offered = offered || (word.size() == 4 && (word[0] | 0x20) == 's' && (word[1] | 0x20) == 't' &&
+                                  (word[2] | 0x20) == 'l' && (word[3] | 0x20) == 's');
+        }
+    }
+    if (!offered) {
+        FailConnect(TConnectFailure::NoStls, "The server does not offer STARTTLS (STLS is not among its capabilities).");
+        return false;
+    }
+    SendCommand("STLS" + kCrLf);
+    ReadReply();
+    if (FOperationFailed) {
+        FailConnect(TConnectFailure::StlsRefused, "The server refused STARTTLS: " + FReplyLine.substr(0, 200));
+        return false;
+    }
+    // Whatever came after the "+OK" arrived before TLS: a server or anyone
+    // on the way may have put it there, so none of it is read as a reply.
+    FReader.Reset();
+    try {
+        FTransport->StartTls();
+    } catch (const ESocketOpenError& e) {
+        TakeTlsFailure(e);
+        if (FConnectFailure == TConnectFailure::Unreachable)
+            FConnectFailure = TConnectFailure::Tls;
+        return false;
+    }
+    // The capabilities may differ inside TLS; a refusal is no failure.
+    SendCommand("CAPA" + kCrLf);
+    ReadReply();
+    if (!FOperationFailed)
+        FCapabilities = ReadLines(TReplyReader::kMaxLine);
+    FOperationFailed = false;
+    return true;
+}
+
+std::vector<std::string> TKelPOP::ReadLines(size_t Limit) {
+    std::string text;
+    FReader.BeginData(/*Unstuff=*/true, Limit);
+    for (TReplyReader::TStep step = FReader.TakeData(text); step != TReplyReader::TStep::Done;) {
+        if (step == TReplyReader::TStep::TooLong)
+            FailReply(EMSGSIZE, "The server's list is longer than " + std::to_string(Limit) + " bytes.");
+        step = ReceiveData(text);
+    }
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find(kCrLf, at);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(at, end - at));
+        at = end + 2;
+    }
+    return lines;
 }
 
 bool TKelPOP::Login() {

@@ -7,6 +7,7 @@
 
 #include "message/kel_util.h"
 #include "pop3/KelReplyReader.h"
+#include "pop3/KelTlsSocket.h"
 #include "pop3/KelTransport.h"
 
 #include <cstddef>
@@ -50,6 +51,25 @@ enum TPopErrorCode : int32_t {
     popMailboxRefused = 2006,  // STAT, LIST, UIDL
 };
 
+// How the connection is secured.
+enum class TPopSecurity {
+    None,     // plain text throughout
+    Tls,      // TLS from the first byte (port 995)
+    StartTls, // plain greeting, then STLS and TLS before anything else
+};
+
+// Why Connect failed; ConnectError() gives the details in English.
+enum class TConnectFailure {
+    None,
+    Unreachable,   // lookup or connect failed
+    Tls,           // the TLS handshake failed (ConnectError says why)
+    Certificate,   // the certificate was not accepted (RejectedCertificate)
+    PlainServer,   // TLS chosen, but the server answered in plain text
+    NoGreeting,    // no greeting within GreetingLimitMs (a TLS-only port?)
+    NoStls,        // STARTTLS chosen, the server does not offer STLS
+    StlsRefused,   // STARTTLS chosen, the server refused STLS
+};
+
 using TOnBeforeRetrieve = std::function<void(TObject* Sender, uint16_t MsgIndex)>;
 using TOnDeleteEvent = std::function<void(TObject* Sender, uint16_t MsgIndex)>;
 using TToFromSocketEvent = std::function<void(TObject* Sender, const std::string& s)>;
@@ -72,8 +92,16 @@ class TKelPOP : public TObject {
     // ---- published properties ----
     std::string UserId;
     std::string UserPasswd;
-    std::string Port = "110"; // a text that does not convert means 110
-    std::string Host;         // host name or dotted IPv4 address
+    // A text that does not convert means the default: 995 with
+    // TPopSecurity::Tls, else 110.
+    std::string Port = "110";
+    std::string Host; // host name, dotted IPv4 or IPv6 address (no brackets)
+    TPopSecurity Security = TPopSecurity::None;
+    // A PEM file of authorities trusted besides the system's store.
+    std::string TrustFile;
+    // "sha256:<hex>" of a certificate the user trusts for this server
+    // although it does not verify.
+    std::string PinnedFingerprint;
     std::string StrErrorInFormatOfMsg = "Error en el formato del mensaje.";
     uint16_t RetrieveProgressStep = 10;
     bool GetUIDLsOnRetrieve = false;
@@ -100,6 +128,10 @@ class TKelPOP : public TObject {
     // error path (ETIMEDOUT); a connect to one address that gets no answer
     // for this long is given up (a failed open). Tests lower it.
     int ReceiveStallLimitMs = 180000;
+    // The greeting must begin within this long (at most ReceiveStallLimitMs):
+    // a TLS-only port waits silently for a handshake that a plain client
+    // never starts, and the user hears why in seconds, not minutes.
+    int GreetingLimitMs = 8000;
     // A TOP reply in GetHeader whose lines grow past this ends through the
     // transport error path (EMSGSIZE).
     size_t HeaderReplyLimit = 4u << 20;
@@ -119,6 +151,16 @@ class TKelPOP : public TObject {
     // QUIT answered "+OK" proves that the marked messages are deleted.
     const std::string& ReplyLine() const { return FReplyLine; }
     uint16_t MsgCount() const { return FMsgCount; }
+    // Why the last Connect failed (TConnectFailure::None when it did not or
+    // has not run), and the details in English.
+    TConnectFailure ConnectFailure() const { return FConnectFailure; }
+    const std::string& ConnectError() const { return FConnectError; }
+    // The certificate of a Connect that failed with Certificate.
+    const TCertificateInfo& RejectedCertificate() const { return FRejected; }
+    // The capabilities CAPA listed after STLS (STARTTLS only), one per line.
+    const std::vector<std::string>& Capabilities() const { return FCapabilities; }
+    // The connection is inside TLS.
+    bool Secured() const { return FConnected && FTransport->Secured(); }
     const std::string& MailboxSizeText() const { return FMailboxSizeText; }
     // The transport: the Sender of OnConnect, OnQuit, OnLookup, OnConnecting
     // and of OnError for transport errors.
@@ -128,13 +170,19 @@ class TKelPOP : public TObject {
     void SetTransport(std::unique_ptr<TKelTransport> Transport);
 
     // ---- connection ----
-    // Opens Host:Port and reads the greeting. Never throws for a failed open
-    // (OperationFailed, OnQuit, no OnError); test OperationFailed afterwards.
-    // A greeting "-ERR" leaves the connection open with OperationFailed set.
-    // A transport failure while the greeting is read (a greeting longer than
-    // TReplyReader::kMaxLine included) throws ESocketError. The pump runs
-    // while the connect is pending; a connect unanswered for
-    // ReceiveStallLimitMs fails.
+    // Opens Host:Port, secured as Security says, and reads the greeting.
+    // Never throws for a failed open (OperationFailed, OnQuit, no OnError,
+    // ConnectFailure says why); test OperationFailed afterwards. A failed
+    // open includes a refused or failed TLS handshake, a certificate that is
+    // neither verified nor pinned, no greeting within GreetingLimitMs, and
+    // with StartTls a server that does not offer or refuses STLS: nothing
+    // else is sent then, never a login in plain text. With StartTls, the
+    // bytes after the "+OK" to STLS are dropped unread, and CAPA is asked
+    // again inside TLS. A greeting "-ERR" leaves the connection open with
+    // OperationFailed set. A transport failure while the greeting is read (a
+    // greeting longer than TReplyReader::kMaxLine included) throws
+    // ESocketError. The pump runs while the connect is pending; a connect
+    // unanswered for ReceiveStallLimitMs fails.
     void Connect();
     // USER and PASS; true when both were accepted. Refused: 2001. Throws
     // EKelPOPError "Invalid Op. Not connected." when not connected. A user
@@ -214,6 +262,17 @@ class TKelPOP : public TObject {
     void RequireConnected() const;
     // Reads one line reply and judges it: OperationFailed, ReplyText, ReplyLine.
     void ReadReply();
+    // The lines of a multi-line reply after its status line, unstuffed.
+    std::vector<std::string> ReadLines(size_t Limit);
+    // Pump, then one receive of at most 1024 bytes within Limit ms.
+    std::string_view ReceiveWithin(int LimitMs);
+    // Ends Connect as a failed open.
+    void FailConnect(TConnectFailure Why, const std::string& Text);
+    // The TLS settings go to the transport that can use them.
+    void ConfigureTls();
+    // STLS, the handshake and CAPA again; false after FailConnect.
+    bool StartTls();
+    void TakeTlsFailure(const ESocketOpenError& e);
     void Judge(const std::string& Line);
     // The transport error path for what the received bytes tell.
     [[noreturn]] void FailReply(int ErrorCode, const std::string& Text);
@@ -233,6 +292,11 @@ class TKelPOP : public TObject {
     std::string FReplyLine;
     uint16_t FMsgCount = 0;
     std::string FMailboxSizeText;
+    TConnectFailure FConnectFailure = TConnectFailure::None;
+    std::string FConnectError;
+    TCertificateInfo FRejected;
+    std::vector<std::string> FCapabilities;
+    int FReceiveLimitMs = 0; // the stall limit of the current receive, 0 = ReceiveStallLimitMs
     uint16_t NextProgressMark = 0;
     uint16_t LastPercent = 0;
     std::vector<std::unique_ptr<TKelMsg>> FMessages;

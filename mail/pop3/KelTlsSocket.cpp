@@ -1,6 +1,8 @@
 #include "pop3/KelTlsSocket.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <utility>
 
 #include <arpa/inet.h>
@@ -65,6 +67,73 @@ bool IsIpAddress(const std::string& Host) {
     return ::inet_pton(AF_INET, Host.c_str(), buf) == 1 || ::inet_pton(AF_INET6, Host.c_str(), buf) == 1;
 }
 
+TCertProblem ProblemOf(int VerifyError) {
+    switch (VerifyError) {
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+        return TCertProblem::Expired;
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+        return TCertProblem::NotYetValid;
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        return TCertProblem::WrongHost;
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+        return TCertProblem::SelfSigned;
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_CERT_UNTRUSTED:
+        return TCertProblem::Untrusted;
+    default:
+        return TCertProblem::Other;
+    }
+}
+
+// A distinguished name on one line, UTF-8 kept as it is.
+std::string NameText(const X509_NAME* Name) {
+    BIO* mem = ::BIO_new(::BIO_s_mem());
+    if (!mem)
+        return std::string();
+    ::X509_NAME_print_ex(mem, Name, 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
+    char* data = nullptr;
+    const long n = BIO_get_mem_data(mem, &data);
+    std::string text(data ? data : "", n > 0 ? static_cast<size_t>(n) : 0);
+    ::BIO_free(mem);
+    return text;
+}
+
+std::string TimeText(const ASN1_TIME* Time) {
+    tm t{};
+    if (!Time || ::ASN1_TIME_to_tm(Time, &t) != 1)
+        return std::string();
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &t);
+    return text;
+}
+
+std::string FingerprintOf(const X509* Cert) {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    if (::X509_digest(Cert, ::EVP_sha256(), md, &n) != 1)
+        return std::string();
+    static const char kHex[] = "0123456789abcdef";
+    std::string text = "sha256:";
+    for (unsigned int i = 0; i < n; ++i) {
+        text += kHex[md[i] >> 4];
+        text += kHex[md[i] & 15];
+    }
+    return text;
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
 } // namespace
 
 TKelTlsSocket::TKelTlsSocket() = default;
@@ -82,8 +151,16 @@ void TKelTlsSocket::FreeSsl() {
     FSecured = false;
 }
 
+void TKelTlsSocket::FailOpen(const std::string& Why) {
+    FHandshakeError = Why;
+    Close(); // the disconnect notification of a failed open
+    throw ESocketOpenError(EPROTO, Why);
+}
+
 void TKelTlsSocket::Open() {
     FHandshakeError.clear();
+    FRejected = TCertificateInfo();
+    FPlainTextAnswer = false;
     if (!Implicit) {
         TKelSocket::Open();
         return;
@@ -97,43 +174,80 @@ void TKelTlsSocket::Open() {
         throw;
     }
     OnConnect = std::move(connected);
-    std::string why = Handshake();
-    if (!why.empty()) {
-        FHandshakeError = why;
-        Close(); // the disconnect notification of a failed open
-        throw ESocketOpenError(EPROTO, why);
-    }
+    const std::string why = Handshake();
+    if (!why.empty())
+        FailOpen(why);
     if (OnConnect)
         OnConnect(this);
 }
 
 void TKelTlsSocket::StartTls() {
     FHandshakeError.clear();
-    std::string why = Handshake();
-    if (!why.empty()) {
-        FHandshakeError = why;
-        Close();
-        throw ESocketOpenError(EPROTO, why);
+    FRejected = TCertificateInfo();
+    FPlainTextAnswer = false;
+    const std::string why = Handshake();
+    if (!why.empty())
+        FailOpen(why);
+}
+
+int TKelTlsSocket::VerifyCallback(int Ok, X509_STORE_CTX* Ctx) {
+    if (!Ok) {
+        SSL* ssl = static_cast<SSL*>(::X509_STORE_CTX_get_ex_data(Ctx, ::SSL_get_ex_data_X509_STORE_CTX_idx()));
+        auto* self = ssl ? static_cast<TKelTlsSocket*>(::SSL_get_ex_data(ssl, 0)) : nullptr;
+        const int error = ::X509_STORE_CTX_get_error(Ctx);
+        if (self && std::find(self->FVerifyErrors.begin(), self->FVerifyErrors.end(), error) ==
+                        self->FVerifyErrors.end())
+            self->FVerifyErrors.push_back(error);
     }
+    // The handshake goes on; JudgeCertificate decides once it is done, and
+    // nothing is sent over a connection it did not accept.
+    return 1;
+}
+
+long TKelTlsSocket::ReadTap(BIO* Bio, int Oper, const char* Data, size_t, int, long, int Ret, size_t* Done) {
+    if (Oper == (BIO_CB_READ | BIO_CB_RETURN) && Ret > 0 && Done && Data) {
+        auto* self = reinterpret_cast<TKelTlsSocket*>(::BIO_get_callback_arg(Bio));
+        if (self && self->FFirstBytes.size() < 8)
+            self->FFirstBytes.append(Data, std::min(*Done, 8 - self->FFirstBytes.size()));
+    }
+    return Ret;
+}
+
+std::string TKelTlsSocket::PrepareContext() {
+    if (FCtx && FCtxTrustFile == ExtraTrustFile)
+        return std::string();
+    if (FCtx)
+        ::SSL_CTX_free(FCtx);
+    FCtxTrustFile = ExtraTrustFile;
+    FCtx = ::SSL_CTX_new(::TLS_client_method());
+    if (!FCtx)
+        return OpenSslError("Cannot set up TLS.");
+    ::SSL_CTX_set_min_proto_version(FCtx, TLS1_2_VERSION);
+    ::SSL_CTX_set_verify(FCtx, SSL_VERIFY_PEER, &TKelTlsSocket::VerifyCallback);
+    ::SSL_CTX_set_default_verify_paths(FCtx);
+    if (!ExtraTrustFile.empty() && ::SSL_CTX_load_verify_locations(FCtx, ExtraTrustFile.c_str(), nullptr) != 1) {
+        ::SSL_CTX_free(FCtx);
+        FCtx = nullptr;
+        return "Cannot read the trusted authorities from " + ExtraTrustFile + ".";
+    }
+    return std::string();
 }
 
 std::string TKelTlsSocket::Handshake() {
     if (!IsOpen())
         return "The connection is closed.";
-    if (!FCtx) {
-        FCtx = ::SSL_CTX_new(::TLS_client_method());
-        if (!FCtx)
-            return OpenSslError("Cannot set up TLS.");
-        ::SSL_CTX_set_min_proto_version(FCtx, TLS1_2_VERSION);
-        ::SSL_CTX_set_verify(FCtx, SSL_VERIFY_PEER, nullptr);
-        ::SSL_CTX_set_default_verify_paths(FCtx);
-        if (!ExtraTrustFile.empty() && ::SSL_CTX_load_verify_locations(FCtx, ExtraTrustFile.c_str(), nullptr) != 1)
-            return OpenSslError("Cannot read the trusted authorities.");
-    }
+    if (std::string why = PrepareContext(); !why.empty())
+        return why;
     FreeSsl();
+    FVerifyErrors.clear();
+    FFirstBytes.clear();
     FSsl = ::SSL_new(FCtx);
     if (!FSsl || ::SSL_set_fd(FSsl, Fd()) != 1)
         return OpenSslError("Cannot set up TLS.");
+    ::SSL_set_ex_data(FSsl, 0, this);
+    BIO* bio = ::SSL_get_rbio(FSsl);
+    ::BIO_set_callback_arg(bio, reinterpret_cast<char*>(this));
+    ::BIO_set_callback_ex(bio, &TKelTlsSocket::ReadTap);
     const std::string& name = Address.empty() ? Host : Address;
     if (IsIpAddress(name)) {
         ::X509_VERIFY_PARAM_set1_ip_asc(::SSL_get0_param(FSsl), name.c_str());
@@ -157,16 +271,57 @@ std::string TKelTlsSocket::Handshake() {
                 return "The connection was closed during the TLS handshake.";
             continue;
         }
-        const long verify = ::SSL_get_verify_result(FSsl);
-        if (verify != X509_V_OK)
-            return std::string("The server's certificate is not accepted: ") +
-                   ::X509_verify_cert_error_string(verify) + ".";
+        if (StartsWith(FFirstBytes, "+OK") || StartsWith(FFirstBytes, "-ERR")) {
+            FPlainTextAnswer = true;
+            return "The server answered in plain text, not with TLS: on this port it expects an "
+                   "unencrypted connection or STARTTLS.";
+        }
         if (err == SSL_ERROR_SYSCALL || err == SSL_ERROR_ZERO_RETURN)
             return "The server closed the connection during the TLS handshake.";
         return "The TLS handshake failed: " + OpenSslError("no reason given") + ".";
     }
+    ::BIO_set_callback_ex(bio, nullptr);
+    if (std::string why = JudgeCertificate(); !why.empty())
+        return why;
     FSecured = true;
     return std::string();
+}
+
+std::string TKelTlsSocket::JudgeCertificate() {
+    const X509* cert = ::SSL_get0_peer_certificate(FSsl);
+    if (!cert)
+        return "The server presented no certificate.";
+    const long result = ::SSL_get_verify_result(FSsl);
+    if (FVerifyErrors.empty() && result != X509_V_OK)
+        FVerifyErrors.push_back(static_cast<int>(result));
+    if (FVerifyErrors.empty())
+        return std::string();
+    const std::string fingerprint = FingerprintOf(cert);
+    const std::string pinned = Lower(PinnedFingerprint);
+    if (!pinned.empty() && fingerprint == pinned)
+        return std::string();
+    TCertificateInfo& info = FRejected;
+    info = TCertificateInfo();
+    // One OpenSSL text for each kind of problem: a missing authority also
+    // leaves the first certificate unverified, which says nothing new.
+    std::string details;
+    for (const int error : FVerifyErrors) {
+        const TCertProblem problem = ProblemOf(error);
+        if (std::find(info.Problems.begin(), info.Problems.end(), problem) != info.Problems.end())
+            continue;
+        info.Problems.push_back(problem);
+        details += (details.empty() ? "" : "; ") + std::string(::X509_verify_cert_error_string(error));
+    }
+    info.Detail = details;
+    info.PinChanged = !pinned.empty();
+    info.Subject = NameText(::X509_get_subject_name(cert));
+    info.Issuer = NameText(::X509_get_issuer_name(cert));
+    info.NotBefore = TimeText(::X509_get0_notBefore(cert));
+    info.NotAfter = TimeText(::X509_get0_notAfter(cert));
+    info.Fingerprint = fingerprint;
+    std::string why = info.PinChanged ? "The server's certificate has changed since it was trusted: "
+                                      : "The server's certificate is not accepted: ";
+    return why + details + ".";
 }
 
 void TKelTlsSocket::SendBuf(const char* Data, size_t Count) {

@@ -1,5 +1,6 @@
 #include "pop3/KelTransport.h"
 
+#include <cerrno>
 #include <system_error>
 
 namespace kel {
@@ -25,6 +26,11 @@ void TKelTransport::Fail(int ErrorCode, const char* Api, const std::string& Text
     if (Text.empty())
         throw ESocketError(ErrorCode, Api);
     throw ESocketError(ErrorCode, Api, Text);
+}
+
+void TKelTransport::StartTls() {
+    Close();
+    throw ESocketOpenError(EPROTONOSUPPORT, "This connection cannot use TLS.");
 }
 
 } // namespace kel

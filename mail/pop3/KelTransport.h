@@ -89,6 +89,13 @@ class TKelTransport : public TObject {
     // is abandoned and fails once control returns to it. Otherwise nothing.
     virtual void Close() = 0;
 
+    // TLS on a connection that began in plain text (after the server
+    // accepted STLS). Failure: closed, OnDisconnect, then ESocketOpenError
+    // with the reason. A transport without TLS fails with EPROTONOSUPPORT.
+    virtual void StartTls();
+    // The bytes travel inside TLS with a certificate that was accepted.
+    virtual bool Secured() const { return false; }
+
     // The failure path of a send or receive, also for a failure the caller
     // found in the received bytes: OnError, close, then ESocketError with
     // Text (the system's text for ErrorCode when Text is empty).

@@ -13,6 +13,7 @@
 #include <openssl/ssl.h>
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -72,6 +73,9 @@ const TestPki& Pki() {
 class TlsServer {
   public:
     explicit TlsServer(const char* Address = "127.0.0.1") {
+        // A client that rejects the certificate closes after the handshake,
+        // before the greeting is written.
+        ::signal(SIGPIPE, SIG_IGN);
         FCtx = ::SSL_CTX_new(::TLS_server_method());
         ::SSL_CTX_use_certificate_chain_file(FCtx, (Pki().Dir + "/server.pem").c_str());
         ::SSL_CTX_use_PrivateKey_file(FCtx, (Pki().Dir + "/server.key").c_str(), SSL_FILETYPE_PEM);
@@ -128,9 +132,10 @@ struct TlsClient {
     TlsClient(const std::string& Host, uint16_t Port, bool Trusted = true) {
         auto t = std::make_unique<TKelTlsSocket>();
         tls = t.get();
-        if (Trusted)
-            tls->ExtraTrustFile = Pki().Ca();
         pop.SetTransport(std::move(t));
+        pop.Security = TPopSecurity::Tls;
+        if (Trusted)
+            pop.TrustFile = Pki().Ca();
         pop.Host = Host;
         pop.Port = std::to_string(Port);
         pop.ReceiveStallLimitMs = 10000;
@@ -169,12 +174,13 @@ TEST(TlsSocket, RefusedHandshakesEndAsAFailedOpenWithTheReason) {
         const char* host;
         bool trusted;
         std::string reason;
+        TCertProblem problem;
     };
     const Row rows[] = {
         {"untrusted authority", "127.0.0.1", "localhost", false,
-         "The server's certificate is not accepted: unable to get local issuer certificate."},
+         "The server's certificate is not accepted: unable to get local issuer certificate.", TCertProblem::Untrusted},
         {"another address than the certificate's", "127.0.0.2", "127.0.0.2", true,
-         "The server's certificate is not accepted: IP address mismatch."},
+         "The server's certificate is not accepted: IP address mismatch.", TCertProblem::WrongHost},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -184,6 +190,13 @@ TEST(TlsSocket, RefusedHandshakesEndAsAFailedOpenWithTheReason) {
         EXPECT_FALSE(c.pop.Connected());
         EXPECT_TRUE(c.pop.OperationFailed());
         EXPECT_EQ(c.tls->HandshakeError(), row.reason);
+        EXPECT_EQ(c.pop.ConnectFailure(), TConnectFailure::Certificate);
+        const TCertificateInfo& cert = c.pop.RejectedCertificate();
+        EXPECT_EQ(cert.Problems, std::vector<TCertProblem>{row.problem});
+        EXPECT_EQ(cert.Subject, "CN=localhost");
+        EXPECT_EQ(cert.Issuer, "CN=Sweepbox Test CA");
+        EXPECT_EQ(cert.Fingerprint.size(), 7u + 64u);
+        EXPECT_FALSE(cert.PinChanged);
         EXPECT_EQ(c.rec.Events, (std::vector<std::string>{"lookup", "connecting", "quit"}));
     }
     // A plain server answers the handshake with its greeting: refused at once.
@@ -192,6 +205,7 @@ TEST(TlsSocket, RefusedHandshakesEndAsAFailedOpenWithTheReason) {
     TlsClient c("127.0.0.1", plain.Port());
     c.pop.Connect();
     EXPECT_FALSE(c.pop.Connected());
-    EXPECT_NE(c.tls->HandshakeError().find("The TLS handshake failed"), std::string::npos) << c.tls->HandshakeError();
+    EXPECT_EQ(c.pop.ConnectFailure(), TConnectFailure::PlainServer) << c.pop.ConnectError();
+    EXPECT_NE(c.pop.ConnectError().find("plain text"), std::string::npos) << c.pop.ConnectError();
     // Only the client's hello went out: no POP3 command.
 }
