@@ -6,6 +6,7 @@
 #include "mail/pop3/Pop3TestUtil.h"
 #include "pop3/KelPOP3.h"
 #include "support/FakePop3Server.h"
+#include "support/TestPki.h"
 
 #include <gtest/gtest.h>
 
@@ -14,9 +15,6 @@
 
 #include <arpa/inet.h>
 #include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -26,47 +24,12 @@
 
 using namespace kel;
 using sweepbox::test::PopRecorder;
+using sweepbox::test::TestCert;
+using sweepbox::test::TestPki;
 
 namespace {
 
-// A throw-away authority and a server certificate for "localhost" and
-// 127.0.0.1, made with the openssl command in a scratch folder.
-class TestPki {
-  public:
-    TestPki() {
-        char templ[] = "/tmp/sweepbox-pki-XXXXXX";
-        if (!::mkdtemp(templ))
-            return;
-        Dir = templ;
-        std::ofstream(Dir + "/server.ext") << "subjectAltName=DNS:localhost,IP:127.0.0.1\n"
-                                              "extendedKeyUsage=serverAuth\n";
-        const std::string cd = "cd '" + Dir + "' && ";
-        const std::string quiet = " >/dev/null 2>&1";
-        Ok = std::system((cd + "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 "
-                               "-subj '/CN=Sweepbox Test CA' -addext 'basicConstraints=critical,CA:TRUE' "
-                               "-addext 'keyUsage=critical,keyCertSign,cRLSign'" + quiet)
-                                  .c_str()) == 0 &&
-             std::system((cd + "openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr "
-                               "-subj '/CN=localhost'" + quiet)
-                                 .c_str()) == 0 &&
-             std::system((cd + "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial "
-                               "-days 2 -out server.pem -extfile server.ext" + quiet)
-                                 .c_str()) == 0;
-    }
-    ~TestPki() {
-        std::error_code ec;
-        if (!Dir.empty())
-            std::filesystem::remove_all(Dir, ec);
-    }
-    std::string Dir;
-    bool Ok = false;
-    std::string Ca() const { return Dir + "/ca.pem"; }
-};
-
-const TestPki& Pki() {
-    static TestPki pki;
-    return pki;
-}
+const TestPki& Pki() { return TestPki::Shared(); }
 
 // Serves one TLS connection on Address: the greeting, then "+OK bye" to
 // the first line it reads.
@@ -77,8 +40,8 @@ class TlsServer {
         // before the greeting is written.
         ::signal(SIGPIPE, SIG_IGN);
         FCtx = ::SSL_CTX_new(::TLS_server_method());
-        ::SSL_CTX_use_certificate_chain_file(FCtx, (Pki().Dir + "/server.pem").c_str());
-        ::SSL_CTX_use_PrivateKey_file(FCtx, (Pki().Dir + "/server.key").c_str(), SSL_FILETYPE_PEM);
+        ::SSL_CTX_use_certificate_chain_file(FCtx, Pki().CertFile(TestCert::Valid).c_str());
+        ::SSL_CTX_use_PrivateKey_file(FCtx, Pki().KeyFile(TestCert::Valid).c_str(), SSL_FILETYPE_PEM);
         FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -135,7 +98,7 @@ struct TlsClient {
         pop.SetTransport(std::move(t));
         pop.Security = TPopSecurity::Tls;
         if (Trusted)
-            pop.TrustFile = Pki().Ca();
+            pop.TrustFile = Pki().CaFile();
         pop.Host = Host;
         pop.Port = std::to_string(Port);
         pop.ReceiveStallLimitMs = 10000;
@@ -148,8 +111,8 @@ struct TlsClient {
 // Which host names does a verified connection accept, and what does a
 // failed handshake leave? The greeting and QUIT travel inside TLS.
 TEST(TlsSocket, VerifiedConnectionCarriesTheDialogue) {
-    if (!Pki().Ok)
-        GTEST_SKIP() << "the openssl command could not make the test certificates";
+    if (!Pki().Ok())
+        GTEST_SKIP() << Pki().Error();
     for (const char* host : {"localhost", "127.0.0.1"}) {
         SCOPED_TRACE(host);
         TlsServer server;
@@ -166,8 +129,8 @@ TEST(TlsSocket, VerifiedConnectionCarriesTheDialogue) {
 }
 
 TEST(TlsSocket, RefusedHandshakesEndAsAFailedOpenWithTheReason) {
-    if (!Pki().Ok)
-        GTEST_SKIP() << "the openssl command could not make the test certificates";
+    if (!Pki().Ok())
+        GTEST_SKIP() << Pki().Error();
     struct Row {
         const char* name;
         const char* listen;
@@ -195,7 +158,7 @@ TEST(TlsSocket, RefusedHandshakesEndAsAFailedOpenWithTheReason) {
         EXPECT_EQ(cert.Problems, std::vector<TCertProblem>{row.problem});
         EXPECT_EQ(cert.Subject, "CN=localhost");
         EXPECT_EQ(cert.Issuer, "CN=Sweepbox Test CA");
-        EXPECT_EQ(cert.Fingerprint.size(), 7u + 64u);
+        EXPECT_EQ(cert.Fingerprint, Pki().Fingerprint(TestCert::Valid));
         EXPECT_FALSE(cert.PinChanged);
         EXPECT_EQ(c.rec.Events, (std::vector<std::string>{"lookup", "connecting", "quit"}));
     }
