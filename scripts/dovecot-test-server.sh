@@ -1,9 +1,18 @@
 #!/bin/sh
 # A private Dovecot POP3 server for tests and trials, kept entirely in one
 # scratch folder: configuration, passwd file, Maildir, state and logs.
-# It listens on 127.0.0.1 only, knows one user "test" with password "secret",
-# allows plain-text login without TLS, and serves UIDLs that are the Maildir
-# file names (stable across restarts).
+# By default it listens on 127.0.0.1 only, knows one user "test" with
+# password "secret", allows plain-text login without TLS, and serves UIDLs
+# that are the Maildir file names (stable across restarts).
+#
+# With SWEEPBOX_TLS_PORT, SWEEPBOX_TLS_CERT and SWEEPBOX_TLS_KEY set (a port,
+# a PEM certificate chain and its key), the server requires TLS instead:
+# implicit TLS on SWEEPBOX_TLS_PORT, STARTTLS on PORT, no plain-text login
+# outside TLS, TLS 1.2 or newer. The certificate and key are copied to
+# DIR/tls/cert.pem and DIR/tls/key.pem, read again at each start. Both ports
+# listen on 127.0.0.1 and on 127.0.0.2: Dovecot counts a connection whose two
+# ends have the same address as secured and then allows plain text anyway; a
+# client that connects to 127.0.0.2 comes from 127.0.0.1, and is refused.
 #
 # Usage:
 #   dovecot-test-server.sh prepare DIR PORT [MESSAGE...]   write config + Maildir
@@ -84,6 +93,31 @@ service auth-worker {
   anvil_chroot="chroot ="
 fi
 
+tls_port=${SWEEPBOX_TLS_PORT:-}
+if [ -n "$tls_port" ]; then
+  case "$tls_port" in *[!0-9]*) die "SWEEPBOX_TLS_PORT must be a number" ;; esac
+  [ -r "${SWEEPBOX_TLS_CERT:-}" ] && [ -r "${SWEEPBOX_TLS_KEY:-}" ] ||
+    die "SWEEPBOX_TLS_PORT needs readable SWEEPBOX_TLS_CERT and SWEEPBOX_TLS_KEY files"
+  mkdir -p "$dir/tls"
+  cp "$SWEEPBOX_TLS_CERT" "$dir/tls/cert.pem"
+  cp "$SWEEPBOX_TLS_KEY" "$dir/tls/key.pem"
+  chmod 600 "$dir/tls/key.pem"
+  addresses="127.0.0.1 127.0.0.2"
+  ssl_block="ssl = required
+ssl_cert = <$dir/tls/cert.pem
+ssl_key = <$dir/tls/key.pem
+ssl_min_protocol = TLSv1.2
+disable_plaintext_auth = yes"
+  pop3s_block="address = $addresses
+    port = $tls_port
+    ssl = yes"
+else
+  addresses=127.0.0.1
+  ssl_block="ssl = no
+disable_plaintext_auth = no"
+  pop3s_block="port = 0"
+fi
+
 cat > "$dir/dovecot.conf" <<CONF
 protocols = pop3
 listen = 127.0.0.1
@@ -92,8 +126,7 @@ base_dir = $dir/run
 state_dir = $dir/state
 log_path = $dir/log/dovecot.log
 info_log_path = $dir/log/dovecot.log
-ssl = no
-disable_plaintext_auth = no
+$ssl_block
 auth_mechanisms = plain login
 auth_failure_delay = 0
 mail_location = maildir:$dir/mail/%u/Maildir
@@ -108,11 +141,11 @@ userdb {
 }
 service pop3-login {
   inet_listener pop3 {
-    address = 127.0.0.1
+    address = $addresses
     port = $port
   }
   inet_listener pop3s {
-    port = 0
+    $pop3s_block
   }
 }
 service imap-login {

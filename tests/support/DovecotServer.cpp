@@ -96,7 +96,10 @@ int RunScript(const std::vector<std::string>& args, std::string& output) {
 
 } // namespace
 
-DovecotServer::DovecotServer(const std::vector<std::string>& Messages) { Start(Messages); }
+DovecotServer::DovecotServer(const std::vector<std::string>& Messages, DovecotOptions Options)
+    : FOptions(Options) {
+    Start(Messages);
+}
 
 DovecotServer::~DovecotServer() { Stop(); }
 
@@ -105,16 +108,25 @@ DovecotServer& DovecotServer::Shared() {
     return server;
 }
 
+DovecotServer& DovecotServer::SharedTls() {
+    static DovecotServer server({}, {.Tls = true});
+    return server;
+}
+
 bool DovecotServer::MustRun() const {
-    // CI runs as root with the packages installed.
-    return ::geteuid() == 0 && !FindDovecot().empty();
+    // CI runs as root with the packages installed, the openssl command included.
+    return ::geteuid() == 0 && !FindDovecot().empty() && (!FOptions.Tls || ::access("/usr/bin/openssl", X_OK) == 0);
 }
 
 void DovecotServer::Start(const std::vector<std::string>& Messages) {
-    const std::string dovecot = FindDovecot();
-    if (dovecot.empty()) {
+    if (FindDovecot().empty()) {
         FSkipReason = "Dovecot is not installed (Debian packages dovecot-core and dovecot-pop3d); "
                       "scripts/deps.sh test installs them";
+        return;
+    }
+    const TestPki& pki = TestPki::Shared();
+    if (FOptions.Tls && !pki.Ok()) {
+        FSkipReason = pki.Error();
         return;
     }
     char templ[] = "/tmp/sweepbox-dovecot-XXXXXX";
@@ -127,74 +139,33 @@ void DovecotServer::Start(const std::vector<std::string>& Messages) {
 
     std::string lastError;
     for (int attempt = 0; attempt < 5 && FPid <= 0; ++attempt) {
-        uint16_t port = ProbeFreePort();
-        if (port == 0) {
+        const uint16_t port = ProbeFreePort();
+        const uint16_t tlsPort = FOptions.Tls ? ProbeFreePort() : 0;
+        if (port == 0 || (FOptions.Tls && (tlsPort == 0 || tlsPort == port))) {
             lastError = "no free loopback port";
             continue;
         }
+        std::vector<std::string> args;
+        if (FOptions.Tls)
+            args = {"env", "SWEEPBOX_TLS_PORT=" + std::to_string(tlsPort),
+                    "SWEEPBOX_TLS_CERT=" + pki.CertFile(FOptions.Cert),
+                    "SWEEPBOX_TLS_KEY=" + pki.KeyFile(FOptions.Cert)};
+        args.insert(args.end(), {script, "prepare", FDir, std::to_string(port)});
         std::string out;
-        if (RunScript({script, "prepare", FDir, std::to_string(port)}, out) != 0) {
+        if (RunScript(args, out) != 0) {
             lastError = "scripts/dovecot-test-server.sh prepare failed: " + out;
             break;
         }
         SetMessages(Messages);
-        std::error_code ec;
-        fs::remove(FDir + "/log/dovecot.log", ec);
-
-        // Everything the child needs is prepared before fork: after it only
-        // async-signal-safe calls are allowed.
-        const std::string conf = FDir + "/dovecot.conf";
-        const std::string errLog = FDir + "/log/stderr.log";
-        const pid_t parent = ::getpid();
-        pid_t pid = ::fork();
-        if (pid == 0) {
-            // If the test binary dies, the server must not outlive it.
-            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-            if (::getppid() != parent)
-                ::_exit(127);
-            int fd = ::open(errLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-            if (fd >= 0) {
-                ::dup2(fd, 1);
-                ::dup2(fd, 2);
-            }
-            int devnull = ::open("/dev/null", O_RDONLY);
-            if (devnull >= 0)
-                ::dup2(devnull, 0);
-            ::execl(dovecot.c_str(), "dovecot", "-F", "-c", conf.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        if (pid < 0) {
-            lastError = "fork failed";
-            break;
-        }
-        const auto deadline = Clock::now() + std::chrono::seconds(30);
-        bool exited = false;
-        while (Clock::now() < deadline) {
-            if (Listening(port)) {
-                FPid = pid;
-                FPort = port;
-                break;
-            }
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid) {
-                exited = true;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        if (FPid > 0)
-            break;
-        if (!exited) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-        lastError = "dovecot did not start on port " + std::to_string(port) + ": " + Log() +
-                    ReadFile(errLog);
+        FPort = port;
+        FTlsPort = tlsPort;
+        lastError = Launch();
         // Only a port taken meanwhile is worth another try.
-        if (lastError.find("Address already in use") == std::string::npos)
+        if (!lastError.empty() && lastError.find("Address already in use") == std::string::npos)
             break;
     }
     if (FPid <= 0) {
+        FPort = FTlsPort = 0;
         FSkipReason = "Dovecot could not run here (" + std::string(::geteuid() == 0 ? "root" : "not root") +
                       "): " + lastError;
         std::error_code ec;
@@ -203,24 +174,103 @@ void DovecotServer::Start(const std::vector<std::string>& Messages) {
     }
 }
 
-void DovecotServer::Stop() {
-    if (FPid > 0) {
-        ::kill(FPid, SIGTERM);
-        const auto deadline = Clock::now() + std::chrono::seconds(15);
-        bool gone = false;
-        while (!(gone = ::waitpid(FPid, nullptr, WNOHANG) == FPid) && Clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (!gone) {
-            ::kill(FPid, SIGKILL);
-            ::waitpid(FPid, nullptr, 0);
+std::string DovecotServer::Launch() {
+    const std::string dovecot = FindDovecot();
+    std::error_code ec;
+    fs::remove(FDir + "/log/dovecot.log", ec);
+    // Everything the child needs is prepared before fork: after it only
+    // async-signal-safe calls are allowed.
+    const std::string conf = FDir + "/dovecot.conf";
+    const std::string errLog = FDir + "/log/stderr.log";
+    const pid_t parent = ::getpid();
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        // If the test binary dies, the server must not outlive it.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent)
+            ::_exit(127);
+        int fd = ::open(errLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            ::dup2(fd, 1);
+            ::dup2(fd, 2);
         }
-        FPid = -1;
+        int devnull = ::open("/dev/null", O_RDONLY);
+        if (devnull >= 0)
+            ::dup2(devnull, 0);
+        ::execl(dovecot.c_str(), "dovecot", "-F", "-c", conf.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
     }
+    if (pid < 0)
+        return "fork failed";
+    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    bool exited = false;
+    while (Clock::now() < deadline) {
+        if (Listening(FPort) && (FTlsPort == 0 || Listening(FTlsPort))) {
+            FPid = pid;
+            return std::string();
+        }
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            exited = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (!exited) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    return "dovecot did not start on port " + std::to_string(FPort) + ": " + Log() + ReadFile(errLog);
+}
+
+void DovecotServer::Halt() {
+    if (FPid <= 0)
+        return;
+    ::kill(FPid, SIGTERM);
+    const auto deadline = Clock::now() + std::chrono::seconds(15);
+    bool gone = false;
+    while (!(gone = ::waitpid(FPid, nullptr, WNOHANG) == FPid) && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!gone) {
+        ::kill(FPid, SIGKILL);
+        ::waitpid(FPid, nullptr, 0);
+    }
+    FPid = -1;
+}
+
+void DovecotServer::Stop() {
+    Halt();
     if (!FDir.empty()) {
         std::error_code ec;
         fs::remove_all(FDir, ec);
         FDir.clear();
     }
+}
+
+bool DovecotServer::Restart(TestCert Cert) {
+    if (!Running() || !FOptions.Tls) {
+        FSkipReason = "only a running TLS server restarts with another certificate";
+        return false;
+    }
+    Halt();
+    // The master's helpers may hold the listening sockets a moment longer.
+    const auto deadline = Clock::now() + std::chrono::seconds(15);
+    while ((Listening(FPort) || Listening(FTlsPort)) && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const TestPki& pki = TestPki::Shared();
+    for (const auto& [from, to] : {std::pair{pki.CertFile(Cert), "/tls/cert.pem"},
+                                   std::pair{pki.KeyFile(Cert), "/tls/key.pem"}}) {
+        std::error_code ec;
+        if (!fs::copy_file(from, FDir + to, fs::copy_options::overwrite_existing, ec)) {
+            FSkipReason = "cannot put the certificate in place: " + ec.message();
+            return false;
+        }
+    }
+    FOptions.Cert = Cert;
+    const std::string error = Launch();
+    if (!error.empty())
+        FSkipReason = "Dovecot did not start again: " + error;
+    return error.empty();
 }
 
 void DovecotServer::SetMessages(const std::vector<std::string>& Messages) {

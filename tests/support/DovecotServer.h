@@ -4,6 +4,8 @@
 // SkipReason() says why.
 #pragma once
 
+#include "support/TestPki.h"
+
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <string>
@@ -12,20 +14,36 @@
 
 namespace sweepbox::test {
 
+struct DovecotOptions {
+    // TLS required, with a certificate of the test authority: implicit TLS
+    // on TlsPort(), STARTTLS on Port(), no plain-text login outside TLS.
+    // Each port listens on 127.0.0.1 and 127.0.0.2; only a connection to
+    // 127.0.0.2 has two different addresses, which Dovecot needs to refuse
+    // a plain-text login (it counts 127.0.0.1 to itself as secured).
+    bool Tls = false;
+    TestCert Cert = TestCert::Valid;
+};
+
 class DovecotServer {
   public:
-    explicit DovecotServer(const std::vector<std::string>& Messages = {});
+    explicit DovecotServer(const std::vector<std::string>& Messages = {}, DovecotOptions Options = {});
     ~DovecotServer();
     DovecotServer(const DovecotServer&) = delete;
     DovecotServer& operator=(const DovecotServer&) = delete;
 
-    static DovecotServer& Shared(); // the binary's one server, stopped at exit
+    // The binary's servers, each started on first use and stopped at exit.
+    static DovecotServer& Shared();    // plain text
+    static DovecotServer& SharedTls(); // TLS with TestCert::Valid
 
     bool Running() const { return FPid > 0; }
     bool MustRun() const; // not starting is a failure, not a reason to skip
     const std::string& SkipReason() const { return FSkipReason; }
+    // Plain text; with Tls, the STARTTLS port.
     uint16_t Port() const { return FPort; }
     std::string PortText() const { return std::to_string(FPort); }
+    // Implicit TLS; 0 without Tls.
+    uint16_t TlsPort() const { return FTlsPort; }
+    std::string TlsPortText() const { return std::to_string(FTlsPort); }
     static constexpr const char* User = "test";
     static constexpr const char* Password = "secret";
     const std::string& Dir() const { return FDir; }
@@ -35,13 +53,24 @@ class DovecotServer {
     std::vector<std::string> Messages() const; // the raw messages left, in order
     std::string Log() const;
 
+    // Stops the server and starts it again on the same ports with the same
+    // mailbox, now serving Cert (with Tls only). False when it did not come
+    // back; SkipReason() then says why.
+    bool Restart(TestCert Cert);
+
   private:
     void Start(const std::vector<std::string>& Messages);
+    // Runs the prepared server and waits until it listens; the reason when
+    // it did not start.
+    std::string Launch();
+    void Halt();
     void Stop();
+    DovecotOptions FOptions;
     std::string FDir;
     std::string FSkipReason;
     pid_t FPid = -1;
     uint16_t FPort = 0;
+    uint16_t FTlsPort = 0;
     int FSerial = 0;
 };
 
