@@ -3,6 +3,7 @@
 #include "TextCodec.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QMessageBox>
 
 #include <exception>
@@ -15,7 +16,21 @@ TMessageHook& Hook() {
     static TMessageHook hook;
     return hook;
 }
+TModalHook& ModalHook() {
+    static TModalHook hook;
+    return hook;
+}
 } // namespace
+
+int ExecModal(QDialog& dialog) {
+    if (const TModalHook& hook = ModalHook()) {
+        hook(dialog);
+        return dialog.result();
+    }
+    return dialog.exec();
+}
+
+TModalHook SetModalHook(TModalHook hook) { return std::exchange(ModalHook(), std::move(hook)); }
 
 void ShowMessage(QWidget* parent, const QString& text) {
     if (const TMessageHook& hook = Hook()) {

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+class QDialog;
 class QWidget;
 
 namespace sweepbox {
@@ -19,6 +20,13 @@ void ShowMessage(QWidget* parent, const QString& text);
 // Replaces the message box by hook (an empty hook restores the box) and
 // returns the hook that was set before.
 TMessageHook SetMessageHook(TMessageHook hook);
+
+// Runs a modal dialog (exec) and returns its result, or hands the built
+// dialog to the hook when one is set and returns the dialog's result after
+// it: a test presses a button there instead of waiting on the dialog.
+using TModalHook = std::function<void(QDialog& dialog)>;
+int ExecModal(QDialog& dialog);
+TModalHook SetModalHook(TModalHook hook);
 
 // Runs one event handler. An exception that leaves it ends only that
 // handler: its text is shown in a message box and the program goes on.

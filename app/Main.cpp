@@ -199,6 +199,13 @@ void TForm1::CreateControls() {
     Label1 = MakeCaptionLabel(Panel1, "Label1", QStringLiteral("Server:"));
     servername = new QComboBox(Panel1);
     servername->setObjectName(QStringLiteral("servername"));
+    Label4 = MakeCaptionLabel(Panel1, "Label4", QStringLiteral("Security:"));
+    Security = new QComboBox(Panel1);
+    Security->setObjectName(QStringLiteral("Security"));
+    Security->addItem(QStringLiteral("TLS"), QStringLiteral("tls"));
+    Security->addItem(QStringLiteral("STARTTLS"), QStringLiteral("starttls"));
+    Security->addItem(QStringLiteral("Unencrypted"), QStringLiteral("none"));
+    Security->installEventFilter(this);
     label2 = MakeCaptionLabel(Panel1, "label2", QStringLiteral("User:"));
     Username = new QComboBox(Panel1);
     Username->setObjectName(QStringLiteral("Username"));
@@ -284,7 +291,8 @@ void TForm1::CreateControls() {
     Status_leiste->setObjectName(QStringLiteral("Status_leiste"));
     setStatusBar(Status_leiste);
 
-    setTabOrder(servername, Username);
+    setTabOrder(servername, Security);
+    setTabOrder(Security, Username);
     setTabOrder(Username, Password);
     setTabOrder(Password, Header_Nein);
     setTabOrder(Header_Nein, mail_list);
@@ -325,6 +333,9 @@ void TForm1::WireHandlers() {
             [this] { sweepbox::RunHandler(this, [&] { servernameClick(servername); }); });
     connect(Username, &QComboBox::activated, this,
             [this] { sweepbox::RunHandler(this, [&] { UsernameClick(Username); }); });
+    connect(Security, &QComboBox::activated, this, [this] { SecurityChosen = true; });
+    connect(servername, &QComboBox::editTextChanged, this,
+            [this](const QString& text) { sweepbox::RunHandler(this, [&] { ServerEdited(text); }); });
     connect(mail_list, &TMultiList::clicked, this,
             [this] { sweepbox::RunHandler(this, [&] { mail_listClick(mail_list); }); });
     connect(mail_list, &TMultiList::keyDown, this, [this](int key, Qt::KeyboardModifiers modifiers) {
@@ -381,7 +392,11 @@ void TForm1::LayoutTopPanel() {
     int edge = labelAt(Label1, 0, 0);
     int fx = std::max(45, edge + 4);
     place(servername, fx, rowY, 116, fieldHeight);
-    edge = labelAt(label2, 175, fx + 116 + 8);
+    edge = labelAt(Label4, 175, fx + 116 + 8);
+    fx = edge + 4;
+    const int securityWidth = std::max(90, Security->sizeHint().width());
+    place(Security, fx, rowY, securityWidth, fieldHeight);
+    edge = labelAt(label2, 175, fx + securityWidth + 8);
     fx = std::max(208, edge + 4);
     place(Username, fx, rowY, 97, fieldHeight);
     edge = labelAt(Label3, 323, fx + 97 + 8);
@@ -417,6 +432,7 @@ void TForm1::FormCreate(QObject*) {
                                             QStringLiteral("Keyboard layout"));
     servername->setCurrentIndex(servername->count() - 1);
     Username->setCurrentIndex(Username->count() - 1);
+    ShowPairSecurity(servername->currentIndex());
 }
 
 void TForm1::BtnCloseClick(QObject*) { close(); }
@@ -486,7 +502,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* e) {
         // A key the control ignores travels on to the panel and the window
         // surface, which are watched too; only the input row itself counts.
         const bool inputRow =
-            watched == servername || watched == Username || watched == Password || watched == Header_Nein;
+            watched == servername || watched == Security || watched == Username || watched == Password ||
+            watched == Header_Nein;
         auto* key = static_cast<QKeyEvent*>(e);
         if (inputRow && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
             sweepbox::RunHandler(this, [&] { FormKeyDown(watched, Qt::Key_Return, key->modifiers()); });

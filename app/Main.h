@@ -53,6 +53,10 @@ class TForm1 : public QMainWindow {
     TBevel* Bevel2 = nullptr;
     QLabel* Label1 = nullptr;
     QComboBox* servername = nullptr;
+    QLabel* Label4 = nullptr;
+    // How the connection is secured: items "TLS", "STARTTLS", "Unencrypted"
+    // with the data "tls", "starttls", "none".
+    QComboBox* Security = nullptr;
     QLabel* label2 = nullptr;
     QComboBox* Username = nullptr;
     QLabel* Label3 = nullptr;
@@ -120,6 +124,7 @@ class TForm1 : public QMainWindow {
     void BtnInfoMouseMove(QObject* Sender);
     void BtnCloseMouseMove(QObject* Sender);
     void PasswordMouseMove(QObject* Sender);
+    void SecurityMouseMove(QObject* Sender);
     void FormMouseMove(QObject* Sender);
     // Enter in the input row connects (Key is a Qt::Key code).
     void FormKeyDown(QObject* Sender, int Key, Qt::KeyboardModifiers Shift);
@@ -167,6 +172,18 @@ class TForm1 : public QMainWindow {
     // 0 to have them run before every send and receive.
     int PumpIntervalMs = 20;
 
+    // ---- secure connections (MainSecurity.cpp) ----
+    // A PEM file of authorities trusted besides the system's (tests).
+    QString TrustFile;
+    // The chosen security as stored: "tls", "starttls" or "none".
+    QString SecurityValue() const;
+    void SetSecurityValue(const QString& Value);
+    // The security a server takes unless the user chose: "none" for this
+    // machine, else "tls".
+    static QString DefaultSecurity(const QString& Server);
+    // The pinned fingerprint for "host:port" in the settings; empty if none.
+    QString PinnedCertificate(const QString& HostPort) const;
+
   private:
     friend class TServerOperation;
     QString Say(const char* German, const char* English) const;
@@ -181,8 +198,24 @@ class TForm1 : public QMainWindow {
     // After an operation left by an exception: no command may follow, so the
     // connection is dropped (Abort); then the window goes idle with Reason shown.
     void AbandonOperation(const QString& Reason);
-    // Moves the pair to the end of the remembered pairs, ten kept at most.
+    // Moves the pair to the end of the remembered pairs, ten kept at most;
+    // the pair keeps the security it was used with.
     void RememberPair(const QString& Host, const QString& User);
+    // The security of remembered pair Index goes to the security box.
+    void ShowPairSecurity(int Index);
+    // The server field's text changed (typed, or a pair picked).
+    void ServerEdited(const QString& Text);
+    // Connect with the window's settings; a certificate that does not verify
+    // is shown and, if the user trusts it, pinned and connected again. False:
+    // no session, the reason is shown, the window is idle again.
+    bool OpenConnection(const QString& HostPort);
+    void ReportConnectFailure();
+    bool AskTrust(const QString& HostPort);
+    // After a refused login on a connection without TLS: a hint to choose it.
+    void HintSecureLogin();
+    void WarnUnencrypted();
+    // The user chose a security since the last pair was picked.
+    bool SecurityChosen = false;
     void ListCountOnly();
     void ListHeaders();
     void ShowListingButtons(bool Listing);

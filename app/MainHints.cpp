@@ -1,6 +1,7 @@
 // Hover help in the third status panel and the keyboard shortcuts.
 #include "Main.h"
 
+#include <QComboBox>
 #include <QLineEdit>
 
 namespace {
@@ -25,6 +26,8 @@ SWEEPBOX_HOVER(BtnInfoMouseMove, "Information zu Sweepbox - Release: 13. Februar
                "About Sweepbox - Release: 13 February 2000")
 SWEEPBOX_HOVER(BtnCloseMouseMove, "Sweepbox beenden ...", "End Sweepbox ...")
 SWEEPBOX_HOVER(PasswordMouseMove, "Eigenes Passwort ...", "Your own password ...")
+SWEEPBOX_HOVER(SecurityMouseMove, "Verbindung mit TLS, STARTTLS oder unverschlüsselt ...",
+               "Connect with TLS, STARTTLS or unencrypted ...")
 
 #undef SWEEPBOX_HOVER
 
@@ -41,6 +44,7 @@ void TForm1::RunHover(QObject* watched) {
         {BtnMark, &TForm1::BtnMarkMouseMove},             {btnheader, &TForm1::btnheaderMouseMove},
         {btnmail, &TForm1::btnmailMouseMove},             {BtnInfo, &TForm1::BtnInfoMouseMove},
         {BtnClose, &TForm1::BtnCloseMouseMove},           {Password, &TForm1::PasswordMouseMove},
+        {Security, &TForm1::SecurityMouseMove},
     };
     for (const auto& row : table) {
         // A disabled control takes no pointer events, so it explains nothing.

@@ -180,6 +180,12 @@ void TForm1::ApplyTexts() {
     btnheader->setToolTip(pick(QStringLiteral("Header anzeigen"), QStringLiteral("Show header")));
     btnmail->setToolTip(pick(QStringLiteral("eMail anzeigen"), QStringLiteral("Show email")));
     Label3->setText(pick(QStringLiteral("Passwort:"), QStringLiteral("Password:")));
+    Label4->setText(pick(QStringLiteral("Sicherheit:"), QStringLiteral("Security:")));
+    Security->setItemText(2, pick(QStringLiteral("Unverschlüsselt"), QStringLiteral("Unencrypted")));
+    Security->setToolTip(pick(QStringLiteral("Wie die Verbindung geschützt wird: TLS (Port 995), STARTTLS (Port 110) "
+                                             "oder unverschlüsselt"),
+                              QStringLiteral("How the connection is protected: TLS (port 995), STARTTLS (port 110) "
+                                             "or unencrypted")));
     men_header_anzeigen->setText(pick(QStringLiteral("Header anzeigen"), QStringLiteral("Show header")));
     men_email_anzeigen->setText(pick(QStringLiteral("e-mail anzeigen"), QStringLiteral("Show e-mail")));
     Datei->setTitle(QStringLiteral("&Server"));

@@ -68,8 +68,13 @@ void TForm1::GetFromIniFile() {
         const QString server = ReadString(reg, Numbered("Server", n), QString());
         if (user.isEmpty() || server.isEmpty())
             continue;
+        // A pair stored before the security was remembered takes the default.
+        QString security = ReadString(reg, Numbered("Security", n), QString());
+        if (security != QLatin1String("tls") && security != QLatin1String("starttls") &&
+            security != QLatin1String("none"))
+            security = DefaultSecurity(server);
         Username->addItem(user);
-        servername->addItem(server);
+        servername->addItem(server, security);
     }
 
     const int width = std::min(ReadInteger(reg, QStringLiteral("Width"), kDefaultWidth), LargestExtent(true));
@@ -97,10 +102,15 @@ void TForm1::WriteToIniFile() {
     for (int i = 0; i < count; ++i) {
         reg.setValue(Numbered("User", i + 1), Username->itemText(first + i));
         reg.setValue(Numbered("Server", i + 1), servername->itemText(first + i));
+        QString security = servername->itemData(first + i).toString();
+        if (security.isEmpty())
+            security = DefaultSecurity(servername->itemText(first + i));
+        reg.setValue(Numbered("Security", i + 1), security);
     }
     for (int n = count + 1; n <= kMaxPairs; ++n) {
         reg.remove(Numbered("User", n));
         reg.remove(Numbered("Server", n));
+        reg.remove(Numbered("Security", n));
     }
     reg.sync();
 }
@@ -122,10 +132,12 @@ void TForm1::servernameClick(QObject*) {
     const int index = servername->currentIndex();
     if (index >= 0 && index < Username->count())
         Username->setCurrentIndex(index);
+    ShowPairSecurity(index);
 }
 
 void TForm1::UsernameClick(QObject*) {
     const int index = Username->currentIndex();
     if (index >= 0 && index < servername->count())
         servername->setCurrentIndex(index);
+    ShowPairSecurity(servername->currentIndex());
 }

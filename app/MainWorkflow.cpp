@@ -11,6 +11,7 @@
 #include "Main.h"
 
 #include "MultiLst.h"
+#include "ServerAddress.h"
 #include "Summary.h"
 #include "TextCodec.h"
 
@@ -179,7 +180,22 @@ void TForm1::BtnConnectClick(QObject*) {
     }
     const QString host = servername->currentText();
     const QString user = Username->currentText();
-    pop3.Host = host.toStdString();
+    const sweepbox::TServerAddress address = sweepbox::ParseServerField(host);
+    if (!address.Valid) {
+        StatusAdd(Say("Fehler: Server ungültig (Server, Server:Port oder [IPv6-Adresse]:Port)",
+                      "Error: invalid server (server, server:port or [IPv6 address]:port)"));
+        return;
+    }
+    const QString security = SecurityValue();
+    pop3.Security = security == QLatin1String("tls")        ? kel::TPopSecurity::Tls
+                    : security == QLatin1String("starttls") ? kel::TPopSecurity::StartTls
+                                                            : kel::TPopSecurity::None;
+    const uint16_t port = address.Port ? address.Port : (pop3.Security == kel::TPopSecurity::Tls ? 995 : 110);
+    const QString hostPort = sweepbox::HostPortKey(address.Host, port);
+    pop3.Host = address.Host.toStdString();
+    pop3.Port = std::to_string(port);
+    pop3.TrustFile = TrustFile.toStdString();
+    pop3.PinnedFingerprint = PinnedCertificate(hostPort).toStdString();
     pop3.UserId = user.toStdString();
     pop3.UserPasswd = Password->text().toStdString();
 
@@ -192,22 +208,15 @@ void TForm1::BtnConnectClick(QObject*) {
     Status->Clear();
     StatusAdd(Say("Verbindung wird aufgebaut, bitte warten ....", "Connecting to server, please wait ...."));
     try {
-        pop3.Connect();
-        if (pop3.OperationFailed()) {
-            Status->Clear();
-            StatusAdd(Say("Fehler: Keine Verbindung zum Server möglich !!!!",
-                          "Error: a connection to the server cannot be established !!!!"));
-            StatusAdd(Say("     - Sind Sie mit dem Internet verbunden?", "     - Are you connected to the Internet?"));
-            StatusAdd(Say("     - Haben Sie den korrekten Server eingetragen?",
-                          "     - Do you use the correct server namen?"));
-            StatusAdd(Say("     - Eventuell ist der Server gerade nicht erreichbar!",
-                          "     - Maybe the server is temporarily not available!"));
+        if (!OpenConnection(hostPort)) {
             Disconnect();
             mail_list->setFocus();
             mail_list->clear();
             return;
         }
+        WarnUnencrypted();
         if (!pop3.Login()) {
+            HintSecureLogin();
             StatusConnectionEnded();
             Disconnect();
             return;
@@ -233,6 +242,7 @@ void TForm1::BtnConnectClick(QObject*) {
             MailboxSize = "0";
 
         Status->Clear();
+        WarnUnencrypted();
         Status_leiste->SetPanelText(0, QString::number(MailCount) + QStringLiteral(" Mails"));
         Status_leiste->SetPanelText(1, DisplayText(summary::DisplaySize(MailboxSize)));
         ProgressBar->setValue(0);
@@ -269,7 +279,7 @@ void TForm1::RememberPair(const QString& Host, const QString& User) {
             Username->removeItem(i);
         }
     }
-    servername->addItem(Host);
+    servername->addItem(Host, SecurityValue());
     Username->addItem(User);
     while (servername->count() > kMaxRemembered) {
         servername->removeItem(0);

@@ -116,8 +116,7 @@ class WorkflowTest : public maintest::MainTest {
 
     // Types the credentials and clicks Connect; the listing runs inside the click.
     void ConnectTo(const std::string& port, const QString& password = QStringLiteral("secret")) {
-        form->pop3.Port = port;
-        for (auto [edit, text] : {std::pair{form->servername->lineEdit(), QStringLiteral("127.0.0.1")},
+        for (auto [edit, text] : {std::pair{form->servername->lineEdit(), Q(("127.0.0.1:" + port).c_str())},
                                   std::pair{form->Username->lineEdit(), QStringLiteral("test")},
                                   std::pair{static_cast<QLineEdit*>(form->Password), password}}) {
             edit->clear();
@@ -283,8 +282,7 @@ TEST_F(WorkflowTest, FullListingShowsOneRowPerMessageAsTheHeadersSay) {
 TEST_F(WorkflowTest, CountOnlyListsPlaceholdersWithoutAskingTheServer) {
     FakePop3Server srv({"a\r\n", "b\r\n", "c\r\n"});
     Open();
-    form->pop3.Port = srv.PortText();
-    form->servername->setEditText(QStringLiteral("127.0.0.1"));
+    form->servername->setEditText(Q(("127.0.0.1:" + srv.PortText()).c_str()));
     form->Username->setEditText(QStringLiteral("test"));
     form->Password->setText(QStringLiteral("secret"));
     Click(form->Header_Nein);
@@ -395,8 +393,11 @@ TEST_F(WorkflowTest, EachFailureShowsWhyAndLeavesTheWindowReadyForTheNextAttempt
         SCOPED_TRACE(row.name);
         const std::unique_ptr<FakePop3Server> srv = row.mailbox ? row.mailbox() : nullptr;
         // Without a mailbox: the port of a server that has gone again.
-        form->pop3.Port = srv ? srv->PortText() : FakePop3Server(Strings{}).PortText();
-        form->servername->setEditText(Q(row.server));
+        const std::string port = srv ? srv->PortText() : FakePop3Server(Strings{}).PortText();
+        // Each mailbox has its own port, so each login remembers its own pair.
+        form->servername->clear();
+        form->Username->clear();
+        form->servername->setEditText(Q(row.server) + (*row.server ? Q(":") + Q(port.c_str()) : QString()));
         form->Username->setEditText(Q(row.user));
         form->Password->setText(Q(row.password));
         sent.clear();
@@ -568,7 +569,7 @@ TEST_F(WorkflowTest, ALoginIsRememberedLastAndTheOldestOfElevenIsDropped) {
     QStringList servers = Items(form->servername), users = Items(form->Username);
     ASSERT_EQ(servers.size(), 10);
     EXPECT_EQ(servers.front(), QStringLiteral("pop2.example"));
-    EXPECT_EQ(servers.back(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(servers.back(), Q(("127.0.0.1:" + srv.PortText()).c_str()));
     EXPECT_EQ(users.back(), QStringLiteral("test"));
     // The same pair again moves to the end instead of being added twice.
     ConnectTo(srv.PortText());

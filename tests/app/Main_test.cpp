@@ -33,6 +33,8 @@ const struct TextRow {
     {"BtnConnect", "toolTip", "Verbindung zum Server", "Connect to Server"},
     {"BtnInfo", "toolTip", "Über diese Programm", "About this program"},
     {"Label3", "text", "Passwort:", "Password:"},
+    {"Label4", "text", "Sicherheit:", "Security:"},
+    {"Security", "currentText", "TLS", "TLS"},
     {"Datei_L", "text", "&Lösche e-mails", "D&elete e-mails"},
     {"help_men", "title", "Hilfe", "Help"},
     {"BtnDelete", "text", "Löschen", "Delete"},
@@ -91,11 +93,18 @@ TEST_F(MainTest, EachLanguageStartsWithItsTextsAndEveryControlInPlace) {
     EXPECT_EQ(form->info_fenster->isVisible(), german);
     EXPECT_EQ(form->info_fenster_eng->isVisible(), !german);
 
-    // Tab order: server, user, password, the option.
+    // The third choice speaks the language; hovering explains the box.
+    EXPECT_EQ(form->Security->itemText(2), german ? Q("Unverschlüsselt") : Q("Unencrypted"));
+    EXPECT_FALSE(form->Security->toolTip().isEmpty());
+    form->SecurityMouseMove(form->Security);
+    EXPECT_TRUE(form->Status_leiste->PanelText(2).contains(QStringLiteral("STARTTLS")));
+
+    // Tab order: server, security, user, password, the option.
     form->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(form));
     form->servername->setFocus();
-    for (QWidget* next : std::initializer_list<QWidget*>{form->Username, form->Password, form->Header_Nein}) {
+    for (QWidget* next : std::initializer_list<QWidget*>{form->Security, form->Username, form->Password,
+                                                                    form->Header_Nein}) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_TRUE(HoldsFocus(form, next)) << next->objectName().toStdString();
     }
