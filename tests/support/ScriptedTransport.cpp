@@ -25,6 +25,11 @@ ScriptedTransport& ScriptedTransport::RefuseOpen() {
     return *this;
 }
 
+ScriptedTransport& ScriptedTransport::RefuseTls() {
+    FRefuseTls = true;
+    return *this;
+}
+
 void ScriptedTransport::Open() {
     if (OnLookup)
         OnLookup(this, this);
@@ -36,6 +41,7 @@ void ScriptedTransport::Open() {
         throw kel::ESocketOpenError(ECONNREFUSED, kel::SocketErrorText(ECONNREFUSED, "connect"));
     }
     FOpen = true;
+    FSecured = false;
     Written += "[open]";
     if (OnConnect)
         OnConnect(this);
@@ -81,6 +87,15 @@ void ScriptedTransport::Close() {
     if (OnDisconnect)
         OnDisconnect(this);
     Written += "[close]";
+}
+
+void ScriptedTransport::StartTls() {
+    Written += "[starttls]";
+    if (FRefuseTls) {
+        Close();
+        throw kel::ESocketOpenError(EPROTO, "The TLS handshake failed: refused by the script.");
+    }
+    FSecured = FOpen;
 }
 
 } // namespace sweepbox::test

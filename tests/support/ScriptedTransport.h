@@ -1,7 +1,8 @@
 // An in-memory transport for the POP3 component: it plays scripted server
 // bytes to the component's receives and records every byte the component
 // writes, with markers for the events that are not bytes ("[open]",
-// "[close]"), so a test can check the whole dialogue and its order.
+// "[starttls]", "[close]"), so a test can check the whole dialogue and its
+// order.
 #pragma once
 
 #include "pop3/KelTransport.h"
@@ -23,6 +24,8 @@ class ScriptedTransport : public kel::TKelTransport {
     ScriptedTransport& Endless(const std::string& Unit);
     // Open fails as a refused connection would.
     ScriptedTransport& RefuseOpen();
+    // StartTls fails as a refused handshake would.
+    ScriptedTransport& RefuseTls();
 
     // Everything the component sent, with the markers.
     std::string Written;
@@ -38,6 +41,10 @@ class ScriptedTransport : public kel::TKelTransport {
     // With nothing scripted left, the server has gone quiet: a stall.
     size_t ReceiveBuf(char* Buffer, size_t Count) override;
     void Close() override;
+    // No handshake: the connection counts as secured from here on, and the
+    // script goes on in the clear.
+    void StartTls() override;
+    bool Secured() const override { return FOpen && FSecured; }
 
   private:
     struct Step {
@@ -49,6 +56,8 @@ class ScriptedTransport : public kel::TKelTransport {
     std::deque<Step> FSteps;
     bool FOpen = false;
     bool FRefuse = false;
+    bool FRefuseTls = false;
+    bool FSecured = false;
     bool FEnded = false;
 };
 

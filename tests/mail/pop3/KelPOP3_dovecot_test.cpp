@@ -11,6 +11,7 @@
 #include <memory>
 
 using namespace kel;
+using sweepbox::test::CrLfSize;
 using sweepbox::test::DovecotServer;
 using sweepbox::test::PopRecorder;
 using Events = std::vector<std::string>;
@@ -21,23 +22,6 @@ const std::string kMsg1 = "From: a@example.org\nSubject: first\n\nbody one\n";
 const std::string kMsg2 = "From: b@example.org\nSubject: second\n.hidden: dotted header line\n\n"
                           "..body\n.\nend\n";
 const std::string kMsg3 = "From: c@example.org\nSubject: third\n\nbody three\nline two\n";
-
-std::string Base64Lines(const std::string& data) {
-    static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (size_t i = 0; i < data.size(); i += 3) {
-        uint32_t v = 0;
-        for (size_t k = 0; k < 3; ++k)
-            v = v << 8 | (i + k < data.size() ? static_cast<uint8_t>(data[i + k]) : 0u);
-        for (size_t k = 0; k < 4; ++k)
-            out += k <= data.size() - i ? abc[(v >> (18 - 6 * k)) & 63] : '=';
-        if (i % 57 == 54 || i + 3 >= data.size())
-            out += '\n'; // 76 characters a line
-    }
-    return out;
-}
-
-size_t CrLfSize(const std::string& lf) { return lf.size() + static_cast<size_t>(std::count(lf.begin(), lf.end(), '\n')); }
 
 class Dovecot : public ::testing::Test {
   protected:
@@ -121,17 +105,8 @@ TEST_F(Dovecot, StatListTopUidlAndDeleteMatchTheMailbox) {
 // A multipart message with a base64 attachment comes back with the
 // attachment's exact bytes; dot lines in the text survive the round trip.
 TEST_F(Dovecot, RetrieveMsgReturnsTheAttachmentsExactBytes) {
-    std::string payload(200000, '\0');
-    uint32_t x = 12345;
-    for (size_t i = 0; i < payload.size(); ++i)
-        payload[i] = static_cast<char>(i < 256 ? i : ((x = x * 1103515245 + 12345) >> 16) & 0xff);
-    const std::string msg = "From: Anna <anna@example.org>\nTo: test@localhost\nSubject: report\n"
-                            "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"XYZ\"\n\n"
-                            "preamble\n--XYZ\nContent-Type: text/plain\n\nSee the file.\n.\n..two dots\n"
-                            "--XYZ\nContent-Type: application/octet-stream; name=\"data.bin\"\n"
-                            "Content-Transfer-Encoding: base64\n"
-                            "Content-Disposition: attachment; filename=\"data.bin\"\n\n" +
-                            Base64Lines(payload) + "--XYZ--\n";
+    const std::string payload = sweepbox::test::AttachmentPayload();
+    const std::string msg = sweepbox::test::MessageWithAttachment(payload);
     dc.SetMessages({kMsg1, msg});
     auto pop = Session();
     pop->GetUIDLsOnRetrieve = true;

@@ -5,7 +5,6 @@
 
 #include "mail/pop3/Pop3TestUtil.h"
 #include "pop3/KelPOP3.h"
-#include "support/FakePop3Server.h"
 #include "support/TestPki.h"
 
 #include <gtest/gtest.h>
@@ -162,13 +161,4 @@ TEST(TlsSocket, RefusedHandshakesEndAsAFailedOpenWithTheReason) {
         EXPECT_FALSE(cert.PinChanged);
         EXPECT_EQ(c.rec.Events, (std::vector<std::string>{"lookup", "connecting", "quit"}));
     }
-    // A plain server answers the handshake with its greeting: refused at once.
-    sweepbox::test::FakePop3Server plain;
-    plain.Send("+OK ready\r\n");
-    TlsClient c("127.0.0.1", plain.Port());
-    c.pop.Connect();
-    EXPECT_FALSE(c.pop.Connected());
-    EXPECT_EQ(c.pop.ConnectFailure(), TConnectFailure::PlainServer) << c.pop.ConnectError();
-    EXPECT_NE(c.pop.ConnectError().find("plain text"), std::string::npos) << c.pop.ConnectError();
-    // Only the client's hello went out: no POP3 command.
 }

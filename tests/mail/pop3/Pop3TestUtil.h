@@ -5,7 +5,9 @@
 #include "pop3/KelPOP3.h"
 #include "support/FakePop3Server.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
@@ -55,6 +57,14 @@ struct PopRecorder {
         pop.Sleep = [this](int ms) { Events.push_back("sleep:" + std::to_string(ms)); };
     }
 
+    // What the component sent, in order, without the "send:".
+    std::vector<std::string> Sent() const {
+        std::vector<std::string> out;
+        for (const auto& e : Events)
+            if (e.rfind("send:", 0) == 0)
+                out.push_back(e.substr(5));
+        return out;
+    }
     // The events without "recv:", "send:" and "pump" entries.
     std::vector<std::string> NonIo() const {
         std::vector<std::string> out;
@@ -100,6 +110,50 @@ inline std::string ParsedSummary(std::vector<std::string> Lines, int32_t Size) {
     m.Size = Size;
     m.Parse();
     return Summary(m);
+}
+
+// The size a message with LF line ends has on the wire, where every line
+// ends in CR LF.
+inline size_t CrLfSize(const std::string& Lf) {
+    return Lf.size() + static_cast<size_t>(std::count(Lf.begin(), Lf.end(), '\n'));
+}
+
+// Base64 in lines of 76 characters, each ending in LF.
+inline std::string Base64Lines(const std::string& Data) {
+    static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (size_t i = 0; i < Data.size(); i += 3) {
+        uint32_t v = 0;
+        for (size_t k = 0; k < 3; ++k)
+            v = v << 8 | (i + k < Data.size() ? static_cast<uint8_t>(Data[i + k]) : 0u);
+        for (size_t k = 0; k < 4; ++k)
+            out += k <= Data.size() - i ? abc[(v >> (18 - 6 * k)) & 63] : '=';
+        if (i % 57 == 54 || i + 3 >= Data.size())
+            out += '\n';
+    }
+    return out;
+}
+
+// 200,000 bytes: every byte value once, then pseudo-random ones.
+inline std::string AttachmentPayload() {
+    std::string payload(200000, '\0');
+    uint32_t x = 12345;
+    for (size_t i = 0; i < payload.size(); ++i)
+        payload[i] = static_cast<char>(i < 256 ? i : ((x = x * 1103515245 + 12345) >> 16) & 0xff);
+    return payload;
+}
+
+// A multipart message (LF line ends) whose text has a lone "." line and a
+// line that begins with two dots, and whose attachment "data.bin" is Payload
+// in base64.
+inline std::string MessageWithAttachment(const std::string& Payload) {
+    return "From: Anna <anna@example.org>\nTo: test@localhost\nSubject: report\n"
+           "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"XYZ\"\n\n"
+           "preamble\n--XYZ\nContent-Type: text/plain\n\nSee the file.\n.\n..two dots\n"
+           "--XYZ\nContent-Type: application/octet-stream; name=\"data.bin\"\n"
+           "Content-Transfer-Encoding: base64\n"
+           "Content-Disposition: attachment; filename=\"data.bin\"\n\n" +
+           Base64Lines(Payload) + "--XYZ--\n";
 }
 
 // A private $TMPDIR for the binary, so a test can see what a retrieval leaves.
