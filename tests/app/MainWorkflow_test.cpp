@@ -9,9 +9,12 @@
 #include "message/KelMsg.h"
 #include "support/DovecotServer.h"
 #include "support/FakePop3Server.h"
+#include "support/TestPki.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -114,13 +117,20 @@ class WorkflowTest : public maintest::MainTest {
         return form;
     }
 
-    // Types the credentials and clicks Connect; the listing runs inside the click.
-    void ConnectTo(const std::string& port, const QString& password = QStringLiteral("secret")) {
-        for (auto [edit, text] : {std::pair{form->servername->lineEdit(), Q(("127.0.0.1:" + port).c_str())},
+    // Types the credentials, chooses the security ("tls", "starttls", "none";
+    // empty: as the server field sets it) and clicks Connect; the listing runs
+    // inside the click.
+    void ConnectTo(const std::string& port, const QString& password = QStringLiteral("secret"),
+                   const QString& security = QString(), const QString& host = QStringLiteral("127.0.0.1")) {
+        for (auto [edit, text] : {std::pair{form->servername->lineEdit(), host + Q((":" + port).c_str())},
                                   std::pair{form->Username->lineEdit(), QStringLiteral("test")},
                                   std::pair{static_cast<QLineEdit*>(form->Password), password}}) {
             edit->clear();
             QTest::keyClicks(edit, text);
+        }
+        if (!security.isEmpty()) {
+            form->Security->setCurrentIndex(form->Security->findData(security));
+            ASSERT_EQ(form->SecurityValue(), security);
         }
         Click(form->BtnConnect);
     }
@@ -638,4 +648,171 @@ TEST_F(WorkflowTest, DovecotListsShowsTwoAttachmentsAndDeletesTwoAndFour) {
     Click(form->BtnDelete);
     EXPECT_EQ(sent, (Strings{"DELE 4", "DELE 2", "QUIT"}));
     EXPECT_EQ(dovecot.Messages(), (Strings{msgs[0], msgs[2], msgs[4], msgs[5]}));
+}
+
+// ------------------------------------------------------------ secure connections
+
+// Over implicit TLS and over STARTTLS the whole workflow runs as over plain
+// text: list, view a message with attachments, delete two.
+TEST_F(WorkflowTest, DovecotOverTlsAndStartTlsListsShowsAndDeletes) {
+    DovecotServer& dovecot = DovecotServer::SharedTls();
+    SWEEPBOX_REQUIRE_DOVECOT(dovecot);
+    const struct {
+        const char* security;
+        std::string port;
+        Strings handshake;
+    } rows[] = {
+        {"tls", dovecot.TlsPortText(), {}},
+        {"starttls", dovecot.PortText(), {"CAPA", "STLS", "CAPA"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.security);
+        Strings msgs = FiveMessages();
+        msgs.push_back(TwoAttachments());
+        dovecot.SetMessages(msgs);
+        sent.clear();
+        Open();
+        form->TrustFile = QString::fromStdString(sweepbox::test::TestPki::Shared().CaFile());
+        ConnectTo(row.port, QString::fromLatin1(DovecotServer::Password), Q(row.security));
+        const QStringList expected =
+            FiveRows(msgs) << Q((" 6 |" + std::to_string(msgs[5].size()) +
+                                 " Byte |06 Mar 2000|Anna <anna@example.com>|Two files|").c_str());
+        EXPECT_EQ(Rows(), expected) << StatusText().toStdString() << dovecot.Log();
+        EXPECT_EQ(Strings(sent.begin(), sent.begin() + std::min(sent.size(), row.handshake.size() + 2)),
+                  [&] {
+                      Strings start = row.handshake;
+                      start.insert(start.end(), {"USER test", "PASS secret"});
+                      return start;
+                  }());
+        EXPECT_TRUE(form->pop3.Secured());
+
+        Mark({6});
+        const Shown shown = ShownIn(Form3, [&] { Click(form->btnmail); });
+        EXPECT_TRUE(shown.text.contains(QStringLiteral("Here are the files."))) << shown.text.toStdString();
+        EXPECT_EQ(shown.attachments, kTwoAttachments);
+        Mark({2, 4});
+        Click(form->BtnDelete);
+        EXPECT_EQ(sent, (Strings{"DELE 4", "DELE 2", "QUIT"}));
+        EXPECT_EQ(dovecot.Messages(), (Strings{msgs[0], msgs[2], msgs[4], msgs[5]}));
+        // The pair is remembered with its security.
+        EXPECT_EQ(form->servername->itemData(form->servername->count() - 1).toString(), Q(row.security));
+        sweepbox::DestroyApplicationWindows();
+    }
+}
+
+// A certificate nobody vouches for: the window shows it; Cancel sends
+// nothing, Trust pins it and the connection goes on, and the next connection
+// asks nothing. Another certificate behind the pin is shown as changed.
+TEST_F(WorkflowTest, UnverifiedCertificateIsShownTrustedOnceAndAChangedOneAskedAgain) {
+    const sweepbox::test::TestPki& pki = sweepbox::test::TestPki::Shared();
+    DovecotServer dovecot(FiveMessages(), {true, sweepbox::test::TestCert::Valid});
+    SWEEPBOX_REQUIRE_DOVECOT(dovecot);
+    const QString key = QStringLiteral("Certificates/127.0.0.1:") + Q(dovecot.TlsPortText().c_str());
+    int asked = 0;
+    bool trust = false;
+    QStringList seen;
+    const sweepbox::TModalHook before = sweepbox::SetModalHook([&](QDialog& dialog) {
+        ++asked;
+        for (const char* name : {"Headline", "Reason", "Subject", "Issuer", "ValidUntil", "Fingerprint"})
+            seen << dialog.findChild<QLabel*>(Q(name))->text();
+        QTest::mouseClick(dialog.findChild<QPushButton*>(trust ? Q("BtnTrust") : Q("BtnCancel")), Qt::LeftButton);
+    });
+    Open();
+    ConnectTo(dovecot.TlsPortText(), QStringLiteral("secret"), QStringLiteral("tls"));
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(sent.empty());
+    EXPECT_EQ(StatusText(), Q("\rError: the server's certificate was not trusted. Nothing was sent."));
+    EXPECT_FALSE(Stored(key).isValid());
+    ExpectMode(0);
+    ASSERT_EQ(seen.size(), 6);
+    EXPECT_TRUE(seen[0].contains(Q("127.0.0.1:") + Q(dovecot.TlsPortText().c_str())));
+    EXPECT_TRUE(seen[1].contains(Q("untrusted issuer"))) << seen[1].toStdString();
+    EXPECT_EQ(seen[2], Q("CN=localhost"));
+    EXPECT_EQ(seen[3], Q("CN=Sweepbox Test CA"));
+    EXPECT_TRUE(seen[4].endsWith(Q("UTC")));
+    EXPECT_EQ(seen[5].remove(QLatin1Char(':')).remove(QLatin1Char('\n')),
+              Q(pki.Fingerprint(sweepbox::test::TestCert::Valid).substr(7).c_str()));
+
+    trust = true;
+    ConnectTo(dovecot.TlsPortText(), QStringLiteral("secret"), QStringLiteral("tls"));
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(Stored(key).toString(), Q(pki.Fingerprint(sweepbox::test::TestCert::Valid).c_str()));
+    EXPECT_EQ(Rows().size(), 5) << StatusText().toStdString();
+    Click(form->BtnDisconnect);
+
+    ConnectTo(dovecot.TlsPortText(), QStringLiteral("secret"), QStringLiteral("tls"));
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(Rows().size(), 5) << StatusText().toStdString();
+    Click(form->BtnDisconnect);
+
+    // The server now shows another certificate: asked again, as changed.
+    ASSERT_TRUE(dovecot.Restart(sweepbox::test::TestCert::OtherKey)) << dovecot.SkipReason();
+    seen.clear();
+    trust = false;
+    sent.clear();
+    ConnectTo(dovecot.TlsPortText(), QStringLiteral("secret"), QStringLiteral("tls"));
+    EXPECT_EQ(asked, 3);
+    ASSERT_FALSE(seen.isEmpty());
+    EXPECT_TRUE(seen[0].contains(Q("has changed"))) << seen[0].toStdString();
+    EXPECT_TRUE(sent.empty());
+    EXPECT_EQ(Stored(key).toString(), Q(pki.Fingerprint(sweepbox::test::TestCert::Valid).c_str()));
+    sweepbox::SetModalHook(before);
+}
+
+// Each common mistake ends at once with what to do, and no password leaves.
+TEST_F(WorkflowTest, SecurityMistakesEndWithAClearErrorAndNoLogin) {
+    DovecotServer& dovecot = DovecotServer::SharedTls();
+    FakePop3Server plain(FiveMessages());
+    MailboxOptions wantsTls;
+    wantsTls.Overrides["USER test"] =
+        "-ERR [PRIVACY] Plaintext authentication disallowed on non-secure (SSL/TLS) connections.\r\n";
+    FakePop3Server privacy(FiveMessages(), wantsTls);
+    const struct {
+        const char* name;
+        FakePop3Server* fake; // else the TLS Dovecot: its implicit port, or with Dovecot's STARTTLS port
+        bool startTlsPort;
+        const char* security;
+        const char* host;
+        QString status;
+        Strings sent;
+    } rows[] = {
+        {"TLS against a plain server", &plain, false, "tls", "127.0.0.1",
+         Q("\rError: the server answers in plain text, not with TLS."
+           "\r     - Choose STARTTLS or Unencrypted, or the TLS port (server:995)."),
+         {}},
+        {"STARTTLS without STLS", &plain, false, "starttls", "127.0.0.1",
+         Q("\rError: the server does not offer STARTTLS. User name and password were not sent."
+           "\r     - Choose TLS if the server offers it (port 995)."),
+         {"CAPA"}},
+        {"a server that wants TLS", &privacy, false, "none", "127.0.0.1",
+         Q("\rError: [PRIVACY] Plaintext authentication disallowed on non-secure (SSL/TLS) connections."
+           "\rHint: the server requires a secure connection: choose TLS or STARTTLS."
+           "\rYour connection has been terminated."),
+         {"USER test"}},
+        {"plain text against a TLS port", nullptr, false, "none", "127.0.0.1",
+         Q("\rError: the server sent no greeting.\r     - It probably expects TLS from the start: choose TLS."), {}},
+        {"STARTTLS against a TLS port", nullptr, false, "starttls", "127.0.0.1",
+         Q("\rError: the server sent no greeting.\r     - It probably expects TLS from the start: choose TLS."), {}},
+        // Dovecot counts a client on its own address as secured; 127.0.0.2 is not.
+        {"Dovecot refusing a plain login", nullptr, true, "none", "127.0.0.2",
+         Q("\rError: [AUTH] Plaintext authentication disallowed on non-secure (SSL/TLS) connections."
+           "\rHint: the server requires a secure connection: choose TLS or STARTTLS."
+           "\rYour connection has been terminated."),
+         {"USER test"}},
+    };
+    Open();
+    form->pop3.GreetingLimitMs = 1500;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (!row.fake && !dovecot.Running())
+            continue;
+        sent.clear();
+        ConnectTo(row.fake ? row.fake->PortText() : row.startTlsPort ? dovecot.PortText() : dovecot.TlsPortText(),
+                  QStringLiteral("secret"),
+                  Q(row.security), Q(row.host));
+        EXPECT_EQ(StatusText(), row.status);
+        EXPECT_EQ(sent, row.sent);
+        EXPECT_TRUE(Rows().isEmpty());
+        ExpectMode(0);
+    }
 }
