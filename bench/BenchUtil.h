@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <arpa/inet.h>
+#include <openssl/ssl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -27,9 +28,11 @@ inline double Median(std::vector<double> v) {
 }
 
 // The baseline: a blocking loopback socket, one buffer, no events, no pump.
+// With a CA file it speaks implicit TLS (OpenSSL, the server's certificate
+// verified for 127.0.0.1): the baseline of a secured session.
 class RawClient {
   public:
-    explicit RawClient(uint16_t port) {
+    explicit RawClient(uint16_t port, const std::string& caFile = std::string()) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -40,16 +43,30 @@ class RawClient {
                 ::close(fd_);
             throw std::runtime_error("raw connect failed");
         }
+        if (!caFile.empty()) {
+            ctx_ = ::SSL_CTX_new(::TLS_client_method());
+            ::SSL_CTX_load_verify_locations(ctx_, caFile.c_str(), nullptr);
+            ::SSL_CTX_set_verify(ctx_, SSL_VERIFY_PEER, nullptr);
+            ssl_ = ::SSL_new(ctx_);
+            ::SSL_set_fd(ssl_, fd_);
+            ::X509_VERIFY_PARAM_set1_ip_asc(::SSL_get0_param(ssl_), "127.0.0.1");
+            if (::SSL_connect(ssl_) != 1) {
+                Release();
+                throw std::runtime_error("raw TLS handshake failed");
+            }
+        }
         ReadUntil("\r\n");
     }
-    ~RawClient() { ::close(fd_); }
+    ~RawClient() { Release(); }
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
 
     // Sends one command and reads until the reply ends with Until.
     std::string Command(const std::string& cmd, const std::string& until) {
         const std::string line = cmd + "\r\n";
-        if (::send(fd_, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size()))
+        const long sent = ssl_ ? ::SSL_write(ssl_, line.data(), static_cast<int>(line.size()))
+                               : ::send(fd_, line.data(), line.size(), MSG_NOSIGNAL);
+        if (sent != static_cast<long>(line.size()))
             throw std::runtime_error("raw send failed");
         return ReadUntil(until);
     }
@@ -59,7 +76,8 @@ class RawClient {
         std::string got;
         std::vector<char> buf(65536);
         for (;;) {
-            const ssize_t n = ::recv(fd_, buf.data(), buf.size(), 0);
+            const long n = ssl_ ? ::SSL_read(ssl_, buf.data(), static_cast<int>(buf.size()))
+                                : ::recv(fd_, buf.data(), buf.size(), 0);
             if (n <= 0)
                 throw std::runtime_error("raw recv failed");
             got.append(buf.data(), static_cast<size_t>(n));
@@ -69,7 +87,18 @@ class RawClient {
                 return got;
         }
     }
+    void Release() {
+        if (ssl_)
+            ::SSL_free(ssl_);
+        if (ctx_)
+            ::SSL_CTX_free(ctx_);
+        ssl_ = nullptr;
+        ctx_ = nullptr;
+        ::close(fd_);
+    }
     int fd_ = -1;
+    SSL_CTX* ctx_ = nullptr;
+    SSL* ssl_ = nullptr;
 };
 
 } // namespace bench
