@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QIcon>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -336,6 +337,9 @@ void TForm1::WireHandlers() {
     connect(Security, &QComboBox::activated, this, [this] { SecurityChosen = true; });
     connect(servername, &QComboBox::editTextChanged, this,
             [this](const QString& text) { sweepbox::RunHandler(this, [&] { ServerEdited(text); }); });
+    mail_list->header()->setSectionsClickable(true);
+    connect(mail_list->header(), &QHeaderView::sectionClicked, this,
+            [this](int column) { sweepbox::RunHandler(this, [&] { SortBy(column); }); });
     connect(mail_list, &TMultiList::clicked, this,
             [this] { sweepbox::RunHandler(this, [&] { mail_listClick(mail_list); }); });
     connect(mail_list, &TMultiList::keyDown, this, [this](int key, Qt::KeyboardModifiers modifiers) {

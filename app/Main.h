@@ -4,6 +4,7 @@
 // MainWorkflow.cpp.
 #pragma once
 
+#include "ListRows.h"
 #include "MainWidgets.h"
 #include "pop3/KelPOP3.h"
 
@@ -134,7 +135,16 @@ class TForm1 : public QMainWindow {
     void LayoutTopPanel();
 
     // ---- mailbox workflow (MainWorkflow.cpp) ----
+    // Indexed by message number - 1, whatever order the list shows.
     std::vector<std::string> HeaderCache;
+    std::vector<TListRow> ListRows;
+    // The column the list is sorted by (-1: none, the server's order) and
+    // the direction; a click on a column header chooses, a second reverses.
+    int SortColumn = -1;
+    bool SortDescending = false;
+    void SortBy(int Column);
+    // The message number a list row shows (rows count from 1; 0 for none).
+    int MessageOfRow(int Row) const;
     int32_t MailCount = 0;
     bool CancelRequested = false;
     // The message last fetched for viewing; owned by pop3.
@@ -221,11 +231,14 @@ class TForm1 : public QMainWindow {
     void ShowListingButtons(bool Listing);
     void UpdateViewerCommands();
     bool ViewerCommandAllowed();
-    // RetrieveMsg for the message window as a server operation; nullptr
-    // when it failed, with the window idle and the reason shown.
-    kel::TKelMsg* FetchMessage(int Row);
+    // RetrieveMsg of message Number for the message window as a server
+    // operation; nullptr when it failed, with the window idle and the reason shown.
+    kel::TKelMsg* FetchMessage(int Number);
     // Index of the one selected data row, or 0 when not exactly one is.
     int SingleSelectedRow() const;
+    // Fills the list from ListRows in the chosen order, keeping the selection.
+    void ShowRows();
+    void ShowSortIndicator();
     int64_t LastPumpMs = 0; // steady clock
 
   public:

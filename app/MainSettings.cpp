@@ -91,6 +91,11 @@ void TForm1::GetFromIniFile() {
 
     for (int n = 0; n < 5; ++n)
         mail_list->setSectionWidth(n, ReadInteger(reg, Numbered("Sec", n + 1), kDefaultSections[n]));
+
+    const int column = ReadInteger(reg, QStringLiteral("SortColumn"), -1);
+    SortColumn = column >= 0 && column <= 4 ? column : -1;
+    SortDescending = ReadString(reg, QStringLiteral("SortOrder"), QString()) == QLatin1String("descending");
+    ShowSortIndicator();
 }
 
 void TForm1::WriteToIniFile() {

@@ -30,9 +30,10 @@ void TForm1::men_header_anzeigenClick(QObject*) {
         return;
     bool added = false;
     for (int i = 1; i < mail_list->count(); ++i) {
-        if (!mail_list->isSelected(i) || static_cast<size_t>(i) > HeaderCache.size())
+        const int n = MessageOfRow(i);
+        if (!mail_list->isSelected(i) || n < 1 || static_cast<size_t>(n) > HeaderCache.size())
             continue;
-        Form2->AddHeader(HeaderCache[static_cast<size_t>(i - 1)]);
+        Form2->AddHeader(HeaderCache[static_cast<size_t>(n - 1)]);
         added = true;
     }
     if (!added) {
@@ -56,7 +57,7 @@ void TForm1::men_email_anzeigenClick(QObject*) {
     ProgressBar->setMaximum(100);
     ProgressBar->setValue(0);
     ProgressBar->show();
-    kel::TKelMsg* msg = FetchMessage(row);
+    kel::TKelMsg* msg = FetchMessage(MessageOfRow(row));
     if (msg == nullptr)
         return;
     // The window lists the previous message's attachments no longer; release

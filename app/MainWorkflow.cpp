@@ -17,6 +17,8 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QHeaderView>
+#include <QSettings>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLineEdit>
@@ -152,6 +154,7 @@ void TForm1::BtnConnectClick(QObject*) {
     if (ServerBusy || pop3.Connected())
         return;
     HeaderCache.clear();
+    ListRows.clear();
     Status->Clear();
     QPalette maroon = Status->palette();
     maroon.setColor(QPalette::WindowText, QColor(128, 0, 0));
@@ -330,7 +333,8 @@ void TForm1::ListHeaders() {
             pop3.GetMsgSize(n, size);
             dropped = !pop3.Connected();
         }
-        mail_list->addItem(DisplayText(summary::Row(n, size, summary::filter(header, IsGerman))));
+        ListRows.push_back(MakeListRow(n, size, header, IsGerman));
+        mail_list->addItem(ListRows.back().Text);
         ProgressBar->setValue(n);
         if (dropped)
             break;
@@ -339,6 +343,8 @@ void TForm1::ListHeaders() {
     ProgressBar->setValue(0);
     ProgressBar->setMaximum(100);
     ShowListingButtons(false);
+    if (SortColumn >= 0)
+        ShowRows();
     if (dropped) {
         StatusConnectionEnded();
         Disconnect();
@@ -432,23 +438,28 @@ void TForm1::BtnDeleteClick(QObject*) {
     btn_aktivieren(1);
     // Rows leave the list only once QUIT has made the deletions final; a pass
     // that fails on the way deletes nothing on the server, so every row stays.
+    // The highest number first, whatever order the list shows: a server
+    // that renumbered after each DELE would still delete the right ones.
+    std::vector<int> chosen;
+    for (int i = 1; i < mail_list->count(); ++i)
+        if (mail_list->isSelected(i) && MessageOfRow(i) > 0)
+            chosen.push_back(MessageOfRow(i));
+    std::sort(chosen.rbegin(), chosen.rend());
     std::vector<int> marked;
     bool failed = false;
     try {
-        for (int i = mail_list->count() - 1; i >= 1; --i) {
-            if (!mail_list->isSelected(i))
-                continue;
+        for (const int n : chosen) {
             if (!pop3.Connected()) {
                 failed = true;
                 break;
             }
-            pop3.DeleteMsg(static_cast<uint16_t>(i));
+            pop3.DeleteMsg(static_cast<uint16_t>(n));
             if (pop3.OperationFailed()) {
                 failed = true;
                 break;
             }
-            marked.push_back(i);
-            Status_leiste->SetPanelText(2, Say("Lösche Mail Nr.: ", "Deleting mail # ") + QString::number(i));
+            marked.push_back(n);
+            Status_leiste->SetPanelText(2, Say("Lösche Mail Nr.: ", "Deleting mail # ") + QString::number(n));
         }
     } catch (const EOperationAbandoned&) {
         AbandonOperation(QString());
@@ -475,8 +486,9 @@ void TForm1::BtnDeleteClick(QObject*) {
         StatusConnectionEnded();
         return;
     }
-    for (int row : marked)
-        mail_list->deleteItem(row);
+    for (int row = mail_list->count() - 1; row >= 1; --row)
+        if (std::find(marked.begin(), marked.end(), MessageOfRow(row)) != marked.end())
+            mail_list->deleteItem(row);
     Status->Clear();
     StatusAdd(Say("Alle gewünschten e-mail(s) wurden erfolgreich gelöscht.", "All marked mails were deleted."));
     StatusConnectionEnded();
@@ -522,14 +534,77 @@ void TForm1::UpdateViewerCommands() {
 
 // --------------------------------------------------------------- viewing
 
-kel::TKelMsg* TForm1::FetchMessage(int Row) {
+int TForm1::MessageOfRow(int Row) const {
+    if (Row < 1 || Row >= mail_list->count())
+        return 0;
+    // Every row starts with " n |": the number column.
+    bool ok = false;
+    const int n = mail_list->item(Row).section(QLatin1Char('|'), 0, 0).trimmed().toInt(&ok);
+    return ok && n > 0 ? n : 0;
+}
+
+void TForm1::SortBy(int Column) {
+    if (Column < 0 || Column > 4)
+        return;
+    if (Column == SortColumn) {
+        SortDescending = !SortDescending;
+    } else {
+        SortColumn = Column;
+        SortDescending = false;
+    }
+    ShowSortIndicator();
+    // A listing under way orders its rows once they are all there.
+    if (!ServerBusy)
+        ShowRows();
+    if (SettingsReg) {
+        SettingsReg->setValue(QStringLiteral("SortColumn"), QString::number(SortColumn));
+        SettingsReg->setValue(QStringLiteral("SortOrder"),
+                              SortDescending ? QStringLiteral("descending") : QStringLiteral("ascending"));
+    }
+}
+
+void TForm1::ShowSortIndicator() {
+    QHeaderView* header = mail_list->header();
+    header->setSortIndicatorShown(SortColumn >= 0);
+    if (SortColumn >= 0)
+        header->setSortIndicator(SortColumn, SortDescending ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
+void TForm1::ShowRows() {
+    // Only a full listing has rows to order: the count-only placeholders
+    // and a list being filled stay as they are.
+    if (ListRows.empty() || mail_list->count() - 1 > static_cast<int>(ListRows.size()))
+        return;
+    std::vector<int> selected;
+    for (int i = 1; i < mail_list->count(); ++i)
+        if (mail_list->isSelected(i))
+            selected.push_back(MessageOfRow(i));
+    std::vector<int> shown;
+    for (int i = 1; i < mail_list->count(); ++i)
+        shown.push_back(MessageOfRow(i));
+    std::vector<TListRow> rows;
+    rows.reserve(shown.size());
+    for (const TListRow& row : ListRows)
+        if (std::find(shown.begin(), shown.end(), row.Number) != shown.end())
+            rows.push_back(row);
+    SortRows(rows, SortColumn >= 0 ? static_cast<TSortColumn>(SortColumn) : TSortColumn::Number, SortDescending);
+    mail_list->clear();
+    for (const TListRow& row : rows)
+        mail_list->addItem(row.Text);
+    for (int i = 1; i < mail_list->count(); ++i)
+        if (std::find(selected.begin(), selected.end(), MessageOfRow(i)) != selected.end())
+            mail_list->setSelected(i, true);
+    UpdateViewerCommands();
+}
+
+kel::TKelMsg* TForm1::FetchMessage(int Number) {
     // The other commands stay locked while the message arrives, so none of
     // them can send into its reply.
     TServerOperation operation(*this);
     btn_aktivieren(1);
     kel::TKelMsg* msg = nullptr;
     try {
-        msg = pop3.RetrieveMsg(static_cast<uint16_t>(Row));
+        msg = pop3.RetrieveMsg(static_cast<uint16_t>(Number));
     } catch (const EOperationAbandoned&) {
         AbandonOperation(QString());
         return nullptr;

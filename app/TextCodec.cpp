@@ -4,6 +4,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
+
+#include <iconv.h>
 
 namespace {
 
@@ -67,5 +71,214 @@ QString DisplayLines(const std::vector<std::string>& lines) {
             out += QLatin1Char('\n');
         out += DisplayText(lines[i]);
     }
+    return out;
+}
+
+namespace {
+
+std::string LowerAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+// A charset name as mail carries it: quotes and an RFC 2231 language gone,
+// anything that cannot be a charset name refused (empty).
+std::string CleanCharset(const std::string& name) {
+    std::string c = name;
+    c.erase(std::remove(c.begin(), c.end(), '"'), c.end());
+    c = c.substr(0, c.find('*'));
+    if (c.empty() || c.size() > 40)
+        return std::string();
+    for (const char ch : c)
+        if (!((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '-' ||
+              ch == '_' || ch == '.' || ch == ':'))
+            return std::string();
+    return c;
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool DecodeQ(std::string_view text, std::string& out) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '_') {
+            out += ' ';
+        } else if (c == '=') {
+            const int hi = i + 1 < text.size() ? HexValue(text[i + 1]) : -1;
+            const int lo = i + 2 < text.size() ? HexValue(text[i + 2]) : -1;
+            if (hi < 0 || lo < 0)
+                return false;
+            out += static_cast<char>(hi * 16 + lo);
+            i += 2;
+        } else {
+            out += c;
+        }
+    }
+    return true;
+}
+
+bool DecodeB(std::string_view text, std::string& out) {
+    static const std::string_view kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    unsigned buffer = 0;
+    int bits = 0;
+    size_t pad = 0;
+    for (const char c : text) {
+        if (c == '=') {
+            ++pad;
+            continue;
+        }
+        const size_t v = kAlphabet.find(c);
+        if (v == std::string_view::npos || pad > 0)
+            return false;
+        buffer = (buffer << 6) | static_cast<unsigned>(v);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out += static_cast<char>((buffer >> bits) & 0xFF);
+        }
+    }
+    return pad <= 2;
+}
+
+// One encoded word at text[at]: its charset and decoded bytes, and where it ends.
+bool EncodedWord(const std::string& text, size_t at, std::string& charset, std::string& bytes, size_t& end) {
+    if (text.compare(at, 2, "=?") != 0)
+        return false;
+    const size_t q1 = text.find('?', at + 2);
+    if (q1 == std::string::npos || q1 + 2 >= text.size() || text[q1 + 2] != '?')
+        return false;
+    const char encoding = text[q1 + 1];
+    const size_t close = text.find("?=", q1 + 3);
+    if (close == std::string::npos)
+        return false;
+    const std::string_view encoded(text.data() + q1 + 3, close - (q1 + 3));
+    // An encoded word holds no blanks; one that seems to is something else.
+    if (encoded.find_first_of(" \t\r\n") != std::string_view::npos)
+        return false;
+    charset = CleanCharset(text.substr(at + 2, q1 - (at + 2)));
+    if (charset.empty())
+        return false;
+    bytes.clear();
+    const bool ok = (encoding == 'Q' || encoding == 'q')   ? DecodeQ(encoded, bytes)
+                    : (encoding == 'B' || encoding == 'b') ? DecodeB(encoded, bytes)
+                                                           : false;
+    end = close + 2;
+    return ok;
+}
+
+} // namespace
+
+TCharsetDecoder::TCharsetDecoder(const std::string& charset) {
+    const std::string name = LowerAscii(CleanCharset(charset));
+    if (name.empty() || name == "utf-8" || name == "utf8" || name == "us-ascii" || name == "ascii" ||
+        name == "unknown-8bit" || name == "x-unknown")
+        return;
+    if (name == "iso-8859-1" || name == "iso8859-1" || name == "latin1" || name == "windows-1252" ||
+        name == "cp1252") {
+        windows1252_ = true;
+        return;
+    }
+    iconv_t cd = ::iconv_open("UTF-8", name.c_str());
+    if (cd != reinterpret_cast<iconv_t>(-1))
+        iconv_ = cd;
+}
+
+TCharsetDecoder::~TCharsetDecoder() {
+    if (iconv_)
+        ::iconv_close(static_cast<iconv_t>(iconv_));
+}
+
+QString TCharsetDecoder::Decode(const std::string& bytes) {
+    if (windows1252_)
+        return FromWindows1252(bytes);
+    if (!iconv_)
+        return DisplayText(bytes);
+    const auto cd = static_cast<iconv_t>(iconv_);
+    ::iconv(cd, nullptr, nullptr, nullptr, nullptr); // each text starts in the initial state
+    std::string utf8(bytes.size() * 4 + 16, '\0');
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = bytes.size();
+    char* out = utf8.data();
+    size_t outLeft = utf8.size();
+    while (inLeft > 0) {
+        if (::iconv(cd, &in, &inLeft, &out, &outLeft) != static_cast<size_t>(-1))
+            continue;
+        if (errno != E2BIG)
+            return DisplayText(bytes); // the bytes are not in this charset
+        const size_t used = static_cast<size_t>(out - utf8.data());
+        utf8.resize(utf8.size() * 2);
+        out = utf8.data() + used;
+        outLeft = utf8.size() - used;
+    }
+    if (::iconv(cd, nullptr, nullptr, &out, &outLeft) == static_cast<size_t>(-1))
+        return DisplayText(bytes);
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(out - utf8.data()));
+}
+
+QString DecodeCharset(const std::string& bytes, const std::string& charset) {
+    return TCharsetDecoder(charset).Decode(bytes);
+}
+
+QString DisplayLines(const std::vector<std::string>& lines, const std::string& charset) {
+    TCharsetDecoder decoder(charset);
+    QString out;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i != 0)
+            out += QLatin1Char('\n');
+        out += decoder.Decode(lines[i]);
+    }
+    return out;
+}
+
+QString DecodeHeaderText(const std::string& value) {
+    QString out;
+    std::string plain;       // raw text waiting for DisplayText
+    std::string pending;     // decoded bytes of adjacent words in one charset
+    std::string pendingSet;
+    auto flushWords = [&] {
+        if (!pending.empty())
+            out += DecodeCharset(pending, pendingSet);
+        pending.clear();
+    };
+    size_t i = 0;
+    while (i < value.size()) {
+        std::string charset, bytes;
+        size_t end = 0;
+        if (EncodedWord(value, i, charset, bytes, end)) {
+            // Blanks between two encoded words belong to neither.
+            const bool onlyBlanks = plain.find_first_not_of(" \t\r\n") == std::string::npos;
+            if (!(onlyBlanks && (!pending.empty() || !pendingSet.empty()))) {
+                flushWords();
+                out += DisplayText(plain);
+            } else if (LowerAscii(charset) != LowerAscii(pendingSet)) {
+                flushWords();
+            }
+            plain.clear();
+            pendingSet = charset;
+            pending += bytes;
+            i = end;
+            continue;
+        }
+        // Plain text ends a run of words unless it is only blanks before the next.
+        if (!pending.empty() && value[i] != ' ' && value[i] != '\t' && value[i] != '\r' && value[i] != '\n') {
+            flushWords();
+            out += DisplayText(plain);
+            plain.clear();
+            pendingSet.clear();
+        }
+        plain += value[i++];
+    }
+    flushWords();
+    out += DisplayText(plain);
     return out;
 }

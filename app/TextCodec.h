@@ -22,3 +22,33 @@ std::vector<std::string> SplitTextLines(const std::string& text);
 // with '\n'. A line is converted on its own, so one line in Windows-1252 does
 // not change how its UTF-8 neighbours show.
 QString DisplayLines(const std::vector<std::string>& lines);
+
+// Converts texts from one declared charset; see DecodeCharset.
+class TCharsetDecoder {
+  public:
+    explicit TCharsetDecoder(const std::string& charset);
+    ~TCharsetDecoder();
+    TCharsetDecoder(const TCharsetDecoder&) = delete;
+    TCharsetDecoder& operator=(const TCharsetDecoder&) = delete;
+    QString Decode(const std::string& bytes);
+
+  private:
+    void* iconv_ = nullptr; // iconv_t
+    bool windows1252_ = false;
+};
+
+// DisplayLines for text in a declared charset: each line converted by
+// DecodeCharset (so one line that does not fit falls back on its own).
+QString DisplayLines(const std::vector<std::string>& lines, const std::string& charset);
+
+// Text of bytes in a declared charset (any name iconv knows: ISO-8859-x,
+// KOI8-R, Shift_JIS, GB2312, Big5, EUC-KR, Windows-125x ...). ISO-8859-1 and
+// US-ASCII read as Windows-1252, as mail writers mean them. A charset that
+// is unknown, missing or does not fit the bytes: DisplayText.
+QString DecodeCharset(const std::string& bytes, const std::string& charset);
+
+// A header value with its RFC 2047 encoded words ("=?charset?B|Q?...?=", any
+// case) decoded and converted from their charsets; the blanks between two
+// adjacent encoded words vanish, as the RFC says. A word that does not
+// decode stays as it is; the text around the words goes through DisplayText.
+QString DecodeHeaderText(const std::string& value);

@@ -115,7 +115,7 @@ void TForm3::AddMessage(const kel::TKelMsg* Msg) {
         // An empty memo takes the text into its first (empty) line, so the
         // memo lines and TextLines_ stay one to one.
         TextLines_.insert(TextLines_.end(), Msg->Text.begin(), Msg->Text.end());
-        memo_email_anzeigen->appendPlainText(DisplayLines(Msg->Text));
+        memo_email_anzeigen->appendPlainText(DisplayLines(Msg->Text, Msg->TextCharSet));
     }
     const int count = Msg->AttachedFiles.Count();
     if (count == 0)

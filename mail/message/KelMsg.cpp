@@ -226,6 +226,48 @@ void ReadPartHeader(std::span<const std::string_view> Lines, std::string& Type, 
     }
 }
 
+// The charset parameter of an entity's Content-Type field (continuation
+// lines included), unquoted; empty when there is none.
+std::string DeclaredCharset(std::span<const std::string_view> Lines) {
+    auto lower = [](std::string_view s) {
+        std::string out(s);
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        return out;
+    };
+    for (size_t i = 0; i < Lines.size() && !Lines[i].empty(); ++i) {
+        if (lower(Lines[i].substr(0, 13)) != "content-type:")
+            continue;
+        std::string field = lower(Lines[i]);
+        for (size_t k = i + 1; k < Lines.size() && !Lines[k].empty() && (Lines[k][0] == ' ' || Lines[k][0] == '\t');
+             ++k)
+            field += lower(Lines[k]);
+        for (size_t at = field.find("charset"); at != std::string::npos; at = field.find("charset", at + 7)) {
+            size_t p = at + 7;
+            while (p < field.size() && (field[p] == ' ' || field[p] == '\t'))
+                ++p;
+            if (p >= field.size() || field[p] != '=' || (at > 0 && field[at - 1] != ';' && field[at - 1] != ' ' &&
+                                                          field[at - 1] != '\t'))
+                continue;
+            ++p;
+            while (p < field.size() && (field[p] == ' ' || field[p] == '\t'))
+                ++p;
+            std::string value;
+            if (p < field.size() && field[p] == '"') {
+                const size_t close = field.find('"', p + 1);
+                value = field.substr(p + 1, close == std::string::npos ? std::string::npos : close - p - 1);
+            } else {
+                const size_t end = field.find_first_of("; \t", p);
+                value = field.substr(p, end == std::string::npos ? std::string::npos : end - p);
+            }
+            return value.substr(0, 64);
+        }
+        return std::string();
+    }
+    return std::string();
+}
+
 // Writing the lines one by one and writing them joined decode alike (line
 // ends are skipped and groups carry over), so every line is decoded where it
 // is, straight into Out, sized once for the whole part. Out grows in steps of
@@ -584,6 +626,8 @@ struct TKelMsg::TParseState {
         std::vector<std::string_view> Lines;
     };
     std::vector<std::unique_ptr<TResplit>> Resplit;
+    // The first text part has given TextCharSet its value.
+    bool TextCharSetTaken = false;
 
     // Lines shown in Text are moved out of RawMail instead of copied when
     // RawMail is emptied at the end anyway; Views are the lines of RawMail
@@ -747,6 +791,10 @@ void TKelMsg::ParsePart(TParseState& State, const TEntity& Entity) {
 
 void TKelMsg::ParseTextPart(TParseState& State, const TEntity& Entity, const std::string& Encoding) {
     const std::span<const std::string_view> lines = Entity.Lines.subspan(SkipHeaderPos(Entity.Lines));
+    if (!State.TextCharSetTaken) {
+        State.TextCharSetTaken = true;
+        TextCharSet = DeclaredCharset(Entity.Lines);
+    }
 
     // Uuencoded blocks leave the text from their begin line up to, not
     // including, the "end" line; without an "end" line the block runs to the

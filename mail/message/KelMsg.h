@@ -96,6 +96,9 @@ class TKelMsg : public TObject {
     std::string ContentTransferEncoding; // upper case; "7BIT" when absent
     std::vector<std::string> Headers;    // the header lines, folded lines kept apart
     std::string CharSet = "ISO-8859-1";  // published; never changed
+    // The charset the Content-Type declares for Text: the top-level one, or
+    // for a multipart message the first text part's; empty when none is.
+    std::string TextCharSet;
     int32_t Size = 0;                    // octets as the server's LIST gave it
     std::string UIDL;                    // the server's unique id, when asked for
     std::vector<std::string> RawMail;    // the received lines (dot-stuffing undone)

@@ -66,16 +66,17 @@ Strings FiveMessages() {
     };
 }
 
-// The rows the list shows for FiveMessages (English fallbacks).
+// The rows the list shows for FiveMessages (English fallbacks): the sender's
+// name where it has one, encoded words decoded.
 QStringList FiveRows(const Strings& msgs) {
     auto size = [&](int n) { return std::to_string(msgs[n - 1].size()); };
     return {
-        Q((" 1 |" + size(1) + " Byte |06 Mar 2000|Support Desk <support@example.org>|Meeting|").c_str()),
-        Q((" 2 |" + size(2) + " Byte |14 Mar 2000|news@example.net|=?ISO-8859-1?Q?Gr=FC=DFe?=|").c_str()),
-        Q((" 3 |" + size(3) + " Byte |01 Mar 2000|Anna <anna@example.com>|No subject|").c_str()),
-        Q((" 4 |" + size(4) + " Byte |30 Mar 2000|Jürgen <j@example.de>|Größe aus Köln|").c_str()),
+        Q((" 1 |" + size(1) + " Byte |06 Mar 2000|Support Desk|Meeting|").c_str()),
+        Q((" 2 |" + size(2) + " Byte |14 Mar 2000|news@example.net|Grüße|").c_str()),
+        Q((" 3 |" + size(3) + " Byte |01 Mar 2000|Anna|No subject|").c_str()),
+        Q((" 4 |" + size(4) + " Byte |30 Mar 2000|Jürgen|Größe aus Köln|").c_str()),
         // Not UTF-8: the row shows as Windows-1252.
-        Q(" 5 |15 KByte |31 Mar 2000|Müller <m@example.de>|Rechnung|"),
+        Q(" 5 |15 KByte |31 Mar 2000|Müller|Rechnung|"),
     };
 }
 
@@ -655,7 +656,7 @@ TEST_F(WorkflowTest, DovecotListsShowsTwoAttachmentsAndDeletesTwoAndFour) {
         ConnectTo(row.port, QString::fromLatin1(DovecotServer::Password), Q(row.security));
         const QStringList expected =
             FiveRows(msgs) << Q((" 6 |" + std::to_string(msgs[5].size()) +
-                                 " Byte |06 Mar 2000|Anna <anna@example.com>|Two files|").c_str());
+                                 " Byte |06 Mar 2000|Anna|Two files|").c_str());
         EXPECT_EQ(Rows(), expected) << StatusText().toStdString() << row.dovecot.Log();
         Strings start = row.handshake;
         start.insert(start.end(), {"USER test", "PASS secret"});
