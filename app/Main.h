@@ -143,6 +143,7 @@ class TForm1 : public QMainWindow {
     int SortColumn = -1;
     bool SortDescending = false;
     void SortBy(int Column);
+    void ShowSortIndicator();
     // The message number a list row shows (rows count from 1; 0 for none).
     int MessageOfRow(int Row) const;
     int32_t MailCount = 0;
@@ -238,7 +239,6 @@ class TForm1 : public QMainWindow {
     int SingleSelectedRow() const;
     // Fills the list from ListRows in the chosen order, keeping the selection.
     void ShowRows();
-    void ShowSortIndicator();
     int64_t LastPumpMs = 0; // steady clock
 
   public:

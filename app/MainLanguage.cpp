@@ -220,6 +220,8 @@ void TForm1::ApplyTexts() {
     mail_list->addHeaderSection(pick(QStringLiteral("Datum"), QStringLiteral("Date")));
     mail_list->addHeaderSection(pick(QStringLiteral("Absender"), QStringLiteral("From")));
     mail_list->addHeaderSection(pick(QStringLiteral("Betreff"), QStringLiteral("Subject")));
+    // New sections have no indicator yet.
+    ShowSortIndicator();
 
     // Captions of another length may need other places.
     LayoutTopPanel();

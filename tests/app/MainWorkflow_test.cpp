@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -793,5 +794,76 @@ TEST_F(WorkflowTest, SecurityMistakesEndWithAClearErrorAndNoLogin) {
         EXPECT_EQ(sent, row.sent);
         EXPECT_TRUE(Rows().isEmpty());
         ExpectMode(0);
+    }
+}
+
+// ------------------------------------------------------------ sorting
+
+// A click on a column header sorts, a second reverses; marking and deleting
+// then act on the messages the chosen rows show, never on row positions.
+TEST_F(WorkflowTest, SortedListDeletesTheMessagesItsRowsShow) {
+    DovecotServer& dovecot = DovecotServer::Shared();
+    SWEEPBOX_REQUIRE_DOVECOT(dovecot);
+    Strings all = FiveMessages();
+    all.push_back(TwoAttachments());
+    const struct {
+        const char* name;
+        int column;
+        int clicks;
+        std::vector<int> order; // message numbers top to bottom
+    } rows[] = {
+        {"size, biggest first", 1, 2, {5, 6, 1, 2, 4, 3}},
+        // 3 was written in New York an hour before midnight: the next day in UTC.
+        {"date, oldest first", 2, 1, {3, 1, 6, 2, 4, 5}},
+        {"sender, A to Z", 3, 1, {3, 6, 4, 5, 2, 1}},
+        {"subject, Z to A", 4, 2, {6, 5, 3, 1, 2, 4}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        dovecot.SetMessages(all);
+        sent.clear();
+        Open();
+        ConnectTo(dovecot.PortText(), QString::fromLatin1(DovecotServer::Password));
+        ASSERT_EQ(Rows().size(), 6) << StatusText().toStdString();
+        QHeaderView* header = form->mail_list->header();
+        for (int i = 0; i < row.clicks; ++i) {
+            const QPoint at(header->sectionViewportPosition(row.column) + header->sectionSize(row.column) / 2,
+                            header->height() / 2);
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        }
+        std::vector<int> order;
+        for (int i = 1; i < form->mail_list->count(); ++i)
+            order.push_back(form->MessageOfRow(i));
+        EXPECT_EQ(order, row.order);
+        EXPECT_TRUE(header->isSortIndicatorShown());
+        EXPECT_EQ(header->sortIndicatorSection(), row.column);
+        EXPECT_EQ(header->sortIndicatorOrder(), row.clicks == 2 ? Qt::DescendingOrder : Qt::AscendingOrder);
+        // The message window shows the message of the row, not of its position.
+        const char* bodies[] = {"See you at ten.", "Body", "No subject here.", "Hallo.", "xxxxxxxx", "Here are the files."};
+        Mark({1});
+        const Shown viewed = ShownIn(Form3, [&] { Click(form->btnmail); });
+        EXPECT_TRUE(viewed.text.contains(Q(bodies[row.order[0] - 1]))) << viewed.text.left(200).toStdString();
+
+        Mark({1, 2});
+        Click(form->BtnDelete);
+        const int first = std::max(row.order[0], row.order[1]), second = std::min(row.order[0], row.order[1]);
+        EXPECT_EQ(sent, (Strings{"DELE " + std::to_string(first), "DELE " + std::to_string(second), "QUIT"}));
+        Strings left;
+        for (int n = 1; n <= 6; ++n)
+            if (n != first && n != second)
+                left.push_back(all[static_cast<size_t>(n - 1)]);
+        EXPECT_EQ(dovecot.Messages(), left);
+        // The rows left keep their order.
+        EXPECT_EQ(Rows().size(), 4);
+        EXPECT_EQ(form->MessageOfRow(1), row.order[2]);
+
+        // The choice is remembered: the next window starts sorted the same way.
+        sweepbox::DestroyApplicationWindows();
+        Open();
+        EXPECT_EQ(form->SortColumn, row.column);
+        EXPECT_EQ(form->SortDescending, row.clicks == 2);
+        EXPECT_EQ(form->mail_list->header()->sortIndicatorSection(), row.column);
+        sweepbox::DestroyApplicationWindows();
+        Store({{Q("SortColumn"), Q("-1")}});
     }
 }
