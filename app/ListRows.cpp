@@ -8,10 +8,30 @@
 namespace {
 
 // The first mailbox of an address list: up to a comma outside quotes,
-// angle brackets and comments.
+// angle brackets and comments; a group ("Team: a, b;") gives its first member.
 std::string FirstMailbox(const std::string& From) {
     bool quoted = false;
     int angle = 0, comment = 0;
+    for (size_t i = 0; i < From.size(); ++i) {
+        const char c = From[i];
+        if (c == '\\' && (quoted || comment)) {
+            ++i;
+        } else if (c == '"' && !comment) {
+            quoted = !quoted;
+        } else if (!quoted && c == '(') {
+            ++comment;
+        } else if (!quoted && c == ')' && comment > 0) {
+            --comment;
+        } else if (!quoted && !comment && (c == '<' || c == ',' || c == '@')) {
+            break; // a mailbox begins before any group name could end
+        } else if (!quoted && !comment && c == ':') {
+            const std::string members = From.substr(i + 1);
+            return members.find_first_not_of(" \t;") == std::string::npos ? From.substr(0, i) : FirstMailbox(members);
+        }
+    }
+    quoted = false;
+    angle = 0;
+    comment = 0;
     for (size_t i = 0; i < From.size(); ++i) {
         const char c = From[i];
         if (c == '\\' && (quoted || comment)) {
@@ -27,7 +47,7 @@ std::string FirstMailbox(const std::string& From) {
                 ++angle;
             else if (c == '>' && !comment && angle > 0)
                 --angle;
-            else if (c == ',' && !angle && !comment)
+            else if ((c == ',' || c == ';') && !angle && !comment)
                 return From.substr(0, i);
         }
     }
@@ -73,7 +93,7 @@ size_t FindUnquoted(const std::string& s, char c, size_t from = 0) {
 
 QString CellText(QString Text) {
     if (Text.size() > kMaxCell)
-        Text.truncate(kMaxCell);
+        Text.truncate(Text[kMaxCell - 1].isHighSurrogate() ? kMaxCell - 1 : kMaxCell);
     for (QChar& c : Text) {
         const char16_t u = c.unicode();
         if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0) || u == 0x2028 || u == 0x2029)

@@ -395,8 +395,10 @@ void TForm1::LayoutTopPanel() {
     };
     int edge = labelAt(Label1, 0, 0);
     int fx = std::max(45, edge + 4);
-    place(servername, fx, rowY, 116, fieldHeight);
-    edge = labelAt(Label4, 175, fx + 116 + 8);
+    // Wide enough for "host:port".
+    const int serverWidth = 150;
+    place(servername, fx, rowY, serverWidth, fieldHeight);
+    edge = labelAt(Label4, 175, fx + serverWidth + 8);
     fx = edge + 4;
     const int securityWidth = std::max(90, Security->sizeHint().width());
     place(Security, fx, rowY, securityWidth, fieldHeight);

@@ -123,6 +123,7 @@ void TForm1::btn_aktivieren(int mode) {
         Status_avi->Stop();
     }
     servername->setEnabled(idle);
+    Security->setEnabled(idle);
     Username->setEnabled(idle);
     Password->setEnabled(idle);
     Header_Nein->setEnabled(idle);

@@ -276,10 +276,12 @@ bool ParseDate(std::string_view Value, TDate& Date) {
         const char sign = r.Peek();
         if (sign == '+' || sign == '-') {
             r.Take(sign);
+            // "+0100"; writers also send "-600" or "+01": read as well as they go.
             int zone = 0;
-            if (!r.Number(zone, digits, 4) || digits != 4 || zone % 100 > 59)
-                return false;
-            offset = (zone / 100 * 60 + zone % 100) * (sign == '-' ? -1 : 1);
+            if (r.Number(zone, digits, 4)) {
+                const int minutes = digits <= 2 ? zone * 60 : zone / 100 * 60 + zone % 100;
+                offset = zone % 100 > 59 && digits > 2 ? 0 : minutes * (sign == '-' ? -1 : 1);
+            }
         } else if (IsAlpha(sign) && !ZoneOffset(r.Word(), offset)) {
             offset = 0; // an unknown zone name: the time is kept as UTC
         }

@@ -128,16 +128,16 @@ TEST_F(MainTest, OnlyAResizeWritesGeometryAndColumnWidths) {
     EXPECT_EQ(SectionWidths(form), kDefaultSections);
 
     form->mail_list->setSectionWidth(1, 120);
-    form->resize(700, 500);
+    form->resize(800, 500);
     EXPECT_EQ(Stored(Q("Sec2")).toString(), Q("120"));
     form->close();
     QFile file(scratch.filePath(QStringLiteral("Larkmoor/Sweepbox.conf")));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray content = file.readAll();
-    EXPECT_TRUE(content.contains("Width=700") && !content.contains("@Variant")) << content.toStdString();
+    EXPECT_TRUE(content.contains("Width=800") && !content.contains("@Variant")) << content.toStdString();
     sweepbox::DestroyApplicationWindows();
     form = Create();
-    EXPECT_EQ(form->size(), QSize(700, 500));
+    EXPECT_EQ(form->size(), QSize(800, 500));
     EXPECT_EQ(SectionWidths(form), (std::vector<int>{25, 120, 80, 95, 75}));
 }
 

@@ -177,6 +177,7 @@ class WorkflowTest : public maintest::MainTest {
             {form->Datei_L, form->Datei_L->isEnabled(), conn},
             {form->Status_avi, form->Status_avi->isVisible() && form->Status_avi->IsPlaying(), busy},
             {form->Password, form->Password->isEnabled(), idle},
+            {form->Security, form->Security->isEnabled(), idle},
             {form->men_email_anzeigen, form->men_email_anzeigen->isEnabled(), conn},
         };
         for (const auto& row : rows)
