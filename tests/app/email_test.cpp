@@ -159,6 +159,52 @@ TEST_F(EmailTest, TextIsSavedFromTheOriginalBytesWithCrLfUnderTheProposalDotTxt)
     EXPECT_EQ(Saved(u".txt"_s), "Gr\xC3\xBC\xC3\x9F" "e\r\nJ\xFCrgen \x80\r\n\r\ntab\there\r\nend\r\n");
 }
 
+// The message as a retrieval parses it, so its TextCharSet is the model's.
+std::unique_ptr<kel::TKelMsg> ParsedMsg(const std::string& raw) {
+    auto msg = std::make_unique<kel::TKelMsg>();
+    msg->RawMail = kel::SplitLines(raw);
+    msg->Parse();
+    return msg;
+}
+
+TEST_F(EmailTest, TextShowsInItsDeclaredCharsetAndSavesAsReceived) {
+    const struct {
+        const char* name;
+        std::string raw;
+        const char* shown; // UTF-8
+        std::string saved;
+    } rows[] = {
+        {"KOI8-R", "Content-Type: text/plain; charset=koi8-r\r\n\r\n\xFA\xC4\xD2\xC1\xD7\xD3\xD4\xD7\xD5\xCA\xD4\xC5\r\n"
+                   "\xED\xC9\xD2\r\n",
+         "Здравствуйте\nМир", "\xFA\xC4\xD2\xC1\xD7\xD3\xD4\xD7\xD5\xCA\xD4\xC5\r\n\xED\xC9\xD2\r\n"},
+        {"ISO-8859-2, quoted-printable",
+         "Content-Type: text/plain; charset=\"ISO-8859-2\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+         "=A3=F3d=BC\r\n",
+         "Łódź", "\xA3\xF3" "d\xBC\r\n"},
+        {"Shift_JIS, base64",
+         "Content-Type: text/plain;\r\n charset=Shift_JIS\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+         "k/qWe4zqgsyDZYNYg2cNCoLFgrc=\r\n",
+         "日本語のテスト\nです", "\x93\xFA\x96{\x8C\xEA\x82\xCC\x83" "e\x83X\x83g\r\n\x82\xC5\x82\xB7\r\n"},
+        {"multipart: the first text part's windows-1251",
+         "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain; charset=windows-1251\r\n"
+         "\r\n\xCF\xF0\xE8\xE2\xE5\xF2\r\n--b\r\nContent-Type: application/octet-stream; name=a.bin\r\n\r\nA\r\n"
+         "--b--\r\n",
+         "Привет", "\xCF\xF0\xE8\xE2\xE5\xF2\r\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TForm3 window;
+        window.ExecuteSaveDialog = form->ExecuteSaveDialog;
+        const auto msg = ParsedMsg(row.raw);
+        window.AddMessage(msg.get());
+        EXPECT_EQ(window.memo_email_anzeigen->toPlainText(), QString::fromUtf8(row.shown));
+        QFile::remove(dir.filePath(u".txt"_s));
+        window.btn_save_emailClick(nullptr);
+        EXPECT_EQ(Saved(u".txt"_s), row.saved);
+    }
+    EXPECT_TRUE(messages.isEmpty());
+}
+
 TEST_F(EmailTest, HostileNamesStayInsideTheChosenFolder) {
     QDir(dir.path()).mkpath(QStringLiteral("a/b"));
     folder = dir.filePath(QStringLiteral("a/b"));

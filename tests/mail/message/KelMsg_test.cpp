@@ -171,6 +171,57 @@ TEST(KelMsgParse, Bodies) {
     }
 }
 
+std::string LowerAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+TEST(KelMsgParse, TextCharSetIsTheCharsetOfTheFirstTextPart) {
+    const std::string mixed = "Content-Type: multipart/mixed; boundary=b\n\n";
+    const struct {
+        const char* name;
+        std::string raw;
+        std::string charset; // any case
+    } rows[] = {
+        {"top level", "Content-Type: text/plain; charset=KOI8-R\n\nx\n", "koi8-r"},
+        {"quoted", "Content-Type: text/plain; charset=\"ISO-8859-2\"\n\nx\n", "iso-8859-2"},
+        {"on a continuation line", "Subject: s\nContent-Type: text/plain;\n\tcharset=Shift_JIS\nTo: t\n\nx\n",
+         "shift_jis"},
+        {"after other parameters", "Content-Type: text/plain; format=flowed; charset=utf-8; delsp=yes\n\nx\n",
+         "utf-8"},
+        {"a parameter ending in charset is another", "Content-Type: text/plain; x-charset=big5; charset=gb2312\n\nx\n",
+         "gb2312"},
+        {"names in any case", "content-type: Text/Plain; CHARSET=Windows-1252\n\nx\n", "windows-1252"},
+        {"no charset", "Content-Type: text/plain\n\nx\n", ""},
+        {"no Content-Type", "Subject: s\n\nx\n", ""},
+        {"a Content-Type line in the body", "Subject: s\n\nContent-Type: text/plain; charset=koi8-r\n", ""},
+        {"multipart: the first text part", mixed + "--b\nContent-Type: text/plain; charset=windows-1251\n\nx\n"
+                                                   "--b\nContent-Type: text/plain; charset=koi8-r\n\ny\n--b--\n",
+         "windows-1251"},
+        {"multipart: an attachment before the text part",
+         mixed + "--b\nContent-Type: application/pdf; name=a.pdf\n\nA\n--b\nContent-Type: text/plain; charset=EUC-KR\n"
+                 "\nx\n--b--\n",
+         "euc-kr"},
+        {"multipart: nested alternative",
+         mixed + "--b\nContent-Type: multipart/alternative; boundary=c\n\n--c\nContent-Type: text/plain;\n"
+                 " charset=\"iso-8859-15\"\n\nx\n--c\nContent-Type: text/html; charset=utf-8\n\n<p>x</p>\n--c--\n--b--\n",
+         "iso-8859-15"},
+        {"multipart: a later text part's charset is not taken",
+         mixed + "--b\nContent-Type: text/plain\n\nx\n--b\nContent-Type: text/plain; charset=koi8-r\n\ny\n--b--\n", ""},
+        {"multipart: a part without Content-Type is the first text part",
+         mixed + "--b\n\nx\n--b\nContent-Type: text/plain; charset=koi8-r\n\ny\n--b--\n", ""},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        TKelMsg m;
+        m.RawMail = L(r.raw);
+        m.Parse();
+        EXPECT_EQ(LowerAscii(m.TextCharSet), r.charset);
+    }
+}
+
 TEST(KelMsgParse, BadUULineFailsWithOopsAndKeepsWhatWasFilled) {
     const Lines raw = L("Content-Type: multipart/mixed; boundary=b\n\n--b\n\nfirst\n--b\n\nkept back\n"
                         "begin 644 ok.bin\n#2&DA\nend\nbegin 644 bad.bin\n#2&DA\n\n#2&da\nend\nlater\n--b\n\nnever\n--b--\n");
