@@ -74,16 +74,21 @@ std::string Trimmed(const std::string& s) {
     return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
 }
 
-// Position of c outside quotes, or npos.
+// Position of c outside quotes and (unless c opens one) comments, or npos.
 size_t FindUnquoted(const std::string& s, char c, size_t from = 0) {
     bool quoted = false;
+    int comment = 0;
     for (size_t i = from; i < s.size(); ++i) {
         if (s[i] == '\\') {
             ++i;
-        } else if (s[i] == '"') {
+        } else if (s[i] == '"' && !comment) {
             quoted = !quoted;
-        } else if (!quoted && s[i] == c) {
+        } else if (!quoted && s[i] == c && !comment) {
             return i;
+        } else if (!quoted && s[i] == '(') {
+            ++comment;
+        } else if (!quoted && s[i] == ')' && comment > 0) {
+            --comment;
         }
     }
     return std::string::npos;
@@ -96,7 +101,10 @@ QString CellText(QString Text) {
         Text.truncate(Text[kMaxCell - 1].isHighSurrogate() ? kMaxCell - 1 : kMaxCell);
     for (QChar& c : Text) {
         const char16_t u = c.unicode();
-        if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0) || u == 0x2028 || u == 0x2029)
+        // Bidirectional controls would let a sender reorder how a cell reads.
+        const bool bidi = (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) || u == 0x200E ||
+                          u == 0x200F || u == 0x061C;
+        if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0) || u == 0x2028 || u == 0x2029 || bidi)
             c = QLatin1Char(' ');
         else if (u == '|')
             c = QLatin1Char('/');

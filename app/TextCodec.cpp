@@ -179,15 +179,34 @@ bool EncodedWord(const std::string& text, size_t at, std::string& charset, std::
 } // namespace
 
 TCharsetDecoder::TCharsetDecoder(const std::string& charset) {
-    const std::string name = LowerAscii(CleanCharset(charset));
-    if (name.empty() || name == "utf-8" || name == "utf8" || name == "us-ascii" || name == "ascii" ||
-        name == "unknown-8bit" || name == "x-unknown")
-        return;
-    if (name == "iso-8859-1" || name == "iso8859-1" || name == "latin1" || name == "windows-1252" ||
-        name == "cp1252") {
-        windows1252_ = true;
-        return;
+    std::string name = LowerAscii(CleanCharset(charset));
+    static const char* const kUtf8Rule[] = {"", "utf-8", "utf8", "us-ascii", "ascii", "us", "ansi_x3.4-1968",
+                                            "unknown-8bit", "x-unknown", "unknown"};
+    static const char* const kWindows1252[] = {"iso-8859-1", "iso8859-1", "iso_8859-1", "iso_8859-1:1987",
+                                               "latin1", "latin-1", "l1", "cp819", "ibm819", "windows-1252",
+                                               "cp1252", "x-cp1252"};
+    // Labels mail writers use for a subset while they write its superset.
+    static const struct {
+        const char* label;
+        const char* superset;
+    } kSupersets[] = {{"gb2312", "GB18030"},      {"gb_2312-80", "GB18030"}, {"euc-cn", "GB18030"},
+                      {"x-gbk", "GB18030"},       {"gbk", "GB18030"},        {"cn-gb", "GB18030"},
+                      {"euc-kr", "CP949"},        {"ks_c_5601-1987", "CP949"}, {"ks_c_5601", "CP949"},
+                      {"korean", "CP949"},        {"shift_jis", "CP932"},    {"shift-jis", "CP932"},
+                      {"x-sjis", "CP932"},        {"sjis", "CP932"},         {"ms_kanji", "CP932"},
+                      {"iso-8859-8-i", "ISO-8859-8"}, {"tis-620", "CP874"},  {"windows-874", "CP874"}};
+    for (const char* label : kUtf8Rule)
+        if (name == label)
+            return;
+    for (const char* label : kWindows1252) {
+        if (name == label) {
+            windows1252_ = true;
+            return;
+        }
     }
+    for (const auto& s : kSupersets)
+        if (name == s.label)
+            name = s.superset;
     iconv_t cd = ::iconv_open("UTF-8", name.c_str());
     if (cd != reinterpret_cast<iconv_t>(-1))
         iconv_ = cd;
@@ -199,10 +218,20 @@ TCharsetDecoder::~TCharsetDecoder() {
 }
 
 QString TCharsetDecoder::Decode(const std::string& bytes) {
-    if (windows1252_)
-        return FromWindows1252(bytes);
-    if (!iconv_)
-        return DisplayText(bytes);
+    QString text;
+    return TryDecode(bytes, text) ? text : DisplayText(bytes);
+}
+
+bool TCharsetDecoder::TryDecode(const std::string& bytes, QString& text) {
+    if (windows1252_) {
+        text = FromWindows1252(bytes);
+        return true;
+    }
+    if (!iconv_) {
+        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        text = utf8.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+        return !utf8.hasError();
+    }
     const auto cd = static_cast<iconv_t>(iconv_);
     ::iconv(cd, nullptr, nullptr, nullptr, nullptr); // each text starts in the initial state
     std::string utf8(bytes.size() * 4 + 16, '\0');
@@ -214,15 +243,16 @@ QString TCharsetDecoder::Decode(const std::string& bytes) {
         if (::iconv(cd, &in, &inLeft, &out, &outLeft) != static_cast<size_t>(-1))
             continue;
         if (errno != E2BIG)
-            return DisplayText(bytes); // the bytes are not in this charset
+            return false; // the bytes are not in this charset
         const size_t used = static_cast<size_t>(out - utf8.data());
         utf8.resize(utf8.size() * 2);
         out = utf8.data() + used;
         outLeft = utf8.size() - used;
     }
     if (::iconv(cd, nullptr, nullptr, &out, &outLeft) == static_cast<size_t>(-1))
-        return DisplayText(bytes);
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(out - utf8.data()));
+        return false;
+    text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(out - utf8.data()));
+    return true;
 }
 
 QString DecodeCharset(const std::string& bytes, const std::string& charset) {
@@ -244,11 +274,24 @@ QString DecodeHeaderText(const std::string& value) {
     QString out;
     std::string plain;       // raw text waiting for DisplayText
     std::string pending;     // decoded bytes of adjacent words in one charset
+    std::vector<std::string> words; // the same bytes word by word
     std::string pendingSet;
     auto flushWords = [&] {
-        if (!pending.empty())
-            out += DecodeCharset(pending, pendingSet);
+        if (!pending.empty()) {
+            // Together, so that a character split over two words survives;
+            // if the run does not convert, word by word, so that one broken
+            // word does not spoil its neighbours.
+            TCharsetDecoder decoder(pendingSet);
+            QString text;
+            if (decoder.TryDecode(pending, text)) {
+                out += text;
+            } else {
+                for (const std::string& word : words)
+                    out += decoder.Decode(word);
+            }
+        }
         pending.clear();
+        words.clear();
     };
     size_t i = 0;
     while (i < value.size()) {
@@ -266,6 +309,7 @@ QString DecodeHeaderText(const std::string& value) {
             plain.clear();
             pendingSet = charset;
             pending += bytes;
+            words.push_back(bytes);
             i = end;
             continue;
         }

@@ -31,6 +31,8 @@ class TCharsetDecoder {
     TCharsetDecoder(const TCharsetDecoder&) = delete;
     TCharsetDecoder& operator=(const TCharsetDecoder&) = delete;
     QString Decode(const std::string& bytes);
+    // False when the bytes do not fit the charset (Text is then undefined).
+    bool TryDecode(const std::string& bytes, QString& text);
 
   private:
     void* iconv_ = nullptr; // iconv_t
@@ -42,9 +44,11 @@ class TCharsetDecoder {
 QString DisplayLines(const std::vector<std::string>& lines, const std::string& charset);
 
 // Text of bytes in a declared charset (any name iconv knows: ISO-8859-x,
-// KOI8-R, Shift_JIS, GB2312, Big5, EUC-KR, Windows-125x ...). ISO-8859-1 and
-// US-ASCII read as Windows-1252, as mail writers mean them. A charset that
-// is unknown, missing or does not fit the bytes: DisplayText.
+// KOI8-R, Shift_JIS, GB2312, Big5, EUC-KR, Windows-125x ...). ISO-8859-1
+// reads as Windows-1252, and labels of other subsets as the superset mail is
+// written in (GB2312 as GB18030, EUC-KR as CP949, Shift_JIS as CP932).
+// US-ASCII, a charset that is unknown, missing or does not fit the bytes:
+// DisplayText.
 QString DecodeCharset(const std::string& bytes, const std::string& charset);
 
 // A header value with its RFC 2047 encoded words ("=?charset?B|Q?...?=", any

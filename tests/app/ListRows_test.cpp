@@ -285,3 +285,8 @@ TEST(SortRows, EachColumnBothWaysUnknownsLastTiesByNumber) {
 }
 
 } // namespace
+
+// A sender cannot reorder how its cell reads.
+TEST(CellText, BidiControlsBecomeBlanks) {
+    EXPECT_EQ(CellText(QString::fromUtf8("a\u202Eb\u2066c\u200Fd")), QString::fromUtf8("a b c d"));
+}

@@ -266,3 +266,11 @@ TEST(DisplayLines, EachLineFromTheDeclaredCharsetAndAMisfitLineFallsBackAlone) {
 }
 
 } // namespace
+
+// One broken word in a run keeps its neighbours readable; the ISO-8859-1
+// labels all read as Windows-1252.
+TEST(DecodeHeaderText, ABrokenWordSpoilsOnlyItself) {
+    EXPECT_EQ(DecodeHeaderText("=?UTF-8?B?w6nDqQ==?= =?UTF-8?B?w6nD?="), QString::fromUtf8("éé") + FromWindows1252("\xc3\xa9\xc3"));
+    for (const char* label : {"l1", "ISO_8859-1", "iso_8859-1:1987", "latin-1", "CP819"})
+        EXPECT_EQ(DecodeCharset("\x80", label), QString::fromUtf8("€")) << label;
+}
