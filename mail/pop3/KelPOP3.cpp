@@ -254,6 +254,9 @@ void TKelPOP::ConfigureTls() {
         tls->Implicit = Security == TPopSecurity::Tls;
         tls->ExtraTrustFile = TrustFile;
         tls->PinnedFingerprint = PinnedFingerprint;
+        // A server that never answers the hello is as silent as one that
+        // never greets.
+        tls->HandshakeLimitMs = GreetingLimitMs;
     }
 }
 
@@ -344,6 +347,10 @@ std::vector<std::string> TKelPOP::ReadLines(size_t Limit) {
 bool TKelPOP::Login() {
     if (!FConnected)
         throw EKelPOPError("Invalid Op. Not connected.");
+    // A secured connection was asked for: the password never goes out on
+    // another (a STARTTLS session whose greeting was refused stays plain).
+    if (Security != TPopSecurity::None && !FTransport->Secured())
+        throw EKelPOPError("The connection is not secured: the user name and password are not sent.");
     auto unsafe = [](const std::string& s) { return s.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; };
     if (unsafe(UserId) || unsafe(UserPasswd))
         throw EKelPOPError("User name or password contains a line break.");

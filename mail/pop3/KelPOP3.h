@@ -130,7 +130,8 @@ class TKelPOP : public TObject {
     int ReceiveStallLimitMs = 180000;
     // The greeting must begin within this long (at most ReceiveStallLimitMs):
     // a TLS-only port waits silently for a handshake that a plain client
-    // never starts, and the user hears why in seconds, not minutes.
+    // never starts, and the user hears why in seconds, not minutes. The TLS
+    // handshake may stall no longer either.
     int GreetingLimitMs = 8000;
     // A TOP reply in GetHeader whose lines grow past this ends through the
     // transport error path (EMSGSIZE).
@@ -188,6 +189,8 @@ class TKelPOP : public TObject {
     // EKelPOPError "Invalid Op. Not connected." when not connected. A user
     // name or password holding CR, LF or NUL is refused with EKelPOPError
     // before anything is sent, so stored settings cannot inject commands.
+    // With a Security other than None, a connection that is not inside TLS
+    // is refused the same way.
     bool Login();
     // QUIT and close; nothing when not connected. Refused: 2002. While
     // Connect waits for the connection (Quit from a handler the pump runs),

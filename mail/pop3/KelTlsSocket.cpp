@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <mutex>
 #include <utility>
+#include <vector>
 
 #include <arpa/inet.h>
 #include <openssl/err.h>
@@ -213,29 +215,83 @@ long TKelTlsSocket::ReadTap(BIO* Bio, int Oper, const char* Data, size_t, int, l
     return Ret;
 }
 
+namespace {
+
+// One context per set of trusted authorities for the whole process: reading
+// the system's trust store costs tens of milliseconds, more than a whole
+// handshake. The cache holds one reference; each socket takes its own.
+class TContextCache {
+  public:
+    ~TContextCache() {
+        for (auto& [file, ctx] : FContexts)
+            ::SSL_CTX_free(ctx);
+    }
+    // A new reference to the context for ExtraTrustFile, or nullptr with Why set.
+    SSL_CTX* Take(const std::string& ExtraTrustFile, std::string& Why) {
+        const std::lock_guard<std::mutex> lock(FMutex);
+        for (auto& [file, ctx] : FContexts) {
+            if (file == ExtraTrustFile) {
+                ::SSL_CTX_up_ref(ctx);
+                return ctx;
+            }
+        }
+        SSL_CTX* ctx = ::SSL_CTX_new(::TLS_client_method());
+        if (!ctx) {
+            Why = OpenSslError("Cannot set up TLS.");
+            return nullptr;
+        }
+        ::SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+        ::SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, &TKelTlsSocket::VerifyCallback);
+        ::SSL_CTX_set_default_verify_paths(ctx);
+        if (!ExtraTrustFile.empty() && ::SSL_CTX_load_verify_locations(ctx, ExtraTrustFile.c_str(), nullptr) != 1) {
+            ::ERR_clear_error();
+            ::SSL_CTX_free(ctx);
+            Why = "Cannot read the trusted authorities from " + ExtraTrustFile + ".";
+            return nullptr;
+        }
+        // A file that changed on disk is read again by a new process only; a
+        // handful of files is all a program ever names.
+        if (FContexts.size() < 8) {
+            ::SSL_CTX_up_ref(ctx);
+            FContexts.emplace_back(ExtraTrustFile, ctx);
+        }
+        return ctx;
+    }
+
+  private:
+    std::mutex FMutex;
+    std::vector<std::pair<std::string, SSL_CTX*>> FContexts;
+};
+
+TContextCache& Contexts() {
+    static TContextCache cache;
+    return cache;
+}
+
+} // namespace
+
 std::string TKelTlsSocket::PrepareContext() {
     if (FCtx && FCtxTrustFile == ExtraTrustFile)
         return std::string();
     if (FCtx)
         ::SSL_CTX_free(FCtx);
     FCtxTrustFile = ExtraTrustFile;
-    FCtx = ::SSL_CTX_new(::TLS_client_method());
-    if (!FCtx)
-        return OpenSslError("Cannot set up TLS.");
-    ::SSL_CTX_set_min_proto_version(FCtx, TLS1_2_VERSION);
-    ::SSL_CTX_set_verify(FCtx, SSL_VERIFY_PEER, &TKelTlsSocket::VerifyCallback);
-    ::SSL_CTX_set_default_verify_paths(FCtx);
-    if (!ExtraTrustFile.empty() && ::SSL_CTX_load_verify_locations(FCtx, ExtraTrustFile.c_str(), nullptr) != 1) {
-        ::SSL_CTX_free(FCtx);
-        FCtx = nullptr;
-        return "Cannot read the trusted authorities from " + ExtraTrustFile + ".";
-    }
-    return std::string();
+    std::string why;
+    FCtx = Contexts().Take(ExtraTrustFile, why);
+    return why;
 }
 
 std::string TKelTlsSocket::Handshake() {
     if (!IsOpen())
         return "The connection is closed.";
+    // The handshake's own limit, for the waits below only.
+    struct TLimit {
+        int& Limit;
+        int Kept;
+        ~TLimit() { Limit = Kept; }
+    } limit{StallLimitMs, StallLimitMs};
+    if (HandshakeLimitMs > 0 && (StallLimitMs <= 0 || HandshakeLimitMs < StallLimitMs))
+        StallLimitMs = HandshakeLimitMs;
     if (std::string why = PrepareContext(); !why.empty())
         return why;
     FreeSsl();

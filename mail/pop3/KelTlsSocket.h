@@ -70,6 +70,11 @@ class TKelTlsSocket : public TKelSocket {
     // The last handshake failed because the server answered in plain text
     // (a POP3 greeting where TLS was expected).
     bool PlainTextAnswer() const { return FPlainTextAnswer; }
+    // The handshake may take this long without progress; <= 0: StallLimitMs.
+    int HandshakeLimitMs = 0;
+
+    // Records what the certificate check found; the handshake goes on.
+    static int VerifyCallback(int Ok, X509_STORE_CTX* Ctx);
 
     void SendBuf(const char* Data, size_t Count) override;
     size_t ReceiveBuf(char* Buffer, size_t Count) override;
@@ -99,7 +104,6 @@ class TKelTlsSocket : public TKelSocket {
     // The first bytes the server sent in the handshake.
     std::string FFirstBytes;
 
-    static int VerifyCallback(int Ok, X509_STORE_CTX* Ctx);
     static long ReadTap(BIO* Bio, int Oper, const char* Data, size_t Len, int, long, int Ret, size_t* Done);
 };
 

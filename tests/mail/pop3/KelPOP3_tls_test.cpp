@@ -403,3 +403,37 @@ TEST(StartTlsDialogue, ScriptedNegotiations) {
         EXPECT_TRUE(t.Exhausted());
     }
 }
+
+// A refused greeting leaves a STARTTLS session open in plain text: the
+// login must not go out over it.
+TEST(StartTlsDialogue, NoLoginOverAConnectionThatIsNotSecured) {
+    TKelPOP pop;
+    auto owned = std::make_unique<ScriptedTransport>();
+    ScriptedTransport& t = *owned;
+    t.Serve("-ERR busy, come back later\r\n");
+    pop.SetTransport(std::move(owned));
+    pop.Host = "127.0.0.1";
+    pop.Security = TPopSecurity::StartTls;
+    pop.UserId = "test";
+    pop.UserPasswd = "secret";
+    pop.Connect();
+    EXPECT_TRUE(pop.OperationFailed());
+    EXPECT_THROW(pop.Login(), EKelPOPError);
+    EXPECT_EQ(t.Written, "[open]");
+}
+
+// A server that takes the connection and never answers the TLS hello is
+// given up after the greeting's limit, not the long stall limit.
+TEST(StartTlsRefusals, ASilentHandshakeEndsAtTheGreetingLimit) {
+    FakePop3Server srv;
+    srv.Hold();
+    sweepbox::test::FakeClient c(srv);
+    c.pop.Security = TPopSecurity::Tls;
+    c.pop.ReceiveStallLimitMs = 60000;
+    c.pop.GreetingLimitMs = 300;
+    c.pop.Connect();
+    EXPECT_FALSE(c.pop.Connected());
+    EXPECT_EQ(c.pop.ConnectFailure(), TConnectFailure::Tls);
+    EXPECT_NE(c.pop.ConnectError().find("in time"), std::string::npos) << c.pop.ConnectError();
+    srv.Release();
+}
