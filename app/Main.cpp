@@ -4,6 +4,7 @@
 
 #include "Dialogs.h"
 #include "MainLanguage.h"
+#include "MainWidgets.h"
 #include "MultiLst.h"
 #include "info.h"
 
@@ -87,7 +88,7 @@ TForm1::TForm1(QWidget* parent)
     setWindowTitle(QStringLiteral("Sweepbox"));
     QIcon icon;
     for (const int size : {16, 24, 32, 48})
-        icon.addPixmap(DrawGlyph(TGlyph::Mail, size, 1.0, true));
+        icon.addPixmap(DrawGlyph(GlyphPainter(TGlyph::Mail), size, 1.0, true));
     setWindowIcon(icon);
     CreateMenus();
     CreateControls();
@@ -160,7 +161,7 @@ void TForm1::CreateControls() {
     column->addWidget(Panel1);
 
     auto makeButton = [this](const char* name, TGlyph glyph, const QString& caption, const QString& hint) {
-        auto* button = new TSpeedButton(glyph, Panel1);
+        auto* button = new TSpeedButton(GlyphPainter(glyph), Panel1);
         button->setObjectName(QString::fromLatin1(name));
         button->setText(caption);
         button->setToolTip(hint);

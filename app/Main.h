@@ -4,8 +4,12 @@
 // MainWorkflow.cpp.
 #pragma once
 
+#include "Bevel.h"
+#include "BusyAnimation.h"
 #include "ListRows.h"
-#include "MainWidgets.h"
+#include "SpeedButton.h"
+#include "StatusBar.h"
+#include "StatusLabel.h"
 #include "pop3/KelPOP3.h"
 
 #include <QMainWindow>

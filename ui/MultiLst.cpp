@@ -23,32 +23,35 @@ namespace {
 constexpr int kFirstDataRow = 1;
 
 // Row pictures are chosen by these first characters; "0".."9" map to 0..9.
-int pictureSlot(QChar c)
-{
+int pictureSlot(QChar c) {
     if (c >= u'0' && c <= u'9')
         return c.unicode() - u'0';
     switch (c.unicode()) {
-    case u'*': return 10;
-    case u'!': return 11;
-    case u'@': return 12;
-    case u'#': return 13;
-    case u'$': return 14;
-    case u'%': return 15;
-    default: return -1;
+    case u'*':
+        return 10;
+    case u'!':
+        return 11;
+    case u'@':
+        return 12;
+    case u'#':
+        return 13;
+    case u'$':
+        return 14;
+    case u'%':
+        return 15;
+    default:
+        return -1;
     }
 }
 
 // Draws one cell's text on one line, cut with an ellipsis when too long.
 // Tabs stop every three average character widths.
-void drawCellText(QPainter& p, const QFontMetrics& fm, const QRect& r, const QString& text,
-                  Qt::Alignment alignment)
-{
+void drawCellText(QPainter& p, const QFontMetrics& fm, const QRect& r, const QString& text, Qt::Alignment alignment) {
     if (r.width() <= 0 || text.isEmpty())
         return;
     if (!text.contains(u'\t')) {
-        const QString shown = fm.horizontalAdvance(text) > r.width()
-                                  ? fm.elidedText(text, Qt::ElideRight, r.width())
-                                  : text;
+        const QString shown =
+            fm.horizontalAdvance(text) > r.width() ? fm.elidedText(text, Qt::ElideRight, r.width()) : text;
         p.drawText(r, int(alignment | Qt::AlignTop | Qt::TextSingleLine), shown);
         return;
     }
@@ -77,10 +80,9 @@ void drawCellText(QPainter& p, const QFontMetrics& fm, const QRect& r, const QSt
     p.drawText(QRectF(r), shown, option);
 }
 
-}  // namespace
+} // namespace
 
-TMultiList::RowParts TMultiList::splitRow(const QString& row, QChar separator)
-{
+TMultiList::RowParts TMultiList::splitRow(const QString& row, QChar separator) {
     RowParts parts;
     qsizetype start = 0;
     if (!row.isEmpty()) {
@@ -100,14 +102,12 @@ TMultiList::RowParts TMultiList::splitRow(const QString& row, QChar separator)
     return parts;
 }
 
-const QString& TMultiList::markerText()
-{
+const QString& TMultiList::markerText() {
     static const QString marker = u"~\u0001TMultiList marker row\u0001"_s;
     return marker;
 }
 
-TMultiList::TMultiList(QWidget* parent) : QAbstractScrollArea(parent)
-{
+TMultiList::TMultiList(QWidget* parent) : QAbstractScrollArea(parent) {
     alignment_.fill(Qt::AlignLeft);
 
     QFont listFont = font();
@@ -145,13 +145,11 @@ TMultiList::~TMultiList() = default;
 // ---------------------------------------------------------------------------
 // Items
 
-int TMultiList::dataRowCount() const
-{
+int TMultiList::dataRowCount() const {
     return rows_.empty() ? 0 : int(rows_.size()) - kFirstDataRow;
 }
 
-void TMultiList::addItem(const QString& row)
-{
+void TMultiList::addItem(const QString& row) {
     if (rows_.empty()) {
         rows_.push_back(Row{markerText(), false});
         rows_.push_back(Row{row, false});
@@ -166,8 +164,7 @@ void TMultiList::addItem(const QString& row)
         viewport()->update(r);
 }
 
-void TMultiList::deleteItem(int index)
-{
+void TMultiList::deleteItem(int index) {
     if (index < 0 || index >= count())
         return;
     if (index == 0) {
@@ -192,17 +189,17 @@ void TMultiList::deleteItem(int index)
     viewport()->update();
 }
 
-QString TMultiList::item(int index) const
-{
+QString TMultiList::item(int index) const {
     if (index < 0 || index >= count())
         return {};
     return rows_[size_t(index)].text;
 }
 
-int TMultiList::count() const { return int(rows_.size()); }
+int TMultiList::count() const {
+    return int(rows_.size());
+}
 
-void TMultiList::clear()
-{
+void TMultiList::clear() {
     rows_.clear();
     selectedCount_ = 0;
     caret_ = -1;
@@ -214,21 +211,18 @@ void TMultiList::clear()
 // ---------------------------------------------------------------------------
 // Selection
 
-bool TMultiList::isSelected(int index) const
-{
+bool TMultiList::isSelected(int index) const {
     return index >= 0 && index < count() && rows_[size_t(index)].selected;
 }
 
-void TMultiList::setSel(Row& row, bool selected)
-{
+void TMultiList::setSel(Row& row, bool selected) {
     if (row.selected == selected)
         return;
     row.selected = selected;
     selectedCount_ += selected ? 1 : -1;
 }
 
-void TMultiList::setSelected(int index, bool selected)
-{
+void TMultiList::setSelected(int index, bool selected) {
     // The marker row is invisible; a selection there would be counted by
     // callers without the user being able to see or undo it.
     if (index < kFirstDataRow || index >= count())
@@ -239,10 +233,11 @@ void TMultiList::setSelected(int index, bool selected)
     viewport()->update(itemRect(index));
 }
 
-int TMultiList::selectedCount() const { return selectedCount_; }
+int TMultiList::selectedCount() const {
+    return selectedCount_;
+}
 
-void TMultiList::clearSelection()
-{
+void TMultiList::clearSelection() {
     if (selectedCount_ == 0)
         return;
     for (Row& row : rows_)
@@ -250,8 +245,7 @@ void TMultiList::clearSelection()
     viewport()->update();
 }
 
-void TMultiList::selectRange(int from, int to, bool clearOthers)
-{
+void TMultiList::selectRange(int from, int to, bool clearOthers) {
     if (clearOthers)
         clearSelection();
     if (from > to)
@@ -263,10 +257,11 @@ void TMultiList::selectRange(int from, int to, bool clearOthers)
     viewport()->update();
 }
 
-int TMultiList::itemIndex() const { return caret_; }
+int TMultiList::itemIndex() const {
+    return caret_;
+}
 
-void TMultiList::setItemIndex(int index)
-{
+void TMultiList::setItemIndex(int index) {
     if (index < -1 || index >= count())
         return;
     const int old = caret_;
@@ -286,39 +281,33 @@ void TMultiList::setItemIndex(int index)
 // ---------------------------------------------------------------------------
 // Properties
 
-void TMultiList::setColumnSeperator(QChar separator)
-{
+void TMultiList::setColumnSeperator(QChar separator) {
     columnSeperator_ = separator;
     viewport()->update();
 }
 
-void TMultiList::setHeaderSections(const QStringList& titles)
-{
+void TMultiList::setHeaderSections(const QStringList& titles) {
     headerSections_ = titles.mid(0, MaxSections);
     syncHeader(false);
 }
 
-void TMultiList::clearHeaderSections()
-{
+void TMultiList::clearHeaderSections() {
     headerSections_.clear();
     syncHeader(false);
 }
 
-void TMultiList::addHeaderSection(const QString& title)
-{
+void TMultiList::addHeaderSection(const QString& title) {
     if (headerSections_.size() >= MaxSections)
         return;
     headerSections_.append(title);
     syncHeader(false);
 }
 
-int TMultiList::sectionWidth(int n) const
-{
+int TMultiList::sectionWidth(int n) const {
     return n >= 0 && n < MaxSections ? sectionWidth_[size_t(n)] : 0;
 }
 
-void TMultiList::setSectionWidth(int n, int width)
-{
+void TMultiList::setSectionWidth(int n, int width) {
     if (n < 0 || n >= MaxSections)
         return;
     sectionWidth_[size_t(n)] = width;
@@ -331,48 +320,43 @@ void TMultiList::setSectionWidth(int n, int width)
     viewport()->update();
 }
 
-Qt::Alignment TMultiList::columnAlignment(int n) const
-{
+Qt::Alignment TMultiList::columnAlignment(int n) const {
     return n >= 0 && n < MaxSections ? alignment_[size_t(n)] : Qt::AlignLeft;
 }
 
-void TMultiList::setColumnAlignment(int n, Qt::Alignment alignment)
-{
+void TMultiList::setColumnAlignment(int n, Qt::Alignment alignment) {
     if (n < 0 || n >= MaxSections)
         return;
     alignment_[size_t(n)] = alignment & Qt::AlignHorizontal_Mask;
     viewport()->update();
 }
 
-void TMultiList::setHeaderHeight(int height)
-{
+void TMultiList::setHeaderHeight(int height) {
     headerHeight_ = std::max(0, height);
     setViewportMargins(0, headerHeight_, 0, 0);
     syncHeader(false);
 }
 
-void TMultiList::setHeaderFont(const QFont& font)
-{
+void TMultiList::setHeaderFont(const QFont& font) {
     headerFont_ = font;
     header_->setFont(font);
 }
 
-void TMultiList::setItemHeight(int height)
-{
+void TMultiList::setItemHeight(int height) {
     itemHeight_ = std::max(1, height);
     updateScrollBars();
     viewport()->update();
 }
 
-int TMultiList::listWidth() const { return header_->width(); }
+int TMultiList::listWidth() const {
+    return header_->width();
+}
 
-void TMultiList::setListWidth(int width)
-{
+void TMultiList::setListWidth(int width) {
     header_->resize(std::max(0, width), headerHeight_);
 }
 
-void TMultiList::setMultiSelect(bool on)
-{
+void TMultiList::setMultiSelect(bool on) {
     multiSelect_ = on;
     if (!on && selectedCount_ > 1) {
         // Keep the caret row's state only, as a single-choice list has one.
@@ -383,65 +367,56 @@ void TMultiList::setMultiSelect(bool on)
     }
 }
 
-void TMultiList::setShowColumnLines(bool on)
-{
+void TMultiList::setShowColumnLines(bool on) {
     showColumnLines_ = on;
     viewport()->update();
 }
 
-void TMultiList::setColumnLineColor(const QColor& color)
-{
+void TMultiList::setColumnLineColor(const QColor& color) {
     columnLineColor_ = color;
     viewport()->update();
 }
 
-QColor TMultiList::highlightColor() const
-{
+QColor TMultiList::highlightColor() const {
     return highlightColor_.isValid() ? highlightColor_ : palette().color(QPalette::Highlight);
 }
 
-void TMultiList::setHighlightColor(const QColor& color)
-{
+void TMultiList::setHighlightColor(const QColor& color) {
     highlightColor_ = color;
     viewport()->update();
 }
 
-QColor TMultiList::highlightText() const
-{
-    return highlightText_.isValid() ? highlightText_
-                                    : palette().color(QPalette::HighlightedText);
+QColor TMultiList::highlightText() const {
+    return highlightText_.isValid() ? highlightText_ : palette().color(QPalette::HighlightedText);
 }
 
-void TMultiList::setHighlightText(const QColor& color)
-{
+void TMultiList::setHighlightText(const QColor& color) {
     highlightText_ = color;
     viewport()->update();
 }
 
-void TMultiList::setScrollSpeed(int speed) { scrollSpeed_ = std::clamp(speed, 1, 5); }
+void TMultiList::setScrollSpeed(int speed) {
+    scrollSpeed_ = std::clamp(speed, 1, 5);
+}
 
-void TMultiList::setHorizontalScroll(bool on)
-{
+void TMultiList::setHorizontalScroll(bool on) {
     horizontalScroll_ = on;
     setHorizontalScrollBarPolicy(on ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
     syncHeader(true);
     updateScrollBars();
 }
 
-void TMultiList::setScrollWidth(int width)
-{
+void TMultiList::setScrollWidth(int width) {
     scrollWidth_ = std::max(0, width);
     syncHeader(true);
     updateScrollBars();
 }
 
-QPixmap TMultiList::listBitmap(int n) const
-{
+QPixmap TMultiList::listBitmap(int n) const {
     return n >= 0 && n < BitmapCount ? bitmaps_[size_t(n)] : QPixmap();
 }
 
-void TMultiList::setListBitmap(int n, const QPixmap& picture)
-{
+void TMultiList::setListBitmap(int n, const QPixmap& picture) {
     if (n < 0 || n >= BitmapCount)
         return;
     bitmaps_[size_t(n)] = picture;
@@ -452,39 +427,38 @@ void TMultiList::setListBitmap(int n, const QPixmap& picture)
     viewport()->update();
 }
 
-void TMultiList::setBitmapMaskColor(const QColor& color)
-{
+void TMultiList::setBitmapMaskColor(const QColor& color) {
     bitmapMaskColor_ = color;
     for (int n = 0; n < BitmapCount; ++n)
         if (!bitmaps_[size_t(n)].isNull())
             setListBitmap(n, bitmaps_[size_t(n)]);
 }
 
-QColor TMultiList::childHighlightTextColor() const
-{
+QColor TMultiList::childHighlightTextColor() const {
     return childHighlightTextColor_.isValid() ? childHighlightTextColor_ : highlightColor();
 }
 
-QMenu* TMultiList::popupMenu() const { return popupMenu_; }
+QMenu* TMultiList::popupMenu() const {
+    return popupMenu_;
+}
 
-void TMultiList::setPopupMenu(QMenu* menu) { popupMenu_ = menu; }
+void TMultiList::setPopupMenu(QMenu* menu) {
+    popupMenu_ = menu;
+}
 
 // ---------------------------------------------------------------------------
 // Geometry and header
 
-int TMultiList::contentWidth() const
-{
+int TMultiList::contentWidth() const {
     const int visible = viewport()->width();
     return horizontalScroll_ ? std::max(visible, scrollWidth_) : visible;
 }
 
-int TMultiList::visibleRowCount() const
-{
+int TMultiList::visibleRowCount() const {
     return std::max(1, viewport()->height() / itemHeight_);
 }
 
-int TMultiList::sectionRight(int n) const
-{
+int TMultiList::sectionRight(int n) const {
     int right = 0;
     const int last = std::min(n, header_->count() - 1);
     for (int i = 0; i <= last; ++i)
@@ -492,26 +466,21 @@ int TMultiList::sectionRight(int n) const
     return right;
 }
 
-int TMultiList::indexAt(const QPoint& viewportPos) const
-{
+int TMultiList::indexAt(const QPoint& viewportPos) const {
     if (viewportPos.y() < 0 || viewportPos.y() >= viewport()->height())
         return -1;
-    const int index =
-        kFirstDataRow + verticalScrollBar()->value() + viewportPos.y() / itemHeight_;
+    const int index = kFirstDataRow + verticalScrollBar()->value() + viewportPos.y() / itemHeight_;
     return index < count() ? index : -1;
 }
 
-QRect TMultiList::itemRect(int index) const
-{
+QRect TMultiList::itemRect(int index) const {
     if (index < kFirstDataRow || index >= count())
         return {};
     const int visual = index - kFirstDataRow - verticalScrollBar()->value();
-    return QRect(-horizontalScrollBar()->value(), visual * itemHeight_, contentWidth(),
-                 itemHeight_);
+    return QRect(-horizontalScrollBar()->value(), visual * itemHeight_, contentWidth(), itemHeight_);
 }
 
-void TMultiList::ensureVisible(int index)
-{
+void TMultiList::ensureVisible(int index) {
     QScrollBar* bar = verticalScrollBar();
     const int visual = std::max(0, index - kFirstDataRow);
     if (visual < bar->value())
@@ -520,8 +489,7 @@ void TMultiList::ensureVisible(int index)
         bar->setValue(visual - visibleRowCount() + 1);
 }
 
-void TMultiList::updateScrollBars()
-{
+void TMultiList::updateScrollBars() {
     QScrollBar* v = verticalScrollBar();
     const int visible = visibleRowCount();
     v->setPageStep(visible);
@@ -537,8 +505,7 @@ void TMultiList::updateScrollBars()
 // Titles come from HeaderSections; SectionWidthN above 0 is applied to new
 // sections, and to all of them when applyAll (the width changed). The last
 // section always reaches the right edge.
-void TMultiList::syncHeader(bool applyAll)
-{
+void TMultiList::syncHeader(bool applyAll) {
     applyingLayout_ = true;
     const int want = int(headerSections_.size());
     const int had = headerModel_->columnCount();
@@ -548,8 +515,7 @@ void TMultiList::syncHeader(bool applyAll)
         const QString& title = headerSections_[n];
         if (headerModel_->headerData(n, Qt::Horizontal).toString() != title || n >= had)
             headerModel_->setHeaderData(n, Qt::Horizontal, title);
-        header_->setSectionResizeMode(n, n == want - 1 ? QHeaderView::Fixed
-                                                       : QHeaderView::Interactive);
+        header_->setSectionResizeMode(n, n == want - 1 ? QHeaderView::Fixed : QHeaderView::Interactive);
         // The former last section had been stretched to the right edge; once
         // another follows it goes back to its own width.
         const bool wasFilling = n == had - 1 && want > had;
@@ -569,8 +535,7 @@ void TMultiList::syncHeader(bool applyAll)
     viewport()->update();
 }
 
-void TMultiList::fillLastSection()
-{
+void TMultiList::fillLastSection() {
     const int n = header_->count();
     if (n == 0)
         return;
@@ -586,8 +551,7 @@ void TMultiList::fillLastSection()
     }
 }
 
-void TMultiList::onSectionResized(int logical, int /*oldSize*/, int /*newSize*/)
-{
+void TMultiList::onSectionResized(int logical, int /*oldSize*/, int /*newSize*/) {
     if (applyingLayout_)
         return;
     fillLastSection();
@@ -601,8 +565,7 @@ void TMultiList::onSectionResized(int logical, int /*oldSize*/, int /*newSize*/)
     copyWidthsBack();
 }
 
-void TMultiList::copyWidthsBack()
-{
+void TMultiList::copyWidthsBack() {
     widthsPending_ = false;
     const int n = header_->count();
     for (int i = 0; i < MaxSections; ++i)
@@ -615,8 +578,7 @@ void TMultiList::copyWidthsBack()
     }
 }
 
-bool TMultiList::eventFilter(QObject* watched, QEvent* event)
-{
+bool TMultiList::eventFilter(QObject* watched, QEvent* event) {
     if (header_ && watched == header_->viewport()) {
         if (event->type() == QEvent::MouseButtonPress) {
             headerPressed_ = true;
@@ -629,8 +591,7 @@ bool TMultiList::eventFilter(QObject* watched, QEvent* event)
     return QAbstractScrollArea::eventFilter(watched, event);
 }
 
-void TMultiList::resizeEvent(QResizeEvent* event)
-{
+void TMultiList::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     const int width = contentWidth();
     const bool changed = width != lastLayoutWidth_;
@@ -639,16 +600,14 @@ void TMultiList::resizeEvent(QResizeEvent* event)
     updateScrollBars();
 }
 
-void TMultiList::showEvent(QShowEvent* event)
-{
+void TMultiList::showEvent(QShowEvent* event) {
     QAbstractScrollArea::showEvent(event);
     lastLayoutWidth_ = contentWidth();
     syncHeader(true);
     updateScrollBars();
 }
 
-void TMultiList::scrollContentsBy(int dx, int dy)
-{
+void TMultiList::scrollContentsBy(int dx, int dy) {
     if (dx != 0)
         header_->setOffset(horizontalScrollBar()->value());
     // A few rows of wheel or arrow scrolling: move the pixels, paint the gap.
@@ -661,8 +620,7 @@ void TMultiList::scrollContentsBy(int dx, int dy)
 // ---------------------------------------------------------------------------
 // Painting
 
-void TMultiList::paintEvent(QPaintEvent* event)
-{
+void TMultiList::paintEvent(QPaintEvent* event) {
     QPainter p(viewport());
     const QRect area = event->rect();
     p.fillRect(area, palette().color(QPalette::Base));
@@ -696,8 +654,7 @@ void TMultiList::paintEvent(QPaintEvent* event)
     }
 }
 
-void TMultiList::drawRow(QPainter& p, int index, const QRect& r)
-{
+void TMultiList::drawRow(QPainter& p, int index, const QRect& r) {
     const Row& row = rows_[size_t(index)];
     const QColor bg = row.selected ? highlightColor() : palette().color(QPalette::Base);
     const QColor fg = row.selected ? highlightText() : palette().color(QPalette::Text);
@@ -741,8 +698,7 @@ void TMultiList::drawRow(QPainter& p, int index, const QRect& r)
 // ---------------------------------------------------------------------------
 // Input
 
-void TMultiList::moveCaret(int index, Qt::KeyboardModifiers modifiers, bool byMouse)
-{
+void TMultiList::moveCaret(int index, Qt::KeyboardModifiers modifiers, bool byMouse) {
     const bool ctrl = modifiers & Qt::ControlModifier;
     const bool shift = modifiers & Qt::ShiftModifier;
     const int before = selectedCount_;
@@ -780,8 +736,7 @@ void TMultiList::moveCaret(int index, Qt::KeyboardModifiers modifiers, bool byMo
         emit clicked();
 }
 
-void TMultiList::mousePressEvent(QMouseEvent* event)
-{
+void TMultiList::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
         QAbstractScrollArea::mousePressEvent(event);
         return;
@@ -794,8 +749,7 @@ void TMultiList::mousePressEvent(QMouseEvent* event)
         moveCaret(index, event->modifiers(), true);
 }
 
-void TMultiList::mouseMoveEvent(QMouseEvent* event)
-{
+void TMultiList::mouseMoveEvent(QMouseEvent* event) {
     if (!mouseSelecting_ || !(event->buttons() & Qt::LeftButton) || rows_.empty())
         return;
     QPoint pos = event->position().toPoint();
@@ -820,8 +774,7 @@ void TMultiList::mouseMoveEvent(QMouseEvent* event)
     viewport()->update();
 }
 
-void TMultiList::mouseReleaseEvent(QMouseEvent* event)
-{
+void TMultiList::mouseReleaseEvent(QMouseEvent* event) {
     const bool notify = mouseSelecting_ && dragChangedSelection_;
     mouseSelecting_ = false;
     dragChangedSelection_ = false;
@@ -830,8 +783,7 @@ void TMultiList::mouseReleaseEvent(QMouseEvent* event)
         emit clicked();
 }
 
-void TMultiList::keyPressEvent(QKeyEvent* event)
-{
+void TMultiList::keyPressEvent(QKeyEvent* event) {
     // The host's handler runs first and may clear the list or more.
     const QPointer<TMultiList> alive(this);
     emit keyDown(event->key(), event->modifiers());
@@ -847,12 +799,24 @@ void TMultiList::keyPressEvent(QKeyEvent* event)
     const int page = std::max(1, visibleRowCount() - 1);
     int target = -1;
     switch (event->key()) {
-    case Qt::Key_Up: target = caret - 1; break;
-    case Qt::Key_Down: target = caret + 1; break;
-    case Qt::Key_PageUp: target = caret - page; break;
-    case Qt::Key_PageDown: target = caret + page; break;
-    case Qt::Key_Home: target = kFirstDataRow; break;
-    case Qt::Key_End: target = last; break;
+    case Qt::Key_Up:
+        target = caret - 1;
+        break;
+    case Qt::Key_Down:
+        target = caret + 1;
+        break;
+    case Qt::Key_PageUp:
+        target = caret - page;
+        break;
+    case Qt::Key_PageDown:
+        target = caret + page;
+        break;
+    case Qt::Key_Home:
+        target = kFirstDataRow;
+        break;
+    case Qt::Key_End:
+        target = last;
+        break;
     case Qt::Key_Space:
         if (caret_ < kFirstDataRow) {
             target = kFirstDataRow;
@@ -874,8 +838,7 @@ void TMultiList::keyPressEvent(QKeyEvent* event)
     moveCaret(std::clamp(target, kFirstDataRow, last), event->modifiers(), false);
 }
 
-void TMultiList::contextMenuEvent(QContextMenuEvent* event)
-{
+void TMultiList::contextMenuEvent(QContextMenuEvent* event) {
     if (!popupMenu_) {
         event->ignore();
         return;

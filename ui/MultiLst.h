@@ -35,9 +35,9 @@ class QStandardItemModel;
 class TMultiList : public QAbstractScrollArea {
     Q_OBJECT
 
-public:
-    static constexpr int MaxSections = 15;  // SectionWidth0 .. SectionWidth_14
-    static constexpr int BitmapCount = 16;  // ListBitmap0 .. ListBitmap_15
+  public:
+    static constexpr int MaxSections = 15; // SectionWidth0 .. SectionWidth_14
+    static constexpr int BitmapCount = 16; // ListBitmap0 .. ListBitmap_15
 
     // A row as it is displayed: picture slot (-1 for none) and the columns
     // that are closed by a separator.
@@ -54,15 +54,15 @@ public:
     ~TMultiList() override;
 
     // --- Items ------------------------------------------------------------
-    void addItem(const QString& row);   // appends; inserts the marker first if empty
-    void deleteItem(int index);         // out of range: ignored; the marker stays while data rows exist
-    QString item(int index) const;      // out of range: empty text
-    int count() const;                  // marker row included
+    void addItem(const QString& row); // appends; inserts the marker first if empty
+    void deleteItem(int index);       // out of range: ignored; the marker stays while data rows exist
+    QString item(int index) const;    // out of range: empty text
+    int count() const;                // marker row included
     void clear();
 
     // Selection. The marker row can never be selected.
     bool isSelected(int index) const;
-    void setSelected(int index, bool selected);  // no clicked() signal
+    void setSelected(int index, bool selected); // no clicked() signal
     int selectedCount() const;
     // Caret (focus row); -1 for an empty list. With MultiSelect it moves only
     // the caret; without, it also selects that single row.
@@ -121,7 +121,7 @@ public:
     bool smoothScroll() const { return smoothScroll_; }
     void setSmoothScroll(bool on) { smoothScroll_ = on; }
     int scrollSpeed() const { return scrollSpeed_; }
-    void setScrollSpeed(int speed);  // clamped to 1..5
+    void setScrollSpeed(int speed); // clamped to 1..5
     // SetHorizontalScroll / ScrollWidth: scroll sideways over ScrollWidth.
     bool horizontalScroll() const { return horizontalScroll_; }
     void setHorizontalScroll(bool on);
@@ -155,13 +155,13 @@ public:
     // Rectangle of row index in viewport coordinates (empty for the marker).
     QRect itemRect(int index) const;
 
-signals:
+  signals:
     // The user changed the selection with the mouse or the keyboard.
     void clicked();
     // Every key press, before the list handles it.
     void keyDown(int key, Qt::KeyboardModifiers modifiers);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -173,7 +173,7 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     struct Row {
         QString text;
         bool selected = false;
@@ -181,7 +181,7 @@ private:
 
     int dataRowCount() const;
     int contentWidth() const;
-    int visibleRowCount() const;  // fully visible rows
+    int visibleRowCount() const; // fully visible rows
     void setSel(Row& row, bool selected);
     void clearSelection();
     void selectRange(int from, int to, bool clearOthers);
@@ -234,6 +234,6 @@ private:
     bool mouseSelecting_ = false;
     bool dragChangedSelection_ = false;
     Qt::KeyboardModifiers pressModifiers_;
-    int changedFrom_ = 0;      // leftmost x touched by a pending divider drag
-    std::vector<int> edges_;   // section right edges, refreshed per paint
+    int changedFrom_ = 0;    // leftmost x touched by a pending divider drag
+    std::vector<int> edges_; // section right edges, refreshed per paint
 };
