@@ -103,8 +103,6 @@ TForm1::TForm1(QWidget* parent)
     pop3.OnRetrieveProgress = [this](kel::TObject* Sender, uint16_t Percent) {
         pop3RetrieveProgress(Sender, Percent);
     };
-    pop3.ProcessMessages = [] { QCoreApplication::processEvents(); };
-    pop3.Sleep = [](int ms) { QThread::msleep(static_cast<unsigned long>(std::max(ms, 0))); };
 
     move(kFormLeft, kFormTop);
     resize(kFormWidth, kFormHeight);

@@ -7,6 +7,7 @@
 #include "Bevel.h"
 #include "BusyAnimation.h"
 #include "ListRows.h"
+#include "MailboxSession.h"
 #include "SpeedButton.h"
 #include "StatusBar.h"
 #include "StatusLabel.h"
@@ -36,7 +37,7 @@ namespace kel {
 class TKelMsg;
 }
 
-class TForm1 : public QMainWindow {
+class TForm1 : public QMainWindow, private TMailboxView {
     Q_OBJECT
   public:
     explicit TForm1(QWidget* parent = nullptr);
@@ -139,9 +140,8 @@ class TForm1 : public QMainWindow {
     void LayoutTopPanel();
 
     // ---- mailbox workflow (MainWorkflow.cpp) ----
-    // Indexed by message number - 1, whatever order the list shows.
-    std::vector<std::string> HeaderCache;
-    std::vector<TListRow> ListRows;
+    // The workflow itself; the handlers below delegate to it.
+    TMailboxSession Session{pop3, *this};
     // The column the list is sorted by (-1: none, the server's order) and
     // the direction; a click on a column header chooses, a second reverses.
     int SortColumn = -1;
@@ -150,8 +150,6 @@ class TForm1 : public QMainWindow {
     void ShowSortIndicator();
     // The message number a list row shows (rows count from 1; 0 for none).
     int MessageOfRow(int Row) const;
-    int32_t MailCount = 0;
-    bool CancelRequested = false;
     // The message last fetched for viewing; owned by pop3.
     kel::TKelMsg* CurrentMsg = nullptr;
 
@@ -172,21 +170,6 @@ class TForm1 : public QMainWindow {
     // Quit on the component, then WriteToIniFile.
     void FormClose(QObject* Sender);
 
-    // The mailbox's total size as STAT gave it ("0" for an empty mailbox).
-    std::string MailboxSize;
-    // Set while a sequence of server commands runs, from its first command to
-    // its last reply. Every handler that would talk to the server refuses
-    // while it is set: the component pumps window messages while it waits,
-    // and a command sent then would land in the middle of another reply.
-    bool ServerBusy = false;
-    // The window was closed while ServerBusy: the running operation is
-    // abandoned at its next wait, without sending anything more.
-    bool CloseRequested = false;
-    // The window's messages run at most this often while the server is
-    // asked (a slow reply lets them run every 50 ms in any case). Tests set
-    // 0 to have them run before every send and receive.
-    int PumpIntervalMs = 20;
-
     // ---- secure connections (MainSecurity.cpp) ----
     // A PEM file of authorities trusted besides the system's (tests).
     QString TrustFile;
@@ -200,19 +183,8 @@ class TForm1 : public QMainWindow {
     QString PinnedCertificate(const QString& HostPort) const;
 
   private:
-    friend class TServerOperation;
     QString Say(const char* German, const char* English) const;
     void StatusAdd(const QString& Message);
-    void StatusConnectionEnded();
-    void InstallServerPump();
-    // The component's message pump while it waits; leaves the running
-    // operation by an exception once the window has been closed.
-    void PumpWhileWaiting();
-    // The body of BtnDisconnectClick; true when QUIT was answered "+OK".
-    bool Disconnect();
-    // After an operation left by an exception: no command may follow, so the
-    // connection is dropped (Abort); then the window goes idle with Reason shown.
-    void AbandonOperation(const QString& Reason);
     // Moves the pair to the end of the remembered pairs, ten kept at most;
     // the pair keeps the security it was used with.
     void RememberPair(const QString& Host, const QString& User);
@@ -220,30 +192,34 @@ class TForm1 : public QMainWindow {
     void ShowPairSecurity(int Index);
     // The server field's text changed (typed, or a pair picked).
     void ServerEdited(const QString& Text);
-    // Connect with the window's settings; a certificate that does not verify
-    // is shown and, if the user trusts it, pinned and connected again. False:
-    // no session, the reason is shown, the window is idle again.
-    bool OpenConnection(const QString& HostPort);
-    void ReportConnectFailure();
-    bool AskTrust(const QString& HostPort);
-    // After a refused login on a connection without TLS: a hint to choose it.
-    void HintSecureLogin();
-    void WarnUnencrypted();
     // The user chose a security since the last pair was picked.
     bool SecurityChosen = false;
-    void ListCountOnly();
-    void ListHeaders();
     void ShowListingButtons(bool Listing);
     void UpdateViewerCommands();
     bool ViewerCommandAllowed();
-    // RetrieveMsg of message Number for the message window as a server
-    // operation; nullptr when it failed, with the window idle and the reason shown.
-    kel::TKelMsg* FetchMessage(int Number);
     // Index of the one selected data row, or 0 when not exactly one is.
     int SingleSelectedRow() const;
-    // Fills the list from ListRows in the chosen order, keeping the selection.
+    // Fills the list from the session's rows in the chosen order, keeping
+    // the selection.
     void ShowRows();
-    int64_t LastPumpMs = 0; // steady clock
+    // The pair being connected, remembered once the login succeeds.
+    QString ConnectingServer, ConnectingUser;
+
+    // ---- the session's view (MainWorkflow.cpp) ----
+    void ClearStatus() override;
+    void AddStatus(const QString& Line) override;
+    void SetPanel(int Index, const QString& Text) override;
+    void ShowProgress(int Value, int Maximum) override;
+    void ClearRows() override;
+    void AddRow(const QString& Text) override;
+    void RowsListed() override;
+    void RemoveMessages(const std::vector<int>& Numbers) override;
+    void StateChanged(TSessionState State) override;
+    bool TrustCertificate(const kel::TCertificateInfo& Certificate, const QString& HostPort) override;
+    void LoggedIn() override;
+    void SessionEnded() override;
+    void ConnectFailed() override;
+    void ProcessEvents() override;
 
   public:
     // ---- end of mailbox workflow ----

@@ -14,7 +14,7 @@
 
 bool TForm1::ViewerCommandAllowed() {
     // The commands are locked then anyway; a nested call finds them so.
-    if (ServerBusy)
+    if (Session.Busy())
         return false;
     if (!pop3.Connected()) {
         StatusAdd(Say("Keine Verbindung zum Server: bitte erneut verbinden.",
@@ -31,9 +31,9 @@ void TForm1::men_header_anzeigenClick(QObject*) {
     bool added = false;
     for (int i = 1; i < mail_list->count(); ++i) {
         const int n = MessageOfRow(i);
-        if (!mail_list->isSelected(i) || n < 1 || static_cast<size_t>(n) > HeaderCache.size())
+        if (!mail_list->isSelected(i) || n < 1 || static_cast<size_t>(n) > Session.HeaderCache.size())
             continue;
-        Form2->AddHeader(HeaderCache[static_cast<size_t>(n - 1)]);
+        Form2->AddHeader(Session.HeaderCache[static_cast<size_t>(n - 1)]);
         added = true;
     }
     if (!added) {
@@ -54,10 +54,7 @@ void TForm1::men_email_anzeigenClick(QObject*) {
         StatusAdd(Say("Bitte genau eine e-mail markieren.", "Please select exactly one e-mail."));
         return;
     }
-    ProgressBar->setMaximum(100);
-    ProgressBar->setValue(0);
-    ProgressBar->show();
-    kel::TKelMsg* msg = FetchMessage(MessageOfRow(row));
+    kel::TKelMsg* msg = Session.Retrieve(MessageOfRow(row));
     if (msg == nullptr)
         return;
     // The window lists the previous message's attachments no longer; release

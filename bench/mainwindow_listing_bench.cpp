@@ -74,7 +74,7 @@ double ListThroughWindow(TForm1& form, const std::string& port, int expected,
         std::exit(1);
     }
     if (headers)
-        *headers = form.HeaderCache;
+        *headers = form.Session.HeaderCache;
     form.BtnDisconnect->click();
     return ms;
 }

@@ -110,7 +110,7 @@ class WorkflowTest : public maintest::MainTest {
     TForm1* Open(bool german = false) {
         form = StartIn(german);
         // Posted clicks land at the next send or receive (the cancel test keeps the pace).
-        programPace = std::exchange(form->PumpIntervalMs, 0);
+        programPace = std::exchange(form->Session.PumpIntervalMs, 0);
         form->pop3.OnSendTextToSocket = [this](kel::TObject*, const std::string& s) {
             sent.push_back(s.substr(0, s.size() - 2));
             if (onSend)
@@ -289,7 +289,7 @@ TEST_F(WorkflowTest, FullListingShowsOneRowPerMessageAsTheHeadersSay) {
     EXPECT_EQ(sent, Strings{"QUIT"});
     ExpectMode(0);
     EXPECT_EQ(Rows(), expected);
-    EXPECT_TRUE(form->HeaderCache.empty());
+    EXPECT_TRUE(form->Session.HeaderCache.empty());
 }
 
 TEST_F(WorkflowTest, CountOnlyListsPlaceholdersWithoutAskingTheServer) {
@@ -316,7 +316,7 @@ TEST_F(WorkflowTest, CountOnlyListsPlaceholdersWithoutAskingTheServer) {
     opt.Overrides["STAT"] = "+OK 70000 1\r\n";
     FakePop3Server huge(Strings{}, opt);
     ConnectTo(huge.PortText());
-    EXPECT_EQ(form->MailCount, 65535);
+    EXPECT_EQ(form->Session.MailCount, 65535);
     EXPECT_EQ(StatusText(), QStringLiteral("\rOnly the first 65535 e-mails are listed."
                                            "\rOnly the number of e-mails will be displayed."));
 }
@@ -394,7 +394,7 @@ TEST_F(WorkflowTest, EachFailureShowsWhyAndLeavesTheWindowReadyForTheNextAttempt
         // The refused message still gets its row, with what is known of it.
         {"refused header", mailbox(five, "TOP 3 0", "-ERR Message is gone.\r\n"), "127.0.0.1", "test", "secret",
          ended("Message is gone."), Strings(kListFive.begin(), kListFive.begin() + 8),
-         {fiveRows[0], fiveRows[1], QStringLiteral(" 3 | |No date|No sender||")}, "5 Mails", 1, "Password"},
+         {fiveRows[0], fiveRows[1], QStringLiteral(" 3 | |No date|No sender||")}, "3 / 5 Mails", 1, "Password"},
         {"server gone mid-listing", goneMidListing, "127.0.0.1", "test", "secret",
          ended("The server closed the connection before its reply was complete."),
          {"USER test", "PASS secret", "STAT", "TOP 1 0", "list 1", "TOP 2 0"},
@@ -439,7 +439,7 @@ TEST_F(WorkflowTest, CancelDuringASlowListingKeepsTheRowsFetched) {
     opt.ReplyDelay = std::chrono::milliseconds(100);
     FakePop3Server srv(twenty, opt);
     Open();
-    form->PumpIntervalMs = programPace;
+    form->Session.PumpIntervalMs = programPace;
     // Pressed while message 5's header is on its way.
     OnCommand("TOP 5 0", [&] {
         Click(form->btn_cancel);
@@ -497,7 +497,7 @@ TEST_F(WorkflowTest, ClosingDuringAServerOperationSendsNothingIntoItsReply) {
             ConnectTo(srv.PortText());
         }
         // The click returned while the reply was still held: the close did not wait for it.
-        EXPECT_FALSE(form->isVisible() || form->pop3.Connected() || form->ServerBusy);
+        EXPECT_FALSE(form->isVisible() || form->pop3.Connected() || form->Session.Busy());
         EXPECT_EQ(Rows().size(), row.rows);
         EXPECT_EQ(form->CurrentMsg, nullptr);
         srv.HoldReplies(false);

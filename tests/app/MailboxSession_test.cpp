@@ -1,0 +1,246 @@
+// The mailbox session without a window: a recording view stands in for the
+// main window, a fake server for the mailbox. What state is the session in,
+// what does it show, what reaches the server, and what does it refuse while
+// another operation runs?
+#include "MailboxSession.h"
+
+#include "message/KelMsg.h"
+#include "support/FakePop3Server.h"
+#include <QWidget>
+
+#include "support/QtTestApp.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using sweepbox::test::FakePop3Server;
+using sweepbox::test::MailboxOptions;
+using Strings = std::vector<std::string>;
+using State = TSessionState;
+
+class RecordingView : public TMailboxView {
+  public:
+    std::vector<State> States;
+    QStringList Status;
+    QStringList Rows;
+    std::map<int, QString> Panels;
+    std::vector<int> Removed;
+    bool Ended = false, Failed = false, LoggedInSeen = false;
+    // Runs inside the session's waits, with the state at that moment.
+    std::function<void(State)> OnEvents;
+    State Current = State::Idle;
+
+    void ClearStatus() override { Status.clear(); }
+    void AddStatus(const QString& Line) override { Status << Line; }
+    void SetPanel(int Index, const QString& Text) override { Panels[Index] = Text; }
+    void ShowProgress(int, int) override {}
+    void ClearRows() override { Rows.clear(); }
+    void AddRow(const QString& Text) override { Rows << Text; }
+    void RowsListed() override {}
+    void RemoveMessages(const std::vector<int>& Numbers) override { Removed = Numbers; }
+    void StateChanged(State S) override {
+        States.push_back(S);
+        Current = S;
+    }
+    bool TrustCertificate(const kel::TCertificateInfo&, const QString&) override { return false; }
+    void LoggedIn() override { LoggedInSeen = true; }
+    void SessionEnded() override { Ended = true; }
+    void ConnectFailed() override { Failed = true; }
+    void ProcessEvents() override {
+        if (OnEvents)
+            OnEvents(Current);
+    }
+};
+
+Strings Mailbox(int count) {
+    Strings out;
+    for (int i = 1; i <= count; ++i)
+        out.push_back("From: Sender " + std::to_string(i) + " <s" + std::to_string(i) +
+                      "@example.org>\r\nSubject: Message " + std::to_string(i) +
+                      "\r\nDate: Mon, 6 Mar 2000 10:22:33 +0100\r\n\r\n" + std::string(10 * i, 'x') + "\r\n");
+    return out;
+}
+
+class SessionTest : public ::testing::Test {
+  protected:
+    void SetUp() override { testsupport::EnsureApp(); }
+
+    void Start(FakePop3Server& Server, bool CountOnly = false) {
+        TConnectRequest r;
+        r.Server = QStringLiteral("127.0.0.1:") + QString::fromStdString(Server.PortText());
+        r.Security = QStringLiteral("none");
+        r.User = QStringLiteral("test");
+        r.Password = QStringLiteral("secret");
+        r.CountOnly = CountOnly;
+        session.Connect(r);
+    }
+    // The commands the server saw after the login.
+    static Strings After(const FakePop3Server& Server, const std::string& Command) {
+        const Strings all = Server.Commands();
+        auto at = std::find(all.begin(), all.end(), Command);
+        return at == all.end() ? Strings{} : Strings(at + 1, all.end());
+    }
+
+    kel::TKelPOP pop;
+    RecordingView view;
+    TMailboxSession session{pop, view};
+};
+
+TEST_F(SessionTest, ListingGoesThroughItsStatesAndShowsEveryRow) {
+    FakePop3Server srv(Mailbox(3));
+    session.PumpIntervalMs = 0;
+    Start(srv);
+    EXPECT_EQ(view.States, (std::vector<State>{State::Connecting, State::Listing, State::Connected}));
+    ASSERT_EQ(view.Rows.size(), 3);
+    EXPECT_EQ(view.Rows[1], QStringLiteral(" 2 |115 Byte |06 Mar 2000|Sender 2|Message 2|"));
+    EXPECT_EQ(view.Panels[0], QStringLiteral("3 Mails"));
+    EXPECT_TRUE(view.LoggedInSeen);
+    EXPECT_EQ(session.HeaderCache.size(), 3u);
+    EXPECT_EQ(session.Rows.size(), 3u);
+
+    session.Delete({1, 3, 3, 2});
+    EXPECT_EQ(After(srv, "list 3"), (Strings{"DELE 3", "DELE 2", "DELE 1", "QUIT"}));
+    EXPECT_EQ(view.Removed, (std::vector<int>{3, 2, 1}));
+    EXPECT_EQ(session.State(), State::Idle);
+    EXPECT_TRUE(srv.Remaining().empty());
+    EXPECT_TRUE(session.HeaderCache.empty());
+}
+
+TEST_F(SessionTest, MissingInputIsRefusedBeforeAnythingHappens) {
+    const struct {
+        const char* server;
+        const char* user;
+        const char* password;
+        const char* status;
+    } rows[] = {
+        {"", "u", "p", "Error: No POP server specified"},
+        {"h", "", "p", "Error: You will need an username"},
+        {"h", "u", "", "Error: You will also need a password"},
+        {"h:99999", "u", "p", "Error: invalid server (server, server:port or [IPv6 address]:port)"},
+    };
+    for (const auto& row : rows) {
+        TConnectRequest r;
+        r.Server = QString::fromUtf8(row.server);
+        r.User = QString::fromUtf8(row.user);
+        r.Password = QString::fromUtf8(row.password);
+        session.Connect(r);
+        EXPECT_EQ(view.Status, QStringList{QString::fromUtf8(row.status)}) << row.status;
+        EXPECT_TRUE(view.States.empty());
+    }
+}
+
+TEST_F(SessionTest, CountOnlyAsksNothingAfterStat) {
+    FakePop3Server srv(Mailbox(2));
+    Start(srv, true);
+    EXPECT_EQ(view.States, (std::vector<State>{State::Connecting, State::Connected}));
+    EXPECT_EQ(view.Rows, (QStringList{QStringLiteral(" 1 | - | - | - | - |"), QStringLiteral(" 2 | - | - | - | - |")}));
+    EXPECT_EQ(After(srv, "STAT"), Strings{});
+}
+
+// Cancel stops after the message under way; the count panel tells the rows
+// that were listed.
+TEST_F(SessionTest, CancelledListingKeepsItsRowsAndSaysHowMany) {
+    FakePop3Server srv(Mailbox(6));
+    session.PumpIntervalMs = 0;
+    view.OnEvents = [&](State s) {
+        if (s == State::Listing && view.Rows.size() == 2)
+            session.Cancel();
+    };
+    Start(srv);
+    EXPECT_EQ(session.State(), State::Connected);
+    EXPECT_EQ(view.Rows.size(), 3);
+    EXPECT_EQ(view.Panels[0], QStringLiteral("3 / 6 Mails"));
+    EXPECT_EQ(After(srv, "STAT").back(), "list 3");
+}
+
+// While an operation waits for the server, every other one is refused; only
+// Cancel and Close are heard.
+TEST_F(SessionTest, NothingElseStartsWhileAnOperationWaits) {
+    FakePop3Server srv(Mailbox(3));
+    session.PumpIntervalMs = 0;
+    std::vector<State> tried;
+    view.OnEvents = [&](State s) {
+        if (std::find(tried.begin(), tried.end(), s) != tried.end())
+            return;
+        tried.push_back(s);
+        const size_t before = srv.Commands().size();
+        TConnectRequest again;
+        again.Server = QStringLiteral("127.0.0.1:1");
+        again.User = again.Password = QStringLiteral("x");
+        session.Connect(again);
+        session.Delete({1});
+        EXPECT_EQ(session.Retrieve(1), nullptr);
+        EXPECT_FALSE(session.Disconnect());
+        EXPECT_EQ(srv.Commands().size(), before) << "state " << static_cast<int>(s);
+    };
+    Start(srv);
+    EXPECT_NE(std::find(tried.begin(), tried.end(), State::Connecting), tried.end());
+    EXPECT_NE(std::find(tried.begin(), tried.end(), State::Listing), tried.end());
+    view.OnEvents = nullptr;
+    EXPECT_EQ(session.State(), State::Connected);
+}
+
+TEST_F(SessionTest, RetrievalReturnsTheMessageAndCancelStopsIt) {
+    FakePop3Server srv(Mailbox(2));
+    session.PumpIntervalMs = 0;
+    Start(srv);
+    kel::TKelMsg* msg = session.Retrieve(2);
+    ASSERT_NE(msg, nullptr);
+    EXPECT_EQ(msg->Subject, "Message 2");
+    EXPECT_EQ(session.State(), State::Connected);
+
+    // Cancelled before the reply began: nothing is returned and the session
+    // goes on (a cancel inside the reply drops the connection; the
+    // component's tests cover that).
+    view.OnEvents = [&](State s) {
+        if (s == State::Retrieving)
+            session.Cancel();
+    };
+    EXPECT_EQ(session.Retrieve(1), nullptr);
+    EXPECT_EQ(session.State(), State::Connected);
+    view.OnEvents = nullptr;
+    ASSERT_NE(session.Retrieve(1), nullptr);
+    // Out of range: nothing is asked.
+    const size_t before = srv.Commands().size();
+    EXPECT_EQ(session.Retrieve(7), nullptr);
+    EXPECT_EQ(srv.Commands().size(), before);
+}
+
+// A close during an operation abandons it at its next wait: no QUIT goes
+// into a reply, and nothing marked is deleted.
+TEST_F(SessionTest, CloseDuringAnOperationSendsNothingMore) {
+    FakePop3Server srv(Mailbox(4));
+    session.PumpIntervalMs = 0;
+    view.OnEvents = [&](State s) {
+        if (s == State::Listing && view.Rows.size() == 1)
+            session.Close();
+    };
+    Start(srv);
+    EXPECT_EQ(session.State(), State::Idle);
+    const Strings sent = After(srv, "STAT");
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "QUIT"), 0);
+    EXPECT_LE(sent.size(), 4u);
+    EXPECT_EQ(srv.Remaining().size(), 4u);
+}
+
+// A refused DELE deletes nothing: no QUIT, the rows stay.
+TEST_F(SessionTest, ARefusedDeleteKeepsEverything) {
+    MailboxOptions opt;
+    opt.Overrides["DELE 2"] = "-ERR no\r\n";
+    FakePop3Server srv(Mailbox(3), opt);
+    Start(srv);
+    session.Delete({2, 3});
+    EXPECT_EQ(After(srv, "list 3"), (Strings{"DELE 3", "DELE 2"}));
+    EXPECT_TRUE(view.Removed.empty());
+    EXPECT_TRUE(view.Status.contains(QStringLiteral("The marked mails were not deleted.")));
+    EXPECT_EQ(srv.Remaining().size(), 3u);
+    EXPECT_EQ(session.State(), State::Idle);
+}
+
+} // namespace
