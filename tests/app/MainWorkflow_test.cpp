@@ -868,3 +868,42 @@ TEST_F(WorkflowTest, SortedListDeletesTheMessagesItsRowsShow) {
         Store({{Q("SortColumn"), Q("-1")}});
     }
 }
+
+// ------------------------------------------------------ cancel and close
+
+// A retrieval offers Cancel; pressed while the message arrives, no message
+// window opens and the session ends without a command sent into the reply.
+// A close while a message arrives ends the program's work at once as well.
+TEST_F(WorkflowTest, ARetrievalCanBeCancelledOrClosedWhileItArrives) {
+    const std::string big = "From: a@example.org\r\nSubject: big\r\n\r\n" + std::string(4 << 20, 'x') + "\r\n";
+    for (const bool close : {false, true}) {
+        SCOPED_TRACE(close ? "close" : "cancel");
+        MailboxOptions opt;
+        opt.ChunkSize = 4096;
+        FakePop3Server srv({big, "From: b\r\nSubject: small\r\n\r\nx\r\n"}, opt);
+        Open();
+        ConnectTo(srv.PortText());
+        ASSERT_EQ(Rows().size(), 2);
+        Mark({1});
+        bool shown = false;
+        new ShowWatcher(Form3, [&] {
+            shown = true;
+            Form3->btn_close->click();
+        });
+        OnCommand("RETR 1", [&] {
+            EXPECT_TRUE(form->btn_cancel->isVisible());
+            if (close)
+                form->close();
+            else
+                Click(form->btn_cancel);
+        });
+        Click(form->btnmail);
+        EXPECT_FALSE(shown);
+        EXPECT_FALSE(form->pop3.Connected());
+        EXPECT_EQ(form->Session.State(), TSessionState::Idle);
+        EXPECT_EQ(sent.back(), "RETR 1");
+        if (!close)
+            ExpectMode(0);
+        sweepbox::DestroyApplicationWindows();
+    }
+}
