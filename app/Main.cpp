@@ -44,12 +44,6 @@ class TStarMaskStyle : public QProxyStyle {
     }
 };
 
-// Form values; the stored settings replace the geometry at creation.
-constexpr int kFormLeft = 299;
-constexpr int kFormTop = 124;
-constexpr int kFormWidth = 553;
-constexpr int kFormHeight = 453;
-
 QLabel* MakeCaptionLabel(QWidget* parent, const char* name, const QString& text) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QString::fromLatin1(name));
@@ -104,8 +98,7 @@ TForm1::TForm1(QWidget* parent)
         pop3RetrieveProgress(Sender, Percent);
     };
 
-    move(kFormLeft, kFormTop);
-    resize(kFormWidth, kFormHeight);
+    // The place, the size and the column widths come from the settings.
     FormCreate(this);
 }
 
@@ -245,9 +238,6 @@ void TForm1::CreateControls() {
     mail_list->setColumnSeperator(QLatin1Char('|'));
     mail_list->setHeaderSections({QStringLiteral("xxx"), QStringLiteral("xxx"), QStringLiteral("xxx"),
                                   QStringLiteral("xxx"), QStringLiteral("xxx")});
-    const int defaultWidths[] = {25, 75, 80, 95, 75};
-    for (int n = 0; n < 5; ++n)
-        mail_list->setSectionWidth(n, defaultWidths[n]);
     mail_list->setColumnAlignment(0, Qt::AlignRight);
     mail_list->setColumnAlignment(1, Qt::AlignRight);
     QFont headerFont = mail_list->font();

@@ -4,13 +4,14 @@
 #include "Main.h"
 
 #include "ServerAddress.h"
+#include "SettingsNames.h"
 
 #include <QComboBox>
 #include <QSettings>
 
 namespace {
 
-const QString kCertificates = QStringLiteral("Certificates");
+const QString kCertificates = sweepbox::settings::kCertificates;
 
 bool IsSecurityValue(const QString& Value) {
     return Value == QLatin1String("tls") || Value == QLatin1String("starttls") || Value == QLatin1String("none");

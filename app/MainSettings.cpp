@@ -3,6 +3,7 @@
 #include "Main.h"
 
 #include "MultiLst.h"
+#include "SettingsNames.h"
 #include "message/kel_util.h"
 
 #include <QComboBox>
@@ -12,35 +13,28 @@
 
 #include <algorithm>
 
+namespace settings = sweepbox::settings;
+
 namespace {
-
-constexpr int kMaxPairs = 10;
-constexpr int kDefaultLeft = 283;
-constexpr int kDefaultTop = 185;
-constexpr int kDefaultWidth = 458;
-constexpr int kDefaultHeight = 452;
-constexpr int kDefaultSections[] = {25, 75, 80, 95, 75};
-
-QString Numbered(const char* word, int n) { return QString::fromLatin1(word) + QString::number(n); }
 
 // A value that is missing, or stored as something other than text (a list,
 // a byte array), reads as the default.
-QString ReadString(QSettings& settings, const QString& name, const QString& fallback) {
-    const QVariant value = settings.value(name);
+QString ReadString(QSettings& store, const QString& name, const QString& fallback) {
+    const QVariant value = store.value(name);
     if (value.typeId() != QMetaType::QString)
         return fallback;
     return value.toString();
 }
 
-int ReadInteger(QSettings& settings, const QString& name, int fallback) {
-    const QVariant value = settings.value(name);
+int ReadInteger(QSettings& store, const QString& name, int fallback) {
+    const QVariant value = store.value(name);
     if (value.typeId() != QMetaType::QString)
         return fallback;
     return kel::StrToIntDef(value.toString().toStdString(), fallback);
 }
 
-void WriteInteger(QSettings& settings, const QString& name, int value) {
-    settings.setValue(name, QString::number(value));
+void WriteInteger(QSettings& store, const QString& name, int value) {
+    store.setValue(name, QString::number(value));
 }
 
 // The stored size is used as it is, except that a window larger than the
@@ -63,13 +57,13 @@ void TForm1::GetFromIniFile() {
     QSettings& reg = *SettingsReg;
     // Pairs are read by their number so that a half pair (one value missing
     // or empty) is dropped whole instead of shifting one list against the other.
-    for (int n = 1; n <= kMaxPairs; ++n) {
-        const QString user = ReadString(reg, Numbered("User", n), QString());
-        const QString server = ReadString(reg, Numbered("Server", n), QString());
+    for (int n = 1; n <= settings::kRememberedPairs; ++n) {
+        const QString user = ReadString(reg, settings::UserKey(n), QString());
+        const QString server = ReadString(reg, settings::ServerKey(n), QString());
         if (user.isEmpty() || server.isEmpty())
             continue;
         // A pair stored before the security was remembered takes the default.
-        QString security = ReadString(reg, Numbered("Security", n), QString());
+        QString security = ReadString(reg, settings::SecurityKey(n), QString());
         if (security != QLatin1String("tls") && security != QLatin1String("starttls") &&
             security != QLatin1String("none"))
             security = DefaultSecurity(server);
@@ -77,10 +71,10 @@ void TForm1::GetFromIniFile() {
         servername->addItem(server, security);
     }
 
-    const int width = std::min(ReadInteger(reg, QStringLiteral("Width"), kDefaultWidth), LargestExtent(true));
-    const int height = std::min(ReadInteger(reg, QStringLiteral("Height"), kDefaultHeight), LargestExtent(false));
-    move(ClampPosition(ReadInteger(reg, QStringLiteral("XPos"), kDefaultLeft)),
-         ClampPosition(ReadInteger(reg, QStringLiteral("YPos"), kDefaultTop)));
+    const int width = std::min(ReadInteger(reg, settings::kWidth, settings::kDefaultWidth), LargestExtent(true));
+    const int height = std::min(ReadInteger(reg, settings::kHeight, settings::kDefaultHeight), LargestExtent(false));
+    move(ClampPosition(ReadInteger(reg, settings::kXPos, settings::kDefaultXPos)),
+         ClampPosition(ReadInteger(reg, settings::kYPos, settings::kDefaultYPos)));
     // The minimum size raises smaller values.
     resize(std::max(width, 0), std::max(height, 0));
 
@@ -89,12 +83,12 @@ void TForm1::GetFromIniFile() {
     mail_list->resize(listWidth, mail_list->height());
     mail_list->update();
 
-    for (int n = 0; n < 5; ++n)
-        mail_list->setSectionWidth(n, ReadInteger(reg, Numbered("Sec", n + 1), kDefaultSections[n]));
+    for (int n = 0; n < settings::kListColumns; ++n)
+        mail_list->setSectionWidth(n, ReadInteger(reg, settings::ColumnWidthKey(n), settings::kDefaultColumnWidths[n]));
 
-    const int column = ReadInteger(reg, QStringLiteral("SortColumn"), -1);
-    SortColumn = column >= 0 && column <= 4 ? column : -1;
-    SortDescending = ReadString(reg, QStringLiteral("SortOrder"), QString()) == QLatin1String("descending");
+    const int column = ReadInteger(reg, settings::kSortColumn, -1);
+    SortColumn = column >= 0 && column < settings::kListColumns ? column : -1;
+    SortDescending = ReadString(reg, settings::kSortOrder, QString()) == settings::kDescending;
     ShowSortIndicator();
 }
 
@@ -102,20 +96,20 @@ void TForm1::WriteToIniFile() {
     QSettings& reg = *SettingsReg;
     // Only whole pairs are written; the newest ten if there are more.
     const int pairs = std::min(Username->count(), servername->count());
-    const int first = std::max(0, pairs - kMaxPairs);
+    const int first = std::max(0, pairs - settings::kRememberedPairs);
     const int count = pairs - first;
     for (int i = 0; i < count; ++i) {
-        reg.setValue(Numbered("User", i + 1), Username->itemText(first + i));
-        reg.setValue(Numbered("Server", i + 1), servername->itemText(first + i));
+        reg.setValue(settings::UserKey(i + 1), Username->itemText(first + i));
+        reg.setValue(settings::ServerKey(i + 1), servername->itemText(first + i));
         QString security = servername->itemData(first + i).toString();
         if (security.isEmpty())
             security = DefaultSecurity(servername->itemText(first + i));
-        reg.setValue(Numbered("Security", i + 1), security);
+        reg.setValue(settings::SecurityKey(i + 1), security);
     }
-    for (int n = count + 1; n <= kMaxPairs; ++n) {
-        reg.remove(Numbered("User", n));
-        reg.remove(Numbered("Server", n));
-        reg.remove(Numbered("Security", n));
+    for (int n = count + 1; n <= settings::kRememberedPairs; ++n) {
+        reg.remove(settings::UserKey(n));
+        reg.remove(settings::ServerKey(n));
+        reg.remove(settings::SecurityKey(n));
     }
     reg.sync();
 }
@@ -125,12 +119,12 @@ void TForm1::FormResize(QObject*) {
     if (!SettingsReg)
         return;
     QSettings& reg = *SettingsReg;
-    WriteInteger(reg, QStringLiteral("XPos"), x());
-    WriteInteger(reg, QStringLiteral("YPos"), y());
-    WriteInteger(reg, QStringLiteral("Width"), width());
-    WriteInteger(reg, QStringLiteral("Height"), height());
-    for (int n = 0; n < 5; ++n)
-        WriteInteger(reg, Numbered("Sec", n + 1), mail_list->sectionWidth(n));
+    WriteInteger(reg, settings::kXPos, x());
+    WriteInteger(reg, settings::kYPos, y());
+    WriteInteger(reg, settings::kWidth, width());
+    WriteInteger(reg, settings::kHeight, height());
+    for (int n = 0; n < settings::kListColumns; ++n)
+        WriteInteger(reg, settings::ColumnWidthKey(n), mail_list->sectionWidth(n));
 }
 
 void TForm1::servernameClick(QObject*) {
