@@ -149,28 +149,47 @@ TListRow MakeListRow(int Number, const std::string& SizeText, const std::string&
     row.Date = f.When.Utc;
     bool hasFrom = false;
     const std::string from = summary::FieldValue(Header, "From", &hasFrom);
-    row.Sender = CellText(from.empty() ? DisplayText(f.Sender) : SenderCell(from));
-    if (row.Sender.trimmed().isEmpty())
-        row.Sender = CellText(DisplayText(from));
-    row.Subject = CellText(DecodeHeaderText(f.Subject));
+    QString sender = CellText(from.empty() ? DisplayText(f.Sender) : SenderCell(from));
+    if (sender.trimmed().isEmpty())
+        sender = CellText(DisplayText(from));
     row.Text = DisplayText(summary::Row(Number, SizeText, "")) + CellText(DisplayText(f.Date)) +
-               QLatin1Char('|') + row.Sender + QLatin1Char('|') + row.Subject + QLatin1Char('|');
+               QLatin1Char('|') + sender + QLatin1Char('|') + CellText(DecodeHeaderText(f.Subject)) +
+               QLatin1Char('|');
+    // Rows stay for the whole session: no spare room in them.
+    row.Text.squeeze();
     return row;
 }
 
+QString TListRow::Sender() const { return Text.section(QLatin1Char('|'), 3, 3); }
+
+QString TListRow::Subject() const { return Text.section(QLatin1Char('|'), 4, 4); }
+
 void SortRows(std::vector<TListRow>& Rows, TSortColumn Column, bool Descending) {
+    if (Column == TSortColumn::Sender || Column == TSortColumn::Subject) {
+        // The cells are cut out of each row once, not at every comparison.
+        std::vector<std::pair<QString, size_t>> keys;
+        keys.reserve(Rows.size());
+        for (size_t i = 0; i < Rows.size(); ++i)
+            keys.emplace_back(Column == TSortColumn::Sender ? Rows[i].Sender() : Rows[i].Subject(), i);
+        std::sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
+            const int c = a.first.compare(b.first, Qt::CaseInsensitive);
+            if (c != 0)
+                return Descending ? c > 0 : c < 0;
+            return Rows[a.second].Number < Rows[b.second].Number;
+        });
+        std::vector<TListRow> sorted;
+        sorted.reserve(Rows.size());
+        for (const auto& key : keys)
+            sorted.push_back(std::move(Rows[key.second]));
+        Rows.swap(sorted);
+        return;
+    }
     // Unknown sizes and dates go last whatever the direction; the number
     // breaks ties, so equal keys keep the server's order.
     auto compare = [Column, Descending](const TListRow& a, const TListRow& b) {
         auto ordered = [&](auto x, auto y) {
             if (x != y)
                 return Descending ? y < x : x < y;
-            return a.Number < b.Number;
-        };
-        auto byText = [&](const QString& x, const QString& y) {
-            const int c = x.compare(y, Qt::CaseInsensitive);
-            if (c != 0)
-                return Descending ? c > 0 : c < 0;
             return a.Number < b.Number;
         };
         switch (Column) {
@@ -185,9 +204,8 @@ void SortRows(std::vector<TListRow>& Rows, TSortColumn Column, bool Descending) 
                 return a.DateParsed;
             return ordered(a.Date, b.Date);
         case TSortColumn::Sender:
-            return byText(a.Sender, b.Sender);
         case TSortColumn::Subject:
-            return byText(a.Subject, b.Subject);
+            break;
         }
         return a.Number < b.Number;
     };

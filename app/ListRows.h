@@ -15,9 +15,10 @@ struct TListRow {
     bool HasSize = false;
     bool DateParsed = false;
     int64_t Date = 0; // seconds since 1970, UTC
-    QString Sender;   // the cell texts
-    QString Subject;
-    QString Text;     // the whole row for the list
+    QString Text;     // the whole row for the list: " n |size |date|sender|subject|"
+    // The cells of Text (no cell holds a "|").
+    QString Sender() const;
+    QString Subject() const;
 };
 
 // The row of message Number from its LIST size text and TOP header text.

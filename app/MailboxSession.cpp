@@ -210,7 +210,9 @@ void TMailboxSession::ListHeaders() {
             dropped = !FPop.Connected();
         }
         Rows.push_back(MakeListRow(n, size, header, German));
+        // Kept for the session: exactly as long as it is, no spare room.
         header += "|";
+        header.shrink_to_fit();
         HeaderCache.push_back(std::move(header));
         FView.AddRow(Rows.back().Text);
         if (!FCancelRequested)

@@ -584,18 +584,18 @@ TEST_F(ListCorpus, RowsAgreeWithAPlainReadingOfEachHeader) {
               Visible(sender.isEmpty() ? (from && !from->empty() ? ShownBytes(*from)
                                                                  : QStringLiteral("No sender"))
                                        : sender),
-              row.Sender.trimmed());
+              row.Sender().trimmed());
 
         const std::optional<std::string> subject = FieldBody(lines, "Subject");
         check("Subject",
               !subject           ? QString()
               : subject->empty() ? QStringLiteral("No subject")
                                  : Visible(DecodeWords(*subject)),
-              row.Subject.trimmed());
+              row.Subject().trimmed());
 
-        check("columns", row.Sender + QLatin1Char('|') + row.Subject,
+        check("columns", row.Sender() + QLatin1Char('|') + row.Subject(),
               columns[3] + QLatin1Char('|') + columns[4]);
-        for (const QString& cell : {row.Sender, row.Subject})
+        for (const QString& cell : {row.Sender(), row.Subject()})
             if (HoldsDecodableWord(cell)) {
                 same = false;
                 ADD_FAILURE() << path << ": an encoded word left undecoded: " << cell.toStdString();

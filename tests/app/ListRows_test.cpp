@@ -186,8 +186,8 @@ TEST(MakeListRow, FiveColumnsWhateverTheHeaderHolds) {
         EXPECT_EQ(columns.back(), QString()) << "the row ends with a bar";
         if (!row.columns.isEmpty()) {
             EXPECT_EQ(columns.mid(0, 5), row.columns);
-            EXPECT_EQ(r.Sender, row.columns[3]);
-            EXPECT_EQ(r.Subject, row.columns[4]);
+            EXPECT_EQ(r.Sender(), row.columns[3]);
+            EXPECT_EQ(r.Subject(), row.columns[4]);
         }
         EXPECT_FALSE(r.Text.contains(QChar(0)));
     }
