@@ -4,14 +4,19 @@
 
 #include "MultiLst.h"
 #include "SettingsNames.h"
+#include "Summary.h"
 #include "message/kel_util.h"
 
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSettings>
 
 #include <algorithm>
+#include <array>
+#include <string>
+#include <vector>
 
 namespace settings = sweepbox::settings;
 
@@ -51,6 +56,75 @@ int LargestExtent(bool horizontal) {
 // arithmetic would overflow.
 int ClampPosition(int v) { return std::clamp(v, -32768, 32767); }
 
+// A window can be moved by the user while a good part of its title bar lies
+// on a screen: its top edge within the screen's free area (a title bar above
+// it could not be grabbed) and this much of its width, or all of a narrower one.
+constexpr int kTitleBarHeight = 24;
+constexpr int kTitleBarGrip = 100;
+
+// The stored position (of the window's frame) if it leaves the window within
+// reach; otherwise the nearest screen's free area, with as much of the
+// window on it as fits. Desktop settings, a screen since taken away or a
+// store edited by hand can all put a window where nobody could reach it.
+QPoint ReachablePosition(QPoint at, QSize size) {
+    const int grip = std::min(kTitleBarGrip, size.width());
+    const QRect* nearest = nullptr;
+    qint64 nearestDistance = 0;
+    std::vector<QRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens())
+        areas.push_back(screen->availableGeometry());
+    for (const QRect& area : areas) {
+        const int shown = std::min(at.x() + size.width(), area.right() + 1) - std::max(at.x(), area.left());
+        if (at.y() >= area.top() && at.y() + kTitleBarHeight <= area.bottom() + 1 && shown >= grip)
+            return at;
+        const qint64 dx = std::max({area.left() - at.x(), 0, at.x() - area.right()});
+        const qint64 dy = std::max({area.top() - at.y(), 0, at.y() - area.bottom()});
+        if (!nearest || dx * dx + dy * dy < nearestDistance) {
+            nearest = &area;
+            nearestDistance = dx * dx + dy * dy;
+        }
+    }
+    if (!nearest)
+        return at;
+    const QRect& area = *nearest;
+    return {std::clamp(at.x(), area.left(), std::max(area.left(), area.right() + 1 - size.width())),
+            std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() + 1 - size.height()))};
+}
+
+// TMultiList keeps a cell's text 1 pixel (in the first column) or 6 pixels
+// from the cell's left edge and 3 from its right, and cuts a text that does
+// not fit.
+int CellTextMargins(int column) { return column == 0 ? 1 + 3 : 6 + 3; }
+
+// The widths the columns take where none is stored: the form's, or wider
+// where the list's font needs more room for the widest usual cells, which
+// are made the way the rows are: message numbers up to 65535, sizes up to
+// "999 KByte" and "99.9 MByte", a date in any month.
+std::array<int, settings::kListColumns> DefaultColumnWidths(const QFont& font) {
+    const QFontMetrics metrics(font);
+    std::array<int, settings::kListColumns> widths = settings::kDefaultColumnWidths;
+    auto fit = [&](int column, const std::string& cell) {
+        const int needed = metrics.horizontalAdvance(QString::fromStdString(cell)) + CellTextMargins(column);
+        widths[static_cast<size_t>(column)] = std::max(widths[static_cast<size_t>(column)], needed);
+    };
+    for (const char* size : {"999000", "99900000"}) {
+        // " n |size |"
+        const std::string row = summary::Row(65535, size, std::string());
+        const size_t first = row.find('|');
+        const size_t second = row.find('|', first + 1);
+        fit(0, row.substr(0, first));
+        fit(1, row.substr(first + 1, second - first - 1));
+    }
+    for (int month = 1; month <= 12; ++month) {
+        summary::TDate date;
+        date.Year = 2010;
+        date.Month = month;
+        date.Day = 28;
+        fit(2, summary::DateText(date));
+    }
+    return widths;
+}
+
 } // namespace
 
 void TForm1::GetFromIniFile() {
@@ -73,18 +147,22 @@ void TForm1::GetFromIniFile() {
 
     const int width = std::min(ReadInteger(reg, settings::kWidth, settings::kDefaultWidth), LargestExtent(true));
     const int height = std::min(ReadInteger(reg, settings::kHeight, settings::kDefaultHeight), LargestExtent(false));
-    move(ClampPosition(ReadInteger(reg, settings::kXPos, settings::kDefaultXPos)),
-         ClampPosition(ReadInteger(reg, settings::kYPos, settings::kDefaultYPos)));
     // The minimum size raises smaller values.
     resize(std::max(width, 0), std::max(height, 0));
+    const QPoint stored(ClampPosition(ReadInteger(reg, settings::kXPos, settings::kDefaultXPos)),
+                        ClampPosition(ReadInteger(reg, settings::kYPos, settings::kDefaultYPos)));
+    move(ReachablePosition(stored, size()));
 
     const int listWidth = std::max(width - 9, 0);
     mail_list->setListWidth(listWidth);
     mail_list->resize(listWidth, mail_list->height());
     mail_list->update();
 
-    for (int n = 0; n < settings::kListColumns; ++n)
-        mail_list->setSectionWidth(n, ReadInteger(reg, settings::ColumnWidthKey(n), settings::kDefaultColumnWidths[n]));
+    const auto columnWidths = DefaultColumnWidths(mail_list->font());
+    for (int n = 0; n < settings::kListColumns; ++n) {
+        const int fallback = columnWidths[static_cast<size_t>(n)];
+        mail_list->setSectionWidth(n, ReadInteger(reg, settings::ColumnWidthKey(n), fallback));
+    }
 
     const int column = ReadInteger(reg, settings::kSortColumn, -1);
     SortColumn = column >= 0 && column < settings::kListColumns ? column : -1;

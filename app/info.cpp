@@ -165,6 +165,9 @@ void TAboutBox::FormActivate(QObject*) {
 
 void TAboutBox::showEvent(QShowEvent* event) {
     FormActivate(this);
+    // Each showing starts on OK, so Enter closes the window; a link is a Tab
+    // away and would otherwise open at the first Enter.
+    OKButton->setFocus(Qt::OtherFocusReason);
     viewer::CenterOnScreen(this);
     QDialog::showEvent(event);
 }

@@ -1,5 +1,5 @@
-// What does the about window show in each language, and do its links open
-// their targets from the keyboard?
+// What does the about window show in each language, where does the keyboard
+// focus start, and do its links open their targets from the keyboard?
 #include "info.h"
 
 #include "HyperLink.h"
@@ -57,6 +57,27 @@ TEST_F(AboutTest, TabReachesTheLinksInOrderAndEnterOpensThem) {
     QTest::keyClick(box->OKButton, Qt::Key_Return);
     EXPECT_FALSE(box->isVisible());
     EXPECT_EQ(box->result(), QDialog::Accepted);
+}
+
+TEST_F(AboutTest, EachShowingStartsOnOkSoEnterClosesIt) {
+    for (const int showing : {1, 2}) {
+        SCOPED_TRACE(showing);
+        box->show();
+        QApplication::setActiveWindow(box.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(box.get()));
+        EXPECT_EQ(QApplication::focusWidget(), box->OKButton);
+        if (showing == 1) {
+            // The focus left on a link does not carry over to the next showing.
+            QTest::keyClick(box->OKButton, Qt::Key_Tab);
+            ASSERT_EQ(QApplication::focusWidget(), box->HyperLink1);
+            box->reject();
+            continue;
+        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        EXPECT_FALSE(box->isVisible());
+        EXPECT_EQ(box->result(), QDialog::Accepted);
+        EXPECT_TRUE(sink.opened.empty());
+    }
 }
 
 } // namespace
