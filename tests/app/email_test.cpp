@@ -7,21 +7,30 @@
 #include "support/QtTestApp.h"
 
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QListWidget>
-#include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <functional>
 #include <memory>
 #include <string>
-#include <sys/resource.h>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -49,17 +58,37 @@ class EmailTest : public ::testing::Test {
         folder = dir.path();
         form = std::make_unique<TForm3>();
         form->LanguageIsGerman = [this] { return german; };
-        // The "user" confirms the proposal in folder.
-        form->ExecuteSaveDialog = [this](TSaveDialog& d) {
-            asked.push_back(d);
-            if (!accept)
-                return false;
-            d.FileName = QDir(folder).filePath(d.FileName);
-            return true;
-        };
+        form->ExecuteSaveDialog = [this](TSaveDialog& d) { return ConfirmInFolder(d); };
         previousHook = sweepbox::SetMessageHook([this](QWidget*, const QString& text) { messages.push_back(text); });
     }
     void TearDown() override { sweepbox::SetMessageHook(previousHook); }
+
+    // The "user" confirms the proposal (or the name in `chosen`) in folder.
+    // Whatever the window proposes, nothing outside the test's own folder is
+    // ever confirmed: such a name fails the test and cancels the dialog, so
+    // the window writes nothing.
+    bool ConfirmInFolder(TSaveDialog& d) {
+        asked.push_back(d);
+        if (!accept)
+            return false;
+        const QString path = QDir::cleanPath(QDir(folder).absoluteFilePath(chosen.isEmpty() ? d.FileName : chosen));
+        if (!InsideTestFolder(path)) {
+            ADD_FAILURE() << "the window would write outside the test's folder: " << path.toStdString();
+            return false;
+        }
+        d.FileName = path;
+        return true;
+    }
+    // A file in an existing folder under dir, with every link in the folder
+    // names resolved.
+    bool InsideTestFolder(const QString& path) const {
+        const QString root = QFileInfo(dir.path()).canonicalFilePath();
+        const QFileInfo target(path);
+        const QString parent = target.dir().canonicalPath();
+        const QString name = target.fileName();
+        return !root.isEmpty() && !parent.isEmpty() && (parent == root || parent.startsWith(root + u'/')) &&
+               !name.isEmpty() && name != u"."_s && name != u".."_s;
+    }
 
     QStringList ListTexts() const {
         QStringList out;
@@ -77,6 +106,7 @@ class EmailTest : public ::testing::Test {
 
     QTemporaryDir dir;
     QString folder;
+    QString chosen;
     bool german = false;
     bool accept = true;
     std::vector<TSaveDialog> asked;
@@ -87,7 +117,6 @@ class EmailTest : public ::testing::Test {
 
 TEST_F(EmailTest, FixedLayoutAndCaptionsByLanguage) {
     EXPECT_EQ(form->minimumSize(), form->maximumSize());
-    EXPECT_TRUE(form->memo_email_anzeigen->isReadOnly());
     const auto msg = MakeMsg({"Hallo,", "", "Gru\xC3\x9F"}, {{"zeta.zip", "Z"}, {"T 2000.xls", "T"}});
     form->AddMessage(msg.get());
     for (const bool de : {true, false}) {
@@ -96,11 +125,13 @@ TEST_F(EmailTest, FixedLayoutAndCaptionsByLanguage) {
         form->show();
         const QStringList texts = {form->windowTitle(), form->close_window->text(),
                                    form->save_email->text(), form->save_attachment->text(),
-                                   form->lab_anhang->text()};
+                                   form->lab_anhang->text(), form->memo_email_anzeigen->accessibleName()};
         EXPECT_EQ(texts, (de ? QStringList{u"Inhalt der e-mail  - Sweepbox -"_s, u"Schließen"_s,
-                                           u"Speichere E-Mail"_s, u"Speichere Anhang"_s, u"Anhänge :"_s}
+                                           u"Speichere E-Mail"_s, u"Speichere Anhang"_s, u"Anhänge :"_s,
+                                           u"Text der e-mail"_s}
                              : QStringList{u"Contents of e-mail  - Sweepbox -"_s, u"Close"_s,
-                                           u"Save e-mail"_s, u"Save attachment"_s, u"Attachments :"_s}));
+                                           u"Save e-mail"_s, u"Save attachment"_s, u"Attachments :"_s,
+                                           u"Text of the e-mail"_s}));
         EXPECT_EQ(form->grab().size(), QSize(467, 443));
         form->close();
     }
@@ -159,6 +190,14 @@ TEST_F(EmailTest, TextIsSavedFromTheOriginalBytesWithCrLfUnderTheProposalDotTxt)
     EXPECT_EQ(Saved(u".txt"_s), "Gr\xC3\xBC\xC3\x9F" "e\r\nJ\xFCrgen \x80\r\n\r\ntab\there\r\nend\r\n");
 }
 
+// Control characters and the invisible formatting ones (among them the
+// direction marks and overrides).
+bool HasHiddenControl(const QString& text) {
+    return std::any_of(text.begin(), text.end(), [](QChar c) {
+        return c.category() == QChar::Other_Control || c.category() == QChar::Other_Format;
+    });
+}
+
 // The message as a retrieval parses it, so its TextCharSet is the model's.
 std::unique_ptr<kel::TKelMsg> ParsedMsg(const std::string& raw) {
     auto msg = std::make_unique<kel::TKelMsg>();
@@ -209,7 +248,8 @@ TEST_F(EmailTest, HostileNamesStayInsideTheChosenFolder) {
     QDir(dir.path()).mkpath(QStringLiteral("a/b"));
     folder = dir.filePath(QStringLiteral("a/b"));
     std::vector<Attachment> files;
-    for (const char* n : {"../../x", "..", "/etc/passwd", "a\x01\x1f" "b", "..\\..\\z"})
+    for (const std::string& n : {"../../x"s, ".."s, "/etc/passwd"s, "a\x01\x1f" "b"s, "..\\..\\z"s, "\0/etc/x"s,
+                                "e\xE2\x80\xAE/../gpj.exe"s})
         files.push_back({n, "payload"});
     const auto msg = MakeMsg({}, files);
     form->AddMessage(msg.get());
@@ -223,12 +263,123 @@ TEST_F(EmailTest, HostileNamesStayInsideTheChosenFolder) {
         const QString proposal = asked[0].FileName;
         EXPECT_FALSE(proposal.contains(QLatin1Char('/')) || proposal.contains(QLatin1Char('\\')));
         EXPECT_NE(proposal, QStringLiteral(".."));
-        EXPECT_FALSE(proposal.contains(QChar(1)));
+        EXPECT_FALSE(HasHiddenControl(proposal));
     }
     // Nothing lands above a/b.
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
     EXPECT_EQ(QDir(dir.filePath(u"a"_s)).entryList(QDir::Files | QDir::Hidden), QStringList());
     EXPECT_FALSE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+// Whatever the window proposes, the dialog stand-in confirms no name outside
+// the test's folder.
+TEST_F(EmailTest, TheDialogStandInRefusesNamesOutsideTheTestFolder) {
+    QDir(dir.path()).mkpath(u"in"_s);
+    ASSERT_TRUE(QFile::link(QDir::rootPath(), dir.filePath(u"root"_s)));
+    for (const QString& name : {u"/etc/sweepbox-test"_s, u"../sweepbox-test"_s, u"root/etc/sweepbox-test"_s, u"."_s}) {
+        SCOPED_TRACE(name.toStdString());
+        TSaveDialog d{u"d"_s, u"t"_s, u"|*.*"_s, QString(), name, QString()};
+        bool confirmed = true;
+        EXPECT_NONFATAL_FAILURE(confirmed = ConfirmInFolder(d), "outside the test's folder");
+        EXPECT_FALSE(confirmed);
+    }
+    TSaveDialog inside{u"d"_s, u"t"_s, u"|*.*"_s, QString(), u"in/../in/x.bin"_s, QString()};
+    EXPECT_TRUE(ConfirmInFolder(inside));
+    EXPECT_EQ(inside.FileName, dir.filePath(u"in/x.bin"_s));
+}
+
+TEST_F(EmailTest, ProposalsAndEntriesShowHiddenControlsAsUnderscores) {
+    const struct {
+        const char* name;
+        std::string attachment;
+        QString proposed;
+    } rows[] = {
+        {"ordinary name", "Bericht M\xC3\xA4rz.pdf", u"Bericht März.pdf"_s},
+        {"right-to-left override", "evil\xE2\x80\xAEgpj.exe", u"evil_gpj.exe"_s},
+        {"embeddings, pop and left-to-right override", "\xE2\x80\xAA\xE2\x80\xAB\xE2\x80\xAC\xE2\x80\xAD.txt",
+         u"____.txt"_s},
+        {"isolates", "\xE2\x81\xA6x\xE2\x81\xA7y\xE2\x81\xA8z\xE2\x81\xA9.txt", u"_x_y_z_.txt"_s},
+        {"direction marks", "a\xE2\x80\x8E" "b\xE2\x80\x8F" "c\xD8\x9C.txt", u"a_b_c_.txt"_s},
+        {"C1 controls in UTF-8", "a\xC2\x85" "b\xC2\x9F.txt", u"a_b_.txt"_s},
+        {"C1 controls of Windows-1252 bytes", "\x81" "caf\xE9\x8D.txt", u"_café_.txt"_s},
+        {"NUL, C0 and DEL", "a\0b\x1f" "c\x7f.txt"s, u"a_b_c_.txt"_s},
+        {"separators still go", "..\\a/b:c", u"..abc"_s},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(TForm3::ProposedFileName(row.attachment), row.proposed);
+        const auto msg = MakeMsg({}, {{row.attachment, "x"}});
+        form->AddMessage(msg.get());
+        ASSERT_EQ(form->attachment_list->count(), 1);
+        const QString entry = form->attachment_list->item(0)->text();
+        EXPECT_FALSE(HasHiddenControl(entry)) << entry.toStdString();
+        form->ForgetMessage(msg.get());
+    }
+}
+
+// A device that is always full, in the test's folder: a node of the
+// system's full device where the system lets us make one (as root), else a
+// link to it. Empty when neither works.
+QString FullDevice(const QString& path) {
+    struct stat full {};
+    if (::stat("/dev/full", &full) != 0 || !S_ISCHR(full.st_mode))
+        return QString();
+    const QByteArray name = QFile::encodeName(path);
+    if (::mknod(name.constData(), S_IFCHR | 0600, full.st_rdev) == 0) {
+        // A folder mounted without devices refuses to open it.
+        const int fd = ::open(name.constData(), O_WRONLY);
+        const bool works = fd >= 0 && ::write(fd, "x", 1) < 0 && errno == ENOSPC;
+        if (fd >= 0)
+            ::close(fd);
+        if (works)
+            return path;
+        ::unlink(name.constData());
+    }
+    return QFile::link(u"/dev/full"_s, path) ? path : QString();
+}
+
+TEST_F(EmailTest, SaveFailuresShowTheSystemsReason) {
+    const QString full = FullDevice(dir.filePath(u"full.bin"_s));
+    ASSERT_FALSE(full.isEmpty()) << "no full device to write to";
+    const auto msg = MakeMsg({"some text"}, {{"full.bin", std::string(256 * 1024, 'f')}});
+    const struct {
+        const char* name;
+        QString chosen;
+        std::function<void(TForm3&)> save;
+        QString reason;
+    } rows[] = {
+        {"an attachment onto a full device", u"full.bin"_s, [](TForm3& f) { f.btn_save_attachmentsClick(nullptr); },
+         qt_error_string(ENOSPC)},
+        {"the text onto a full device", u"full.bin"_s, [](TForm3& f) { f.btn_save_emailClick(nullptr); },
+         qt_error_string(ENOSPC)},
+        {"into a folder that does not exist", u"gone/x.txt"_s, [](TForm3& f) { f.btn_save_emailClick(nullptr); },
+         qt_error_string(ENOENT)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.chosen.startsWith(u"gone/"_s)) {
+            QDir(dir.path()).mkdir(u"gone"_s); // the dialog confirms a folder that is gone by the saving
+            chosen = row.chosen;
+            form->ExecuteSaveDialog = [this](TSaveDialog& d) {
+                const bool ok = ConfirmInFolder(d);
+                QDir(dir.path()).rmdir(u"gone"_s);
+                return ok;
+            };
+        } else {
+            chosen = row.chosen;
+        }
+        messages.clear();
+        form->AddMessage(msg.get());
+        form->show();
+        row.save(*form);
+        ASSERT_EQ(messages.size(), 1);
+        EXPECT_TRUE(messages[0].contains(row.reason)) << messages[0].toStdString();
+        EXPECT_FALSE(messages[0].contains(u"canceled"_s, Qt::CaseInsensitive)) << messages[0].toStdString();
+        form->close();
+    }
+    EXPECT_TRUE(QFileInfo(full).exists() && !QFileInfo(full).isFile()) << "the device was written, not replaced";
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::System | QDir::Hidden), QStringList{u"full.bin"_s})
+        << "no temporary file left behind";
 }
 
 TEST_F(EmailTest, WriteFailingHalfwayKeepsTheOldFileWhole) {
@@ -249,34 +400,157 @@ TEST_F(EmailTest, WriteFailingHalfwayKeepsTheOldFileWhole) {
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousSignal);
 
-    EXPECT_EQ(messages.size(), 1);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(qt_error_string(EFBIG))) << messages[0].toStdString();
     EXPECT_EQ(Saved(u"keep.bin"_s), "old contents");
     EXPECT_EQ(FolderEntries(), QStringList{QStringLiteral("keep.bin")}) << "no temporary file left behind";
 }
 
-TEST_F(EmailTest, CloseBoxKeepsEntriesThatStillSaveTheirOwnMessage) {
-    const auto first = MakeMsg({"first text"}, {{"report.pdf", "bytes of the first message"}});
-    const auto second = MakeMsg({"second text"}, {});
-    const auto third = MakeMsg({"third text"}, {{"report.pdf", "bytes of the third message"}});
+TEST_F(EmailTest, SaveDialogsStartInTheFolderLastUsed) {
+    const auto msg = MakeMsg({"text"}, {{"a.bin", "A"}});
+    const QString sub = dir.filePath(u"sub"_s);
+    ASSERT_TRUE(QDir(dir.path()).mkdir(u"sub"_s));
+    form->AddMessage(msg.get());
+    form->show();
+    const struct {
+        const char* name;
+        std::function<void()> step;
+        QString opensIn;
+    } rows[] = {
+        {"the first dialog: home", [&] { form->btn_save_emailClick(nullptr); }, QDir::homePath()},
+        {"the other dialog: where the text went", [&] {
+             folder = sub;
+             form->btn_save_attachmentsClick(nullptr);
+         }, dir.path()},
+        {"after the attachment", [&] {
+             accept = false;
+             form->btn_save_emailClick(nullptr);
+         }, sub},
+        {"a cancelled dialog changes nothing", [&] { form->btn_save_emailClick(nullptr); }, sub},
+        {"a folder that is gone: home", [&] {
+             QDir(sub).removeRecursively();
+             form->btn_save_emailClick(nullptr);
+         }, QDir::homePath()},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        asked.clear();
+        row.step();
+        ASSERT_EQ(asked.size(), 1u);
+        EXPECT_EQ(asked[0].Folder, row.opensIn);
+    }
 
-    form->AddMessage(first.get());
+    // The file dialog itself opens there.
+    TForm3 window;
+    QString opened;
+    const auto previous = sweepbox::SetModalHook([&](QDialog& dialog) {
+        if (auto* files = qobject_cast<QFileDialog*>(&dialog))
+            opened = files->directory().absolutePath();
+        dialog.reject();
+    });
+    window.btn_save_emailClick(nullptr);
+    sweepbox::SetModalHook(previous);
+    EXPECT_EQ(opened, QDir::homePath());
+}
+
+TEST_F(EmailTest, EveryWayOfClosingLetsGoOfTheMessage) {
+    const auto first = MakeMsg({"first text", "second line"}, {{"report.pdf", "bytes of the first message"}});
+    const auto second = MakeMsg({"next text"}, {{"other.pdf", "bytes of the next message"}});
+    const struct {
+        const char* name;
+        std::function<void(TForm3&)> close;
+    } rows[] = {
+        {"close button", [](TForm3& f) { QTest::mouseClick(f.btn_close, Qt::LeftButton); }},
+        {"its caption", [](TForm3& f) { QTest::mouseClick(f.close_window, Qt::LeftButton); }},
+        {"title bar close box", [](TForm3& f) { f.close(); }},
+        {"Escape in the text", [](TForm3& f) { QTest::keyClick(f.memo_email_anzeigen, Qt::Key_Escape); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TForm3 window;
+        window.ExecuteSaveDialog = form->ExecuteSaveDialog;
+        window.AddMessage(first.get());
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        EXPECT_EQ(window.memo_email_anzeigen->lineCount(), 2);
+        row.close(window);
+        EXPECT_FALSE(window.isVisible());
+        EXPECT_EQ(window.TextLineCount(), 0u);
+        EXPECT_EQ(window.memo_email_anzeigen->source(), nullptr);
+        EXPECT_EQ(window.attachment_list->count(), 0);
+        EXPECT_EQ(window.ListedMessage(), nullptr);
+
+        // The next message shows on its own.
+        window.AddMessage(second.get());
+        window.show();
+        EXPECT_EQ(window.memo_email_anzeigen->toPlainText(), u"next text"_s);
+        EXPECT_EQ(window.attachment_list->count(), 1);
+        window.btn_save_attachmentsClick(nullptr);
+        EXPECT_EQ(Saved(u"other.pdf"_s), "bytes of the next message");
+    }
+}
+
+TEST_F(EmailTest, TextOutlivesItsReleasedMessage) {
+    auto msg = ParsedMsg("Content-Type: text/plain; charset=koi8-r\r\n\r\n\xED\xC9\xD2\r\nline two\r\n");
+    form->AddMessage(msg.get());
     form->show();
-    form->close(); // the title bar's close box
-    form->AddMessage(second.get());
-    form->show();
-    EXPECT_EQ(form->memo_email_anzeigen->toPlainText(), QStringLiteral("first text\nsecond text"));
-    EXPECT_EQ(ListTexts(), QStringList{QStringLiteral("report.pdf")}) << "old entries stay";
-    form->btn_save_attachmentsClick(nullptr);
-    EXPECT_EQ(Saved(u"report.pdf"_s), "bytes of the first message");
+    form->ForgetMessage(msg.get());
+    msg.reset(); // the POP3 component releases it
+    EXPECT_EQ(form->memo_email_anzeigen->toPlainText(), QString::fromUtf8("Мир\nline two"));
     form->btn_save_emailClick(nullptr);
-    EXPECT_EQ(Saved(u".txt"_s), "first text\r\nsecond text\r\n");
+    EXPECT_EQ(Saved(u".txt"_s), "\xED\xC9\xD2\r\nline two\r\n");
+}
 
-    form->close();
-    form->AddMessage(third.get());
+// The view converts only the start of a long line; cut through a multibyte
+// character, that start must still read in the line's charset.
+TEST_F(EmailTest, StartsOfLongLinesReadInTheirCharset) {
+    const auto repeat = [](const std::string& piece, int times) {
+        std::string out;
+        for (int i = 0; i < times; ++i)
+            out += piece;
+        return out;
+    };
+    const struct {
+        const char* name;
+        std::string charset;
+        std::string line; // longer than the view converts at first, odd-sized pieces
+        QString start;    // its first ten characters
+        QString whole;
+    } rows[] = {
+        {"UTF-8 without a charset", "", "x" + repeat("\xC3\xA4", 50000), u"xäääääääää"_s,
+         u"x"_s + QString(50000, u'ä')},
+        {"Shift_JIS", "Shift_JIS", "x" + repeat("\x93\xFA", 50000), u"x日日日日日日日日日"_s,
+         u"x"_s + QString(50000, QChar(0x65E5))},
+        {"KOI8-R", "koi8-r", repeat("\xED", 100000), QString(10, QChar(0x041C)), QString(100000, QChar(0x041C))},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TForm3 window;
+        auto msg = MakeMsg({"before", row.line}, {});
+        msg->TextCharSet = row.charset;
+        window.AddMessage(msg.get());
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        window.memo_email_anzeigen->setSelection({1, 0}, {1, 10});
+        EXPECT_EQ(window.memo_email_anzeigen->selectedText(), row.start);
+        EXPECT_EQ(window.memo_email_anzeigen->toPlainText(), u"before\n"_s + row.whole);
+    }
+}
+
+TEST_F(EmailTest, LongLinesOpenUnwrappedFromTheirStart) {
+    const std::string megabyte(1 << 20, 'm');
+    const auto msg = MakeMsg({"short", megabyte + "END", "after"}, {});
+    form->AddMessage(msg.get());
     form->show();
-    EXPECT_EQ(form->ListedMessage(), third.get());
-    form->btn_save_attachmentsClick(nullptr);
-    EXPECT_EQ(Saved(u"report.pdf"_s), "bytes of the third message");
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    const TTextView* view = form->memo_email_anzeigen;
+    EXPECT_FALSE(form->grab().isNull());
+    EXPECT_EQ(view->lineCount(), 3);
+    EXPECT_EQ(view->firstVisibleColumn(), 0);
+    EXPECT_TRUE(view->horizontalScrollBar()->isVisible());
+    EXPECT_GT(view->horizontalScrollBar()->maximum(), (1 << 20) - 100);
+    form->btn_save_emailClick(nullptr);
+    EXPECT_EQ(Saved(u".txt"_s), "short\r\n" + megabyte + "END\r\nafter\r\n");
 }
 
 TEST_F(EmailTest, EntriesOutliveTheirReleasedMessage) {
@@ -301,7 +575,7 @@ TEST_F(EmailTest, CloseButtonClearsEverythingAndNoAttachmentsMeansNoSaving) {
     form->show();
     QTest::mouseClick(form->close_window, Qt::LeftButton);
     EXPECT_FALSE(form->isVisible());
-    EXPECT_TRUE(form->TextLines().empty());
+    EXPECT_EQ(form->TextLineCount(), 0u);
     EXPECT_EQ(form->attachment_list->count(), 0);
 
     const auto next = MakeMsg({"next"}, {});
