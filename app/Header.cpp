@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTextBlock>
 
 TForm2* Form2 = nullptr;
@@ -65,10 +66,11 @@ void TForm2::AddHeader(const std::string& text) {
 }
 
 void TForm2::ShowTop() {
-    QTextCursor cursor(memo_header_anzeigen->document()->firstBlock());
-    cursor.movePosition(QTextCursor::EndOfBlock);
-    memo_header_anzeigen->setTextCursor(cursor);
-    memo_header_anzeigen->ensureCursorVisible();
+    // A caret at the end of a long first line would scroll the memo
+    // sideways and hide the start of every line.
+    memo_header_anzeigen->setTextCursor(QTextCursor(memo_header_anzeigen->document()->firstBlock()));
+    memo_header_anzeigen->horizontalScrollBar()->setValue(0);
+    memo_header_anzeigen->verticalScrollBar()->setValue(0);
 }
 
 void TForm2::FormActivate(QObject*) {
@@ -87,6 +89,12 @@ void TForm2::showEvent(QShowEvent* event) {
     viewer::CenterOnScreen(this);
     btn_close->setFocus();
     QDialog::showEvent(event);
+    // The memo lays its text out for its real size only now; its scroll
+    // ranges change with that, so the top left is set again.
+    if (!event->spontaneous() && memo_header_anzeigen->textCursor().position() == 0) {
+        memo_header_anzeigen->horizontalScrollBar()->setValue(0);
+        memo_header_anzeigen->verticalScrollBar()->setValue(0);
+    }
 }
 
 bool TForm2::eventFilter(QObject* watched, QEvent* event) {

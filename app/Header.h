@@ -26,7 +26,9 @@ class TForm2 : public QDialog {
     // Filling, for the main window before it shows the window modally:
     // AddHeader appends one cached header text (its line breaks make several
     // memo lines; the bytes show as DisplayText does). ShowTop then puts the
-    // caret at the end of the first line, so the memo shows the top.
+    // caret at the start of the first line and scrolls to the top left, so
+    // the memo shows the start of every line; showing the window does that
+    // again once the memo has its final size.
     void AddHeader(const std::string& text);
     void ShowTop();
 

@@ -6,6 +6,7 @@
 
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 
@@ -85,13 +86,33 @@ TEST_F(HeaderTest, OnlyTheButtonClearsTheTextBeforeTheNextHeader) {
     }
 }
 
-TEST_F(HeaderTest, BytesShowAsUtf8OrWindows1252AndShowTopPutsTheCaretOnLineOne) {
+TEST_F(HeaderTest, BytesShowAsUtf8OrWindows1252) {
     form->AddHeader("Subject: Gr\xC3\xBC\xC3\x9F" "e\r\nFrom: J\xFCrgen\rTo: x\n|");
     EXPECT_EQ(MemoText(), QString::fromUtf8("Subject: Grüße\nFrom: Jürgen\nTo: x\n|"));
-    form->ShowTop();
-    const QTextCursor caret = form->memo_header_anzeigen->textCursor();
-    EXPECT_EQ(caret.blockNumber(), 0);
-    EXPECT_TRUE(caret.atBlockEnd());
+}
+
+// Does the window open at the start of the first line, however long that
+// line is and wherever the last opening was scrolled to?
+TEST_F(HeaderTest, OpensScrolledToTheTopLeft) {
+    std::string header = "Received: from a very long relay name " + std::string(600, 'r') + "\r\n";
+    for (int i = 0; i < 100; ++i)
+        header += "X-Line-" + std::to_string(i) + ": " + std::string(200, 'x') + "\r\n";
+    QScrollBar* h = form->memo_header_anzeigen->horizontalScrollBar();
+    QScrollBar* v = form->memo_header_anzeigen->verticalScrollBar();
+    for (const char* opening : {"first", "again, after scrolling to the far end"}) {
+        SCOPED_TRACE(opening);
+        form->AddHeader(header);
+        form->ShowTop();
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        EXPECT_GT(h->maximum(), 0) << "the first line is wider than the memo";
+        EXPECT_EQ(h->value(), 0);
+        EXPECT_EQ(v->value(), 0);
+        EXPECT_EQ(form->memo_header_anzeigen->textCursor().position(), 0);
+        h->setValue(h->maximum());
+        v->setValue(v->maximum());
+        form->close(); // the close box keeps the text
+    }
 }
 
 } // namespace
