@@ -11,7 +11,6 @@
 
 namespace {
 
-const QString kCertificates = sweepbox::settings::kCertificates;
 
 bool IsSecurityValue(const QString& Value) {
     return Value == QLatin1String("tls") || Value == QLatin1String("starttls") || Value == QLatin1String("none");
@@ -34,7 +33,7 @@ QString TForm1::DefaultSecurity(const QString& Server) {
 QString TForm1::PinnedCertificate(const QString& HostPort) const {
     if (!SettingsReg)
         return QString();
-    const QVariant value = SettingsReg->value(kCertificates + QLatin1Char('/') + HostPort);
+    const QVariant value = SettingsReg->value(sweepbox::settings::CertificateKey(HostPort));
     const QString pin = value.typeId() == QMetaType::QString ? value.toString().trimmed().toLower() : QString();
     return pin.startsWith(QLatin1String("sha256:")) ? pin : QString();
 }

@@ -66,4 +66,11 @@ void TForm1::men_email_anzeigenClick(QObject*) {
     CurrentMsg = msg;
     Form3->AddMessage(CurrentMsg);
     Form3->exec();
+    // Closed: the message goes with the window, so a big one does not stay
+    // in memory until the next is viewed.
+    if (CurrentMsg != nullptr) {
+        Form3->ForgetMessage(CurrentMsg);
+        pop3.ReleaseMsg(CurrentMsg);
+        CurrentMsg = nullptr;
+    }
 }

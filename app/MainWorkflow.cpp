@@ -7,6 +7,7 @@
 #include "Certificate.h"
 #include "Dialogs.h"
 #include "MultiLst.h"
+#include "SettingsNames.h"
 #include "TextCodec.h"
 
 #include <QAction>
@@ -21,10 +22,6 @@
 #include <QSignalBlocker>
 
 #include <algorithm>
-
-namespace {
-constexpr int kMaxRemembered = 10;
-} // namespace
 
 QString TForm1::Say(const char* German, const char* English) const {
     return QString::fromUtf8(IsGerman ? German : English);
@@ -118,7 +115,7 @@ void TForm1::RememberPair(const QString& Host, const QString& User) {
     }
     servername->addItem(Host, SecurityValue());
     Username->addItem(User);
-    while (servername->count() > kMaxRemembered) {
+    while (servername->count() > sweepbox::settings::kRememberedPairs) {
         servername->removeItem(0);
         Username->removeItem(0);
     }
@@ -215,9 +212,9 @@ void TForm1::SortBy(int Column) {
     if (!Session.Busy())
         ShowRows();
     if (SettingsReg) {
-        SettingsReg->setValue(QStringLiteral("SortColumn"), QString::number(SortColumn));
-        SettingsReg->setValue(QStringLiteral("SortOrder"),
-                              SortDescending ? QStringLiteral("descending") : QStringLiteral("ascending"));
+        SettingsReg->setValue(sweepbox::settings::kSortColumn, QString::number(SortColumn));
+        SettingsReg->setValue(sweepbox::settings::kSortOrder,
+                              QString(SortDescending ? sweepbox::settings::kDescending : sweepbox::settings::kAscending));
     }
 }
 
@@ -334,7 +331,8 @@ bool TForm1::TrustCertificate(const kel::TCertificateInfo& Certificate, const QS
     if (sweepbox::ExecModal(dialog) != QDialog::Accepted)
         return false;
     if (SettingsReg) {
-        SettingsReg->setValue(QStringLiteral("Certificates/") + HostPort, QString::fromStdString(Certificate.Fingerprint));
+        SettingsReg->setValue(sweepbox::settings::CertificateKey(HostPort),
+                              QString::fromStdString(Certificate.Fingerprint));
         SettingsReg->sync();
     }
     return true;
