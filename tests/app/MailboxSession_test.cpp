@@ -180,10 +180,16 @@ TEST_F(SessionTest, NothingElseStartsWhileAnOperationWaits) {
         EXPECT_EQ(srv.Commands().size(), before) << "state " << static_cast<int>(s);
     };
     Start(srv);
-    EXPECT_NE(std::find(tried.begin(), tried.end(), State::Connecting), tried.end());
-    EXPECT_NE(std::find(tried.begin(), tried.end(), State::Listing), tried.end());
-    view.OnEvents = nullptr;
     EXPECT_EQ(session.State(), State::Connected);
+    ASSERT_NE(session.Retrieve(2), nullptr);
+    EXPECT_EQ(session.State(), State::Connected);
+    session.Delete({3});
+    view.OnEvents = nullptr;
+    EXPECT_EQ(session.State(), State::Idle);
+    // Every busy state was tried, and the operations themselves went through.
+    for (State busy : {State::Connecting, State::Listing, State::Retrieving, State::Deleting, State::Closing})
+        EXPECT_NE(std::find(tried.begin(), tried.end(), busy), tried.end()) << static_cast<int>(busy);
+    EXPECT_EQ(srv.Remaining().size(), 2u);
 }
 
 TEST_F(SessionTest, RetrievalReturnsTheMessageAndCancelStopsIt) {
