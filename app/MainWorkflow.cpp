@@ -269,7 +269,12 @@ void TForm1::ShowProgress(int Value, int Maximum) {
     }
     if (ProgressBar->maximum() != Maximum)
         ProgressBar->setMaximum(Maximum);
-    ProgressBar->setValue(std::min(Value, Maximum));
+    // A bar a few hundred pixels wide shows no step finer than half a
+    // percent; the listing would otherwise repaint it for every message.
+    const int value = std::min(Value, Maximum);
+    const int step = std::max(Maximum / 200, 1);
+    if (value == Maximum || value < ProgressBar->value() || value - ProgressBar->value() >= step)
+        ProgressBar->setValue(value);
     if (ProgressBar->isHidden()) {
         ProgressBar->show();
         ProgressBar->setFocus();
