@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <exception>
 
@@ -61,6 +62,38 @@ void TMailboxSession::PumpWhileWaiting() {
     }
     if (FCloseRequested && Busy())
         throw EOperationAbandoned{};
+}
+
+QString TMailboxSession::ErrorText(const std::exception& e) const {
+    const QString english = DisplayText(e.what());
+    if (!German)
+        return english;
+    // The component speaks English; the common failures are said in German,
+    // the rest stays in the component's words.
+    if (const auto* socket = dynamic_cast<const kel::ESocketError*>(&e)) {
+        switch (socket->ErrorCode) {
+        case ECONNRESET:
+            if (english.startsWith(QLatin1String("The server closed")))
+                return QStringLiteral("Der Server hat die Verbindung beendet, bevor seine Antwort vollständig war.");
+            break;
+        case ETIMEDOUT:
+            if (!english.startsWith(QLatin1String("Windows-Socket-Fehler")))
+                break;
+            return QStringLiteral("Der Server antwortet nicht mehr (Zeitüberschreitung).");
+        case EMSGSIZE:
+            return QStringLiteral("Die Antwort des Servers ist länger als erlaubt (") + english + QLatin1Char(')');
+        default:
+            break;
+        }
+        return english;
+    }
+    if (dynamic_cast<const kel::EKelProtocolError*>(&e))
+        return QStringLiteral("Die Antwort des Servers ergibt keinen Sinn (") + english + QLatin1Char(')');
+    if (english == QLatin1String("User name or password contains a line break."))
+        return QStringLiteral("Benutzername oder Passwort enthält einen Zeilenumbruch.");
+    if (english.startsWith(QLatin1String("The connection is not secured")))
+        return QStringLiteral("Die Verbindung ist nicht gesichert: Benutzername und Passwort werden nicht gesendet.");
+    return english;
 }
 
 void TMailboxSession::ComponentError(kel::TObject* Sender, const std::string& Text) {
@@ -173,7 +206,7 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
     } catch (const EOperationAbandoned&) {
         Abandon(QString());
     } catch (const std::exception& e) {
-        Abandon(DisplayText(e.what()));
+        Abandon(ErrorText(e));
     }
 }
 
@@ -343,7 +376,7 @@ bool TMailboxSession::Quit() {
         throw;
     } catch (const std::exception& e) {
         FView.ClearStatus();
-        Status(Say("Fehler: ", "Error: ") + DisplayText(e.what()));
+        Status(Say("Fehler: ", "Error: ") + ErrorText(e));
         return false;
     }
 }
@@ -415,7 +448,7 @@ void TMailboxSession::Delete(std::vector<int> Numbers) {
         return;
     } catch (const std::exception& e) {
         FView.ClearStatus();
-        Status(Say("Fehler: ", "Error: ") + DisplayText(e.what()));
+        Status(Say("Fehler: ", "Error: ") + ErrorText(e));
         FPop.Abort();
         failed = true;
     }
@@ -460,7 +493,7 @@ kel::TKelMsg* TMailboxSession::Retrieve(int Number) {
         Abandon(QString());
         return nullptr;
     } catch (const std::exception& e) {
-        Abandon(DisplayText(e.what()));
+        Abandon(ErrorText(e));
         return nullptr;
     }
     FView.ShowProgress(0, 0);

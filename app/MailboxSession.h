@@ -16,6 +16,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,9 @@ class TMailboxSession {
     void ComponentError(kel::TObject* Sender, const std::string& Text);
 
     QString Say(const char* German, const char* English) const;
+    // The text of a failure the component reported by an exception, in the
+    // interface's language where it is a common one.
+    QString ErrorText(const std::exception& e) const;
 
   private:
     class TOperation;

@@ -249,4 +249,22 @@ TEST_F(SessionTest, ARefusedDeleteKeepsEverything) {
     EXPECT_EQ(session.State(), State::Idle);
 }
 
+// The component's common failures are said in the interface's language.
+TEST_F(SessionTest, FailuresAreSaidInGerman) {
+    session.German = true;
+    auto german = [&](const std::exception& e) { return session.ErrorText(e); };
+    EXPECT_EQ(german(kel::ESocketError(ECONNRESET, "recv",
+                                       "The server closed the connection before its reply was complete.")),
+              QString::fromUtf8("Der Server hat die Verbindung beendet, bevor seine Antwort vollständig war."));
+    EXPECT_EQ(german(kel::ESocketError(ETIMEDOUT, "recv")),
+              QString::fromUtf8("Der Server antwortet nicht mehr (Zeitüberschreitung)."));
+    EXPECT_EQ(german(kel::EKelPOPError("User name or password contains a line break.")),
+              QString::fromUtf8("Benutzername oder Passwort enthält einen Zeilenumbruch."));
+    EXPECT_EQ(german(kel::EKelPOPError("Something else.")), QStringLiteral("Something else."));
+    // A socket error keeps its own words and number.
+    EXPECT_TRUE(session.ErrorText(kel::ESocketError(EPIPE, "send")).startsWith(QStringLiteral("Windows-Socket-Fehler")));
+    session.German = false;
+    EXPECT_EQ(session.ErrorText(kel::ESocketError(ETIMEDOUT, "recv", "x")), QStringLiteral("x"));
+}
+
 } // namespace
