@@ -428,10 +428,12 @@ void TMailboxSession::Delete(std::vector<int> Numbers) {
     std::sort(Numbers.rbegin(), Numbers.rend());
     Numbers.erase(std::unique(Numbers.begin(), Numbers.end()), Numbers.end());
     std::vector<int> marked;
-    bool failed = false;
+    // A number the mailbox does not have fails the whole pass before any
+    // DELE: the QUIT that ends a failed pass must not make others final.
+    bool failed = std::any_of(Numbers.begin(), Numbers.end(), [this](int n) { return n < 1 || n > MailCount; });
     try {
         for (const int n : Numbers) {
-            if (n < 1 || n > MailCount || !FPop.Connected()) {
+            if (failed || !FPop.Connected()) {
                 failed = true;
                 break;
             }
@@ -456,6 +458,8 @@ void TMailboxSession::Delete(std::vector<int> Numbers) {
         StatusConnectionEnded();
         failed = !EndSession();
     } else {
+        // No QUIT after a failed pass: it would make the DELEs sent so far final.
+        FPop.Abort();
         EndSession();
     }
     if (failed) {

@@ -235,6 +235,27 @@ TEST_F(SessionTest, CloseDuringAnOperationSendsNothingMore) {
     EXPECT_EQ(srv.Remaining().size(), 4u);
 }
 
+// A number the mailbox does not have fails the pass before anything is
+// deleted, wherever it sorts.
+TEST_F(SessionTest, AnUnknownNumberDeletesNothing) {
+    for (const std::vector<int>& chosen : {std::vector<int>{3, 0}, std::vector<int>{9, 1}}) {
+        FakePop3Server srv(Mailbox(3));
+        RecordingView v;
+        kel::TKelPOP p;
+        TMailboxSession s(p, v);
+        TConnectRequest r;
+        r.Server = QStringLiteral("127.0.0.1:") + QString::fromStdString(srv.PortText());
+        r.Security = QStringLiteral("none");
+        r.User = QStringLiteral("test");
+        r.Password = QStringLiteral("secret");
+        s.Connect(r);
+        s.Delete(chosen);
+        EXPECT_EQ(After(srv, "list 3"), Strings{});
+        EXPECT_EQ(srv.Remaining().size(), 3u);
+        EXPECT_TRUE(v.Status.contains(QStringLiteral("The marked mails were not deleted.")));
+    }
+}
+
 // A refused DELE deletes nothing: no QUIT, the rows stay.
 TEST_F(SessionTest, ARefusedDeleteKeepsEverything) {
     MailboxOptions opt;
