@@ -460,6 +460,10 @@ void TKelPOP::DeleteMsg(uint16_t MsgIndex) {
 std::string TKelPOP::GetHeader(uint16_t MsgIndex) {
     RequireConnected();
     SendCommand("TOP " + std::to_string(MsgIndex) + " 0" + kCrLf);
+    return ReadHeader(MsgIndex);
+}
+
+std::string TKelPOP::ReadHeader(uint16_t MsgIndex) {
     ReadReply();
     if (FOperationFailed) {
         ReportError(popHeaderRefused);
@@ -475,6 +479,76 @@ std::string TKelPOP::GetHeader(uint16_t MsgIndex) {
     }
     // The caller gets the reply as sent, its terminator line included.
     return text + ".\r\n";
+}
+
+bool TKelPOP::ReadCapabilities() {
+    RequireConnected();
+    SendCommand("CAPA" + kCrLf);
+    ReadReply();
+    FCapabilities.clear();
+    if (!FOperationFailed)
+        FCapabilities = ReadLines(TReplyReader::kMaxLine);
+    // A server without CAPA is an old one, not a failing one.
+    const bool answered = !FOperationFailed;
+    FOperationFailed = false;
+    return answered;
+}
+
+bool TKelPOP::PipeliningOffered() const {
+    for (const std::string& line : FCapabilities) {
+        const std::string word = UpperCase(line.substr(0, line.find(' ')));
+        if (word == "PIPELINING")
+            return true;
+    }
+    return false;
+}
+
+uint16_t TKelPOP::ListMessages(uint16_t First, uint16_t Last, const TOnListed& OnListed) {
+    RequireConnected();
+    if (First < 1 || Last < First)
+        return 0;
+    // Messages whose commands are sent ahead of their replies (PIPELINING);
+    // without it each command waits for the reply before it.
+    const bool ahead = PipeliningOffered();
+    const uint32_t window = std::max<uint16_t>(PipelineWindow, 1);
+    uint32_t next = First; // the next message to ask for
+    uint16_t listed = 0;
+    bool stopped = false;
+    for (uint32_t n = First; n <= Last; ++n) {
+        if (stopped && n >= next)
+            break; // nothing more on its way
+        if (!ahead) {
+            SendCommand("TOP " + std::to_string(n) + " 0" + kCrLf);
+            next = n + 1;
+        }
+        while (ahead && !stopped && next <= Last && next < n + window) {
+            SendCommand("TOP " + std::to_string(next) + " 0" + kCrLf);
+            SendCommand("list " + std::to_string(next) + kCrLf);
+            ++next;
+        }
+        const auto index = static_cast<uint16_t>(n);
+        const std::string header = ReadHeader(index);
+        std::string size;
+        // A refused TOP or LIST has closed the connection (reported as
+        // GetHeader and GetMsgSize do); the replies still on their way are
+        // dropped with it, and no QUIT can follow.
+        if (FConnected) {
+            if (!ahead)
+                SendCommand("list " + std::to_string(n) + kCrLf);
+            ReadReply();
+            if (FOperationFailed)
+                ReportError(popMailboxRefused);
+            else
+                size = AfterFirstBlank(FReplyText);
+        }
+        const bool more = OnListed(index, header, size);
+        listed = index;
+        if (!FConnected)
+            return listed;
+        // Stopped: no new command, the replies in flight are read.
+        stopped = stopped || !more;
+    }
+    return listed;
 }
 
 std::string TKelPOP::GetUIDL(int32_t MsgIndex) {

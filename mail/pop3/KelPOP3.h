@@ -73,6 +73,9 @@ enum class TConnectFailure {
 using TOnBeforeRetrieve = std::function<void(TObject* Sender, uint16_t MsgIndex)>;
 using TOnDeleteEvent = std::function<void(TObject* Sender, uint16_t MsgIndex)>;
 using TToFromSocketEvent = std::function<void(TObject* Sender, const std::string& s)>;
+// One message of ListMessages: its TOP n 0 text (as GetHeader returns it)
+// and its LIST size text (empty when refused); false stops the listing.
+using TOnListed = std::function<bool(uint16_t MsgIndex, const std::string& Header, const std::string& Size)>;
 
 // How failures reach a caller, for every operation below:
 // - a refused command: OperationFailed, the connection closed (OnQuit), then
@@ -158,7 +161,7 @@ class TKelPOP : public TObject {
     const std::string& ConnectError() const { return FConnectError; }
     // The certificate of a Connect that failed with Certificate.
     const TCertificateInfo& RejectedCertificate() const { return FRejected; }
-    // The capabilities CAPA listed after STLS (STARTTLS only), one per line.
+    // The capabilities the last CAPA listed (after STLS, or ReadCapabilities), one per line.
     const std::vector<std::string>& Capabilities() const { return FCapabilities; }
     // The connection is inside TLS.
     bool Secured() const { return FConnected && FTransport->Secured(); }
@@ -221,6 +224,24 @@ class TKelPOP : public TObject {
     // Refused: 2006 and an empty result.
     std::string GetUIDL(int32_t MsgIndex);
 
+    // CAPA: the server's capabilities into Capabilities(); false (and no
+    // failure) when the server refused CAPA.
+    bool ReadCapabilities();
+    // The last CAPA listed PIPELINING (RFC 2449).
+    bool PipeliningOffered() const;
+    // Messages in flight at most while ListMessages pipelines.
+    uint16_t PipelineWindow = 32;
+    // TOP n 0 and "list n" for messages First to Last, in that order, with
+    // OnListed after each message's two replies. With PIPELINING the
+    // commands go out up to PipelineWindow messages ahead of their replies;
+    // without it, lock-step exactly as GetHeader and GetMsgSize. A refused
+    // command is reported as those do (the connection closes; the message's
+    // OnListed still comes, with what is known of it) and ends the listing.
+    // OnListed returning false sends nothing more; the replies already on
+    // their way are read (OnListed for each, its answer ignored). Returns
+    // the last message listed, 0 for none.
+    uint16_t ListMessages(uint16_t First, uint16_t Last, const TOnListed& OnListed);
+
     // ---- retrieval ----
     // LIST n, then RETR n (or TOP n 0 when HeaderOnly), spooled to an
     // unnamed temporary file, unstuffed and parsed into a new message owned
@@ -265,6 +286,8 @@ class TKelPOP : public TObject {
     void RequireConnected() const;
     // Reads one line reply and judges it: OperationFailed, ReplyText, ReplyLine.
     void ReadReply();
+    // The TOP reply of GetHeader, its command already sent.
+    std::string ReadHeader(uint16_t MsgIndex);
     // The lines of a multi-line reply after its status line, unstuffed.
     std::vector<std::string> ReadLines(size_t Limit);
     // Pump, then one receive of at most 1024 bytes within Limit ms.
