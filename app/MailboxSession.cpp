@@ -166,6 +166,9 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
             return;
         }
         FView.LoggedIn();
+        // What the server can do (PIPELINING for the listing); a server
+        // without CAPA is simply asked one command at a time.
+        FPop.ReadCapabilities();
 
         FPop.Stat();
         if (!FPop.Connected()) {
@@ -229,30 +232,24 @@ void TMailboxSession::ListHeaders() {
                "Sender, Subject, Size, and Date are displayed ..."));
     HeaderCache.reserve(static_cast<size_t>(MailCount));
     Rows.reserve(static_cast<size_t>(MailCount));
-    bool dropped = false;
-    for (int n = 1; n <= MailCount && !FCancelRequested; ++n) {
-        std::string header = FPop.GetHeader(static_cast<uint16_t>(n));
-        // A refused TOP or LIST has closed the connection: nothing more is
-        // sent, and this message's row shows what is known of it. The size
-        // starts empty for every message, so a refused LIST never shows the
-        // size of the message before.
-        std::string size;
-        dropped = !FPop.Connected();
-        if (!dropped) {
-            FPop.GetMsgSize(n, size);
-            dropped = !FPop.Connected();
-        }
-        Rows.push_back(MakeListRow(n, size, header, German));
-        // Kept for the session: exactly as long as it is, no spare room.
-        header += "|";
-        header.shrink_to_fit();
-        HeaderCache.push_back(std::move(header));
-        FView.AddRow(Rows.back().Text);
-        if (!FCancelRequested)
-            FView.ShowProgress(n, MailCount);
-        if (dropped)
-            break;
-    }
+    // A refused TOP or LIST closes the connection: nothing more is sent,
+    // and that message's row shows what is known of it. The size starts
+    // empty for every message, so a refused LIST never shows the size of
+    // the message before. Cancel sends nothing more; the replies already on
+    // their way still become rows.
+    FPop.ListMessages(1, static_cast<uint16_t>(MailCount),
+                      [this](uint16_t n, const std::string& Header, const std::string& Size) {
+                          Rows.push_back(MakeListRow(n, Size, Header, German));
+                          std::string kept = Header + "|";
+                          // Kept for the session: exactly as long as it is, no spare room.
+                          kept.shrink_to_fit();
+                          HeaderCache.push_back(std::move(kept));
+                          FView.AddRow(Rows.back().Text);
+                          if (!FCancelRequested)
+                              FView.ShowProgress(n, MailCount);
+                          return !FCancelRequested;
+                      });
+    const bool dropped = !FPop.Connected();
     FView.ShowProgress(0, 0);
     // The count panel tells how many rows there are, not how many the server has.
     if (static_cast<int32_t>(Rows.size()) < MailCount)

@@ -97,7 +97,7 @@ std::string TwoAttachments() {
 }
 
 // What a full listing of FiveMessages sends.
-const Strings kListFive = {"USER test", "PASS secret", "STAT",    "TOP 1 0", "list 1", "TOP 2 0", "list 2",
+const Strings kListFive = {"USER test", "PASS secret", "CAPA", "STAT",    "TOP 1 0", "list 1", "TOP 2 0", "list 2",
                            "TOP 3 0",   "list 3",      "TOP 4 0", "list 4",  "TOP 5 0", "list 5"};
 
 class WorkflowTest : public maintest::MainTest {
@@ -303,7 +303,7 @@ TEST_F(WorkflowTest, CountOnlyListsPlaceholdersWithoutAskingTheServer) {
     QTest::keyClick(form->Password, Qt::Key_Return);
     const QString placeholder = QStringLiteral(" %1 | - | - | - | - |");
     EXPECT_EQ(Rows(), (QStringList{placeholder.arg(1), placeholder.arg(2), placeholder.arg(3)}));
-    EXPECT_EQ(sent, (Strings{"USER test", "PASS secret", "STAT"}));
+    EXPECT_EQ(sent, (Strings{"USER test", "PASS secret", "CAPA", "STAT"}));
     EXPECT_EQ(StatusText(), QStringLiteral("\rOnly the number of e-mails will be displayed."));
     ExpectMode(2);
     // The header viewer has nothing but a blank to show.
@@ -336,6 +336,7 @@ TEST_F(WorkflowTest, EachFailureShowsWhyAndLeavesTheWindowReadyForTheNextAttempt
         srv->Send("+OK ready\r\n")
             .Expect("USER test").Send("+OK\r\n")
             .Expect("PASS secret").Send("+OK\r\n")
+            .Expect("CAPA").Send("-ERR no capabilities here\r\n")
             .Expect("STAT").Send("+OK 3 300\r\n")
             .Expect("TOP 1 0").Send("+OK\r\nFrom: a\r\nSubject: one\r\nDate: Mon, 6 Mar 2000 10:22:33 +0100\r\n\r\n.\r\n")
             .Expect("list 1").Send("+OK 1 100\r\n")
@@ -385,19 +386,19 @@ TEST_F(WorkflowTest, EachFailureShowsWhyAndLeavesTheWindowReadyForTheNextAttempt
         {"refused login", mailbox(five), "127.0.0.1", "test", "wrong", ended("[AUTH] Authentication failed."),
          {"USER test", "PASS wrong"}, {}, "", 0, "Password"},
         {"empty mailbox", mailbox({}), "127.0.0.1", "test", "secret", nothingToDelete,
-         {"USER test", "PASS secret", "STAT", "QUIT"}, {}, "0 Mails", 1, "Password"},
+         {"USER test", "PASS secret", "CAPA", "STAT", "QUIT"}, {}, "0 Mails", 1, "Password"},
         {"refused count", mailbox(five, "STAT", "-ERR Mailbox is locked.\r\n"), "127.0.0.1", "test", "secret",
-         ended("Mailbox is locked."), {"USER test", "PASS secret", "STAT"}, {}, "", 1, "Password"},
+         ended("Mailbox is locked."), {"USER test", "PASS secret", "CAPA", "STAT"}, {}, "", 1, "Password"},
         {"negative count", mailbox(five, "STAT", "+OK -5 1\r\n"), "127.0.0.1", "test", "secret",
          ended("The server's answer to STAT is not a message count and a mailbox size: \"+OK -5 1\""),
-         {"USER test", "PASS secret", "STAT"}, {}, "", 1, "Password"},
+         {"USER test", "PASS secret", "CAPA", "STAT"}, {}, "", 1, "Password"},
         // The refused message still gets its row, with what is known of it.
         {"refused header", mailbox(five, "TOP 3 0", "-ERR Message is gone.\r\n"), "127.0.0.1", "test", "secret",
-         ended("Message is gone."), Strings(kListFive.begin(), kListFive.begin() + 8),
+         ended("Message is gone."), Strings(kListFive.begin(), kListFive.begin() + 9),
          {fiveRows[0], fiveRows[1], QStringLiteral(" 3 | |No date|No sender||")}, "3 / 5 Mails", 1, "Password"},
         {"server gone mid-listing", goneMidListing, "127.0.0.1", "test", "secret",
          ended("The server closed the connection before its reply was complete."),
-         {"USER test", "PASS secret", "STAT", "TOP 1 0", "list 1", "TOP 2 0"},
+         {"USER test", "PASS secret", "CAPA", "STAT", "TOP 1 0", "list 1", "TOP 2 0"},
          {QStringLiteral(" 1 |100 Byte |06 Mar 2000|a|one|")}, "3 Mails", 1, "Password"},
     };
     Open();
@@ -473,7 +474,7 @@ TEST_F(WorkflowTest, ClosingDuringAServerOperationSendsNothingIntoItsReply) {
         size_t received;               // all the server ever receives
         int rows;
     } rows[] = {
-        {"listing", {}, nullptr, "TOP 3 0", true, 8, 2},
+        {"listing", {}, nullptr, "TOP 3 0", true, 9, 2},
         {"deletion", {2, 4}, &TForm1::BtnDelete, "DELE 4", false, kListFive.size() + 1, 5},
         {"retrieval", {5}, &TForm1::btnmail, "RETR 5", true, kListFive.size() + 2, 5},
     };
