@@ -273,9 +273,35 @@ bool DovecotServer::Restart(TestCert Cert) {
     return error.empty();
 }
 
+namespace {
+
+// Mail sessions the log shows begun and not yet ended.
+long OpenSessions(const std::string& Log) {
+    long open = 0;
+    std::istringstream lines(Log);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("Login: user=") != std::string::npos)
+            ++open;
+        else if (line.find("pop3(") != std::string::npos && line.find("Disconnected") != std::string::npos)
+            --open;
+    }
+    return open;
+}
+
+} // namespace
+
 void DovecotServer::SetMessages(const std::vector<std::string>& Messages) {
     if (FDir.empty())
         return;
+    // A session the client has just left may still be ending on the
+    // server's side, writing its index back; the mailbox is replaced only
+    // once every mail session has logged its end.
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    for (;;) {
+        if (OpenSessions(Log()) <= 0 || Clock::now() > deadline)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     const fs::path maildir = fs::path(FDir) / "mail/test/Maildir";
     std::error_code ec;
     // Index and uid list go too, so the server rebuilds from the files alone.
