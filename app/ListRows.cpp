@@ -11,6 +11,7 @@ namespace {
 // angle brackets and comments; a group ("Team: a, b;") gives its first member.
 std::string FirstMailbox(const std::string& From) {
     bool quoted = false;
+    bool mailboxBegun = false; // past "<", "," or "@": a ":" no longer ends a group name
     int angle = 0, comment = 0;
     for (size_t i = 0; i < From.size(); ++i) {
         const char c = From[i];
@@ -18,37 +19,25 @@ std::string FirstMailbox(const std::string& From) {
             ++i;
         } else if (c == '"' && !comment) {
             quoted = !quoted;
-        } else if (!quoted && c == '(') {
-            ++comment;
-        } else if (!quoted && c == ')' && comment > 0) {
-            --comment;
-        } else if (!quoted && !comment && (c == '<' || c == ',' || c == '@')) {
-            break; // a mailbox begins before any group name could end
-        } else if (!quoted && !comment && c == ':') {
-            const std::string members = From.substr(i + 1);
-            return members.find_first_not_of(" \t;") == std::string::npos ? From.substr(0, i) : FirstMailbox(members);
-        }
-    }
-    quoted = false;
-    angle = 0;
-    comment = 0;
-    for (size_t i = 0; i < From.size(); ++i) {
-        const char c = From[i];
-        if (c == '\\' && (quoted || comment)) {
-            ++i;
-        } else if (c == '"' && !comment) {
-            quoted = !quoted;
         } else if (!quoted) {
-            if (c == '(')
+            if (c == '(') {
                 ++comment;
-            else if (c == ')' && comment > 0)
+            } else if (c == ')' && comment > 0) {
                 --comment;
-            else if (c == '<' && !comment)
+            } else if (comment) {
+                continue;
+            } else if (c == ':' && !mailboxBegun) {
+                const std::string members = From.substr(i + 1);
+                return members.find_first_not_of(" \t;") == std::string::npos ? From.substr(0, i)
+                                                                              : FirstMailbox(members);
+            } else if (c == '<') {
                 ++angle;
-            else if (c == '>' && !comment && angle > 0)
+            } else if (c == '>' && angle > 0) {
                 --angle;
-            else if ((c == ',' || c == ';') && !angle && !comment)
+            } else if ((c == ',' || c == ';') && !angle) {
                 return From.substr(0, i);
+            }
+            mailboxBegun = mailboxBegun || c == '<' || c == ',' || c == '@';
         }
     }
     return From;

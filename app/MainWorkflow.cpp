@@ -230,24 +230,26 @@ void TForm1::ShowRows() {
     // and a list being filled stay as they are.
     if (Session.Rows.empty() || mail_list->count() - 1 > static_cast<int>(Session.Rows.size()))
         return;
-    std::vector<int> selected;
-    for (int i = 1; i < mail_list->count(); ++i)
-        if (mail_list->isSelected(i))
-            selected.push_back(MessageOfRow(i));
-    std::vector<int> shown;
-    for (int i = 1; i < mail_list->count(); ++i)
-        shown.push_back(MessageOfRow(i));
+    // By message number: which rows are shown, which are selected.
+    std::vector<char> shown(Session.Rows.size() + 1, 0), selected(Session.Rows.size() + 1, 0);
+    for (int i = 1; i < mail_list->count(); ++i) {
+        const auto n = static_cast<size_t>(MessageOfRow(i));
+        if (n < shown.size()) {
+            shown[n] = 1;
+            selected[n] = mail_list->isSelected(i) ? 1 : 0;
+        }
+    }
     std::vector<TListRow> rows;
-    rows.reserve(shown.size());
+    rows.reserve(Session.Rows.size());
     for (const TListRow& row : Session.Rows)
-        if (std::find(shown.begin(), shown.end(), row.Number) != shown.end())
+        if (static_cast<size_t>(row.Number) < shown.size() && shown[static_cast<size_t>(row.Number)])
             rows.push_back(row);
     SortRows(rows, SortColumn >= 0 ? static_cast<TSortColumn>(SortColumn) : TSortColumn::Number, SortDescending);
     mail_list->clear();
     for (const TListRow& row : rows)
         mail_list->addItem(row.Text);
     for (int i = 1; i < mail_list->count(); ++i)
-        if (std::find(selected.begin(), selected.end(), MessageOfRow(i)) != selected.end())
+        if (selected[static_cast<size_t>(rows[static_cast<size_t>(i - 1)].Number)])
             mail_list->setSelected(i, true);
     UpdateViewerCommands();
 }

@@ -433,6 +433,10 @@ void TKelPOP::Stat() {
 void TKelPOP::GetMsgSize(int32_t MsgIndex, std::string& MsgSize) {
     RequireConnected();
     SendCommand("list " + std::to_string(MsgIndex) + kCrLf);
+    ReadSize(MsgSize);
+}
+
+void TKelPOP::ReadSize(std::string& MsgSize) {
     ReadReply();
     if (FOperationFailed) {
         ReportError(popMailboxRefused);
@@ -535,11 +539,7 @@ uint16_t TKelPOP::ListMessages(uint16_t First, uint16_t Last, const TOnListed& O
         if (FConnected) {
             if (!ahead)
                 SendCommand("list " + std::to_string(n) + kCrLf);
-            ReadReply();
-            if (FOperationFailed)
-                ReportError(popMailboxRefused);
-            else
-                size = AfterFirstBlank(FReplyText);
+            ReadSize(size);
         }
         const bool more = OnListed(index, header, size);
         listed = index;

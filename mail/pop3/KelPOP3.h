@@ -286,8 +286,9 @@ class TKelPOP : public TObject {
     void RequireConnected() const;
     // Reads one line reply and judges it: OperationFailed, ReplyText, ReplyLine.
     void ReadReply();
-    // The TOP reply of GetHeader, its command already sent.
+    // The replies of GetHeader and GetMsgSize, their commands already sent.
     std::string ReadHeader(uint16_t MsgIndex);
+    void ReadSize(std::string& MsgSize);
     // The lines of a multi-line reply after its status line, unstuffed.
     std::vector<std::string> ReadLines(size_t Limit);
     // Pump, then one receive of at most 1024 bytes within Limit ms.
