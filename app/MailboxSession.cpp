@@ -429,18 +429,17 @@ void TMailboxSession::Delete(std::vector<int> Numbers) {
     // DELE: the QUIT that ends a failed pass must not make others final.
     bool failed = std::any_of(Numbers.begin(), Numbers.end(), [this](int n) { return n < 1 || n > MailCount; });
     try {
-        for (const int n : Numbers) {
-            if (failed || !FPop.Connected()) {
-                failed = true;
-                break;
-            }
-            FPop.DeleteMsg(static_cast<uint16_t>(n));
-            if (FPop.OperationFailed()) {
-                failed = true;
-                break;
-            }
-            marked.push_back(n);
-            FView.SetPanel(2, Say("Lösche Mail Nr.: ", "Deleting mail # ") + QString::number(n));
+        failed = failed || !FPop.Connected();
+        if (!failed) {
+            // DELEs go out ahead of their replies where the server offers
+            // pipelining; each row counts once its DELE is accepted.
+            const std::vector<uint16_t> numbers(Numbers.begin(), Numbers.end());
+            const size_t accepted = FPop.DeleteMessages(numbers, [&](uint16_t n) {
+                marked.push_back(n);
+                FView.SetPanel(2, Say("Lösche Mail Nr.: ", "Deleting mail # ") + QString::number(n));
+                return true;
+            });
+            failed = accepted != numbers.size();
         }
     } catch (const EOperationAbandoned&) {
         Abandon(QString());

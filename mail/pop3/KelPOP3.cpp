@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <deque>
+#include <iterator>
 
 #include <sys/mman.h>
 
@@ -90,6 +92,22 @@ void TKelPOP::SendCommand(const std::string& Text) {
     FTransport->SendBuf(Text.data(), Text.size());
     if (OnSendTextToSocket)
         OnSendTextToSocket(this, Text);
+}
+
+void TKelPOP::SendCommands(const std::vector<std::string>& Texts) {
+    if (Texts.size() == 1) {
+        SendCommand(Texts.front());
+        return;
+    }
+    std::string all;
+    for (const std::string& t : Texts)
+        all += t;
+    Pump();
+    FTransport->StallLimitMs = ReceiveStallLimitMs;
+    FTransport->SendBuf(all.data(), all.size());
+    if (OnSendTextToSocket)
+        for (const std::string& t : Texts)
+            OnSendTextToSocket(this, t);
 }
 
 std::string_view TKelPOP::Receive() {
@@ -449,16 +467,21 @@ void TKelPOP::DeleteMsg(uint16_t MsgIndex) {
     RequireConnected();
     Pump();
     SendCommand("DELE " + std::to_string(MsgIndex) + kCrLf);
+    ReadDeleteReply(MsgIndex);
+}
+
+bool TKelPOP::ReadDeleteReply(uint16_t MsgIndex) {
     ReadReply();
     if (FOperationFailed) {
         ReportError(popDeleteRefused);
-        return;
+        return false;
     }
     // Never wraps below zero: a DELE without a STAT before it leaves 0.
     if (FMsgCount > 0)
         --FMsgCount;
     if (OnDelete)
         OnDelete(this, MsgIndex);
+    return true;
 }
 
 std::string TKelPOP::GetHeader(uint16_t MsgIndex) {
@@ -507,48 +530,114 @@ bool TKelPOP::PipeliningOffered() const {
     return false;
 }
 
+namespace {
+
+// Commands in flight at most while pipelining: far below what the client's
+// send buffer and the server's receive buffer hold together, so a send
+// never waits for the server to read while it waits for us to read.
+constexpr size_t kPipelineBytes = 8192;
+
+} // namespace
+
+size_t TKelPOP::RunCommands(size_t Count, const std::function<std::vector<std::string>(size_t)>& Commands,
+                            const std::function<void(size_t, size_t)>& Reply,
+                            const std::function<bool(size_t)>& Done) {
+    const bool ahead = PipeliningOffered();
+    const size_t window = std::max<uint16_t>(PipelineWindow, 1);
+    // The items sent and not yet read: their commands' count and bytes.
+    std::deque<std::pair<size_t, size_t>> inFlight;
+    size_t bytesInFlight = 0;
+    size_t next = 0; // the next item to send
+    bool stopped = false;
+    size_t item = 0;
+    for (; item < Count; ++item) {
+        std::vector<std::string> lockStep;
+        if (ahead) {
+            std::vector<std::string> batch;
+            while (!stopped && next < Count && next - item < window) {
+                std::vector<std::string> commands = Commands(next);
+                size_t bytes = 0;
+                for (const std::string& c : commands)
+                    bytes += c.size();
+                if (next > item && bytesInFlight + bytes > kPipelineBytes)
+                    break;
+                inFlight.emplace_back(commands.size(), bytes);
+                bytesInFlight += bytes;
+                std::move(commands.begin(), commands.end(), std::back_inserter(batch));
+                ++next;
+            }
+            if (!batch.empty())
+                SendCommands(batch);
+            if (inFlight.empty())
+                break; // stopped, and every reply on its way is read
+        } else {
+            if (stopped)
+                break;
+            lockStep = Commands(item);
+        }
+        const size_t commands = ahead ? inFlight.front().first : lockStep.size();
+        for (size_t k = 0; k < commands && FConnected; ++k) {
+            if (!ahead)
+                SendCommand(lockStep[k]);
+            Reply(item, k);
+        }
+        if (ahead) {
+            bytesInFlight -= inFlight.front().second;
+            inFlight.pop_front();
+        }
+        const bool more = Done(item);
+        // A refused command has closed the connection (reported as the
+        // single commands do); the replies still on their way are dropped
+        // with it, and no QUIT can follow.
+        if (!FConnected)
+            return item + 1;
+        stopped = stopped || !more;
+    }
+    return item;
+}
+
 uint16_t TKelPOP::ListMessages(uint16_t First, uint16_t Last, const TOnListed& OnListed) {
     RequireConnected();
     if (First < 1 || Last < First)
         return 0;
-    // Messages whose commands are sent ahead of their replies (PIPELINING);
-    // without it each command waits for the reply before it.
-    const bool ahead = PipeliningOffered();
-    const uint32_t window = std::max<uint16_t>(PipelineWindow, 1);
-    uint32_t next = First; // the next message to ask for
-    uint16_t listed = 0;
-    bool stopped = false;
-    for (uint32_t n = First; n <= Last; ++n) {
-        if (stopped && n >= next)
-            break; // nothing more on its way
-        if (!ahead) {
-            SendCommand("TOP " + std::to_string(n) + " 0" + kCrLf);
-            next = n + 1;
-        }
-        while (ahead && !stopped && next <= Last && next < n + window) {
-            SendCommand("TOP " + std::to_string(next) + " 0" + kCrLf);
-            SendCommand("list " + std::to_string(next) + kCrLf);
-            ++next;
-        }
-        const auto index = static_cast<uint16_t>(n);
-        const std::string header = ReadHeader(index);
-        std::string size;
-        // A refused TOP or LIST has closed the connection (reported as
-        // GetHeader and GetMsgSize do); the replies still on their way are
-        // dropped with it, and no QUIT can follow.
-        if (FConnected) {
-            if (!ahead)
-                SendCommand("list " + std::to_string(n) + kCrLf);
-            ReadSize(size);
-        }
-        const bool more = OnListed(index, header, size);
-        listed = index;
-        if (!FConnected)
-            return listed;
-        // Stopped: no new command, the replies in flight are read.
-        stopped = stopped || !more;
-    }
-    return listed;
+    std::string header, size;
+    const size_t done = RunCommands(
+        size_t{Last} - First + 1,
+        [&](size_t i) {
+            const std::string n = std::to_string(First + i);
+            return std::vector<std::string>{"TOP " + n + " 0" + kCrLf, "list " + n + kCrLf};
+        },
+        [&](size_t i, size_t k) {
+            if (k == 0)
+                header = ReadHeader(static_cast<uint16_t>(First + i));
+            else
+                ReadSize(size);
+        },
+        [&](size_t i) {
+            const bool more = OnListed(static_cast<uint16_t>(First + i), header, size);
+            header.clear();
+            size.clear();
+            return more;
+        });
+    return done == 0 ? 0 : static_cast<uint16_t>(First + done - 1);
+}
+
+size_t TKelPOP::DeleteMessages(const std::vector<uint16_t>& Numbers,
+                               const std::function<bool(uint16_t)>& OnDeleted) {
+    RequireConnected();
+    Pump();
+    size_t accepted = 0;
+    bool lastAccepted = false;
+    RunCommands(
+        Numbers.size(), [&](size_t i) { return std::vector<std::string>{"DELE " + std::to_string(Numbers[i]) + kCrLf}; },
+        [&](size_t i, size_t) { lastAccepted = ReadDeleteReply(Numbers[i]); },
+        [&](size_t i) {
+            if (!lastAccepted)
+                return false;
+            ++accepted;
+            return !OnDeleted || OnDeleted(Numbers[i]);
+        });
+    return accepted;
 }
 
 std::string TKelPOP::GetUIDL(int32_t MsgIndex) {

@@ -229,11 +229,14 @@ class TKelPOP : public TObject {
     bool ReadCapabilities();
     // The last CAPA listed PIPELINING (RFC 2449).
     bool PipeliningOffered() const;
-    // Messages in flight at most while ListMessages pipelines.
-    uint16_t PipelineWindow = 32;
+    // Messages in flight at most while ListMessages and DeleteMessages
+    // pipeline. Their commands in flight also stay within 8 KiB, which any
+    // pair of socket buffers holds: sending never waits on a server that
+    // waits for its replies to be read.
+    uint16_t PipelineWindow = 256;
     // TOP n 0 and "list n" for messages First to Last, in that order, with
     // OnListed after each message's two replies. With PIPELINING the
-    // commands go out up to PipelineWindow messages ahead of their replies;
+    // commands go out ahead of their replies (within PipelineWindow);
     // without it, lock-step exactly as GetHeader and GetMsgSize. A refused
     // command is reported as those do (the connection closes; the message's
     // OnListed still comes, with what is known of it) and ends the listing.
@@ -241,6 +244,17 @@ class TKelPOP : public TObject {
     // their way are read (OnListed for each, its answer ignored). Returns
     // the last message listed, 0 for none.
     uint16_t ListMessages(uint16_t First, uint16_t Last, const TOnListed& OnListed);
+    // DELE for each number, in the order given, each as DeleteMsg does
+    // (MsgCount lowered and OnDelete for an accepted one). With PIPELINING
+    // the DELEs go out ahead of their replies as in ListMessages; without
+    // it, lock-step. A refused DELE is reported as DeleteMsg reports it and
+    // ends the pass: the connection closes, and with it go the DELEs sent
+    // after it, unanswered and never made final. OnDeleted after each
+    // accepted DELE; false sends nothing more, and the replies already on
+    // their way are read (OnDeleted for each accepted one, its answer
+    // ignored). Returns how many DELEs were accepted.
+    size_t DeleteMessages(const std::vector<uint16_t>& Numbers,
+                          const std::function<bool(uint16_t MsgIndex)>& OnDeleted = {});
 
     // ---- retrieval ----
     // LIST n, then RETR n (or TOP n 0 when HeaderOnly), spooled to an
@@ -274,6 +288,21 @@ class TKelPOP : public TObject {
     void UnwireTransport();
     // Pump, send every byte, OnSendTextToSocket.
     void SendCommand(const std::string& Text);
+    // Pump once, every command in one send, OnSendTextToSocket for each.
+    void SendCommands(const std::vector<std::string>& Texts);
+    // Items 0..Count-1 of commands (item i's from Commands(i)), sent and
+    // read in order. Lock-step, each command waits for the reply before it;
+    // with PIPELINING whole items go out ahead of their replies, within
+    // PipelineWindow items and 8 KiB of commands. Reply(i, k) reads the
+    // reply to item i's command k; Done(i) after its replies returns false
+    // to send nothing more (the items in flight are still read). A closed
+    // connection ends the run after that item's Done. Returns how many
+    // items were done.
+    size_t RunCommands(size_t Count, const std::function<std::vector<std::string>(size_t Item)>& Commands,
+                       const std::function<void(size_t Item, size_t Command)>& Reply,
+                       const std::function<bool(size_t Item)>& Done);
+    // The reply to DELE, judged; OnDelete on "+OK". False when refused.
+    bool ReadDeleteReply(uint16_t MsgIndex);
     // Pump, then one receive of at most 1024 bytes; the bytes stay valid
     // until the next receive. End of stream fails.
     std::string_view Receive();

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -180,6 +181,11 @@ int TKelSocket::ConnectTo(const sockaddr* Addr, socklen_t Len, int Family, int& 
         Error = errno;
         return -1;
     }
+    // Commands sent ahead of their replies go out at once, not held back
+    // until the server acknowledges the ones before (Nagle); a command that
+    // waits for its reply gains nothing from the delay either.
+    const int on = 1;
+    ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     // Non-blocking, so that an address that never answers does not hold the
     // caller for the kernel's SYN retries (about two minutes) without a pump.
     // A connect interrupted by a signal goes on in the background like one

@@ -159,6 +159,47 @@ TEST_F(SessionTest, CancelledListingKeepsItsRowsAndSaysHowMany) {
     EXPECT_EQ(After(srv, "STAT").back(), "list 3");
 }
 
+// Pipelined, a cancel stops sending and reads the messages already asked
+// for: their rows come too, and the session is in step for the deletion
+// that follows, whose DELEs go ahead of their replies as well.
+TEST_F(SessionTest, PipelinedCancelReadsWhatIsInFlightAndStaysInStep) {
+    MailboxOptions opt;
+    opt.Pipelining = true;
+    FakePop3Server srv(Mailbox(40), opt);
+    session.PumpIntervalMs = 0;
+    pop.PipelineWindow = 4;
+    view.OnEvents = [&](State s) {
+        if (s == State::Listing && view.Rows.size() == 2)
+            session.Cancel();
+    };
+    Start(srv);
+    EXPECT_EQ(session.State(), State::Connected);
+    EXPECT_EQ(view.Rows.size(), 6);
+    EXPECT_EQ(view.Panels[0], QStringLiteral("6 / 40 Mails"));
+    EXPECT_EQ(After(srv, "STAT").back(), "list 6");
+    view.OnEvents = nullptr;
+    session.Delete({6, 5, 2});
+    EXPECT_EQ(After(srv, "list 6"), (Strings{"DELE 6", "DELE 5", "DELE 2", "QUIT"}));
+    EXPECT_EQ(view.Removed, (std::vector<int>{6, 5, 2}));
+    EXPECT_EQ(srv.Remaining().size(), 37u);
+}
+
+// A DELE refused in the middle of a pipelined pass: the ones sent after it
+// went out too, but without QUIT none of them is carried out.
+TEST_F(SessionTest, PipelinedRefusedDeleteKeepsEverything) {
+    MailboxOptions opt;
+    opt.Pipelining = true;
+    opt.Overrides["DELE 3"] = "-ERR no\r\n";
+    FakePop3Server srv(Mailbox(5), opt);
+    Start(srv);
+    session.Delete({5, 3, 1});
+    EXPECT_EQ(After(srv, "list 5"), (Strings{"DELE 5", "DELE 3", "DELE 1"}));
+    EXPECT_TRUE(view.Removed.empty());
+    EXPECT_TRUE(view.Status.contains(QStringLiteral("The marked mails were not deleted.")));
+    EXPECT_EQ(srv.Remaining().size(), 5u);
+    EXPECT_EQ(session.State(), State::Idle);
+}
+
 // While an operation waits for the server, every other one is refused; only
 // Cancel and Close are heard.
 TEST_F(SessionTest, NothingElseStartsWhileAnOperationWaits) {

@@ -81,14 +81,15 @@ std::string FakePop3Server::DotStuff(const std::string& crlfText) {
 }
 
 struct FakePop3Server::Step {
-    enum Kind { ExpectBytes, SendBytes, SendTolerant, HoldOn, CloseConn, ResetConn, AwaitClose };
+    enum Kind { ExpectBytes, SendBytes, SendTolerant, HoldOn, CloseConn, ResetConn, AwaitClose, AwaitQuiet };
     Kind kind = ExpectBytes;
     std::string bytes{};
     std::vector<std::string> pieces{};
+    int quietMs = 0;
 
     std::string Describe() const {
         static const char* const names[] = {"expect", "send",  "send until closed", "hold",
-                                            "close",  "reset", "expect close"};
+                                            "close",  "reset", "expect close", "expect quiet"};
         return names[kind] + (bytes.empty() ? std::string() : " " + Visible(bytes, 60));
     }
 };
@@ -162,6 +163,11 @@ FakePop3Server& FakePop3Server::Hold() { return AddStep({Step::HoldOn}); }
 FakePop3Server& FakePop3Server::Close() { return AddStep({Step::CloseConn}); }
 FakePop3Server& FakePop3Server::Reset() { return AddStep({Step::ResetConn}); }
 FakePop3Server& FakePop3Server::ExpectClose() { return AddStep({Step::AwaitClose}); }
+FakePop3Server& FakePop3Server::ExpectQuiet(std::chrono::milliseconds For) {
+    Step s{Step::AwaitQuiet};
+    s.quietMs = static_cast<int>(For.count());
+    return AddStep(std::move(s));
+}
 
 void FakePop3Server::Release() {
     Locked([&] { FReleased = true; });
@@ -360,6 +366,15 @@ bool FakePop3Server::PlayStep(Conn& c, const Step& s, std::string& Error) {
         }
         CloseConn(c);
         return true;
+    case Step::AwaitQuiet: {
+        const auto until = Clock::now() + std::chrono::milliseconds(s.quietMs);
+        while (c.inbox.empty() && !c.eof && Clock::now() < until && !Stopping())
+            ReadMore(c, MsLeft(until));
+        if (c.inbox.empty())
+            return true;
+        Error = "client sent " + Visible(c.inbox) + " before it had the replies it waits for";
+        return false;
+    }
     default:
         return false;
     }
@@ -456,6 +471,10 @@ std::string FakePop3Server::Answer(Session& s, const std::string& line, bool& mu
     if (over != FOptions.Overrides.end()) {
         s.over = verb == "QUIT"; // a refused QUIT deletes nothing either
         return over->second;
+    }
+    if (verb == "CAPA" && FOptions.Pipelining) {
+        multiLine = true;
+        return "+OK\r\nUSER\r\nTOP\r\nUIDL\r\nPIPELINING\r\n.\r\n";
     }
     if (verb == "QUIT") {
         for (size_t i = 0; s.loggedIn && i < s.marked.size(); ++i)

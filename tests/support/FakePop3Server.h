@@ -34,6 +34,7 @@ struct MailboxOptions {
     std::chrono::milliseconds ReplyDelay{0};          // before every reply, greeting included
     std::map<std::string, std::string> Overrides;     // command line -> raw reply sent instead
     size_t ChunkSize = 0; // multi-line replies go in pieces of this size (0: whole)
+    bool Pipelining = false; // CAPA is answered, PIPELINING among the capabilities
 };
 
 class FakePop3Server {
@@ -61,6 +62,8 @@ class FakePop3Server {
     FakePop3Server& Close();
     FakePop3Server& Reset();
     FakePop3Server& ExpectClose();
+    // The client sends nothing for this long (it waits for replies).
+    FakePop3Server& ExpectQuiet(std::chrono::milliseconds For);
     void Release();
 
     // Paced: each chunk waits until the client reported (ClientReceived)

@@ -126,3 +126,51 @@ TEST_F(Dovecot, RetrieveMsgReturnsTheAttachmentsExactBytes) {
     EXPECT_EQ(nonIo.back(), "after");
     pop->Quit();
 }
+
+// Dovecot offers PIPELINING: six messages list in one window, and deleting
+// two or four of them (highest first) leaves exactly the others. A refused
+// DELE in the middle of a pipelined pass leaves the mailbox as it was.
+TEST_F(Dovecot, PipelinedListingAndDeletionMatchTheMaildir) {
+    std::vector<std::string> six;
+    for (int n = 1; n <= 6; ++n)
+        six.push_back("From: p" + std::to_string(n) + "@example.org\nSubject: piped " + std::to_string(n) +
+                      "\n\nbody " + std::to_string(n) + "\n");
+    const struct {
+        std::vector<uint16_t> deleted;
+        std::vector<int> kept;
+    } rows[] = {{{4, 2}, {1, 3, 5, 6}}, {{6, 4, 3, 1}, {2, 5}}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::PrintToString(row.deleted));
+        dc.SetMessages(six);
+        auto pop = Session();
+        ASSERT_TRUE(pop->ReadCapabilities());
+        ASSERT_TRUE(pop->PipeliningOffered());
+        pop->Stat();
+        std::vector<std::string> subjects, sizes;
+        EXPECT_EQ(pop->ListMessages(1, 6,
+                                    [&](uint16_t, const std::string& header, const std::string& size) {
+                                        subjects.push_back(header.substr(header.find("Subject: ")));
+                                        sizes.push_back(size);
+                                        return true;
+                                    }),
+                  6);
+        for (int n = 1; n <= 6; ++n) {
+            EXPECT_EQ(subjects[n - 1], "Subject: piped " + std::to_string(n) + "\r\n\r\n.\r\n");
+            EXPECT_EQ(sizes[n - 1], std::to_string(CrLfSize(six[n - 1])));
+        }
+        rec.Clear();
+        EXPECT_EQ(pop->DeleteMessages(row.deleted), row.deleted.size());
+        EXPECT_EQ(pop->MsgCount(), 6 - row.deleted.size());
+        pop->Quit();
+        std::vector<std::string> kept;
+        for (const int n : row.kept)
+            kept.push_back(six[static_cast<size_t>(n - 1)]);
+        EXPECT_EQ(dc.Messages(), kept);
+    }
+    dc.SetMessages(six);
+    auto pop = Session();
+    ASSERT_TRUE(pop->ReadCapabilities());
+    EXPECT_EQ(pop->DeleteMessages({5, 4, 9, 2, 1}), 2u);
+    EXPECT_FALSE(pop->Connected());
+    EXPECT_EQ(dc.Messages(), six);
+}

@@ -1,9 +1,14 @@
-// Listing with PIPELINING: the commands go out ahead of their replies within
-// a bounded window, the replies are matched to their messages however the
-// stream is cut, and a server without it gets the lock-step dialogue.
+// Listing and deleting with PIPELINING: the commands go out ahead of their
+// replies within a bounded window, the replies are matched to their messages
+// however the stream is cut, and a server without it gets the lock-step
+// dialogue.
 #include "pop3/KelPOP3.h"
 
+#include "support/FakePop3Server.h"
 #include "support/ScriptedTransport.h"
+
+#include <chrono>
+#include <numeric>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +17,8 @@
 #include <vector>
 
 using namespace kel;
+using sweepbox::test::Chunking;
+using sweepbox::test::FakePop3Server;
 using sweepbox::test::ScriptedTransport;
 
 namespace {
@@ -35,12 +42,15 @@ struct Listing {
     std::vector<std::pair<std::string, size_t>> sends;
     Strings listed;
 
-    Listing(bool Pipelining, const std::string& Replies, size_t Piece) {
+    Listing(bool Pipelining, const std::string& Replies, size_t Piece, const std::string& StatReply = "") {
         auto owned = std::make_unique<ScriptedTransport>();
         t = owned.get();
         const std::string capa =
             Pipelining ? "+OK\r\nUSER\r\nPIPELINING\r\nTOP\r\n.\r\n" : "+OK\r\nUSER\r\nTOP\r\n.\r\n";
-        t->Serve("+OK ready\r\n").Serve(capa).Serve(Replies, Piece);
+        t->Serve("+OK ready\r\n").Serve(capa);
+        if (!StatReply.empty())
+            t->Serve(StatReply);
+        t->Serve(Replies, Piece);
         pop.SetTransport(std::move(owned));
         pop.Host = "127.0.0.1";
         pop.PipelineWindow = 4;
@@ -49,7 +59,15 @@ struct Listing {
         };
         pop.Connect();
         pop.ReadCapabilities();
+        if (!StatReply.empty())
+            pop.Stat();
         sends.clear();
+    }
+    size_t Delete(const std::vector<uint16_t>& Numbers, int StopAfter = 0) {
+        return pop.DeleteMessages(Numbers, [&](uint16_t n) {
+            listed.push_back(std::to_string(n));
+            return StopAfter == 0 || static_cast<int>(listed.size()) < StopAfter;
+        });
     }
     uint16_t List(uint16_t First, uint16_t Last, int StopAfter = 0) {
         return pop.ListMessages(First, Last, [&](uint16_t n, const std::string& h, const std::string& size) {
@@ -156,4 +174,130 @@ TEST(Pipelining, TheServerClosingInTheMiddleFails) {
     EXPECT_THROW(l.List(1, 10), ESocketError);
     EXPECT_EQ(l.listed, Rows(1, 3));
     EXPECT_FALSE(l.pop.Connected());
+}
+
+// The window is also bounded in bytes: with room for many messages, the
+// commands sent before the first reply stay within 8 KiB.
+TEST(Pipelining, CommandsInFlightStayWithinTheirBytes) {
+    Listing l(true, Replies(1, 1000), 0);
+    l.pop.PipelineWindow = 2000;
+    EXPECT_EQ(l.List(1, 1000), 1000);
+    const size_t ahead = l.SentBeforeFirstReply();
+    size_t bytes = 0;
+    for (size_t k = 0; k < ahead; ++k)
+        bytes += l.sends[k].first.size() + 2;
+    EXPECT_GT(ahead, 200u);
+    EXPECT_LE(bytes, 8192u);
+    EXPECT_EQ(l.listed.size(), 1000u);
+}
+
+namespace {
+
+std::string Accepted(size_t Count) {
+    std::string r;
+    for (size_t k = 0; k < Count; ++k)
+        r += "+OK marked\r\n";
+    return r;
+}
+
+} // namespace
+
+// DELE in the order given, one OnDelete per accepted one, MsgCount lowered;
+// ahead of the replies with PIPELINING, lock-step without.
+TEST(PipelinedDeletion, SendsAheadAndCountsEveryAcceptedDele) {
+    const std::vector<uint16_t> numbers = {9, 7, 6, 4, 3, 2};
+    for (const bool pipelining : {true, false}) {
+        for (const size_t piece : {size_t{0}, size_t{1}, size_t{5}}) {
+            SCOPED_TRACE(std::string(pipelining ? "pipelined" : "lock-step") + ", piece " + std::to_string(piece));
+            Listing l(pipelining, Accepted(6), piece, "+OK 9 9000\r\n");
+            std::vector<uint16_t> events;
+            l.pop.OnDelete = [&](TObject*, uint16_t n) { events.push_back(n); };
+            EXPECT_EQ(l.Delete(numbers), 6u);
+            EXPECT_EQ(events, numbers);
+            EXPECT_EQ(l.listed, (Strings{"9", "7", "6", "4", "3", "2"}));
+            EXPECT_EQ(l.pop.MsgCount(), 3);
+            ASSERT_EQ(l.sends.size(), 6u);
+            for (size_t k = 0; k < numbers.size(); ++k)
+                EXPECT_EQ(l.sends[k].first, "DELE " + std::to_string(numbers[k]));
+            if (pipelining)
+                EXPECT_EQ(l.SentBeforeFirstReply(), 4u);
+            else if (piece == 1)
+                for (size_t k = 1; k < l.sends.size(); ++k)
+                    EXPECT_GT(l.sends[k].second, l.sends[k - 1].second) << l.sends[k].first;
+            EXPECT_TRUE(l.pop.Connected());
+            EXPECT_TRUE(l.t->Exhausted());
+        }
+    }
+}
+
+// A refused DELE ends the pass with the connection dropped: no QUIT, so
+// none of the DELEs becomes final; the ones sent after it go unanswered.
+// A stop sends nothing more but reads what is on its way.
+TEST(PipelinedDeletion, ARefusalDropsTheConnectionAndAStopReadsWhatIsInFlight) {
+    {
+        Listing l(true, Accepted(2) + "-ERR message 6 already deleted\r\n", 0);
+        int32_t code = 0;
+        l.pop.OnError = [&](TObject*, int32_t c, const std::string&) { code = c; };
+        EXPECT_EQ(l.Delete({8, 7, 6, 5, 4}), 2u);
+        EXPECT_EQ(l.listed, (Strings{"8", "7"}));
+        EXPECT_EQ(code, popDeleteRefused);
+        EXPECT_FALSE(l.pop.Connected());
+        EXPECT_EQ(l.t->Written.find("QUIT"), std::string::npos);
+    }
+    {
+        Listing l(true, Accepted(5) + "+OK 3 300\r\n", 0);
+        // Four go ahead and a fifth once the first is read; the stop comes
+        // with the second, and the three still on their way are read.
+        EXPECT_EQ(l.Delete({9, 8, 7, 6, 5, 4, 3}, 2), 5u);
+        EXPECT_EQ(l.listed, (Strings{"9", "8", "7", "6", "5"}));
+        EXPECT_EQ(l.sends.size(), 5u);
+        std::string size;
+        l.pop.GetMsgSize(3, size);
+        EXPECT_EQ(size, "300");
+    }
+    {
+        Listing l(true, Accepted(2) + "+OK mar", 0);
+        l.t->End();
+        EXPECT_THROW(l.Delete({5, 4, 3}), ESocketError);
+        EXPECT_EQ(l.listed, (Strings{"5", "4"}));
+        EXPECT_FALSE(l.pop.Connected());
+    }
+}
+
+// Over a real socket, the server sees a whole window of commands before it
+// answers the first, and nothing more until the replies come; replies cut
+// anywhere or sent all at once still reach the right messages.
+TEST(PipelinedDeletion, OverASocketTheServerSeesAWindowBeforeAnyReply) {
+    using namespace std::chrono_literals;
+    FakePop3Server server;
+    server.Send("+OK ready\r\n").Expect("CAPA").Send("+OK\r\nPIPELINING\r\n.\r\n");
+    // Listing 1..6 in a window of 4 messages.
+    for (int n = 1; n <= 4; ++n)
+        server.Expect("TOP " + std::to_string(n) + " 0").Expect("list " + std::to_string(n));
+    server.ExpectQuiet(150ms).Send(Replies(1, 2), Chunking::Of(3));
+    server.Expect("TOP 5 0").Expect("list 5").Expect("TOP 6 0").Expect("list 6");
+    server.Send(Replies(3, 6), Chunking::At(17));
+    // Deleting five of them: four ahead, then the fifth after the first reply.
+    server.Expect("DELE 6").Expect("DELE 5").Expect("DELE 4").Expect("DELE 3").ExpectQuiet(150ms);
+    server.Send(Accepted(1)).Expect("DELE 1").Send(Accepted(4), Chunking::Bytewise());
+    server.Expect("QUIT").Send("+OK bye\r\n").ExpectClose();
+
+    TKelPOP pop;
+    pop.Host = "127.0.0.1";
+    pop.Port = server.PortText();
+    pop.PipelineWindow = 4;
+    pop.Connect();
+    ASSERT_TRUE(pop.ReadCapabilities());
+    Strings rows;
+    EXPECT_EQ(pop.ListMessages(1, 6,
+                               [&](uint16_t n, const std::string& h, const std::string& size) {
+                                   rows.push_back(std::to_string(n) + "|" + h.substr(0, h.find("\r\n")) + "|" +
+                                                  size);
+                                   return true;
+                               }),
+              6);
+    EXPECT_EQ(rows, Rows(1, 6));
+    EXPECT_EQ(pop.DeleteMessages({6, 5, 4, 3, 1}), 5u);
+    pop.Quit();
+    EXPECT_TRUE(server.Finished());
 }
