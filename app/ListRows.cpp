@@ -136,11 +136,9 @@ TListRow MakeListRow(int Number, const std::string& SizeText, const std::string&
     row.HasSize = digits > 0;
     row.DateParsed = f.DateParsed;
     row.Date = f.When.Utc;
-    bool hasFrom = false;
-    const std::string from = summary::FieldValue(Header, "From", &hasFrom);
-    QString sender = CellText(from.empty() ? DisplayText(f.Sender) : SenderCell(from));
+    QString sender = CellText(f.SenderGiven ? SenderCell(f.Sender) : DisplayText(f.Sender));
     if (sender.trimmed().isEmpty())
-        sender = CellText(DisplayText(from));
+        sender = CellText(DisplayText(f.SenderGiven ? f.Sender : std::string()));
     row.Text = DisplayText(summary::Row(Number, SizeText, "")) + CellText(DisplayText(f.Date)) +
                QLatin1Char('|') + sender + QLatin1Char('|') + CellText(DecodeHeaderText(f.Subject)) +
                QLatin1Char('|');

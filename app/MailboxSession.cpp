@@ -238,12 +238,12 @@ void TMailboxSession::ListHeaders() {
     // the message before. Cancel sends nothing more; the replies already on
     // their way still become rows.
     FPop.ListMessages(1, static_cast<uint16_t>(MailCount),
-                      [this](uint16_t n, const std::string& Header, const std::string& Size) {
+                      [this](uint16_t n, std::string& Header, const std::string& Size) {
                           Rows.push_back(MakeListRow(n, Size, Header, German));
-                          std::string kept = Header + "|";
                           // Kept for the session: exactly as long as it is, no spare room.
-                          kept.shrink_to_fit();
-                          HeaderCache.push_back(std::move(kept));
+                          Header += '|';
+                          Header.shrink_to_fit();
+                          HeaderCache.push_back(std::move(Header));
                           FView.AddRow(Rows.back().Text);
                           if (!FCancelRequested)
                               FView.ShowProgress(n, MailCount);

@@ -313,7 +313,8 @@ TFields Fields(const std::string& H, bool IsGerman) {
         f.Date = UnparsedDate(date);
     }
     f.Sender = FieldValue(H, "From");
-    if (f.Sender.empty())
+    f.SenderGiven = !f.Sender.empty();
+    if (!f.SenderGiven)
         f.Sender = IsGerman ? "Kein Absender" : "No sender";
     f.Subject = FieldValue(H, "Subject", &found);
     if (found && f.Subject.empty())

@@ -34,6 +34,7 @@ std::string DateText(const TDate& Date);
 // (the raw value, the fallback when the field is empty, empty when absent).
 struct TFields {
     std::string Date, Sender, Subject;
+    bool SenderGiven = false; // Sender is the From field, not the fallback text
     bool DateParsed = false;
     TDate When;
 };

@@ -157,7 +157,9 @@ void TMultiList::addItem(const QString& row) {
     } else {
         rows_.push_back(Row{row, false});
     }
-    updateScrollBars();
+    // A row changes only the vertical range: the horizontal one follows
+    // the columns.
+    verticalScrollBar()->setRange(0, std::max(0, dataRowCount() - visibleRowCount()));
     // Rows below the visible area cost nothing to add.
     const QRect r = itemRect(count() - 1);
     if (r.intersects(viewport()->rect()))

@@ -505,7 +505,8 @@ std::string TKelPOP::ReadHeader(uint16_t MsgIndex) {
         step = ReceiveData(text);
     }
     // The caller gets the reply as sent, its terminator line included.
-    return text + ".\r\n";
+    text += ".\r\n";
+    return text;
 }
 
 bool TKelPOP::ReadCapabilities() {

@@ -73,9 +73,10 @@ enum class TConnectFailure {
 using TOnBeforeRetrieve = std::function<void(TObject* Sender, uint16_t MsgIndex)>;
 using TOnDeleteEvent = std::function<void(TObject* Sender, uint16_t MsgIndex)>;
 using TToFromSocketEvent = std::function<void(TObject* Sender, const std::string& s)>;
-// One message of ListMessages: its TOP n 0 text (as GetHeader returns it)
-// and its LIST size text (empty when refused); false stops the listing.
-using TOnListed = std::function<bool(uint16_t MsgIndex, const std::string& Header, const std::string& Size)>;
+// One message of ListMessages: its TOP n 0 text (as GetHeader returns it;
+// the handler may take it) and its LIST size text (empty when refused);
+// false stops the listing.
+using TOnListed = std::function<bool(uint16_t MsgIndex, std::string& Header, const std::string& Size)>;
 
 // How failures reach a caller, for every operation below:
 // - a refused command: OperationFailed, the connection closed (OnQuit), then
@@ -233,7 +234,7 @@ class TKelPOP : public TObject {
     // pipeline. Their commands in flight also stay within 8 KiB, which any
     // pair of socket buffers holds: sending never waits on a server that
     // waits for its replies to be read.
-    uint16_t PipelineWindow = 256;
+    uint16_t PipelineWindow = 1024;
     // TOP n 0 and "list n" for messages First to Last, in that order, with
     // OnListed after each message's two replies. With PIPELINING the
     // commands go out ahead of their replies (within PipelineWindow);
