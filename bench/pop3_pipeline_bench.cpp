@@ -151,7 +151,9 @@ class DelayLine {
                                               : std::min(timeout, static_cast<int>(wait.count()));
                     }
                 }
-                p[k] = {side[k].fd, events, 0};
+                // A closed side keeps reporting POLLHUP: it is left out
+                // unless something is still to be written to it.
+                p[k] = {events ? side[k].fd : -1, events, 0};
             }
             if (side[0].eof && side[1].eof && side[0].toPeer.empty() && side[1].toPeer.empty())
                 break;
