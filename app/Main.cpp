@@ -2,6 +2,7 @@
 // the top panel, and the window events (activation, resize, close).
 #include "Main.h"
 
+#include "Colours.h"
 #include "Dialogs.h"
 #include "MainLanguage.h"
 #include "MainWidgets.h"
@@ -50,9 +51,6 @@ QLabel* MakeCaptionLabel(QWidget* parent, const char* name, const QString& text)
     QFont font = label->font();
     font.setBold(true);
     label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, Qt::black);
-    label->setPalette(palette);
     return label;
 }
 
@@ -86,6 +84,7 @@ TForm1::TForm1(QWidget* parent)
     setWindowIcon(icon);
     CreateMenus();
     CreateControls();
+    ApplyColours();
     WireHandlers();
     EnterShortcut = [this](QObject* Sender) { BtnConnectClick(Sender); };
 
@@ -249,7 +248,6 @@ void TForm1::CreateControls() {
     mail_list->setListWidth(449);
     mail_list->setMultiSelect(true);
     mail_list->setShowColumnLines(true);
-    mail_list->setColumnLineColor(Qt::black);
     mail_list->setDefaultItemSelected(true);
     mail_list->setUpdateAlways(true);
     mail_list->setSmoothScroll(false);
@@ -271,9 +269,6 @@ void TForm1::CreateControls() {
 
     Status = new TStatusLabel(surface);
     Status->setObjectName(QStringLiteral("Status"));
-    QPalette maroon = Status->palette();
-    maroon.setColor(QPalette::WindowText, QColor(128, 0, 0));
-    Status->setPalette(maroon);
     Status->hide();
     column->addWidget(Status);
 
@@ -437,7 +432,24 @@ void TForm1::BtnInfoClick(QObject*) {
         AboutBox->exec();
 }
 
+void TForm1::ApplyColours() {
+    // Maroon status text and black column lines on a light palette; on a
+    // dark one the maroon is lightened until it reads, and the lines are a
+    // grey that separates the columns without glaring.
+    QPalette status = Status->palette();
+    status.setColor(QPalette::WindowText,
+                    colours::Readable(QColor(128, 0, 0), palette().color(QPalette::Window)));
+    Status->setPalette(status);
+    // The window's own palette: its children take theirs from it after it.
+    const QColor base = palette().color(QPalette::Base);
+    mail_list->setColumnLineColor(colours::Luminance(base) > 0.5
+                                      ? palette().color(QPalette::Text)
+                                      : colours::Readable(QColor(128, 128, 128), base, 3.0));
+}
+
 bool TForm1::event(QEvent* e) {
+    if (e->type() == QEvent::ApplicationPaletteChange || e->type() == QEvent::PaletteChange)
+        ApplyColours();
     if (e->type() == QEvent::WindowActivate && !languageSelected_)
         sweepbox::RunHandler(this, [&] { LanguageSelect(this); });
     return QMainWindow::event(e);

@@ -233,6 +233,8 @@ class TForm1 : public QMainWindow, private TMailboxView {
 
   private:
     void CreateControls();
+    // Colours derived from the palette in use (set again when it changes).
+    void ApplyColours();
     void CreateMenus();
     void WireHandlers();
     void ApplyTexts();

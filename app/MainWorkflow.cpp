@@ -78,9 +78,7 @@ void TForm1::BtnConnectClick(QObject*) {
     // must not open a second one over it.
     if (Session.Busy() || pop3.Connected())
         return;
-    QPalette maroon = Status->palette();
-    maroon.setColor(QPalette::WindowText, QColor(128, 0, 0));
-    Status->setPalette(maroon);
+    ApplyColours();
     if (!info_fenster->isHidden() || !info_fenster_eng->isHidden()) {
         info_fenster->hide();
         info_fenster_eng->hide();

@@ -1,8 +1,10 @@
 #include "info.h"
 
+#include "Colours.h"
 #include "Header.h"
 #include "HyperLink.h"
 
+#include <QEvent>
 #include <QFrame>
 #include <QLabel>
 #include <QPainter>
@@ -76,9 +78,6 @@ QFont WindowFont() {
 QLabel* NavyLabel(QWidget* parent, const char* name, const QString& text, QPoint at) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QString::fromLatin1(name));
-    QPalette pal = label->palette();
-    pal.setColor(QPalette::WindowText, kNavy);
-    label->setPalette(pal);
     label->move(at);
     label->adjustSize();
     return label;
@@ -94,10 +93,6 @@ THyperLink* MakerLink(QWidget* parent, const char* name, const QString& caption,
     font.setBold(true);
     font.setUnderline(true);
     link->setFont(font);
-    link->NotPressedColor = kMaroon;
-    link->OverColor = kMaroon;
-    link->SetFontColor(kMaroon);
-    link->SetColor(parent->palette().color(QPalette::Window));
     link->HREF = target;
     link->SetCaption(caption);
     return link;
@@ -130,9 +125,6 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     productFont.setPixelSize(19);
     productFont.setBold(true);
     ProductName->setFont(productFont);
-    QPalette green = ProductName->palette();
-    green.setColor(QPalette::WindowText, kGreen);
-    ProductName->setPalette(green);
     ProductName->move(82, 8);
     ProductName->adjustSize();
 
@@ -157,6 +149,34 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
 
     setTabOrder(HyperLink1, HyperLink2);
     setTabOrder(HyperLink2, OKButton);
+    ApplyColours();
+}
+
+void TAboutBox::ApplyColours() {
+    // The window's navy, green and maroon, each kept where it reads on the
+    // desktop's palette and lightened on a dark one.
+    const QColor background = palette().color(QPalette::Window);
+    auto tint = [&](QWidget* w, const QColor& want) {
+        QPalette pal = w->palette();
+        pal.setColor(QPalette::WindowText, colours::Readable(want, background));
+        w->setPalette(pal);
+    };
+    for (QLabel* label : {Label1, Label2, Copyright, Comments})
+        tint(label, kNavy);
+    tint(ProductName, kGreen);
+    const QColor maroon = colours::Readable(kMaroon, background);
+    for (THyperLink* link : {HyperLink1, HyperLink2}) {
+        link->NotPressedColor = maroon;
+        link->OverColor = maroon;
+        link->SetFontColor(maroon);
+        link->SetColor(background);
+    }
+}
+
+void TAboutBox::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::ApplicationPaletteChange || event->type() == QEvent::PaletteChange)
+        ApplyColours();
 }
 
 void TAboutBox::FormActivate(QObject*) {

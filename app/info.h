@@ -36,6 +36,11 @@ class TAboutBox : public QDialog {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    // Colours that read on the palette in use (set again when it changes).
+    void ApplyColours();
 };
 
 extern TAboutBox* AboutBox;

@@ -1,5 +1,7 @@
 #include "BusyAnimation.h"
 
+#include "Colours.h"
+
 #include <QPainter>
 #include <QTimerEvent>
 #include <cmath>
@@ -31,7 +33,8 @@ void TBusyAnimation::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::Antialiasing, true);
     const QPointF centre(width() / 2.0, height() / 2.0);
     const double ring = qMin(width(), height()) / 2.0 - 2.5;
-    const QColor lead(0, 70, 170);
+    // Dark blue, lightened where the window is dark.
+    const QColor lead = colours::Readable(QColor(0, 70, 170), palette().color(QPalette::Window), 3.0);
     for (int i = 0; i < kFrames; ++i) {
         // Dots behind the lead fade out, so the ring seems to turn.
         const int age = (frame_ - i + kFrames) % kFrames;

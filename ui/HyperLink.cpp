@@ -1,5 +1,7 @@
 #include "HyperLink.h"
 
+#include "Colours.h"
+
 #include <QDesktopServices>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -177,7 +179,8 @@ void THyperLink::paintEvent(QPaintEvent*) {
     QStylePainter p(this);
     p.fillRect(rect(), Color_);
     p.setFont(font());
-    p.setPen(FontColor());
+    // Any of the three colours stays readable on the background it is given.
+    p.setPen(colours::Readable(FontColor(), Color_));
     // Top left, so the text lines up with a label placed at the same y; the
     // margins the size rule adds stay at the right and the bottom.
     p.drawText(rect().adjusted(kTextInset, kTextInset / 2, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
