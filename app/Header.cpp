@@ -78,6 +78,8 @@ void TForm2::FormActivate(QObject*) {
     setWindowTitle(german ? QStringLiteral("Header der e-mail  - Sweepbox -")
                           : QStringLiteral("Mail header  - Sweepbox -"));
     btn_close->setText(german ? QString::fromUtf8("Schließen") : QStringLiteral("Close"));
+    memo_header_anzeigen->setAccessibleName(german ? QStringLiteral("Header der e-mail")
+                                                   : QStringLiteral("Header of the e-mail"));
 }
 
 void TForm2::btn_closeClick(QObject*) {

@@ -217,6 +217,11 @@ void TForm1::CreateControls() {
     Password->setStyle(mask);
     Password->setMouseTracking(true);
     Password->installEventFilter(this);
+    // Each caption names its field for screen readers.
+    Label1->setBuddy(servername);
+    Label4->setBuddy(Security);
+    label2->setBuddy(Username);
+    Label3->setBuddy(Password);
 
     Status_avi = new TBusyAnimation(Panel1);
     Status_avi->setObjectName(QStringLiteral("Status_avi"));

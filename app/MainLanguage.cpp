@@ -3,7 +3,10 @@
 #include "Main.h"
 #include "MainLanguage.h"
 
+#include "BusyAnimation.h"
 #include "MultiLst.h"
+#include "StatusBar.h"
+#include "StatusLabel.h"
 #include "info.h"
 
 #include <QAction>
@@ -12,8 +15,14 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QProgressBar>
 #include <QSettings>
+#include <QTranslator>
 
 namespace sweepbox {
 
@@ -223,6 +232,33 @@ void TForm1::ApplyTexts() {
     // New sections have no indicator yet.
     ShowSortIndicator();
 
+    // Names for screen readers where no caption or label tells them.
+    mail_list->setAccessibleName(pick(QStringLiteral("E-Mails auf dem Server"), QStringLiteral("Mails on the server")));
+    ProgressBar->setAccessibleName(pick(QStringLiteral("Fortschritt"), QStringLiteral("Progress")));
+    Status->setAccessibleName(QStringLiteral("Status"));
+    Status_avi->setAccessibleName(pick(QStringLiteral("Beschäftigt"), QStringLiteral("Busy")));
+    info_fenster->setAccessibleName(QStringLiteral("Willkommen"));
+    info_fenster_eng->setAccessibleName(QStringLiteral("Welcome"));
+    Status_leiste->setAccessibleName(pick(QStringLiteral("Statusleiste"), QStringLiteral("Status bar")));
+    sweepbox::UseQtTranslations(de);
+
     // Captions of another length may need other places.
     LayoutTopPanel();
 }
+
+namespace sweepbox {
+
+void UseQtTranslations(bool German) {
+    // Qt's own texts (the save dialog, the buttons of its boxes, the edit
+    // menus) follow the interface, where the desktop has Qt's translations.
+    static QPointer<QTranslator> qt;
+    if (!qt)
+        qt = new QTranslator(QCoreApplication::instance());
+    QCoreApplication::removeTranslator(qt);
+    if (German && (!qt->isEmpty() || qt->load(QLocale(QLocale::German, QLocale::Germany), QStringLiteral("qtbase"),
+                                              QStringLiteral("_"),
+                                              QLibraryInfo::path(QLibraryInfo::TranslationsPath))))
+        QCoreApplication::installTranslator(qt);
+}
+
+} // namespace sweepbox

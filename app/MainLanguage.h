@@ -34,4 +34,7 @@ QString ReadLayoutValue(QSettings& store, const char* key);
 QString WelcomeTextGerman();
 QString WelcomeTextEnglish();
 
+// Qt's own texts in German (its translations, where installed) or as built.
+void UseQtTranslations(bool German);
+
 } // namespace sweepbox

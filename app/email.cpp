@@ -213,6 +213,7 @@ TForm3::TForm3(QWidget* parent)
 
     attachment_list = new QListWidget(this);
     attachment_list->setObjectName(QStringLiteral("attachment_list"));
+    lab_anhang->setBuddy(attachment_list);
     attachment_list->setGeometry(8, 338, 281, 97);
     attachment_list->setSelectionMode(QAbstractItemView::SingleSelection);
 
@@ -377,6 +378,7 @@ void TForm3::FormActivate(QObject*) {
     save_email->setText(german ? QStringLiteral("Speichere E-Mail") : QStringLiteral("Save e-mail"));
     save_attachment->setText(german ? QStringLiteral("Speichere Anhang") : QStringLiteral("Save attachment"));
     lab_anhang->setText(german ? QString::fromUtf8("Anhänge :") : QStringLiteral("Attachments :"));
+    attachment_list->setAccessibleName(german ? QString::fromUtf8("Anhänge") : QStringLiteral("Attachments"));
     memo_email_anzeigen->setAccessibleName(german ? QStringLiteral("Text der e-mail")
                                                   : QStringLiteral("Text of the e-mail"));
     memo_email_anzeigen->setMenuTexts(german ? QStringLiteral("&Kopieren") : QStringLiteral("&Copy"),
