@@ -1,5 +1,6 @@
 #include "Application.h"
 #include "CommandLine.h"
+#include "Desktop.h"
 #include "Main.h"
 
 #include <QApplication>
@@ -19,6 +20,8 @@ int main(int argc, char** argv) {
     if (const auto command = sweepbox::ParseCommandLine(QApplication::arguments());
         command.Action != sweepbox::TCommandLine::clStart)
         return sweepbox::ReportCommandLine(command);
+    QGuiApplication::setDesktopFileName(QString(sweepbox::kDesktopId));
+    QApplication::setWindowIcon(sweepbox::ProgramIcon());
 
     sweepbox::CreateApplicationWindows();
     Form1->show();
