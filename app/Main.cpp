@@ -14,7 +14,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QIcon>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
@@ -78,10 +77,7 @@ TForm1::TForm1(QWidget* parent)
                               Qt::WindowCloseButtonHint) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Sweepbox"));
-    QIcon icon;
-    for (const int size : {16, 24, 32, 48})
-        icon.addPixmap(DrawGlyph(GlyphPainter(TGlyph::Mail), size, 1.0, true));
-    setWindowIcon(icon);
+    // The icon is the program's (QApplication::windowIcon), set in main().
     CreateMenus();
     CreateControls();
     ApplyColours();

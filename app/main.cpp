@@ -1,12 +1,28 @@
 #include "Application.h"
+#include "CommandLine.h"
+#include "Desktop.h"
 #include "Main.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Sweepbox"));
     QApplication::setOrganizationName(QStringLiteral("Larkmoor"));
+    QApplication::setApplicationVersion(QStringLiteral(SWEEPBOX_VERSION));
+    // Help and version are answered before the interface starts, so they need
+    // no display.
+    if (const auto early = sweepbox::ParseCommandLine(sweepbox::ArgumentList(argc, argv));
+        early.AnsweredWithoutWindow())
+        return sweepbox::ReportCommandLine(early);
+
+    QApplication app(argc, argv);
+    // Qt has taken its own options (-platform, -style, ...) out by now.
+    if (const auto command = sweepbox::ParseCommandLine(QApplication::arguments());
+        command.Action != sweepbox::TCommandLine::clStart)
+        return sweepbox::ReportCommandLine(command);
+    QGuiApplication::setDesktopFileName(QString(sweepbox::kDesktopId));
+    QApplication::setWindowIcon(sweepbox::ProgramIcon());
+
     sweepbox::CreateApplicationWindows();
     Form1->show();
     const int result = QApplication::exec();

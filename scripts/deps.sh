@@ -4,7 +4,8 @@
 set -eu
 
 run_pkgs="g++ cmake make qt6-base-dev fonts-dejavu-core libssl-dev"
-test_pkgs="$run_pkgs googletest libgtest-dev libgmock-dev dovecot-core dovecot-pop3d media-types iproute2 openssl"
+test_pkgs="$run_pkgs googletest libgtest-dev libgmock-dev dovecot-core dovecot-pop3d media-types iproute2 openssl
+  desktop-file-utils appstream groff-base dpkg-dev file"
 
 case "${1:-}" in
   run) pkgs=$run_pkgs ;;

@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QString>
 #include <QUrl>
+#include <QWidget>
 
 #include <ostream>
 #include <vector>
