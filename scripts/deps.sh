@@ -3,7 +3,7 @@
 # Usage: scripts/deps.sh run|test
 set -eu
 
-run_pkgs="g++ cmake make qt6-base-dev fonts-dejavu-core libssl-dev"
+run_pkgs="g++ cmake make qt6-base-dev qt6-translations-l10n fonts-dejavu-core libssl-dev"
 test_pkgs="$run_pkgs googletest libgtest-dev libgmock-dev dovecot-core dovecot-pop3d media-types iproute2 openssl
   desktop-file-utils appstream groff-base dpkg-dev file"
 
