@@ -4,6 +4,7 @@
 #include "MultiListAccessible.h"
 #include "MultiLst.h"
 #include "StatusBar.h"
+#include "StatusLabel.h"
 #include "TextView.h"
 
 #include <QAccessibleWidget>
@@ -92,11 +93,13 @@ class HyperLinkAccessible : public QAccessibleWidget {
     THyperLink* link() const { return static_cast<THyperLink*>(widget()); }
 };
 
-// ---- TStatusBar -----------------------------------------------------------
+// ---- TStatusBar, TStatusLabel ---------------------------------------------
 
-class StatusBarAccessible : public QAccessibleWidget {
+// A control whose value, and name unless the window gives it one, is the text
+// it shows: a name must not hide the status.
+class ShownTextAccessible : public QAccessibleWidget {
   public:
-    explicit StatusBarAccessible(TStatusBar* bar) : QAccessibleWidget(bar, QAccessible::StatusBar) {}
+    using QAccessibleWidget::QAccessibleWidget;
 
     QString text(QAccessible::Text t) const override {
         QString s = QAccessibleWidget::text(t);
@@ -105,9 +108,17 @@ class StatusBarAccessible : public QAccessibleWidget {
         return s;
     }
 
-  private:
+  protected:
+    virtual QString shownText() const = 0;
+};
+
+class StatusBarAccessible : public ShownTextAccessible {
+  public:
+    explicit StatusBarAccessible(TStatusBar* bar) : ShownTextAccessible(bar, QAccessible::StatusBar) {}
+
+  protected:
     // A message hides the panels while it is shown.
-    QString shownText() const {
+    QString shownText() const override {
         const auto* bar = static_cast<const TStatusBar*>(widget());
         const QString message = bar->currentMessage();
         if (!message.isEmpty())
@@ -118,6 +129,15 @@ class StatusBarAccessible : public QAccessibleWidget {
                 texts.append(panel);
         return texts.join(u", "_s);
     }
+};
+
+class StatusLabelAccessible : public ShownTextAccessible {
+  public:
+    explicit StatusLabelAccessible(TStatusLabel* label) : ShownTextAccessible(label, QAccessible::StaticText) {}
+
+  protected:
+    // The lines as the label shows them (plain text: '&' is no mnemonic).
+    QString shownText() const override { return static_cast<const QLabel*>(widget())->text(); }
 };
 
 // ---- TTextView ------------------------------------------------------------
@@ -331,6 +351,9 @@ QAccessibleInterface* controlFactory(const QString& className, QObject* object) 
     if (className == "TStatusBar"_L1)
         if (auto* bar = qobject_cast<TStatusBar*>(object))
             return new StatusBarAccessible(bar);
+    if (className == "TStatusLabel"_L1)
+        if (auto* label = qobject_cast<TStatusLabel*>(object))
+            return new StatusLabelAccessible(label);
     if (className == "TTextView"_L1)
         if (auto* view = qobject_cast<TTextView*>(object))
             return new TextViewAccessible(view);

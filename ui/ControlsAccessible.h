@@ -1,17 +1,17 @@
 // What screen readers see of the painted controls, and how the controls tell
 // them about changes.
 //
-// Qt's own interfaces already serve two of them: TSpeedButton is a
-// QAbstractButton (role Button, its accessibleName or else its caption as the
-// name, a press action that clicks it) and TStatusLabel a plain-text QLabel
-// (role StaticText, the shown text as the name; QLabel reports NameChanged
-// when its text changes).
-// The factory installed here adds:
+// Qt's own interface already serves TSpeedButton, a QAbstractButton: role
+// Button, its accessibleName or else its caption as the name, and a press
+// action that clicks it. The factory installed here adds:
 // - THyperLink: role Link, the caption as the name, HREF as the value, and a
 //   press action that opens HREF as a click does.
-// - TStatusBar: role StatusBar; name (unless an accessibleName is set) and
-//   value are the shown text: the message while one is shown, else the
-//   panels' texts. The panels stay children of their own.
+// - TStatusLabel: role StaticText; the shown lines are the value, and the
+//   name unless an accessibleName is set. (Qt's QLabel interface would let
+//   such a name hide the text.)
+// - TStatusBar: role StatusBar; name and value likewise the shown text: the
+//   message while one is shown, else the panels' texts. The panels are
+//   children of their own.
 // - TTextView: read-only, multi-line EditableText with a text interface (and
 //   value) over the first TextViewReadLimit characters of the text, cut at a
 //   character boundary. The text can be many megabytes, and no query may
@@ -30,8 +30,8 @@ namespace accessible {
 inline constexpr int TextViewReadLimit = 1 << 16;
 
 // Makes queryAccessibleInterface() answer for TMultiList (see
-// MultiListAccessible.h), THyperLink, TStatusBar and TTextView; the controls
-// call it from their constructors, and only the first call installs.
+// MultiListAccessible.h) and the controls above; they call it from their
+// constructors, and only the first call installs.
 void installControlFactory();
 
 // Whether update events are wanted: a screen reader is active, or a watcher

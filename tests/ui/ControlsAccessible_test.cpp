@@ -55,14 +55,19 @@ TEST(SpeedButtonAccessible, IsAButtonNamedByTheWindowThatClicksWhenPressed) {
     EXPECT_EQ(clicked.count(), 1);
 }
 
-TEST(StatusLabelAccessible, IsStaticTextNamedByTheShownLines) {
+TEST(StatusLabelAccessible, IsStaticTextWithTheShownLinesEvenWhenNamed) {
     testsupport::EnsureApp();
     TStatusLabel label(nullptr);
     label.Append(u"Q&A: connecting"_s);
     label.Append(u"done"_s);
+    const QString shown = u"\nQ&A: connecting\ndone"_s;
     QAccessibleInterface* iface = Query(&label);
     EXPECT_EQ(iface->role(), QAccessible::StaticText);
-    EXPECT_EQ(iface->text(QAccessible::Name), u"\nQ&A: connecting\ndone"_s);
+    EXPECT_EQ(iface->text(QAccessible::Name), shown);
+    EXPECT_EQ(iface->text(QAccessible::Value), shown);
+    label.setAccessibleName(u"Status"_s);
+    EXPECT_EQ(iface->text(QAccessible::Name), u"Status"_s);
+    EXPECT_EQ(iface->text(QAccessible::Value), shown);
 }
 
 TEST(StatusBarAccessible, NamesTheShownTextTheMessageOrThePanels) {
