@@ -243,7 +243,9 @@ class ListTable : public QAccessibleWidget, public QAccessibleTableInterface {
     bool flushQueued_ = false;
 };
 
-template <typename Report> void withTable(TMultiList* list, Report report);
+ListTable* tableOf(TMultiList* list) {
+    return dynamic_cast<ListTable*>(QAccessible::queryAccessibleInterface(list));
+}
 
 // ---- ListTable ------------------------------------------------------------
 
@@ -296,8 +298,15 @@ void ListTable::queueFlush() {
     TMultiList* l = list();
     if (!l)
         return;
+    // Flushed even if the screen reader has gone meanwhile, so that the next
+    // report queues again.
     QMetaObject::invokeMethod(
-        l, [l] { withTable(l, [](ListTable& table) { table.flush(); }); }, Qt::QueuedConnection);
+        l,
+        [l] {
+            if (ListTable* table = tableOf(l))
+                table->flush();
+        },
+        Qt::QueuedConnection);
 }
 
 void ListTable::sendAddedRows() {
@@ -410,7 +419,7 @@ QList<QAccessibleInterface*> ListCell::columnHeaderCells() const {
 template <typename Report> void withTable(TMultiList* list, Report report) {
     if (!accessible::listening())
         return;
-    if (auto* table = dynamic_cast<ListTable*>(QAccessible::queryAccessibleInterface(list)))
+    if (ListTable* table = tableOf(list))
         report(*table);
 }
 

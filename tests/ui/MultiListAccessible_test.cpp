@@ -244,6 +244,18 @@ TEST_F(MultiListEventsTest, RowsAddedInOneTurnAreOneInsertion) {
     EXPECT_EQ(inserted[0].change, QAccessibleTableModelChangeEvent::RowsInserted);
     EXPECT_EQ(inserted[0].first, 3);
     EXPECT_EQ(inserted[0].last, 502);
+
+    // Rows added while nobody listened are not announced later, and the
+    // next ones are.
+    list->addItem(u"x|y|"_s);
+    log.reset();
+    QCoreApplication::processEvents();
+    log = std::make_unique<testsupport::AccessibleEventLog>();
+    list->addItem(u"x|y|"_s);
+    QCoreApplication::processEvents();
+    const auto later = log->ofType(QAccessible::TableModelChanged);
+    ASSERT_EQ(later.size(), 1u);
+    EXPECT_EQ(std::pair(later[0].first, later[0].last), std::pair(504, 504));
 }
 
 TEST_F(MultiListEventsTest, ADeletionFollowsTheRowsAddedBeforeIt) {
