@@ -1,6 +1,7 @@
 #include "HyperLink.h"
 
 #include "Colours.h"
+#include "ControlsAccessible.h"
 
 #include <QDesktopServices>
 #include <QKeyEvent>
@@ -30,6 +31,7 @@ THyperLink::THyperLink(QWidget* parent) : QLabel(parent) {
     // Moves without a button held must arrive too, for the "over" colour.
     setMouseTracking(true);
     resize(55, 14);
+    accessible::installControlFactory();
 }
 
 void THyperLink::SetCaption(const QString& caption) {
@@ -122,9 +124,13 @@ void THyperLink::Release(Qt::MouseButton button, QPoint pos) {
     }
 }
 
+void THyperLink::Click() {
+    Release(Qt::LeftButton, QPoint(1, 1));
+}
+
 void THyperLink::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        Release(Qt::LeftButton, QPoint(1, 1));
+        Click();
         // Accepted, so a dialog's default button does not fire as well.
         event->accept();
         return;

@@ -47,6 +47,9 @@ class THyperLink : public QLabel {
     // Measures the caption in the current font and resizes to it.
     void AdjustBounds();
 
+    // Opens HREF as a click or Enter does (a screen reader's press action).
+    void Click();
+
   protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

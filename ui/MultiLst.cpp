@@ -1,5 +1,8 @@
 #include "MultiLst.h"
 
+#include "ControlsAccessible.h"
+#include "MultiListAccessible.h"
+
 #include <QBitmap>
 #include <QContextMenuEvent>
 #include <QHeaderView>
@@ -138,6 +141,7 @@ TMultiList::TMultiList(QWidget* parent) : QAbstractScrollArea(parent) {
     verticalScrollBar()->setSingleStep(1);
     viewport()->setAutoFillBackground(false);
     scrollWidth_ = width();
+    accessible::installControlFactory();
 }
 
 TMultiList::~TMultiList() = default;
@@ -157,6 +161,7 @@ void TMultiList::addItem(const QString& row) {
     } else {
         rows_.push_back(Row{row, false});
     }
+    MultiListAccessible::rowAdded(this, count() - 1);
     // A row changes only the vertical range: the horizontal one follows
     // the columns.
     verticalScrollBar()->setRange(0, std::max(0, dataRowCount() - visibleRowCount()));
@@ -187,6 +192,7 @@ void TMultiList::deleteItem(int index) {
         --caret_;
     if (anchor_ > index || anchor_ > last)
         --anchor_;
+    MultiListAccessible::rowDeleted(this, index);
     updateScrollBars();
     viewport()->update();
 }
@@ -206,6 +212,7 @@ void TMultiList::clear() {
     selectedCount_ = 0;
     caret_ = -1;
     anchor_ = -1;
+    MultiListAccessible::reset(this);
     updateScrollBars();
     viewport()->update();
 }
@@ -222,6 +229,7 @@ void TMultiList::setSel(Row& row, bool selected) {
         return;
     row.selected = selected;
     selectedCount_ += selected ? 1 : -1;
+    MultiListAccessible::selectionChanged(this);
 }
 
 void TMultiList::setSelected(int index, bool selected) {
@@ -269,6 +277,7 @@ void TMultiList::setItemIndex(int index) {
     const int old = caret_;
     caret_ = index;
     anchor_ = index;
+    MultiListAccessible::caretMoved(this);
     if (!multiSelect_) {
         clearSelection();
         if (index >= kFirstDataRow)
@@ -511,8 +520,10 @@ void TMultiList::syncHeader(bool applyAll) {
     applyingLayout_ = true;
     const int want = int(headerSections_.size());
     const int had = headerModel_->columnCount();
-    if (had != want)
+    if (had != want) {
         headerModel_->setColumnCount(want);
+        MultiListAccessible::reset(this);
+    }
     for (int n = 0; n < want; ++n) {
         const QString& title = headerSections_[n];
         if (headerModel_->headerData(n, Qt::Horizontal).toString() != title || n >= had)
@@ -607,6 +618,11 @@ void TMultiList::showEvent(QShowEvent* event) {
     lastLayoutWidth_ = contentWidth();
     syncHeader(true);
     updateScrollBars();
+}
+
+void TMultiList::focusInEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusInEvent(event);
+    MultiListAccessible::caretMoved(this); // the caret row has the focus now
 }
 
 void TMultiList::scrollContentsBy(int dx, int dy) {
@@ -707,6 +723,7 @@ void TMultiList::moveCaret(int index, Qt::KeyboardModifiers modifiers, bool byMo
     bool changed = false;
     const int oldCaret = caret_;
     caret_ = index;
+    MultiListAccessible::caretMoved(this);
 
     if (!multiSelect_) {
         changed = !isSelected(index) || selectedCount_ != 1;
@@ -764,6 +781,7 @@ void TMultiList::mouseMoveEvent(QMouseEvent* event) {
     // Dragging extends from the anchor like a Shift click; with a single
     // choice list it simply moves the selected row.
     caret_ = index;
+    MultiListAccessible::caretMoved(this);
     if (multiSelect_) {
         selectRange(anchor_, index, !(pressModifiers_ & Qt::ControlModifier));
     } else {

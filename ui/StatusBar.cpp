@@ -1,5 +1,7 @@
 #include "StatusBar.h"
 
+#include "ControlsAccessible.h"
+
 TStatusBar::TStatusBar(std::initializer_list<int> widths, QWidget* parent) : QStatusBar(parent) {
     int index = 0;
     const int last = static_cast<int>(widths.size()) - 1;
@@ -18,6 +20,7 @@ TStatusBar::TStatusBar(std::initializer_list<int> widths, QWidget* parent) : QSt
         panels_.push_back(panel);
         ++index;
     }
+    accessible::installControlFactory();
 }
 
 QString TStatusBar::PanelText(int index) const {

@@ -1,8 +1,11 @@
 #include "StatusLabel.h"
 
+#include "ControlsAccessible.h"
+
 TStatusLabel::TStatusLabel(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::PlainText);
     setWordWrap(true);
+    accessible::installControlFactory();
 }
 
 void TStatusLabel::SetText(const QString& text) {

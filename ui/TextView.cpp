@@ -1,5 +1,7 @@
 #include "TextView.h"
 
+#include "ControlsAccessible.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -47,6 +49,7 @@ TTextView::TTextView(QWidget* parent)
     horizontalScrollBar()->setSingleStep(1);
     verticalScrollBar()->setSingleStep(1);
     updateScrollBars();
+    accessible::installControlFactory();
 }
 
 TTextView::~TTextView() = default;
@@ -55,6 +58,7 @@ TTextView::~TTextView() = default;
 
 void TTextView::setSource(std::shared_ptr<const TTextViewSource> source) {
     source_ = std::move(source);
+    ++textRevision_;
     cache_.clear();
     cachedChars_ = 0;
     lineCount_ = source_ ? std::max<qsizetype>(0, source_->lineCount()) : 0;
@@ -77,6 +81,7 @@ void TTextView::linesAppended() {
         return;
     }
     lineCount_ = now;
+    ++textRevision_;
     measureLines(before);
     updateScrollBars();
     viewport()->update();

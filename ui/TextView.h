@@ -83,11 +83,16 @@ class TTextView : public QAbstractScrollArea {
     void clear() { setSource(nullptr); }
 
     qsizetype lineCount() const { return lineCount_; }
+    // Grows with every setSource and linesAppended, so that a copy of the
+    // text can tell whether it is still current.
+    quint64 textRevision() const { return textRevision_; }
     // Every line, joined with '\n'. Converts all of them: meant for small
     // texts and tests.
     QString toPlainText() const;
 
     Position cursorPosition() const { return cursor_; }
+    // Where the selection started; the cursor is its other end.
+    Position anchorPosition() const { return anchor_; }
     bool hasSelection() const { return anchor_ != cursor_; }
     // The selected text, lines joined with '\n', whole overlong lines
     // included.
@@ -176,6 +181,7 @@ class TTextView : public QAbstractScrollArea {
 
     std::shared_ptr<const TTextViewSource> source_;
     qsizetype lineCount_ = 0;
+    quint64 textRevision_ = 0;
     qsizetype extent_ = 0; // longest shown line, in columns
     mutable std::unordered_map<qsizetype, Shown> cache_;
     mutable qsizetype cachedChars_ = 0;
