@@ -235,6 +235,8 @@ class TForm1 : public QMainWindow, private TMailboxView {
     void CreateControls();
     // Colours derived from the palette in use (set again when it changes).
     void ApplyColours();
+    // The progress bar's value, painted with the window's next repaint.
+    void SetProgressValue(int Value);
     void CreateMenus();
     void WireHandlers();
     void ApplyTexts();

@@ -68,7 +68,16 @@ void TForm1::pop3Error(kel::TObject* Sender, int32_t, const std::string& Msg) { 
 void TForm1::pop3RetrieveProgress(kel::TObject*, uint16_t Percent) {
     // Near the end the share can pass 100; the bar ignores values above its
     // maximum, so those show as full.
-    ProgressBar->setValue(std::min<int>(Percent, ProgressBar->maximum()));
+    SetProgressValue(std::min<int>(Percent, ProgressBar->maximum()));
+}
+
+void TForm1::SetProgressValue(int Value) {
+    // The bar repaints itself at once, parents included, whenever its value
+    // moves a pixel; with updates off it only asks for a repaint, which the
+    // next pass of the window's messages does together with everything else.
+    ProgressBar->setUpdatesEnabled(false);
+    ProgressBar->setValue(Value);
+    ProgressBar->setUpdatesEnabled(true);
 }
 
 // ------------------------------------------------------------- handlers
@@ -274,7 +283,7 @@ void TForm1::ShowProgress(int Value, int Maximum) {
     const int value = std::min(Value, Maximum);
     const int step = std::max(Maximum / 200, 1);
     if (value == Maximum || value < ProgressBar->value() || value - ProgressBar->value() >= step)
-        ProgressBar->setValue(value);
+        SetProgressValue(value);
     if (ProgressBar->isHidden()) {
         ProgressBar->show();
         ProgressBar->setFocus();
