@@ -52,6 +52,34 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     return {};
 }
 
+bool MayBeForQt(const QStringList& arguments) {
+    static const QStringList qtOptions = {
+        QStringLiteral("platform"),   QStringLiteral("platformpluginpath"), QStringLiteral("platformtheme"),
+        QStringLiteral("plugin"),     QStringLiteral("qwindowgeometry"),    QStringLiteral("qwindowicon"),
+        QStringLiteral("qwindowtitle"), QStringLiteral("reverse"),          QStringLiteral("session"),
+        QStringLiteral("style"),      QStringLiteral("stylesheet"),         QStringLiteral("widgetcount"),
+        QStringLiteral("display"),    QStringLiteral("geometry"),           QStringLiteral("name"),
+        QStringLiteral("title"),      QStringLiteral("visual"),             QStringLiteral("ncols"),
+        QStringLiteral("cmap"),       QStringLiteral("qmljsdebugger"),      QStringLiteral("nograb"),
+        QStringLiteral("dograb"),     QStringLiteral("sync"),               QStringLiteral("fn"),
+        QStringLiteral("font"),       QStringLiteral("bg"),                 QStringLiteral("background"),
+        QStringLiteral("fg"),         QStringLiteral("foreground"),         QStringLiteral("btn"),
+        QStringLiteral("button"),     QStringLiteral("im"),                 QStringLiteral("inputstyle"),
+        QStringLiteral("icon"),       QStringLiteral("testability")};
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& a = arguments[i];
+        if (a == QStringLiteral("--"))
+            break;
+        if (!a.startsWith(u'-'))
+            continue;
+        QString name = a.mid(a.startsWith(QStringLiteral("--")) ? 2 : 1);
+        name.truncate(name.indexOf(u'=') < 0 ? name.size() : name.indexOf(u'='));
+        if (qtOptions.contains(name))
+            return true;
+    }
+    return false;
+}
+
 QStringList ArgumentList(int argc, const char* const* argv) {
     QStringList list;
     for (int i = 0; i < argc && argv[i]; ++i)

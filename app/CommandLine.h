@@ -21,6 +21,12 @@ struct TCommandLine {
 // first). The version and the name in the texts are QCoreApplication's.
 TCommandLine ParseCommandLine(const QStringList& arguments);
 
+// Whether an argument may be one of the options Qt's application object
+// takes for itself (-platform, -style, -display, ...), which only it can
+// tell apart from a mistake; without one, an error is final before the
+// interface starts.
+bool MayBeForQt(const QStringList& arguments);
+
 // The arguments of main() as a list, for reading before any QApplication.
 QStringList ArgumentList(int argc, const char* const* argv);
 

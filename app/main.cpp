@@ -10,9 +10,11 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("Larkmoor"));
     QApplication::setApplicationVersion(QStringLiteral(SWEEPBOX_VERSION));
     // Help and version are answered before the interface starts, so they need
-    // no display.
-    if (const auto early = sweepbox::ParseCommandLine(sweepbox::ArgumentList(argc, argv));
-        early.AnsweredWithoutWindow())
+    // no display; so is a mistake, unless it may be one of Qt's own options.
+    const QStringList arguments = sweepbox::ArgumentList(argc, argv);
+    if (const auto early = sweepbox::ParseCommandLine(arguments);
+        early.AnsweredWithoutWindow() ||
+        (early.Action == sweepbox::TCommandLine::clError && !sweepbox::MayBeForQt(arguments)))
         return sweepbox::ReportCommandLine(early);
 
     QApplication app(argc, argv);

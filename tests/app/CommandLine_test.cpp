@@ -115,6 +115,28 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// Only Qt's own options wait for the application object; any other mistake
+// is reported before the interface starts (no display needed).
+TEST(CommandLineArguments, OnlyQtsOwnOptionsWaitForTheInterface) {
+    const struct {
+        QStringList arguments;
+        bool forQt;
+    } rows[] = {
+        {{s("sweepbox"), s("-platform"), s("offscreen")}, true},
+        {{s("sweepbox"), s("--style=fusion")}, true},
+        {{s("sweepbox"), s("-display"), s(":1"), s("--bogus")}, true},
+        {{s("sweepbox"), s("--bogus")}, false},
+        {{s("sweepbox"), s("-x"), s("mail.eml")}, false},
+        {{s("sweepbox"), s("--"), s("-platform")}, false},
+        {{s("sweepbox"), s("platform")}, false},
+        {{}, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.arguments.join(u' ').toStdString());
+        EXPECT_EQ(sweepbox::MayBeForQt(row.arguments), row.forQt);
+    }
+}
+
 TEST(CommandLineArguments, TakesArgvUpToCountOrEnd) {
     const char* argv[] = {"sweepbox", "--v\xff", "\xc3\xa4", nullptr};
     const QStringList all = sweepbox::ArgumentList(3, argv);
