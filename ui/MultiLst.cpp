@@ -863,6 +863,12 @@ void TMultiList::contextMenuEvent(QContextMenuEvent* event) {
         event->ignore();
         return;
     }
-    popupMenu_->popup(event->globalPos());
+    // From the keyboard (the menu key, Shift+F10) the menu opens at the
+    // caret's row, where the user's attention is, not at the list's centre.
+    QPoint at = event->globalPos();
+    const QRect caretRow = itemRect(caret_);
+    if (event->reason() == QContextMenuEvent::Keyboard && caretRow.intersects(viewport()->rect()))
+        at = viewport()->mapToGlobal(caretRow.bottomLeft() + QPoint(itemHeight_, 0));
+    popupMenu_->popup(at);
     event->accept();
 }

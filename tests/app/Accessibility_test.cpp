@@ -7,13 +7,16 @@
 #include "Header.h"
 #include "MultiLst.h"
 #include "email.h"
+#include "support/FakePop3Server.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
+#include <QContextMenuEvent>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QLibraryInfo>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
 
@@ -86,6 +89,40 @@ TEST_F(AccessibilityTest, TabWalksTheLoginFieldsInReadingOrder) {
     }
     EXPECT_EQ(visited, (QStringList{QStringLiteral("Security"), QStringLiteral("Username"), QStringLiteral("Password"),
                                     QStringLiteral("Header_Nein")}));
+}
+
+// Connect, pick a message, reach its commands and delete it, all from the
+// keyboard: Enter connects, the arrows select, the menu key opens the
+// list's menu at the row, Delete deletes.
+TEST_F(AccessibilityTest, TheWorkflowRunsFromTheKeyboardAlone) {
+    sweepbox::test::FakePop3Server server(
+        {"From: a@example.org\r\nSubject: one\r\n\r\nx\r\n", "From: b@example.org\r\nSubject: two\r\n\r\ny\r\n"});
+    TForm1* form = StartIn(false);
+    form->activateWindow();
+    form->servername->setFocus();
+    QTest::keyClicks(QApplication::focusWidget(),
+                     QStringLiteral("127.0.0.1:") + QString::fromStdString(server.PortText()));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("test"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("secret"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    ASSERT_EQ(form->mail_list->count(), 3) << form->Status->Text().toStdString();
+
+    form->mail_list->setFocus();
+    QTest::keyClick(form->mail_list, Qt::Key_Home);
+    QTest::keyClick(form->mail_list, Qt::Key_Down);
+    EXPECT_TRUE(form->mail_list->isSelected(2));
+    EXPECT_TRUE(form->men_email_anzeigen->isEnabled());
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint());
+    QApplication::sendEvent(form->mail_list, &menuKey);
+    EXPECT_EQ(QApplication::activePopupWidget(), form->popmen_header);
+    form->popmen_header->hide();
+
+    QTest::keyClick(form->mail_list, Qt::Key_Delete);
+    EXPECT_FALSE(form->pop3.Connected());
+    EXPECT_EQ(server.Remaining().size(), 1u);
 }
 
 // Qt's own buttons and dialogs speak the interface language where Qt's

@@ -98,8 +98,8 @@ class ThemeTest : public MainTest {
             if (!ShowsText(w))
                 continue;
             ++checked;
-            EXPECT_GE(TextContrast(w), 4.5) << palette << ": " << w->metaObject()->className() << " "
-                                            << w->objectName().toStdString();
+            EXPECT_GE(TextContrast(w), 4.5)
+                << palette << ": " << w->metaObject()->className() << " " << w->objectName().toStdString();
         }
         EXPECT_GT(checked, 5) << palette;
     }
@@ -111,12 +111,12 @@ TEST(Colours, DesignedColoursStayWhereTheyReadAndMoveWhereTheyDoNot) {
         double min;
         bool kept;
     } rows[] = {
-        {QColor(128, 0, 0), Qt::white, 4.5, true},           // maroon on white
+        {QColor(128, 0, 0), Qt::white, 4.5, true},             // maroon on white
         {QColor(128, 0, 0), QColor(240, 240, 240), 4.5, true}, // on a light window
-        {QColor(128, 0, 0), QColor(45, 45, 48), 4.5, false},  // on a dark one
-        {QColor(0, 0, 128), QColor(20, 20, 20), 4.5, false},  // navy darker than nothing
-        {QColor(255, 215, 60), Qt::white, 4.5, false},        // yellow on white
-        {QColor(0, 70, 170), QColor(45, 45, 48), 3.0, false}, // a picture's blue, 3:1
+        {QColor(128, 0, 0), QColor(45, 45, 48), 4.5, false},   // on a dark one
+        {QColor(0, 0, 128), QColor(20, 20, 20), 4.5, false},   // navy darker than nothing
+        {QColor(255, 215, 60), Qt::white, 4.5, false},         // yellow on white
+        {QColor(0, 70, 170), QColor(45, 45, 48), 3.0, false},  // a picture's blue, 3:1
         {QColor(0, 70, 170), Qt::white, 3.0, true},
     };
     for (const auto& row : rows) {
