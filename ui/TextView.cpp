@@ -63,6 +63,7 @@ void TTextView::setSource(std::shared_ptr<const TTextViewSource> source) {
     cachedChars_ = 0;
     lineCount_ = source_ ? std::max<qsizetype>(0, source_->lineCount()) : 0;
     extent_ = 0;
+    widestKnown_ = false;
     anchor_ = cursor_ = Position{};
     dragging_ = false;
     dragTimer_.stop();
@@ -82,6 +83,7 @@ void TTextView::linesAppended() {
     }
     lineCount_ = now;
     ++textRevision_;
+    widestKnown_ = false;
     measureLines(before);
     updateScrollBars();
     viewport()->update();
@@ -196,8 +198,35 @@ void TTextView::updateScrollBars() {
     // Scrolled to the end, the longest line's last characters still show,
     // even in the widest letters.
     const int keep = std::max(1, room / std::max(1, fm.horizontalAdvance(u'W')));
-    horizontalScrollBar()->setRange(0, ToInt(extent_ - keep));
+    // Where every line was measured and fits, there is nothing to scroll to,
+    // however the widest letters would count.
+    const int widest = widestPixels();
+    horizontalScrollBar()->setRange(0, widest >= 0 && widest <= room ? 0 : ToInt(extent_ - keep));
     horizontalScrollBar()->setPageStep(std::max(1, room / std::max(1, fm.averageCharWidth())));
+}
+
+int TTextView::widestPixels() const {
+    if (widestKnown_)
+        return widestPixels_;
+    widestKnown_ = true;
+    widestPixels_ = -1;
+    constexpr qsizetype kMeasuredLines = 10000, kMeasuredChars = qsizetype(1) << 18;
+    if (!source_ || lineCount_ > kMeasuredLines)
+        return -1;
+    qsizetype total = 0;
+    for (qsizetype line = 0; line < lineCount_; ++line)
+        if ((total += source_->lineSize(line)) > kMeasuredChars)
+            return -1;
+    const QFontMetrics fm = fontMetrics();
+    // A tab may reach as far as a whole tab stop (eight spaces).
+    const int tab = 8 * std::max(1, fm.horizontalAdvance(u' '));
+    int widest = 0;
+    for (qsizetype line = 0; line < lineCount_; ++line) {
+        const QString text = wholeLine(line);
+        widest = std::max(widest, fm.horizontalAdvance(text) + int(text.count(u'\t')) * tab);
+    }
+    widestPixels_ = widest;
+    return widest;
 }
 
 qsizetype TTextView::firstVisibleLine() const {
@@ -247,8 +276,10 @@ void TTextView::resizeEvent(QResizeEvent* event) {
 
 void TTextView::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
-    if (event->type() == QEvent::FontChange)
+    if (event->type() == QEvent::FontChange) {
+        widestKnown_ = false;
         updateScrollBars();
+    }
     if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange ||
         event->type() == QEvent::EnabledChange || event->type() == QEvent::ActivationChange)
         viewport()->update();

@@ -183,6 +183,11 @@ class TTextView : public QAbstractScrollArea {
     qsizetype lineCount_ = 0;
     quint64 textRevision_ = 0;
     qsizetype extent_ = 0; // longest shown line, in columns
+    // The widest line in pixels, where the text is small enough to measure
+    // every line (most messages); -1 where it is not.
+    int widestPixels() const;
+    mutable int widestPixels_ = -1;
+    mutable bool widestKnown_ = false;
     mutable std::unordered_map<qsizetype, Shown> cache_;
     mutable qsizetype cachedChars_ = 0;
     Position anchor_;

@@ -134,6 +134,35 @@ TEST_F(TextViewTest, HugeTextsOpenAtOnceAndOnlyTheLinesInViewAreConverted) {
     }
 }
 
+// Lines that fit offer nothing to scroll sideways, whatever their letters;
+// one wider than the view, or a tab reaching past it, does.
+TEST_F(TextViewTest, ScrollsSidewaysOnlyWhenALineIsWiderThanTheView) {
+    const QFontMetrics fm = view.fontMetrics();
+    const int room = 400 - 10; // about the viewport, less its margin
+    auto fitting = [&](const std::string& unit) {
+        std::string line;
+        while (fm.horizontalAdvance(QString::fromStdString(line + unit)) < room * 8 / 10)
+            line += unit;
+        return line;
+    };
+    const struct {
+        const char* name;
+        std::vector<std::string> lines;
+        bool scrolls;
+    } rows[] = {
+        {"short lines", {"Hi,", "", "here is a picture of the lake."}, false},
+        {"narrow letters filling most of the view", {fitting("il")}, false},
+        {"wide letters filling most of the view", {fitting("W")}, false},
+        {"twice the view", {fitting("W") + fitting("W") + fitting("W")}, true},
+        {"tabs past the view", {fitting("i") + "\t\t\t\t\t\t\tend"}, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Show(row.lines);
+        EXPECT_EQ(view.horizontalScrollBar()->maximum() > 0, row.scrolls);
+    }
+}
+
 TEST_F(TextViewTest, KeysAndWheelScroll) {
     std::vector<std::string> lines = ManyLines(1000);
     lines[3] = std::string(500, 'w');
