@@ -87,7 +87,7 @@ void TForm1::BtnConnectClick(QObject*) {
     // must not open a second one over it.
     if (Session.Busy() || pop3.Connected())
         return;
-    ApplyColours();
+    // The status keeps the colour the palette gave it (ApplyColours).
     if (!info_fenster->isHidden() || !info_fenster_eng->isHidden()) {
         info_fenster->hide();
         info_fenster_eng->hide();

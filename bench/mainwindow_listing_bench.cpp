@@ -35,33 +35,6 @@ namespace {
 
 using namespace bench;
 
-std::vector<std::string> Mailbox(int count) {
-    std::vector<std::string> out;
-    out.reserve(static_cast<size_t>(count));
-    for (int i = 1; i <= count; ++i) {
-        const std::string n = std::to_string(i);
-        std::string m = "Return-Path: <list-" + n + "@lists.example.org>\n";
-        for (int hop = 0; hop < 1 + i % 4; ++hop)
-            m += "Received: from relay" + std::to_string(hop) + ".example.net by mx.example.org\n"
-                 "\twith ESMTP id A" + n + "; Tue, " + std::to_string(1 + i % 28) + " Mar 2000 09:00:00 +0100\n";
-        m += "Date: Tue, " + std::to_string(1 + i % 28) + " Mar 2000 09:00:00 +0100\n";
-        // A third of the senders and subjects carry encoded words, as mail does.
-        if (i % 3 == 0) {
-            m += "From: =?ISO-8859-1?Q?J=FCrgen_M=FCller?= " + n + " <list-" + n + "@lists.example.org>\n";
-            m += "To: test@example.com\nSubject: =?UTF-8?B?R3LDvMOfZSBhdXMgS8O2bG4=?= =?UTF-8?Q?_Nummer_" + n +
-                 "?=\n";
-        } else {
-            m += "From: Mailing list " + n + " <list-" + n + "@lists.example.org>\n";
-            m += "To: test@example.com\nSubject: [list] Weekly digest number " + n + "\n";
-        }
-        m += "Message-ID: <digest." + n + "@lists.example.org>\nMIME-Version: 1.0\n";
-        m += "Content-Type: text/plain; charset=us-ascii\n\n";
-        m += std::string(200 + (i * 37) % 3000, 'x') + "\n";
-        out.push_back(std::move(m));
-    }
-    return out;
-}
-
 // The process's resident memory in KiB (VmRSS).
 long ResidentKb() {
     FILE* f = std::fopen("/proc/self/status", "r");

@@ -44,24 +44,6 @@ namespace {
 
 using namespace bench;
 
-std::vector<std::string> Mailbox(int count) {
-    std::vector<std::string> out;
-    out.reserve(static_cast<size_t>(count));
-    for (int i = 1; i <= count; ++i) {
-        const std::string n = std::to_string(i);
-        std::string m = "Return-Path: <list-" + n + "@lists.example.org>\n";
-        for (int hop = 0; hop < 1 + i % 4; ++hop)
-            m += "Received: from relay" + std::to_string(hop) +
-                 ".example.net by mx.example.org\n\twith ESMTP id A" + n + "; Tue, 7 Mar 2000 09:00:00 +0100\n";
-        m += "Date: Tue, 7 Mar 2000 09:00:00 +0100\nFrom: Mailing list " + n + " <list-" + n +
-             "@lists.example.org>\nTo: test@example.com\nSubject: [list] Weekly digest number " + n +
-             "\nMessage-ID: <digest." + n + "@lists.example.org>\n\n" + std::string(200 + (i * 37) % 3000, 'x') +
-             "\n";
-        out.push_back(std::move(m));
-    }
-    return out;
-}
-
 // ------------------------------------------------------------- delay line
 
 // A loopback proxy: each connection to Port() gets one to the target, and

@@ -8,6 +8,7 @@
 // decode the encoded words through Qt's converters.
 #include "ListRows.h"
 #include "Summary.h"
+#include "support/Corpus.h"
 
 #include <QStringDecoder>
 #include <QStringList>
@@ -17,13 +18,10 @@
 #include <array>
 #include <cctype>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <optional>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,12 +35,7 @@ inline void PrintTo(const QString& s, std::ostream* os) {
 
 namespace {
 
-std::string ReadFile(const fs::path& Name) {
-    std::ifstream in(Name, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using sweepbox::test::ReadFile;
 
 // ---- the reference reading ----
 
@@ -518,26 +511,10 @@ bool HoldsDecodableWord(const QString& Cell) {
 
 // ---- the comparison ----
 
-class ListCorpus : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        const char* shared = std::getenv("SWEEPBOX_SHARED_DIR");
-        dir = fs::path(shared ? shared : "") / "corpus" / "mime";
-        if (!shared || !*shared || !fs::exists(dir / "MANIFEST.tsv"))
-            GTEST_SKIP()
-                << "no corpus: SWEEPBOX_SHARED_DIR does not lead to corpus/mime/MANIFEST.tsv";
-    }
-    fs::path dir;
-};
+class ListCorpus : public sweepbox::test::CorpusTest {};
 
 TEST_F(ListCorpus, RowsAgreeWithAPlainReadingOfEachHeader) {
-    std::istringstream manifest(ReadFile(dir / "MANIFEST.tsv"));
-    std::vector<std::string> paths;
-    std::string line;
-    std::getline(manifest, line); // column names
-    while (std::getline(manifest, line))
-        if (!line.empty())
-            paths.push_back(line.substr(0, line.find('\t')));
+    const std::vector<std::string> paths = sweepbox::test::CorpusFiles(dir);
     ASSERT_GE(paths.size(), 500u);
     if (!QStringDecoder("KOI8-R").isValid())
         GTEST_SKIP() << "Qt was built without the converters of other charsets (ICU)";

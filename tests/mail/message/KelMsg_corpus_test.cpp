@@ -4,17 +4,15 @@
 #include "KelMsg_literal.h"
 #include "message/KelMsg.h"
 #include "message/kel_util.h"
+#include "support/Corpus.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,24 +20,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const fs::path& Name) {
-    std::ifstream in(Name, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using sweepbox::test::ReadFile;
 
 // Skips the test when this checkout has no corpus beside it.
-class KelMsgCorpus : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        const char* shared = std::getenv("SWEEPBOX_SHARED_DIR");
-        dir = fs::path(shared ? shared : "") / "corpus" / "mime";
-        if (!shared || !*shared || !fs::exists(dir / "MANIFEST.tsv"))
-            GTEST_SKIP() << "no corpus: SWEEPBOX_SHARED_DIR does not lead to corpus/mime/MANIFEST.tsv";
-    }
-    fs::path dir;
-};
+class KelMsgCorpus : public sweepbox::test::CorpusTest {};
 
 // What a retrieval hands to Parse: the message split into lines.
 std::unique_ptr<kel::TKelMsg> Parsed(const std::string& Bytes) {
@@ -50,13 +34,7 @@ std::unique_ptr<kel::TKelMsg> Parsed(const std::string& Bytes) {
 }
 
 TEST_F(KelMsgCorpus, EveryFileParsesLikeTheStepByStepParser) {
-    std::istringstream manifest(ReadFile(dir / "MANIFEST.tsv"));
-    std::vector<std::string> paths;
-    std::string line;
-    std::getline(manifest, line); // column names
-    while (std::getline(manifest, line))
-        if (!line.empty())
-            paths.push_back(line.substr(0, line.find('\t')));
+    const std::vector<std::string> paths = sweepbox::test::CorpusFiles(dir);
     ASSERT_GE(paths.size(), 500u);
     size_t failures = 0;
     for (const std::string& path : paths) {
