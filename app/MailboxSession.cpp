@@ -19,6 +19,13 @@ namespace {
 // Not a std::exception, so nothing on the way treats it as an error to show.
 struct EOperationAbandoned {};
 
+// Thrown from the pump when a cancelled listing or deletion has heard
+// nothing from the server for kCancelStallMs.
+struct EServerStalled {};
+
+// How long a cancelled operation waits for a server that sends nothing.
+constexpr int64_t kCancelStallMs = 1000;
+
 // The component numbers messages in 16 bits.
 constexpr int32_t kMaxListed = 65535;
 
@@ -62,9 +69,32 @@ void TMailboxSession::PumpWhileWaiting() {
     }
     if (FCloseRequested && Busy())
         throw EOperationAbandoned{};
+    if (FCancelRequested && (FState == TSessionState::Listing || FState == TSessionState::Deleting)) {
+        // The replies on their way are still read after a cancel, but a
+        // server that has stopped sending them is not waited for.
+        if (FPop.BytesReceived() != FCancelBytes) {
+            FCancelBytes = FPop.BytesReceived();
+            FCancelAtMs = SteadyMs();
+        } else if (SteadyMs() - FCancelAtMs >= kCancelStallMs) {
+            throw EServerStalled{};
+        }
+    }
+}
+
+QString TMailboxSession::OutOfStepText() const {
+    return Say("Die Antworten des Servers passen nicht zu den Befehlen; es wurde nichts gelöscht.",
+               "The server's replies are out of step with the commands; nothing was deleted.");
 }
 
 QString TMailboxSession::ErrorText(const std::exception& e) const {
+    // The component's own conversion text is German whatever the interface speaks.
+    if (const auto* convert = dynamic_cast<const kel::EKelConvertError*>(&e))
+        return Say("Die Antwort des Servers nennt keine Anzahl von Nachrichten: „",
+                   "The server's answer gives no number of messages: \"") +
+               DisplayText(convert->Value.substr(0, 40)) + Say("“", "\"");
+    if (const auto* protocol = dynamic_cast<const kel::EKelProtocolError*>(&e);
+        protocol && protocol->Fault == kel::TProtocolFault::OutOfStep)
+        return OutOfStepText();
     const QString english = DisplayText(e.what());
     if (!German)
         return english;
@@ -177,12 +207,10 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
             EndSession();
             return;
         }
-        // The component keeps the low 16 bits of the count; read the whole
-        // number so that a huge or negative count is not taken for another.
-        const std::string& reply = FPop.ReplyText();
-        const int32_t reported = kel::StrToIntDef(reply.substr(0, reply.find(' ')), FPop.MsgCount());
-        const bool tooMany = reported > kMaxListed;
-        MailCount = std::clamp(reported, 0, kMaxListed);
+        // The component's MsgCount keeps the low 16 bits of the count: a
+        // huge count must not be taken for another.
+        const bool tooMany = FPop.StatCount() > kMaxListed;
+        MailCount = static_cast<int32_t>(std::clamp<int64_t>(FPop.StatCount(), 0, kMaxListed));
         MailboxSize = FPop.MailboxSizeText();
         if (MailCount <= 0)
             MailboxSize = "0";
@@ -208,9 +236,18 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
             ListHeaders();
     } catch (const EOperationAbandoned&) {
         Abandon(QString());
+    } catch (const EServerStalled&) {
+        // The rows listed so far stay.
+        FView.RowsListed();
+        Abandon(StalledText());
     } catch (const std::exception& e) {
         Abandon(ErrorText(e));
     }
+}
+
+QString TMailboxSession::StalledText() const {
+    return Say("Abgebrochen: Der Server antwortet nicht mehr; die Verbindung wurde getrennt.",
+               "Cancelled: the server stopped answering; the connection was dropped.");
 }
 
 void TMailboxSession::ListCountOnly() {
@@ -225,8 +262,8 @@ void TMailboxSession::ListCountOnly() {
 }
 
 void TMailboxSession::ListHeaders() {
-    SetState(TSessionState::Listing);
     FCancelRequested = false;
+    SetState(TSessionState::Listing);
     FView.ShowProgress(0, MailCount);
     Status(Say("Absender, Betreff, Datum und Größe werden angezeigt ...",
                "Sender, Subject, Size, and Date are displayed ..."));
@@ -419,6 +456,7 @@ void TMailboxSession::Abandon(const QString& Reason) {
 void TMailboxSession::Delete(std::vector<int> Numbers) {
     if (FState != TSessionState::Connected)
         return;
+    FCancelRequested = false;
     SetState(TSessionState::Deleting);
     // The highest number first, whatever order the list shows: a server that
     // renumbered after each DELE would still delete the right ones.
@@ -437,13 +475,23 @@ void TMailboxSession::Delete(std::vector<int> Numbers) {
             const size_t accepted = FPop.DeleteMessages(numbers, [&](uint16_t n) {
                 marked.push_back(n);
                 FView.SetPanel(2, Say("Lösche Mail Nr.: ", "Deleting mail # ") + QString::number(n));
-                return true;
+                return !FCancelRequested;
             });
-            failed = accepted != numbers.size();
+            // A cancelled pass ends without QUIT: nothing of it becomes final.
+            failed = accepted != numbers.size() || FCancelRequested;
+            if (FCancelRequested) {
+                FView.ClearStatus();
+                Status(Say("Abgebrochen.", "Cancelled."));
+            }
         }
     } catch (const EOperationAbandoned&) {
         Abandon(QString());
         return;
+    } catch (const EServerStalled&) {
+        FView.ClearStatus();
+        Status(StalledText());
+        FPop.Abort();
+        failed = true;
     } catch (const std::exception& e) {
         FView.ClearStatus();
         Status(Say("Fehler: ", "Error: ") + ErrorText(e));
@@ -471,11 +519,16 @@ void TMailboxSession::Delete(std::vector<int> Numbers) {
 }
 
 void TMailboxSession::Cancel() {
-    // The listing is waiting for a reply right now; it stops at the top of
-    // its next message, so no command can be sent into the reply on its way.
-    if (FState == TSessionState::Listing)
-        FCancelRequested = true;
-    else if (FState == TSessionState::Retrieving)
+    // A listing or deletion is waiting for a reply right now; it sends
+    // nothing more, so no command can go into the reply on its way, and
+    // reads what is still coming, unless the server has stopped sending.
+    if (FState == TSessionState::Listing || FState == TSessionState::Deleting) {
+        if (!FCancelRequested) {
+            FCancelRequested = true;
+            FCancelBytes = FPop.BytesReceived();
+            FCancelAtMs = SteadyMs();
+        }
+    } else if (FState == TSessionState::Retrieving)
         FPop.Cancel();
 }
 

@@ -105,7 +105,10 @@ class TMailboxSession {
     // DELE for each message (the highest number first), then QUIT; the rows
     // go only when QUIT made the deletions final.
     void Delete(std::vector<int> Numbers);
-    // Stops a listing after the message under way, or a retrieval at once.
+    // Stops a listing after the replies on their way, a deletion pass
+    // without QUIT (nothing of it is deleted), or a retrieval at once. A
+    // listing or deletion whose server sends nothing for a second is
+    // dropped, keeping the rows listed so far.
     void Cancel();
     // RETR of one message for the message window; nullptr when it failed
     // (the reason shown, the session idle) or was cancelled (still connected).
@@ -120,6 +123,8 @@ class TMailboxSession {
     // The text of a failure the component reported by an exception, in the
     // interface's language where it is a common one.
     QString ErrorText(const std::exception& e) const;
+    QString OutOfStepText() const;
+    QString StalledText() const;
 
   private:
     class TOperation;
@@ -144,6 +149,9 @@ class TMailboxSession {
     TMailboxView& FView;
     TSessionState FState = TSessionState::Idle;
     bool FCancelRequested = false;
+    // What the server had sent when last seen sending, after a cancel.
+    uint64_t FCancelBytes = 0;
+    int64_t FCancelAtMs = 0;
     bool FCloseRequested = false;
     int64_t FLastPumpMs = 0;
 };

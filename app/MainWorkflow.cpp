@@ -324,13 +324,13 @@ void TForm1::StateChanged(TSessionState State) {
         btn_aktivieren(2);
         break;
     case TSessionState::Listing:
+    case TSessionState::Deleting:
     case TSessionState::Retrieving:
-        // Both can be cancelled.
+        // These can be cancelled.
         btn_aktivieren(1);
         ShowListingButtons(true);
         break;
     case TSessionState::Connecting:
-    case TSessionState::Deleting:
     case TSessionState::Closing:
         ShowListingButtons(false);
         btn_aktivieren(1);

@@ -16,10 +16,26 @@ namespace {
 
 const std::string kCrLf = "\r\n";
 
-// Converts like StrToIntDef but tells whether the text converted at all.
-bool TryStrToInt(const std::string& s, int32_t& value) {
-    value = StrToIntDef(s, 0);
-    return value == StrToIntDef(s, 1);
+// A number the server sends: decimal digits and nothing else, as RFC 1939
+// writes them ("0x10" is no count of 16), and no more than Max.
+bool ParseDecimal(std::string_view s, uint64_t Max, uint64_t& value) {
+    if (s.empty())
+        return false;
+    value = 0;
+    for (const char c : s) {
+        if (c < '0' || c > '9')
+            return false;
+        const uint64_t digit = static_cast<uint64_t>(c - '0');
+        if (value > (Max - digit) / 10)
+            return false;
+        value = value * 10 + digit;
+    }
+    return true;
+}
+
+bool IsDecimal(std::string_view s) {
+    uint64_t ignored = 0;
+    return ParseDecimal(s, UINT64_MAX, ignored);
 }
 
 // The part of a reply text after its first blank; all of it without a blank.
@@ -31,7 +47,7 @@ std::string AfterFirstBlank(const std::string& s) {
 } // namespace
 
 EKelConvertError::EKelConvertError(const std::string& Text)
-    : Exception("'" + Text + "' ist kein gültiger Integerwert") {}
+    : Exception("'" + Text + "' ist kein gültiger Integerwert"), Value(Text) {}
 
 TKelPOP::TKelPOP() { SetTransport(std::make_unique<TKelTlsSocket>()); }
 
@@ -87,6 +103,7 @@ void TKelPOP::Pump() {
 // ---------------------------------------------------------------- engine
 
 void TKelPOP::SendCommand(const std::string& Text) {
+    RequireInStep();
     Pump();
     FTransport->StallLimitMs = ReceiveStallLimitMs;
     FTransport->SendBuf(Text.data(), Text.size());
@@ -95,10 +112,6 @@ void TKelPOP::SendCommand(const std::string& Text) {
 }
 
 void TKelPOP::SendCommands(const std::vector<std::string>& Texts) {
-    if (Texts.size() == 1) {
-        SendCommand(Texts.front());
-        return;
-    }
     std::string all;
     for (const std::string& t : Texts)
         all += t;
@@ -114,6 +127,7 @@ std::string_view TKelPOP::Receive() {
     Pump();
     FTransport->StallLimitMs = FReceiveLimitMs > 0 ? FReceiveLimitMs : ReceiveStallLimitMs;
     const size_t n = FTransport->ReceiveBuf(FReceived, sizeof FReceived);
+    FBytesReceived += n;
     if (n == 0) {
         // Every receive waits for a reply that is due, so the end of the
         // stream always comes too early. A transport a handler closed while
@@ -160,6 +174,29 @@ TReplyReader::TStep TKelPOP::ReceiveData(std::string& Out) {
     return step;
 }
 
+void TKelPOP::RequireInStep() {
+    if (!FConnected)
+        return;
+    const size_t waiting = FReader.Pending().size();
+    size_t arrived = 0;
+    if (waiting == 0) {
+        arrived = FTransport->ReceiveNow(FReceived, sizeof FReceived);
+        FBytesReceived += arrived;
+        if (arrived > 0)
+            Announce(std::string_view(FReceived, arrived));
+    }
+    if (waiting > 0 || arrived > 0)
+        FailOutOfStep("The server sent a reply that no command asked for: its replies are out of step with "
+                      "the commands.");
+}
+
+void TKelPOP::FailOutOfStep(const std::string& Text) {
+    // Not even QUIT: the server would make final whatever it marked.
+    CloseSilently();
+    FOperationFailed = true;
+    throw EKelProtocolError(Text, TProtocolFault::OutOfStep);
+}
+
 void TKelPOP::RequireConnected() const {
     if (!FConnected)
         throw EKelPOPError("Not connected.");
@@ -169,6 +206,16 @@ void TKelPOP::Judge(const std::string& Line) {
     FReplyLine = Line;
     FOperationFailed = Line.compare(0, 4, "-ERR") == 0;
     FReplyText = Line.size() > 4 ? Trim(Line.substr(4)) : std::string();
+}
+
+bool TKelPOP::RequireOk() {
+    if (FReplyLine.compare(0, 3, "+OK") == 0)
+        return true;
+    // Neither status: the whole line is what the server said.
+    if (!FOperationFailed)
+        FReplyText = Trim(FReplyLine);
+    FOperationFailed = true;
+    return false;
 }
 
 void TKelPOP::FailReply(int ErrorCode, const std::string& Text) { FTransport->Fail(ErrorCode, "recv", Text); }
@@ -398,7 +445,7 @@ void TKelPOP::Quit() {
     }
     SendCommand("QUIT" + kCrLf);
     ReadReply();
-    if (FOperationFailed) {
+    if (!RequireOk()) {
         ReportError(popQuitRefused);
         return;
     }
@@ -432,19 +479,20 @@ void TKelPOP::Stat() {
     }
     const size_t b = FReplyText.find(' ');
     const std::string countText = b == std::string::npos ? std::string() : FReplyText.substr(0, b);
-    int32_t count = 0;
-    if (!TryStrToInt(countText, count))
+    uint64_t count = 0;
+    // A count with a minus sign is a number, but not one a mailbox can have.
+    const bool negative = countText.size() > 1 && countText[0] == '-' && IsDecimal(countText.substr(1));
+    if (!negative && !ParseDecimal(countText, INT32_MAX, count))
         throw EKelConvertError(countText);
     // The size may pass 32 bits (a mailbox of several gigabytes): only its
     // digits are checked.
     const std::string sizeText = FReplyText.substr(b + 1);
-    const std::string sizeWord = sizeText.substr(0, sizeText.find(' '));
-    const bool sizeIsNumber =
-        !sizeWord.empty() && std::all_of(sizeWord.begin(), sizeWord.end(), [](char c) { return c >= '0' && c <= '9'; });
-    if (count < 0 || !sizeIsNumber)
+    if (negative || !IsDecimal(sizeText.substr(0, sizeText.find(' '))))
         throw EKelProtocolError("The server's answer to STAT is not a message count and a mailbox size: \"" +
                                 FReplyLine.substr(0, 80) + "\"");
     FMsgCount = static_cast<uint16_t>(count);
+    FStatCount = static_cast<int64_t>(count);
+    FUnmarked = FStatCount;
     FMailboxSizeText = sizeText;
 }
 
@@ -472,13 +520,15 @@ void TKelPOP::DeleteMsg(uint16_t MsgIndex) {
 
 bool TKelPOP::ReadDeleteReply(uint16_t MsgIndex) {
     ReadReply();
-    if (FOperationFailed) {
+    if (!RequireOk()) {
         ReportError(popDeleteRefused);
         return false;
     }
     // Never wraps below zero: a DELE without a STAT before it leaves 0.
     if (FMsgCount > 0)
         --FMsgCount;
+    if (FUnmarked > 0)
+        --FUnmarked;
     if (OnDelete)
         OnDelete(this, MsgIndex);
     return true;
@@ -551,6 +601,9 @@ size_t TKelPOP::RunCommands(size_t Count, const std::function<std::vector<std::s
     size_t next = 0; // the next item to send
     bool stopped = false;
     size_t item = 0;
+    // Lock-step commands check before each send; a pipelined pass before its first.
+    if (ahead && Count > 0)
+        RequireInStep();
     for (; item < Count; ++item) {
         std::vector<std::string> lockStep;
         if (ahead) {
@@ -594,6 +647,8 @@ size_t TKelPOP::RunCommands(size_t Count, const std::function<std::vector<std::s
             return item + 1;
         stopped = stopped || !more;
     }
+    // Every reply due has been read: anything more was asked by no command.
+    RequireInStep();
     return item;
 }
 
@@ -638,7 +693,27 @@ size_t TKelPOP::DeleteMessages(const std::vector<uint16_t>& Numbers,
             ++accepted;
             return !OnDeleted || OnDeleted(Numbers[i]);
         });
+    if (FConnected && !Numbers.empty())
+        ConfirmCount();
     return accepted;
+}
+
+void TKelPOP::ConfirmCount() {
+    const int64_t expected = FUnmarked;
+    try {
+        Stat();
+    } catch (const EKelConvertError&) {
+        FailOutOfStep("The server's answer to STAT after the deletions is no count (\"" + FReplyLine.substr(0, 80) +
+                      "\"): its replies are out of step with the commands.");
+    } catch (const EKelProtocolError& e) {
+        if (e.Fault == TProtocolFault::OutOfStep)
+            throw;
+        FailOutOfStep(std::string(e.what()) + ": its replies are out of step with the commands.");
+    }
+    // A refused STAT has been reported and has closed the connection.
+    if (FConnected && expected >= 0 && FStatCount != expected)
+        FailOutOfStep("The server counts " + std::to_string(FStatCount) + " messages after the deletions, not " +
+                      std::to_string(expected) + ": its replies are out of step with the commands.");
 }
 
 std::string TKelPOP::GetUIDL(int32_t MsgIndex) {

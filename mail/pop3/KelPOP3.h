@@ -32,12 +32,21 @@ class EKelPOPError : public Exception {
 class EKelConvertError : public Exception {
   public:
     explicit EKelConvertError(const std::string& Text);
+    std::string Value; // the text that did not convert
 };
 
-// A reply that is well formed but cannot be true (a negative count).
+// Why the server's replies cannot be taken as they are.
+enum class TProtocolFault {
+    Impossible, // a reply that is well formed but cannot be true (a negative count)
+    OutOfStep,  // replies no command asked for, or a count that betrays them
+};
+
+// The server's replies cannot be taken as they are.
 class EKelProtocolError : public Exception {
   public:
-    using Exception::Exception;
+    explicit EKelProtocolError(const std::string& Text, TProtocolFault Fault = TProtocolFault::Impossible)
+        : Exception(Text), Fault(Fault) {}
+    TProtocolFault Fault;
 };
 
 // The codes of OnError for a command the server refused ("-ERR"). A
@@ -167,6 +176,12 @@ class TKelPOP : public TObject {
     // The connection is inside TLS.
     bool Secured() const { return FConnected && FTransport->Secured(); }
     const std::string& MailboxSizeText() const { return FMailboxSizeText; }
+    // The whole count the last STAT gave (MsgCount keeps its low 16 bits),
+    // -1 before any.
+    int64_t StatCount() const { return FStatCount; }
+    // Bytes received on this component's connections so far: a caller that
+    // watches it can tell a server that has stopped sending.
+    uint64_t BytesReceived() const { return FBytesReceived; }
     // The transport: the Sender of OnConnect, OnQuit, OnLookup, OnConnecting
     // and of OnError for transport errors.
     TKelTransport* Transport() { return FTransport.get(); }
@@ -196,7 +211,8 @@ class TKelPOP : public TObject {
     // With a Security other than None, a connection that is not inside TLS
     // is refused the same way.
     bool Login();
-    // QUIT and close; nothing when not connected. Refused: 2002. While
+    // QUIT and close; nothing when not connected. Refused (any answer but
+    // "+OK", which alone proves the deletions): 2002. While
     // Connect waits for the connection (Quit from a handler the pump runs),
     // the open is abandoned instead: Connect ends as a failed open.
     void Quit();
@@ -210,14 +226,15 @@ class TKelPOP : public TObject {
     // ---- mailbox ----
     // Each throws EKelPOPError "Not connected." when not connected, before
     // anything is sent.
-    // Sets MsgCount and MailboxSizeText. Refused: 2006. A count that does
-    // not convert throws EKelConvertError; a negative count, or a size that
-    // is not a number of 0 or more, throws EKelProtocolError; either way
-    // nothing is stored.
+    // Sets MsgCount, StatCount and MailboxSizeText. Refused: 2006. A count
+    // that is not decimal digits throws EKelConvertError; a negative count,
+    // or a size that is not a number of 0 or more, throws EKelProtocolError;
+    // either way nothing is stored.
     void Stat();
     // Writes MsgSize only when the server accepted "list n". Refused: 2006.
     void GetMsgSize(int32_t MsgIndex, std::string& MsgSize);
-    // Refused: 2003; MsgCount is lowered and OnDelete fires only on "+OK".
+    // Refused (any answer but "+OK"): 2003; MsgCount is lowered and
+    // OnDelete fires only on "+OK".
     void DeleteMsg(uint16_t MsgIndex);
     // The TOP n 0 reply after its status line, terminator line included,
     // dot-stuffing as sent. Refused: 2005 and an empty result.
@@ -254,6 +271,13 @@ class TKelPOP : public TObject {
     // accepted DELE; false sends nothing more, and the replies already on
     // their way are read (OnDeleted for each accepted one, its answer
     // ignored). Returns how many DELEs were accepted.
+    // Before it returns with the connection open, the pass is proven in
+    // step: no bytes arrived that no command asked for, and a STAT (which
+    // leaves marked messages out) counts the messages of the last STAT less
+    // the DELEs accepted since. Otherwise a reply was taken for another
+    // command's and an accepted DELE may be a refused one: the connection
+    // is dropped without QUIT, so nothing becomes final, and
+    // EKelProtocolError(OutOfStep) leaves.
     size_t DeleteMessages(const std::vector<uint16_t>& Numbers,
                           const std::function<bool(uint16_t MsgIndex)>& OnDeleted = {});
 
@@ -285,6 +309,12 @@ class TKelPOP : public TObject {
 
   private:
     void Pump();
+    // No reply is due: bytes that are there all the same (in the reader, or
+    // ready on the connection at once) mean the server is out of step with
+    // our commands. They drop the connection without a word sent, then
+    // EKelProtocolError(OutOfStep) leaves.
+    void RequireInStep();
+    [[noreturn]] void FailOutOfStep(const std::string& Text);
     void WireTransport();
     void UnwireTransport();
     // Pump, send every byte, OnSendTextToSocket.
@@ -302,6 +332,8 @@ class TKelPOP : public TObject {
     size_t RunCommands(size_t Count, const std::function<std::vector<std::string>(size_t Item)>& Commands,
                        const std::function<void(size_t Item, size_t Command)>& Reply,
                        const std::function<bool(size_t Item)>& Done);
+    // STAT after a deletion pass: the count must be the messages not marked.
+    void ConfirmCount();
     // The reply to DELE, judged; OnDelete on "+OK". False when refused.
     bool ReadDeleteReply(uint16_t MsgIndex);
     // Pump, then one receive of at most 1024 bytes; the bytes stay valid
@@ -331,6 +363,9 @@ class TKelPOP : public TObject {
     bool StartTls();
     void TakeTlsFailure(const ESocketOpenError& e);
     void Judge(const std::string& Line);
+    // Where only "+OK" may count (DELE, QUIT: an answer that is merely not
+    // "-ERR" proves no deletion): false and OperationFailed otherwise.
+    bool RequireOk();
     // The transport error path for what the received bytes tell.
     [[noreturn]] void FailReply(int ErrorCode, const std::string& Text);
     void ReportError(int32_t Code);
@@ -348,6 +383,11 @@ class TKelPOP : public TObject {
     std::string FReplyText;
     std::string FReplyLine;
     uint16_t FMsgCount = 0;
+    int64_t FStatCount = -1;
+    // The messages the server should count now: the last STAT's count less
+    // the DELEs accepted since; -1 before any STAT.
+    int64_t FUnmarked = -1;
+    uint64_t FBytesReceived = 0;
     std::string FMailboxSizeText;
     TConnectFailure FConnectFailure = TConnectFailure::None;
     std::string FConnectError;

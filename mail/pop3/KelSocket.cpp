@@ -293,6 +293,19 @@ size_t TKelSocket::ReceiveBuf(char* Buffer, size_t Count) {
     }
 }
 
+size_t TKelSocket::ReceiveNow(char* Buffer, size_t Count) {
+    for (;;) {
+        if (FFd < 0 || Count == 0)
+            return 0;
+        const ssize_t n = ::recv(FFd, Buffer, Count, MSG_DONTWAIT);
+        if (n > 0)
+            return static_cast<size_t>(n);
+        if (n < 0 && errno == EINTR)
+            continue;
+        return 0;
+    }
+}
+
 void TKelSocket::Close() {
     if (FFd < 0) {
         // A pending connect is only marked: Open closes its own descriptor

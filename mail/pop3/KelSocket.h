@@ -32,6 +32,7 @@ class TKelSocket : public TKelTransport {
     void Open() override;
     void SendBuf(const char* Data, size_t Count) override;
     size_t ReceiveBuf(char* Buffer, size_t Count) override;
+    size_t ReceiveNow(char* Buffer, size_t Count) override;
     void Close() override;
 
   protected:

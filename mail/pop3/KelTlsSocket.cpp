@@ -440,6 +440,20 @@ size_t TKelTlsSocket::ReceiveBuf(char* Buffer, size_t Count) {
     }
 }
 
+size_t TKelTlsSocket::ReceiveNow(char* Buffer, size_t Count) {
+    if (!Secured())
+        return TKelSocket::ReceiveNow(Buffer, Count);
+    if (Count == 0 || !IsOpen())
+        return 0;
+    ::ERR_clear_error();
+    size_t n = 0;
+    // The socket never blocks: without a whole record there, this is WANT_READ.
+    if (::SSL_read_ex(FSsl, Buffer, Count, &n) == 1)
+        return n;
+    ::ERR_clear_error();
+    return 0;
+}
+
 void TKelTlsSocket::Close() {
     if (FSsl && FSecured && IsOpen()) {
         const TNoSigPipe quiet;

@@ -78,6 +78,9 @@ class TKelTlsSocket : public TKelSocket {
 
     void SendBuf(const char* Data, size_t Count) override;
     size_t ReceiveBuf(char* Buffer, size_t Count) override;
+    // Reads a record that is there: a ready socket may hold only TLS
+    // housekeeping (a session ticket), which is no data.
+    size_t ReceiveNow(char* Buffer, size_t Count) override;
     // Sends close_notify without waiting for the answer, then closes.
     void Close() override;
 

@@ -85,6 +85,15 @@ class TKelTransport : public TObject {
     // Failure or stall: OnError, close, then ESocketError("recv").
     virtual size_t ReceiveBuf(char* Buffer, size_t Count) = 0;
 
+    // The bytes that have arrived already, without waiting: 0 when there
+    // are none, and also at the end of the stream or on a failure, which
+    // the next ReceiveBuf reports. A transport that cannot tell returns 0.
+    virtual size_t ReceiveNow(char* Buffer, size_t Count) {
+        (void)Buffer;
+        (void)Count;
+        return 0;
+    }
+
     // When open: OnDisconnect, then closed. While Open is pending: the open
     // is abandoned and fails once control returns to it. Otherwise nothing.
     virtual void Close() = 0;

@@ -105,7 +105,7 @@ TEST_F(SessionTest, ListingGoesThroughItsStatesAndShowsEveryRow) {
     EXPECT_EQ(session.Rows.size(), 3u);
 
     session.Delete({1, 3, 3, 2});
-    EXPECT_EQ(After(srv, "list 3"), (Strings{"DELE 3", "DELE 2", "DELE 1", "QUIT"}));
+    EXPECT_EQ(After(srv, "list 3"), (Strings{"DELE 3", "DELE 2", "DELE 1", "STAT", "QUIT"}));
     EXPECT_EQ(view.Removed, (std::vector<int>{3, 2, 1}));
     EXPECT_EQ(session.State(), State::Idle);
     EXPECT_TRUE(srv.Remaining().empty());
@@ -179,7 +179,7 @@ TEST_F(SessionTest, PipelinedCancelReadsWhatIsInFlightAndStaysInStep) {
     EXPECT_EQ(After(srv, "STAT").back(), "list 6");
     view.OnEvents = nullptr;
     session.Delete({6, 5, 2});
-    EXPECT_EQ(After(srv, "list 6"), (Strings{"DELE 6", "DELE 5", "DELE 2", "QUIT"}));
+    EXPECT_EQ(After(srv, "list 6"), (Strings{"DELE 6", "DELE 5", "DELE 2", "STAT", "QUIT"}));
     EXPECT_EQ(view.Removed, (std::vector<int>{6, 5, 2}));
     EXPECT_EQ(srv.Remaining().size(), 37u);
 }

@@ -140,6 +140,7 @@ TEST_F(MainTest, UnencryptedPasswordToAnotherHostIsAnnouncedBeforeItIsSent) {
     TForm1* form = StartIn(false);
     auto owned = std::make_unique<sweepbox::test::ScriptedTransport>();
     sweepbox::test::ScriptedTransport& server = *owned;
+    server.LineAtATime = true;
     server.Serve("+OK ready\r\n+OK\r\n-ERR [AUTH] Authentication failed.\r\n");
     form->pop3.SetTransport(std::move(owned));
     QString statusAtPass;

@@ -533,18 +533,21 @@ TEST_F(WorkflowTest, DeletingTwoAndFourStartsAtTheHighestAndOnlyAFullSuccessCoun
         QString status;
         const char* progress; // the third panel
     } rows[] = {
-        {"all accepted", {}, {"DELE 4", "DELE 2", "QUIT"}, {1, 3, 5},
+        {"all accepted", {}, {"DELE 4", "DELE 2", "STAT", "QUIT"}, {1, 3, 5},
          Q("\rAlle gewünschten e-mail(s) wurden erfolgreich gelöscht.") + gone,
          "Lösche Mail Nr.: 2"},
         {"DELE refused", {{"DELE 2", "-ERR Mailbox is read-only.\r\n"}}, {"DELE 4", "DELE 2"}, {1, 2, 3, 4, 5},
          notDeleted, "Lösche Mail Nr.: 4"},
-        {"QUIT refused", readOnly, {"DELE 4", "DELE 2", "QUIT"}, {1, 2, 3, 4, 5}, notDeleted,
+        {"QUIT refused", readOnly, {"DELE 4", "DELE 2", "STAT", "QUIT"}, {1, 2, 3, 4, 5}, notDeleted,
          "Lösche Mail Nr.: 2"},
         // The rest of a long "+OK" is no answer to the next command, so the
         // refused QUIT is seen for what it is.
         {"long DELE reply, then QUIT refused",
          {{"DELE 4", "+OK " + std::string(1500, 'd') + "\r\n"}, *readOnly.begin()},
-         {"DELE 4", "DELE 2", "QUIT"}, {1, 2, 3, 4, 5}, notDeleted, "Lösche Mail Nr.: 2"},
+         {"DELE 4", "DELE 2", "STAT", "QUIT"}, {1, 2, 3, 4, 5}, notDeleted, "Lösche Mail Nr.: 2"},
+        // Neither "+OK" nor "-ERR" proves nothing.
+        {"QUIT answered neither", {{"QUIT", "OK bye\r\n"}}, {"DELE 4", "DELE 2", "STAT", "QUIT"}, {1, 2, 3, 4, 5},
+         Q("\rFehler: OK bye\rDie markierten e-mails wurden nicht gelöscht.") + gone, "Lösche Mail Nr.: 2"},
     };
     Open(true);
     for (const auto& row : rows) {
@@ -566,12 +569,58 @@ TEST_F(WorkflowTest, DeletingTwoAndFourStartsAtTheHighestAndOnlyAFullSuccessCoun
             shown << before[n - 1];
         }
         EXPECT_EQ(Rows(), shown);
+        // The count panel counts the rows left.
+        EXPECT_EQ(Panel(0), QString::number(row.left.size()) + Q(" Mails"));
         EXPECT_TRUE(srv.WaitForCommands(kListFive.size() + row.sent.size()));
         EXPECT_EQ(srv.Remaining(), kept);
         ExpectMode(0);
         Mark({1});
         QTest::keyClick(form->mail_list, Qt::Key_Delete);
         EXPECT_TRUE(sent.empty());
+    }
+}
+
+// A server whose replies are shifted by lines nobody asked for (a broken
+// proxy, an injection) would have a refused DELE or QUIT taken for accepted.
+// Whatever the shift, no QUIT goes out, every row stays and the server
+// keeps every message; lock-step and pipelined alike.
+TEST_F(WorkflowTest, RepliesOutOfStepWithTheCommandsDeleteNothing) {
+    const Strings msgs = FiveMessages();
+    const struct {
+        const char* name;
+        std::map<std::string, std::string> overrides;
+        std::vector<int> marked;
+    } rows[] = {
+        {"two lines more after DELE 5, then DELE 1 refused",
+         {{"DELE 5", "+OK\r\n+OK\r\n+OK\r\n"}, {"DELE 1", "-ERR no\r\n"}},
+         {1, 2, 3, 4, 5}},
+        {"a line more after the last DELE, then QUIT refused",
+         {{"DELE 1", "+OK\r\n+OK\r\n"}, {"QUIT", "-ERR no\r\n"}},
+         {1}},
+    };
+    Open();
+    for (const auto& row : rows) {
+        for (const bool pipelining : {false, true}) {
+            SCOPED_TRACE(std::string(row.name) + (pipelining ? ", pipelined" : ", lock-step"));
+            MailboxOptions opt;
+            opt.Overrides = row.overrides;
+            opt.Pipelining = pipelining;
+            FakePop3Server srv(msgs, opt);
+            ConnectTo(srv.PortText());
+            const QStringList before = Rows();
+            ASSERT_EQ(before.size(), 5);
+            Mark(row.marked);
+            Click(form->BtnDelete);
+            EXPECT_EQ(std::count(sent.begin(), sent.end(), "QUIT"), 0) << testing::PrintToString(sent);
+            EXPECT_TRUE(StatusText().contains(Q("The server's replies are out of step with the commands; "
+                                                "nothing was deleted.")))
+                << StatusText().toStdString();
+            EXPECT_TRUE(StatusText().contains(Q("The marked mails were not deleted.")));
+            EXPECT_EQ(Rows(), before);
+            EXPECT_EQ(Panel(0), Q("5 Mails"));
+            EXPECT_EQ(srv.Remaining(), msgs);
+            ExpectMode(0);
+        }
     }
 }
 
@@ -673,7 +722,7 @@ TEST_F(WorkflowTest, DovecotListsShowsTwoAttachmentsAndDeletesTwoAndFour) {
         EXPECT_EQ(shown.attachments, kTwoAttachments);
         Mark({2, 4});
         Click(form->BtnDelete);
-        EXPECT_EQ(sent, (Strings{"DELE 4", "DELE 2", "QUIT"}));
+        EXPECT_EQ(sent, (Strings{"DELE 4", "DELE 2", "STAT", "QUIT"}));
         EXPECT_EQ(row.dovecot.Messages(), (Strings{msgs[0], msgs[2], msgs[4], msgs[5]}));
         // The pair is remembered with its security.
         EXPECT_EQ(form->servername->itemData(form->servername->count() - 1).toString(), Q(row.security));
@@ -850,7 +899,8 @@ TEST_F(WorkflowTest, SortedListDeletesTheMessagesItsRowsShow) {
         Mark({1, 2});
         Click(form->BtnDelete);
         const int first = std::max(row.order[0], row.order[1]), second = std::min(row.order[0], row.order[1]);
-        EXPECT_EQ(sent, (Strings{"DELE " + std::to_string(first), "DELE " + std::to_string(second), "QUIT"}));
+        EXPECT_EQ(sent,
+                  (Strings{"DELE " + std::to_string(first), "DELE " + std::to_string(second), "STAT", "QUIT"}));
         Strings left;
         for (int n = 1; n <= 6; ++n)
             if (n != first && n != second)

@@ -470,6 +470,12 @@ std::string FakePop3Server::Answer(Session& s, const std::string& line, bool& mu
     auto over = FOptions.Overrides.find(line);
     if (over != FOptions.Overrides.end()) {
         s.over = verb == "QUIT"; // a refused QUIT deletes nothing either
+        // A DELE accepted in other words (or followed by lines nobody asked
+        // for) marks its message all the same.
+        const size_t n = args.size() == 1 ? std::strtoul(args[0].c_str(), nullptr, 10) : 0;
+        if (verb == "DELE" && s.loggedIn && over->second.compare(0, 3, "+OK") == 0 && n >= 1 &&
+            n <= s.marked.size())
+            s.marked[n - 1] = true;
         return over->second;
     }
     if (verb == "CAPA" && FOptions.Pipelining) {

@@ -71,6 +71,11 @@ size_t ScriptedTransport::ReceiveBuf(char* Buffer, size_t Count) {
             Buffer[i] = s.bytes[s.at];
     } else {
         n = std::min(n, s.bytes.size() - s.at);
+        if (LineAtATime) {
+            const size_t lf = s.bytes.find('\n', s.at);
+            if (lf != std::string::npos)
+                n = std::min(n, lf + 1 - s.at);
+        }
         std::copy_n(s.bytes.data() + s.at, n, Buffer);
         s.at += n;
         if (s.at == s.bytes.size())

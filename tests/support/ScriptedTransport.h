@@ -27,6 +27,11 @@ class ScriptedTransport : public kel::TKelTransport {
     // StartTls fails as a refused handshake would.
     ScriptedTransport& RefuseTls();
 
+    // A receive ends at the end of a line at the latest, as a server that
+    // answers each command when it comes would send it: the replies the
+    // script holds for later commands are not yet there.
+    bool LineAtATime = false;
+
     // Everything the component sent, with the markers.
     std::string Written;
     // Bytes handed to the component's receives.

@@ -45,6 +45,7 @@ struct Listing {
     Listing(bool Pipelining, const std::string& Replies, size_t Piece, const std::string& StatReply = "") {
         auto owned = std::make_unique<ScriptedTransport>();
         t = owned.get();
+        t->LineAtATime = true;
         const std::string capa =
             Pipelining ? "+OK\r\nUSER\r\nPIPELINING\r\nTOP\r\n.\r\n" : "+OK\r\nUSER\r\nTOP\r\n.\r\n";
         t->Serve("+OK ready\r\n").Serve(capa);
@@ -209,20 +210,22 @@ TEST(PipelinedDeletion, SendsAheadAndCountsEveryAcceptedDele) {
     for (const bool pipelining : {true, false}) {
         for (const size_t piece : {size_t{0}, size_t{1}, size_t{5}}) {
             SCOPED_TRACE(std::string(pipelining ? "pipelined" : "lock-step") + ", piece " + std::to_string(piece));
-            Listing l(pipelining, Accepted(6), piece, "+OK 9 9000\r\n");
+            Listing l(pipelining, Accepted(6) + "+OK 3 3000\r\n", piece, "+OK 9 9000\r\n");
             std::vector<uint16_t> events;
             l.pop.OnDelete = [&](TObject*, uint16_t n) { events.push_back(n); };
             EXPECT_EQ(l.Delete(numbers), 6u);
             EXPECT_EQ(events, numbers);
             EXPECT_EQ(l.listed, (Strings{"9", "7", "6", "4", "3", "2"}));
             EXPECT_EQ(l.pop.MsgCount(), 3);
-            ASSERT_EQ(l.sends.size(), 6u);
+            // STAT proves the pass in step before anything could make it final.
+            ASSERT_EQ(l.sends.size(), 7u);
             for (size_t k = 0; k < numbers.size(); ++k)
                 EXPECT_EQ(l.sends[k].first, "DELE " + std::to_string(numbers[k]));
+            EXPECT_EQ(l.sends[6].first, "STAT");
             if (pipelining)
                 EXPECT_EQ(l.SentBeforeFirstReply(), 4u);
             else if (piece == 1)
-                for (size_t k = 1; k < l.sends.size(); ++k)
+                for (size_t k = 1; k < numbers.size(); ++k)
                     EXPECT_GT(l.sends[k].second, l.sends[k - 1].second) << l.sends[k].first;
             EXPECT_TRUE(l.pop.Connected());
             EXPECT_TRUE(l.t->Exhausted());
@@ -245,12 +248,13 @@ TEST(PipelinedDeletion, ARefusalDropsTheConnectionAndAStopReadsWhatIsInFlight) {
         EXPECT_EQ(l.t->Written.find("QUIT"), std::string::npos);
     }
     {
-        Listing l(true, Accepted(5) + "+OK 3 300\r\n", 0);
+        Listing l(true, Accepted(5) + "+OK 4 400\r\n" + "+OK 3 300\r\n", 0);
         // Four go ahead and a fifth once the first is read; the stop comes
         // with the second, and the three still on their way are read.
         EXPECT_EQ(l.Delete({9, 8, 7, 6, 5, 4, 3}, 2), 5u);
         EXPECT_EQ(l.listed, (Strings{"9", "8", "7", "6", "5"}));
-        EXPECT_EQ(l.sends.size(), 5u);
+        EXPECT_EQ(l.sends.size(), 6u);
+        EXPECT_EQ(l.sends.back().first, "STAT");
         std::string size;
         l.pop.GetMsgSize(3, size);
         EXPECT_EQ(size, "300");
@@ -280,7 +284,7 @@ TEST(PipelinedDeletion, OverASocketTheServerSeesAWindowBeforeAnyReply) {
     // Deleting five of them: four ahead, then the fifth after the first reply.
     server.Expect("DELE 6").Expect("DELE 5").Expect("DELE 4").Expect("DELE 3").ExpectQuiet(150ms);
     server.Send(Accepted(1)).Expect("DELE 1").Send(Accepted(4), Chunking::Bytewise());
-    server.Expect("QUIT").Send("+OK bye\r\n").ExpectClose();
+    server.Expect("STAT").Send("+OK 1 100\r\n").Expect("QUIT").Send("+OK bye\r\n").ExpectClose();
 
     TKelPOP pop;
     pop.Host = "127.0.0.1";

@@ -239,7 +239,12 @@ TEST(Stat, ReadsCountAndSizeTextOrRaisesAndKeepsState) {
     };
     const Row rows[] = {
         {"+OK 3 4500 octets\r\n", 3, "4500 octets", ""},
-        {"+OK $10 1\r\n", 16, "1", ""},
+        // Decimal digits only: no other base, no sign, nothing past 32 bits.
+        {"+OK $10 1\r\n", 9, "99", "'$10' ist kein gültiger Integerwert"},
+        {"+OK 0x10 5\r\n", 9, "99", "'0x10' ist kein gültiger Integerwert"},
+        {"+OK +3 5\r\n", 9, "99", "'+3' ist kein gültiger Integerwert"},
+        {"+OK 2147483648 5\r\n", 9, "99", "'2147483648' ist kein gültiger Integerwert"},
+        {"+OK 2147483647 5\r\n", 65535, "5", ""},
         {"+OK 70000 1\r\n", 4464, "1", ""}, // 16 bits: the low bits stay
         {"+OK 3 5000000000\r\n", 3, "5000000000", ""}, // a mailbox past 4 GB
         {"+OK three 4500\r\n", 9, "99", "'three' ist kein gültiger Integerwert"},
@@ -248,6 +253,7 @@ TEST(Stat, ReadsCountAndSizeTextOrRaisesAndKeepsState) {
         {"+OK -5 100\r\n", 9, "99", kNotStat + "+OK -5 100\""},
         {"+OK 5 -1\r\n", 9, "99", kNotStat + "+OK 5 -1\""},
         {"+OK 5 many\r\n", 9, "99", kNotStat + "+OK 5 many\""},
+        {"+OK 5 0x10\r\n", 9, "99", kNotStat + "+OK 5 0x10\""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.reply);
