@@ -237,9 +237,15 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
     } catch (const EOperationAbandoned&) {
         Abandon(QString());
     } catch (const EServerStalled&) {
-        // The rows listed so far stay.
+        // The rows listed so far stay; the user asked for the end, so it is
+        // no error.
+        FPop.Abort();
+        FView.ShowProgress(0, 0);
         FView.RowsListed();
-        Abandon(StalledText());
+        FView.ClearStatus();
+        Status(StalledText());
+        StatusConnectionEnded();
+        EndSession();
     } catch (const std::exception& e) {
         Abandon(ErrorText(e));
     }

@@ -67,19 +67,22 @@ Strings Mailbox(int count) {
     return out;
 }
 
+// The test user's login at Server, unencrypted.
+TConnectRequest RequestFor(const FakePop3Server& Server, bool CountOnly = false) {
+    TConnectRequest r;
+    r.Server = QStringLiteral("127.0.0.1:") + QString::fromStdString(Server.PortText());
+    r.Security = QStringLiteral("none");
+    r.User = QStringLiteral("test");
+    r.Password = QStringLiteral("secret");
+    r.CountOnly = CountOnly;
+    return r;
+}
+
 class SessionTest : public ::testing::Test {
   protected:
     void SetUp() override { testsupport::EnsureApp(); }
 
-    void Start(FakePop3Server& Server, bool CountOnly = false) {
-        TConnectRequest r;
-        r.Server = QStringLiteral("127.0.0.1:") + QString::fromStdString(Server.PortText());
-        r.Security = QStringLiteral("none");
-        r.User = QStringLiteral("test");
-        r.Password = QStringLiteral("secret");
-        r.CountOnly = CountOnly;
-        session.Connect(r);
-    }
+    void Start(FakePop3Server& Server, bool CountOnly = false) { session.Connect(RequestFor(Server, CountOnly)); }
     // The commands the server saw after the login.
     static Strings After(const FakePop3Server& Server, const std::string& Command) {
         const Strings all = Server.Commands();
@@ -282,17 +285,12 @@ TEST_F(SessionTest, CloseDuringAnOperationSendsNothingMore) {
 // A number the mailbox does not have fails the pass before anything is
 // deleted, wherever it sorts.
 TEST_F(SessionTest, AnUnknownNumberDeletesNothing) {
-    for (const std::vector<int>& chosen : {std::vector<int>{3, 0}, std::vector<int>{9, 1}}) {
+    for (const std::vector<int>& chosen : {std::vector<int>{3, 0}, std::vector<int>{9, 1}, std::vector<int>{4, 1}}) {
         FakePop3Server srv(Mailbox(3));
         RecordingView v;
         kel::TKelPOP p;
         TMailboxSession s(p, v);
-        TConnectRequest r;
-        r.Server = QStringLiteral("127.0.0.1:") + QString::fromStdString(srv.PortText());
-        r.Security = QStringLiteral("none");
-        r.User = QStringLiteral("test");
-        r.Password = QStringLiteral("secret");
-        s.Connect(r);
+        s.Connect(RequestFor(srv));
         s.Delete(chosen);
         EXPECT_EQ(After(srv, "list 3"), Strings{});
         EXPECT_EQ(srv.Remaining().size(), 3u);
@@ -312,6 +310,101 @@ TEST_F(SessionTest, ARefusedDeleteKeepsEverything) {
     EXPECT_TRUE(view.Status.contains(QStringLiteral("The marked mails were not deleted.")));
     EXPECT_EQ(srv.Remaining().size(), 3u);
     EXPECT_EQ(session.State(), State::Idle);
+}
+
+// A server that stops in the middle of a reply: Cancel does not wait for
+// the stall limit. A second without a byte after it, the connection is
+// dropped (no QUIT: nothing becomes final), the rows listed so far stay,
+// and the status says why.
+TEST_F(SessionTest, CancelWinsOverAServerThatStoppedAnswering) {
+    const struct {
+        const char* name;
+        bool pipelining;
+        std::map<std::string, std::string> overrides; // the last reply: cut short
+        std::string stalled; // its command
+        int rows;
+    } rows[] = {
+        {"listing, lock-step", false, {{"TOP 2 0", "+OK\r\nSubject: half"}}, "TOP 2 0", 1},
+        {"listing, pipelined", true, {{"list 4", "+OK 4"}}, "list 4", 3},
+        {"deletion, lock-step", false, {{"DELE 1", "+OK mar"}}, "DELE 1", 4},
+        {"deletion, pipelined", true, {{"DELE 1", "+OK mar"}}, "DELE 1", 4},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        MailboxOptions opt;
+        opt.Pipelining = row.pipelining;
+        opt.Overrides = row.overrides;
+        FakePop3Server srv(Mailbox(4), opt);
+        RecordingView v;
+        kel::TKelPOP p;
+        // Only the cancel can end the wait within this test's time.
+        p.ReceiveStallLimitMs = 20000;
+        p.PipelineWindow = 4;
+        TMailboxSession s(p, v);
+        s.PumpIntervalMs = 0;
+        v.OnEvents = [&](State) {
+            const Strings seen = srv.Commands();
+            if (std::find(seen.begin(), seen.end(), row.stalled) != seen.end())
+                s.Cancel();
+        };
+        s.Connect(RequestFor(srv));
+        if (row.stalled.rfind("DELE", 0) == 0)
+            s.Delete({4, 3, 2, 1});
+        EXPECT_EQ(s.State(), State::Idle);
+        EXPECT_FALSE(p.Connected());
+        EXPECT_EQ(v.Rows.size(), row.rows);
+        EXPECT_TRUE(v.Status.contains(
+            QStringLiteral("Cancelled: the server stopped answering; the connection was dropped.")))
+            << v.Status.join(QLatin1Char('|')).toStdString();
+        EXPECT_TRUE(v.Removed.empty());
+        const Strings sent = srv.Commands();
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), "QUIT"), 0);
+        EXPECT_EQ(srv.Remaining().size(), 4u);
+    }
+}
+
+// Cancelled while the server answers, a deletion pass sends nothing more and
+// ends without QUIT: nothing of it is deleted.
+TEST_F(SessionTest, ACancelledDeletionDeletesNothing) {
+    MailboxOptions opt;
+    opt.Pipelining = true;
+    FakePop3Server srv(Mailbox(5), opt);
+    Start(srv);
+    session.PumpIntervalMs = 0;
+    view.OnEvents = [&](State s) {
+        if (s == State::Deleting)
+            session.Cancel();
+    };
+    session.Delete({5, 4, 3});
+    EXPECT_EQ(session.State(), State::Idle);
+    EXPECT_TRUE(view.Removed.empty());
+    EXPECT_TRUE(view.Status.contains(QStringLiteral("Cancelled.")));
+    EXPECT_TRUE(view.Status.contains(QStringLiteral("The marked mails were not deleted.")));
+    const Strings after = After(srv, "list 5");
+    EXPECT_EQ(std::count(after.begin(), after.end(), "QUIT"), 0);
+    EXPECT_EQ(srv.Remaining().size(), 5u);
+}
+
+// A message count that is no decimal number is no count of messages; said
+// in the interface's language, not in the component's.
+TEST_F(SessionTest, AStatCountThatIsNoNumberIsSaidPlainly) {
+    for (const bool german : {false, true}) {
+        MailboxOptions opt;
+        opt.Overrides["STAT"] = "+OK 0x10 5\r\n";
+        FakePop3Server srv(Mailbox(2), opt);
+        RecordingView v;
+        kel::TKelPOP p;
+        TMailboxSession s(p, v);
+        s.German = german;
+        s.Connect(RequestFor(srv));
+        EXPECT_EQ(s.State(), State::Idle);
+        EXPECT_TRUE(v.Rows.isEmpty());
+        const QString expected = german ? QString::fromUtf8("Fehler: Die Antwort des Servers nennt keine Anzahl von "
+                                                            "Nachrichten: „0x10“")
+                                        : QStringLiteral("Error: The server's answer gives no number of messages: "
+                                                         "\"0x10\"");
+        EXPECT_TRUE(v.Status.contains(expected)) << v.Status.join(QLatin1Char('|')).toStdString();
+    }
 }
 
 // The component's common failures are said in the interface's language.

@@ -10,6 +10,11 @@ ScriptedTransport& ScriptedTransport::Serve(const std::string& Bytes, size_t Pie
     return *this;
 }
 
+ScriptedTransport& ScriptedTransport::ServeUnasked(const std::string& Bytes) {
+    FSteps.push_back({Step::Unasked, Bytes, 0});
+    return *this;
+}
+
 ScriptedTransport& ScriptedTransport::End() {
     FSteps.push_back({Step::End, {}, 0});
     return *this;
@@ -83,6 +88,12 @@ size_t ScriptedTransport::ReceiveBuf(char* Buffer, size_t Count) {
     }
     Served += n;
     return n;
+}
+
+size_t ScriptedTransport::ReceiveNow(char* Buffer, size_t Count) {
+    if (!FOpen || FSteps.empty() || FSteps.front().kind != Step::Unasked)
+        return 0;
+    return ReceiveBuf(Buffer, Count);
 }
 
 void ScriptedTransport::Close() {

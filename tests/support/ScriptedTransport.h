@@ -18,6 +18,9 @@ class ScriptedTransport : public kel::TKelTransport {
     // Bytes the server sends, cut into receives of at most Piece bytes (and
     // at most what the receive asks for). Piece 0: as the receives ask.
     ScriptedTransport& Serve(const std::string& Bytes, size_t Piece = 0);
+    // Bytes no command asked for, there already when the component looks
+    // (ReceiveNow takes them as well as a receive).
+    ScriptedTransport& ServeUnasked(const std::string& Bytes);
     // The server closes: the next receive returns 0.
     ScriptedTransport& End();
     // The server sends Unit over and over, without end.
@@ -45,6 +48,7 @@ class ScriptedTransport : public kel::TKelTransport {
     void SendBuf(const char* Data, size_t Count) override;
     // With nothing scripted left, the server has gone quiet: a stall.
     size_t ReceiveBuf(char* Buffer, size_t Count) override;
+    size_t ReceiveNow(char* Buffer, size_t Count) override;
     void Close() override;
     // No handshake: the connection counts as secured from here on, and the
     // script goes on in the clear.
@@ -53,7 +57,7 @@ class ScriptedTransport : public kel::TKelTransport {
 
   private:
     struct Step {
-        enum Kind { Bytes, End, Endless } kind;
+        enum Kind { Bytes, End, Endless, Unasked } kind;
         std::string bytes;
         size_t piece;
         size_t at = 0; // served so far (Endless: offset into the unit)

@@ -268,6 +268,50 @@ TEST(PipelinedDeletion, ARefusalDropsTheConnectionAndAStopReadsWhatIsInFlight) {
     }
 }
 
+// What proves a deletion pass in step before QUIT may make it final? The
+// STAT after it must count the messages of the STAT before less the DELEs
+// accepted, and nothing may come that no command asked for. Otherwise the
+// connection is dropped without QUIT (nothing is deleted) and the pass
+// fails as out of step; a DELE answered neither "+OK" nor "-ERR" is refused.
+TEST(PipelinedDeletion, OnlyAPassProvenInStepCanEndWithQuit) {
+    const struct {
+        const char* name;
+        std::string replies; // to DELE 5, 4, 3 and the STAT after them
+        std::string unasked; // then there before QUIT is sent
+        bool inStep;
+        size_t accepted;
+    } rows[] = {
+        {"in step", Accepted(3) + "+OK 2 200\r\n", "", true, 3},
+        {"STAT counts the marked ones too", Accepted(3) + "+OK 5 500\r\n", "", false, 3},
+        {"a line more: STAT reads a DELE's answer", Accepted(4) + "+OK 2 200\r\n", "", false, 3},
+        {"a line more after STAT", Accepted(3) + "+OK 2 200\r\n", "+OK\r\n", false, 3},
+        {"STAT refused", Accepted(3) + "-ERR not now\r\n", "", true, 3},
+        {"DELE answered neither", "+OK\r\nOK\r\n", "", true, 1},
+    };
+    for (const bool pipelining : {true, false}) {
+        for (const auto& row : rows) {
+            SCOPED_TRACE(std::string(row.name) + (pipelining ? ", pipelined" : ", lock-step"));
+            Listing l(pipelining, row.replies, 0, "+OK 5 500\r\n");
+            if (!row.unasked.empty())
+                l.t->ServeUnasked(row.unasked);
+            l.t->Serve("+OK bye\r\n");
+            bool outOfStep = false;
+            try {
+                EXPECT_EQ(l.Delete({5, 4, 3}), row.accepted);
+                if (l.pop.Connected())
+                    l.pop.Quit();
+            } catch (const EKelProtocolError& e) {
+                outOfStep = e.Fault == TProtocolFault::OutOfStep;
+            }
+            EXPECT_EQ(l.listed.size(), row.accepted);
+            EXPECT_EQ(outOfStep, !row.inStep);
+            EXPECT_FALSE(l.pop.Connected());
+            const bool quitSent = l.t->Written.find("QUIT") != std::string::npos;
+            EXPECT_EQ(quitSent, row.inStep && row.accepted == 3 && row.replies.find("-ERR") == std::string::npos);
+        }
+    }
+}
+
 // Over a real socket, the server sees a whole window of commands before it
 // answers the first, and nothing more until the replies come; replies cut
 // anywhere or sent all at once still reach the right messages.
