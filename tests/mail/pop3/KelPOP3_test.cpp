@@ -101,6 +101,9 @@ TEST(Quit, SendsQuitAndClosesEitherWay) {
     const Row rows[] = {
         {"+OK bye\r\n", false, {"recv:+OK bye\r\n", "quit", "pump", "sleep:10"}},
         {"-ERR not now\r\n", true, {"recv:-ERR not now\r\n", "quit", "error:2002:not now"}},
+        // Only "+OK" proves the deletions; the server's whole line is its word.
+        {"OK bye\r\n", true, {"recv:OK bye\r\n", "quit", "error:2002:OK bye"}},
+        {"+O\r\n", true, {"recv:+O\r\n", "quit", "error:2002:+O"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.reply);
