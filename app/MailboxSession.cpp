@@ -241,6 +241,7 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
         // no error.
         FPop.Abort();
         FView.ShowProgress(0, 0);
+        ShowListedCount();
         FView.RowsListed();
         FView.ClearStatus();
         Status(StalledText());
@@ -249,6 +250,13 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
     } catch (const std::exception& e) {
         Abandon(ErrorText(e));
     }
+}
+
+void TMailboxSession::ShowListedCount() {
+    // The count panel tells how many rows there are, not how many the server has.
+    if (static_cast<int32_t>(Rows.size()) < MailCount)
+        FView.SetPanel(0, QString::number(Rows.size()) + QStringLiteral(" / ") + QString::number(MailCount) +
+                              QStringLiteral(" Mails"));
 }
 
 QString TMailboxSession::StalledText() const {
@@ -294,10 +302,7 @@ void TMailboxSession::ListHeaders() {
                       });
     const bool dropped = !FPop.Connected();
     FView.ShowProgress(0, 0);
-    // The count panel tells how many rows there are, not how many the server has.
-    if (static_cast<int32_t>(Rows.size()) < MailCount)
-        FView.SetPanel(0, QString::number(Rows.size()) + QStringLiteral(" / ") + QString::number(MailCount) +
-                              QStringLiteral(" Mails"));
+    ShowListedCount();
     if (dropped) {
         FView.RowsListed();
         StatusConnectionEnded();

@@ -138,6 +138,7 @@ class TMailboxSession {
     void HintSecureLogin();
     void ListCountOnly();
     void ListHeaders();
+    void ShowListedCount();
     // After an operation left by an exception: no command may follow, so the
     // connection is dropped (Abort); then idle with Reason shown.
     void Abandon(const QString& Reason);

@@ -459,6 +459,26 @@ TEST_F(WorkflowTest, CancelDuringASlowListingKeepsTheRowsFetched) {
     EXPECT_EQ(sent.back(), "QUIT");
 }
 
+// A server that stops in the middle of a header: Cancel drops the
+// connection after a second without a byte, not at the stall limit; the
+// rows so far stay and the window is ready for the next connection.
+TEST_F(WorkflowTest, CancelOverAStalledServerReturnsTheWindowToIdle) {
+    MailboxOptions opt;
+    opt.Overrides["TOP 3 0"] = "+OK\r\nSubject: ha";
+    FakePop3Server srv(FiveMessages(), opt);
+    Open();
+    form->pop3.ReceiveStallLimitMs = 30000;
+    OnCommand("TOP 3 0", [&] { Click(form->btn_cancel); });
+    ConnectTo(srv.PortText());
+    EXPECT_EQ(Rows().size(), 2);
+    EXPECT_EQ(Panel(0), Q("2 / 5 Mails"));
+    EXPECT_FALSE(form->pop3.Connected());
+    EXPECT_TRUE(StatusText().contains(Q("Cancelled: the server stopped answering; the connection was dropped.")))
+        << StatusText().toStdString();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "QUIT"), 0);
+    ExpectMode(0);
+}
+
 TEST_F(WorkflowTest, ClosingDuringAServerOperationSendsNothingIntoItsReply) {
     // The spool file of an abandoned retrieval must not be left behind.
     QTemporaryDir spool;
