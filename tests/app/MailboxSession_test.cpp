@@ -5,6 +5,7 @@
 #include "MailboxSession.h"
 
 #include "message/KelMsg.h"
+#include "support/BoundedWaits.h"
 #include "support/FakePop3Server.h"
 #include <QWidget>
 
@@ -69,7 +70,10 @@ Strings Mailbox(int count) {
 
 class SessionTest : public ::testing::Test {
   protected:
-    void SetUp() override { testsupport::EnsureApp(); }
+    void SetUp() override {
+        testsupport::EnsureApp();
+        sweepbox::test::BoundWaits(pop);
+    }
 
     void Start(FakePop3Server& Server, bool CountOnly = false) {
         TConnectRequest r;
@@ -286,6 +290,7 @@ TEST_F(SessionTest, AnUnknownNumberDeletesNothing) {
         FakePop3Server srv(Mailbox(3));
         RecordingView v;
         kel::TKelPOP p;
+        sweepbox::test::BoundWaits(p);
         TMailboxSession s(p, v);
         TConnectRequest r;
         r.Server = QStringLiteral("127.0.0.1:") + QString::fromStdString(srv.PortText());

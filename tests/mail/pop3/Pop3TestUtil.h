@@ -4,6 +4,7 @@
 #include "message/KelMsg.h"
 #include "pop3/KelPOP3.h"
 #include "pop3/KelTlsSocket.h"
+#include "support/BoundedWaits.h"
 #include "support/FakePop3Server.h"
 #include "support/TestPki.h"
 
@@ -196,6 +197,7 @@ struct FakeClient {
         pop.Port = srv.PortText();
         pop.UserId = "u";
         pop.UserPasswd = "p";
+        BoundWaits(pop);
         srv.SetPaced(paced);
         rec.Bind(pop, paced ? &srv : nullptr);
     }
@@ -240,8 +242,7 @@ struct TlsClient {
             pop.TrustFile = TestPki::Shared().CaFile();
         pop.Host = Host;
         pop.Port = std::to_string(Port);
-        pop.ReceiveStallLimitMs = 10000;
-        pop.GreetingLimitMs = 10000;
+        BoundWaits(pop);
         rec.Bind(pop);
     }
 };
