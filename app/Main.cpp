@@ -7,6 +7,7 @@
 #include "MainLanguage.h"
 #include "MainWidgets.h"
 #include "MultiLst.h"
+#include "SettingsFile.h"
 #include "info.h"
 
 #include <QAction>
@@ -418,6 +419,8 @@ void TForm1::LayoutTopPanel() {
 void TForm1::FormCreate(QObject*) {
     SettingsReg = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                               QStringLiteral("Larkmoor"), QStringLiteral("Sweepbox"));
+    // Before anything is saved: a save keeps the mode the file has.
+    sweepbox::MakePrivate(SettingsReg->fileName());
     GetFromIniFile();
     LayoutReg = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                             QStringLiteral("Keyboard layout"));

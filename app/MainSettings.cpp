@@ -3,6 +3,7 @@
 #include "Main.h"
 
 #include "MultiLst.h"
+#include "SettingsFile.h"
 #include "SettingsNames.h"
 #include "Summary.h"
 #include "message/kel_util.h"
@@ -189,6 +190,9 @@ void TForm1::WriteToIniFile() {
         reg.remove(settings::ServerKey(n));
         reg.remove(settings::SecurityKey(n));
     }
+    // Made private again, should the file have been replaced or loosened
+    // since the start.
+    sweepbox::MakePrivate(reg.fileName());
     reg.sync();
 }
 

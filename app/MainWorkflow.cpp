@@ -7,6 +7,7 @@
 #include "Certificate.h"
 #include "Dialogs.h"
 #include "MultiLst.h"
+#include "SettingsFile.h"
 #include "SettingsNames.h"
 #include "TextCodec.h"
 
@@ -347,6 +348,7 @@ bool TForm1::TrustCertificate(const kel::TCertificateInfo& Certificate, const QS
     if (SettingsReg) {
         SettingsReg->setValue(sweepbox::settings::CertificateKey(HostPort),
                               QString::fromStdString(Certificate.Fingerprint));
+        sweepbox::MakePrivate(SettingsReg->fileName());
         SettingsReg->sync();
     }
     return true;

@@ -5,6 +5,7 @@
 #include "MailboxSession.h"
 
 #include "message/KelMsg.h"
+#include "support/BoundedWaits.h"
 #include "support/FakePop3Server.h"
 #include <QWidget>
 
@@ -80,7 +81,10 @@ TConnectRequest RequestFor(const FakePop3Server& Server, bool CountOnly = false)
 
 class SessionTest : public ::testing::Test {
   protected:
-    void SetUp() override { testsupport::EnsureApp(); }
+    void SetUp() override {
+        testsupport::EnsureApp();
+        sweepbox::test::BoundWaits(pop);
+    }
 
     void Start(FakePop3Server& Server, bool CountOnly = false) { session.Connect(RequestFor(Server, CountOnly)); }
     // The commands the server saw after the login.
@@ -289,6 +293,7 @@ TEST_F(SessionTest, AnUnknownNumberDeletesNothing) {
         FakePop3Server srv(Mailbox(3));
         RecordingView v;
         kel::TKelPOP p;
+        sweepbox::test::BoundWaits(p);
         TMailboxSession s(p, v);
         s.Connect(RequestFor(srv));
         s.Delete(chosen);

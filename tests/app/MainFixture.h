@@ -9,6 +9,7 @@
 #include "MainLanguage.h"
 #include "info.h"
 
+#include "support/BoundedWaits.h"
 #include "support/QtTestApp.h"
 
 #include <QComboBox>
@@ -101,6 +102,7 @@ class MainTest : public ::testing::Test {
     TForm1* Create() {
         sweepbox::CreateApplicationWindows();
         Form1->DesktopKeyboardFile = keyboardFile;
+        sweepbox::test::BoundWaits(Form1->pop3);
         return Form1;
     }
     // Creates and shows the main window, which runs the language decision.

@@ -5,12 +5,16 @@
 #include "MultiLst.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QStringList>
 
 #include <map>
+
+#include <sys/stat.h>
 
 using maintest::Items;
 using maintest::MainTest;
@@ -132,6 +136,45 @@ TEST_F(MainTest, PairsAreReadWholePreselectedAndWrittenBackOnClose) {
         EXPECT_EQ(form->servername->currentText(), row.servers.value(row.servers.size() - 1));
         form->Datei_Close->trigger();
         ExpectStoredPairs(row.users, row.servers);
+        sweepbox::DestroyApplicationWindows();
+    }
+}
+
+// Other local users must not read the remembered pairs or the trusted
+// certificates: the store is private from the window's start, whether it is
+// new or an earlier run left it readable, and is made so again when it is
+// written, should it have been loosened meanwhile.
+TEST_F(MainTest, TheSettingsFileIsPrivateFromTheStartAndAfterEachWrite) {
+    const QString file = Settings().fileName();
+    const QString folder = QFileInfo(file).absolutePath();
+    auto mode = [](const QString& path) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? QString::number(st.st_mode & 07777, 8)
+                                                                       : QStringLiteral("missing");
+    };
+    auto loosen = [&] {
+        ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0644), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+    };
+    for (const bool earlierRun : {false, true}) {
+        SCOPED_TRACE(earlierRun ? "left readable by an earlier run" : "first run");
+        QDir(folder).removeRecursively();
+        const QStringList users = earlierRun ? QStringList{Q("user1"), Q("user2")} : QStringList{};
+        const QStringList servers = earlierRun ? QStringList{Q("pop1.example"), Q("pop2.example")} : QStringList{};
+        if (earlierRun) {
+            Store(Pairs(2), true);
+            loosen();
+        }
+        TForm1* form = Start();
+        EXPECT_EQ(mode(folder), Q("700"));
+        EXPECT_EQ(mode(file), Q("600"));
+        EXPECT_EQ(Items(form->Username), users);
+        if (earlierRun)
+            loosen();
+        form->Datei_Close->trigger();
+        EXPECT_EQ(mode(folder), Q("700"));
+        EXPECT_EQ(mode(file), Q("600"));
+        ExpectStoredPairs(users, servers);
         sweepbox::DestroyApplicationWindows();
     }
 }

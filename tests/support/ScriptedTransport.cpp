@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include <gtest/gtest.h>
+
 namespace sweepbox::test {
 
 ScriptedTransport& ScriptedTransport::Serve(const std::string& Bytes, size_t Piece) {
@@ -20,8 +22,8 @@ ScriptedTransport& ScriptedTransport::End() {
     return *this;
 }
 
-ScriptedTransport& ScriptedTransport::Endless(const std::string& Unit) {
-    FSteps.push_back({Step::Endless, Unit, 0});
+ScriptedTransport& ScriptedTransport::Endless(const std::string& Unit, size_t MaxBytes) {
+    FSteps.push_back({Step::Endless, Unit, 0, 0, MaxBytes});
     return *this;
 }
 
@@ -72,6 +74,14 @@ size_t ScriptedTransport::ReceiveBuf(char* Buffer, size_t Count) {
     }
     size_t n = std::min(Count, s.piece ? s.piece : Count);
     if (s.kind == Step::Endless) {
+        if (s.limit == 0) {
+            ADD_FAILURE() << "the client read an endless stream past its bound";
+            FSteps.pop_front();
+            FEnded = true;
+            return 0;
+        }
+        n = std::min(n, s.limit);
+        s.limit -= n;
         for (size_t i = 0; i < n; ++i, s.at = (s.at + 1) % s.bytes.size())
             Buffer[i] = s.bytes[s.at];
     } else {

@@ -23,8 +23,11 @@ class ScriptedTransport : public kel::TKelTransport {
     ScriptedTransport& ServeUnasked(const std::string& Bytes);
     // The server closes: the next receive returns 0.
     ScriptedTransport& End();
-    // The server sends Unit over and over, without end.
-    ScriptedTransport& Endless(const std::string& Unit);
+    // The server sends Unit over and over, as if without end, to a client
+    // that must stop reading on its own. Past MaxBytes the test fails and
+    // the server closes: a client that no longer stops costs that much
+    // memory and a failure, not all the memory there is.
+    ScriptedTransport& Endless(const std::string& Unit, size_t MaxBytes);
     // Open fails as a refused connection would.
     ScriptedTransport& RefuseOpen();
     // StartTls fails as a refused handshake would.
@@ -60,7 +63,8 @@ class ScriptedTransport : public kel::TKelTransport {
         enum Kind { Bytes, End, Endless, Unasked } kind;
         std::string bytes;
         size_t piece;
-        size_t at = 0; // served so far (Endless: offset into the unit)
+        size_t at = 0;    // served so far (Endless: offset into the unit)
+        size_t limit = 0; // Endless: what may be served in all
     };
     std::deque<Step> FSteps;
     bool FOpen = false;

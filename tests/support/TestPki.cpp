@@ -31,6 +31,9 @@ commonName = supplied
 [ server ]
 subjectAltName = DNS:localhost,IP:127.0.0.1
 extendedKeyUsage = serverAuth
+[ other_name ]
+subjectAltName = DNS:other.example,IP:127.0.0.1
+extendedKeyUsage = serverAuth
 )";
 
 // P-256 keys: made in milliseconds, where RSA keys take a noticeable while.
@@ -40,18 +43,20 @@ openssl req -x509 $newkey -keyout ca.key -out ca.pem -days 2 -subj '/CN=Sweepbox
   -addext 'basicConstraints=critical,CA:TRUE' -addext 'keyUsage=critical,keyCertSign,cRLSign'
 openssl req $newkey -keyout valid.key -out valid.csr -subj /CN=localhost
 openssl req $newkey -keyout other.key -out other.csr -subj /CN=localhost
+openssl req -new -key valid.key -out named.csr -subj /CN=other.example
 : > index.txt
 echo 01 > serial
 sign() { openssl ca -batch -notext -config ca.cnf -extensions server "$@"; }
 sign -in valid.csr -out valid.pem -days 2
 sign -in valid.csr -out expired.pem -startdate 20200101000000Z -enddate 20200102000000Z
 sign -in other.csr -out other.pem -days 2
-for c in valid expired other; do
+openssl ca -batch -notext -config ca.cnf -extensions other_name -in named.csr -out named.pem -days 2
+for c in valid expired other named; do
   openssl x509 -in $c.pem -noout -fingerprint -sha256 > $c.fingerprint
 done
 )";
 
-const char* const kNames[] = {"valid", "expired", "other"};
+const char* const kNames[] = {"valid", "expired", "other", "named"};
 
 std::string ReadAll(const std::string& Path) {
     std::ifstream in(Path, std::ios::binary);
@@ -103,7 +108,7 @@ TestPki::TestPki() {
         FError = "the openssl command could not make the test certificates: " + output;
         return;
     }
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
         FFingerprints[i] = FingerprintText(ReadAll(FDir + "/" + kNames[i] + ".fingerprint"));
         if (FFingerprints[i].empty()) {
             FError = std::string("no fingerprint for the ") + kNames[i] + " certificate";

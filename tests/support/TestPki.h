@@ -8,12 +8,13 @@
 
 namespace sweepbox::test {
 
-// The server certificates, each for the name "localhost" and the address
-// 127.0.0.1, each signed by the test authority.
+// The server certificates, each signed by the test authority. All but
+// OtherName are for the name "localhost" and the address 127.0.0.1.
 enum class TestCert {
-    Valid,    // valid from now for two days
-    Expired,  // valid on 2020-01-01 only; the key is Valid's
-    OtherKey, // valid, with a key of its own: another fingerprint
+    Valid,     // valid from now for two days
+    Expired,   // valid on 2020-01-01 only; the key is Valid's
+    OtherKey,  // valid, with a key of its own: another fingerprint
+    OtherName, // valid, for "other.example" and 127.0.0.1; the key is Valid's
 };
 
 class TestPki {
@@ -39,7 +40,7 @@ class TestPki {
     std::string FDir;
     bool FOk = false;
     std::string FError;
-    std::string FFingerprints[3];
+    std::string FFingerprints[4];
 };
 
 } // namespace sweepbox::test

@@ -40,7 +40,7 @@ class Dovecot : public ::testing::Test {
         pop->Port = dc.PortText();
         pop->UserId = DovecotServer::User;
         pop->UserPasswd = password;
-        pop->ReceiveStallLimitMs = 30000;
+        sweepbox::test::BoundWaits(*pop);
         rec = PopRecorder{};
         rec.Bind(*pop);
         pop->Connect();

@@ -13,6 +13,7 @@
 #include <csignal>
 #include <memory>
 
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,6 +39,7 @@ struct Scripted {
         pop.Host = "pop.example";
         pop.UserId = "u";
         pop.UserPasswd = "p";
+        sweepbox::test::BoundWaits(pop);
         rec.Bind(pop);
     }
 };
@@ -67,7 +69,7 @@ TEST(Hostile, LongDeleReplyThenRefusedQuitIsNoDeletion) {
 // no credential goes to a server that has not even greeted.
 TEST(Hostile, FloodedGreetingEndsBeforeUser) {
     Scripted s;
-    s.server->Serve("+OK ").Endless("x");
+    s.server->Serve("+OK ").Endless("x", 4 * TReplyReader::kMaxLine);
     try {
         s.pop.Connect();
         s.pop.Login();
@@ -111,7 +113,9 @@ TEST(Hostile, KilledRetrievalLeavesNoSpoolFile) {
         // Retrieves until more than one spool block is written, says so,
         // then waits to be killed.
         Scripted s;
-        s.server->Serve("+OK hi\r\n").Serve("+OK 1 900000\r\n").Serve("+OK\r\n").Endless("line of text\r\n");
+        // The bound lies past the point where the retrieval gives up (twice
+        // the listed size), and that far past the 20 % waited for.
+        s.server->Serve("+OK hi\r\n").Serve("+OK 1 900000\r\n").Serve("+OK\r\n").Endless("line of text\r\n", 4000000);
         s.pop.RetrieveProgressStep = 0;
         s.pop.OnRetrieveProgress = [&](TObject*, uint16_t percent) {
             if (percent >= 20) {
@@ -126,7 +130,9 @@ TEST(Hostile, KilledRetrievalLeavesNoSpoolFile) {
     }
     ::close(ready[1]);
     char c = 0;
-    const bool spooling = ::read(ready[0], &c, 1) == 1;
+    // A child that neither reports nor ends is killed all the same.
+    pollfd reported{ready[0], POLLIN, 0};
+    const bool spooling = ::poll(&reported, 1, 30000) == 1 && ::read(ready[0], &c, 1) == 1;
     ::kill(child, SIGKILL);
     int status = 0;
     ::waitpid(child, &status, 0);

@@ -4,6 +4,7 @@
 // dialogue.
 #include "pop3/KelPOP3.h"
 
+#include "support/BoundedWaits.h"
 #include "support/FakePop3Server.h"
 #include "support/ScriptedTransport.h"
 
@@ -53,6 +54,7 @@ struct Listing {
             t->Serve(StatReply);
         t->Serve(Replies, Piece);
         pop.SetTransport(std::move(owned));
+        sweepbox::test::BoundWaits(pop);
         pop.Host = "127.0.0.1";
         pop.PipelineWindow = 4;
         pop.OnSendTextToSocket = [this](TObject*, const std::string& s) {
@@ -331,6 +333,7 @@ TEST(PipelinedDeletion, OverASocketTheServerSeesAWindowBeforeAnyReply) {
     server.Expect("STAT").Send("+OK 1 100\r\n").Expect("QUIT").Send("+OK bye\r\n").ExpectClose();
 
     TKelPOP pop;
+    sweepbox::test::BoundWaits(pop);
     pop.Host = "127.0.0.1";
     pop.Port = server.PortText();
     pop.PipelineWindow = 4;

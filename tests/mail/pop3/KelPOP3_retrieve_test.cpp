@@ -323,7 +323,7 @@ TEST(RetrieveCorpus, EveryFileComesBackAsParseMakesIt) {
         pop.Port = srv.PortText();
         pop.UserId = "test";
         pop.UserPasswd = "secret";
-        pop.ReceiveStallLimitMs = 60000;
+        sweepbox::test::BoundWaits(pop);
         pop.Connect();
         ASSERT_TRUE(pop.Login());
         for (size_t i = 0; i < files.size(); ++i) {

@@ -205,6 +205,7 @@ TEST(Connect, FailedAttemptFiresQuitButNoErrorAndRaisesNothing) {
         TKelPOP pop;
         PopRecorder rec;
         rec.Bind(pop);
+        sweepbox::test::BoundWaits(pop);
         pop.Host = host;
         pop.Port = port;
         EXPECT_NO_THROW(pop.Connect());

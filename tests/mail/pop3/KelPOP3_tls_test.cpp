@@ -73,7 +73,7 @@ struct TlsSession {
         pop.TrustFile = TestPki::Shared().CaFile();
         pop.UserId = DovecotServer::User;
         pop.UserPasswd = DovecotServer::Password;
-        pop.ReceiveStallLimitMs = 30000;
+        sweepbox::test::BoundWaits(pop);
         rec.Bind(pop);
     }
     // Connect and Login, each asserted to succeed.
@@ -391,6 +391,7 @@ TEST(StartTlsDialogue, ScriptedNegotiations) {
         ScriptedTransport& t = *owned;
         row.script(t);
         pop.SetTransport(std::move(owned));
+        sweepbox::test::BoundWaits(pop);
         pop.Host = "127.0.0.1";
         pop.Security = row.security;
         pop.Connect();
@@ -412,6 +413,7 @@ TEST(StartTlsDialogue, NoLoginOverAConnectionThatIsNotSecured) {
     ScriptedTransport& t = *owned;
     t.Serve("-ERR busy, come back later\r\n");
     pop.SetTransport(std::move(owned));
+    sweepbox::test::BoundWaits(pop);
     pop.Host = "127.0.0.1";
     pop.Security = TPopSecurity::StartTls;
     pop.UserId = "test";

@@ -3,13 +3,17 @@
 
 #include "message/KelMsg.h"
 #include "pop3/KelPOP3.h"
+#include "pop3/KelTlsSocket.h"
+#include "support/BoundedWaits.h"
 #include "support/FakePop3Server.h"
+#include "support/TestPki.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <netinet/in.h>
 #include <optional>
 #include <poll.h>
@@ -193,6 +197,7 @@ struct FakeClient {
         pop.Port = srv.PortText();
         pop.UserId = "u";
         pop.UserPasswd = "p";
+        BoundWaits(pop);
         srv.SetPaced(paced);
         rec.Bind(pop, paced ? &srv : nullptr);
     }
@@ -220,6 +225,26 @@ struct Dialogue {
 
   private:
     static FakePop3Server& Greet(FakePop3Server& s) { return s.Send(kGreeting); }
+};
+
+// A component over TLS to Host:Port, bound to a recorder, trusting the test
+// authority unless told otherwise.
+struct TlsClient {
+    kel::TKelPOP pop;
+    kel::TKelTlsSocket* tls;
+    PopRecorder rec;
+    TlsClient(const std::string& Host, uint16_t Port, bool Trusted = true) {
+        auto t = std::make_unique<kel::TKelTlsSocket>();
+        tls = t.get();
+        pop.SetTransport(std::move(t));
+        pop.Security = kel::TPopSecurity::Tls;
+        if (Trusted)
+            pop.TrustFile = TestPki::Shared().CaFile();
+        pop.Host = Host;
+        pop.Port = std::to_string(Port);
+        BoundWaits(pop);
+        rec.Bind(pop);
+    }
 };
 
 inline sockaddr_in Loopback(uint16_t Port) {

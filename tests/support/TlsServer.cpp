@@ -1,0 +1,87 @@
+#include "support/TlsServer.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace sweepbox::test {
+
+namespace {
+
+// Longer than any handshake on a loaded machine, short enough that a
+// silent client fails the test instead of stopping it.
+constexpr int kWaitSeconds = 10;
+
+} // namespace
+
+TlsServer::TlsServer(TlsServerOptions Options) {
+    // A client that rejects the certificate closes after the handshake,
+    // before the greeting is written.
+    ::signal(SIGPIPE, SIG_IGN);
+    const TestPki& pki = TestPki::Shared();
+    FCtx = ::SSL_CTX_new(::TLS_server_method());
+    ::SSL_CTX_use_certificate_chain_file(FCtx, pki.CertFile(Options.Cert).c_str());
+    ::SSL_CTX_use_PrivateKey_file(FCtx, pki.KeyFile(Options.Cert).c_str(), SSL_FILETYPE_PEM);
+    if (Options.MaxVersion != 0) {
+        ::SSL_CTX_set_min_proto_version(FCtx, 0);
+        ::SSL_CTX_set_max_proto_version(FCtx, Options.MaxVersion);
+        ::SSL_CTX_set_security_level(FCtx, 0);
+        ::SSL_CTX_set_cipher_list(FCtx, "DEFAULT:@SECLEVEL=0");
+    }
+    FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ::inet_pton(AF_INET, Options.Address, &a.sin_addr);
+    socklen_t len = sizeof a;
+    ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(FListen, 1);
+    ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
+    Port = ntohs(a.sin_port);
+    FThread = std::thread([this] { Serve(); });
+}
+
+TlsServer::~TlsServer() {
+    Finish();
+    ::close(FListen);
+    ::SSL_CTX_free(FCtx);
+}
+
+int TlsServer::Finish() {
+    if (FThread.joinable()) {
+        ::shutdown(FListen, SHUT_RDWR); // ends an accept still waiting
+        FThread.join();
+    }
+    return FVersion;
+}
+
+void TlsServer::Serve() {
+    const int fd = ::accept(FListen, nullptr, nullptr);
+    if (fd < 0)
+        return;
+    const timeval limit{kWaitSeconds, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    SSL* ssl = ::SSL_new(FCtx);
+    ::SSL_set_fd(ssl, fd);
+    if (::SSL_accept(ssl) == 1) {
+        FVersion = ::SSL_version(ssl);
+        const std::string greeting = "+OK tls ready\r\n";
+        ::SSL_write(ssl, greeting.data(), static_cast<int>(greeting.size()));
+        std::string received;
+        char buf[256];
+        int n = 0;
+        while (received.find("\r\n") == std::string::npos && received.size() < 4096 &&
+               (n = ::SSL_read(ssl, buf, sizeof buf)) > 0)
+            received.append(buf, static_cast<size_t>(n));
+        const std::string bye = "+OK bye\r\n";
+        ::SSL_write(ssl, bye.data(), static_cast<int>(bye.size()));
+        ::SSL_shutdown(ssl);
+    }
+    ::SSL_free(ssl);
+    ::close(fd);
+}
+
+} // namespace sweepbox::test
