@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <limits>
 #include <cerrno>
 #include <chrono>
 #include <stdexcept>
@@ -36,6 +37,8 @@ inline double CpuMs() {
 }
 
 inline double Median(std::vector<double> v) {
+    if (v.empty())
+        return std::numeric_limits<double>::quiet_NaN();
     std::sort(v.begin(), v.end());
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }

@@ -472,6 +472,10 @@ void TKelPOP::Abort() {
 void TKelPOP::Stat() {
     RequireConnected();
     SendCommand("STAT" + kCrLf);
+    ReadStat();
+}
+
+void TKelPOP::ReadStat() {
     ReadReply();
     if (FOperationFailed) {
         ReportError(popMailboxRefused);
@@ -684,24 +688,41 @@ size_t TKelPOP::DeleteMessages(const std::vector<uint16_t>& Numbers,
     Pump();
     size_t accepted = 0;
     bool lastAccepted = false;
+    bool counted = false;
+    const size_t dele = Numbers.size();
+    // The STAT that proves the pass goes as its last item: pipelined, it
+    // travels with the last DELEs and costs no round trip of its own.
     RunCommands(
-        Numbers.size(), [&](size_t i) { return std::vector<std::string>{"DELE " + std::to_string(Numbers[i]) + kCrLf}; },
-        [&](size_t i, size_t) { lastAccepted = ReadDeleteReply(Numbers[i]); },
+        dele == 0 ? 0 : dele + 1,
         [&](size_t i) {
-            if (!lastAccepted)
+            return std::vector<std::string>{i < dele ? "DELE " + std::to_string(Numbers[i]) + kCrLf : "STAT" + kCrLf};
+        },
+        [&](size_t i, size_t) {
+            if (i < dele) {
+                lastAccepted = ReadDeleteReply(Numbers[i]);
+            } else {
+                ConfirmCount(/*Send=*/false);
+                counted = true;
+            }
+        },
+        [&](size_t i) {
+            if (i == dele || !lastAccepted)
                 return false;
             ++accepted;
             return !OnDeleted || OnDeleted(Numbers[i]);
         });
-    if (FConnected && !Numbers.empty())
-        ConfirmCount();
+    // Stopped before the STAT went out.
+    if (FConnected && dele > 0 && !counted)
+        ConfirmCount(/*Send=*/true);
     return accepted;
 }
 
-void TKelPOP::ConfirmCount() {
+void TKelPOP::ConfirmCount(bool Send) {
     const int64_t expected = FUnmarked;
     try {
-        Stat();
+        if (Send)
+            SendCommand("STAT" + kCrLf);
+        ReadStat();
     } catch (const EKelConvertError&) {
         FailOutOfStep("The server's answer to STAT after the deletions is no count (\"" + FReplyLine.substr(0, 80) +
                       "\"): its replies are out of step with the commands.");

@@ -272,9 +272,10 @@ class TKelPOP : public TObject {
     // their way are read (OnDeleted for each accepted one, its answer
     // ignored). Returns how many DELEs were accepted.
     // Before it returns with the connection open, the pass is proven in
-    // step: no bytes arrived that no command asked for, and a STAT (which
-    // leaves marked messages out) counts the messages of the last STAT less
-    // the DELEs accepted since. Otherwise a reply was taken for another
+    // step: no bytes arrived that no command asked for, and a STAT (sent
+    // with the last DELEs where they are pipelined; it leaves marked
+    // messages out) counts the messages of the last STAT less the DELEs
+    // accepted since. Otherwise a reply was taken for another
     // command's and an accepted DELE may be a refused one: the connection
     // is dropped without QUIT, so nothing becomes final, and
     // EKelProtocolError(OutOfStep) leaves.
@@ -332,8 +333,11 @@ class TKelPOP : public TObject {
     size_t RunCommands(size_t Count, const std::function<std::vector<std::string>(size_t Item)>& Commands,
                        const std::function<void(size_t Item, size_t Command)>& Reply,
                        const std::function<bool(size_t Item)>& Done);
-    // STAT after a deletion pass: the count must be the messages not marked.
-    void ConfirmCount();
+    // The STAT after a deletion pass (sent here unless Send is false): its
+    // count must be the messages not marked.
+    void ConfirmCount(bool Send);
+    // The reply to STAT, judged and stored as Stat describes.
+    void ReadStat();
     // The reply to DELE, judged; OnDelete on "+OK". False when refused.
     bool ReadDeleteReply(uint16_t MsgIndex);
     // Pump, then one receive of at most 1024 bytes; the bytes stay valid
