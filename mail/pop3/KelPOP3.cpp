@@ -9,6 +9,7 @@
 #include <sys/mman.h>
 
 #include "message/KelMsg.h"
+#include "pop3/KelTlsSocket.h"
 
 namespace kel {
 
@@ -315,14 +316,13 @@ void TKelPOP::Connect() {
 }
 
 void TKelPOP::ConfigureTls() {
-    if (auto* tls = dynamic_cast<TKelTlsSocket*>(FTransport.get())) {
-        tls->Implicit = Security == TPopSecurity::Tls;
-        tls->ExtraTrustFile = TrustFile;
-        tls->PinnedFingerprint = PinnedFingerprint;
-        // A server that never answers the hello is as silent as one that
-        // never greets.
-        tls->HandshakeLimitMs = GreetingLimitMs;
-    }
+    TKelTransport& t = *FTransport;
+    t.ImplicitTls = Security == TPopSecurity::Tls;
+    t.ExtraTrustFile = TrustFile;
+    t.PinnedFingerprint = PinnedFingerprint;
+    // A server that never answers the hello is as silent as one that never
+    // greets.
+    t.HandshakeLimitMs = GreetingLimitMs;
 }
 
 void TKelPOP::FailConnect(TConnectFailure Why, const std::string& Text) {
@@ -337,10 +337,9 @@ void TKelPOP::FailConnect(TConnectFailure Why, const std::string& Text) {
 
 void TKelPOP::TakeTlsFailure(const ESocketOpenError& e) {
     TConnectFailure why = TConnectFailure::Unreachable;
-    if (const auto* tls = dynamic_cast<const TKelTlsSocket*>(FTransport.get());
-        tls && !tls->HandshakeError().empty()) {
-        FRejected = tls->RejectedCertificate();
-        why = tls->PlainTextAnswer()            ? TConnectFailure::PlainServer
+    if (const TKelTransport& t = *FTransport; !t.HandshakeError().empty()) {
+        FRejected = t.RejectedCertificate();
+        why = t.PlainTextAnswer()               ? TConnectFailure::PlainServer
               : !FRejected.Problems.empty()     ? TConnectFailure::Certificate
                                                 : TConnectFailure::Tls;
     } else if (e.ErrorCode == EPROTO || e.ErrorCode == EPROTONOSUPPORT) {

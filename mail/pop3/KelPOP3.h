@@ -7,7 +7,6 @@
 
 #include "message/kel_util.h"
 #include "pop3/KelReplyReader.h"
-#include "pop3/KelTlsSocket.h"
 #include "pop3/KelTransport.h"
 
 #include <cstddef>

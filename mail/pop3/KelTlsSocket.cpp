@@ -138,7 +138,7 @@ bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefi
 
 } // namespace
 
-TKelTlsSocket::TKelTlsSocket() = default;
+TKelTlsSocket::TKelTlsSocket() { ImplicitTls = true; }
 
 TKelTlsSocket::~TKelTlsSocket() {
     FreeSsl();
@@ -160,10 +160,8 @@ void TKelTlsSocket::FailOpen(const std::string& Why) {
 }
 
 void TKelTlsSocket::Open() {
-    FHandshakeError.clear();
-    FRejected = TCertificateInfo();
-    FPlainTextAnswer = false;
-    if (!Implicit) {
+    ClearHandshakeOutcome();
+    if (!ImplicitTls) {
         TKelSocket::Open();
         return;
     }
@@ -184,9 +182,7 @@ void TKelTlsSocket::Open() {
 }
 
 void TKelTlsSocket::StartTls() {
-    FHandshakeError.clear();
-    FRejected = TCertificateInfo();
-    FPlainTextAnswer = false;
+    ClearHandshakeOutcome();
     const std::string why = Handshake();
     if (!why.empty())
         FailOpen(why);

@@ -17,61 +17,23 @@ typedef struct bio_st BIO;
 
 namespace kel {
 
-// Why a certificate was not accepted.
-enum class TCertProblem {
-    Untrusted,   // no trusted authority vouches for it
-    SelfSigned,  // it signed itself
-    Expired,     // its validity has ended
-    NotYetValid, // its validity has not begun
-    WrongHost,   // it names other servers
-    Other,       // anything else: Detail says what
-};
-
-// The server's certificate as the user needs to judge it.
-struct TCertificateInfo {
-    std::vector<TCertProblem> Problems; // empty: nothing was rejected
-    std::string Detail;                 // OpenSSL's words, one per problem
-    bool PinChanged = false;            // a fingerprint was pinned, and this is another
-    std::string Subject;                // one line, RFC 2253 form
-    std::string Issuer;
-    std::string NotBefore;              // "yyyy-mm-dd hh:mm:ss UTC"
-    std::string NotAfter;
-    std::string Fingerprint;            // "sha256:" and 64 lower-case hex digits
-};
-
 class TKelTlsSocket : public TKelSocket {
   public:
-    TKelTlsSocket();
     ~TKelTlsSocket() override;
 
-    // True: the handshake follows the TCP connect at once (implicit TLS).
-    // False: the connection starts plain; StartTls() secures it.
-    bool Implicit = true;
-    // A PEM file of authorities trusted besides the system's store, which
-    // honours SSL_CERT_FILE and SSL_CERT_DIR. Set while closed.
-    std::string ExtraTrustFile;
-    // "sha256:<hex>" of a certificate the user chose to trust for this
-    // server: accepted although it does not verify. A certificate that
-    // verifies is accepted whatever is pinned.
-    std::string PinnedFingerprint;
+    // The trust store is the system's, which honours SSL_CERT_FILE and
+    // SSL_CERT_DIR, and ExtraTrustFile besides. A certificate that verifies
+    // is accepted whatever is pinned.
+    TKelTlsSocket();  // ImplicitTls: the handshake follows the TCP connect at once
 
-    // With Implicit, OnConnect fires only once the handshake succeeded; a
-    // failed handshake is a failed open (ESocketOpenError, with the reason
-    // as its text, and HandshakeError()).
+    // With ImplicitTls, OnConnect fires only once the handshake succeeded;
+    // a failed handshake is a failed open (ESocketOpenError, with the reason
+    // as its text, and the outcome in HandshakeError() and the rest).
     void Open() override;
     // Handshake on the open plain connection (after STLS was accepted).
     // Failure: closed, OnDisconnect, then ESocketOpenError as for Open.
     void StartTls() override;
     bool Secured() const override { return FSsl != nullptr && FSecured; }
-    // Why the last handshake failed; empty when it did not.
-    const std::string& HandshakeError() const { return FHandshakeError; }
-    // The certificate of the last handshake when it was not accepted.
-    const TCertificateInfo& RejectedCertificate() const { return FRejected; }
-    // The last handshake failed because the server answered in plain text
-    // (a POP3 greeting where TLS was expected).
-    bool PlainTextAnswer() const { return FPlainTextAnswer; }
-    // The handshake may take this long without progress; <= 0: StallLimitMs.
-    int HandshakeLimitMs = 0;
 
     // Records what the certificate check found; the handshake goes on.
     static int VerifyCallback(int Ok, X509_STORE_CTX* Ctx);
@@ -99,9 +61,6 @@ class TKelTlsSocket : public TKelSocket {
     std::string FCtxTrustFile;
     SSL* FSsl = nullptr;
     bool FSecured = false;
-    std::string FHandshakeError;
-    TCertificateInfo FRejected;
-    bool FPlainTextAnswer = false;
     // What the verification found during the handshake (X509_V_ERR_*).
     std::vector<int> FVerifyErrors;
     // The first bytes the server sent in the handshake.

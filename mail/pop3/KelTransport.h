@@ -4,6 +4,7 @@
 #pragma once
 
 #include "message/kel_util.h"
+#include "pop3/KelCertificate.h"
 
 #include <cstddef>
 #include <functional>
@@ -43,6 +44,26 @@ class TKelTransport : public TObject {
     TKelTransport() = default;
     TKelTransport(const TKelTransport&) = delete;
     TKelTransport& operator=(const TKelTransport&) = delete;
+
+    // ---- TLS, for a transport that can secure its connection; set while closed ----
+    // True: the handshake follows the connect at once (implicit TLS).
+    // False: the connection starts plain; StartTls() secures it.
+    bool ImplicitTls = false;
+    // A PEM file of authorities trusted besides the system's store.
+    std::string ExtraTrustFile;
+    // "sha256:<hex>" of a certificate the user chose to trust for this
+    // server: accepted although it does not verify.
+    std::string PinnedFingerprint;
+    // The handshake may take this long without progress; <= 0: StallLimitMs.
+    int HandshakeLimitMs = 0;
+
+    // What the last handshake found: why it failed (empty when it did not
+    // fail or has not run), the certificate when it was not accepted, and
+    // whether the server answered in plain text (a POP3 greeting where TLS
+    // was expected).
+    const std::string& HandshakeError() const { return FHandshakeError; }
+    const TCertificateInfo& RejectedCertificate() const { return FRejected; }
+    bool PlainTextAnswer() const { return FPlainTextAnswer; }
 
     // Set while closed. Exactly one of Host and Address is non-empty for a
     // connection to succeed; Address is a dotted IPv4 address used as it is.
@@ -109,6 +130,17 @@ class TKelTransport : public TObject {
     // found in the received bytes: OnError, close, then ESocketError with
     // Text (the system's text for ErrorCode when Text is empty).
     [[noreturn]] void Fail(int ErrorCode, const char* Api, const std::string& Text = std::string());
+
+  protected:
+    // Forgets the last handshake's outcome (a new one begins).
+    void ClearHandshakeOutcome() {
+        FHandshakeError.clear();
+        FRejected = TCertificateInfo();
+        FPlainTextAnswer = false;
+    }
+    std::string FHandshakeError;
+    TCertificateInfo FRejected;
+    bool FPlainTextAnswer = false;
 };
 
 } // namespace kel

@@ -37,6 +37,29 @@ ScriptedTransport& ScriptedTransport::RefuseTls() {
     return *this;
 }
 
+ScriptedTransport& ScriptedTransport::OfferImplicitTls() {
+    FImplicit = true;
+    return *this;
+}
+
+ScriptedTransport& ScriptedTransport::RejectCertificate(const kel::TCertificateInfo& Certificate) {
+    FCertificate = Certificate;
+    return *this;
+}
+
+void ScriptedTransport::Handshake() {
+    ClearHandshakeOutcome();
+    if (FCertificate.Problems.empty() || FCertificate.Fingerprint == PinnedFingerprint) {
+        FSecured = true;
+        return;
+    }
+    FRejected = FCertificate;
+    FRejected.PinChanged = !PinnedFingerprint.empty();
+    FHandshakeError = "The server's certificate is not accepted: " + FCertificate.Detail;
+    Close();
+    throw kel::ESocketOpenError(EPROTO, FHandshakeError);
+}
+
 void ScriptedTransport::Open() {
     if (OnLookup)
         OnLookup(this, this);
@@ -50,6 +73,10 @@ void ScriptedTransport::Open() {
     FOpen = true;
     FSecured = false;
     Written += "[open]";
+    if (ImplicitTls && FImplicit) {
+        Written += "[tls]";
+        Handshake();
+    }
     if (OnConnect)
         OnConnect(this);
 }
@@ -121,7 +148,8 @@ void ScriptedTransport::StartTls() {
         Close();
         throw kel::ESocketOpenError(EPROTO, "The TLS handshake failed: refused by the script.");
     }
-    FSecured = FOpen;
+    if (FOpen)
+        Handshake();
 }
 
 } // namespace sweepbox::test

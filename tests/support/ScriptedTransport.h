@@ -32,6 +32,12 @@ class ScriptedTransport : public kel::TKelTransport {
     ScriptedTransport& RefuseOpen();
     // StartTls fails as a refused handshake would.
     ScriptedTransport& RefuseTls();
+    // Open with ImplicitTls makes a handshake too (marked "[tls]"); without
+    // this the transport cannot, and stays plain.
+    ScriptedTransport& OfferImplicitTls();
+    // The handshake rejects this certificate, as a certificate check would;
+    // one pinned by its fingerprint passes.
+    ScriptedTransport& RejectCertificate(const kel::TCertificateInfo& Certificate);
 
     // A receive ends at the end of a line at the latest, as a server that
     // answers each command when it comes would send it: the replies the
@@ -59,6 +65,8 @@ class ScriptedTransport : public kel::TKelTransport {
     bool Secured() const override { return FOpen && FSecured; }
 
   private:
+    // The scripted certificate check; throws as a failed handshake does.
+    void Handshake();
     struct Step {
         enum Kind { Bytes, End, Endless, Unasked } kind;
         std::string bytes;
@@ -70,6 +78,8 @@ class ScriptedTransport : public kel::TKelTransport {
     bool FOpen = false;
     bool FRefuse = false;
     bool FRefuseTls = false;
+    bool FImplicit = false;
+    kel::TCertificateInfo FCertificate; // no problems: none is rejected
     bool FSecured = false;
     bool FEnded = false;
 };

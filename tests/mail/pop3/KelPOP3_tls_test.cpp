@@ -405,6 +405,57 @@ TEST(StartTlsDialogue, ScriptedNegotiations) {
     }
 }
 
+// A certificate the check rejects, scripted: the connect fails as
+// Certificate with the certificate to show, before any command; pinned by
+// its fingerprint, it is let through; another pin shows it as changed.
+TEST(StartTlsDialogue, ScriptedCertificateRejections) {
+    TCertificateInfo rejected;
+    rejected.Problems = {TCertProblem::SelfSigned};
+    rejected.Detail = "self-signed certificate";
+    rejected.Subject = "CN=pop.example.net";
+    rejected.Fingerprint = "sha256:" + std::string(64, 'a');
+    const std::string greeting = sweepbox::test::kGreeting;
+    const struct {
+        const char* name;
+        TPopSecurity security;
+        std::string pinned;
+        std::string written;
+        TConnectFailure failure;
+    } rows[] = {
+        {"implicit, rejected", TPopSecurity::Tls, "", "[open][tls][close]", TConnectFailure::Certificate},
+        {"STARTTLS, rejected", TPopSecurity::StartTls, "", "[open]CAPA\r\nSTLS\r\n[starttls][close]",
+         TConnectFailure::Certificate},
+        {"implicit, pinned", TPopSecurity::Tls, rejected.Fingerprint, "[open][tls]", TConnectFailure::None},
+        {"implicit, another pin", TPopSecurity::Tls, "sha256:" + std::string(64, 'b'), "[open][tls][close]",
+         TConnectFailure::Certificate},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TKelPOP pop;
+        auto owned = std::make_unique<ScriptedTransport>();
+        ScriptedTransport& t = *owned;
+        t.OfferImplicitTls().RejectCertificate(rejected);
+        if (row.security == TPopSecurity::StartTls)
+            t.Serve(greeting).Serve("+OK\r\nSTLS\r\n.\r\n").Serve("+OK\r\n");
+        else
+            t.Serve(greeting);
+        pop.SetTransport(std::move(owned));
+        sweepbox::test::BoundWaits(pop);
+        pop.Host = "pop.example.net";
+        pop.Security = row.security;
+        pop.PinnedFingerprint = row.pinned;
+        pop.Connect();
+        EXPECT_EQ(pop.ConnectFailure(), row.failure) << pop.ConnectError();
+        EXPECT_EQ(pop.Secured(), row.failure == TConnectFailure::None);
+        EXPECT_EQ(t.Written, row.written);
+        if (row.failure == TConnectFailure::Certificate) {
+            EXPECT_EQ(pop.RejectedCertificate().Fingerprint, rejected.Fingerprint);
+            EXPECT_EQ(pop.RejectedCertificate().Problems, rejected.Problems);
+            EXPECT_EQ(pop.RejectedCertificate().PinChanged, !row.pinned.empty());
+        }
+    }
+}
+
 // A refused greeting leaves a STARTTLS session open in plain text: the
 // login must not go out over it.
 TEST(StartTlsDialogue, NoLoginOverAConnectionThatIsNotSecured) {
