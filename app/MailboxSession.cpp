@@ -98,31 +98,35 @@ QString TMailboxSession::ErrorText(const std::exception& e) const {
     const QString english = DisplayText(e.what());
     if (!German)
         return english;
-    // The component speaks English; the common failures are said in German,
-    // the rest stays in the component's words.
+    // The component speaks English; the common failures are said in German
+    // by their reason, the rest stays in the component's words.
     if (const auto* socket = dynamic_cast<const kel::ESocketError*>(&e)) {
-        switch (socket->ErrorCode) {
-        case ECONNRESET:
-            if (english.startsWith(QLatin1String("The server closed")))
-                return QStringLiteral("Der Server hat die Verbindung beendet, bevor seine Antwort vollständig war.");
-            break;
-        case ETIMEDOUT:
-            if (!english.startsWith(QLatin1String("Windows-Socket-Fehler")))
-                break;
+        switch (socket->Reason) {
+        case kel::TSocketFailure::ClosedEarly:
+            return QStringLiteral("Der Server hat die Verbindung beendet, bevor seine Antwort vollständig war.");
+        case kel::TSocketFailure::Stalled:
             return QStringLiteral("Der Server antwortet nicht mehr (Zeitüberschreitung).");
-        case EMSGSIZE:
+        case kel::TSocketFailure::TooLong:
             return QStringLiteral("Die Antwort des Servers ist länger als erlaubt (") + english + QLatin1Char(')');
-        default:
+        case kel::TSocketFailure::System:
+        case kel::TSocketFailure::Tls:
             break;
         }
         return english;
     }
     if (dynamic_cast<const kel::EKelProtocolError*>(&e))
         return QStringLiteral("Die Antwort des Servers ergibt keinen Sinn (") + english + QLatin1Char(')');
-    if (english == QLatin1String("User name or password contains a line break."))
-        return QStringLiteral("Benutzername oder Passwort enthält einen Zeilenumbruch.");
-    if (english.startsWith(QLatin1String("The connection is not secured")))
-        return QStringLiteral("Die Verbindung ist nicht gesichert: Benutzername und Passwort werden nicht gesendet.");
+    if (const auto* misuse = dynamic_cast<const kel::EKelPOPError*>(&e)) {
+        switch (misuse->Reason) {
+        case kel::TPopMisuse::UnsafeCredentials:
+            return QStringLiteral("Benutzername oder Passwort enthält einen Zeilenumbruch.");
+        case kel::TPopMisuse::NotSecured:
+            return QStringLiteral(
+                "Die Verbindung ist nicht gesichert: Benutzername und Passwort werden nicht gesendet.");
+        case kel::TPopMisuse::NotConnected:
+            break;
+        }
+    }
     return english;
 }
 

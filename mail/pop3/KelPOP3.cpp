@@ -134,7 +134,7 @@ std::string_view TKelPOP::Receive() {
         // stream always comes too early. A transport a handler closed while
         // the receive waited (Abort) has nothing left to report.
         if (FTransport->IsOpen())
-            FailReply(ECONNRESET, "The server closed the connection before its reply was complete.");
+            FailReply(TSocketFailure::ClosedEarly, "The server closed the connection before its reply was complete.");
         FTransport->Fail(ENOTCONN, "recv");
     }
     // Untrusted bytes from the server: any value, NUL included.
@@ -160,7 +160,7 @@ void TKelPOP::ReadReply() {
         if (step == TReplyReader::TStep::Done)
             return;
         if (step == TReplyReader::TStep::TooLong)
-            FailReply(EMSGSIZE, "The server's reply has no line end within its first " +
+            FailReply(TSocketFailure::TooLong, "The server's reply has no line end within its first " +
                                     std::to_string(TReplyReader::kMaxLine) + " bytes.");
         chunk = Receive();
         FReader.Feed(chunk);
@@ -200,7 +200,7 @@ void TKelPOP::FailOutOfStep(const std::string& Text) {
 
 void TKelPOP::RequireConnected() const {
     if (!FConnected)
-        throw EKelPOPError("Not connected.");
+        throw EKelPOPError("Not connected.", TPopMisuse::NotConnected);
 }
 
 void TKelPOP::Judge(const std::string& Line) {
@@ -219,7 +219,10 @@ bool TKelPOP::RequireOk() {
     return false;
 }
 
-void TKelPOP::FailReply(int ErrorCode, const std::string& Text) { FTransport->Fail(ErrorCode, "recv", Text); }
+void TKelPOP::FailReply(TSocketFailure Reason, const std::string& Text) {
+    const int code = Reason == TSocketFailure::ClosedEarly ? ECONNRESET : EMSGSIZE;
+    FTransport->Fail(code, "recv", Text, Reason);
+}
 
 void TKelPOP::ReportError(int32_t Code) {
     FOperationFailed = true;
@@ -299,7 +302,7 @@ void TKelPOP::Connect() {
     try {
         ReadReply();
     } catch (const ESocketError& e) {
-        const bool silent = FReceiveLimitMs > 0 && e.ErrorCode == ETIMEDOUT;
+        const bool silent = FReceiveLimitMs > 0 && e.Reason == TSocketFailure::Stalled;
         FReceiveLimitMs = 0;
         if (!silent)
             throw;
@@ -394,7 +397,7 @@ std::vector<std::string> TKelPOP::ReadLines(size_t Limit) {
     FReader.BeginData(/*Unstuff=*/true, Limit);
     for (TReplyReader::TStep step = FReader.TakeData(text); step != TReplyReader::TStep::Done;) {
         if (step == TReplyReader::TStep::TooLong)
-            FailReply(EMSGSIZE, "The server's list is longer than " + std::to_string(Limit) + " bytes.");
+            FailReply(TSocketFailure::TooLong, "The server's list is longer than " + std::to_string(Limit) + " bytes.");
         step = ReceiveData(text);
     }
     std::vector<std::string> lines;
@@ -410,14 +413,15 @@ std::vector<std::string> TKelPOP::ReadLines(size_t Limit) {
 
 bool TKelPOP::Login() {
     if (!FConnected)
-        throw EKelPOPError("Invalid Op. Not connected.");
+        throw EKelPOPError("Invalid Op. Not connected.", TPopMisuse::NotConnected);
     // A secured connection was asked for: the password never goes out on
     // another (a STARTTLS session whose greeting was refused stays plain).
     if (Security != TPopSecurity::None && !FTransport->Secured())
-        throw EKelPOPError("The connection is not secured: the user name and password are not sent.");
+        throw EKelPOPError("The connection is not secured: the user name and password are not sent.",
+                           TPopMisuse::NotSecured);
     auto unsafe = [](const std::string& s) { return s.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; };
     if (unsafe(UserId) || unsafe(UserPasswd))
-        throw EKelPOPError("User name or password contains a line break.");
+        throw EKelPOPError("User name or password contains a line break.", TPopMisuse::UnsafeCredentials);
     SendCommand("USER " + UserId + kCrLf);
     ReadReply();
     if (FOperationFailed) {
@@ -553,7 +557,7 @@ std::string TKelPOP::ReadHeader(uint16_t MsgIndex) {
     FReader.BeginData(/*Unstuff=*/false, HeaderReplyLimit);
     for (TReplyReader::TStep step = FReader.TakeData(text); step != TReplyReader::TStep::Done;) {
         if (step == TReplyReader::TStep::TooLong)
-            FailReply(EMSGSIZE, "The server's header of message " + std::to_string(MsgIndex) +
+            FailReply(TSocketFailure::TooLong, "The server's header of message " + std::to_string(MsgIndex) +
                                     " is longer than " + std::to_string(HeaderReplyLimit) + " bytes.");
         step = ReceiveData(text);
     }
@@ -845,7 +849,7 @@ TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
         // The receive that brought the status line reports no progress.
         for (bool first = true;; first = false) {
             if (step == TReplyReader::TStep::TooLong)
-                FailReply(EMSGSIZE, "The server's reply to " + std::string(HeaderOnly ? "TOP " : "RETR ") + n +
+                FailReply(TSocketFailure::TooLong, "The server's reply to " + std::string(HeaderOnly ? "TOP " : "RETR ") + n +
                                         " grew past " + std::to_string(limit) + " bytes" +
                                         (listed >= 0 ? ", the message being " + std::to_string(listed) + " bytes."
                                                      : "."));

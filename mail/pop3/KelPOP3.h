@@ -21,10 +21,19 @@ namespace kel {
 
 class TKelMsg;
 
-// Misuse of the component: "Not connected.", "Invalid Op. Not connected.".
+// Why the component refused a call before sending anything.
+enum class TPopMisuse {
+    NotConnected,      // "Not connected.", "Invalid Op. Not connected."
+    NotSecured,        // a login over a connection that should be inside TLS and is not
+    UnsafeCredentials, // a user name or password holding CR, LF or NUL
+};
+
+// Misuse of the component: the call is refused before anything is sent.
 class EKelPOPError : public Exception {
   public:
-    using Exception::Exception;
+    explicit EKelPOPError(const std::string& Text, TPopMisuse Reason = TPopMisuse::NotConnected)
+        : Exception(Text), Reason(Reason) {}
+    TPopMisuse Reason;
 };
 
 // A server number that does not convert: "'<text>' ist kein gültiger Integerwert".
@@ -370,7 +379,8 @@ class TKelPOP : public TObject {
     // "-ERR" proves no deletion): false and OperationFailed otherwise.
     bool RequireOk();
     // The transport error path for what the received bytes tell.
-    [[noreturn]] void FailReply(int ErrorCode, const std::string& Text);
+    // ClosedEarly (ECONNRESET) or TooLong (EMSGSIZE).
+    [[noreturn]] void FailReply(TSocketFailure Reason, const std::string& Text);
     void ReportError(int32_t Code);
     void HandleTransportError(int ErrorCode);
     // Closes without any event (Abort, Cancel).

@@ -263,7 +263,7 @@ void TKelSocket::SendBuf(const char* Data, size_t Count) {
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             TWait w = WaitReady(POLLOUT);
             if (w == TWait::Stalled)
-                Fail(ETIMEDOUT, "send");
+                FailStalled("send");
             continue; // Closed ends the loop: sending on a closed socket does nothing
         }
         Fail(n < 0 ? errno : EPIPE, "send");
@@ -289,7 +289,7 @@ size_t TKelSocket::ReceiveBuf(char* Buffer, size_t Count) {
         if (w == TWait::Closed)
             return 0;
         if (w == TWait::Stalled)
-            Fail(ETIMEDOUT, "recv");
+            FailStalled("recv");
     }
 }
 

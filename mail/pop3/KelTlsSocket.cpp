@@ -397,11 +397,12 @@ void TKelTlsSocket::SendBuf(const char* Data, size_t Count) {
         const int err = ::SSL_get_error(FSsl, rc);
         if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) {
             if (WaitReady(err == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT) == TWait::Stalled)
-                Fail(ETIMEDOUT, "send");
+                FailStalled("send");
             continue;
         }
-        Fail(err == SSL_ERROR_SYSCALL && errno ? errno : EPROTO, "send",
-             err == SSL_ERROR_SYSCALL ? std::string() : "TLS: " + OpenSslError("the send failed"));
+        if (err == SSL_ERROR_SYSCALL)
+            Fail(errno ? errno : EPROTO, "send");
+        Fail(EPROTO, "send", "TLS: " + OpenSslError("the send failed"), TSocketFailure::Tls);
     }
 }
 
@@ -426,13 +427,14 @@ size_t TKelTlsSocket::ReceiveBuf(char* Buffer, size_t Count) {
             if (w == TWait::Closed)
                 return 0;
             if (w == TWait::Stalled)
-                Fail(ETIMEDOUT, "recv");
+                FailStalled("recv");
             continue;
         }
         if (err == SSL_ERROR_SYSCALL && errno == 0)
             return 0; // closed without close_notify: the reader judges what it means
-        Fail(err == SSL_ERROR_SYSCALL ? errno : EPROTO, "recv",
-             err == SSL_ERROR_SYSCALL ? std::string() : "TLS: " + OpenSslError("the receive failed"));
+        if (err == SSL_ERROR_SYSCALL)
+            Fail(errno, "recv");
+        Fail(EPROTO, "recv", "TLS: " + OpenSslError("the receive failed"), TSocketFailure::Tls);
     }
 }
 

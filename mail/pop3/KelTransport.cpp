@@ -10,22 +10,22 @@ std::string SocketErrorText(int ErrorCode, const std::string& Api) {
            std::to_string(ErrorCode) + "), auf API '" + Api + "'";
 }
 
-ESocketError::ESocketError(int ErrorCode, const std::string& Api)
-    : ESocketError(ErrorCode, Api, SocketErrorText(ErrorCode, Api)) {}
+ESocketError::ESocketError(int ErrorCode, const std::string& Api, TSocketFailure Reason)
+    : ESocketError(ErrorCode, Api, SocketErrorText(ErrorCode, Api), Reason) {}
 
-ESocketError::ESocketError(int ErrorCode, const std::string& Api, const std::string& Text)
-    : Exception(Text), ErrorCode(ErrorCode), Api(Api) {}
+ESocketError::ESocketError(int ErrorCode, const std::string& Api, const std::string& Text, TSocketFailure Reason)
+    : Exception(Text), ErrorCode(ErrorCode), Api(Api), Reason(Reason) {}
 
 ESocketOpenError::ESocketOpenError(int ErrorCode, const std::string& Text)
     : Exception(Text), ErrorCode(ErrorCode) {}
 
-void TKelTransport::Fail(int ErrorCode, const char* Api, const std::string& Text) {
+void TKelTransport::Fail(int ErrorCode, const char* Api, const std::string& Text, TSocketFailure Reason) {
     if (OnError)
         OnError(this, ErrorCode);
     Close();
     if (Text.empty())
-        throw ESocketError(ErrorCode, Api);
-    throw ESocketError(ErrorCode, Api, Text);
+        throw ESocketError(ErrorCode, Api, Reason);
+    throw ESocketError(ErrorCode, Api, Text, Reason);
 }
 
 void TKelTransport::StartTls() {

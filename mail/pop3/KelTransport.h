@@ -6,6 +6,7 @@
 #include "message/kel_util.h"
 #include "pop3/KelCertificate.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -17,12 +18,23 @@ namespace kel {
 // past its bound). Socket failures read
 // "Windows-Socket-Fehler: <system text> (<number>), auf API '<send|recv>'";
 // failures found in the received bytes carry a text of their own.
+// Callers tell them apart by Reason, never by the words.
+enum class TSocketFailure {
+    System,      // a send or receive failed: ErrorCode is the system's number
+    Stalled,     // no progress within the stall limit (ETIMEDOUT)
+    ClosedEarly, // the server closed before its reply was complete (ECONNRESET)
+    TooLong,     // a reply grew past its bound (EMSGSIZE)
+    Tls,         // the TLS layer failed (EPROTO): the text says why
+};
+
 class ESocketError : public Exception {
   public:
-    ESocketError(int ErrorCode, const std::string& Api);
-    ESocketError(int ErrorCode, const std::string& Api, const std::string& Text);
+    ESocketError(int ErrorCode, const std::string& Api, TSocketFailure Reason = TSocketFailure::System);
+    ESocketError(int ErrorCode, const std::string& Api, const std::string& Text,
+                 TSocketFailure Reason = TSocketFailure::System);
     int ErrorCode;
     std::string Api;
+    TSocketFailure Reason;
 };
 
 // The connection could not be opened (lookup, connect, no host given).
@@ -129,7 +141,10 @@ class TKelTransport : public TObject {
     // The failure path of a send or receive, also for a failure the caller
     // found in the received bytes: OnError, close, then ESocketError with
     // Text (the system's text for ErrorCode when Text is empty).
-    [[noreturn]] void Fail(int ErrorCode, const char* Api, const std::string& Text = std::string());
+    [[noreturn]] void Fail(int ErrorCode, const char* Api, const std::string& Text = std::string(),
+                           TSocketFailure Reason = TSocketFailure::System);
+    // A stall: no progress within StallLimitMs.
+    [[noreturn]] void FailStalled(const char* Api) { Fail(ETIMEDOUT, Api, std::string(), TSocketFailure::Stalled); }
 
   protected:
     // Forgets the last handshake's outcome (a new one begins).

@@ -412,22 +412,42 @@ TEST_F(SessionTest, AStatCountThatIsNoNumberIsSaidPlainly) {
     }
 }
 
-// The component's common failures are said in the interface's language.
+// The component's common failures are said in the interface's language,
+// chosen by their reason: the same words with another reason stay as they are.
 TEST_F(SessionTest, FailuresAreSaidInGerman) {
+    using kel::TSocketFailure;
     session.German = true;
-    auto german = [&](const std::exception& e) { return session.ErrorText(e); };
-    EXPECT_EQ(german(kel::ESocketError(ECONNRESET, "recv",
-                                       "The server closed the connection before its reply was complete.")),
-              QString::fromUtf8("Der Server hat die Verbindung beendet, bevor seine Antwort vollständig war."));
-    EXPECT_EQ(german(kel::ESocketError(ETIMEDOUT, "recv")),
-              QString::fromUtf8("Der Server antwortet nicht mehr (Zeitüberschreitung)."));
-    EXPECT_EQ(german(kel::EKelPOPError("User name or password contains a line break.")),
-              QString::fromUtf8("Benutzername oder Passwort enthält einen Zeilenumbruch."));
-    EXPECT_EQ(german(kel::EKelPOPError("Something else.")), QStringLiteral("Something else."));
-    // A socket error keeps its own words and number.
-    EXPECT_TRUE(session.ErrorText(kel::ESocketError(EPIPE, "send")).startsWith(QStringLiteral("Windows-Socket-Fehler")));
+    const struct {
+        std::function<void()> raise;
+        const char* german; // nullptr: the component's own words
+    } rows[] = {
+        {[] { throw kel::ESocketError(ECONNRESET, "recv", "closed early", TSocketFailure::ClosedEarly); },
+         "Der Server hat die Verbindung beendet, bevor seine Antwort vollständig war."},
+        {[] { throw kel::ESocketError(ETIMEDOUT, "recv", TSocketFailure::Stalled); },
+         "Der Server antwortet nicht mehr (Zeitüberschreitung)."},
+        {[] { throw kel::ESocketError(EMSGSIZE, "recv", "x", TSocketFailure::TooLong); },
+         "Die Antwort des Servers ist länger als erlaubt (x)"},
+        // A system failure with the same number keeps the system's words.
+        {[] { throw kel::ESocketError(ETIMEDOUT, "recv"); }, nullptr},
+        {[] { throw kel::ESocketError(ECONNRESET, "recv", "The server closed the connection"); }, nullptr},
+        {[] { throw kel::EKelPOPError("x", kel::TPopMisuse::UnsafeCredentials); },
+         "Benutzername oder Passwort enthält einen Zeilenumbruch."},
+        {[] { throw kel::EKelPOPError("x", kel::TPopMisuse::NotSecured); },
+         "Die Verbindung ist nicht gesichert: Benutzername und Passwort werden nicht gesendet."},
+        {[] { throw kel::EKelPOPError("User name or password contains a line break."); }, nullptr},
+    };
+    for (const auto& row : rows) {
+        try {
+            row.raise();
+        } catch (const std::exception& e) {
+            SCOPED_TRACE(e.what());
+            EXPECT_EQ(session.ErrorText(e),
+                      row.german ? QString::fromUtf8(row.german) : QString::fromUtf8(e.what()));
+        }
+    }
     session.German = false;
-    EXPECT_EQ(session.ErrorText(kel::ESocketError(ETIMEDOUT, "recv", "x")), QStringLiteral("x"));
+    EXPECT_EQ(session.ErrorText(kel::ESocketError(ETIMEDOUT, "recv", "x", TSocketFailure::Stalled)),
+              QStringLiteral("x"));
 }
 
 } // namespace

@@ -92,7 +92,7 @@ size_t ScriptedTransport::ReceiveBuf(char* Buffer, size_t Count) {
     if (FEnded && FSteps.empty())
         return 0; // every receive after the end sees it too
     if (FSteps.empty())
-        Fail(ETIMEDOUT, "recv");
+        FailStalled("recv");
     Step& s = FSteps.front();
     if (s.kind == Step::End) {
         FSteps.pop_front();
