@@ -358,7 +358,9 @@ namespace {
 std::string DottedMessage(size_t Size) {
     std::string m = "Subject: save me\r\n\r\n";
     for (size_t i = 0; m.size() < Size; ++i)
-        m += i % 7 == 0 ? ".\r\n" : i % 5 == 0 ? "..dots " + std::to_string(i) + "\r\n" : "line " + std::to_string(i) + "\r\n";
+        m += i % 7 == 0   ? ".\r\n"
+             : i % 5 == 0 ? "..dots " + std::to_string(i) + "\r\n"
+                          : "line " + std::to_string(i) + "\r\n";
     return m;
 }
 
@@ -428,10 +430,11 @@ TEST(SaveMsg, FailuresTable) {
             row.setup(d.pop);
         std::string outcome;
         try {
-            outcome = d.pop.SaveMsg(1, [&](std::string_view) {
-                if (row.sinkThrows)
-                    throw Full{};
-            })
+            outcome = d.pop.SaveMsg(1,
+                                    [&](std::string_view) {
+                                        if (row.sinkThrows)
+                                            throw Full{};
+                                    })
                           ? "true"
                           : "false";
         } catch (const Full&) {
