@@ -277,17 +277,6 @@ TEST_F(SessionTest, RetrievalReturnsTheMessageAndCancelStopsIt) {
     EXPECT_EQ(srv.Commands().size(), before);
 }
 
-// A message of about Size bytes whose lines begin with dots, as the server
-// has it (LF line ends; the server serves CR LF and stuffs the dots).
-std::string DottedMail(size_t Size) {
-    std::string m = "From: big@example.org\nSubject: large\n\n";
-    for (size_t i = 0; m.size() < Size; ++i)
-        m += i % 9 == 0   ? ".\n"
-             : i % 4 == 0 ? "..two dots " + std::to_string(i) + "\n"
-                          : "line " + std::to_string(i) + "\n";
-    return m;
-}
-
 QByteArray ReadFile(const QString& Path) {
     QFile f(Path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
@@ -296,7 +285,7 @@ QByteArray ReadFile(const QString& Path) {
 // A message above the ceiling is not fetched: the view is asked, and the
 // message goes to the chosen file as the server has it, dots unstuffed.
 TEST_F(SessionTest, LargeMessageIsOfferedAndSavedExactly) {
-    const std::string big = DottedMail(300000);
+    const std::string big = FakePop3Server::DottedMessage(300000);
     FakePop3Server srv({Mailbox(1)[0], big});
     session.PumpIntervalMs = 0;
     Start(srv);
@@ -365,7 +354,7 @@ TEST_F(SessionTest, UnsavedLargeMessageLeavesNoFile) {
             ASSERT_TRUE(old.open(QIODevice::WriteOnly | QIODevice::Truncate));
             old.write("old bytes");
         }
-        FakePop3Server srv({Mailbox(1)[0], DottedMail(300000)});
+        FakePop3Server srv({Mailbox(1)[0], FakePop3Server::DottedMessage(300000)});
         RecordingView v;
         kel::TKelPOP p;
         TMailboxSession s(p, v);

@@ -351,25 +351,10 @@ TEST(RetrieveMsg, ReplyBoundComesFromAnAcceptedSizeAndStopsAtTheCeiling) {
     }
 }
 
-namespace {
-
-// A message of Size bytes with CR LF line ends, dots at line starts, a lone
-// "." line and a last line without a dot.
-std::string DottedMessage(size_t Size) {
-    std::string m = "Subject: save me\r\n\r\n";
-    for (size_t i = 0; m.size() < Size; ++i)
-        m += i % 7 == 0   ? ".\r\n"
-             : i % 5 == 0 ? "..dots " + std::to_string(i) + "\r\n"
-                          : "line " + std::to_string(i) + "\r\n";
-    return m;
-}
-
-} // namespace
-
 // Saving streams the message as it was before the server stuffed it, in
 // blocks the size of the spool's writes, whatever the ceiling.
 TEST(SaveMsg, SinkGetsTheOriginalBytesInBlocks) {
-    const std::string message = DottedMessage(300000);
+    const std::string message = FakePop3Server::DottedMessage(300000);
     Dialogue d(/*paced=*/true);
     d.pop.OpenCeiling = 1024;
     d.srv.Expect("LIST 2").Send("+OK 2 " + std::to_string(message.size()) + "\r\n");
@@ -397,7 +382,7 @@ TEST(SaveMsg, SinkGetsTheOriginalBytesInBlocks) {
 // Every way a save can end early, and what is left of the connection.
 TEST(SaveMsg, FailuresTable) {
     struct Full {};
-    const std::string big = Reply(FakePop3Server::DotStuff(DottedMessage(200000)));
+    const std::string big = Reply(FakePop3Server::DotStuff(FakePop3Server::DottedMessage(200000)));
     struct Row {
         const char* name;
         std::string list, retr; // retr empty: refused
