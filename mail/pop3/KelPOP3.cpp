@@ -1,8 +1,8 @@
 #include "pop3/KelPOP3.h"
 
 #include <algorithm>
-#include <climits>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <deque>
 #include <iterator>
@@ -697,6 +697,19 @@ class TSpoolText {
     std::string_view View() const {
         return FMap ? std::string_view(static_cast<const char*>(FMap), FSize) : std::string_view(FCopy);
     }
+    // The whole pages of the mapping between Begin and End leave this
+    // process's memory; a later read brings them back from the file. Any
+    // other range (a copy, a parse's own buffer) is left alone.
+    void Release(const char* Begin, const char* End) const {
+        const auto* map = static_cast<const char*>(FMap);
+        if (!map || Begin < map || End > map + FSize || Begin >= End)
+            return;
+        const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGE_SIZE));
+        const uintptr_t first = (reinterpret_cast<uintptr_t>(Begin) + page - 1) / page * page;
+        const uintptr_t last = reinterpret_cast<uintptr_t>(End) / page * page;
+        if (first < last)
+            ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+    }
 
   private:
     void* FMap = nullptr;
@@ -763,11 +776,10 @@ bool TKelPOP::StreamReply(const std::string& Command, uint64_t Limit,
         // The receive that brought the status line reports no progress.
         for (bool first = true;; first = false) {
             if (step == TReplyReader::TStep::TooLong)
-                FailReply(EMSGSIZE, "The server's reply to " + Command + " grew past " + std::to_string(Limit) +
-                                        " bytes" +
-                                        (FListedSize >= 0
-                                             ? ", the message being " + std::to_string(FListedSize) + " bytes."
-                                             : "."));
+                FailReply(
+                    EMSGSIZE,
+                    "The server's reply to " + Command + " grew past " + std::to_string(Limit) + " bytes" +
+                        (FListedSize >= 0 ? ", the message being " + std::to_string(FListedSize) + " bytes." : "."));
             if (pending.size() >= kSpoolBlock) {
                 Write(pending);
                 pending.clear();
@@ -870,7 +882,11 @@ TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
             std::vector<std::string_view> lines;
             AppendSplitLines(lines, text.View());
             msg->Size = FListedSize >= 0 ? static_cast<int32_t>(std::min<int64_t>(FListedSize, INT32_MAX)) : 0;
+            // The text's copies replace the spool's pages as they are made:
+            // a large text is not held twice.
+            msg->OnLinesCopied = [&text](const char* Begin, const char* End) { text.Release(Begin, End); };
             msg->ParseLines(lines);
+            msg->OnLinesCopied = nullptr;
         }
         if (GetUIDLsOnRetrieve)
             msg->UIDL = GetUIDL(MsgIndex);
