@@ -528,7 +528,7 @@ void TMailboxSession::EndEmptyRetrieval() {
 
 namespace {
 
-// The sink could not write a block; the file says why.
+// The sink could not write a block (errno or the file tells why).
 struct ESaveWriteFailed {};
 
 } // namespace
@@ -537,8 +537,11 @@ void TMailboxSession::SaveLargeMessage(int Number) {
     const uint64_t size = static_cast<uint64_t>(std::max<int64_t>(FPop.ListedSize(), 0));
     const QString path = FView.OfferToSaveLargeMessage(Number, size, FPop.OpenCeiling);
     const QString number = QString::number(Number);
-    if (path.isEmpty()) {
+    const auto notSaved = [&] {
         Status(Say("Die e-mail %1 wurde nicht gespeichert.", "Message %1 was not saved.").arg(number));
+    };
+    if (path.isEmpty()) {
+        notSaved();
         SetState(TSessionState::Connected);
         return;
     }
@@ -595,6 +598,8 @@ void TMailboxSession::SaveLargeMessage(int Number) {
     FView.ShowProgress(0, 0);
     if (!complete) {
         file.cancelWriting();
+        if (FPop.Connected())
+            notSaved();
         EndEmptyRetrieval();
         return;
     }
