@@ -593,6 +593,7 @@ void TMailboxSession::SaveLargeMessage(int Number) {
     } catch (const std::exception& e) {
         file.cancelWriting();
         Abandon(ErrorText(e));
+        notSaved();
         return;
     }
     FView.ShowProgress(0, 0);

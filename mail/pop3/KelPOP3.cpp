@@ -701,12 +701,13 @@ class TSpoolText {
     // process's memory; a later read brings them back from the file. Any
     // other range (a copy, a parse's own buffer) is left alone.
     void Release(const char* Begin, const char* End) const {
-        const auto* map = static_cast<const char*>(FMap);
-        if (!map || Begin < map || End > map + FSize || Begin >= End)
+        const auto map = reinterpret_cast<uintptr_t>(FMap);
+        const auto begin = reinterpret_cast<uintptr_t>(Begin), end = reinterpret_cast<uintptr_t>(End);
+        if (!FMap || begin < map || end > map + FSize || begin >= end)
             return;
         const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGE_SIZE));
-        const uintptr_t first = (reinterpret_cast<uintptr_t>(Begin) + page - 1) / page * page;
-        const uintptr_t last = reinterpret_cast<uintptr_t>(End) / page * page;
+        const uintptr_t first = (begin + page - 1) / page * page;
+        const uintptr_t last = end / page * page;
         if (first < last)
             ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
     }
