@@ -6,11 +6,15 @@
 
 #include "message/KelMsg.h"
 
+#include <QDir>
+#include <QLocale>
+#include <QSaveFile>
 #include <QThread>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <exception>
 
 namespace {
@@ -565,21 +569,117 @@ kel::TKelMsg* TMailboxSession::Retrieve(int Number) {
         return nullptr;
     }
     FView.ShowProgress(0, 0);
-    if (msg == nullptr && FPop.Connected()) {
-        // Cancelled before the reply began: the session goes on.
-        SetState(TSessionState::Connected);
+    if (msg == nullptr && FPop.TooLarge()) {
+        SaveLargeMessage(Number);
         return nullptr;
     }
     if (msg == nullptr) {
-        // Refused (the component has shown why), or cancelled inside the reply.
-        if (FPop.OperationFailed() && FPop.ReplyLine().compare(0, 4, "-ERR") != 0)
-            Status(Say("Abgebrochen.", "Cancelled."));
-        StatusConnectionEnded();
-        EndSession();
+        EndEmptyRetrieval();
         return nullptr;
     }
     SetState(TSessionState::Connected);
     return msg;
+}
+
+void TMailboxSession::EndEmptyRetrieval() {
+    if (FPop.Connected()) {
+        // Cancelled before the reply began: the session goes on.
+        SetState(TSessionState::Connected);
+        return;
+    }
+    // Refused (the component has shown why), or cancelled inside the reply.
+    if (FPop.OperationFailed() && FPop.ReplyLine().compare(0, 4, "-ERR") != 0)
+        Status(Say("Abgebrochen.", "Cancelled."));
+    StatusConnectionEnded();
+    EndSession();
+}
+
+namespace {
+
+// The sink could not write a block (errno or the file tells why).
+struct ESaveWriteFailed {};
+
+} // namespace
+
+void TMailboxSession::SaveLargeMessage(int Number) {
+    const uint64_t size = static_cast<uint64_t>(std::max<int64_t>(FPop.ListedSize(), 0));
+    const QString path = FView.OfferToSaveLargeMessage(Number, size, FPop.OpenCeiling);
+    const QString number = QString::number(Number);
+    const auto notSaved = [&] {
+        Status(Say("Die e-mail %1 wurde nicht gespeichert.", "Message %1 was not saved.").arg(number));
+    };
+    if (path.isEmpty()) {
+        notSaved();
+        SetState(TSessionState::Connected);
+        return;
+    }
+    const QString shown = QDir::toNativeSeparators(path);
+    const auto failed = [&](const QString& Reason) {
+        Status(Say("Fehler: Die e-mail %1 konnte nicht in %2 gespeichert werden: %3",
+                   "Error: message %1 could not be saved to %2: %3")
+                   .arg(number, shown, Reason));
+    };
+    // Written beside the target and renamed over it once complete: a failed
+    // or cancelled save leaves no part of the message, and an old file stays.
+    QSaveFile file(path);
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly)) {
+        // Nothing was asked of the server yet.
+        failed(file.errorString());
+        SetState(TSessionState::Connected);
+        return;
+    }
+    FView.ShowProgress(0, 100);
+    uint64_t written = 0;
+    bool complete = false;
+    int writeError = 0;
+    try {
+        complete = FPop.SaveMsg(static_cast<uint16_t>(Number), [&](std::string_view Block) {
+            const auto count = static_cast<qint64>(Block.size());
+            errno = 0;
+            if (file.write(Block.data(), count) != count) {
+                // The file's own text can miss the system's reason (a write
+                // cut short at a file size limit reads "Unknown error").
+                writeError = errno;
+                throw ESaveWriteFailed{};
+            }
+            written += Block.size();
+        });
+    } catch (const ESaveWriteFailed&) {
+        // The component has dropped the connection: the rest of the reply is unread.
+        const QString reason = writeError != 0 ? QString::fromLocal8Bit(std::strerror(writeError)) : file.errorString();
+        file.cancelWriting();
+        FView.ShowProgress(0, 0);
+        failed(reason);
+        StatusConnectionEnded();
+        EndSession();
+        return;
+    } catch (const EOperationAbandoned&) {
+        file.cancelWriting();
+        Abandon(QString());
+        return;
+    } catch (const std::exception& e) {
+        file.cancelWriting();
+        Abandon(ErrorText(e));
+        notSaved();
+        return;
+    }
+    FView.ShowProgress(0, 0);
+    if (!complete) {
+        file.cancelWriting();
+        if (FPop.Connected())
+            notSaved();
+        EndEmptyRetrieval();
+        return;
+    }
+    if (!file.commit()) {
+        failed(file.errorString());
+    } else {
+        const QLocale locale(German ? QLocale::German : QLocale::English);
+        Status(Say("Die e-mail %1 wurde in %2 gespeichert (%3 Bytes).", "Message %1 was saved to %2 (%3 bytes).")
+                   .arg(number, shown, locale.toString(static_cast<qulonglong>(written))));
+    }
+    SetState(TSessionState::Connected);
 }
 
 // ----------------------------------------------------------------- close

@@ -58,6 +58,10 @@ class TMailboxView {
     virtual void ConnectFailed() = 0;
     // Lets the window run while the server is waited for.
     virtual void ProcessEvents() = 0;
+    // Message Number is Size bytes, more than Ceiling, the most this
+    // computer opens: the file to save it to, or empty when the user
+    // declines.
+    virtual QString OfferToSaveLargeMessage(int Number, uint64_t Size, uint64_t Ceiling) = 0;
 };
 
 // What the user typed and chose for one connection.
@@ -112,6 +116,9 @@ class TMailboxSession {
     void Cancel();
     // RETR of one message for the message window; nullptr when it failed
     // (the reason shown, the session idle) or was cancelled (still connected).
+    // A message too large to open is offered for saving instead (nullptr
+    // too): written to the chosen file whole or not at all, the outcome in
+    // the status.
     kel::TKelMsg* Retrieve(int Number);
     // The window closes: a busy operation is abandoned at its next wait
     // without sending anything more; a connected session says QUIT.
@@ -143,6 +150,11 @@ class TMailboxSession {
     // connection is dropped (Abort); then idle with Reason shown.
     void Abandon(const QString& Reason);
     bool Quit();
+    // Retrieve's path for a message above the component's ceiling.
+    void SaveLargeMessage(int Number);
+    // The end of a retrieval that returned nothing: cancelled (connected
+    // still, or dropped) or refused.
+    void EndEmptyRetrieval();
     // Disconnect from inside an operation.
     bool EndSession();
 

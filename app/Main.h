@@ -220,6 +220,7 @@ class TForm1 : public QMainWindow, private TMailboxView {
     void SessionEnded() override;
     void ConnectFailed() override;
     void ProcessEvents() override;
+    QString OfferToSaveLargeMessage(int Number, uint64_t Size, uint64_t Ceiling) override;
 
   public:
     // ---- end of mailbox workflow ----

@@ -10,19 +10,26 @@
 #include "SettingsFile.h"
 #include "SettingsNames.h"
 #include "TextCodec.h"
+#include "email.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSettings>
 #include <QSignalBlocker>
 
 #include <algorithm>
+#include <cmath>
+#include <iterator>
 
 QString TForm1::Say(const char* German, const char* English) const {
     return QString::fromUtf8(IsGerman ? German : English);
@@ -352,6 +359,54 @@ bool TForm1::TrustCertificate(const kel::TCertificateInfo& Certificate, const QS
         SettingsReg->sync();
     }
     return true;
+}
+
+namespace {
+
+// A size as people read it: units of 1024 named KB, MB and GB, one decimal
+// unless it is a whole number, so a ceiling of 1 GiB reads "1 GB".
+QString ReadableSize(uint64_t Bytes, bool German) {
+    const char* units[] = {"Bytes", "KB", "MB", "GB", "TB"};
+    double value = static_cast<double>(Bytes);
+    size_t unit = 0;
+    while (value >= 1024 && unit + 1 < std::size(units)) {
+        value /= 1024;
+        ++unit;
+    }
+    const QLocale locale(German ? QLocale::German : QLocale::English);
+    const double tenths = std::round(value * 10) / 10;
+    const QString number = locale.toString(tenths, 'f', unit == 0 || tenths == std::floor(tenths) ? 0 : 1);
+    return number + QLatin1Char(' ') + QLatin1String(units[unit]);
+}
+
+} // namespace
+
+QString TForm1::OfferToSaveLargeMessage(int Number, uint64_t Size, uint64_t Ceiling) {
+    QMessageBox box(QMessageBox::Question, QApplication::applicationName(),
+                    Say("Die e-mail %1 ist mit %2 zu groß, um sie auf diesem Computer zu öffnen (höchstens %3).\n\n"
+                        "Möchten Sie sie stattdessen in einer Datei speichern?",
+                        "Message %1 is %2, too large to open on this computer (at most %3).\n\n"
+                        "Save it to a file instead?")
+                        .arg(QString::number(Number), ReadableSize(Size, IsGerman), ReadableSize(Ceiling, IsGerman)),
+                    QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("large_message_box"));
+    QPushButton* save = box.addButton(Say("Speichern …", "Save…"), QMessageBox::AcceptRole);
+    save->setObjectName(QStringLiteral("BtnSave"));
+    QPushButton* cancel = box.addButton(Say("Abbrechen", "Cancel"), QMessageBox::RejectRole);
+    cancel->setObjectName(QStringLiteral("BtnCancel"));
+    box.setDefaultButton(save);
+    box.setEscapeButton(cancel);
+    sweepbox::ExecModal(box);
+    if (box.clickedButton() != save || Form3 == nullptr)
+        return QString();
+    // The message window's dialog: it opens where the last file was saved.
+    TSaveDialog dialog{QStringLiteral("save_dialog_large_message"),
+                       Say("E-Mail speichern", "Save Message"),
+                       Say("E-Mail|*.eml", "E-mail|*.eml"),
+                       QStringLiteral("eml"),
+                       Say("email-%1.eml", "message-%1.eml").arg(Number),
+                       QString()};
+    return Form3->AskFileName(dialog) ? dialog.FileName : QString();
 }
 
 void TForm1::LoggedIn() { RememberPair(ConnectingServer, ConnectingUser); }

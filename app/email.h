@@ -95,6 +95,9 @@ class TForm3 : public QDialog {
     // The folder the next save dialog opens in: the one a file was last
     // confirmed in while the program runs, else the home folder.
     QString SaveFolder() const;
+    // Runs the dialog in the folder last used and remembers the folder of
+    // the confirmed name; every file the program saves is asked for here.
+    bool AskFileName(TSaveDialog& dialog);
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -112,9 +115,6 @@ class TForm3 : public QDialog {
     // into path when that is a device (which a rename would replace). Tells
     // the user, with the system's reason, when it fails.
     bool SaveBytes(const QString& path, const std::function<bool(const TWrite&)>& Produce);
-    // Runs the dialog in the folder last used and remembers the folder of
-    // the confirmed name.
-    bool AskFileName(TSaveDialog& dialog);
     bool RunFileDialog(TSaveDialog& dialog);
     // Lets go of the text, the entries and the messages they refer to.
     void ReleaseContents();

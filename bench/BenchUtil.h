@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include <cstdlib>
+#include <fstream>
+
 #include <fcntl.h>
 #include <arpa/inet.h>
 #include <openssl/ssl.h>
@@ -34,6 +37,26 @@ inline double CpuMs() {
     rusage u{};
     ::getrusage(RUSAGE_SELF, &u);
     return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+}
+
+// One field of /proc/self/status, in KiB; -1 when it is not there.
+inline long StatusKb(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string key = std::string(field) + ":";
+    while (std::getline(status, line))
+        if (line.compare(0, key.size(), key) == 0)
+            return std::strtol(line.c_str() + key.size(), nullptr, 10);
+    return -1;
+}
+
+// Starts a new peak: VmHWM becomes the current resident size. False where
+// the system does not allow it (VmHWM is then the process's peak).
+inline bool ResetPeak() {
+    std::ofstream refs("/proc/self/clear_refs");
+    refs << "5";
+    refs.close();
+    return static_cast<bool>(refs);
 }
 
 inline double Median(std::vector<double> v) {

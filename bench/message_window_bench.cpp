@@ -31,7 +31,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -41,25 +40,6 @@
 namespace {
 
 using namespace bench;
-
-// One field of /proc/self/status, in KiB.
-long StatusKb(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string key = std::string(field) + ":";
-    while (std::getline(status, line))
-        if (line.compare(0, key.size(), key) == 0)
-            return std::strtol(line.c_str() + key.size(), nullptr, 10);
-    return -1;
-}
-
-// Starts a new peak: VmHWM becomes the current resident size.
-bool ResetPeak() {
-    std::ofstream refs("/proc/self/clear_refs");
-    refs << "5";
-    refs.close();
-    return static_cast<bool>(refs);
-}
 
 std::string TextMessage(size_t lines) {
     std::string m = "From: big@example.org\nSubject: large text\nContent-Type: text/plain; charset=us-ascii\n\n";

@@ -841,7 +841,7 @@ void TKelMsg::ShowLines(TParseState& State, std::span<const std::string_view> Li
     const std::string_view* first = Lines.data();
     const std::less<const std::string_view*> before;
     if (!raw || before(first, State.Views) || !before(first, State.Views + raw->size())) {
-        Text.insert(Text.end(), Lines.begin(), Lines.end());
+        CopyLines(Lines);
         return;
     }
     const auto at = static_cast<size_t>(first - State.Views);
@@ -858,6 +858,21 @@ void TKelMsg::ShowLines(TParseState& State, std::span<const std::string_view> Li
     const auto from = raw->begin() + static_cast<ptrdiff_t>(at);
     Text.insert(Text.end(), std::make_move_iterator(from),
                 std::make_move_iterator(from + static_cast<ptrdiff_t>(Lines.size())));
+}
+
+void TKelMsg::CopyLines(std::span<const std::string_view> Lines) {
+    const size_t need = Text.size() + Lines.size();
+    if (need > Text.capacity())
+        Text.reserve(std::max(need, Text.capacity() + Text.capacity() / 2));
+    // Runs of a few megabytes: the source of each can go before the next is
+    // copied, and the copies cost no more than they would in one go.
+    constexpr size_t kRun = 64 * 1024;
+    for (size_t at = 0; at < Lines.size(); at += kRun) {
+        const std::span<const std::string_view> run = Lines.subspan(at, std::min(kRun, Lines.size() - at));
+        Text.insert(Text.end(), run.begin(), run.end());
+        if (OnLinesCopied)
+            OnLinesCopied(run.front().data(), run.back().data() + run.back().size());
+    }
 }
 
 void TKelMsg::AddAttachment(std::span<const std::string_view> Lines, std::string Name, const std::string& Encoding,

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -105,6 +106,13 @@ class TKelMsg : public TObject {
     bool ClearRawMailAfterParse = true;
     TTextEncoding TextEncoding = te8Bit; // published; never read
 
+    // Fires while ParseLines copies lines into Text, after each run of
+    // them: the parse reads the bytes from Begin to End of the lines it was
+    // given no more (a failed parse still reads every line once more for
+    // RawMail, so they must stay readable). The retrieval lets go of those
+    // pages of its mapped spool, so a large text is not held twice at once.
+    std::function<void(const char* Begin, const char* End)> OnLinesCopied;
+
     // Fills the header-derived fields, Headers, Text and AttachedFiles from
     // RawMail (appending; nothing is emptied first), then empties RawMail when
     // ClearRawMailAfterParse. Does nothing when RawMail is empty.
@@ -129,6 +137,8 @@ class TKelMsg : public TObject {
     void ParsePart(TParseState& State, const TEntity& Entity);
     void ParseTextPart(TParseState& State, const TEntity& Entity, const std::string& Encoding);
     void ShowLines(TParseState& State, std::span<const std::string_view> Lines);
+    // Appends copies of Lines to Text in runs, OnLinesCopied after each.
+    void CopyLines(std::span<const std::string_view> Lines);
     void AddAttachment(std::span<const std::string_view> Lines, std::string Name, const std::string& Encoding,
                        bool DropEmptyLinesOnFailure = false);
 

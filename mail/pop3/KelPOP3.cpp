@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <deque>
 #include <iterator>
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include "message/KelMsg.h"
 #include "pop3/KelTlsSocket.h"
@@ -758,9 +760,9 @@ namespace {
 // Reply bytes x 100 / size, rounded to the nearest integer with a half
 // going to the even neighbour. 64 bits hold the product for any reply a
 // machine can spool.
-uint64_t PercentOf(uint64_t replyBytes, int32_t size) {
+uint64_t PercentOf(uint64_t replyBytes, uint64_t size) {
     const uint64_t num = replyBytes * 100;
-    const uint64_t den = static_cast<uint64_t>(size);
+    const uint64_t den = size;
     uint64_t q = num / den;
     const uint64_t r = num % den;
     if (2 * r > den || (2 * r == den && (q & 1)))
@@ -794,6 +796,20 @@ class TSpoolText {
     std::string_view View() const {
         return FMap ? std::string_view(static_cast<const char*>(FMap), FSize) : std::string_view(FCopy);
     }
+    // The whole pages of the mapping between Begin and End leave this
+    // process's memory; a later read brings them back from the file. Any
+    // other range (a copy, a parse's own buffer) is left alone.
+    void Release(const char* Begin, const char* End) const {
+        const auto map = reinterpret_cast<uintptr_t>(FMap);
+        const auto begin = reinterpret_cast<uintptr_t>(Begin), end = reinterpret_cast<uintptr_t>(End);
+        if (!FMap || begin < map || end > map + FSize || begin >= end)
+            return;
+        const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGE_SIZE));
+        const uintptr_t first = (begin + page - 1) / page * page;
+        const uintptr_t last = end / page * page;
+        if (first < last)
+            ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+    }
 
   private:
     void* FMap = nullptr;
@@ -807,55 +823,65 @@ constexpr size_t kSpoolBlock = 64 * 1024;
 
 } // namespace
 
-TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
-    RequireConnected();
-    FCancelRequested = false;
-    if (OnBeforeRetrieve)
-        OnBeforeRetrieve(this, MsgIndex);
-    // Without a name from the start: nothing is left behind on any path out
-    // of here, a killed process included.
-    TTempFile spool = TTempFile::Unnamed();
+uint64_t TKelPOP::MachineOpenCeiling() {
+    constexpr uint64_t kMost = uint64_t{1} << 30;
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return kMost;
+    const uint64_t quarter = static_cast<uint64_t>(pages) / 4 * static_cast<uint64_t>(pageSize);
+    return std::min(quarter, kMost);
+}
 
-    const std::string n = std::to_string(MsgIndex);
-    SendCommand("LIST " + n + kCrLf);
-    ReadReply(); // a refused LIST goes unnoticed for the size: its text rarely has one
-    const int32_t size = NthWordAsInt(FReplyText, 2, 100);
-    const int32_t listed = FOperationFailed ? -1 : NthWordAsInt(FReplyText, 2, -1);
-    const uint64_t limit =
-        listed >= 0 ? 2 * static_cast<uint64_t>(listed) + RetrieveReplySlack : RetrieveReplyCap;
-    if (FCancelRequested) {
-        // Nothing is outstanding: the session goes on.
-        FOperationFailed = true;
-        return nullptr;
+void TKelPOP::ListForRetrieval(const std::string& Number) {
+    SendCommand("LIST " + Number + kCrLf);
+    ReadReply(); // a refused LIST is no failure of the retrieval: only its size is unknown
+    FListedSize = -1;
+    if (FOperationFailed)
+        return;
+    // "+OK n size": the size is decimal digits and nothing else.
+    const size_t blank = FReplyText.find(' ');
+    std::string size = blank == std::string::npos ? std::string() : Trim(FReplyText.substr(blank + 1));
+    size = size.substr(0, size.find(' '));
+    if (size.empty() || !std::all_of(size.begin(), size.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return;
+    uint64_t value = 0;
+    for (const char c : size) {
+        if (value > (UINT64_MAX - 9) / 10) {
+            value = INT64_MAX;
+            break;
+        }
+        value = value * 10 + static_cast<uint64_t>(c - '0');
     }
+    FListedSize = static_cast<int64_t>(std::min<uint64_t>(value, INT64_MAX));
+}
 
-    SendCommand((HeaderOnly ? "TOP " + n + " 0" : "RETR " + n) + kCrLf);
-    ReadReply();
-    if (FOperationFailed) {
-        spool.Remove();
-        ReportError(popRetrieveRefused);
-        return nullptr;
-    }
+uint64_t TKelPOP::ReplyBound() const {
+    if (FListedSize < 0)
+        return RetrieveReplyCap;
+    const uint64_t listed = static_cast<uint64_t>(FListedSize);
+    return listed > (UINT64_MAX - RetrieveReplySlack) / 2 ? UINT64_MAX : 2 * listed + RetrieveReplySlack;
+}
 
+bool TKelPOP::StreamReply(const std::string& Command, uint64_t Limit,
+                          const std::function<void(std::string_view)>& Write) {
     NextProgressMark = RetrieveProgressStep;
     LastPercent = 0;
     const uint64_t statusBytes = FReplyLine.size() + 2;
     std::string pending; // unstuffed message bytes not yet written
     pending.reserve(kSpoolBlock + sizeof FReceived);
-    uint64_t spooled = 0;
     try {
-        FReader.BeginData(/*Unstuff=*/true, limit);
+        FReader.BeginData(/*Unstuff=*/true, Limit);
         TReplyReader::TStep step = FReader.TakeData(pending);
         // The receive that brought the status line reports no progress.
         for (bool first = true;; first = false) {
             if (step == TReplyReader::TStep::TooLong)
-                FailReply(TSocketFailure::TooLong, "The server's reply to " + std::string(HeaderOnly ? "TOP " : "RETR ") + n +
-                                        " grew past " + std::to_string(limit) + " bytes" +
-                                        (listed >= 0 ? ", the message being " + std::to_string(listed) + " bytes."
-                                                     : "."));
+                FailReply(
+                    TSocketFailure::TooLong,
+                    "The server's reply to " + Command + " grew past " + std::to_string(Limit) + " bytes" +
+                        (FListedSize >= 0 ? ", the message being " + std::to_string(FListedSize) + " bytes." : "."));
             if (pending.size() >= kSpoolBlock) {
-                spool.WriteAll(pending);
-                spooled += pending.size();
+                Write(pending);
                 pending.clear();
             }
             if (!first) {
@@ -864,10 +890,11 @@ TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
                 uint64_t replyBytes = statusBytes + FReader.DataBytes();
                 if (step != TReplyReader::TStep::Done)
                     replyBytes += FReader.Pending().size();
-                // An unknown size (0 or less) gives no percentage; only the
+                // An unknown size (none, or 0) gives no percentage; only the
                 // closing report of 100 then follows.
-                if (size > 0)
-                    LastPercent = static_cast<uint16_t>(PercentOf(replyBytes, size));
+                if (FListedSize > 0)
+                    LastPercent = static_cast<uint16_t>(
+                        std::min<uint64_t>(PercentOf(replyBytes, static_cast<uint64_t>(FListedSize)), UINT16_MAX));
                 if (LastPercent >= NextProgressMark) {
                     if (OnRetrieveProgress)
                         OnRetrieveProgress(this, LastPercent);
@@ -882,24 +909,67 @@ TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
                 // rather than waiting for it.
                 CloseSilently();
                 FOperationFailed = true;
-                return nullptr;
+                return false;
             }
             step = ReceiveData(pending);
         }
-        spool.WriteAll(pending);
-        spooled += pending.size();
-        pending = std::string();
+        Write(pending);
     } catch (const ESocketError&) {
         throw; // the transport error path has closed the connection already
     } catch (...) {
-        // A local failure (spool write, a handler's exception) leaves the
-        // rest of the reply unread: the connection is of no further use.
+        // A local failure (a write, a handler's exception) leaves the rest
+        // of the reply unread: the connection is of no further use.
         FTransport->Close();
         FConnected = false;
         throw;
     }
     if (LastPercent < 100 && OnRetrieveProgress)
         OnRetrieveProgress(this, 100);
+    return true;
+}
+
+TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
+    RequireConnected();
+    FCancelRequested = false;
+    FTooLarge = false;
+    if (OnBeforeRetrieve)
+        OnBeforeRetrieve(this, MsgIndex);
+    // Without a name from the start: nothing is left behind on any path out
+    // of here, a killed process included.
+    TTempFile spool = TTempFile::Unnamed();
+
+    const std::string n = std::to_string(MsgIndex);
+    ListForRetrieval(n);
+    if (!HeaderOnly && FListedSize >= 0 && static_cast<uint64_t>(FListedSize) > OpenCeiling) {
+        // Nothing is outstanding: the caller may save it instead.
+        FTooLarge = true;
+        FOperationFailed = true;
+        return nullptr;
+    }
+    // Whatever LIST claims, or when it claims nothing, the spool and the
+    // parse stay within what this machine can open.
+    const uint64_t limit = std::min(ReplyBound(), OpenCeiling);
+    if (FCancelRequested) {
+        // Nothing is outstanding: the session goes on.
+        FOperationFailed = true;
+        return nullptr;
+    }
+
+    const std::string command = HeaderOnly ? "TOP " + n + " 0" : "RETR " + n;
+    SendCommand(command + kCrLf);
+    ReadReply();
+    if (FOperationFailed) {
+        spool.Remove();
+        ReportError(popRetrieveRefused);
+        return nullptr;
+    }
+
+    uint64_t spooled = 0;
+    if (!StreamReply(command, limit, [&](std::string_view Block) {
+            spool.WriteAll(Block);
+            spooled += Block.size();
+        }))
+        return nullptr;
 
     FMessages.push_back(std::make_unique<TKelMsg>(this));
     TKelMsg* msg = FMessages.back().get();
@@ -911,8 +981,12 @@ TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
             // the message unstuffed, without status and terminator lines.
             std::vector<std::string_view> lines;
             AppendSplitLines(lines, text.View());
-            msg->Size = size;
+            msg->Size = FListedSize >= 0 ? static_cast<int32_t>(std::min<int64_t>(FListedSize, INT32_MAX)) : 0;
+            // The text's copies replace the spool's pages as they are made:
+            // a large text is not held twice.
+            msg->OnLinesCopied = [&text](const char* Begin, const char* End) { text.Release(Begin, End); };
             msg->ParseLines(lines);
+            msg->OnLinesCopied = nullptr;
         }
         if (GetUIDLsOnRetrieve)
             msg->UIDL = GetUIDL(MsgIndex);
@@ -924,6 +998,32 @@ TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
     if (OnAfterRetrieve)
         OnAfterRetrieve(this);
     return msg;
+}
+
+bool TKelPOP::SaveMsg(uint16_t MsgIndex, const std::function<void(std::string_view)>& Sink) {
+    RequireConnected();
+    FCancelRequested = false;
+    FTooLarge = false;
+    if (OnBeforeRetrieve)
+        OnBeforeRetrieve(this, MsgIndex);
+    const std::string n = std::to_string(MsgIndex);
+    ListForRetrieval(n);
+    if (FCancelRequested) {
+        FOperationFailed = true;
+        return false;
+    }
+    const std::string command = "RETR " + n;
+    SendCommand(command + kCrLf);
+    ReadReply();
+    if (FOperationFailed) {
+        ReportError(popRetrieveRefused);
+        return false;
+    }
+    if (!StreamReply(command, ReplyBound(), Sink))
+        return false;
+    if (OnAfterRetrieve)
+        OnAfterRetrieve(this);
+    return true;
 }
 
 void TKelPOP::ReleaseMsg(TKelMsg* Msg) {

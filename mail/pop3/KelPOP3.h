@@ -157,12 +157,19 @@ class TKelPOP : public TObject {
     // A TOP reply in GetHeader whose lines grow past this ends through the
     // transport error path (EMSGSIZE).
     size_t HeaderReplyLimit = 4u << 20;
-    // A RETR (or TOP) reply in RetrieveMsg may grow to twice the size LIST
-    // gave plus RetrieveReplySlack, or to RetrieveReplyCap when LIST gave no
-    // size; past that it ends through the transport error path (EMSGSIZE).
-    // A single-line reply may be TReplyReader::kMaxLine bytes long.
+    // A RETR (or TOP) reply in RetrieveMsg and SaveMsg may grow to twice
+    // the size LIST gave plus RetrieveReplySlack, or to RetrieveReplyCap when
+    // LIST gave no size; in RetrieveMsg never past OpenCeiling either. Past
+    // that it ends through the transport error path (EMSGSIZE). A
+    // single-line reply may be TReplyReader::kMaxLine bytes long.
     uint64_t RetrieveReplySlack = 16u << 20;
     uint64_t RetrieveReplyCap = uint64_t{1} << 30;
+    // The most a message may be to be opened in memory (RetrieveMsg): a
+    // parsed message costs up to three times its size, so the default is a
+    // quarter of this machine's memory, at most 1 GiB. A larger one can
+    // still be saved to a file (SaveMsg).
+    uint64_t OpenCeiling = MachineOpenCeiling();
+    static uint64_t MachineOpenCeiling();
 
     // ---- public state ----
     bool Connected() const { return FConnected; }
@@ -190,6 +197,13 @@ class TKelPOP : public TObject {
     // Bytes received on this component's connections so far: a caller that
     // watches it can tell a server that has stopped sending.
     uint64_t BytesReceived() const { return FBytesReceived; }
+    // The size the last RetrieveMsg's or SaveMsg's LIST gave; -1 when it
+    // gave none (refused, or not a decimal number). A size past 64 bits
+    // reads as the largest value.
+    int64_t ListedSize() const { return FListedSize; }
+    // The last RetrieveMsg declined the message without asking for it: its
+    // ListedSize is above OpenCeiling.
+    bool TooLarge() const { return FTooLarge; }
     // The transport: the Sender of OnConnect, OnQuit, OnLookup, OnConnecting
     // and of OnError for transport errors.
     TKelTransport* Transport() { return FTransport.get(); }
@@ -301,7 +315,19 @@ class TKelPOP : public TObject {
     // exception) closes the connection before it leaves. With
     // GetUIDLsOnRetrieve a refused UIDL reports 2006 and the message is
     // still returned.
+    // A message whose LIST size is above OpenCeiling (HeaderOnly aside) is
+    // not asked for: nullptr with OperationFailed and TooLarge set, no event
+    // after OnBeforeRetrieve, and the connection stays as it was.
     TKelMsg* RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly = false);
+    // LIST n and RETR n, the message handed to Sink as it arrives: unstuffed,
+    // line ends as served, without status and terminator lines, in blocks of
+    // about 64 KiB; nothing of it is held, so OpenCeiling does not apply.
+    // Progress, Cancel, the reply's bound and the failures are as in
+    // RetrieveMsg; an exception from Sink closes the connection and leaves
+    // (the blocks already handed over stay with the caller). True once the
+    // whole message has reached Sink; false when the server refused (2004)
+    // or Cancel stopped it.
+    bool SaveMsg(uint16_t MsgIndex, const std::function<void(std::string_view Block)>& Sink);
     // Asks a running RetrieveMsg to stop (from a handler the pump runs). It
     // stops before its next command, or between two receives of the reply;
     // in the reply it drops the connection as Abort does. It returns nullptr
@@ -385,6 +411,14 @@ class TKelPOP : public TObject {
     void HandleTransportError(int ErrorCode);
     // Closes without any event (Abort, Cancel).
     void CloseSilently();
+    // LIST n of a retrieval: FListedSize from an accepted reply.
+    void ListForRetrieval(const std::string& Number);
+    // The bound of a RETR reply whose LIST gave FListedSize.
+    uint64_t ReplyBound() const;
+    // The data of the multi-line reply to Command (its status line read and
+    // accepted), unstuffed, handed to Write in blocks, with progress reports
+    // against FListedSize. False when Cancel dropped the connection.
+    bool StreamReply(const std::string& Command, uint64_t Limit, const std::function<void(std::string_view)>& Write);
 
     std::unique_ptr<TKelTransport> FTransport;
     char FReceived[1024];
@@ -407,6 +441,8 @@ class TKelPOP : public TObject {
     TCertificateInfo FRejected;
     std::vector<std::string> FCapabilities;
     int FReceiveLimitMs = 0; // the stall limit of the current receive, 0 = ReceiveStallLimitMs
+    int64_t FListedSize = -1;
+    bool FTooLarge = false;
     uint16_t NextProgressMark = 0;
     uint16_t LastPercent = 0;
     std::vector<std::unique_ptr<TKelMsg>> FMessages;

@@ -13,9 +13,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <csignal>
 #include <functional>
 #include <map>
 #include <string>
+#include <sys/resource.h>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -56,6 +63,13 @@ class RecordingView : public TMailboxView {
     void ProcessEvents() override {
         if (OnEvents)
             OnEvents(Current);
+    }
+    // What OfferToSaveLargeMessage was asked (number, size, ceiling) and answers.
+    std::vector<std::tuple<int, uint64_t, uint64_t>> Offers;
+    QString SavePath;
+    QString OfferToSaveLargeMessage(int Number, uint64_t Size, uint64_t Ceiling) override {
+        Offers.emplace_back(Number, Size, Ceiling);
+        return SavePath;
     }
 };
 
@@ -267,6 +281,122 @@ TEST_F(SessionTest, RetrievalReturnsTheMessageAndCancelStopsIt) {
     const size_t before = srv.Commands().size();
     EXPECT_EQ(session.Retrieve(7), nullptr);
     EXPECT_EQ(srv.Commands().size(), before);
+}
+
+QByteArray ReadFile(const QString& Path) {
+    QFile f(Path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+}
+
+// A message above the ceiling is not fetched: the view is asked, and the
+// message goes to the chosen file as the server has it, dots unstuffed.
+TEST_F(SessionTest, LargeMessageIsOfferedAndSavedExactly) {
+    const std::string big = FakePop3Server::DottedMessage(300000);
+    FakePop3Server srv({Mailbox(1)[0], big});
+    session.PumpIntervalMs = 0;
+    Start(srv);
+    pop.OpenCeiling = 100000;
+    QTemporaryDir dir;
+    view.SavePath = dir.filePath(QStringLiteral("message-2.eml"));
+    EXPECT_EQ(session.Retrieve(2), nullptr);
+    const std::string served = FakePop3Server::NormalizeCrLf(big);
+    ASSERT_EQ(view.Offers.size(), 1u);
+    EXPECT_EQ(view.Offers[0], std::make_tuple(2, uint64_t{served.size()}, uint64_t{100000}));
+    EXPECT_EQ(ReadFile(view.SavePath), QByteArray::fromStdString(served));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+              QStringList{QStringLiteral("message-2.eml")});
+    EXPECT_EQ(After(srv, "list 2"), (Strings{"LIST 2", "LIST 2", "RETR 2"}));
+    EXPECT_TRUE(view.Status.contains(
+        QStringLiteral("Message 2 was saved to %1 (%2 bytes).")
+            .arg(view.SavePath, QLocale(QLocale::English).toString(static_cast<qulonglong>(served.size())))))
+        << view.Status.join(QLatin1Char(0x0a)).toStdString();
+    EXPECT_EQ(session.State(), State::Connected);
+    // The session goes on: a small message still opens.
+    ASSERT_NE(session.Retrieve(1), nullptr);
+}
+
+// Every way a save ends without the message: nothing half written stays,
+// a file of that name keeps its bytes, and the status says why.
+TEST_F(SessionTest, UnsavedLargeMessageLeavesNoFile) {
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("kept.eml"));
+    struct Row {
+        const char* name;
+        QString path;
+        bool cancelInReply, fileTooLarge;
+        QString status; // a line of the status begins with it
+        Strings sent;   // after the listing
+        State state;
+    };
+    const Row rows[] = {
+        {"declined", QString(), false, false, QStringLiteral("Message 2 was not saved."), {"LIST 2"}, State::Connected},
+        {"folder missing",
+         dir.filePath(QStringLiteral("missing/m.eml")),
+         false,
+         false,
+         QStringLiteral("Error: message 2 could not be saved to %1: ")
+             .arg(dir.filePath(QStringLiteral("missing/m.eml"))),
+         {"LIST 2"},
+         State::Connected},
+        {"write fails",
+         target,
+         false,
+         true,
+         QStringLiteral("Error: message 2 could not be saved to %1: File too large").arg(target),
+         {"LIST 2", "LIST 2", "RETR 2"},
+         State::Idle},
+        {"cancelled in the reply",
+         target,
+         true,
+         false,
+         QStringLiteral("Cancelled."),
+         {"LIST 2", "LIST 2", "RETR 2"},
+         State::Idle},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        {
+            QFile old(target);
+            ASSERT_TRUE(old.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            old.write("old bytes");
+        }
+        FakePop3Server srv({Mailbox(1)[0], FakePop3Server::DottedMessage(300000)});
+        RecordingView v;
+        kel::TKelPOP p;
+        TMailboxSession s(p, v);
+        s.PumpIntervalMs = 0;
+        s.Connect(RequestFor(srv));
+        p.OpenCeiling = 100000;
+        v.SavePath = row.path;
+        int pumps = 0;
+        if (row.cancelInReply)
+            v.OnEvents = [&](State) {
+                if (!v.Offers.empty() && ++pumps == 20)
+                    s.Cancel();
+            };
+        // Files may grow to 64 KiB: the save's second block fails with EFBIG.
+        rlimit saved{};
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        auto* const oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        if (row.fileTooLarge) {
+            rlimit small = saved;
+            small.rlim_cur = 64 * 1024;
+            ::setrlimit(RLIMIT_FSIZE, &small);
+        }
+        EXPECT_EQ(s.Retrieve(2), nullptr);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+
+        EXPECT_EQ(After(srv, "list 2"), row.sent);
+        EXPECT_EQ(s.State(), row.state);
+        EXPECT_EQ(p.Connected(), row.state == State::Connected);
+        EXPECT_TRUE(std::any_of(v.Status.begin(), v.Status.end(), [&](const QString& l) {
+            return l.startsWith(row.status);
+        })) << v.Status.join(QLatin1Char(0x0a)).toStdString();
+        EXPECT_EQ(ReadFile(target), QByteArray("old bytes"));
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::Files),
+                  QStringList{QStringLiteral("kept.eml")});
+    }
 }
 
 // A close during an operation abandons it at its next wait: no QUIT goes

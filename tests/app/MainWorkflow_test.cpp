@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDialog>
+#include <QDir>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -976,6 +977,58 @@ TEST_F(WorkflowTest, ARetrievalCanBeCancelledOrClosedWhileItArrives) {
         EXPECT_EQ(sent.back(), "RETR 1");
         if (!close)
             ExpectMode(0);
+        sweepbox::DestroyApplicationWindows();
+    }
+}
+
+// A message above the ceiling: the box tells its size and the limit in
+// words; Save asks for a file in the last save folder with a proposed name
+// and writes the message there, Cancel sends nothing more. Either way the
+// window stays connected.
+TEST_F(WorkflowTest, TooLargeMessageIsOfferedForSavingInstead) {
+    const std::string big = "From: a@example.org\r\nSubject: big\r\n\r\n" + std::string(3 << 20, 'x') + "\r\n.\r\n";
+    for (const bool accept : {true, false}) {
+        SCOPED_TRACE(accept ? "save" : "cancel");
+        FakePop3Server srv({"From: b\r\nSubject: small\r\n\r\nx\r\n", big});
+        Open();
+        form->pop3.OpenCeiling = 1 << 20;
+        ConnectTo(srv.PortText());
+        ASSERT_EQ(Rows().size(), 2);
+        Mark({2});
+        QString text, proposed, folder;
+        const sweepbox::TModalHook before = sweepbox::SetModalHook([&](QDialog& dialog) {
+            ASSERT_EQ(dialog.objectName(), Q("large_message_box"));
+            text = dialog.findChild<QLabel*>(Q("qt_msgbox_label"))->text();
+            QTest::mouseClick(dialog.findChild<QPushButton*>(accept ? Q("BtnSave") : Q("BtnCancel")), Qt::LeftButton);
+        });
+        const QString target = scratch.filePath(accept ? Q("saved.eml") : Q("declined.eml"));
+        Form3->ExecuteSaveDialog = [&](TSaveDialog& d) {
+            proposed = d.FileName;
+            folder = d.Folder;
+            d.FileName = target;
+            return true;
+        };
+        Click(form->btnmail);
+        sweepbox::SetModalHook(before);
+        EXPECT_EQ(text, Q("Message 2 is 3 MB, too large to open on this computer (at most 1 MB).\n\n"
+                          "Save it to a file instead?"));
+        EXPECT_EQ(form->Session.State(), TSessionState::Connected);
+        ExpectMode(2);
+        if (accept) {
+            EXPECT_EQ(proposed, Q("message-2.eml"));
+            EXPECT_EQ(folder, QDir::homePath());
+            EXPECT_EQ(sent, (Strings{"LIST 2", "LIST 2", "RETR 2"}));
+            QFile saved(target);
+            ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+            EXPECT_EQ(saved.readAll().toStdString(), big);
+            EXPECT_THAT(StatusText().toStdString(),
+                        EndsWith("Message 2 was saved to " + target.toStdString() + " (3,145,770 bytes)."));
+        } else {
+            EXPECT_TRUE(proposed.isEmpty());
+            EXPECT_EQ(sent, Strings{"LIST 2"});
+            EXPECT_FALSE(QFile::exists(target));
+            EXPECT_THAT(StatusText().toStdString(), EndsWith("Message 2 was not saved."));
+        }
         sweepbox::DestroyApplicationWindows();
     }
 }

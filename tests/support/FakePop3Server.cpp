@@ -52,6 +52,13 @@ std::vector<std::string> Chunking::Split(const std::string& Bytes) const {
     return pieces;
 }
 
+std::string FakePop3Server::DottedMessage(size_t Size) {
+    std::string m = "From: big@example.org\r\nSubject: dots\r\n\r\n";
+    for (size_t i = 0; m.size() < Size; ++i)
+        m += i % 7 == 0 ? ".\r\n" : (i % 5 == 0 ? ".." : "line ") + std::to_string(i) + "\r\n";
+    return m;
+}
+
 std::string FakePop3Server::NormalizeCrLf(const std::string& raw) {
     std::string out;
     for (size_t i = 0; i < raw.size(); ++i) {

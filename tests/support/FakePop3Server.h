@@ -48,6 +48,9 @@ class FakePop3Server {
     // What mailbox mode serves for a raw message.
     static std::string NormalizeCrLf(const std::string& Raw);
     static std::string DotStuff(const std::string& CrLfText);
+    // A message of at least Size bytes with CR LF line ends whose lines
+    // need stuffing: lone "." lines and lines beginning with "..".
+    static std::string DottedMessage(size_t Size);
 
     uint16_t Port() const { return FPort; }
     std::string PortText() const { return std::to_string(FPort); }

@@ -60,7 +60,10 @@ TEST(RetrieveMsg, ProgressTable) {
         {"one receive reports 100 once", "2000", 2000, 10, 0, {"100"}},
         {"closing 100 when the last report was below", "4000", 2000, 30, 500, {"38", "100"}},
         {"LIST size 0 reports only the closing 100", "0", 2000, 10, 500, {"100"}},
-        {"refused LIST means size 100", "-ERR", 2000, 10, 1000, {"2000"}},
+        // No size known: only the closing report, whatever numbers the reply holds.
+        {"refused LIST gives no size", "-ERR", 2000, 10, 1000, {"100"}},
+        {"refused LIST with a number in its text", "-ERR [IN-USE] 1 locked", 2000, 10, 1000, {"100"}},
+        {"a size that is not decimal digits", "0x10", 2000, 10, 1000, {"100"}},
         {"half rounds to even", "4000", 2000, 1, 500, {"25", "38", "50", "100"}},
         {"half rounds to the even neighbour below", "1600", 2000, 1, 500, {"62", "94", "125"}},
     };
@@ -69,7 +72,7 @@ TEST(RetrieveMsg, ProgressTable) {
         const std::string line(row.replySize - 22, 'z');
         Dialogue d(/*paced=*/true);
         d.srv.Expect("LIST 1");
-        d.srv.Send(row.listSize == "-ERR" ? "-ERR no\r\n" : "+OK 1 " + row.listSize + "\r\n");
+        d.srv.Send(row.listSize.rfind("-ERR", 0) == 0 ? row.listSize + "\r\n" : "+OK 1 " + row.listSize + "\r\n");
         d.srv.Expect("RETR 1").Send("+OK 1978 octets\r\n" + line + "\r\n.\r\n",
                                     Chunking::Of(row.chunk));
         d.pop.RetrieveProgressStep = row.step;
@@ -268,6 +271,164 @@ TEST(RetrieveMsg, FailuresLeaveNoSpoolAndNoMessage) {
         EXPECT_EQ(d.pop.Connected(), row.connected);
         EXPECT_EQ(d.pop.OwnedMessages(), 0u);
         EXPECT_EQ(PrivateTmpDir::Files(), 0);
+        EXPECT_TRUE(d.Done(row.scriptClosed));
+    }
+}
+
+// A message listed above the ceiling is not asked for; the connection goes
+// on, and the same message opens once the ceiling allows it.
+TEST(RetrieveMsg, MessageAboveTheCeilingIsNotAskedFor) {
+    Dialogue d;
+    d.pop.OpenCeiling = 4096;
+    d.srv.Expect("LIST 3").Send("+OK 3 4097\r\n");
+    EXPECT_EQ(d.pop.RetrieveMsg(3), nullptr);
+    EXPECT_TRUE(d.pop.TooLarge());
+    EXPECT_TRUE(d.pop.OperationFailed());
+    EXPECT_EQ(d.pop.ListedSize(), 4097);
+    EXPECT_TRUE(d.pop.Connected());
+    EXPECT_EQ(d.rec.NonIo(), Events{"before:3"});
+    EXPECT_EQ(PrivateTmpDir::Files(), 0);
+
+    // Only the header is small whatever the message is.
+    ScriptRetrieve(d.srv, 3, "4097", "+OK\r\nSubject: big\r\n\r\n.\r\n", Chunking::Whole(), /*headerOnly=*/true);
+    TKelMsg* header = d.pop.RetrieveMsg(3, /*HeaderOnly=*/true);
+    ASSERT_NE(header, nullptr);
+    EXPECT_FALSE(d.pop.TooLarge());
+
+    d.pop.OpenCeiling = 4097;
+    ScriptRetrieve(d.srv, 3, "4097", Reply(kMessage));
+    TKelMsg* msg = d.pop.RetrieveMsg(3);
+    ASSERT_NE(msg, nullptr);
+    EXPECT_FALSE(d.pop.TooLarge());
+    EXPECT_EQ(msg->Size, 4097);
+    EXPECT_TRUE(d.Done());
+}
+
+// The bound of the reply: a refused or unreadable LIST gives no size, so its
+// numbers never set the bound (a message far above 2 x 1 + slack comes
+// whole); and whatever LIST says, the reply stops at the ceiling.
+TEST(RetrieveMsg, ReplyBoundComesFromAnAcceptedSizeAndStopsAtTheCeiling) {
+    const std::string message = "Subject: locked\r\n\r\n" + std::string(5000, 'm') + "\r\n";
+    struct Row {
+        const char* name;
+        std::string list;
+        bool endless;
+        std::string outcome; // "message", or the bound named in the failure
+    };
+    const Row rows[] = {
+        {"refused LIST with a number", "-ERR [IN-USE] 1 locked\r\n", false, "message"},
+        {"size with letters", "+OK 1 0x10\r\n", false, "message"},
+        {"size with a sign", "+OK 1 -1\r\n", false, "message"},
+        {"twice the size plus slack beyond the ceiling", "+OK 1 6000\r\n", true, "past 8192 bytes"},
+        {"no size: the ceiling below the cap", "-ERR no\r\n", true, "past 8192 bytes"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Dialogue d;
+        d.pop.RetrieveReplySlack = 64;
+        d.pop.OpenCeiling = 8192;
+        d.srv.Expect("LIST 1").Send(row.list);
+        if (row.endless)
+            d.srv.Expect("RETR 1").SendUntilClosed("+OK\r\n" + std::string(1u << 20, 'x'));
+        else
+            d.srv.Expect("RETR 1").Send(Reply(message), Chunking::Of(1000));
+        std::string outcome;
+        try {
+            TKelMsg* msg = d.pop.RetrieveMsg(1);
+            ASSERT_NE(msg, nullptr);
+            EXPECT_EQ(msg->Text, Lines{std::string(5000, 'm')});
+            EXPECT_EQ(msg->Size, 0);
+            EXPECT_EQ(d.pop.ListedSize(), -1);
+            outcome = "message";
+        } catch (const ESocketError& e) {
+            EXPECT_EQ(e.ErrorCode, EMSGSIZE);
+            const std::string what = e.what();
+            outcome = what.substr(what.find("past "), 15);
+        }
+        EXPECT_EQ(outcome, row.outcome);
+        EXPECT_EQ(PrivateTmpDir::Files(), 0);
+        EXPECT_TRUE(d.Done(row.endless));
+    }
+}
+
+// Saving streams the message as it was before the server stuffed it, in
+// blocks the size of the spool's writes, whatever the ceiling.
+TEST(SaveMsg, SinkGetsTheOriginalBytesInBlocks) {
+    const std::string message = FakePop3Server::DottedMessage(300000);
+    Dialogue d(/*paced=*/true);
+    d.pop.OpenCeiling = 1024;
+    d.srv.Expect("LIST 2").Send("+OK 2 " + std::to_string(message.size()) + "\r\n");
+    d.srv.Expect("RETR 2").Send(Reply(FakePop3Server::DotStuff(message)), Chunking::Of(4000));
+    std::string saved;
+    size_t blocks = 0, largest = 0;
+    ASSERT_TRUE(d.pop.SaveMsg(2, [&](std::string_view b) {
+        saved += b;
+        ++blocks;
+        largest = std::max(largest, b.size());
+    }));
+    EXPECT_EQ(saved, message);
+    EXPECT_GE(blocks, 4u);
+    EXPECT_LE(largest, 64u * 1024 + 1024);
+    const Events nonIo = d.rec.NonIo();
+    EXPECT_EQ(nonIo.front(), "before:2");
+    EXPECT_EQ(nonIo.back(), "after");
+    EXPECT_EQ(nonIo[nonIo.size() - 2], "progress:100");
+    EXPECT_TRUE(d.pop.Connected());
+    EXPECT_EQ(d.pop.OwnedMessages(), 0u);
+    EXPECT_EQ(PrivateTmpDir::Files(), 0);
+    EXPECT_TRUE(d.Done());
+}
+
+// Every way a save can end early, and what is left of the connection.
+TEST(SaveMsg, FailuresTable) {
+    struct Full {};
+    const std::string big = Reply(FakePop3Server::DotStuff(FakePop3Server::DottedMessage(200000)));
+    struct Row {
+        const char* name;
+        std::string list, retr; // retr empty: refused
+        std::function<void(TKelPOP&)> setup;
+        bool sinkThrows;
+        std::string outcome;
+        bool connected, scriptClosed;
+    };
+    const Row rows[] = {
+        {"refused RETR", "+OK 1 10", "", nullptr, false, "false", false, false},
+        {"the sink fails", "+OK 1 200000", big, nullptr, true, "Full", false, true},
+        {"cancelled inside the reply", "+OK 1 200000", big,
+         [](TKelPOP& p) {
+             p.RetrieveProgressStep = 1;
+             p.OnRetrieveProgress = [&p](TObject*, uint16_t) { p.Cancel(); };
+         },
+         false, "false", false, true},
+        {"past twice the listed size", "+OK 1 1000", big, [](TKelPOP& p) { p.RetrieveReplySlack = 1000; }, false,
+         "EMSGSIZE", false, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Dialogue d(/*paced=*/true);
+        d.srv.Expect("LIST 1").Send(row.list + "\r\n");
+        if (row.retr.empty())
+            d.srv.Expect("RETR 1").Send("-ERR gone\r\n");
+        else
+            d.srv.Expect("RETR 1").SendUntilClosed(row.retr);
+        if (row.setup)
+            row.setup(d.pop);
+        std::string outcome;
+        try {
+            outcome = d.pop.SaveMsg(1,
+                                    [&](std::string_view) {
+                                        if (row.sinkThrows)
+                                            throw Full{};
+                                    })
+                          ? "true"
+                          : "false";
+        } catch (const Full&) {
+            outcome = "Full";
+        } catch (const ESocketError& e) {
+            outcome = e.ErrorCode == EMSGSIZE ? "EMSGSIZE" : "ESocketError";
+        }
+        EXPECT_EQ(outcome, row.outcome);
+        EXPECT_EQ(d.pop.Connected(), row.connected);
         EXPECT_TRUE(d.Done(row.scriptClosed));
     }
 }
