@@ -133,7 +133,9 @@ TListRow MakeListRow(int Number, const std::string& SizeText, const std::string&
     size_t digits = 0;
     while (digits < SizeText.size() && SizeText[digits] >= '0' && SizeText[digits] <= '9' && digits < 19)
         row.Size = row.Size * 10 + static_cast<uint64_t>(SizeText[digits++] - '0');
-    row.HasSize = digits > 0;
+    row.HasSize = digits > 0 && !summary::DisplaySize(SizeText).empty();
+    if (!row.HasSize)
+        row.Size = 0;
     row.DateParsed = f.DateParsed;
     row.Date = f.When.Utc;
     QString sender = CellText(f.SenderGiven ? SenderCell(f.Sender) : DisplayText(f.Sender));

@@ -2,6 +2,7 @@
 
 #include "message/kel_util.h"
 
+#include <cctype>
 #include <cstdio>
 
 namespace summary {
@@ -205,6 +206,9 @@ std::string SizeDigits(const std::string& S) {
     size_t e = b;
     while (e < S.size() && S[e] >= '0' && S[e] <= '9')
         ++e;
+    // Decimal only: "0x10" or "12k" is no number of bytes at all.
+    if (e < S.size() && std::isalpha(static_cast<unsigned char>(S[e])))
+        return {};
     return S.substr(b, e - b);
 }
 

@@ -108,6 +108,8 @@ TEST(SummarySize, ColumnFromSizeText) {
         {"99999999999999999999999", "100000000000000000.0 MByte"},
         // Words after the number, as some STAT replies carry them.
         {"4500 octets", "5 KByte"}, {"12|x", "12 Byte"}, {"octets", ""}, {"-5", ""},
+        // Decimal only: another base or a unit glued on is no size.
+        {"0x10", ""}, {"12k", ""}, {"$10", ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.size);
