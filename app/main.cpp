@@ -1,7 +1,7 @@
-#include "Application.h"
-#include "CommandLine.h"
-#include "Desktop.h"
-#include "Main.h"
+#include "app/windows/Application.h"
+#include "app/core/CommandLine.h"
+#include "app/windows/Desktop.h"
+#include "app/windows/Main.h"
 
 #include <QApplication>
 

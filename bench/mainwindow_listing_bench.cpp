@@ -8,12 +8,12 @@
 // the same machine; the figure is the median of the rounds' ratios.
 //
 // Usage: mainwindow_listing_bench [messages=5000] [rounds=15] [pump_interval_ms]
-#include "Application.h"
-#include "ListRows.h"
-#include "Main.h"
-#include "Summary.h"
-#include "TextCodec.h"
-#include "MultiLst.h"
+#include "app/windows/Application.h"
+#include "app/core/ListRows.h"
+#include "app/windows/Main.h"
+#include "app/core/Summary.h"
+#include "app/core/TextCodec.h"
+#include "ui/MultiLst.h"
 #include "support/DovecotServer.h"
 #include "BenchUtil.h"
 

@@ -17,8 +17,8 @@
 //
 // Usage: message_window_bench [megabytes=20] [rounds=5]
 #include "BenchUtil.h"
-#include "TextView.h"
-#include "email.h"
+#include "ui/TextView.h"
+#include "app/windows/email.h"
 #include "message/KelMsg.h"
 #include "pop3/KelPOP3.h"
 #include "support/DovecotServer.h"

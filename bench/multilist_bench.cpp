@@ -1,7 +1,7 @@
 // How TMultiList scales: rows added one by one while the window keeps
 // painting (as during a mailbox listing), then scrolled through page by page.
 // The per-row cost must stay flat from 1k to 50k rows.
-#include "MultiLst.h"
+#include "ui/MultiLst.h"
 
 #include <benchmark/benchmark.h>
 

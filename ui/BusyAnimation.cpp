@@ -1,6 +1,6 @@
-#include "BusyAnimation.h"
+#include "ui/BusyAnimation.h"
 
-#include "Colours.h"
+#include "ui/Colours.h"
 
 #include <QPainter>
 #include <QTimerEvent>

@@ -1,11 +1,11 @@
-#include "ControlsAccessible.h"
+#include "ui/ControlsAccessible.h"
 
-#include "HyperLink.h"
-#include "MultiListAccessible.h"
-#include "MultiLst.h"
-#include "StatusBar.h"
-#include "StatusLabel.h"
-#include "TextView.h"
+#include "ui/HyperLink.h"
+#include "ui/MultiListAccessible.h"
+#include "ui/MultiLst.h"
+#include "ui/StatusBar.h"
+#include "ui/StatusLabel.h"
+#include "ui/TextView.h"
 
 #include <QAccessibleWidget>
 #include <QStringList>

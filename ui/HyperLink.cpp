@@ -1,7 +1,7 @@
-#include "HyperLink.h"
+#include "ui/HyperLink.h"
 
-#include "Colours.h"
-#include "ControlsAccessible.h"
+#include "ui/Colours.h"
+#include "ui/ControlsAccessible.h"
 
 #include <QDesktopServices>
 #include <QKeyEvent>

@@ -1,7 +1,7 @@
-#include "MultiListAccessible.h"
+#include "ui/MultiListAccessible.h"
 
-#include "ControlsAccessible.h"
-#include "MultiLst.h"
+#include "ui/ControlsAccessible.h"
+#include "ui/MultiLst.h"
 
 #include <QAccessibleWidget>
 #include <QHeaderView>

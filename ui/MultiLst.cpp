@@ -1,7 +1,7 @@
-#include "MultiLst.h"
+#include "ui/MultiLst.h"
 
-#include "ControlsAccessible.h"
-#include "MultiListAccessible.h"
+#include "ui/ControlsAccessible.h"
+#include "ui/MultiListAccessible.h"
 
 #include <QBitmap>
 #include <QContextMenuEvent>

@@ -1,4 +1,4 @@
-#include "SpeedButton.h"
+#include "ui/SpeedButton.h"
 
 #include <QEnterEvent>
 #include <QImage>

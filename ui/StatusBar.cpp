@@ -1,6 +1,6 @@
-#include "StatusBar.h"
+#include "ui/StatusBar.h"
 
-#include "ControlsAccessible.h"
+#include "ui/ControlsAccessible.h"
 
 TStatusBar::TStatusBar(std::initializer_list<int> widths, QWidget* parent) : QStatusBar(parent) {
     int index = 0;

@@ -1,6 +1,6 @@
-#include "StatusLabel.h"
+#include "ui/StatusLabel.h"
 
-#include "ControlsAccessible.h"
+#include "ui/ControlsAccessible.h"
 
 TStatusLabel::TStatusLabel(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::PlainText);

@@ -1,6 +1,6 @@
-#include "TextView.h"
+#include "ui/TextView.h"
 
-#include "ControlsAccessible.h"
+#include "ui/ControlsAccessible.h"
 
 #include <QAction>
 #include <QApplication>

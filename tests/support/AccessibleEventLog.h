@@ -3,7 +3,7 @@
 // the offscreen platform none ever is; the controls' watcher sees them all.
 #pragma once
 
-#include "ControlsAccessible.h"
+#include "ui/ControlsAccessible.h"
 
 #include <QAccessible>
 #include <QString>

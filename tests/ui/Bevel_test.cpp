@@ -1,6 +1,6 @@
 // Where does each bevel shape draw its dark and light lines, and do clicks
 // reach the controls it is laid over?
-#include "Bevel.h"
+#include "ui/Bevel.h"
 
 #include "support/QtTestApp.h"
 

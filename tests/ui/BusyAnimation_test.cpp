@@ -1,6 +1,6 @@
 // Does the busy animation run only while playing, come back to its resting
 // frame when stopped, and draw the lead dot where that frame puts it?
-#include "BusyAnimation.h"
+#include "ui/BusyAnimation.h"
 
 #include "support/QtTestApp.h"
 

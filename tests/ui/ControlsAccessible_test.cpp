@@ -2,12 +2,12 @@
 // values, the press actions of the button and the link, and the text view's
 // text interface, which reads no further than its limit however long the
 // text.
-#include "ControlsAccessible.h"
-#include "HyperLink.h"
-#include "SpeedButton.h"
-#include "StatusBar.h"
-#include "StatusLabel.h"
-#include "TextView.h"
+#include "ui/ControlsAccessible.h"
+#include "ui/HyperLink.h"
+#include "ui/SpeedButton.h"
+#include "ui/StatusBar.h"
+#include "ui/StatusLabel.h"
+#include "ui/TextView.h"
 
 #include "support/AccessibleEventLog.h"
 #include "support/QtTestApp.h"

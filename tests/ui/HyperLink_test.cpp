@@ -1,6 +1,6 @@
 // What does the link do with the pointer, the keyboard and the focus, and
 // when does it hand its target to the desktop?
-#include "HyperLink.h"
+#include "ui/HyperLink.h"
 
 #include "support/QtTestApp.h"
 

@@ -2,7 +2,7 @@
 // header's columns, its cells and their selection, what stays of cells whose
 // rows are gone, and the events the list sends when rows, the selection and
 // the caret change.
-#include "MultiLst.h"
+#include "ui/MultiLst.h"
 
 #include "support/AccessibleEventLog.h"
 #include "support/QtTestApp.h"

@@ -1,6 +1,6 @@
 // TMultiList: row format, marker row, selection by mouse and keyboard, the
 // header widths and the column lines.
-#include "MultiLst.h"
+#include "ui/MultiLst.h"
 
 #include "support/QtTestApp.h"
 

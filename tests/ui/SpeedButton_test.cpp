@@ -1,7 +1,7 @@
 // How does the speed button scale and grey its glyph, which frame does it
 // draw in each state, how large does it want to be, and does it leave the
 // keyboard focus where it is?
-#include "SpeedButton.h"
+#include "ui/SpeedButton.h"
 
 #include "support/QtTestApp.h"
 

@@ -1,6 +1,6 @@
 // How are the status bar's panels laid out, which grow with their text, and
 // what happens to reads and writes of a panel that does not exist?
-#include "StatusBar.h"
+#include "ui/StatusBar.h"
 
 #include "support/QtTestApp.h"
 

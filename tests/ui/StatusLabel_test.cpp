@@ -1,6 +1,6 @@
 // What does the status label keep and what does it show, for texts with
 // carriage returns, appended messages and markup?
-#include "StatusLabel.h"
+#include "ui/StatusLabel.h"
 
 #include "support/QtTestApp.h"
 

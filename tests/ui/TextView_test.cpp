@@ -1,7 +1,7 @@
 // TTextView: does it convert only what it draws, open huge texts and lines at
 // once, scroll and select by keyboard and mouse, copy exactly what was
 // selected, and paint in the palette's colours?
-#include "TextView.h"
+#include "ui/TextView.h"
 
 #include "support/QtTestApp.h"
 

@@ -1,0 +1,202 @@
+#include "app/core/ListRows.h"
+
+#include "app/core/Summary.h"
+#include "app/core/TextCodec.h"
+
+#include <algorithm>
+
+namespace {
+
+// The first mailbox of an address list: up to a comma outside quotes,
+// angle brackets and comments; a group ("Team: a, b;") gives its first member.
+std::string FirstMailbox(const std::string& From) {
+    bool quoted = false;
+    bool mailboxBegun = false; // past "<", "," or "@": a ":" no longer ends a group name
+    int angle = 0, comment = 0;
+    for (size_t i = 0; i < From.size(); ++i) {
+        const char c = From[i];
+        if (c == '\\' && (quoted || comment)) {
+            ++i;
+        } else if (c == '"' && !comment) {
+            quoted = !quoted;
+        } else if (!quoted) {
+            if (c == '(') {
+                ++comment;
+            } else if (c == ')' && comment > 0) {
+                --comment;
+            } else if (comment) {
+                continue;
+            } else if (c == ':' && !mailboxBegun) {
+                const std::string members = From.substr(i + 1);
+                return members.find_first_not_of(" \t;") == std::string::npos ? From.substr(0, i)
+                                                                              : FirstMailbox(members);
+            } else if (c == '<') {
+                ++angle;
+            } else if (c == '>' && angle > 0) {
+                --angle;
+            } else if ((c == ',' || c == ';') && !angle) {
+                return From.substr(0, i);
+            }
+            mailboxBegun = mailboxBegun || c == '<' || c == ',' || c == '@';
+        }
+    }
+    return From;
+}
+
+// A phrase without its quotes and quoting backslashes.
+std::string Unquote(const std::string& Phrase) {
+    std::string out;
+    for (size_t i = 0; i < Phrase.size(); ++i) {
+        const char c = Phrase[i];
+        if (c == '\\' && i + 1 < Phrase.size())
+            out += Phrase[++i];
+        else if (c != '"')
+            out += c;
+    }
+    return out;
+}
+
+std::string Trimmed(const std::string& s) {
+    const size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos)
+        return std::string();
+    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
+}
+
+// Position of c outside quotes and (unless c opens one) comments, or npos.
+size_t FindUnquoted(const std::string& s, char c, size_t from = 0) {
+    bool quoted = false;
+    int comment = 0;
+    for (size_t i = from; i < s.size(); ++i) {
+        if (s[i] == '\\') {
+            ++i;
+        } else if (s[i] == '"' && !comment) {
+            quoted = !quoted;
+        } else if (!quoted && s[i] == c && !comment) {
+            return i;
+        } else if (!quoted && s[i] == '(') {
+            ++comment;
+        } else if (!quoted && s[i] == ')' && comment > 0) {
+            --comment;
+        }
+    }
+    return std::string::npos;
+}
+
+} // namespace
+
+QString CellText(QString Text) {
+    if (Text.size() > kMaxCell)
+        Text.truncate(Text[kMaxCell - 1].isHighSurrogate() ? kMaxCell - 1 : kMaxCell);
+    for (QChar& c : Text) {
+        const char16_t u = c.unicode();
+        // Bidirectional controls would let a sender reorder how a cell reads.
+        const bool bidi = (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) || u == 0x200E ||
+                          u == 0x200F || u == 0x061C;
+        if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0) || u == 0x2028 || u == 0x2029 || bidi)
+            c = QLatin1Char(' ');
+        else if (u == '|')
+            c = QLatin1Char('/');
+    }
+    return Text;
+}
+
+QString SenderCell(const std::string& From) {
+    const std::string mailbox = Trimmed(FirstMailbox(From));
+    const size_t open = FindUnquoted(mailbox, '<');
+    if (open != std::string::npos) {
+        const std::string name = Trimmed(Unquote(mailbox.substr(0, open)));
+        if (!name.empty())
+            return DecodeHeaderText(name).trimmed();
+        const size_t close = mailbox.find('>', open);
+        return DecodeHeaderText(Trimmed(mailbox.substr(open + 1, close == std::string::npos ? std::string::npos
+                                                                                            : close - open - 1)));
+    }
+    // "address (Name)": the comment is the name.
+    const size_t paren = FindUnquoted(mailbox, '(');
+    if (paren != std::string::npos) {
+        const size_t close = mailbox.rfind(')');
+        const std::string name =
+            Trimmed(mailbox.substr(paren + 1, close != std::string::npos && close > paren ? close - paren - 1
+                                                                                          : std::string::npos));
+        if (!name.empty())
+            return DecodeHeaderText(name).trimmed();
+        return DecodeHeaderText(Trimmed(mailbox.substr(0, paren)));
+    }
+    return DecodeHeaderText(mailbox);
+}
+
+TListRow MakeListRow(int Number, const std::string& SizeText, const std::string& Header, bool German) {
+    const summary::TFields f = summary::Fields(Header, German);
+    TListRow row;
+    row.Number = Number;
+    size_t digits = 0;
+    while (digits < SizeText.size() && SizeText[digits] >= '0' && SizeText[digits] <= '9' && digits < 19)
+        row.Size = row.Size * 10 + static_cast<uint64_t>(SizeText[digits++] - '0');
+    row.HasSize = digits > 0 && !summary::DisplaySize(SizeText).empty();
+    if (!row.HasSize)
+        row.Size = 0;
+    row.DateParsed = f.DateParsed;
+    row.Date = f.When.Utc;
+    QString sender = CellText(f.SenderGiven ? SenderCell(f.Sender) : DisplayText(f.Sender));
+    if (sender.trimmed().isEmpty())
+        sender = CellText(DisplayText(f.SenderGiven ? f.Sender : std::string()));
+    row.Text = DisplayText(summary::Row(Number, SizeText, "")) + CellText(DisplayText(f.Date)) +
+               QLatin1Char('|') + sender + QLatin1Char('|') + CellText(DecodeHeaderText(f.Subject)) +
+               QLatin1Char('|');
+    // Rows stay for the whole session: no spare room in them.
+    row.Text.squeeze();
+    return row;
+}
+
+QString TListRow::Sender() const { return Text.section(QLatin1Char('|'), 3, 3); }
+
+QString TListRow::Subject() const { return Text.section(QLatin1Char('|'), 4, 4); }
+
+void SortRows(std::vector<TListRow>& Rows, TSortColumn Column, bool Descending) {
+    if (Column == TSortColumn::Sender || Column == TSortColumn::Subject) {
+        // The cells are cut out of each row once, not at every comparison.
+        std::vector<std::pair<QString, size_t>> keys;
+        keys.reserve(Rows.size());
+        for (size_t i = 0; i < Rows.size(); ++i)
+            keys.emplace_back(Column == TSortColumn::Sender ? Rows[i].Sender() : Rows[i].Subject(), i);
+        std::sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
+            const int c = a.first.compare(b.first, Qt::CaseInsensitive);
+            if (c != 0)
+                return Descending ? c > 0 : c < 0;
+            return Rows[a.second].Number < Rows[b.second].Number;
+        });
+        std::vector<TListRow> sorted;
+        sorted.reserve(Rows.size());
+        for (const auto& key : keys)
+            sorted.push_back(std::move(Rows[key.second]));
+        Rows.swap(sorted);
+        return;
+    }
+    // Unknown sizes and dates go last whatever the direction; the number
+    // breaks ties, so equal keys keep the server's order.
+    auto compare = [Column, Descending](const TListRow& a, const TListRow& b) {
+        auto ordered = [&](auto x, auto y) {
+            if (x != y)
+                return Descending ? y < x : x < y;
+            return a.Number < b.Number;
+        };
+        switch (Column) {
+        case TSortColumn::Number:
+            return Descending ? b.Number < a.Number : a.Number < b.Number;
+        case TSortColumn::Size:
+            if (a.HasSize != b.HasSize)
+                return a.HasSize;
+            return ordered(a.Size, b.Size);
+        case TSortColumn::Date:
+            if (a.DateParsed != b.DateParsed)
+                return a.DateParsed;
+            return ordered(a.Date, b.Date);
+        case TSortColumn::Sender:
+        case TSortColumn::Subject:
+            break;
+        }
+        return a.Number < b.Number;
+    };
+    std::sort(Rows.begin(), Rows.end(), compare);
+}

@@ -1,0 +1,699 @@
+#include "app/core/MailboxSession.h"
+
+#include "app/core/ServerAddress.h"
+#include "app/core/Summary.h"
+#include "app/core/TextCodec.h"
+
+#include "message/KelMsg.h"
+
+#include <QDir>
+#include <QLocale>
+#include <QSaveFile>
+#include <QThread>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <exception>
+
+namespace {
+
+// Thrown from the pump once the window has been closed during an operation.
+// Not a std::exception, so nothing on the way treats it as an error to show.
+struct EOperationAbandoned {};
+
+// Thrown from the pump when a cancelled listing or deletion has heard
+// nothing from the server for kCancelStallMs.
+struct EServerStalled {};
+
+// How long a cancelled operation waits for a server that sends nothing.
+constexpr int64_t kCancelStallMs = 1000;
+
+// The component numbers messages in 16 bits.
+constexpr int32_t kMaxListed = 65535;
+
+int64_t SteadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+TMailboxSession::TMailboxSession(kel::TKelPOP& Pop, TMailboxView& View) : FPop(Pop), FView(View) {
+    FPop.ProcessMessages = [this] { PumpWhileWaiting(); };
+    if (!FPop.Sleep)
+        FPop.Sleep = [](int Ms) { QThread::msleep(static_cast<unsigned long>(std::max(Ms, 0))); };
+}
+
+TMailboxSession::~TMailboxSession() { FPop.ProcessMessages = nullptr; }
+
+QString TMailboxSession::Say(const char* German_, const char* English) const {
+    return QString::fromUtf8(German ? German_ : English);
+}
+
+void TMailboxSession::SetState(TSessionState State) {
+    FState = State;
+    FView.StateChanged(State);
+}
+
+void TMailboxSession::StatusConnectionEnded() {
+    Status(Say("Ihre Verbindung zum Server wurde getrennt.", "Your connection has been terminated."));
+}
+
+void TMailboxSession::PumpWhileWaiting() {
+    // Called before every send and receive, four times a message while
+    // listing. Each pass that lets the window run repaints what the last row
+    // changed, which costs more than the exchanges with a nearby server; at
+    // screen rate the window looks and answers the same. A slow reply is
+    // waited for in 50 ms slices that call this, so the window always runs then.
+    if (SteadyMs() - FLastPumpMs >= PumpIntervalMs) {
+        FView.ProcessEvents();
+        FLastPumpMs = SteadyMs();
+    }
+    if (FCloseRequested && Busy())
+        throw EOperationAbandoned{};
+    if (FCancelRequested && (FState == TSessionState::Listing || FState == TSessionState::Deleting)) {
+        // The replies on their way are still read after a cancel, but a
+        // server that has stopped sending them is not waited for.
+        if (FPop.BytesReceived() != FCancelBytes) {
+            FCancelBytes = FPop.BytesReceived();
+            FCancelAtMs = SteadyMs();
+        } else if (SteadyMs() - FCancelAtMs >= kCancelStallMs) {
+            throw EServerStalled{};
+        }
+    }
+}
+
+QString TMailboxSession::OutOfStepText() const {
+    return Say("Die Antworten des Servers passen nicht zu den Befehlen; es wurde nichts gelöscht.",
+               "The server's replies are out of step with the commands; nothing was deleted.");
+}
+
+QString TMailboxSession::ErrorText(const std::exception& e) const {
+    // The component's own conversion text is German whatever the interface speaks.
+    if (const auto* convert = dynamic_cast<const kel::EKelConvertError*>(&e))
+        return Say("Die Antwort des Servers nennt keine Anzahl von Nachrichten: „",
+                   "The server's answer gives no number of messages: \"") +
+               DisplayText(convert->Value.substr(0, 40)) + Say("“", "\"");
+    if (const auto* protocol = dynamic_cast<const kel::EKelProtocolError*>(&e);
+        protocol && protocol->Fault == kel::TProtocolFault::OutOfStep)
+        return OutOfStepText();
+    const QString english = DisplayText(e.what());
+    if (!German)
+        return english;
+    // The component speaks English; the common failures are said in German
+    // by their reason, the rest stays in the component's words.
+    if (const auto* socket = dynamic_cast<const kel::ESocketError*>(&e)) {
+        switch (socket->Reason) {
+        case kel::TSocketFailure::ClosedEarly:
+            return QStringLiteral("Der Server hat die Verbindung beendet, bevor seine Antwort vollständig war.");
+        case kel::TSocketFailure::Stalled:
+            return QStringLiteral("Der Server antwortet nicht mehr (Zeitüberschreitung).");
+        case kel::TSocketFailure::TooLong:
+            return QStringLiteral("Die Antwort des Servers ist länger als erlaubt (") + english + QLatin1Char(')');
+        case kel::TSocketFailure::System:
+        case kel::TSocketFailure::Tls:
+            break;
+        }
+        return english;
+    }
+    if (dynamic_cast<const kel::EKelProtocolError*>(&e))
+        return QStringLiteral("Die Antwort des Servers ergibt keinen Sinn (") + english + QLatin1Char(')');
+    if (const auto* misuse = dynamic_cast<const kel::EKelPOPError*>(&e)) {
+        switch (misuse->Reason) {
+        case kel::TPopMisuse::UnsafeCredentials:
+            return QStringLiteral("Benutzername oder Passwort enthält einen Zeilenumbruch.");
+        case kel::TPopMisuse::NotSecured:
+            return QStringLiteral(
+                "Die Verbindung ist nicht gesichert: Benutzername und Passwort werden nicht gesendet.");
+        case kel::TPopMisuse::NotConnected:
+            break;
+        }
+    }
+    return english;
+}
+
+void TMailboxSession::ComponentError(kel::TObject* Sender, const std::string& Text) {
+    // A transport failure carries the text of the last good reply, which
+    // would read like the cause; the exception that follows names the real one.
+    if (Sender == FPop.Transport())
+        return;
+    FView.ClearStatus();
+    Status(Say("Fehler: ", "Error: ") + DisplayText(Text));
+}
+
+// ------------------------------------------------------ connect and list
+
+void TMailboxSession::Connect(const TConnectRequest& Request) {
+    // A connection is open already, or an operation runs: not a second one.
+    if (FState != TSessionState::Idle || FPop.Connected())
+        return;
+    HeaderCache.clear();
+    Rows.clear();
+    FView.ClearStatus();
+    FView.ClearRows();
+    if (Request.Server.isEmpty()) {
+        Status(Say("Fehler: POP3 Server fehlt", "Error: No POP server specified"));
+        return;
+    }
+    if (Request.User.isEmpty()) {
+        Status(Say("Fehler: Username fehlt", "Error: You will need an username"));
+        return;
+    }
+    if (Request.Password.isEmpty()) {
+        Status(Say("Fehler: Passwort fehlt", "Error: You will also need a password"));
+        return;
+    }
+    const sweepbox::TServerAddress address = sweepbox::ParseServerField(Request.Server);
+    if (!address.Valid) {
+        Status(Say("Fehler: Server ungültig (Server, Server:Port oder [IPv6-Adresse]:Port)",
+                   "Error: invalid server (server, server:port or [IPv6 address]:port)"));
+        return;
+    }
+    FPop.Security = Request.Security == QLatin1String("tls")        ? kel::TPopSecurity::Tls
+                    : Request.Security == QLatin1String("starttls") ? kel::TPopSecurity::StartTls
+                                                                    : kel::TPopSecurity::None;
+    const uint16_t port = address.Port ? address.Port : (FPop.Security == kel::TPopSecurity::Tls ? 995 : 110);
+    const QString hostPort = sweepbox::HostPortKey(address.Host, port);
+    FPop.Host = address.Host.toStdString();
+    FPop.Port = std::to_string(port);
+    FPop.TrustFile = Request.TrustFile;
+    FPop.PinnedFingerprint = Request.Pinned ? Request.Pinned(hostPort).toStdString() : std::string();
+    FPop.UserId = Request.User.toStdString();
+    FPop.UserPasswd = Request.Password.toStdString();
+
+    SetState(TSessionState::Connecting);
+    // The counts of the previous mailbox would stand beside this attempt's
+    // empty list and errors as if they were its own.
+    FView.SetPanel(0, QString());
+    FView.SetPanel(1, QString());
+    FView.ClearStatus();
+    Status(Say("Verbindung wird aufgebaut, bitte warten ....", "Connecting to server, please wait ...."));
+    try {
+        if (!OpenConnection(hostPort)) {
+            EndSession();
+            FView.ConnectFailed();
+            return;
+        }
+        WarnUnencrypted();
+        if (!FPop.Login()) {
+            HintSecureLogin();
+            StatusConnectionEnded();
+            EndSession();
+            return;
+        }
+        FView.LoggedIn();
+        // What the server can do (PIPELINING for the listing); a server
+        // without CAPA is simply asked one command at a time.
+        FPop.ReadCapabilities();
+
+        FPop.Stat();
+        if (!FPop.Connected()) {
+            // A refused STAT is no empty mailbox: keep the server's words.
+            StatusConnectionEnded();
+            EndSession();
+            return;
+        }
+        // The component's MsgCount keeps the low 16 bits of the count: a
+        // huge count must not be taken for another.
+        const bool tooMany = FPop.StatCount() > kMaxListed;
+        MailCount = static_cast<int32_t>(std::clamp<int64_t>(FPop.StatCount(), 0, kMaxListed));
+        MailboxSize = FPop.MailboxSizeText();
+        if (MailCount <= 0)
+            MailboxSize = "0";
+
+        FView.ClearStatus();
+        WarnUnencrypted();
+        FView.SetPanel(0, QString::number(MailCount) + QStringLiteral(" Mails"));
+        FView.SetPanel(1, DisplayText(summary::DisplaySize(MailboxSize)));
+        FView.ShowProgress(0, 0);
+
+        if (MailCount <= 0) {
+            Status(Say("Es sind keine e-mails zum Löschen vorhanden.", "There is no need to delete e-mails."));
+            StatusConnectionEnded();
+            EndSession();
+            return;
+        }
+        if (tooMany)
+            Status(Say("Es werden nur die ersten 65535 e-mails angezeigt.", "Only the first 65535 e-mails are listed."));
+
+        if (Request.CountOnly)
+            ListCountOnly();
+        else
+            ListHeaders();
+    } catch (const EOperationAbandoned&) {
+        Abandon(QString());
+    } catch (const EServerStalled&) {
+        // The rows listed so far stay; the user asked for the end, so it is
+        // no error.
+        FPop.Abort();
+        FView.ShowProgress(0, 0);
+        ShowListedCount();
+        FView.RowsListed();
+        FView.ClearStatus();
+        Status(StalledText());
+        StatusConnectionEnded();
+        EndSession();
+    } catch (const std::exception& e) {
+        Abandon(ErrorText(e));
+    }
+}
+
+void TMailboxSession::ShowListedCount() {
+    // The count panel tells how many rows there are, not how many the server has.
+    if (static_cast<int32_t>(Rows.size()) < MailCount)
+        FView.SetPanel(0, QString::number(Rows.size()) + QStringLiteral(" / ") + QString::number(MailCount) +
+                              QStringLiteral(" Mails"));
+}
+
+QString TMailboxSession::StalledText() const {
+    return Say("Abgebrochen: Der Server antwortet nicht mehr; die Verbindung wurde getrennt.",
+               "Cancelled: the server stopped answering; the connection was dropped.");
+}
+
+void TMailboxSession::ListCountOnly() {
+    Status(Say("Es wird lediglich die Anzahl der e-mails angezeigt", "Only the number of e-mails will be displayed."));
+    HeaderCache.reserve(static_cast<size_t>(MailCount));
+    for (int n = 1; n <= MailCount; ++n) {
+        FView.AddRow(DisplayText(summary::PlaceholderRow(n)));
+        HeaderCache.push_back(" ");
+    }
+    SetState(TSessionState::Connected);
+    FView.RowsListed();
+}
+
+void TMailboxSession::ListHeaders() {
+    FCancelRequested = false;
+    SetState(TSessionState::Listing);
+    FView.ShowProgress(0, MailCount);
+    Status(Say("Absender, Betreff, Datum und Größe werden angezeigt ...",
+               "Sender, Subject, Size, and Date are displayed ..."));
+    HeaderCache.reserve(static_cast<size_t>(MailCount));
+    Rows.reserve(static_cast<size_t>(MailCount));
+    // A refused TOP or LIST closes the connection: nothing more is sent,
+    // and that message's row shows what is known of it. The size starts
+    // empty for every message, so a refused LIST never shows the size of
+    // the message before. Cancel sends nothing more; the replies already on
+    // their way still become rows.
+    FPop.ListMessages(1, static_cast<uint16_t>(MailCount),
+                      [this](uint16_t n, std::string& Header, const std::string& Size) {
+                          Rows.push_back(MakeListRow(n, Size, Header, German));
+                          // Kept for the session: exactly as long as it is, no spare room.
+                          Header += '|';
+                          Header.shrink_to_fit();
+                          HeaderCache.push_back(std::move(Header));
+                          FView.AddRow(Rows.back().Text);
+                          if (!FCancelRequested)
+                              FView.ShowProgress(n, MailCount);
+                          return !FCancelRequested;
+                      });
+    const bool dropped = !FPop.Connected();
+    FView.ShowProgress(0, 0);
+    ShowListedCount();
+    if (dropped) {
+        FView.RowsListed();
+        StatusConnectionEnded();
+        EndSession();
+        return;
+    }
+    SetState(TSessionState::Connected);
+    FView.RowsListed();
+}
+
+// ------------------------------------------------------ secure connect
+
+bool TMailboxSession::OpenConnection(const QString& HostPort) {
+    FPop.Connect();
+    if (FPop.ConnectFailure() == kel::TConnectFailure::Certificate) {
+        if (!FView.TrustCertificate(FPop.RejectedCertificate(), HostPort)) {
+            FView.ClearStatus();
+            Status(Say("Fehler: Dem Zertifikat des Servers wurde nicht vertraut. Es wurde nichts gesendet.",
+                       "Error: the server's certificate was not trusted. Nothing was sent."));
+            return false;
+        }
+        FPop.PinnedFingerprint = FPop.RejectedCertificate().Fingerprint;
+        FPop.Connect();
+    }
+    if (FPop.Connected() && !FPop.OperationFailed())
+        return true;
+    ReportConnectFailure();
+    return false;
+}
+
+void TMailboxSession::ReportConnectFailure() {
+    using kel::TConnectFailure;
+    FView.ClearStatus();
+    const QString detail = QStringLiteral("     - ") + DisplayText(FPop.ConnectError());
+    switch (FPop.ConnectFailure()) {
+    case TConnectFailure::Tls:
+        Status(Say("Fehler: Die sichere Verbindung (TLS) kam nicht zustande.",
+                   "Error: the secure connection (TLS) could not be established."));
+        Status(detail);
+        return;
+    case TConnectFailure::Certificate:
+        Status(Say("Fehler: Das Zertifikat des Servers wird nicht akzeptiert.",
+                   "Error: the server's certificate is not accepted."));
+        Status(detail);
+        return;
+    case TConnectFailure::PlainServer:
+        Status(Say("Fehler: Der Server antwortet unverschlüsselt, nicht mit TLS.",
+                   "Error: the server answers in plain text, not with TLS."));
+        Status(Say("     - Wählen Sie STARTTLS oder „Unverschlüsselt“, oder den TLS-Port (Server:995).",
+                   "     - Choose STARTTLS or Unencrypted, or the TLS port (server:995)."));
+        return;
+    case TConnectFailure::NoGreeting:
+        Status(Say("Fehler: Der Server hat sich nicht gemeldet.", "Error: the server sent no greeting."));
+        if (FPop.Security != kel::TPopSecurity::Tls)
+            Status(Say("     - Er erwartet vermutlich TLS von Anfang an: wählen Sie TLS.",
+                       "     - It probably expects TLS from the start: choose TLS."));
+        return;
+    case TConnectFailure::NoStls:
+        Status(Say("Fehler: Der Server bietet kein STARTTLS an. Benutzer und Passwort wurden nicht gesendet.",
+                   "Error: the server does not offer STARTTLS. User name and password were not sent."));
+        Status(Say("     - Wählen Sie TLS, wenn der Server es anbietet (Port 995).",
+                   "     - Choose TLS if the server offers it (port 995)."));
+        return;
+    case TConnectFailure::StlsRefused:
+        Status(Say("Fehler: Der Server lehnt STARTTLS ab. Benutzer und Passwort wurden nicht gesendet.",
+                   "Error: the server refused STARTTLS. User name and password were not sent."));
+        Status(detail);
+        return;
+    case TConnectFailure::None:
+    case TConnectFailure::Unreachable:
+        break;
+    }
+    Status(Say("Fehler: Keine Verbindung zum Server möglich !!!!",
+               "Error: a connection to the server cannot be established !!!!"));
+    Status(Say("     - Sind Sie mit dem Internet verbunden?", "     - Are you connected to the Internet?"));
+    Status(Say("     - Haben Sie den korrekten Server eingetragen?", "     - Do you use the correct server namen?"));
+    Status(Say("     - Eventuell ist der Server gerade nicht erreichbar!",
+               "     - Maybe the server is temporarily not available!"));
+}
+
+void TMailboxSession::WarnUnencrypted() {
+    if (FPop.Security == kel::TPopSecurity::None && !sweepbox::IsLoopbackHost(QString::fromStdString(FPop.Host)))
+        Status(Say("Warnung: Das Passwort wird unverschlüsselt gesendet.", "Warning: the password is sent unencrypted."));
+}
+
+void TMailboxSession::HintSecureLogin() {
+    if (FPop.Security != kel::TPopSecurity::None)
+        return;
+    const QString reply = DisplayText(FPop.ReplyText()).toLower();
+    bool wantsTls = reply.contains(QLatin1String("[privacy]"));
+    for (const char* word : {"plaintext", "plain text", "ssl", "tls", "secure", "encrypt"})
+        wantsTls = wantsTls || reply.contains(QLatin1String(word));
+    if (wantsTls) {
+        Status(Say("Hinweis: Der Server verlangt eine sichere Verbindung: wählen Sie TLS oder STARTTLS.",
+                   "Hint: the server requires a secure connection: choose TLS or STARTTLS."));
+    } else if (reply.contains(QLatin1String("[auth]")) &&
+               !sweepbox::IsLoopbackHost(QString::fromStdString(FPop.Host))) {
+        Status(Say("Hinweis: Stimmt das Passwort, verlangt der Server wohl eine sichere Verbindung: "
+                   "wählen Sie TLS oder STARTTLS.",
+                   "Hint: if the password is right, the server probably wants a secure connection: "
+                   "choose TLS or STARTTLS."));
+    }
+}
+
+// ------------------------------------------------------------ disconnect
+
+bool TMailboxSession::Quit() {
+    if (!FPop.Connected())
+        return false;
+    // Only "+OK" proves the deletions; an answer that is merely not "-ERR"
+    // does not.
+    try {
+        FPop.Quit();
+        return !FPop.OperationFailed() && FPop.ReplyLine().compare(0, 3, "+OK") == 0;
+    } catch (const EOperationAbandoned&) {
+        throw;
+    } catch (const std::exception& e) {
+        FView.ClearStatus();
+        Status(Say("Fehler: ", "Error: ") + ErrorText(e));
+        return false;
+    }
+}
+
+bool TMailboxSession::Disconnect() {
+    // Not into the middle of another operation's reply.
+    if (Busy())
+        return false;
+    return EndSession();
+}
+
+bool TMailboxSession::EndSession() {
+    FView.ShowProgress(0, 0);
+    SetState(TSessionState::Closing);
+    bool accepted = false;
+    try {
+        accepted = Quit();
+    } catch (const EOperationAbandoned&) {
+        FPop.Abort();
+    }
+    HeaderCache.clear();
+    HeaderCache.shrink_to_fit();
+    FCloseRequested = false;
+    SetState(TSessionState::Idle);
+    FView.SessionEnded();
+    return accepted;
+}
+
+void TMailboxSession::Abandon(const QString& Reason) {
+    FPop.Abort();
+    FView.ShowProgress(0, 0);
+    if (!Reason.isEmpty()) {
+        FView.ClearStatus();
+        Status(Say("Fehler: ", "Error: ") + Reason);
+        StatusConnectionEnded();
+    }
+    FCloseRequested = false;
+    EndSession();
+}
+
+// ------------------------------------------------------ delete and cancel
+
+void TMailboxSession::Delete(std::vector<int> Numbers) {
+    if (FState != TSessionState::Connected)
+        return;
+    FCancelRequested = false;
+    SetState(TSessionState::Deleting);
+    // The highest number first, whatever order the list shows: a server that
+    // renumbered after each DELE would still delete the right ones.
+    std::sort(Numbers.rbegin(), Numbers.rend());
+    Numbers.erase(std::unique(Numbers.begin(), Numbers.end()), Numbers.end());
+    std::vector<int> marked;
+    // A number the mailbox does not have fails the whole pass before any
+    // DELE: the QUIT that ends a failed pass must not make others final.
+    bool failed = std::any_of(Numbers.begin(), Numbers.end(), [this](int n) { return n < 1 || n > MailCount; });
+    try {
+        failed = failed || !FPop.Connected();
+        if (!failed) {
+            // DELEs go out ahead of their replies where the server offers
+            // pipelining; each row counts once its DELE is accepted.
+            const std::vector<uint16_t> numbers(Numbers.begin(), Numbers.end());
+            const size_t accepted = FPop.DeleteMessages(numbers, [&](uint16_t n) {
+                marked.push_back(n);
+                FView.SetPanel(2, Say("Lösche Mail Nr.: ", "Deleting mail # ") + QString::number(n));
+                return !FCancelRequested;
+            });
+            // A cancelled pass ends without QUIT: nothing of it becomes final.
+            failed = accepted != numbers.size() || FCancelRequested;
+            if (FCancelRequested) {
+                FView.ClearStatus();
+                Status(Say("Abgebrochen.", "Cancelled."));
+            }
+        }
+    } catch (const EOperationAbandoned&) {
+        Abandon(QString());
+        return;
+    } catch (const EServerStalled&) {
+        FView.ClearStatus();
+        Status(StalledText());
+        FPop.Abort();
+        failed = true;
+    } catch (const std::exception& e) {
+        FView.ClearStatus();
+        Status(Say("Fehler: ", "Error: ") + ErrorText(e));
+        FPop.Abort();
+        failed = true;
+    }
+    if (!failed) {
+        StatusConnectionEnded();
+        failed = !EndSession();
+    } else {
+        // No QUIT after a failed pass: it would make the DELEs sent so far final.
+        FPop.Abort();
+        EndSession();
+    }
+    if (failed) {
+        Status(Say("Die markierten e-mails wurden nicht gelöscht.", "The marked mails were not deleted."));
+        StatusConnectionEnded();
+        return;
+    }
+    // Rows leave only once QUIT has made the deletions final.
+    FView.RemoveMessages(marked);
+    FView.ClearStatus();
+    Status(Say("Alle gewünschten e-mail(s) wurden erfolgreich gelöscht.", "All marked mails were deleted."));
+    StatusConnectionEnded();
+}
+
+void TMailboxSession::Cancel() {
+    // A listing or deletion is waiting for a reply right now; it sends
+    // nothing more, so no command can go into the reply on its way, and
+    // reads what is still coming, unless the server has stopped sending.
+    if (FState == TSessionState::Listing || FState == TSessionState::Deleting) {
+        if (!FCancelRequested) {
+            FCancelRequested = true;
+            FCancelBytes = FPop.BytesReceived();
+            FCancelAtMs = SteadyMs();
+        }
+    } else if (FState == TSessionState::Retrieving)
+        FPop.Cancel();
+}
+
+// --------------------------------------------------------------- viewing
+
+kel::TKelMsg* TMailboxSession::Retrieve(int Number) {
+    if (FState != TSessionState::Connected || !FPop.Connected() || Number < 1 || Number > MailCount)
+        return nullptr;
+    SetState(TSessionState::Retrieving);
+    FView.ShowProgress(0, 100);
+    kel::TKelMsg* msg = nullptr;
+    try {
+        msg = FPop.RetrieveMsg(static_cast<uint16_t>(Number));
+    } catch (const EOperationAbandoned&) {
+        Abandon(QString());
+        return nullptr;
+    } catch (const std::exception& e) {
+        Abandon(ErrorText(e));
+        return nullptr;
+    }
+    FView.ShowProgress(0, 0);
+    if (msg == nullptr && FPop.TooLarge()) {
+        SaveLargeMessage(Number);
+        return nullptr;
+    }
+    if (msg == nullptr) {
+        EndEmptyRetrieval();
+        return nullptr;
+    }
+    SetState(TSessionState::Connected);
+    return msg;
+}
+
+void TMailboxSession::EndEmptyRetrieval() {
+    if (FPop.Connected()) {
+        // Cancelled before the reply began: the session goes on.
+        SetState(TSessionState::Connected);
+        return;
+    }
+    // Refused (the component has shown why), or cancelled inside the reply.
+    if (FPop.OperationFailed() && FPop.ReplyLine().compare(0, 4, "-ERR") != 0)
+        Status(Say("Abgebrochen.", "Cancelled."));
+    StatusConnectionEnded();
+    EndSession();
+}
+
+namespace {
+
+// The sink could not write a block (errno or the file tells why).
+struct ESaveWriteFailed {};
+
+} // namespace
+
+void TMailboxSession::SaveLargeMessage(int Number) {
+    const uint64_t size = static_cast<uint64_t>(std::max<int64_t>(FPop.ListedSize(), 0));
+    const QString path = FView.OfferToSaveLargeMessage(Number, size, FPop.OpenCeiling);
+    const QString number = QString::number(Number);
+    const auto notSaved = [&] {
+        Status(Say("Die e-mail %1 wurde nicht gespeichert.", "Message %1 was not saved.").arg(number));
+    };
+    if (path.isEmpty()) {
+        notSaved();
+        SetState(TSessionState::Connected);
+        return;
+    }
+    const QString shown = QDir::toNativeSeparators(path);
+    const auto failed = [&](const QString& Reason) {
+        Status(Say("Fehler: Die e-mail %1 konnte nicht in %2 gespeichert werden: %3",
+                   "Error: message %1 could not be saved to %2: %3")
+                   .arg(number, shown, Reason));
+    };
+    // Written beside the target and renamed over it once complete: a failed
+    // or cancelled save leaves no part of the message, and an old file stays.
+    QSaveFile file(path);
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly)) {
+        // Nothing was asked of the server yet.
+        failed(file.errorString());
+        SetState(TSessionState::Connected);
+        return;
+    }
+    FView.ShowProgress(0, 100);
+    uint64_t written = 0;
+    bool complete = false;
+    int writeError = 0;
+    try {
+        complete = FPop.SaveMsg(static_cast<uint16_t>(Number), [&](std::string_view Block) {
+            const auto count = static_cast<qint64>(Block.size());
+            errno = 0;
+            if (file.write(Block.data(), count) != count) {
+                // The file's own text can miss the system's reason (a write
+                // cut short at a file size limit reads "Unknown error").
+                writeError = errno;
+                throw ESaveWriteFailed{};
+            }
+            written += Block.size();
+        });
+    } catch (const ESaveWriteFailed&) {
+        // The component has dropped the connection: the rest of the reply is unread.
+        const QString reason = writeError != 0 ? QString::fromLocal8Bit(std::strerror(writeError)) : file.errorString();
+        file.cancelWriting();
+        FView.ShowProgress(0, 0);
+        failed(reason);
+        StatusConnectionEnded();
+        EndSession();
+        return;
+    } catch (const EOperationAbandoned&) {
+        file.cancelWriting();
+        Abandon(QString());
+        return;
+    } catch (const std::exception& e) {
+        file.cancelWriting();
+        Abandon(ErrorText(e));
+        notSaved();
+        return;
+    }
+    FView.ShowProgress(0, 0);
+    if (!complete) {
+        file.cancelWriting();
+        if (FPop.Connected())
+            notSaved();
+        EndEmptyRetrieval();
+        return;
+    }
+    if (!file.commit()) {
+        failed(file.errorString());
+    } else {
+        const QLocale locale(German ? QLocale::German : QLocale::English);
+        Status(Say("Die e-mail %1 wurde in %2 gespeichert (%3 Bytes).", "Message %1 was saved to %2 (%3 bytes).")
+                   .arg(number, shown, locale.toString(static_cast<qulonglong>(written))));
+    }
+    SetState(TSessionState::Connected);
+}
+
+// ----------------------------------------------------------------- close
+
+void TMailboxSession::Close() {
+    if (Busy()) {
+        // A reply is on its way: no QUIT now. The operation notices at its
+        // next wait and drops the connection, so nothing marked is deleted.
+        FCloseRequested = true;
+    } else if (FPop.Connected()) {
+        try {
+            EndSession();
+        } catch (...) {
+            // Closing goes on whatever the server does.
+        }
+    }
+}

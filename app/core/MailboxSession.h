@@ -1,0 +1,170 @@
+// The mailbox workflow without a window: connect, log in, count and list,
+// delete, cancel, fetch one message, disconnect, and close. It drives the
+// POP3 component and tells a view what to show. The view is the main window
+// in the program and a recording fake in the tests.
+//
+// Every server command blocks while the component pumps the view's events,
+// so a handler can run nested inside a waiting one. Two rules keep that
+// safe: an operation refuses to start while another is busy, and a close
+// during an operation abandons it at its next wait instead of sending QUIT
+// into the middle of a reply.
+#pragma once
+
+#include "app/core/ListRows.h"
+#include "pop3/KelPOP3.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <vector>
+
+enum class TSessionState {
+    Idle,       // no connection
+    Connecting, // connect, login, count
+    Listing,    // a row for each message
+    Connected,  // listed; waiting for the user
+    Deleting,   // DELE for each chosen message, then QUIT
+    Retrieving, // one message for the message window
+    Closing,    // QUIT
+};
+
+// What the session asks of its window.
+class TMailboxView {
+  public:
+    virtual ~TMailboxView() = default;
+    virtual void ClearStatus() = 0;
+    virtual void AddStatus(const QString& Line) = 0;
+    // The status bar's panels: 0 the count, 1 the mailbox size, 2 hints.
+    virtual void SetPanel(int Index, const QString& Text) = 0;
+    // The progress bar at Value of Maximum; Maximum <= 0 hides it.
+    virtual void ShowProgress(int Value, int Maximum) = 0;
+    virtual void ClearRows() = 0;
+    virtual void AddRow(const QString& Text) = 0;
+    // The listing is over: complete, cancelled or broken off.
+    virtual void RowsListed() = 0;
+    // The messages are gone from the server: their rows go.
+    virtual void RemoveMessages(const std::vector<int>& Numbers) = 0;
+    virtual void StateChanged(TSessionState State) = 0;
+    // A certificate that did not verify: true when the user trusts it for
+    // HostPort (the view keeps the pin).
+    virtual bool TrustCertificate(const kel::TCertificateInfo& Certificate, const QString& HostPort) = 0;
+    // The login succeeded: the server/user pair is worth remembering.
+    virtual void LoggedIn() = 0;
+    // The connection has ended; the view readies its input for the next one.
+    virtual void SessionEnded() = 0;
+    // The connection could not be opened (the reason is in the status).
+    virtual void ConnectFailed() = 0;
+    // Lets the window run while the server is waited for.
+    virtual void ProcessEvents() = 0;
+    // Message Number is Size bytes, more than Ceiling, the most this
+    // computer opens: the file to save it to, or empty when the user
+    // declines.
+    virtual QString OfferToSaveLargeMessage(int Number, uint64_t Size, uint64_t Ceiling) = 0;
+};
+
+// What the user typed and chose for one connection.
+struct TConnectRequest {
+    QString Server;   // "host", "host:port" or "[IPv6]:port"
+    QString Security; // "tls", "starttls" or "none"
+    QString User;
+    QString Password;
+    bool CountOnly = false;
+    std::string TrustFile;
+    // Looks up the pinned fingerprint for "host:port"; may be empty.
+    std::function<QString(const QString& HostPort)> Pinned;
+};
+
+class TMailboxSession {
+  public:
+    TMailboxSession(kel::TKelPOP& Pop, TMailboxView& View);
+    ~TMailboxSession();
+    TMailboxSession(const TMailboxSession&) = delete;
+    TMailboxSession& operator=(const TMailboxSession&) = delete;
+
+    bool German = false;
+    // The view's events run at most this often while the server is asked (a
+    // slow reply lets them run every 50 ms in any case). Tests set 0.
+    int PumpIntervalMs = 20;
+
+    TSessionState State() const { return FState; }
+    // An operation is under way: nothing else may talk to the server.
+    bool Busy() const { return FState != TSessionState::Idle && FState != TSessionState::Connected; }
+    bool Connected() const { return FPop.Connected(); }
+
+    // Indexed by message number - 1, whatever order the view shows.
+    std::vector<std::string> HeaderCache;
+    std::vector<TListRow> Rows;
+    // The count STAT gave (at most 65535), and the mailbox size as it said.
+    int32_t MailCount = 0;
+    std::string MailboxSize;
+
+    // Connect, log in, count and list. Ends Connected with rows, or Idle
+    // with the reason in the status.
+    void Connect(const TConnectRequest& Request);
+    // QUIT and close; true when QUIT was answered "+OK". Refused (false)
+    // while an operation runs.
+    bool Disconnect();
+    // DELE for each message (the highest number first), then QUIT; the rows
+    // go only when QUIT made the deletions final.
+    void Delete(std::vector<int> Numbers);
+    // Stops a listing after the replies on their way, a deletion pass
+    // without QUIT (nothing of it is deleted), or a retrieval at once. A
+    // listing or deletion whose server sends nothing for a second is
+    // dropped, keeping the rows listed so far.
+    void Cancel();
+    // RETR of one message for the message window; nullptr when it failed
+    // (the reason shown, the session idle) or was cancelled (still connected).
+    // A message too large to open is offered for saving instead (nullptr
+    // too): written to the chosen file whole or not at all, the outcome in
+    // the status.
+    kel::TKelMsg* Retrieve(int Number);
+    // The window closes: a busy operation is abandoned at its next wait
+    // without sending anything more; a connected session says QUIT.
+    void Close();
+    // The component's error event: the server's refusal in the status.
+    void ComponentError(kel::TObject* Sender, const std::string& Text);
+
+    QString Say(const char* German, const char* English) const;
+    // The text of a failure the component reported by an exception, in the
+    // interface's language where it is a common one.
+    QString ErrorText(const std::exception& e) const;
+    QString OutOfStepText() const;
+    QString StalledText() const;
+
+  private:
+    class TOperation;
+    void SetState(TSessionState State);
+    void Status(const QString& Line) { FView.AddStatus(Line); }
+    void StatusConnectionEnded();
+    void PumpWhileWaiting();
+    bool OpenConnection(const QString& HostPort);
+    void ReportConnectFailure();
+    void WarnUnencrypted();
+    void HintSecureLogin();
+    void ListCountOnly();
+    void ListHeaders();
+    void ShowListedCount();
+    // After an operation left by an exception: no command may follow, so the
+    // connection is dropped (Abort); then idle with Reason shown.
+    void Abandon(const QString& Reason);
+    bool Quit();
+    // Retrieve's path for a message above the component's ceiling.
+    void SaveLargeMessage(int Number);
+    // The end of a retrieval that returned nothing: cancelled (connected
+    // still, or dropped) or refused.
+    void EndEmptyRetrieval();
+    // Disconnect from inside an operation.
+    bool EndSession();
+
+    kel::TKelPOP& FPop;
+    TMailboxView& FView;
+    TSessionState FState = TSessionState::Idle;
+    bool FCancelRequested = false;
+    // What the server had sent when last seen sending, after a cancel.
+    uint64_t FCancelBytes = 0;
+    int64_t FCancelAtMs = 0;
+    bool FCloseRequested = false;
+    int64_t FLastPumpMs = 0;
+};

@@ -1,0 +1,129 @@
+#include "app/windows/Certificate.h"
+
+#include "app/core/TextCodec.h"
+
+#include <QDialogButtonBox>
+#include <QFontDatabase>
+#include <QFormLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel* PlainLabel(const QString& Name, const QString& Text, QWidget* Parent) {
+    auto* label = new QLabel(Parent);
+    label->setObjectName(Name);
+    // Certificate fields are the server's words: never read as markup.
+    label->setTextFormat(Qt::PlainText);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setWordWrap(true);
+    label->setText(Text);
+    return label;
+}
+
+// "sha256:abcd..." as pairs of hex digits, eight pairs a line.
+QString FingerprintText(const std::string& Fingerprint) {
+    const QString hex = QString::fromStdString(Fingerprint.substr(Fingerprint.find(':') + 1));
+    QString text;
+    for (qsizetype i = 0; i < hex.size(); i += 2) {
+        if (i > 0)
+            text += (i % 16 == 0) ? QLatin1Char('\n') : QLatin1Char(':');
+        text += hex.mid(i, 2);
+    }
+    return text;
+}
+
+} // namespace
+
+QString CertificateProblemText(const kel::TCertificateInfo& Certificate, bool German) {
+    using kel::TCertProblem;
+    auto say = [German](const char* de, const char* en) { return QString::fromUtf8(German ? de : en); };
+    QStringList lines;
+    for (const TCertProblem problem : Certificate.Problems) {
+        switch (problem) {
+        case TCertProblem::Untrusted:
+            lines << say("Kein vertrauenswürdiger Aussteller bestätigt es.",
+                         "No trusted authority vouches for it (untrusted issuer).");
+            break;
+        case TCertProblem::SelfSigned:
+            lines << say("Es ist selbst signiert.", "It is self-signed.");
+            break;
+        case TCertProblem::Expired:
+            lines << say("Es ist abgelaufen.", "It has expired.");
+            break;
+        case TCertProblem::NotYetValid:
+            lines << say("Es ist noch nicht gültig.", "It is not valid yet.");
+            break;
+        case TCertProblem::WrongHost:
+            lines << say("Es gilt für einen anderen Servernamen.", "It is made out for another server name.");
+            break;
+        case TCertProblem::Other:
+            lines << say("Es wurde nicht akzeptiert: ", "It was not accepted: ") + DisplayText(Certificate.Detail);
+            break;
+        }
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+TCertificateDialog::TCertificateDialog(const kel::TCertificateInfo& Certificate, const QString& HostPort,
+                                       bool German, QWidget* parent)
+    : QDialog(parent) {
+    setObjectName(QStringLiteral("CertificateDialog"));
+    auto say = [German](const char* de, const char* en) { return QString::fromUtf8(German ? de : en); };
+    setWindowTitle(say("Zertifikat des Servers", "Server certificate"));
+    setModal(true);
+
+    auto* column = new QVBoxLayout(this);
+    const QString headline =
+        Certificate.PinChanged
+            ? say("Das Zertifikat von %1 hat sich geändert, seit Sie ihm vertraut haben. "
+                  "Das neue kann nicht überprüft werden:",
+                  "The certificate of %1 has changed since you trusted it. The new one cannot be verified:")
+            : say("Das Zertifikat von %1 kann nicht überprüft werden:", "The certificate of %1 cannot be verified:");
+    auto* title = PlainLabel(QStringLiteral("Headline"), headline.arg(HostPort), this);
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    column->addWidget(title);
+    Reason = PlainLabel(QStringLiteral("Reason"), CertificateProblemText(Certificate, German), this);
+    column->addWidget(Reason);
+
+    auto* form = new QFormLayout;
+    Subject = PlainLabel(QStringLiteral("Subject"), DisplayText(Certificate.Subject), this);
+    Issuer = PlainLabel(QStringLiteral("Issuer"), DisplayText(Certificate.Issuer), this);
+    ValidFrom = PlainLabel(QStringLiteral("ValidFrom"), DisplayText(Certificate.NotBefore), this);
+    ValidUntil = PlainLabel(QStringLiteral("ValidUntil"), DisplayText(Certificate.NotAfter), this);
+    Fingerprint = PlainLabel(QStringLiteral("Fingerprint"), FingerprintText(Certificate.Fingerprint), this);
+    Fingerprint->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    Fingerprint->setWordWrap(false);
+    form->addRow(say("Inhaber:", "Subject:"), Subject);
+    form->addRow(say("Aussteller:", "Issuer:"), Issuer);
+    form->addRow(say("Gültig ab:", "Valid from:"), ValidFrom);
+    form->addRow(say("Gültig bis:", "Valid until:"), ValidUntil);
+    form->addRow(say("SHA-256-Fingerabdruck:", "SHA-256 fingerprint:"), Fingerprint);
+    column->addLayout(form);
+
+    auto* hint = PlainLabel(QStringLiteral("Hint"),
+                            say("Vertrauen Sie ihm nur, wenn Sie den Fingerabdruck auf anderem Weg geprüft haben. "
+                                "Bis dahin wird nichts an den Server gesendet.",
+                                "Trust it only if you have checked the fingerprint by other means. Until then "
+                                "nothing is sent to the server."),
+                            this);
+    column->addWidget(hint);
+
+    auto* buttons = new QDialogButtonBox(this);
+    BtnTrust = buttons->addButton(say("Diesem Zertifikat für diesen Server vertrauen",
+                                      "Trust this certificate for this server"),
+                                  QDialogButtonBox::AcceptRole);
+    BtnTrust->setObjectName(QStringLiteral("BtnTrust"));
+    BtnTrust->setAutoDefault(false);
+    BtnCancel = buttons->addButton(say("Abbrechen", "Cancel"), QDialogButtonBox::RejectRole);
+    BtnCancel->setObjectName(QStringLiteral("BtnCancel"));
+    BtnCancel->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    column->addWidget(buttons);
+    BtnCancel->setFocus();
+    setMinimumWidth(480);
+}

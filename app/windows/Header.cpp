@@ -1,0 +1,109 @@
+#include "app/windows/Header.h"
+
+#include "app/windows/Main.h"
+#include "app/core/TextCodec.h"
+
+#include <QEvent>
+#include <QKeyEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTextBlock>
+
+TForm2* Form2 = nullptr;
+
+namespace viewer {
+
+void SetFixedFrame(QDialog* dialog, QSize client, bool minimizeBox) {
+    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (minimizeBox)
+        flags |= Qt::WindowMinimizeButtonHint;
+    dialog->setWindowFlags(flags);
+    dialog->setFixedSize(client);
+    dialog->setSizeGripEnabled(false);
+}
+
+void CenterOnScreen(QWidget* window) {
+    if (const QScreen* screen = window->screen())
+        window->move(screen->availableGeometry().center() - window->rect().center());
+}
+
+bool MainIsGerman() {
+    return Form1 != nullptr && Form1->IsGerman;
+}
+
+} // namespace viewer
+
+TForm2::TForm2(QWidget* parent) : QDialog(parent), LanguageIsGerman(viewer::MainIsGerman) {
+    setObjectName(QStringLiteral("Form2"));
+    viewer::SetFixedFrame(this, QSize(537, 332), true);
+
+    memo_header_anzeigen = new QPlainTextEdit(this);
+    memo_header_anzeigen->setObjectName(QStringLiteral("memo_header_anzeigen"));
+    memo_header_anzeigen->setGeometry(0, 0, 537, 305);
+    memo_header_anzeigen->setReadOnly(true);
+    memo_header_anzeigen->setLineWrapMode(QPlainTextEdit::NoWrap);
+    memo_header_anzeigen->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memo_header_anzeigen->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Enter in the memo stays there instead of pressing the default button.
+    memo_header_anzeigen->installEventFilter(this);
+
+    btn_close = new QPushButton(this);
+    btn_close->setObjectName(QStringLiteral("btn_close"));
+    btn_close->setGeometry((537 - 75) / 2, 306, 75, 25);
+    btn_close->setDefault(true);
+    connect(btn_close, &QPushButton::clicked, this, [this] {
+        btn_closeClick(btn_close);
+        accept();
+    });
+    setTabOrder(btn_close, memo_header_anzeigen);
+}
+
+void TForm2::AddHeader(const std::string& text) {
+    memo_header_anzeigen->appendPlainText(DisplayLines(SplitTextLines(text)));
+}
+
+void TForm2::ShowTop() {
+    // A caret at the end of a long first line would scroll the memo
+    // sideways and hide the start of every line.
+    memo_header_anzeigen->setTextCursor(QTextCursor(memo_header_anzeigen->document()->firstBlock()));
+    memo_header_anzeigen->horizontalScrollBar()->setValue(0);
+    memo_header_anzeigen->verticalScrollBar()->setValue(0);
+}
+
+void TForm2::FormActivate(QObject*) {
+    const bool german = LanguageIsGerman && LanguageIsGerman();
+    setWindowTitle(german ? QStringLiteral("Header der e-mail  - Sweepbox -")
+                          : QStringLiteral("Mail header  - Sweepbox -"));
+    btn_close->setText(german ? QString::fromUtf8("Schließen") : QStringLiteral("Close"));
+    memo_header_anzeigen->setAccessibleName(german ? QStringLiteral("Header der e-mail")
+                                                   : QStringLiteral("Header of the e-mail"));
+}
+
+void TForm2::btn_closeClick(QObject*) {
+    memo_header_anzeigen->clear();
+}
+
+void TForm2::showEvent(QShowEvent* event) {
+    FormActivate(this);
+    viewer::CenterOnScreen(this);
+    btn_close->setFocus();
+    QDialog::showEvent(event);
+    // The memo lays its text out for its real size only now; its scroll
+    // ranges change with that, so the top left is set again.
+    if (!event->spontaneous() && memo_header_anzeigen->textCursor().position() == 0) {
+        memo_header_anzeigen->horizontalScrollBar()->setValue(0);
+        memo_header_anzeigen->verticalScrollBar()->setValue(0);
+    }
+}
+
+bool TForm2::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == memo_header_anzeigen && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter)
+            return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}

@@ -1,0 +1,250 @@
+// The main window: the button panel with the input row, the welcome texts,
+// the message list, the status area and the menus, the settings and the
+// language of the interface. The mailbox workflow behind the buttons lives in
+// MainWorkflow.cpp.
+#pragma once
+
+#include "ui/Bevel.h"
+#include "ui/BusyAnimation.h"
+#include "app/core/ListRows.h"
+#include "app/core/MailboxSession.h"
+#include "ui/SpeedButton.h"
+#include "ui/StatusBar.h"
+#include "ui/StatusLabel.h"
+#include "pop3/KelPOP3.h"
+
+#include <QMainWindow>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QPlainTextEdit;
+class QProgressBar;
+class QSettings;
+class TMultiList;
+
+namespace kel {
+class TKelMsg;
+}
+
+class TForm1 : public QMainWindow, private TMailboxView {
+    Q_OBJECT
+  public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // ---- controls (objectName = member name) ----
+    QWidget* Panel1 = nullptr;
+    TSpeedButton* BtnConnect = nullptr;
+    TSpeedButton* btn_cancel = nullptr;
+    TSpeedButton* BtnDisconnect = nullptr;
+    TSpeedButton* BtnDelete = nullptr;
+    TSpeedButton* BtnMark = nullptr;
+    TSpeedButton* btnheader = nullptr;
+    TSpeedButton* btnmail = nullptr;
+    TBevel* Bevel1 = nullptr;
+    TSpeedButton* BtnInfo = nullptr;
+    TSpeedButton* BtnClose = nullptr;
+    TBevel* Bevel3 = nullptr;
+    TBevel* Bevel2 = nullptr;
+    QLabel* Label1 = nullptr;
+    QComboBox* servername = nullptr;
+    QLabel* Label4 = nullptr;
+    // How the connection is secured: items "TLS", "STARTTLS", "Unencrypted"
+    // with the data "tls", "starttls", "none".
+    QComboBox* Security = nullptr;
+    QLabel* label2 = nullptr;
+    QComboBox* Username = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* Password = nullptr;
+    TBusyAnimation* Status_avi = nullptr;
+    QCheckBox* Header_Nein = nullptr;
+
+    QPlainTextEdit* info_fenster = nullptr;
+    QPlainTextEdit* info_fenster_eng = nullptr;
+    TMultiList* mail_list = nullptr;
+    QProgressBar* ProgressBar = nullptr;
+    TStatusLabel* Status = nullptr;
+    TStatusBar* Status_leiste = nullptr;
+
+    QMenuBar* MainMenu = nullptr;
+    QMenu* Datei = nullptr;
+    QAction* Datei_C = nullptr;
+    QAction* Datei_D = nullptr;
+    QAction* Datei_L = nullptr;
+    QAction* Datei_M = nullptr;
+    QAction* Datei_E = nullptr;  // separator
+    QAction* Datei_Close = nullptr;
+    QMenu* help_men = nullptr;
+    QAction* help_I = nullptr;
+    QMenu* popmen_header = nullptr;
+    QAction* men_header_anzeigen = nullptr;
+    QAction* men_email_anzeigen = nullptr;
+
+    // The POP3 component: Port "110", RetrieveProgressStep 10, OnError and
+    // OnRetrieveProgress bound to pop3Error and pop3RetrieveProgress.
+    kel::TKelPOP pop3;
+
+    // ---- settings and language ----
+    // Interface language; decided once by LanguageSelect.
+    bool IsGerman = false;
+    // The per-user settings store ("Larkmoor"/"Sweepbox") and the store
+    // that holds the keyboard layouts ("Keyboard layout").
+    std::unique_ptr<QSettings> SettingsReg;
+    std::unique_ptr<QSettings> LayoutReg;
+    // The desktop's keyboard configuration, read when LayoutReg holds no
+    // layout. Tests point it elsewhere before the window is first shown.
+    QString DesktopKeyboardFile = QStringLiteral("/etc/default/keyboard");
+    // Where the Enter key of the input row goes; tests replace it to count.
+    std::function<void(QObject* Sender)> EnterShortcut;
+
+    void FormCreate(QObject* Sender);
+    void FormResize(QObject* Sender);
+    void LanguageSelect(QObject* Sender);
+    bool LanguageSelected() const { return languageSelected_; }
+    void BtnCloseClick(QObject* Sender);
+    void BtnInfoClick(QObject* Sender);
+    void GetFromIniFile();
+    void WriteToIniFile();
+    void servernameClick(QObject* Sender);
+    void UsernameClick(QObject* Sender);
+
+    // Hover help into the third status panel.
+    void BtnConnectMouseMove(QObject* Sender);
+    void btn_cancelMouseMove(QObject* Sender);
+    void BtnDisconnectMouseMove(QObject* Sender);
+    void BtnDeleteMouseMove(QObject* Sender);
+    void BtnMarkMouseMove(QObject* Sender);
+    void btnheaderMouseMove(QObject* Sender);
+    void btnmailMouseMove(QObject* Sender);
+    void BtnInfoMouseMove(QObject* Sender);
+    void BtnCloseMouseMove(QObject* Sender);
+    void PasswordMouseMove(QObject* Sender);
+    void SecurityMouseMove(QObject* Sender);
+    void FormMouseMove(QObject* Sender);
+    // Enter in the input row connects (Key is a Qt::Key code).
+    void FormKeyDown(QObject* Sender, int Key, Qt::KeyboardModifiers Shift);
+
+    // Places the controls of the top panel: the form's positions, pushed
+    // right or down where the current font needs more room.
+    void LayoutTopPanel();
+
+    // ---- mailbox workflow (MainWorkflow.cpp) ----
+    // The workflow itself; the handlers below delegate to it.
+    TMailboxSession Session{pop3, *this};
+    // The column the list is sorted by (-1: none, the server's order) and
+    // the direction; a click on a column header chooses, a second reverses.
+    int SortColumn = -1;
+    bool SortDescending = false;
+    void SortBy(int Column);
+    void ShowSortIndicator();
+    // The message number a list row shows (rows count from 1; 0 for none).
+    int MessageOfRow(int Row) const;
+    // The message last fetched for viewing; owned by pop3.
+    kel::TKelMsg* CurrentMsg = nullptr;
+
+    void BtnConnectClick(QObject* Sender);
+    void BtnDisconnectClick(QObject* Sender);
+    void BtnMarkClick(QObject* Sender);
+    void BtnDeleteClick(QObject* Sender);
+    void btn_cancelClick(QObject* Sender);
+    // Key is a Qt::Key code.
+    void mail_listKeyDown(QObject* Sender, int Key, Qt::KeyboardModifiers Shift);
+    void mail_listClick(QObject* Sender);
+    // 0 idle, 1 busy, 2 connected; any other value changes nothing.
+    void btn_aktivieren(int mode);
+    void pop3Error(kel::TObject* Sender, int32_t Error, const std::string& Msg);
+    void pop3RetrieveProgress(kel::TObject* Sender, uint16_t Percent);
+    void men_header_anzeigenClick(QObject* Sender);
+    void men_email_anzeigenClick(QObject* Sender);
+    // Quit on the component, then WriteToIniFile.
+    void FormClose(QObject* Sender);
+
+    // ---- secure connections (MainSecurity.cpp) ----
+    // A PEM file of authorities trusted besides the system's (tests).
+    QString TrustFile;
+    // The chosen security as stored: "tls", "starttls" or "none".
+    QString SecurityValue() const;
+    void SetSecurityValue(const QString& Value);
+    // The security a server takes unless the user chose: "none" for this
+    // machine, else "tls".
+    static QString DefaultSecurity(const QString& Server);
+    // The pinned fingerprint for "host:port" in the settings; empty if none.
+    QString PinnedCertificate(const QString& HostPort) const;
+
+  private:
+    QString Say(const char* German, const char* English) const;
+    void StatusAdd(const QString& Message);
+    // Moves the pair to the end of the remembered pairs, ten kept at most;
+    // the pair keeps the security it was used with.
+    void RememberPair(const QString& Host, const QString& User);
+    // The security of remembered pair Index goes to the security box.
+    void ShowPairSecurity(int Index);
+    // The server field's text changed (typed, or a pair picked).
+    void ServerEdited(const QString& Text);
+    // The user chose a security since the last pair was picked.
+    bool SecurityChosen = false;
+    void ShowListingButtons(bool Listing);
+    void UpdateViewerCommands();
+    bool ViewerCommandAllowed();
+    // Index of the one selected data row, or 0 when not exactly one is.
+    int SingleSelectedRow() const;
+    // Fills the list from the session's rows in the chosen order, keeping
+    // the selection.
+    void ShowRows();
+    // The pair being connected, remembered once the login succeeds.
+    QString ConnectingServer, ConnectingUser;
+
+    // ---- the session's view (MainWorkflow.cpp) ----
+    void ClearStatus() override;
+    void AddStatus(const QString& Line) override;
+    void SetPanel(int Index, const QString& Text) override;
+    void ShowProgress(int Value, int Maximum) override;
+    void ClearRows() override;
+    void AddRow(const QString& Text) override;
+    void RowsListed() override;
+    void RemoveMessages(const std::vector<int>& Numbers) override;
+    void StateChanged(TSessionState State) override;
+    bool TrustCertificate(const kel::TCertificateInfo& Certificate, const QString& HostPort) override;
+    void LoggedIn() override;
+    void SessionEnded() override;
+    void ConnectFailed() override;
+    void ProcessEvents() override;
+    QString OfferToSaveLargeMessage(int Number, uint64_t Size, uint64_t Ceiling) override;
+
+  public:
+    // ---- end of mailbox workflow ----
+
+  protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void CreateControls();
+    // Colours derived from the palette in use (set again when it changes).
+    void ApplyColours();
+    // The progress bar's value, painted with the window's next repaint.
+    void SetProgressValue(int Value);
+    void CreateMenus();
+    void WireHandlers();
+    void ApplyTexts();
+    void RunHover(QObject* watched);
+
+    bool languageSelected_ = false;
+};
+
+// The program's main window, set while it exists.
+extern TForm1* Form1;

@@ -1,0 +1,224 @@
+// The settings of the main window: remembered server/user pairs, window
+// geometry and the list's column widths, all stored as text values.
+#include "app/windows/Main.h"
+
+#include "ui/MultiLst.h"
+#include "app/core/SettingsFile.h"
+#include "app/core/SettingsNames.h"
+#include "app/core/Summary.h"
+#include "message/kel_util.h"
+
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSettings>
+
+#include <algorithm>
+#include <array>
+#include <string>
+#include <vector>
+
+namespace settings = sweepbox::settings;
+
+namespace {
+
+// A value that is missing, or stored as something other than text (a list,
+// a byte array), reads as the default.
+QString ReadString(QSettings& store, const QString& name, const QString& fallback) {
+    const QVariant value = store.value(name);
+    if (value.typeId() != QMetaType::QString)
+        return fallback;
+    return value.toString();
+}
+
+int ReadInteger(QSettings& store, const QString& name, int fallback) {
+    const QVariant value = store.value(name);
+    if (value.typeId() != QMetaType::QString)
+        return fallback;
+    return kel::StrToIntDef(value.toString().toStdString(), fallback);
+}
+
+void WriteInteger(QSettings& store, const QString& name, int value) {
+    store.setValue(name, QString::number(value));
+}
+
+// The stored size is used as it is, except that a window larger than the
+// whole desktop would only cost memory for pixels nobody can see.
+int LargestExtent(bool horizontal) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return 4096;
+    const QRect desktop = screen->virtualGeometry();
+    return std::max(horizontal ? desktop.width() : desktop.height(), 1024);
+}
+
+// Window systems keep positions in 16 bits; beyond that Qt's own geometry
+// arithmetic would overflow.
+int ClampPosition(int v) { return std::clamp(v, -32768, 32767); }
+
+// A window can be moved by the user while a good part of its title bar lies
+// on a screen: its top edge within the screen's free area (a title bar above
+// it could not be grabbed) and this much of its width, or all of a narrower one.
+constexpr int kTitleBarHeight = 24;
+constexpr int kTitleBarGrip = 100;
+
+// The stored position (of the window's frame) if it leaves the window within
+// reach; otherwise the nearest screen's free area, with as much of the
+// window on it as fits. Desktop settings, a screen since taken away or a
+// store edited by hand can all put a window where nobody could reach it.
+QPoint ReachablePosition(QPoint at, QSize size) {
+    const int grip = std::min(kTitleBarGrip, size.width());
+    const QRect* nearest = nullptr;
+    qint64 nearestDistance = 0;
+    std::vector<QRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens())
+        areas.push_back(screen->availableGeometry());
+    for (const QRect& area : areas) {
+        const int shown = std::min(at.x() + size.width(), area.right() + 1) - std::max(at.x(), area.left());
+        if (at.y() >= area.top() && at.y() + kTitleBarHeight <= area.bottom() + 1 && shown >= grip)
+            return at;
+        const qint64 dx = std::max({area.left() - at.x(), 0, at.x() - area.right()});
+        const qint64 dy = std::max({area.top() - at.y(), 0, at.y() - area.bottom()});
+        if (!nearest || dx * dx + dy * dy < nearestDistance) {
+            nearest = &area;
+            nearestDistance = dx * dx + dy * dy;
+        }
+    }
+    if (!nearest)
+        return at;
+    const QRect& area = *nearest;
+    return {std::clamp(at.x(), area.left(), std::max(area.left(), area.right() + 1 - size.width())),
+            std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() + 1 - size.height()))};
+}
+
+// TMultiList keeps a cell's text 1 pixel (in the first column) or 6 pixels
+// from the cell's left edge and 3 from its right, and cuts a text that does
+// not fit.
+int CellTextMargins(int column) { return column == 0 ? 1 + 3 : 6 + 3; }
+
+// The widths the columns take where none is stored: the form's, or wider
+// where the list's font needs more room for the widest usual cells, which
+// are made the way the rows are: message numbers up to 65535, sizes up to
+// "999 KByte" and "99.9 MByte", a date in any month.
+std::array<int, settings::kListColumns> DefaultColumnWidths(const QFont& font) {
+    const QFontMetrics metrics(font);
+    std::array<int, settings::kListColumns> widths = settings::kDefaultColumnWidths;
+    auto fit = [&](int column, const std::string& cell) {
+        const int needed = metrics.horizontalAdvance(QString::fromStdString(cell)) + CellTextMargins(column);
+        widths[static_cast<size_t>(column)] = std::max(widths[static_cast<size_t>(column)], needed);
+    };
+    for (const char* size : {"999000", "99900000"}) {
+        // " n |size |"
+        const std::string row = summary::Row(65535, size, std::string());
+        const size_t first = row.find('|');
+        const size_t second = row.find('|', first + 1);
+        fit(0, row.substr(0, first));
+        fit(1, row.substr(first + 1, second - first - 1));
+    }
+    for (int month = 1; month <= 12; ++month) {
+        summary::TDate date;
+        date.Year = 2010;
+        date.Month = month;
+        date.Day = 28;
+        fit(2, summary::DateText(date));
+    }
+    return widths;
+}
+
+} // namespace
+
+void TForm1::GetFromIniFile() {
+    QSettings& reg = *SettingsReg;
+    // Pairs are read by their number so that a half pair (one value missing
+    // or empty) is dropped whole instead of shifting one list against the other.
+    for (int n = 1; n <= settings::kRememberedPairs; ++n) {
+        const QString user = ReadString(reg, settings::UserKey(n), QString());
+        const QString server = ReadString(reg, settings::ServerKey(n), QString());
+        if (user.isEmpty() || server.isEmpty())
+            continue;
+        // A pair stored before the security was remembered takes the default.
+        QString security = ReadString(reg, settings::SecurityKey(n), QString());
+        if (security != QLatin1String("tls") && security != QLatin1String("starttls") &&
+            security != QLatin1String("none"))
+            security = DefaultSecurity(server);
+        Username->addItem(user);
+        servername->addItem(server, security);
+    }
+
+    const int width = std::min(ReadInteger(reg, settings::kWidth, settings::kDefaultWidth), LargestExtent(true));
+    const int height = std::min(ReadInteger(reg, settings::kHeight, settings::kDefaultHeight), LargestExtent(false));
+    // The minimum size raises smaller values.
+    resize(std::max(width, 0), std::max(height, 0));
+    const QPoint stored(ClampPosition(ReadInteger(reg, settings::kXPos, settings::kDefaultXPos)),
+                        ClampPosition(ReadInteger(reg, settings::kYPos, settings::kDefaultYPos)));
+    move(ReachablePosition(stored, size()));
+
+    const int listWidth = std::max(width - 9, 0);
+    mail_list->setListWidth(listWidth);
+    mail_list->resize(listWidth, mail_list->height());
+    mail_list->update();
+
+    const auto columnWidths = DefaultColumnWidths(mail_list->font());
+    for (int n = 0; n < settings::kListColumns; ++n) {
+        const int fallback = columnWidths[static_cast<size_t>(n)];
+        mail_list->setSectionWidth(n, ReadInteger(reg, settings::ColumnWidthKey(n), fallback));
+    }
+
+    const int column = ReadInteger(reg, settings::kSortColumn, -1);
+    SortColumn = column >= 0 && column < settings::kListColumns ? column : -1;
+    SortDescending = ReadString(reg, settings::kSortOrder, QString()) == settings::kDescending;
+    ShowSortIndicator();
+}
+
+void TForm1::WriteToIniFile() {
+    QSettings& reg = *SettingsReg;
+    // Only whole pairs are written; the newest ten if there are more.
+    const int pairs = std::min(Username->count(), servername->count());
+    const int first = std::max(0, pairs - settings::kRememberedPairs);
+    const int count = pairs - first;
+    for (int i = 0; i < count; ++i) {
+        reg.setValue(settings::UserKey(i + 1), Username->itemText(first + i));
+        reg.setValue(settings::ServerKey(i + 1), servername->itemText(first + i));
+        QString security = servername->itemData(first + i).toString();
+        if (security.isEmpty())
+            security = DefaultSecurity(servername->itemText(first + i));
+        reg.setValue(settings::SecurityKey(i + 1), security);
+    }
+    for (int n = count + 1; n <= settings::kRememberedPairs; ++n) {
+        reg.remove(settings::UserKey(n));
+        reg.remove(settings::ServerKey(n));
+        reg.remove(settings::SecurityKey(n));
+    }
+    // Made private again, should the file have been replaced or loosened
+    // since the start.
+    sweepbox::MakePrivate(reg.fileName());
+    reg.sync();
+}
+
+void TForm1::FormResize(QObject*) {
+    mail_list->update();
+    if (!SettingsReg)
+        return;
+    QSettings& reg = *SettingsReg;
+    WriteInteger(reg, settings::kXPos, x());
+    WriteInteger(reg, settings::kYPos, y());
+    WriteInteger(reg, settings::kWidth, width());
+    WriteInteger(reg, settings::kHeight, height());
+    for (int n = 0; n < settings::kListColumns; ++n)
+        WriteInteger(reg, settings::ColumnWidthKey(n), mail_list->sectionWidth(n));
+}
+
+void TForm1::servernameClick(QObject*) {
+    const int index = servername->currentIndex();
+    if (index >= 0 && index < Username->count())
+        Username->setCurrentIndex(index);
+    ShowPairSecurity(index);
+}
+
+void TForm1::UsernameClick(QObject*) {
+    const int index = Username->currentIndex();
+    if (index >= 0 && index < servername->count())
+        servername->setCurrentIndex(index);
+    ShowPairSecurity(servername->currentIndex());
+}

@@ -1,0 +1,76 @@
+// The main window's two viewer commands: the cached header of a message in
+// the header window, and the whole message, fetched from the server, in the
+// message window.
+#include "app/windows/Main.h"
+
+#include "app/windows/Header.h"
+#include "ui/MultiLst.h"
+#include "app/core/TextCodec.h"
+#include "app/windows/email.h"
+
+#include "message/KelMsg.h"
+
+#include <QProgressBar>
+
+bool TForm1::ViewerCommandAllowed() {
+    // The commands are locked then anyway; a nested call finds them so.
+    if (Session.Busy())
+        return false;
+    if (!pop3.Connected()) {
+        StatusAdd(Say("Keine Verbindung zum Server: bitte erneut verbinden.",
+                      "Not connected to the server: please connect again."));
+        UpdateViewerCommands();
+        return false;
+    }
+    return true;
+}
+
+void TForm1::men_header_anzeigenClick(QObject*) {
+    if (!ViewerCommandAllowed())
+        return;
+    bool added = false;
+    for (int i = 1; i < mail_list->count(); ++i) {
+        const int n = MessageOfRow(i);
+        if (!mail_list->isSelected(i) || n < 1 || static_cast<size_t>(n) > Session.HeaderCache.size())
+            continue;
+        Form2->AddHeader(Session.HeaderCache[static_cast<size_t>(n - 1)]);
+        added = true;
+    }
+    if (!added) {
+        StatusAdd(Say("Bitte zuerst eine e-mail markieren.", "Please select an e-mail first."));
+        return;
+    }
+    Form2->ShowTop();
+    Form2->exec();
+}
+
+void TForm1::men_email_anzeigenClick(QObject*) {
+    if (!ViewerCommandAllowed())
+        return;
+    // One message at a time: every retrieval downloads the whole message, and
+    // only one window shows the result.
+    const int row = SingleSelectedRow();
+    if (row == 0) {
+        StatusAdd(Say("Bitte genau eine e-mail markieren.", "Please select exactly one e-mail."));
+        return;
+    }
+    kel::TKelMsg* msg = Session.Retrieve(MessageOfRow(row));
+    if (msg == nullptr)
+        return;
+    // The window lists the previous message's attachments no longer; release
+    // it so that viewing many messages does not keep them all.
+    if (CurrentMsg != nullptr && CurrentMsg != msg) {
+        Form3->ForgetMessage(CurrentMsg);
+        pop3.ReleaseMsg(CurrentMsg);
+    }
+    CurrentMsg = msg;
+    Form3->AddMessage(CurrentMsg);
+    Form3->exec();
+    // Closed: the message goes with the window, so a big one does not stay
+    // in memory until the next is viewed.
+    if (CurrentMsg != nullptr) {
+        Form3->ForgetMessage(CurrentMsg);
+        pop3.ReleaseMsg(CurrentMsg);
+        CurrentMsg = nullptr;
+    }
+}

@@ -1,0 +1,533 @@
+#include "app/windows/email.h"
+
+#include "app/windows/Dialogs.h"
+#include "app/windows/Header.h"
+#include "app/core/TextCodec.h"
+#include "message/KelMsg.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFont>
+#include <QHideEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QSaveFile>
+#include <QStyle>
+#include <QToolButton>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+TForm3* Form3 = nullptr;
+
+namespace {
+
+// Which attachment of the listed message an entry stands for. Kept with the
+// entry, so equal names and the sorted order never mix two attachments up.
+constexpr int kAttachmentIndexRole = Qt::UserRole;
+
+// Characters that do not show but change what a name looks like: C0 and C1
+// controls, and the marks and overrides of the text direction (an override
+// can make "evil<RLO>gpj.exe" look like "evilexe.jpg").
+bool IsHiddenControl(char16_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+// An attachment's name for the screen, every hidden control shown as "_".
+QString ShownName(const std::string& bytes) {
+    QString text = DisplayText(bytes);
+    for (QChar& c : text)
+        if (IsHiddenControl(c.unicode()))
+            c = QLatin1Char('_');
+    return text;
+}
+
+bool IsAscii(const std::string& bytes) {
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+using TWriter = std::function<bool(const char* data, qint64 size)>;
+
+// Writes into a device in place. Opened without waiting (a serial line
+// would wait for its carrier), then written normally. False with the
+// system's reason.
+bool WriteInPlace(const QString& path, const std::function<bool(const TWriter&)>& produce, QString& reason) {
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        reason = qt_error_string(errno);
+        return false;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags != -1)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    int error = 0;
+    const bool written = produce([&](const char* data, qint64 size) {
+        while (size > 0) {
+            const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                error = n < 0 ? errno : EIO;
+                return false;
+            }
+            data += n;
+            size -= n;
+        }
+        return true;
+    });
+    if (::close(fd) != 0 && written && error == 0)
+        error = errno;
+    if (!written || error != 0) {
+        reason = qt_error_string(error != 0 ? error : EIO);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// The text lines of the messages the window shows, where the messages keep
+// them; each line is converted from its message's charset when the view
+// draws it.
+class TForm3::TMessageLines final : public TTextViewSource {
+  public:
+    void Append(const kel::TKelMsg* Msg) {
+        auto part = std::make_unique<TPart>();
+        part->Msg = Msg;
+        part->Lines = &Msg->Text;
+        part->Count = static_cast<qsizetype>(Msg->Text.size());
+        part->First = Count_;
+        part->Decoder = std::make_unique<TCharsetDecoder>(Msg->TextCharSet);
+        Count_ += part->Count;
+        Parts_.push_back(std::move(part));
+    }
+
+    // Msg goes away: its lines are copied into the window first.
+    void Forget(const kel::TKelMsg* Msg) {
+        for (const auto& part : Parts_) {
+            if (part->Msg != Msg)
+                continue;
+            part->Kept = *part->Lines;
+            part->Lines = &part->Kept;
+            part->Msg = nullptr;
+        }
+    }
+
+    // Hands every line with its CR LF to Write, in order.
+    bool WriteLines(const TWrite& Write) const {
+        for (qsizetype i = 0; i < Count_; ++i) {
+            const std::string* line = Line(i, nullptr);
+            const std::string_view bytes = line ? std::string_view(*line) : std::string_view();
+            if (!Write(bytes.data(), static_cast<qint64>(bytes.size())) || !Write("\r\n", 2))
+                return false;
+        }
+        return true;
+    }
+
+    qsizetype lineCount() const override { return Count_; }
+
+    qsizetype lineSize(qsizetype line) const override {
+        const std::string* bytes = Line(line, nullptr);
+        return bytes ? static_cast<qsizetype>(bytes->size()) : 0;
+    }
+
+    bool lineSizeIsLength(qsizetype line) const override {
+        const std::string* bytes = Line(line, nullptr);
+        return bytes == nullptr || IsAscii(*bytes);
+    }
+
+    QString lineText(qsizetype line, qsizetype limit) const override {
+        TCharsetDecoder* decoder = nullptr;
+        const std::string* bytes = Line(line, &decoder);
+        if (bytes == nullptr)
+            return QString();
+        if (static_cast<qsizetype>(bytes->size()) <= limit)
+            return decoder->Decode(*bytes);
+        // Only whole characters: a cut through a multibyte character would
+        // make the whole start fail its charset, so the cut backs off by up
+        // to three bytes.
+        std::string start(*bytes, 0, static_cast<std::size_t>(std::max<qsizetype>(limit, 0)));
+        QString text;
+        for (int back = 0; back < 4 && !start.empty(); ++back, start.pop_back())
+            if (decoder->TryDecode(start, text))
+                return text;
+        return decoder->Decode(std::string(*bytes, 0, static_cast<std::size_t>(std::max<qsizetype>(limit, 0))));
+    }
+
+  private:
+    struct TPart {
+        const kel::TKelMsg* Msg = nullptr; // nullptr once forgotten
+        const std::vector<std::string>* Lines = nullptr;
+        std::vector<std::string> Kept; // the lines once Msg was forgotten
+        qsizetype Count = 0;           // as many as Msg had when added
+        qsizetype First = 0;           // the view's line number of the first
+        std::unique_ptr<TCharsetDecoder> Decoder;
+    };
+
+    const std::string* Line(qsizetype line, TCharsetDecoder** decoder) const {
+        if (line < 0 || line >= Count_)
+            return nullptr;
+        const auto it = std::upper_bound(Parts_.begin(), Parts_.end(), line,
+                                         [](qsizetype l, const auto& part) { return l < part->First; });
+        const TPart& part = **std::prev(it);
+        const auto index = static_cast<std::size_t>(line - part.First);
+        if (index >= part.Lines->size()) // the message lost lines after it was added
+            return nullptr;
+        if (decoder)
+            *decoder = part.Decoder.get();
+        return &(*part.Lines)[index];
+    }
+
+    std::vector<std::unique_ptr<TPart>> Parts_; // apart, so Lines = &Kept stays valid
+    qsizetype Count_ = 0;
+};
+
+TForm3::TForm3(QWidget* parent)
+    : QDialog(parent), ExecuteSaveDialog([this](TSaveDialog& d) { return RunFileDialog(d); }),
+      LanguageIsGerman(viewer::MainIsGerman) {
+    setObjectName(QStringLiteral("Form3"));
+    viewer::SetFixedFrame(this, QSize(467, 443), true);
+
+    memo_email_anzeigen = new TTextView(this);
+    memo_email_anzeigen->setObjectName(QStringLiteral("memo_email_anzeigen"));
+    memo_email_anzeigen->setGeometry(0, 0, 467, 313);
+    memo_email_anzeigen->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memo_email_anzeigen->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+
+    lab_anhang = new QLabel(this);
+    lab_anhang->setObjectName(QStringLiteral("lab_anhang"));
+    QFont bold = lab_anhang->font();
+    bold.setBold(true);
+    lab_anhang->setFont(bold);
+    lab_anhang->setGeometry(8, 318, 281, 18);
+
+    attachment_list = new QListWidget(this);
+    attachment_list->setObjectName(QStringLiteral("attachment_list"));
+    lab_anhang->setBuddy(attachment_list);
+    attachment_list->setGeometry(8, 338, 281, 97);
+    attachment_list->setSelectionMode(QAbstractItemView::SingleSelection);
+
+    const auto addButton = [this](const char* buttonName, QStyle::StandardPixmap icon, int y,
+                                  const char* labelName, QLabel*& label) {
+        auto* button = new QToolButton(this);
+        button->setObjectName(QString::fromLatin1(buttonName));
+        button->setIcon(style()->standardIcon(icon, nullptr, button));
+        button->setIconSize(QSize(16, 16));
+        button->setGeometry(300, y, 25, 25);
+        label = new QLabel(this);
+        label->setObjectName(QString::fromLatin1(labelName));
+        label->setGeometry(332, y, 131, 25);
+        label->setBuddy(button);
+        label->installEventFilter(this); // a click on the caption clicks the button
+        return button;
+    };
+    btn_save_email = addButton("btn_save_email", QStyle::SP_DialogSaveButton, 338, "save_email", save_email);
+    btn_save_attachments =
+        addButton("btn_save_attachments", QStyle::SP_FileIcon, 374, "save_attachment", save_attachment);
+    btn_close = addButton("btn_close", QStyle::SP_DialogCloseButton, 410, "close_window", close_window);
+
+    const auto wire = [this](QToolButton* button, void (TForm3::*handler)(QObject*)) {
+        connect(button, &QToolButton::clicked, this,
+                [this, button, handler] { sweepbox::RunHandler(this, [&] { (this->*handler)(button); }); });
+    };
+    wire(btn_save_email, &TForm3::btn_save_emailClick);
+    wire(btn_save_attachments, &TForm3::btn_save_attachmentsClick);
+    wire(btn_close, &TForm3::btn_closeClick);
+
+    save_dialog_email = {QStringLiteral("save_dialog_email"), QStringLiteral("Save E-Mail"),
+                         QStringLiteral("ASCII; Text|*.txt"), QStringLiteral("txt"), QStringLiteral(".txt"), QString()};
+    save_dialog_attachment = {QStringLiteral("save_dialog_attachment"), QStringLiteral("Save Attachment"),
+                              QStringLiteral("|*.*"), QString(), QString(), QString()};
+}
+
+TForm3::~TForm3() = default;
+
+bool TForm3::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonRelease) {
+        auto* label = qobject_cast<QLabel*>(watched);
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (label && mouse->button() == Qt::LeftButton && label->rect().contains(mouse->position().toPoint())) {
+            auto* button = qobject_cast<QAbstractButton*>(label->buddy());
+            if (button && button->isEnabled())
+                button->click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+bool TForm3::German() const {
+    return LanguageIsGerman && LanguageIsGerman();
+}
+
+void TForm3::AddMessage(const kel::TKelMsg* Msg) {
+    if (Msg == nullptr)
+        return;
+    if (!Msg->Text.empty()) {
+        if (Lines_) {
+            Lines_->Append(Msg);
+            memo_email_anzeigen->linesAppended();
+        } else {
+            Lines_ = std::make_shared<TMessageLines>();
+            Lines_->Append(Msg);
+            memo_email_anzeigen->setSource(Lines_);
+        }
+    }
+    const int count = Msg->AttachedFiles.Count();
+    if (count == 0)
+        return;
+    attachment_list->clear();
+    ListedMsg_ = Msg;
+    KeptFiles_.clear();
+    ++ListGeneration_;
+    std::vector<std::pair<QString, int>> entries;
+    entries.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        entries.emplace_back(ShownName(Msg->AttachedFiles.Items(i).FileName), i);
+    // The order of a sorted list box: letters regardless of case; equal
+    // names keep the message's order.
+    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        const int c = a.first.compare(b.first, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a.first < b.first;
+    });
+    for (const auto& [name, index] : entries) {
+        auto* item = new QListWidgetItem(name);
+        item->setData(kAttachmentIndexRole, index);
+        attachment_list->addItem(item);
+    }
+}
+
+void TForm3::ForgetMessage(const kel::TKelMsg* Msg) {
+    if (Msg == nullptr)
+        return;
+    if (Lines_)
+        Lines_->Forget(Msg);
+    if (Msg != ListedMsg_)
+        return;
+    KeptFiles_.clear();
+    const int count = Msg->AttachedFiles.Count();
+    KeptFiles_.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const kel::TAttachedFile& file = Msg->AttachedFiles.Items(i);
+        KeptFiles_.push_back({file.FileName, file.Data});
+    }
+    ListedMsg_ = nullptr;
+}
+
+const std::string* TForm3::ListedData(int index, const std::string** name) const {
+    if (ListedMsg_ != nullptr) {
+        if (index < 0 || index >= ListedMsg_->AttachedFiles.Count())
+            return nullptr;
+        const kel::TAttachedFile& file = ListedMsg_->AttachedFiles.Items(index);
+        *name = &file.FileName;
+        return &file.Data;
+    }
+    if (index < 0 || static_cast<std::size_t>(index) >= KeptFiles_.size())
+        return nullptr;
+    const TKeptAttachment& kept = KeptFiles_[static_cast<std::size_t>(index)];
+    *name = &kept.FileName;
+    return &kept.Data;
+}
+
+std::size_t TForm3::TextLineCount() const {
+    return Lines_ ? static_cast<std::size_t>(Lines_->lineCount()) : 0;
+}
+
+QString TForm3::ProposedFileName(const std::string& attachmentName) {
+    // Control bytes become "_" first, as the cleaning would drop them. Then
+    // separators, "." and ".." go, so the proposal can only name a file in
+    // the folder the dialog is showing.
+    std::string name = attachmentName;
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '_';
+    return ShownName(kel::SanitizeAttachmentName(std::move(name)));
+}
+
+QString TForm3::SaveFolder() const {
+    if (!LastFolder_.isEmpty() && QFileInfo(LastFolder_).isDir())
+        return LastFolder_;
+    return QDir::homePath();
+}
+
+bool TForm3::AskFileName(TSaveDialog& dialog) {
+    dialog.Folder = SaveFolder();
+    if (!ExecuteSaveDialog || !ExecuteSaveDialog(dialog))
+        return false;
+    const QFileInfo chosen(dialog.FileName);
+    if (chosen.isAbsolute())
+        LastFolder_ = chosen.absolutePath();
+    return true;
+}
+
+void TForm3::FormActivate(QObject*) {
+    const bool german = German();
+    setWindowTitle(german ? QStringLiteral("Inhalt der e-mail  - Sweepbox -")
+                          : QStringLiteral("Contents of e-mail  - Sweepbox -"));
+    close_window->setText(german ? QString::fromUtf8("Schließen") : QStringLiteral("Close"));
+    save_email->setText(german ? QStringLiteral("Speichere E-Mail") : QStringLiteral("Save e-mail"));
+    save_attachment->setText(german ? QStringLiteral("Speichere Anhang") : QStringLiteral("Save attachment"));
+    lab_anhang->setText(german ? QString::fromUtf8("Anhänge :") : QStringLiteral("Attachments :"));
+    attachment_list->setAccessibleName(german ? QString::fromUtf8("Anhänge") : QStringLiteral("Attachments"));
+    memo_email_anzeigen->setAccessibleName(german ? QStringLiteral("Text der e-mail")
+                                                  : QStringLiteral("Text of the e-mail"));
+    memo_email_anzeigen->setMenuTexts(german ? QStringLiteral("&Kopieren") : QStringLiteral("&Copy"),
+                                      german ? QStringLiteral("&Alles markieren") : QStringLiteral("Select &All"));
+
+    if (attachment_list->count() > 0) {
+        btn_save_attachments->setEnabled(true);
+        attachment_list->setCurrentRow(0);
+    } else {
+        btn_save_attachments->setEnabled(false);
+    }
+}
+
+void TForm3::btn_save_emailClick(QObject*) {
+    // The lines as they are now, whatever the dialog's event loop does.
+    const std::shared_ptr<const TMessageLines> lines = Lines_;
+    if (AskFileName(save_dialog_email)) {
+        SaveBytes(save_dialog_email.FileName,
+                  [&lines](const TWrite& write) { return !lines || lines->WriteLines(write); });
+    }
+    save_dialog_email.FileName = QStringLiteral(".txt");
+}
+
+void TForm3::btn_save_attachmentsClick(QObject*) {
+    const QListWidgetItem* item = attachment_list->currentItem();
+    if (item == nullptr || !item->isSelected())
+        return; // nothing chosen, nothing to save
+    bool valid = false;
+    const int index = item->data(kAttachmentIndexRole).toInt(&valid);
+    const std::string* name = nullptr;
+    if (!valid || ListedData(index, &name) == nullptr)
+        return;
+
+    save_dialog_attachment.FileName = ProposedFileName(*name);
+    const int generation = ListGeneration_;
+    if (AskFileName(save_dialog_attachment)) {
+        // The dialog ran an event loop: look the entry up again, and only
+        // while the list still shows what the user picked from.
+        if (const std::string* data = ListedData(index, &name); data != nullptr && generation == ListGeneration_)
+            SaveBytes(save_dialog_attachment.FileName, [data](const TWrite& write) {
+                return write(data->data(), static_cast<qint64>(data->size()));
+            });
+    }
+    save_dialog_attachment.FileName.clear();
+}
+
+void TForm3::btn_closeClick(QObject*) {
+    ReleaseContents();
+    accept();
+}
+
+void TForm3::ReleaseContents() {
+    memo_email_anzeigen->clear();
+    Lines_.reset();
+    attachment_list->clear();
+    ListedMsg_ = nullptr;
+    std::vector<TKeptAttachment>().swap(KeptFiles_);
+    ++ListGeneration_;
+}
+
+bool TForm3::SaveBytes(const QString& path, const std::function<bool(const TWrite&)>& Produce) {
+    QString reason;
+    bool ok = false;
+    struct stat target {};
+    if (::stat(QFile::encodeName(path).constData(), &target) == 0 && !S_ISREG(target.st_mode) &&
+        !S_ISDIR(target.st_mode)) {
+        // A rename would put a file in the device's place, so a character
+        // device is written in place. Anything else is refused: a pipe
+        // without a reader would block, one whose reader left would end the
+        // program, and a disk is no place for one message.
+        if (S_ISCHR(target.st_mode))
+            ok = WriteInPlace(path, Produce, reason);
+        else
+            reason = German() ? QStringLiteral("Das ist keine Datei.") : QStringLiteral("This is not a file.");
+    } else {
+        // QSaveFile writes into a temporary file in the target's folder and
+        // renames it over the target on commit, so a failed write leaves the
+        // old file (or none) under the chosen name, never a partial one.
+        QSaveFile file(path);
+        file.setDirectWriteFallback(false);
+        ok = file.open(QIODevice::WriteOnly);
+        if (ok) {
+            ok = Produce([&file](const char* data, qint64 size) {
+                // A short write leaves no reason; writing the rest fails
+                // with the system's.
+                while (size > 0) {
+                    const qint64 n = file.write(data, size);
+                    if (n <= 0)
+                        return false;
+                    data += n;
+                    size -= n;
+                }
+                return true;
+            });
+            if (ok) {
+                ok = file.commit();
+            } else {
+                // The reason before cancelWriting replaces it with its own.
+                reason = file.errorString();
+                file.cancelWriting();
+            }
+        }
+        if (!ok && reason.isEmpty())
+            reason = file.errorString();
+    }
+    if (!ok) {
+        const QString shown = QDir::toNativeSeparators(path);
+        sweepbox::ShowMessage(this, German() ? QStringLiteral("Die Datei %1 konnte nicht gespeichert werden.\n%2")
+                                                   .arg(shown, reason)
+                                             : QStringLiteral("The file %1 could not be saved.\n%2")
+                                                   .arg(shown, reason));
+    }
+    return ok;
+}
+
+bool TForm3::RunFileDialog(TSaveDialog& d) {
+    QFileDialog dialog(this, d.Title);
+    dialog.setObjectName(d.Name);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    dialog.setSizeGripEnabled(true);
+    const qsizetype bar = d.Filter.indexOf(QLatin1Char('|'));
+    const QString description = d.Filter.left(bar);
+    QString pattern = d.Filter.mid(bar + 1);
+    if (pattern == QStringLiteral("*.*"))
+        pattern = QStringLiteral("*"); // all files, those without a dot too
+    dialog.setNameFilter(description.isEmpty() ? pattern : description + QStringLiteral(" (") + pattern +
+                                                               QLatin1Char(')'));
+    dialog.setDefaultSuffix(d.DefaultExt);
+    if (!d.Folder.isEmpty())
+        dialog.setDirectory(d.Folder);
+    if (!d.FileName.isEmpty())
+        dialog.selectFile(d.FileName);
+    if (sweepbox::ExecModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return false;
+    d.FileName = dialog.selectedFiles().constFirst();
+    return true;
+}
+
+void TForm3::showEvent(QShowEvent* event) {
+    FormActivate(this);
+    viewer::CenterOnScreen(this);
+    QDialog::showEvent(event);
+}
+
+void TForm3::hideEvent(QHideEvent* event) {
+    QDialog::hideEvent(event);
+    // Minimised windows get a spontaneous hide and keep what they show.
+    if (!event->spontaneous())
+        ReleaseContents();
+}

@@ -1,0 +1,141 @@
+// The message window: the text of one retrieved message in a read-only text
+// view, the names of its attachments in a sorted list, and saving of the text
+// or of one attachment to a file.
+#pragma once
+
+#include "ui/TextView.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QLabel;
+class QListWidget;
+class QToolButton;
+
+namespace kel {
+class TKelMsg;
+}
+
+// The settings of one save-file dialog. The window runs it through
+// TForm3::ExecuteSaveDialog, which tests replace so that nothing blocks.
+struct TSaveDialog {
+    QString Name;       // object name of the dialog
+    QString Title;      // not translated
+    QString Filter;     // one entry: description, "|", pattern
+    QString DefaultExt; // added when the chosen name has no extension
+    QString FileName;   // in: the proposal; out: the confirmed name
+    QString Folder;     // in: the folder the dialog opens in
+};
+
+class TForm3 : public QDialog {
+    Q_OBJECT
+
+  public:
+    explicit TForm3(QWidget* parent = nullptr);
+    ~TForm3() override;
+
+    TTextView* memo_email_anzeigen = nullptr;
+    QListWidget* attachment_list = nullptr;
+    QLabel* lab_anhang = nullptr;
+    QToolButton* btn_save_email = nullptr;
+    QLabel* save_email = nullptr;
+    QToolButton* btn_save_attachments = nullptr;
+    QLabel* save_attachment = nullptr;
+    QToolButton* btn_close = nullptr;
+    QLabel* close_window = nullptr;
+    TSaveDialog save_dialog_email;
+    TSaveDialog save_dialog_attachment;
+
+    // Asks for a file name: true with Dialog.FileName set to the confirmed
+    // name, false when cancelled. By default a modal file dialog (run
+    // through sweepbox::ExecModal) that opens in Dialog.Folder and asks
+    // before it overwrites a file.
+    std::function<bool(TSaveDialog& Dialog)> ExecuteSaveDialog;
+    // The interface language; by default the main window's IsGerman.
+    std::function<bool()> LanguageIsGerman;
+
+    // Filling, for the main window before it shows the window modally:
+    // appends the message's Text lines to the text view and, when the
+    // message has attachments, replaces the list by one entry per attachment
+    // (a message without attachments leaves the list as it is). The view
+    // shows Msg's own lines, converted from Msg's TextCharSet as they are
+    // drawn, and the entries refer to Msg's attachments: whoever destroys
+    // Msg while the window still shows it calls ForgetMessage first.
+    // Fill the view and the list through here only: saving the text writes
+    // the bytes of the lines, not their display text.
+    // Closing the window, whichever way, lets go of everything it shows.
+    void AddMessage(const kel::TKelMsg* Msg);
+    // Msg is about to be destroyed: the lines and entries that refer to it
+    // keep a copy of their bytes, so they still show and save what they
+    // showed.
+    void ForgetMessage(const kel::TKelMsg* Msg);
+
+    // The number of text lines shown.
+    std::size_t TextLineCount() const;
+    // The message the list entries refer to; nullptr when none is listed or
+    // after ForgetMessage.
+    const kel::TKelMsg* ListedMessage() const { return ListedMsg_; }
+
+    void FormActivate(QObject* Sender);
+    void btn_save_emailClick(QObject* Sender);
+    void btn_save_attachmentsClick(QObject* Sender);
+    void btn_closeClick(QObject* Sender);
+
+    // The name proposed for an attachment: a plain file name, never a path,
+    // so the file always lands in the folder the user picks; control
+    // characters (C0, C1) and the invisible direction marks and overrides
+    // show as "_".
+    static QString ProposedFileName(const std::string& attachmentName);
+
+    // The folder the next save dialog opens in: the one a file was last
+    // confirmed in while the program runs, else the home folder.
+    QString SaveFolder() const;
+    // Runs the dialog in the folder last used and remembers the folder of
+    // the confirmed name; every file the program saves is asked for here.
+    bool AskFileName(TSaveDialog& dialog);
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    class TMessageLines;
+    // Receives the bytes to save, piece by piece; false stops the saving.
+    using TWrite = std::function<bool(const char* data, qint64 size)>;
+
+    bool German() const;
+    // Writes what Produce hands over to path: through a temporary file beside
+    // it, renamed over path only once everything is written, or straight
+    // into path when that is a device (which a rename would replace). Tells
+    // the user, with the system's reason, when it fails.
+    bool SaveBytes(const QString& path, const std::function<bool(const TWrite&)>& Produce);
+    bool RunFileDialog(TSaveDialog& dialog);
+    // Lets go of the text, the entries and the messages they refer to.
+    void ReleaseContents();
+
+    // The attachment of list entry index (as kept with the entry), or
+    // nullptr; Name receives its file name.
+    const std::string* ListedData(int index, const std::string** name) const;
+
+    struct TKeptAttachment {
+        std::string FileName;
+        std::string Data;
+    };
+
+    std::shared_ptr<TMessageLines> Lines_;
+    QString LastFolder_;
+    // The entries refer either to ListedMsg_'s attachments or, once that
+    // message was forgotten, to KeptFiles_ (same indices).
+    const kel::TKelMsg* ListedMsg_ = nullptr;
+    std::vector<TKeptAttachment> KeptFiles_;
+    // Changes whenever the entries are replaced or cleared.
+    int ListGeneration_ = 0;
+};
+
+extern TForm3* Form3;

@@ -1,0 +1,582 @@
+// The mailbox session without a window: a recording view stands in for the
+// main window, a fake server for the mailbox. What state is the session in,
+// what does it show, what reaches the server, and what does it refuse while
+// another operation runs?
+#include "app/core/MailboxSession.h"
+
+#include "message/KelMsg.h"
+#include "support/BoundedWaits.h"
+#include "support/FakePop3Server.h"
+
+#include "support/QtCoreTestApp.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <functional>
+#include <map>
+#include <string>
+#include <sys/resource.h>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+using sweepbox::test::FakePop3Server;
+using sweepbox::test::MailboxOptions;
+using Strings = std::vector<std::string>;
+using State = TSessionState;
+
+class RecordingView : public TMailboxView {
+  public:
+    std::vector<State> States;
+    QStringList Status;
+    QStringList Rows;
+    std::map<int, QString> Panels;
+    std::vector<int> Removed;
+    bool Ended = false, Failed = false, LoggedInSeen = false;
+    // Runs inside the session's waits, with the state at that moment.
+    std::function<void(State)> OnEvents;
+    State Current = State::Idle;
+
+    void ClearStatus() override { Status.clear(); }
+    void AddStatus(const QString& Line) override { Status << Line; }
+    void SetPanel(int Index, const QString& Text) override { Panels[Index] = Text; }
+    void ShowProgress(int, int) override {}
+    void ClearRows() override { Rows.clear(); }
+    void AddRow(const QString& Text) override { Rows << Text; }
+    void RowsListed() override {}
+    void RemoveMessages(const std::vector<int>& Numbers) override { Removed = Numbers; }
+    void StateChanged(State S) override {
+        States.push_back(S);
+        Current = S;
+    }
+    bool TrustCertificate(const kel::TCertificateInfo&, const QString&) override { return false; }
+    void LoggedIn() override { LoggedInSeen = true; }
+    void SessionEnded() override { Ended = true; }
+    void ConnectFailed() override { Failed = true; }
+    void ProcessEvents() override {
+        if (OnEvents)
+            OnEvents(Current);
+    }
+    // What OfferToSaveLargeMessage was asked (number, size, ceiling) and answers.
+    std::vector<std::tuple<int, uint64_t, uint64_t>> Offers;
+    QString SavePath;
+    QString OfferToSaveLargeMessage(int Number, uint64_t Size, uint64_t Ceiling) override {
+        Offers.emplace_back(Number, Size, Ceiling);
+        return SavePath;
+    }
+};
+
+Strings Mailbox(int count) {
+    Strings out;
+    for (int i = 1; i <= count; ++i)
+        out.push_back("From: Sender " + std::to_string(i) + " <s" + std::to_string(i) +
+                      "@example.org>\r\nSubject: Message " + std::to_string(i) +
+                      "\r\nDate: Mon, 6 Mar 2000 10:22:33 +0100\r\n\r\n" + std::string(10 * i, 'x') + "\r\n");
+    return out;
+}
+
+// The test user's login at Server, unencrypted.
+TConnectRequest RequestFor(const FakePop3Server& Server, bool CountOnly = false) {
+    TConnectRequest r;
+    r.Server = QStringLiteral("127.0.0.1:") + QString::fromStdString(Server.PortText());
+    r.Security = QStringLiteral("none");
+    r.User = QStringLiteral("test");
+    r.Password = QStringLiteral("secret");
+    r.CountOnly = CountOnly;
+    return r;
+}
+
+class SessionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        testsupport::EnsureCoreApp();
+        sweepbox::test::BoundWaits(pop);
+    }
+
+    void Start(FakePop3Server& Server, bool CountOnly = false) { session.Connect(RequestFor(Server, CountOnly)); }
+    // The commands the server saw after the login.
+    static Strings After(const FakePop3Server& Server, const std::string& Command) {
+        const Strings all = Server.Commands();
+        auto at = std::find(all.begin(), all.end(), Command);
+        return at == all.end() ? Strings{} : Strings(at + 1, all.end());
+    }
+
+    kel::TKelPOP pop;
+    RecordingView view;
+    TMailboxSession session{pop, view};
+};
+
+TEST_F(SessionTest, ListingGoesThroughItsStatesAndShowsEveryRow) {
+    FakePop3Server srv(Mailbox(3));
+    session.PumpIntervalMs = 0;
+    Start(srv);
+    EXPECT_EQ(view.States, (std::vector<State>{State::Connecting, State::Listing, State::Connected}));
+    ASSERT_EQ(view.Rows.size(), 3);
+    EXPECT_EQ(view.Rows[1], QStringLiteral(" 2 |115 Byte |06 Mar 2000|Sender 2|Message 2|"));
+    EXPECT_EQ(view.Panels[0], QStringLiteral("3 Mails"));
+    EXPECT_TRUE(view.LoggedInSeen);
+    EXPECT_EQ(session.HeaderCache.size(), 3u);
+    EXPECT_EQ(session.Rows.size(), 3u);
+
+    session.Delete({1, 3, 3, 2});
+    EXPECT_EQ(After(srv, "list 3"), (Strings{"DELE 3", "DELE 2", "DELE 1", "STAT", "QUIT"}));
+    EXPECT_EQ(view.Removed, (std::vector<int>{3, 2, 1}));
+    EXPECT_EQ(session.State(), State::Idle);
+    EXPECT_TRUE(srv.Remaining().empty());
+    EXPECT_TRUE(session.HeaderCache.empty());
+}
+
+TEST_F(SessionTest, MissingInputIsRefusedBeforeAnythingHappens) {
+    const struct {
+        const char* server;
+        const char* user;
+        const char* password;
+        const char* status;
+    } rows[] = {
+        {"", "u", "p", "Error: No POP server specified"},
+        {"h", "", "p", "Error: You will need an username"},
+        {"h", "u", "", "Error: You will also need a password"},
+        {"h:99999", "u", "p", "Error: invalid server (server, server:port or [IPv6 address]:port)"},
+    };
+    for (const auto& row : rows) {
+        TConnectRequest r;
+        r.Server = QString::fromUtf8(row.server);
+        r.User = QString::fromUtf8(row.user);
+        r.Password = QString::fromUtf8(row.password);
+        session.Connect(r);
+        EXPECT_EQ(view.Status, QStringList{QString::fromUtf8(row.status)}) << row.status;
+        EXPECT_TRUE(view.States.empty());
+    }
+}
+
+TEST_F(SessionTest, CountOnlyAsksNothingAfterStat) {
+    FakePop3Server srv(Mailbox(2));
+    Start(srv, true);
+    EXPECT_EQ(view.States, (std::vector<State>{State::Connecting, State::Connected}));
+    EXPECT_EQ(view.Rows, (QStringList{QStringLiteral(" 1 | - | - | - | - |"), QStringLiteral(" 2 | - | - | - | - |")}));
+    EXPECT_EQ(After(srv, "STAT"), Strings{});
+}
+
+// Cancel stops after the message under way; the count panel tells the rows
+// that were listed.
+TEST_F(SessionTest, CancelledListingKeepsItsRowsAndSaysHowMany) {
+    FakePop3Server srv(Mailbox(6));
+    session.PumpIntervalMs = 0;
+    view.OnEvents = [&](State s) {
+        if (s == State::Listing && view.Rows.size() == 2)
+            session.Cancel();
+    };
+    Start(srv);
+    EXPECT_EQ(session.State(), State::Connected);
+    EXPECT_EQ(view.Rows.size(), 3);
+    EXPECT_EQ(view.Panels[0], QStringLiteral("3 / 6 Mails"));
+    EXPECT_EQ(After(srv, "STAT").back(), "list 3");
+}
+
+// Pipelined, a cancel stops sending and reads the messages already asked
+// for: their rows come too, and the session is in step for the deletion
+// that follows, whose DELEs go ahead of their replies as well.
+TEST_F(SessionTest, PipelinedCancelReadsWhatIsInFlightAndStaysInStep) {
+    MailboxOptions opt;
+    opt.Pipelining = true;
+    FakePop3Server srv(Mailbox(40), opt);
+    session.PumpIntervalMs = 0;
+    pop.PipelineWindow = 4;
+    view.OnEvents = [&](State s) {
+        if (s == State::Listing && view.Rows.size() == 2)
+            session.Cancel();
+    };
+    Start(srv);
+    EXPECT_EQ(session.State(), State::Connected);
+    EXPECT_EQ(view.Rows.size(), 6);
+    EXPECT_EQ(view.Panels[0], QStringLiteral("6 / 40 Mails"));
+    EXPECT_EQ(After(srv, "STAT").back(), "list 6");
+    view.OnEvents = nullptr;
+    session.Delete({6, 5, 2});
+    EXPECT_EQ(After(srv, "list 6"), (Strings{"DELE 6", "DELE 5", "DELE 2", "STAT", "QUIT"}));
+    EXPECT_EQ(view.Removed, (std::vector<int>{6, 5, 2}));
+    EXPECT_EQ(srv.Remaining().size(), 37u);
+}
+
+// A DELE refused in the middle of a pipelined pass: the ones sent after it
+// went out too, but without QUIT none of them is carried out.
+TEST_F(SessionTest, PipelinedRefusedDeleteKeepsEverything) {
+    MailboxOptions opt;
+    opt.Pipelining = true;
+    opt.Overrides["DELE 3"] = "-ERR no\r\n";
+    FakePop3Server srv(Mailbox(5), opt);
+    Start(srv);
+    session.Delete({5, 3, 1});
+    // The server may still be reading the last DELE as the session ends.
+    const size_t listed = srv.Commands().size() - After(srv, "list 5").size();
+    ASSERT_TRUE(srv.WaitForCommands(listed + 3));
+    EXPECT_EQ(After(srv, "list 5"), (Strings{"DELE 5", "DELE 3", "DELE 1"}));
+    EXPECT_TRUE(view.Removed.empty());
+    EXPECT_TRUE(view.Status.contains(QStringLiteral("The marked mails were not deleted.")));
+    EXPECT_EQ(srv.Remaining().size(), 5u);
+    EXPECT_EQ(session.State(), State::Idle);
+}
+
+// While an operation waits for the server, every other one is refused; only
+// Cancel and Close are heard.
+TEST_F(SessionTest, NothingElseStartsWhileAnOperationWaits) {
+    FakePop3Server srv(Mailbox(3));
+    session.PumpIntervalMs = 0;
+    std::vector<State> tried;
+    view.OnEvents = [&](State s) {
+        if (std::find(tried.begin(), tried.end(), s) != tried.end())
+            return;
+        tried.push_back(s);
+        const size_t before = srv.Commands().size();
+        TConnectRequest again;
+        again.Server = QStringLiteral("127.0.0.1:1");
+        again.User = again.Password = QStringLiteral("x");
+        session.Connect(again);
+        session.Delete({1});
+        EXPECT_EQ(session.Retrieve(1), nullptr);
+        EXPECT_FALSE(session.Disconnect());
+        EXPECT_EQ(srv.Commands().size(), before) << "state " << static_cast<int>(s);
+    };
+    Start(srv);
+    EXPECT_EQ(session.State(), State::Connected);
+    ASSERT_NE(session.Retrieve(2), nullptr);
+    EXPECT_EQ(session.State(), State::Connected);
+    session.Delete({3});
+    view.OnEvents = nullptr;
+    EXPECT_EQ(session.State(), State::Idle);
+    // Every busy state was tried, and the operations themselves went through.
+    for (State busy : {State::Connecting, State::Listing, State::Retrieving, State::Deleting, State::Closing})
+        EXPECT_NE(std::find(tried.begin(), tried.end(), busy), tried.end()) << static_cast<int>(busy);
+    EXPECT_EQ(srv.Remaining().size(), 2u);
+}
+
+TEST_F(SessionTest, RetrievalReturnsTheMessageAndCancelStopsIt) {
+    FakePop3Server srv(Mailbox(2));
+    session.PumpIntervalMs = 0;
+    Start(srv);
+    kel::TKelMsg* msg = session.Retrieve(2);
+    ASSERT_NE(msg, nullptr);
+    EXPECT_EQ(msg->Subject, "Message 2");
+    EXPECT_EQ(session.State(), State::Connected);
+
+    // Cancelled before the reply began: nothing is returned and the session
+    // goes on (a cancel inside the reply drops the connection; the
+    // component's tests cover that).
+    view.OnEvents = [&](State s) {
+        if (s == State::Retrieving)
+            session.Cancel();
+    };
+    EXPECT_EQ(session.Retrieve(1), nullptr);
+    EXPECT_EQ(session.State(), State::Connected);
+    view.OnEvents = nullptr;
+    ASSERT_NE(session.Retrieve(1), nullptr);
+    // Out of range: nothing is asked.
+    const size_t before = srv.Commands().size();
+    EXPECT_EQ(session.Retrieve(7), nullptr);
+    EXPECT_EQ(srv.Commands().size(), before);
+}
+
+QByteArray ReadFile(const QString& Path) {
+    QFile f(Path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+}
+
+// A message above the ceiling is not fetched: the view is asked, and the
+// message goes to the chosen file as the server has it, dots unstuffed.
+TEST_F(SessionTest, LargeMessageIsOfferedAndSavedExactly) {
+    const std::string big = FakePop3Server::DottedMessage(300000);
+    FakePop3Server srv({Mailbox(1)[0], big});
+    session.PumpIntervalMs = 0;
+    Start(srv);
+    pop.OpenCeiling = 100000;
+    QTemporaryDir dir;
+    view.SavePath = dir.filePath(QStringLiteral("message-2.eml"));
+    EXPECT_EQ(session.Retrieve(2), nullptr);
+    const std::string served = FakePop3Server::NormalizeCrLf(big);
+    ASSERT_EQ(view.Offers.size(), 1u);
+    EXPECT_EQ(view.Offers[0], std::make_tuple(2, uint64_t{served.size()}, uint64_t{100000}));
+    EXPECT_EQ(ReadFile(view.SavePath), QByteArray::fromStdString(served));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+              QStringList{QStringLiteral("message-2.eml")});
+    EXPECT_EQ(After(srv, "list 2"), (Strings{"LIST 2", "LIST 2", "RETR 2"}));
+    EXPECT_TRUE(view.Status.contains(
+        QStringLiteral("Message 2 was saved to %1 (%2 bytes).")
+            .arg(view.SavePath, QLocale(QLocale::English).toString(static_cast<qulonglong>(served.size())))))
+        << view.Status.join(QLatin1Char(0x0a)).toStdString();
+    EXPECT_EQ(session.State(), State::Connected);
+    // The session goes on: a small message still opens.
+    ASSERT_NE(session.Retrieve(1), nullptr);
+}
+
+// Every way a save ends without the message: nothing half written stays,
+// a file of that name keeps its bytes, and the status says why.
+TEST_F(SessionTest, UnsavedLargeMessageLeavesNoFile) {
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("kept.eml"));
+    struct Row {
+        const char* name;
+        QString path;
+        bool cancelInReply, fileTooLarge;
+        QString status; // a line of the status begins with it
+        Strings sent;   // after the listing
+        State state;
+    };
+    const Row rows[] = {
+        {"declined", QString(), false, false, QStringLiteral("Message 2 was not saved."), {"LIST 2"}, State::Connected},
+        {"folder missing",
+         dir.filePath(QStringLiteral("missing/m.eml")),
+         false,
+         false,
+         QStringLiteral("Error: message 2 could not be saved to %1: ")
+             .arg(dir.filePath(QStringLiteral("missing/m.eml"))),
+         {"LIST 2"},
+         State::Connected},
+        {"write fails",
+         target,
+         false,
+         true,
+         QStringLiteral("Error: message 2 could not be saved to %1: File too large").arg(target),
+         {"LIST 2", "LIST 2", "RETR 2"},
+         State::Idle},
+        {"cancelled in the reply",
+         target,
+         true,
+         false,
+         QStringLiteral("Cancelled."),
+         {"LIST 2", "LIST 2", "RETR 2"},
+         State::Idle},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        {
+            QFile old(target);
+            ASSERT_TRUE(old.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            old.write("old bytes");
+        }
+        FakePop3Server srv({Mailbox(1)[0], FakePop3Server::DottedMessage(300000)});
+        RecordingView v;
+        kel::TKelPOP p;
+        TMailboxSession s(p, v);
+        s.PumpIntervalMs = 0;
+        s.Connect(RequestFor(srv));
+        p.OpenCeiling = 100000;
+        v.SavePath = row.path;
+        int pumps = 0;
+        if (row.cancelInReply)
+            v.OnEvents = [&](State) {
+                if (!v.Offers.empty() && ++pumps == 20)
+                    s.Cancel();
+            };
+        // Files may grow to 64 KiB: the save's second block fails with EFBIG.
+        rlimit saved{};
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        auto* const oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        if (row.fileTooLarge) {
+            rlimit small = saved;
+            small.rlim_cur = 64 * 1024;
+            ::setrlimit(RLIMIT_FSIZE, &small);
+        }
+        EXPECT_EQ(s.Retrieve(2), nullptr);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+
+        EXPECT_EQ(After(srv, "list 2"), row.sent);
+        EXPECT_EQ(s.State(), row.state);
+        EXPECT_EQ(p.Connected(), row.state == State::Connected);
+        EXPECT_TRUE(std::any_of(v.Status.begin(), v.Status.end(), [&](const QString& l) {
+            return l.startsWith(row.status);
+        })) << v.Status.join(QLatin1Char(0x0a)).toStdString();
+        EXPECT_EQ(ReadFile(target), QByteArray("old bytes"));
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::Files),
+                  QStringList{QStringLiteral("kept.eml")});
+    }
+}
+
+// A close during an operation abandons it at its next wait: no QUIT goes
+// into a reply, and nothing marked is deleted.
+TEST_F(SessionTest, CloseDuringAnOperationSendsNothingMore) {
+    FakePop3Server srv(Mailbox(4));
+    session.PumpIntervalMs = 0;
+    view.OnEvents = [&](State s) {
+        if (s == State::Listing && view.Rows.size() == 1)
+            session.Close();
+    };
+    Start(srv);
+    EXPECT_EQ(session.State(), State::Idle);
+    const Strings sent = After(srv, "STAT");
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "QUIT"), 0);
+    EXPECT_LE(sent.size(), 4u);
+    EXPECT_EQ(srv.Remaining().size(), 4u);
+}
+
+// A number the mailbox does not have fails the pass before anything is
+// deleted, wherever it sorts.
+TEST_F(SessionTest, AnUnknownNumberDeletesNothing) {
+    for (const std::vector<int>& chosen : {std::vector<int>{3, 0}, std::vector<int>{9, 1}, std::vector<int>{4, 1}}) {
+        FakePop3Server srv(Mailbox(3));
+        RecordingView v;
+        kel::TKelPOP p;
+        sweepbox::test::BoundWaits(p);
+        TMailboxSession s(p, v);
+        s.Connect(RequestFor(srv));
+        s.Delete(chosen);
+        EXPECT_EQ(After(srv, "list 3"), Strings{});
+        EXPECT_EQ(srv.Remaining().size(), 3u);
+        EXPECT_TRUE(v.Status.contains(QStringLiteral("The marked mails were not deleted.")));
+    }
+}
+
+// A refused DELE deletes nothing: no QUIT, the rows stay.
+TEST_F(SessionTest, ARefusedDeleteKeepsEverything) {
+    MailboxOptions opt;
+    opt.Overrides["DELE 2"] = "-ERR no\r\n";
+    FakePop3Server srv(Mailbox(3), opt);
+    Start(srv);
+    session.Delete({2, 3});
+    EXPECT_EQ(After(srv, "list 3"), (Strings{"DELE 3", "DELE 2"}));
+    EXPECT_TRUE(view.Removed.empty());
+    EXPECT_TRUE(view.Status.contains(QStringLiteral("The marked mails were not deleted.")));
+    EXPECT_EQ(srv.Remaining().size(), 3u);
+    EXPECT_EQ(session.State(), State::Idle);
+}
+
+// A server that stops in the middle of a reply: Cancel does not wait for
+// the stall limit. A second without a byte after it, the connection is
+// dropped (no QUIT: nothing becomes final), the rows listed so far stay,
+// and the status says why.
+TEST_F(SessionTest, CancelWinsOverAServerThatStoppedAnswering) {
+    const struct {
+        const char* name;
+        bool pipelining;
+        std::map<std::string, std::string> overrides; // the last reply: cut short
+        std::string stalled; // its command
+        int rows;
+    } rows[] = {
+        {"listing, lock-step", false, {{"TOP 2 0", "+OK\r\nSubject: half"}}, "TOP 2 0", 1},
+        {"listing, pipelined", true, {{"list 4", "+OK 4"}}, "list 4", 3},
+        {"deletion, lock-step", false, {{"DELE 1", "+OK mar"}}, "DELE 1", 4},
+        {"deletion, pipelined", true, {{"DELE 1", "+OK mar"}}, "DELE 1", 4},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        MailboxOptions opt;
+        opt.Pipelining = row.pipelining;
+        opt.Overrides = row.overrides;
+        FakePop3Server srv(Mailbox(4), opt);
+        RecordingView v;
+        kel::TKelPOP p;
+        // Only the cancel can end the wait within this test's time.
+        p.ReceiveStallLimitMs = 20000;
+        p.PipelineWindow = 4;
+        TMailboxSession s(p, v);
+        s.PumpIntervalMs = 0;
+        v.OnEvents = [&](State) {
+            const Strings seen = srv.Commands();
+            if (std::find(seen.begin(), seen.end(), row.stalled) != seen.end())
+                s.Cancel();
+        };
+        s.Connect(RequestFor(srv));
+        if (row.stalled.rfind("DELE", 0) == 0)
+            s.Delete({4, 3, 2, 1});
+        EXPECT_EQ(s.State(), State::Idle);
+        EXPECT_FALSE(p.Connected());
+        EXPECT_EQ(v.Rows.size(), row.rows);
+        EXPECT_TRUE(v.Status.contains(
+            QStringLiteral("Cancelled: the server stopped answering; the connection was dropped.")))
+            << v.Status.join(QLatin1Char('|')).toStdString();
+        EXPECT_TRUE(v.Removed.empty());
+        const Strings sent = srv.Commands();
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), "QUIT"), 0);
+        EXPECT_EQ(srv.Remaining().size(), 4u);
+    }
+}
+
+// Cancelled while the server answers, a deletion pass sends nothing more and
+// ends without QUIT: nothing of it is deleted.
+TEST_F(SessionTest, ACancelledDeletionDeletesNothing) {
+    MailboxOptions opt;
+    opt.Pipelining = true;
+    FakePop3Server srv(Mailbox(5), opt);
+    Start(srv);
+    session.PumpIntervalMs = 0;
+    view.OnEvents = [&](State s) {
+        if (s == State::Deleting)
+            session.Cancel();
+    };
+    session.Delete({5, 4, 3});
+    EXPECT_EQ(session.State(), State::Idle);
+    EXPECT_TRUE(view.Removed.empty());
+    EXPECT_TRUE(view.Status.contains(QStringLiteral("Cancelled.")));
+    EXPECT_TRUE(view.Status.contains(QStringLiteral("The marked mails were not deleted.")));
+    const Strings after = After(srv, "list 5");
+    EXPECT_EQ(std::count(after.begin(), after.end(), "QUIT"), 0);
+    EXPECT_EQ(srv.Remaining().size(), 5u);
+}
+
+// A message count that is no decimal number is no count of messages; said
+// in the interface's language, not in the component's.
+TEST_F(SessionTest, AStatCountThatIsNoNumberIsSaidPlainly) {
+    for (const bool german : {false, true}) {
+        MailboxOptions opt;
+        opt.Overrides["STAT"] = "+OK 0x10 5\r\n";
+        FakePop3Server srv(Mailbox(2), opt);
+        RecordingView v;
+        kel::TKelPOP p;
+        TMailboxSession s(p, v);
+        s.German = german;
+        s.Connect(RequestFor(srv));
+        EXPECT_EQ(s.State(), State::Idle);
+        EXPECT_TRUE(v.Rows.isEmpty());
+        const QString expected = german ? QString::fromUtf8("Fehler: Die Antwort des Servers nennt keine Anzahl von "
+                                                            "Nachrichten: „0x10“")
+                                        : QStringLiteral("Error: The server's answer gives no number of messages: "
+                                                         "\"0x10\"");
+        EXPECT_TRUE(v.Status.contains(expected)) << v.Status.join(QLatin1Char('|')).toStdString();
+    }
+}
+
+// The component's common failures are said in the interface's language,
+// chosen by their reason: the same words with another reason stay as they are.
+TEST_F(SessionTest, FailuresAreSaidInGerman) {
+    using kel::TSocketFailure;
+    session.German = true;
+    const struct {
+        std::function<void()> raise;
+        const char* german; // nullptr: the component's own words
+    } rows[] = {
+        {[] { throw kel::ESocketError(ECONNRESET, "recv", "closed early", TSocketFailure::ClosedEarly); },
+         "Der Server hat die Verbindung beendet, bevor seine Antwort vollständig war."},
+        {[] { throw kel::ESocketError(ETIMEDOUT, "recv", TSocketFailure::Stalled); },
+         "Der Server antwortet nicht mehr (Zeitüberschreitung)."},
+        {[] { throw kel::ESocketError(EMSGSIZE, "recv", "x", TSocketFailure::TooLong); },
+         "Die Antwort des Servers ist länger als erlaubt (x)"},
+        // A system failure with the same number keeps the system's words.
+        {[] { throw kel::ESocketError(ETIMEDOUT, "recv"); }, nullptr},
+        {[] { throw kel::ESocketError(ECONNRESET, "recv", "The server closed the connection"); }, nullptr},
+        {[] { throw kel::EKelPOPError("x", kel::TPopMisuse::UnsafeCredentials); },
+         "Benutzername oder Passwort enthält einen Zeilenumbruch."},
+        {[] { throw kel::EKelPOPError("x", kel::TPopMisuse::NotSecured); },
+         "Die Verbindung ist nicht gesichert: Benutzername und Passwort werden nicht gesendet."},
+        {[] { throw kel::EKelPOPError("User name or password contains a line break."); }, nullptr},
+    };
+    for (const auto& row : rows) {
+        try {
+            row.raise();
+        } catch (const std::exception& e) {
+            SCOPED_TRACE(e.what());
+            EXPECT_EQ(session.ErrorText(e),
+                      row.german ? QString::fromUtf8(row.german) : QString::fromUtf8(e.what()));
+        }
+    }
+    session.German = false;
+    EXPECT_EQ(session.ErrorText(kel::ESocketError(ETIMEDOUT, "recv", "x", TSocketFailure::Stalled)),
+              QStringLiteral("x"));
+}
+
+} // namespace

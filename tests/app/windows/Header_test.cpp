@@ -1,0 +1,118 @@
+// What does the header window show, and which way of closing it keeps the
+// text for the next opening?
+#include "app/windows/Header.h"
+
+#include "support/QtTestApp.h"
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QTextBlock>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+using namespace Qt::StringLiterals;
+
+class HeaderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        testsupport::EnsureApp();
+        form = std::make_unique<TForm2>();
+        form->LanguageIsGerman = [this] { return german; };
+    }
+    QString MemoText() const { return form->memo_header_anzeigen->toPlainText(); }
+
+    bool german = false;
+    std::unique_ptr<TForm2> form;
+};
+
+TEST_F(HeaderTest, FixedLayoutAndCaptionsByLanguageOnEachShowing) {
+    EXPECT_EQ(form->minimumSize(), form->maximumSize());
+    EXPECT_TRUE(form->memo_header_anzeigen->isReadOnly());
+    form->AddHeader("Subject: Gr\xC3\xBC\xC3\x9F" "e\r\n\r\n.\r\n|");
+    for (const bool de : {true, false, true}) {
+        SCOPED_TRACE(de ? "German" : "English");
+        german = de;
+        form->show();
+        EXPECT_EQ(form->windowTitle(),
+                  de ? u"Header der e-mail  - Sweepbox -"_s : u"Mail header  - Sweepbox -"_s);
+        EXPECT_EQ(form->btn_close->text(), de ? u"Schließen"_s : u"Close"_s);
+        EXPECT_EQ(form->grab().size(), QSize(537, 332));
+        form->close();
+    }
+}
+
+TEST_F(HeaderTest, OnlyTheButtonClearsTheTextBeforeTheNextHeader) {
+    struct Row {
+        const char* name;
+        std::function<void(TForm2&)> close;
+        QDialog::DialogCode result;
+        QString after; // the memo once the next header was added
+    };
+    const auto enterOnButton = [](TForm2& f) {
+        QApplication::setActiveWindow(&f);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+        ASSERT_EQ(QApplication::focusWidget(), f.btn_close) << "the button has the focus on opening";
+        f.memo_header_anzeigen->setFocus();
+        QTest::keyClick(f.memo_header_anzeigen, Qt::Key_Return);
+        ASSERT_TRUE(f.isVisible()) << "Enter in the memo does not close";
+        f.btn_close->setFocus();
+        QTest::keyClick(f.btn_close, Qt::Key_Return);
+    };
+    const Row rows[] = {
+        {"button clicked", [](TForm2& f) { QTest::mouseClick(f.btn_close, Qt::LeftButton); },
+         QDialog::Accepted, QStringLiteral("Subject: two\n|")},
+        {"Enter with the button focused", enterOnButton, QDialog::Accepted, QStringLiteral("Subject: two\n|")},
+        {"title bar close box", [](TForm2& f) { f.close(); }, QDialog::Rejected,
+         QStringLiteral("Subject: one\n\n.\n|\nSubject: two\n|")},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        form = std::make_unique<TForm2>();
+        form->AddHeader("Subject: one\r\n\r\n.\r\n|");
+        form->show();
+        EXPECT_EQ(MemoText(), QStringLiteral("Subject: one\n\n.\n|"));
+        row.close(*form);
+        EXPECT_FALSE(form->isVisible());
+        EXPECT_EQ(form->result(), row.result);
+        form->AddHeader("Subject: two\r\n|");
+        EXPECT_EQ(MemoText(), row.after);
+    }
+}
+
+TEST_F(HeaderTest, BytesShowAsUtf8OrWindows1252) {
+    form->AddHeader("Subject: Gr\xC3\xBC\xC3\x9F" "e\r\nFrom: J\xFCrgen\rTo: x\n|");
+    EXPECT_EQ(MemoText(), QString::fromUtf8("Subject: Grüße\nFrom: Jürgen\nTo: x\n|"));
+}
+
+// Does the window open at the start of the first line, however long that
+// line is and wherever the last opening was scrolled to?
+TEST_F(HeaderTest, OpensScrolledToTheTopLeft) {
+    std::string header = "Received: from a very long relay name " + std::string(600, 'r') + "\r\n";
+    for (int i = 0; i < 100; ++i)
+        header += "X-Line-" + std::to_string(i) + ": " + std::string(200, 'x') + "\r\n";
+    QScrollBar* h = form->memo_header_anzeigen->horizontalScrollBar();
+    QScrollBar* v = form->memo_header_anzeigen->verticalScrollBar();
+    for (const char* opening : {"first", "again, after scrolling to the far end"}) {
+        SCOPED_TRACE(opening);
+        form->AddHeader(header);
+        form->ShowTop();
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        EXPECT_GT(h->maximum(), 0) << "the first line is wider than the memo";
+        EXPECT_EQ(h->value(), 0);
+        EXPECT_EQ(v->value(), 0);
+        EXPECT_EQ(form->memo_header_anzeigen->textCursor().position(), 0);
+        h->setValue(h->maximum());
+        v->setValue(v->maximum());
+        form->close(); // the close box keeps the text
+    }
+}
+
+} // namespace
