@@ -4,7 +4,7 @@
 #include "Summary.h"
 #include "TextCodec.h"
 
-#include "message/KelMsg.h"
+#include "mail/message/KelMsg.h"
 
 #include <QThread>
 

@@ -11,7 +11,7 @@
 #include "SpeedButton.h"
 #include "StatusBar.h"
 #include "StatusLabel.h"
-#include "pop3/KelPOP3.h"
+#include "mail/pop3/KelPOP3.h"
 
 #include <QMainWindow>
 #include <QString>

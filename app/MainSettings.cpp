@@ -6,7 +6,7 @@
 #include "SettingsFile.h"
 #include "SettingsNames.h"
 #include "Summary.h"
-#include "message/kel_util.h"
+#include "mail/core/KelText.h"
 
 #include <QComboBox>
 #include <QFontMetrics>

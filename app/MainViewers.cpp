@@ -8,7 +8,7 @@
 #include "TextCodec.h"
 #include "email.h"
 
-#include "message/KelMsg.h"
+#include "mail/message/KelMsg.h"
 
 #include <QProgressBar>
 

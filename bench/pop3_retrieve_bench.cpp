@@ -7,8 +7,8 @@
 // times its plain text.
 //
 // Usage: pop3_retrieve_bench [megabytes=50] [rounds=5]
-#include "message/KelMsg.h"
-#include "pop3/KelPOP3.h"
+#include "mail/message/KelMsg.h"
+#include "mail/pop3/KelPOP3.h"
 #include "support/DovecotServer.h"
 #include "support/TestPki.h"
 #include "BenchUtil.h"

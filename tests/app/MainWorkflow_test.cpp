@@ -6,7 +6,7 @@
 #include "MultiLst.h"
 #include "TextCodec.h"
 #include "email.h"
-#include "message/KelMsg.h"
+#include "mail/message/KelMsg.h"
 #include "support/DovecotServer.h"
 #include "support/FakePop3Server.h"
 #include "support/TestPki.h"
