@@ -1,7 +1,9 @@
 // Decoders and header helpers of the message library: throughput on big
 // inputs and growth with the input size (Complexity reports the fit).
-#include "message/KelMIME.h"
-#include "message/kel_util.h"
+#include "mail/core/KelLines.h"
+#include "mail/core/KelTempFile.h"
+#include "mail/message/KelEncodings.h"
+#include "mail/message/KelHeader.h"
 
 #include <benchmark/benchmark.h>
 

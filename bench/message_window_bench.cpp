@@ -19,8 +19,8 @@
 #include "BenchUtil.h"
 #include "ui/TextView.h"
 #include "app/windows/email.h"
-#include "message/KelMsg.h"
-#include "pop3/KelPOP3.h"
+#include "mail/message/KelMsg.h"
+#include "mail/pop3/KelPOP3.h"
 #include "support/DovecotServer.h"
 
 #include <QApplication>

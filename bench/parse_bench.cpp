@@ -17,8 +17,8 @@
 // CRC sums are modulo 2^32. A parse that fails ("Oops...") is counted and
 // the run goes on.
 
-#include "message/KelMsg.h"
-#include "message/kel_util.h"
+#include "mail/message/KelMsg.h"
+#include "mail/core/KelLines.h"
 
 #include <zlib.h>
 

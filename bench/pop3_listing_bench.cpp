@@ -9,7 +9,7 @@
 // 1.10 times its plain text.
 //
 // Usage: pop3_listing_bench [messages=5000] [rounds=7]
-#include "pop3/KelPOP3.h"
+#include "mail/pop3/KelPOP3.h"
 #include "support/DovecotServer.h"
 #include "support/TestPki.h"
 #include "BenchUtil.h"

@@ -18,7 +18,7 @@
 //
 // Usage: pop3_pipeline_bench [delayed=1000] [loopback=5000] [rounds=5]
 //                            [delay_ms=15] [lockstep_rounds=1]
-#include "pop3/KelPOP3.h"
+#include "mail/pop3/KelPOP3.h"
 #include "support/DovecotServer.h"
 #include "BenchUtil.h"
 

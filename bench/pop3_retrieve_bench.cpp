@@ -11,8 +11,8 @@
 // at most 3 times the message, for 200 MB of text and 200 MB of base64.
 //
 // Usage: pop3_retrieve_bench [megabytes=50] [rounds=5]
-#include "message/KelMsg.h"
-#include "pop3/KelPOP3.h"
+#include "mail/message/KelMsg.h"
+#include "mail/pop3/KelPOP3.h"
 #include "support/DovecotServer.h"
 #include "support/TestPki.h"
 #include "BenchUtil.h"

@@ -2,8 +2,9 @@
 // hang or trip a sanitizer, and the one-pass helpers must agree with the
 // step-by-step versions in tests/mail/message/kel_literal.h.
 #include "mail/message/kel_literal.h"
-#include "message/KelMIME.h"
-#include "message/kel_util.h"
+#include "mail/core/KelLines.h"
+#include "mail/message/KelEncodings.h"
+#include "mail/message/KelHeader.h"
 
 #include <cstdint>
 #include <cstdio>

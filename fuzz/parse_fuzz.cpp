@@ -6,7 +6,8 @@
 // rules (as a retrieval does), or cut at LF only so that lines keep CR and
 // NUL bytes, with or without ClearRawMailAfterParse.
 #include "mail/message/KelMsg_literal.h"
-#include "message/KelMsg.h"
+#include "mail/core/KelLines.h"
+#include "mail/message/KelMsg.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // receives anywhere, gives the same replies and the same rest as the stream
 // fed whole, whether data is fed then taken or scanned where it lies. The
 // first input bytes choose the reads and the cuts.
-#include "pop3/KelReplyReader.h"
+#include "mail/pop3/KelReplyReader.h"
 
 #include <cstdint>
 #include <cstdio>

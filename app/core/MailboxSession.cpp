@@ -4,7 +4,7 @@
 #include "app/core/Summary.h"
 #include "app/core/TextCodec.h"
 
-#include "message/KelMsg.h"
+#include "mail/message/KelMsg.h"
 
 #include <QDir>
 #include <QLocale>

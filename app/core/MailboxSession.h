@@ -11,7 +11,7 @@
 #pragma once
 
 #include "app/core/ListRows.h"
-#include "pop3/KelPOP3.h"
+#include "mail/pop3/KelPOP3.h"
 
 #include <QString>
 

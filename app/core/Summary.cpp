@@ -1,6 +1,6 @@
 #include "app/core/Summary.h"
 
-#include "message/kel_util.h"
+#include "mail/core/KelText.h"
 
 #include <cctype>
 #include <cstdio>
@@ -25,17 +25,6 @@ std::string NoColumnBreaks(std::string s) {
         if (c == '|')
             c = '/';
     return s;
-}
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameText(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i]))
-            return false;
-    return true;
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -128,7 +117,7 @@ int MonthOf(std::string_view Word) {
     if (Word.size() < 3)
         return 0;
     for (int m = 0; m < 12; ++m)
-        if (SameText(Word.substr(0, 3), kMonths[m]))
+        if (kel::SameText(Word.substr(0, 3), kMonths[m]))
             return m + 1;
     return 0;
 }
@@ -142,13 +131,13 @@ bool ZoneOffset(std::string_view Name, int& Minutes) {
                  {"EDT", -240},   {"CST", -360},   {"CDT", -300},   {"MST", -420},   {"MDT", -360},
                  {"PST", -480},   {"PDT", -420}};
     for (const auto& z : zones) {
-        if (SameText(Name, z.name)) {
+        if (kel::SameText(Name, z.name)) {
             Minutes = z.minutes;
             return true;
         }
     }
     // The other military letters mean nothing certain: taken as UTC.
-    if (Name.size() == 1 && IsAlpha(Name[0]) && Lower(Name[0]) != 'j') {
+    if (Name.size() == 1 && IsAlpha(Name[0]) && kel::LowerChar(Name[0]) != 'j') {
         Minutes = 0;
         return true;
     }
@@ -228,7 +217,7 @@ std::string FieldValue(std::string_view H, std::string_view Name, bool* Found) {
         size_t colon = Name.size();
         while (colon < text.size() && IsBlank(text[colon]))
             ++colon; // obsolete: blanks before the colon
-        if (text.size() > colon && text[colon] == ':' && SameText(text.substr(0, Name.size()), Name)) {
+        if (text.size() > colon && text[colon] == ':' && kel::SameText(text.substr(0, Name.size()), Name)) {
             std::string value(text.substr(colon + 1));
             // Continuation lines begin with a blank; unfolding drops the CR LF.
             for (size_t next = end + 2; next < H.size() && IsBlank(H[next]);) {

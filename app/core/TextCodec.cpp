@@ -1,5 +1,8 @@
 #include "app/core/TextCodec.h"
 
+#include "mail/core/KelLines.h"
+#include "mail/core/KelText.h"
+
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -43,26 +46,7 @@ QString DisplayText(const std::string& bytes) {
     return FromWindows1252(bytes);
 }
 
-std::vector<std::string> SplitTextLines(const std::string& text) {
-    std::vector<std::string> lines;
-    const std::size_t end = std::min(text.find('\0'), text.size());
-    std::size_t start = 0;
-    std::size_t i = 0;
-    while (i < end) {
-        const char c = text[i];
-        if (c == '\r' || c == '\n') {
-            lines.emplace_back(text, start, i - start);
-            if (c == '\r' && i + 1 < end && text[i + 1] == '\n')
-                ++i;
-            start = ++i;
-        } else {
-            ++i;
-        }
-    }
-    if (start < end)
-        lines.emplace_back(text, start, end - start);
-    return lines;
-}
+std::vector<std::string> SplitTextLines(const std::string& text) { return kel::SplitLines(text); }
 
 QString DisplayLines(const std::vector<std::string>& lines) {
     QString out;
@@ -75,13 +59,6 @@ QString DisplayLines(const std::vector<std::string>& lines) {
 }
 
 namespace {
-
-std::string LowerAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 // A charset name as mail carries it: quotes and an RFC 2231 language gone,
 // anything that cannot be a charset name refused (empty).
@@ -98,24 +75,14 @@ std::string CleanCharset(const std::string& name) {
     return c;
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool DecodeQ(std::string_view text, std::string& out) {
     for (size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '_') {
             out += ' ';
         } else if (c == '=') {
-            const int hi = i + 1 < text.size() ? HexValue(text[i + 1]) : -1;
-            const int lo = i + 2 < text.size() ? HexValue(text[i + 2]) : -1;
+            const int hi = i + 1 < text.size() ? kel::HexDigitValue(text[i + 1]) : -1;
+            const int lo = i + 2 < text.size() ? kel::HexDigitValue(text[i + 2]) : -1;
             if (hi < 0 || lo < 0)
                 return false;
             out += static_cast<char>(hi * 16 + lo);
@@ -179,7 +146,7 @@ bool EncodedWord(const std::string& text, size_t at, std::string& charset, std::
 } // namespace
 
 TCharsetDecoder::TCharsetDecoder(const std::string& charset) {
-    std::string name = LowerAscii(CleanCharset(charset));
+    std::string name = kel::LowerCase(CleanCharset(charset));
     static const char* const kUtf8Rule[] = {"", "utf-8", "utf8", "us-ascii", "ascii", "us", "ansi_x3.4-1968",
                                             "unknown-8bit", "x-unknown", "unknown"};
     static const char* const kWindows1252[] = {"iso-8859-1", "iso8859-1", "iso_8859-1", "iso_8859-1:1987",
@@ -303,7 +270,7 @@ QString DecodeHeaderText(const std::string& value) {
             if (!(onlyBlanks && (!pending.empty() || !pendingSet.empty()))) {
                 flushWords();
                 out += DisplayText(plain);
-            } else if (LowerAscii(charset) != LowerAscii(pendingSet)) {
+            } else if (kel::LowerCase(charset) != kel::LowerCase(pendingSet)) {
                 flushWords();
             }
             plain.clear();

@@ -55,4 +55,8 @@ QString DecodeCharset(const std::string& bytes, const std::string& charset);
 // case) decoded and converted from their charsets; the blanks between two
 // adjacent encoded words vanish, as the RFC says. A word that does not
 // decode stays as it is; the text around the words goes through DisplayText.
+// The mail library has a decoder of its own, kel::DecodeEncodedWords, that
+// ignores the charset because the message model hands out bytes; this one is
+// for the screen, where the charset decides the characters, and it reads the
+// field as received rather than the library's decoded bytes.
 QString DecodeHeaderText(const std::string& value);

@@ -2,7 +2,7 @@
 // accept and lets the user trust it for this one server.
 #pragma once
 
-#include "pop3/KelCertificate.h"
+#include "mail/pop3/KelCertificate.h"
 
 #include <QDialog>
 #include <QString>

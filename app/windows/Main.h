@@ -11,7 +11,7 @@
 #include "ui/SpeedButton.h"
 #include "ui/StatusBar.h"
 #include "ui/StatusLabel.h"
-#include "pop3/KelPOP3.h"
+#include "mail/pop3/KelPOP3.h"
 
 #include <QMainWindow>
 #include <QString>

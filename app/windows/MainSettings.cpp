@@ -6,7 +6,7 @@
 #include "app/core/SettingsFile.h"
 #include "app/core/SettingsNames.h"
 #include "app/core/Summary.h"
-#include "message/kel_util.h"
+#include "mail/core/KelText.h"
 
 #include <QComboBox>
 #include <QFontMetrics>

@@ -8,7 +8,7 @@
 #include "app/core/TextCodec.h"
 #include "app/windows/email.h"
 
-#include "message/KelMsg.h"
+#include "mail/message/KelMsg.h"
 
 #include <QProgressBar>
 

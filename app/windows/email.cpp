@@ -3,7 +3,8 @@
 #include "app/windows/Dialogs.h"
 #include "app/windows/Header.h"
 #include "app/core/TextCodec.h"
-#include "message/KelMsg.h"
+#include "mail/core/KelTempFile.h"
+#include "mail/message/KelMsg.h"
 
 #include <QApplication>
 #include <QDir>
@@ -72,18 +73,9 @@ bool WriteInPlace(const QString& path, const std::function<bool(const TWriter&)>
         ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     int error = 0;
     const bool written = produce([&](const char* data, qint64 size) {
-        while (size > 0) {
-            const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                error = n < 0 ? errno : EIO;
-                return false;
-            }
-            data += n;
-            size -= n;
-        }
-        return true;
+        size_t written = 0;
+        error = kel::WriteFully(fd, std::string_view(data, static_cast<size_t>(size)), written);
+        return error == 0;
     });
     if (::close(fd) != 0 && written && error == 0)
         error = errno;

@@ -1,6 +1,11 @@
-#include "KelMsg.h"
+#include "mail/message/KelMsg.h"
 
-#include "KelMIME.h"
+#include "mail/core/KelLines.h"
+#include "mail/core/KelText.h"
+#include "mail/message/KelContentType.h"
+#include "mail/message/KelEncodings.h"
+#include "mail/message/KelHeader.h"
+#include "mail/message/KelStream.h"
 
 #include <algorithm>
 #include <array>

@@ -3,7 +3,7 @@
 // raw lines into all of these.
 #pragma once
 
-#include "kel_util.h"
+#include "mail/core/KelBase.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "pop3/KelPOP3.h"
+#include "mail/pop3/KelPOP3.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,8 +10,11 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "message/KelMsg.h"
-#include "pop3/KelTlsSocket.h"
+#include "mail/core/KelLines.h"
+#include "mail/core/KelTempFile.h"
+#include "mail/core/KelText.h"
+#include "mail/message/KelMsg.h"
+#include "mail/pop3/KelTlsSocket.h"
 
 namespace kel {
 

@@ -5,9 +5,9 @@
 // reader: a reply ends where the protocol says, never where a receive does.
 #pragma once
 
-#include "message/kel_util.h"
-#include "pop3/KelReplyReader.h"
-#include "pop3/KelTransport.h"
+#include "mail/core/KelBase.h"
+#include "mail/pop3/KelReplyReader.h"
+#include "mail/pop3/KelTransport.h"
 
 #include <cstddef>
 #include <cstdint>

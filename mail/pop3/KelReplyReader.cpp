@@ -1,4 +1,4 @@
-#include "pop3/KelReplyReader.h"
+#include "mail/pop3/KelReplyReader.h"
 
 #include <cstring>
 

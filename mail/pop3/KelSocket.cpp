@@ -1,4 +1,4 @@
-#include "pop3/KelSocket.h"
+#include "mail/pop3/KelSocket.h"
 
 #include <algorithm>
 #include <cerrno>

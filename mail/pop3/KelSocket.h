@@ -5,7 +5,7 @@
 // between, so a window stays responsive.
 #pragma once
 
-#include "pop3/KelTransport.h"
+#include "mail/pop3/KelTransport.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,6 @@
-#include "pop3/KelTlsSocket.h"
+#include "mail/pop3/KelTlsSocket.h"
+
+#include "mail/core/KelText.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -125,13 +127,6 @@ std::string FingerprintOf(const X509* Cert) {
         text += kHex[md[i] & 15];
     }
     return text;
-}
-
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
 }
 
 bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
@@ -349,7 +344,7 @@ std::string TKelTlsSocket::JudgeCertificate() {
     if (FVerifyErrors.empty())
         return std::string();
     const std::string fingerprint = FingerprintOf(cert);
-    const std::string pinned = Lower(PinnedFingerprint);
+    const std::string pinned = LowerCase(PinnedFingerprint);
     if (!pinned.empty() && fingerprint == pinned)
         return std::string();
     TCertificateInfo& info = FRejected;

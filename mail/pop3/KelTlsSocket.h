@@ -5,7 +5,7 @@
 // stall limit applied.
 #pragma once
 
-#include "pop3/KelSocket.h"
+#include "mail/pop3/KelSocket.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "pop3/KelTransport.h"
+#include "mail/pop3/KelTransport.h"
 
 #include <cerrno>
 #include <system_error>

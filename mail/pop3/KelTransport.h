@@ -3,8 +3,8 @@
 // it; tests put a scripted one in its place.
 #pragma once
 
-#include "message/kel_util.h"
-#include "pop3/KelCertificate.h"
+#include "mail/core/KelBase.h"
+#include "mail/pop3/KelCertificate.h"
 
 #include <cerrno>
 #include <cstddef>

@@ -4,7 +4,7 @@
 // seconds, not hold the suite up until the runner kills it.
 #pragma once
 
-#include "pop3/KelPOP3.h"
+#include "mail/pop3/KelPOP3.h"
 
 namespace sweepbox::test {
 

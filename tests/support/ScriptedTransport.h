@@ -5,7 +5,7 @@
 // order.
 #pragma once
 
-#include "pop3/KelTransport.h"
+#include "mail/pop3/KelTransport.h"
 
 #include <cstddef>
 #include <deque>

@@ -4,7 +4,7 @@
 // another operation runs?
 #include "app/core/MailboxSession.h"
 
-#include "message/KelMsg.h"
+#include "mail/message/KelMsg.h"
 #include "support/BoundedWaits.h"
 #include "support/FakePop3Server.h"
 

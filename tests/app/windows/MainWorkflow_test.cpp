@@ -6,7 +6,7 @@
 #include "ui/MultiLst.h"
 #include "app/core/TextCodec.h"
 #include "app/windows/email.h"
-#include "message/KelMsg.h"
+#include "mail/message/KelMsg.h"
 #include "support/DovecotServer.h"
 #include "support/FakePop3Server.h"
 #include "support/TestPki.h"

@@ -3,7 +3,8 @@
 #include "app/windows/email.h"
 
 #include "app/windows/Dialogs.h"
-#include "message/KelMsg.h"
+#include "mail/core/KelLines.h"
+#include "mail/message/KelMsg.h"
 #include "support/QtTestApp.h"
 
 #include <QFile>

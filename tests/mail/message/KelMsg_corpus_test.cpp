@@ -2,8 +2,9 @@
 // it, and the parts the decoded-output oracles and our rules agree on match.
 
 #include "KelMsg_literal.h"
-#include "message/KelMsg.h"
-#include "message/kel_util.h"
+#include "mail/message/KelMsg.h"
+#include "mail/core/KelLines.h"
+#include "mail/core/KelText.h"
 #include "support/Corpus.h"
 
 #include <gtest/gtest.h>

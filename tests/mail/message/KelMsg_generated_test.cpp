@@ -2,8 +2,7 @@
 // inputs the real-world corpus lacks.
 
 #include "KelMsg_literal.h"
-#include "message/KelMsg.h"
-#include "message/kel_util.h"
+#include "mail/message/KelMsg.h"
 
 #include <gtest/gtest.h>
 

@@ -4,9 +4,11 @@
 #pragma once
 
 #include "kel_literal.h"
-#include "message/KelMIME.h"
-#include "message/KelMsg.h"
-#include "message/kel_util.h"
+#include "mail/message/KelMsg.h"
+#include "mail/core/KelLines.h"
+#include "mail/core/KelText.h"
+#include "mail/message/KelEncodings.h"
+#include "mail/message/KelHeader.h"
 
 #include <stdexcept>
 #include <string>

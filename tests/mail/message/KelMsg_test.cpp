@@ -1,6 +1,7 @@
 #include "KelMsg_literal.h"
-#include "message/KelMsg.h"
-#include "message/kel_util.h"
+#include "mail/message/KelMsg.h"
+#include "mail/core/KelLines.h"
+#include "mail/core/KelTempFile.h"
 
 #include <gtest/gtest.h>
 

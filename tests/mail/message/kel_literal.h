@@ -2,8 +2,10 @@
 // (restart from the top, delete from the front), for the tests and fuzz target.
 #pragma once
 
-#include "message/KelMIME.h"
-#include "message/kel_util.h"
+#include "mail/core/KelLines.h"
+#include "mail/core/KelText.h"
+#include "mail/message/KelEncodings.h"
+#include "mail/message/KelHeader.h"
 
 #include <string>
 #include <vector>

@@ -1,9 +1,9 @@
 // TKelPOP against a real POP3 server: a private Dovecot started once for this
 // binary (skipped with a reason where Dovecot cannot run).
-#include "pop3/KelPOP3.h"
+#include "mail/pop3/KelPOP3.h"
 
 #include "mail/pop3/Pop3TestUtil.h"
-#include "message/KelMsg.h"
+#include "mail/message/KelMsg.h"
 #include "support/DovecotServer.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 // TKelPOP against servers that lie or flood, over an in-memory transport
 // that records every byte the component writes: can a server talk it into
 // a false report, a command out of turn, a full disk or a file left behind?
-#include "pop3/KelPOP3.h"
+#include "mail/pop3/KelPOP3.h"
 
 #include "mail/pop3/Pop3TestUtil.h"
-#include "message/KelMsg.h"
+#include "mail/message/KelMsg.h"
 #include "support/ScriptedTransport.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // replies within a bounded window, the replies are matched to their messages
 // however the stream is cut, and a server without it gets the lock-step
 // dialogue.
-#include "pop3/KelPOP3.h"
+#include "mail/pop3/KelPOP3.h"
 
 #include "support/BoundedWaits.h"
 #include "support/FakePop3Server.h"

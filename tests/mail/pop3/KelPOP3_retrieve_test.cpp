@@ -1,10 +1,10 @@
 // RetrieveMsg against the scripted fake server: commands, progress reports,
 // the spool file, dot-unstuffing, every way a retrieval can go wrong, and the
 // shared corpus served by the fake mailbox.
-#include "pop3/KelPOP3.h"
+#include "mail/pop3/KelPOP3.h"
 
 #include "mail/pop3/Pop3TestUtil.h"
-#include "message/KelMsg.h"
+#include "mail/message/KelMsg.h"
 #include "support/FakePop3Server.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // TKelPOP against the scripted fake server: command texts, reply judgement,
 // events and their order, both error paths, and hostile servers.
-#include "pop3/KelPOP3.h"
+#include "mail/pop3/KelPOP3.h"
 
 #include "mail/pop3/Pop3TestUtil.h"
 #include "support/FakePop3Server.h"

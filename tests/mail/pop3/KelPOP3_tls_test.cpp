@@ -2,10 +2,10 @@
 // requires TLS, over implicit TLS and over STARTTLS, and every way a secure
 // connect is refused, against Dovecot, fake servers and a scripted
 // transport. A refused connect must leave before any login is sent.
-#include "pop3/KelPOP3.h"
+#include "mail/pop3/KelPOP3.h"
 
 #include "mail/pop3/Pop3TestUtil.h"
-#include "message/KelMsg.h"
+#include "mail/message/KelMsg.h"
 #include "support/DovecotServer.h"
 #include "support/FakePop3Server.h"
 #include "support/ScriptedTransport.h"

@@ -1,7 +1,7 @@
 // TReplyReader: does every reply come out the same whatever the receives
 // were, whole, one byte at a time or cut at any offset, and does what
 // follows a reply stay for the next one?
-#include "pop3/KelReplyReader.h"
+#include "mail/pop3/KelReplyReader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // TKelSocket's open: the connect waits in slices with the pump between them,
 // gives up after the stall limit, and ends soundly whatever the pump does.
-#include "pop3/KelSocket.h"
+#include "mail/pop3/KelSocket.h"
 
 #include "mail/pop3/Pop3TestUtil.h"
 #include "support/FakePop3Server.h"

@@ -3,7 +3,7 @@
 // minimum of TLS 1.2 is all that stands between the user and a protocol
 // that is broken. This binary runs under such a configuration, written and
 // named in OPENSSL_CONF before OpenSSL is first used in the process.
-#include "pop3/KelTlsSocket.h"
+#include "mail/pop3/KelTlsSocket.h"
 
 #include "mail/pop3/Pop3TestUtil.h"
 #include "support/TestPki.h"

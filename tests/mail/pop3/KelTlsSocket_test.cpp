@@ -1,10 +1,10 @@
 // The TLS transport under the POP3 component: does a greeting arrive over a
 // verified connection, and does every certificate or protocol mistake end
 // the attempt quickly, with the reason, before anything is sent?
-#include "pop3/KelTlsSocket.h"
+#include "mail/pop3/KelTlsSocket.h"
 
 #include "mail/pop3/Pop3TestUtil.h"
-#include "pop3/KelPOP3.h"
+#include "mail/pop3/KelPOP3.h"
 #include "support/TestPki.h"
 #include "support/TlsServer.h"
 

@@ -1,9 +1,10 @@
 // Shared helpers of the POP3 component's tests.
 #pragma once
 
-#include "message/KelMsg.h"
-#include "pop3/KelPOP3.h"
-#include "pop3/KelTlsSocket.h"
+#include "mail/core/KelLines.h"
+#include "mail/message/KelMsg.h"
+#include "mail/pop3/KelPOP3.h"
+#include "mail/pop3/KelTlsSocket.h"
 #include "support/BoundedWaits.h"
 #include "support/FakePop3Server.h"
 #include "support/TestPki.h"

@@ -1,97 +1,21 @@
+#include "mail/TextRows.h"
+#include "mail/core/KelLines.h"
+#include "mail/message/KelHeader.h"
 #include "mail/message/kel_literal.h"
-#include "message/kel_util.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <optional>
 #include <random>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace kel;
+using kel_test::CheckRows;
+using kel_test::TextRow;
 
 namespace {
 
 using L = std::vector<std::string>;
 
-// Text/expected rows checked through one function of the text.
-struct TextRow {
-    const char* name;
-    std::string text;
-    std::string expected;
-};
-
-template <typename F> void CheckRows(std::initializer_list<TextRow> Rows, F Fn) {
-    for (const TextRow& r : Rows) {
-        SCOPED_TRACE(r.name);
-        EXPECT_EQ(Fn(r.text), r.expected);
-    }
-}
-
 } // namespace
-
-TEST(StrToIntDef, AcceptsOnlyTheDocumentedForms) {
-    const struct {
-        std::string text;
-        int32_t expected;
-    } rows[] = {
-        {"110", 110}, {"   42", 42}, {"+7", 7}, {"-7", -7}, {"$1F", 31}, {"XfF", 255}, {"0x10", 16},
-        {"", -99}, {"12 ", -99}, {"\t12", -99}, {"-", -99}, {"0x", -99}, {"-$10", -99}, {"2147483648", -99},
-        {std::string("1\0" "2", 3), -99},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.text);
-        EXPECT_EQ(StrToIntDef(r.text, -99), r.expected);
-    }
-}
-
-TEST(SmallHelpers, DottedAddressNthWordTrimRemoveCharStripQuotes) {
-    for (const char* yes : {"10.0.0.1", "1.2.3.x10", " 1.2.3.4"})
-        EXPECT_TRUE(IsDottedAddress(yes)) << yes;
-    for (const char* no : {"10.0.0.1.5", "256.1.1.1", "1..2.3", "", "1.2.3.4 "})
-        EXPECT_FALSE(IsDottedAddress(no)) << no;
-    EXPECT_EQ(NthWordAsInt("  3    1200  ", 2, 100), 1200);
-    EXPECT_EQ(NthWordAsInt("\t3\t1200", 2, 100), 100);
-    EXPECT_EQ(Trim("\r\n\t a b \x01\x1f"), "a b");
-    EXPECT_EQ(Trim(std::string("\0x\0", 3)), "x");
-    EXPECT_EQ(RemoveChar(std::string("a\0b", 3), '\0'), "ab");
-    CheckRows({{"both", "\"a\"", "a"}, {"mixed", "'a\"", "a"}, {"front", "'a", "a"}, {"back", "a'", "a"},
-               {"lone", "\"", ""}, {"three", "'''", "'"}},
-              StripQuotes);
-}
-
-// ---- text lists ----
-
-// The block-wise split (into strings and views) against the byte loop, on texts
-// that cross the 16- and 32-byte steps and the counters' flush, with NULs.
-TEST(TextLists, SplitMatchesTheByteLoopOnGeneratedText) {
-    std::mt19937 rng(5);
-    for (int round = 0; round < 1500; ++round) {
-        const size_t len = round < 1000 ? rng() % 80 : rng() % 9000;
-        const unsigned nulOdds = round % 3 == 0 ? 2000 : 0, crOdds = round % 4 == 0 ? 0 : 10;
-        std::string text;
-        for (size_t i = 0; i < len; ++i) {
-            const unsigned r = static_cast<unsigned>(rng() % 4000);
-            text += nulOdds && r == 0 ? std::string(1, '\0')
-                    : r < 40          ? "\r\n"
-                    : r < 40 + crOdds ? "\r"
-                    : r < 60 + crOdds ? "\n"
-                                      : std::string(1, "ab"[r % 2]);
-        }
-        ASSERT_EQ(SplitLines(text), kel_literal::SplitLines(text)) << round;
-        L appended{"x"};
-        AppendSplitLines(appended, text);
-        appended.erase(appended.begin());
-        ASSERT_EQ(appended, kel_literal::SplitLines(text)) << round;
-        std::vector<std::string_view> views{"x"}; // one pass over 32-byte blocks, or the general way
-        AppendSplitLines(views, text);
-        ASSERT_EQ(L(views.begin() + 1, views.end()), appended) << round;
-    }
-    EXPECT_EQ(JoinLines(L{"a", "", "b"}), "a\r\n\r\nb\r\n");
-}
-
-// ---- header helpers ----
 
 TEST(FindHeader, FindsTheFieldWithItsContinuations) {
     const struct {
@@ -207,74 +131,4 @@ TEST(HeaderText, HostileSizes) {
     EXPECT_EQ(FormatAddressList(list).substr(0, 18), "\"c\" <a@b>, \"c\" <a@");
     const std::string parens = std::string(1 << 20, '(') + std::string(1 << 20, ')');
     EXPECT_EQ(ExtractAddress(parens, false), std::string((1 << 20) - 1, ')'));
-}
-
-// ---- temporary files ----
-
-namespace {
-
-// Points TMPDIR at Dir (or a fresh directory of its own) for the life of the object.
-struct ScopedTmpDir {
-    explicit ScopedTmpDir(const char* Fixed = nullptr) {
-        char templ[] = "/tmp/keltestXXXXXX";
-        Dir = Fixed ? Fixed : ::mkdtemp(templ);
-        if (const char* old = std::getenv("TMPDIR"))
-            Old = old;
-        ::setenv("TMPDIR", (Dir + "/").c_str(), 1);
-    }
-    ~ScopedTmpDir() {
-        if (Old)
-            ::setenv("TMPDIR", Old->c_str(), 1);
-        else
-            ::unsetenv("TMPDIR");
-        ::rmdir(Dir.c_str()); // fails, as it should, when something was left behind
-    }
-    std::string Dir;
-    std::optional<std::string> Old;
-};
-
-bool Exists(const std::string& Name) { return ::access(Name.c_str(), F_OK) == 0; }
-
-} // namespace
-
-TEST(TempFiles, CreatedExclusivelyPrivateAndRemovedOnEveryPath) {
-    ScopedTmpDir dir;
-    EXPECT_EQ(TempDirectory(), dir.Dir);
-    const std::string a = MakeTempFileName(), b = MakeTempFileName();
-    EXPECT_NE(a, b);
-    for (const std::string& name : {a, b}) {
-        EXPECT_EQ(name.rfind(dir.Dir + "/kel", 0), 0u);
-        struct stat st {};
-        ASSERT_EQ(::stat(name.c_str(), &st), 0) << "the created file is the one handed out";
-        EXPECT_EQ(st.st_mode & 0777, 0600u);
-        ::unlink(name.c_str());
-    }
-
-    std::string name;
-    {
-        TTempFile t;
-        name = t.Name();
-        t.WriteAll(std::string(100000, 'x'));
-        t.Truncate();
-        t.WriteAll("z");
-        EXPECT_EQ(t.ReadAll(), "z");
-    }
-    EXPECT_FALSE(Exists(name));
-
-    TTempFile moved;
-    {
-        TTempFile t;
-        name = t.Name();
-        moved = std::move(t);
-    }
-    EXPECT_TRUE(Exists(name)) << "the moved-to object owns the file";
-    moved.Remove();
-    EXPECT_FALSE(Exists(name));
-    EXPECT_THROW(moved.WriteAll("x"), EStreamError);
-}
-
-TEST(TempFiles, UnusableDirectoryIsAFileError) {
-    ScopedTmpDir dir("/nonexistent-kel-dir");
-    EXPECT_THROW(MakeTempFileName(), EFileError);
-    EXPECT_THROW(TTempFile(), EFileError);
 }

@@ -1,14 +1,10 @@
-#include "KelMIME.h"
+#include "mail/message/KelEncodings.h"
 
-#include <algorithm>
+#include "mail/core/KelText.h"
+
 #include <array>
-#include <cerrno>
+#include <cstdint>
 #include <cstring>
-#include <fcntl.h>
-#include <fstream>
-#include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #if defined(__x86_64__)
 #include <tmmintrin.h>
@@ -20,190 +16,7 @@ namespace {
 
 const char* const kInvalidStreamOp = "Invalid stream operation";
 
-[[noreturn]] void ThrowFileError(const std::string& What, const std::string& Name, int Err) {
-    throw EFileError(What + " \"" + Name + "\": " + std::strerror(Err));
-}
-
 } // namespace
-
-// ---- TStream ----
-
-void TStream::ReadBuffer(void* Buffer, size_t Count) {
-    auto* p = static_cast<char*>(Buffer);
-    while (Count > 0) {
-        size_t n = Read(p, Count);
-        if (n == 0)
-            throw EStreamError("Stream read error");
-        p += n;
-        Count -= n;
-    }
-}
-
-void TStream::WriteBuffer(const void* Buffer, size_t Count) {
-    auto* p = static_cast<const char*>(Buffer);
-    while (Count > 0) {
-        size_t n = Write(p, Count);
-        if (n == 0)
-            throw EStreamError("Stream write error");
-        p += n;
-        Count -= n;
-    }
-}
-
-int64_t TStream::Size() {
-    int64_t pos = Seek(0, TSeekOrigin::soCurrent);
-    int64_t end = Seek(0, TSeekOrigin::soEnd);
-    Seek(pos, TSeekOrigin::soBeginning);
-    return end;
-}
-
-// ---- TMemoryStream ----
-
-size_t TMemoryStream::Read(void* Buffer, size_t Count) {
-    if (FPos >= FData.size())
-        return 0;
-    size_t n = std::min(Count, FData.size() - FPos);
-    std::memcpy(Buffer, FData.data() + FPos, n);
-    FPos += n;
-    return n;
-}
-
-size_t TMemoryStream::Write(const void* Buffer, size_t Count) {
-    if (Count == 0)
-        return 0;
-    if (FPos == FData.size()) {
-        FData.append(static_cast<const char*>(Buffer), Count);
-    } else {
-        if (FPos + Count > FData.size())
-            FData.resize(FPos + Count);
-        std::memcpy(FData.data() + FPos, Buffer, Count);
-    }
-    FPos += Count;
-    return Count;
-}
-
-int64_t TMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
-    int64_t base = 0;
-    if (Origin == TSeekOrigin::soCurrent)
-        base = static_cast<int64_t>(FPos);
-    else if (Origin == TSeekOrigin::soEnd)
-        base = static_cast<int64_t>(FData.size());
-    int64_t pos = base + Offset;
-    if (pos < 0)
-        throw EStreamError("Seek before the start of a stream");
-    FPos = static_cast<size_t>(pos);
-    return pos;
-}
-
-std::string TMemoryStream::TakeBytes() {
-    std::string out = std::move(FData);
-    FData.clear();
-    FPos = 0;
-    return out;
-}
-
-void TMemoryStream::Clear() {
-    FData.clear();
-    FPos = 0;
-}
-
-// ---- TFileStream ----
-
-namespace {
-constexpr size_t kWriteBufferSize = 64 * 1024;
-}
-
-TFileStream::TFileStream(const std::string& FileName, TMode Mode) : FOwns(true) {
-    int flags = O_CLOEXEC;
-    switch (Mode) {
-    case TMode::fmCreate:
-        flags |= O_RDWR | O_CREAT | O_TRUNC;
-        break;
-    case TMode::fmOpenRead:
-        flags |= O_RDONLY;
-        break;
-    case TMode::fmOpenWrite:
-        flags |= O_WRONLY;
-        break;
-    case TMode::fmOpenReadWrite:
-        flags |= O_RDWR;
-        break;
-    }
-    do {
-        FFd = ::open(FileName.c_str(), flags, 0666);
-    } while (FFd < 0 && errno == EINTR);
-    if (FFd < 0)
-        ThrowFileError(Mode == TMode::fmCreate ? "Cannot create file" : "Cannot open file", FileName, errno);
-}
-
-TFileStream::TFileStream(int Fd, bool Owns) : FFd(Fd), FOwns(Owns) {}
-
-TFileStream::~TFileStream() {
-    try {
-        Flush();
-    } catch (...) {
-        // A destructor cannot report it; callers that care call Flush first.
-    }
-    if (FOwns && FFd >= 0)
-        ::close(FFd);
-}
-
-void TFileStream::Flush() {
-    size_t written = 0;
-    if (const int err = WriteFully(FFd, FPending, written)) {
-        // Keep what did not reach the file, so a later Flush can retry it.
-        FPending.erase(0, written);
-        throw EStreamError(std::string("Stream write error: ") + std::strerror(err));
-    }
-    FPending.clear();
-}
-
-size_t TFileStream::Read(void* Buffer, size_t Count) {
-    Flush();
-    auto* p = static_cast<char*>(Buffer);
-    size_t done = 0;
-    while (done < Count) {
-        ssize_t n = ::read(FFd, p + done, Count - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw EStreamError(std::string("Stream read error: ") + std::strerror(errno));
-        if (n == 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return done;
-}
-
-size_t TFileStream::Write(const void* Buffer, size_t Count) {
-    if (FPending.size() + Count > kWriteBufferSize) {
-        Flush();
-        if (Count >= kWriteBufferSize) {
-            FPending.assign(static_cast<const char*>(Buffer), Count);
-            Flush();
-            return Count;
-        }
-    }
-    FPending.append(static_cast<const char*>(Buffer), Count);
-    return Count;
-}
-
-int64_t TFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
-    Flush();
-    int whence = Origin == TSeekOrigin::soBeginning ? SEEK_SET : Origin == TSeekOrigin::soCurrent ? SEEK_CUR : SEEK_END;
-    off_t pos = ::lseek(FFd, static_cast<off_t>(Offset), whence);
-    if (pos < 0)
-        throw EStreamError(std::string("Stream seek error: ") + std::strerror(errno));
-    return static_cast<int64_t>(pos);
-}
-
-int64_t TFileStream::Size() {
-    Flush();
-    struct stat st {};
-    if (::fstat(FFd, &st) != 0)
-        throw EStreamError(std::string("Stream size error: ") + std::strerror(errno));
-    return static_cast<int64_t>(st.st_size);
-}
 
 // ---- Base64 ----
 
@@ -371,6 +184,24 @@ std::string DecodeBase64(std::string_view Data) {
     return out;
 }
 
+std::string DecodeBase64Plain(std::string_view Data) {
+    std::string out;
+    unsigned char group[4] = {};
+    int count = 0;
+    unsigned char bytes[3];
+    for (const char c : Data) {
+        const unsigned char v = kBase64[static_cast<unsigned char>(c)];
+        if (v == kSkip)
+            continue;
+        group[count++] = v;
+        if (count == 4) {
+            count = 0;
+            out.append(reinterpret_cast<const char*>(bytes), DecodeGroup(group[0], group[1], group[2], group[3], bytes));
+        }
+    }
+    return out;
+}
+
 size_t TBase64DecodingStream::Read(void*, size_t) { throw EStreamError(kInvalidStreamOp); }
 
 int64_t TBase64DecodingStream::Seek(int64_t, TSeekOrigin) { throw EStreamError(kInvalidStreamOp); }
@@ -428,71 +259,6 @@ std::string DecodeQuotedPrintable(std::string_view Text) {
     }
     out.resize(static_cast<size_t>(o - out.data()));
     return out;
-}
-
-// ---- content types ----
-
-void ParseMimeTypesTable(std::string_view Text, std::unordered_map<std::string, std::string>& Table) {
-    auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; };
-    size_t pos = 0;
-    while (pos < Text.size()) {
-        size_t eol = Text.find('\n', pos);
-        if (eol == std::string_view::npos)
-            eol = Text.size();
-        std::string_view line = Text.substr(pos, eol - pos);
-        pos = eol + 1;
-        if (size_t hash = line.find('#'); hash != std::string_view::npos)
-            line = line.substr(0, hash);
-        std::string type;
-        size_t i = 0;
-        while (i < line.size()) {
-            while (i < line.size() && isSpace(line[i]))
-                ++i;
-            size_t b = i;
-            while (i < line.size() && !isSpace(line[i]))
-                ++i;
-            if (b == i)
-                break;
-            std::string word(line.substr(b, i - b));
-            if (type.empty())
-                type = std::move(word);
-            else
-                Table.emplace(LowerCase(word), type);
-        }
-    }
-}
-
-namespace {
-
-const std::unordered_map<std::string, std::string>& SystemMimeTypes() {
-    static const std::unordered_map<std::string, std::string> table = [] {
-        std::unordered_map<std::string, std::string> t;
-        std::ifstream in("/etc/mime.types", std::ios::binary);
-        if (in) {
-            std::ostringstream text;
-            text << in.rdbuf();
-            ParseMimeTypesTable(text.str(), t);
-        }
-        return t;
-    }();
-    return table;
-}
-
-} // namespace
-
-std::string ContentTypeOfFile(const std::string& FileName) {
-    const std::string fallback = "application/octet-stream";
-    size_t dot = FileName.find_last_of(".\\:");
-    if (dot == std::string::npos || FileName[dot] != '.')
-        return fallback;
-    const std::string ext = LowerCase(std::string_view(FileName).substr(dot + 1));
-    if (ext.empty())
-        return fallback;
-    const auto& table = SystemMimeTypes();
-    auto it = table.find(ext);
-    if (it == table.end() || it->second.empty())
-        return fallback;
-    return it->second;
 }
 
 } // namespace kel
