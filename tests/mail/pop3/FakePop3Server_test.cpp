@@ -2,7 +2,7 @@
 // fail for a wrong line, for bytes beyond the script and for a step not reached.
 #include "support/FakePop3Server.h"
 
-#include "mail/pop3/Pop3TestUtil.h"
+#include "support/Pop3Clients.h"
 
 #include <gtest/gtest.h>
 

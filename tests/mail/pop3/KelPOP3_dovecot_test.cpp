@@ -2,7 +2,7 @@
 // binary (skipped with a reason where Dovecot cannot run).
 #include "mail/pop3/KelPOP3.h"
 
-#include "mail/pop3/Pop3TestUtil.h"
+#include "support/Pop3Clients.h"
 #include "mail/message/KelMsg.h"
 #include "support/DovecotServer.h"
 

@@ -3,7 +3,7 @@
 // a false report, a command out of turn, a full disk or a file left behind?
 #include "mail/pop3/KelPOP3.h"
 
-#include "mail/pop3/Pop3TestUtil.h"
+#include "support/Pop3Clients.h"
 #include "mail/message/KelMsg.h"
 #include "support/ScriptedTransport.h"
 

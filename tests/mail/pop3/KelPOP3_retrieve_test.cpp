@@ -3,7 +3,8 @@
 // shared corpus served by the fake mailbox.
 #include "mail/pop3/KelPOP3.h"
 
-#include "mail/pop3/Pop3TestUtil.h"
+#include "support/Corpus.h"
+#include "support/Pop3Clients.h"
 #include "mail/message/KelMsg.h"
 #include "support/FakePop3Server.h"
 
@@ -451,24 +452,15 @@ TEST(RetrieveMsg, OwnerReleasesMessagesAndCallersMayReleaseFirst) {
     EXPECT_TRUE(d.Done()); // the rest go with the component (the leak checker watches)
 }
 
+class RetrieveCorpus : public sweepbox::test::CorpusTest {};
+
 // Every corpus file, served dot-stuffed in odd pieces, comes back exactly as
 // Parse makes it of the reply's lines: retrieval adds and loses nothing.
-TEST(RetrieveCorpus, EveryFileComesBackAsParseMakesIt) {
-    const char* shared = std::getenv("SWEEPBOX_SHARED_DIR");
-    const std::filesystem::path dir = std::filesystem::path(shared ? shared : "") / "corpus/mime";
-    std::ifstream manifest(dir / "MANIFEST.tsv");
+TEST_F(RetrieveCorpus, EveryFileComesBackAsParseMakesIt) {
     std::vector<std::pair<std::string, std::string>> files; // path, bytes
-    std::string line;
-    std::getline(manifest, line); // column names
-    while (shared && std::getline(manifest, line)) {
-        const std::string path = line.substr(0, line.find('\t'));
-        std::ifstream in(dir / path, std::ios::binary);
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        files.emplace_back(path, bytes.str());
-    }
-    if (files.empty())
-        GTEST_SKIP() << "the shared corpus is not here (SWEEPBOX_SHARED_DIR/corpus/mime/MANIFEST.tsv)";
+    for (const std::string& path : sweepbox::test::CorpusFiles(dir))
+        files.emplace_back(path, sweepbox::test::ReadFile(dir / path));
+    ASSERT_FALSE(files.empty());
     // Odd pieces for all; small files again one byte at a time.
     for (size_t chunk : {size_t{333}, size_t{1}}) {
         if (chunk == 1)

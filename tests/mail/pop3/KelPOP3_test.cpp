@@ -2,7 +2,7 @@
 // events and their order, both error paths, and hostile servers.
 #include "mail/pop3/KelPOP3.h"
 
-#include "mail/pop3/Pop3TestUtil.h"
+#include "support/Pop3Clients.h"
 #include "support/FakePop3Server.h"
 
 #include <gtest/gtest.h>

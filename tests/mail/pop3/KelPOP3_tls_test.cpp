@@ -4,7 +4,7 @@
 // transport. A refused connect must leave before any login is sent.
 #include "mail/pop3/KelPOP3.h"
 
-#include "mail/pop3/Pop3TestUtil.h"
+#include "support/Pop3Clients.h"
 #include "mail/message/KelMsg.h"
 #include "support/DovecotServer.h"
 #include "support/FakePop3Server.h"

@@ -2,7 +2,7 @@
 // gives up after the stall limit, and ends soundly whatever the pump does.
 #include "mail/pop3/KelSocket.h"
 
-#include "mail/pop3/Pop3TestUtil.h"
+#include "support/Pop3Clients.h"
 #include "support/FakePop3Server.h"
 
 #include <gtest/gtest.h>

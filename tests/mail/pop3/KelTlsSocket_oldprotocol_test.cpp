@@ -5,7 +5,7 @@
 // named in OPENSSL_CONF before OpenSSL is first used in the process.
 #include "mail/pop3/KelTlsSocket.h"
 
-#include "mail/pop3/Pop3TestUtil.h"
+#include "support/Pop3Clients.h"
 #include "support/TestPki.h"
 #include "support/TlsServer.h"
 

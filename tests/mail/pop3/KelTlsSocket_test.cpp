@@ -3,7 +3,7 @@
 // the attempt quickly, with the reason, before anything is sent?
 #include "mail/pop3/KelTlsSocket.h"
 
-#include "mail/pop3/Pop3TestUtil.h"
+#include "support/Pop3Clients.h"
 #include "mail/pop3/KelPOP3.h"
 #include "support/TestPki.h"
 #include "support/TlsServer.h"

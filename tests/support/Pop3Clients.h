@@ -1,4 +1,5 @@
-// Shared helpers of the POP3 component's tests.
+// Clients of the POP3 component for tests: an event recorder, a client of
+// the fake server, a scripted dialogue, a TLS client and a Dovecot session.
 #pragma once
 
 #include "mail/core/KelLines.h"
