@@ -1,5 +1,6 @@
 #include "app/core/MailboxSession.h"
 
+#include "app/core/SaveFile.h"
 #include "app/core/ServerAddress.h"
 #include "app/core/Summary.h"
 #include "app/core/TextCodec.h"
@@ -8,14 +9,12 @@
 
 #include <QDir>
 #include <QLocale>
-#include <QSaveFile>
 #include <QThread>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <exception>
+#include <utility>
 
 namespace {
 
@@ -40,13 +39,21 @@ int64_t SteadyMs() {
 
 } // namespace
 
-TMailboxSession::TMailboxSession(kel::TKelPOP& Pop, TMailboxView& View) : FPop(Pop), FView(View) {
+TMailboxSession::TMailboxSession(kel::TKelPOP& Pop, TMailboxView& View, TMailboxDecisions& Decisions,
+                                 TEventPump PumpEvents)
+    : FPop(Pop), FView(View), FDecisions(Decisions), FPumpEvents(std::move(PumpEvents)) {
     FPop.ProcessMessages = [this] { PumpWhileWaiting(); };
     if (!FPop.Sleep)
         FPop.Sleep = [](int Ms) { QThread::msleep(static_cast<unsigned long>(std::max(Ms, 0))); };
 }
 
 TMailboxSession::~TMailboxSession() { FPop.ProcessMessages = nullptr; }
+
+const std::string* TMailboxSession::Header(int Number) const {
+    if (Number < 1 || static_cast<size_t>(Number) > FHeaders.size())
+        return nullptr;
+    return &FHeaders[static_cast<size_t>(Number - 1)];
+}
 
 QString TMailboxSession::Say(const char* German_, const char* English) const {
     return QString::fromUtf8(German ? German_ : English);
@@ -68,7 +75,8 @@ void TMailboxSession::PumpWhileWaiting() {
     // screen rate the window looks and answers the same. A slow reply is
     // waited for in 50 ms slices that call this, so the window always runs then.
     if (SteadyMs() - FLastPumpMs >= PumpIntervalMs) {
-        FView.ProcessEvents();
+        if (FPumpEvents)
+            FPumpEvents();
         FLastPumpMs = SteadyMs();
     }
     if (FCloseRequested && Busy())
@@ -149,8 +157,8 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
     // A connection is open already, or an operation runs: not a second one.
     if (FState != TSessionState::Idle || FPop.Connected())
         return;
-    HeaderCache.clear();
-    Rows.clear();
+    FHeaders.clear();
+    FRows.clear();
     FView.ClearStatus();
     FView.ClearRows();
     if (Request.Server.isEmpty()) {
@@ -262,8 +270,8 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
 
 void TMailboxSession::ShowListedCount() {
     // The count panel tells how many rows there are, not how many the server has.
-    if (static_cast<int32_t>(Rows.size()) < MailCount)
-        FView.SetPanel(0, QString::number(Rows.size()) + QStringLiteral(" / ") + QString::number(MailCount) +
+    if (static_cast<int32_t>(FRows.size()) < MailCount)
+        FView.SetPanel(0, QString::number(FRows.size()) + QStringLiteral(" / ") + QString::number(MailCount) +
                               QStringLiteral(" Mails"));
 }
 
@@ -274,10 +282,10 @@ QString TMailboxSession::StalledText() const {
 
 void TMailboxSession::ListCountOnly() {
     Status(Say("Es wird lediglich die Anzahl der e-mails angezeigt", "Only the number of e-mails will be displayed."));
-    HeaderCache.reserve(static_cast<size_t>(MailCount));
+    FHeaders.reserve(static_cast<size_t>(MailCount));
     for (int n = 1; n <= MailCount; ++n) {
-        FView.AddRow(DisplayText(summary::PlaceholderRow(n)));
-        HeaderCache.push_back(" ");
+        FView.AddRow(n, DisplayText(summary::PlaceholderRow(n)));
+        FHeaders.push_back(" ");
     }
     SetState(TSessionState::Connected);
     FView.RowsListed();
@@ -289,8 +297,8 @@ void TMailboxSession::ListHeaders() {
     FView.ShowProgress(0, MailCount);
     Status(Say("Absender, Betreff, Datum und Größe werden angezeigt ...",
                "Sender, Subject, Size, and Date are displayed ..."));
-    HeaderCache.reserve(static_cast<size_t>(MailCount));
-    Rows.reserve(static_cast<size_t>(MailCount));
+    FHeaders.reserve(static_cast<size_t>(MailCount));
+    FRows.reserve(static_cast<size_t>(MailCount));
     // A refused TOP or LIST closes the connection: nothing more is sent,
     // and that message's row shows what is known of it. The size starts
     // empty for every message, so a refused LIST never shows the size of
@@ -298,12 +306,12 @@ void TMailboxSession::ListHeaders() {
     // their way still become rows.
     FPop.ListMessages(1, static_cast<uint16_t>(MailCount),
                       [this](uint16_t n, std::string& Header, const std::string& Size) {
-                          Rows.push_back(MakeListRow(n, Size, Header, German));
+                          FRows.push_back(MakeListRow(n, Size, Header, German));
                           // Kept for the session: exactly as long as it is, no spare room.
                           Header += '|';
                           Header.shrink_to_fit();
-                          HeaderCache.push_back(std::move(Header));
-                          FView.AddRow(Rows.back().Text);
+                          FHeaders.push_back(std::move(Header));
+                          FView.AddRow(n, FRows.back().Text);
                           if (!FCancelRequested)
                               FView.ShowProgress(n, MailCount);
                           return !FCancelRequested;
@@ -326,7 +334,7 @@ void TMailboxSession::ListHeaders() {
 bool TMailboxSession::OpenConnection(const QString& HostPort) {
     FPop.Connect();
     if (FPop.ConnectFailure() == kel::TConnectFailure::Certificate) {
-        if (!FView.TrustCertificate(FPop.RejectedCertificate(), HostPort)) {
+        if (!FDecisions.TrustCertificate(FPop.RejectedCertificate(), HostPort)) {
             FView.ClearStatus();
             Status(Say("Fehler: Dem Zertifikat des Servers wurde nicht vertraut. Es wurde nichts gesendet.",
                        "Error: the server's certificate was not trusted. Nothing was sent."));
@@ -450,8 +458,8 @@ bool TMailboxSession::EndSession() {
     } catch (const EOperationAbandoned&) {
         FPop.Abort();
     }
-    HeaderCache.clear();
-    HeaderCache.shrink_to_fit();
+    FHeaders.clear();
+    FHeaders.shrink_to_fit();
     FCloseRequested = false;
     SetState(TSessionState::Idle);
     FView.SessionEnded();
@@ -581,6 +589,8 @@ kel::TKelMsg* TMailboxSession::Retrieve(int Number) {
     return msg;
 }
 
+void TMailboxSession::Release(kel::TKelMsg* Msg) { FPop.ReleaseMsg(Msg); }
+
 void TMailboxSession::EndEmptyRetrieval() {
     if (FPop.Connected()) {
         // Cancelled before the reply began: the session goes on.
@@ -596,14 +606,14 @@ void TMailboxSession::EndEmptyRetrieval() {
 
 namespace {
 
-// The sink could not write a block (errno or the file tells why).
+// The file could not take a block (it tells why).
 struct ESaveWriteFailed {};
 
 } // namespace
 
 void TMailboxSession::SaveLargeMessage(int Number) {
     const uint64_t size = static_cast<uint64_t>(std::max<int64_t>(FPop.ListedSize(), 0));
-    const QString path = FView.OfferToSaveLargeMessage(Number, size, FPop.OpenCeiling);
+    const QString path = FDecisions.OfferToSaveLargeMessage(Number, size, FPop.OpenCeiling);
     const QString number = QString::number(Number);
     const auto notSaved = [&] {
         Status(Say("Die e-mail %1 wurde nicht gespeichert.", "Message %1 was not saved.").arg(number));
@@ -619,61 +629,52 @@ void TMailboxSession::SaveLargeMessage(int Number) {
                    "Error: message %1 could not be saved to %2: %3")
                    .arg(number, shown, Reason));
     };
-    // Written beside the target and renamed over it once complete: a failed
-    // or cancelled save leaves no part of the message, and an old file stays.
-    QSaveFile file(path);
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // A failed or cancelled save leaves no part of the message, and an old file stays.
+    sweepbox::TAtomicFile file(path);
+    if (!file.Open()) {
         // Nothing was asked of the server yet.
-        failed(file.errorString());
+        failed(file.Reason());
         SetState(TSessionState::Connected);
         return;
     }
     FView.ShowProgress(0, 100);
     uint64_t written = 0;
     bool complete = false;
-    int writeError = 0;
     try {
         complete = FPop.SaveMsg(static_cast<uint16_t>(Number), [&](std::string_view Block) {
-            const auto count = static_cast<qint64>(Block.size());
-            errno = 0;
-            if (file.write(Block.data(), count) != count) {
-                // The file's own text can miss the system's reason (a write
-                // cut short at a file size limit reads "Unknown error").
-                writeError = errno;
+            if (!file.Write(Block))
                 throw ESaveWriteFailed{};
-            }
             written += Block.size();
         });
     } catch (const ESaveWriteFailed&) {
         // The component has dropped the connection: the rest of the reply is unread.
-        const QString reason = writeError != 0 ? QString::fromLocal8Bit(std::strerror(writeError)) : file.errorString();
-        file.cancelWriting();
+        const QString reason = file.Reason();
+        file.Cancel();
         FView.ShowProgress(0, 0);
         failed(reason);
         StatusConnectionEnded();
         EndSession();
         return;
     } catch (const EOperationAbandoned&) {
-        file.cancelWriting();
+        file.Cancel();
         Abandon(QString());
         return;
     } catch (const std::exception& e) {
-        file.cancelWriting();
+        file.Cancel();
         Abandon(ErrorText(e));
         notSaved();
         return;
     }
     FView.ShowProgress(0, 0);
     if (!complete) {
-        file.cancelWriting();
+        file.Cancel();
         if (FPop.Connected())
             notSaved();
         EndEmptyRetrieval();
         return;
     }
-    if (!file.commit()) {
-        failed(file.errorString());
+    if (!file.Commit()) {
+        failed(file.Reason());
     } else {
         const QLocale locale(German ? QLocale::German : QLocale::English);
         Status(Say("Die e-mail %1 wurde in %2 gespeichert (%3 Bytes).", "Message %1 was saved to %2 (%3 bytes).")

@@ -1,7 +1,8 @@
 // The mailbox workflow without a window: connect, log in, count and list,
 // delete, cancel, fetch one message, disconnect, and close. It drives the
-// POP3 component and tells a view what to show. The view is the main window
-// in the program and a recording fake in the tests.
+// POP3 component, tells a view what to show and asks the user's decisions of
+// its host. The host is the main window in the program and recording fakes
+// in the tests.
 //
 // Every server command blocks while the component pumps the view's events,
 // so a handler can run nested inside a waiting one. Two rules keep that
@@ -17,6 +18,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,7 +32,7 @@ enum class TSessionState {
     Closing,    // QUIT
 };
 
-// What the session asks of its window.
+// What the session shows.
 class TMailboxView {
   public:
     virtual ~TMailboxView() = default;
@@ -41,28 +43,36 @@ class TMailboxView {
     // The progress bar at Value of Maximum; Maximum <= 0 hides it.
     virtual void ShowProgress(int Value, int Maximum) = 0;
     virtual void ClearRows() = 0;
-    virtual void AddRow(const QString& Text) = 0;
+    // The row of message Number, after those added before.
+    virtual void AddRow(int Number, const QString& Text) = 0;
     // The listing is over: complete, cancelled or broken off.
     virtual void RowsListed() = 0;
     // The messages are gone from the server: their rows go.
     virtual void RemoveMessages(const std::vector<int>& Numbers) = 0;
     virtual void StateChanged(TSessionState State) = 0;
-    // A certificate that did not verify: true when the user trusts it for
-    // HostPort (the view keeps the pin).
-    virtual bool TrustCertificate(const kel::TCertificateInfo& Certificate, const QString& HostPort) = 0;
     // The login succeeded: the server/user pair is worth remembering.
     virtual void LoggedIn() = 0;
     // The connection has ended; the view readies its input for the next one.
     virtual void SessionEnded() = 0;
     // The connection could not be opened (the reason is in the status).
     virtual void ConnectFailed() = 0;
-    // Lets the window run while the server is waited for.
-    virtual void ProcessEvents() = 0;
+};
+
+// What the session leaves to the user.
+class TMailboxDecisions {
+  public:
+    virtual ~TMailboxDecisions() = default;
+    // A certificate that did not verify: true when the user trusts it for
+    // HostPort (the host keeps the pin).
+    virtual bool TrustCertificate(const kel::TCertificateInfo& Certificate, const QString& HostPort) = 0;
     // Message Number is Size bytes, more than Ceiling, the most this
     // computer opens: the file to save it to, or empty when the user
     // declines.
     virtual QString OfferToSaveLargeMessage(int Number, uint64_t Size, uint64_t Ceiling) = 0;
 };
+
+// Lets the host's events run while the server is waited for.
+using TEventPump = std::function<void()>;
 
 // What the user typed and chose for one connection.
 struct TConnectRequest {
@@ -78,7 +88,7 @@ struct TConnectRequest {
 
 class TMailboxSession {
   public:
-    TMailboxSession(kel::TKelPOP& Pop, TMailboxView& View);
+    TMailboxSession(kel::TKelPOP& Pop, TMailboxView& View, TMailboxDecisions& Decisions, TEventPump PumpEvents);
     ~TMailboxSession();
     TMailboxSession(const TMailboxSession&) = delete;
     TMailboxSession& operator=(const TMailboxSession&) = delete;
@@ -93,9 +103,12 @@ class TMailboxSession {
     bool Busy() const { return FState != TSessionState::Idle && FState != TSessionState::Connected; }
     bool Connected() const { return FPop.Connected(); }
 
-    // Indexed by message number - 1, whatever order the view shows.
-    std::vector<std::string> HeaderCache;
-    std::vector<TListRow> Rows;
+    // The rows of the last full listing, in the server's order; none for a
+    // count only.
+    const std::vector<TListRow>& Rows() const { return FRows; }
+    // The header text TOP gave for message Number while connected; nullptr
+    // when there is none.
+    const std::string* Header(int Number) const;
     // The count STAT gave (at most 65535), and the mailbox size as it said.
     int32_t MailCount = 0;
     std::string MailboxSize;
@@ -120,6 +133,8 @@ class TMailboxSession {
     // too): written to the chosen file whole or not at all, the outcome in
     // the status.
     kel::TKelMsg* Retrieve(int Number);
+    // The message Retrieve returned is no longer shown: its memory goes.
+    void Release(kel::TKelMsg* Msg);
     // The window closes: a busy operation is abandoned at its next wait
     // without sending anything more; a connected session says QUIT.
     void Close();
@@ -160,6 +175,11 @@ class TMailboxSession {
 
     kel::TKelPOP& FPop;
     TMailboxView& FView;
+    TMailboxDecisions& FDecisions;
+    TEventPump FPumpEvents;
+    // Indexed by message number - 1, whatever order the view shows.
+    std::vector<std::string> FHeaders;
+    std::vector<TListRow> FRows;
     TSessionState FState = TSessionState::Idle;
     bool FCancelRequested = false;
     // What the server had sent when last seen sending, after a cancel.

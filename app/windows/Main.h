@@ -13,6 +13,7 @@
 #include "ui/StatusLabel.h"
 #include "mail/pop3/KelPOP3.h"
 
+#include <QCoreApplication>
 #include <QMainWindow>
 #include <QString>
 
@@ -37,7 +38,7 @@ namespace kel {
 class TKelMsg;
 }
 
-class TForm1 : public QMainWindow, private TMailboxView {
+class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisions {
     Q_OBJECT
   public:
     explicit TForm1(QWidget* parent = nullptr);
@@ -92,7 +93,8 @@ class TForm1 : public QMainWindow, private TMailboxView {
     QAction* men_email_anzeigen = nullptr;
 
     // The POP3 component: Port "110", RetrieveProgressStep 10, OnError and
-    // OnRetrieveProgress bound to pop3Error and pop3RetrieveProgress.
+    // OnRetrieveProgress bound to pop3Error and pop3RetrieveProgress. Only
+    // the session talks to it.
     kel::TKelPOP pop3;
 
     // ---- settings and language ----
@@ -141,16 +143,14 @@ class TForm1 : public QMainWindow, private TMailboxView {
 
     // ---- mailbox workflow (MainWorkflow.cpp) ----
     // The workflow itself; the handlers below delegate to it.
-    TMailboxSession Session{pop3, *this};
+    TMailboxSession Session{pop3, *this, *this, [] { QCoreApplication::processEvents(); }};
     // The column the list is sorted by (-1: none, the server's order) and
     // the direction; a click on a column header chooses, a second reverses.
     int SortColumn = -1;
     bool SortDescending = false;
     void SortBy(int Column);
     void ShowSortIndicator();
-    // The message number a list row shows (rows count from 1; 0 for none).
-    int MessageOfRow(int Row) const;
-    // The message last fetched for viewing; owned by pop3.
+    // The message last fetched for viewing; the session releases it.
     kel::TKelMsg* CurrentMsg = nullptr;
 
     void BtnConnectClick(QObject* Sender);
@@ -202,6 +202,11 @@ class TForm1 : public QMainWindow, private TMailboxView {
     // Fills the list from the session's rows in the chosen order, keeping
     // the selection.
     void ShowRows();
+    // The message of each data row, in the list's order: row i's at i - 1.
+    // Every change to the list's rows changes it alike.
+    std::vector<int> RowNumbers;
+    // The message number of a list row (rows count from 1; 0 for none).
+    int MessageOfRow(int Row) const;
     // The pair being connected, remembered once the login succeeds.
     QString ConnectingServer, ConnectingUser;
 
@@ -211,15 +216,16 @@ class TForm1 : public QMainWindow, private TMailboxView {
     void SetPanel(int Index, const QString& Text) override;
     void ShowProgress(int Value, int Maximum) override;
     void ClearRows() override;
-    void AddRow(const QString& Text) override;
+    void AddRow(int Number, const QString& Text) override;
     void RowsListed() override;
     void RemoveMessages(const std::vector<int>& Numbers) override;
     void StateChanged(TSessionState State) override;
-    bool TrustCertificate(const kel::TCertificateInfo& Certificate, const QString& HostPort) override;
     void LoggedIn() override;
     void SessionEnded() override;
     void ConnectFailed() override;
-    void ProcessEvents() override;
+
+    // ---- the session's decisions (MainWorkflow.cpp) ----
+    bool TrustCertificate(const kel::TCertificateInfo& Certificate, const QString& HostPort) override;
     QString OfferToSaveLargeMessage(int Number, uint64_t Size, uint64_t Ceiling) override;
 
   public:

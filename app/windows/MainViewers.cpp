@@ -16,7 +16,7 @@ bool TForm1::ViewerCommandAllowed() {
     // The commands are locked then anyway; a nested call finds them so.
     if (Session.Busy())
         return false;
-    if (!pop3.Connected()) {
+    if (!Session.Connected()) {
         StatusAdd(Say("Keine Verbindung zum Server: bitte erneut verbinden.",
                       "Not connected to the server: please connect again."));
         UpdateViewerCommands();
@@ -30,10 +30,10 @@ void TForm1::men_header_anzeigenClick(QObject*) {
         return;
     bool added = false;
     for (int i = 1; i < mail_list->count(); ++i) {
-        const int n = MessageOfRow(i);
-        if (!mail_list->isSelected(i) || n < 1 || static_cast<size_t>(n) > Session.HeaderCache.size())
+        const std::string* header = mail_list->isSelected(i) ? Session.Header(MessageOfRow(i)) : nullptr;
+        if (header == nullptr)
             continue;
-        Form2->AddHeader(Session.HeaderCache[static_cast<size_t>(n - 1)]);
+        Form2->AddHeader(*header);
         added = true;
     }
     if (!added) {
@@ -61,7 +61,7 @@ void TForm1::men_email_anzeigenClick(QObject*) {
     // it so that viewing many messages does not keep them all.
     if (CurrentMsg != nullptr && CurrentMsg != msg) {
         Form3->ForgetMessage(CurrentMsg);
-        pop3.ReleaseMsg(CurrentMsg);
+        Session.Release(CurrentMsg);
     }
     CurrentMsg = msg;
     Form3->AddMessage(CurrentMsg);
@@ -70,7 +70,7 @@ void TForm1::men_email_anzeigenClick(QObject*) {
     // in memory until the next is viewed.
     if (CurrentMsg != nullptr) {
         Form3->ForgetMessage(CurrentMsg);
-        pop3.ReleaseMsg(CurrentMsg);
+        Session.Release(CurrentMsg);
         CurrentMsg = nullptr;
     }
 }

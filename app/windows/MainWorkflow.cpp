@@ -16,7 +16,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QLocale>
@@ -93,7 +92,7 @@ void TForm1::SetProgressValue(int Value) {
 void TForm1::BtnConnectClick(QObject*) {
     // Its commands are off while a connection is open; a call from elsewhere
     // must not open a second one over it.
-    if (Session.Busy() || pop3.Connected())
+    if (Session.Busy() || Session.Connected())
         return;
     // The status keeps the colour the palette gave it (ApplyColours).
     if (!info_fenster->isHidden() || !info_fenster_eng->isHidden()) {
@@ -195,7 +194,7 @@ int TForm1::SingleSelectedRow() const {
 void TForm1::UpdateViewerCommands() {
     // The viewers need the open connection (the message) and the cache it
     // filled (the header), so they stay off without one.
-    const bool on = SingleSelectedRow() > 0 && Session.State() == TSessionState::Connected && pop3.Connected();
+    const bool on = SingleSelectedRow() > 0 && Session.State() == TSessionState::Connected && Session.Connected();
     btnheader->setEnabled(on);
     btnmail->setEnabled(on);
     men_header_anzeigen->setEnabled(on);
@@ -205,12 +204,9 @@ void TForm1::UpdateViewerCommands() {
 // --------------------------------------------------------------- sorting
 
 int TForm1::MessageOfRow(int Row) const {
-    if (Row < 1 || Row >= mail_list->count())
+    if (Row < 1 || static_cast<size_t>(Row) > RowNumbers.size())
         return 0;
-    // Every row starts with " n |": the number column.
-    bool ok = false;
-    const int n = mail_list->item(Row).section(QLatin1Char('|'), 0, 0).trimmed().toInt(&ok);
-    return ok && n > 0 ? n : 0;
+    return RowNumbers[static_cast<size_t>(Row - 1)];
 }
 
 void TForm1::SortBy(int Column) {
@@ -243,10 +239,10 @@ void TForm1::ShowSortIndicator() {
 void TForm1::ShowRows() {
     // Only a full listing has rows to order: the count-only placeholders
     // and a list being filled stay as they are.
-    if (Session.Rows.empty() || mail_list->count() - 1 > static_cast<int>(Session.Rows.size()))
+    if (Session.Rows().empty() || mail_list->count() - 1 > static_cast<int>(Session.Rows().size()))
         return;
     // By message number: which rows are shown, which are selected.
-    std::vector<char> shown(Session.Rows.size() + 1, 0), selected(Session.Rows.size() + 1, 0);
+    std::vector<char> shown(Session.Rows().size() + 1, 0), selected(Session.Rows().size() + 1, 0);
     for (int i = 1; i < mail_list->count(); ++i) {
         const auto n = static_cast<size_t>(MessageOfRow(i));
         if (n < shown.size()) {
@@ -255,14 +251,16 @@ void TForm1::ShowRows() {
         }
     }
     std::vector<TListRow> rows;
-    rows.reserve(Session.Rows.size());
-    for (const TListRow& row : Session.Rows)
+    rows.reserve(Session.Rows().size());
+    for (const TListRow& row : Session.Rows())
         if (static_cast<size_t>(row.Number) < shown.size() && shown[static_cast<size_t>(row.Number)])
             rows.push_back(row);
     SortRows(rows, SortColumn >= 0 ? static_cast<TSortColumn>(SortColumn) : TSortColumn::Number, SortDescending);
-    mail_list->clear();
-    for (const TListRow& row : rows)
+    ClearRows();
+    for (const TListRow& row : rows) {
         mail_list->addItem(row.Text);
+        RowNumbers.push_back(row.Number);
+    }
     for (int i = 1; i < mail_list->count(); ++i)
         if (selected[static_cast<size_t>(rows[static_cast<size_t>(i - 1)].Number)])
             mail_list->setSelected(i, true);
@@ -298,10 +296,14 @@ void TForm1::ShowProgress(int Value, int Maximum) {
     }
 }
 
-void TForm1::ClearRows() { mail_list->clear(); }
+void TForm1::ClearRows() {
+    mail_list->clear();
+    RowNumbers.clear();
+}
 
-void TForm1::AddRow(const QString& Text) {
+void TForm1::AddRow(int Number, const QString& Text) {
     mail_list->addItem(Text);
+    RowNumbers.push_back(Number);
     if (mail_list->isHidden())
         mail_list->show();
 }
@@ -315,8 +317,10 @@ void TForm1::RowsListed() {
 
 void TForm1::RemoveMessages(const std::vector<int>& Numbers) {
     for (int row = mail_list->count() - 1; row >= 1; --row)
-        if (std::find(Numbers.begin(), Numbers.end(), MessageOfRow(row)) != Numbers.end())
+        if (std::find(Numbers.begin(), Numbers.end(), MessageOfRow(row)) != Numbers.end()) {
             mail_list->deleteItem(row);
+            RowNumbers.erase(RowNumbers.begin() + (row - 1));
+        }
     // The count panel tells the rows that are left.
     Status_leiste->SetPanelText(0, QString::number(std::max(mail_list->count() - 1, 0)) + QStringLiteral(" Mails"));
 }
@@ -426,10 +430,8 @@ void TForm1::SessionEnded() {
 
 void TForm1::ConnectFailed() {
     mail_list->setFocus();
-    mail_list->clear();
+    ClearRows();
 }
-
-void TForm1::ProcessEvents() { QCoreApplication::processEvents(); }
 
 // ----------------------------------------------------------------- close
 

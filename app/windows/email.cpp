@@ -2,8 +2,8 @@
 
 #include "app/windows/Dialogs.h"
 #include "app/windows/Header.h"
+#include "app/core/SaveFile.h"
 #include "app/core/TextCodec.h"
-#include "mail/core/KelTempFile.h"
 #include "mail/message/KelMsg.h"
 
 #include <QApplication>
@@ -15,17 +15,11 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
-#include <QSaveFile>
 #include <QStyle>
 #include <QToolButton>
 
 #include <algorithm>
-#include <cerrno>
 #include <utility>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 TForm3* Form3 = nullptr;
 
@@ -54,36 +48,6 @@ QString ShownName(const std::string& bytes) {
 
 bool IsAscii(const std::string& bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-using TWriter = std::function<bool(const char* data, qint64 size)>;
-
-// Writes into a device in place. Opened without waiting (a serial line
-// would wait for its carrier), then written normally. False with the
-// system's reason.
-bool WriteInPlace(const QString& path, const std::function<bool(const TWriter&)>& produce, QString& reason) {
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        reason = qt_error_string(errno);
-        return false;
-    }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags != -1)
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    int error = 0;
-    const bool written = produce([&](const char* data, qint64 size) {
-        size_t written = 0;
-        error = kel::WriteFully(fd, std::string_view(data, static_cast<size_t>(size)), written);
-        return error == 0;
-    });
-    if (::close(fd) != 0 && written && error == 0)
-        error = errno;
-    if (!written || error != 0) {
-        reason = qt_error_string(error != 0 ? error : EIO);
-        return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -120,7 +84,7 @@ class TForm3::TMessageLines final : public TTextViewSource {
         for (qsizetype i = 0; i < Count_; ++i) {
             const std::string* line = Line(i, nullptr);
             const std::string_view bytes = line ? std::string_view(*line) : std::string_view();
-            if (!Write(bytes.data(), static_cast<qint64>(bytes.size())) || !Write("\r\n", 2))
+            if (!Write(bytes) || !Write("\r\n"))
                 return false;
         }
         return true;
@@ -410,9 +374,7 @@ void TForm3::btn_save_attachmentsClick(QObject*) {
         // The dialog ran an event loop: look the entry up again, and only
         // while the list still shows what the user picked from.
         if (const std::string* data = ListedData(index, &name); data != nullptr && generation == ListGeneration_)
-            SaveBytes(save_dialog_attachment.FileName, [data](const TWrite& write) {
-                return write(data->data(), static_cast<qint64>(data->size()));
-            });
+            SaveBytes(save_dialog_attachment.FileName, [data](const TWrite& write) { return write(*data); });
     }
     save_dialog_attachment.FileName.clear();
 }
@@ -431,51 +393,12 @@ void TForm3::ReleaseContents() {
     ++ListGeneration_;
 }
 
-bool TForm3::SaveBytes(const QString& path, const std::function<bool(const TWrite&)>& Produce) {
+bool TForm3::SaveBytes(const QString& path, const sweepbox::TProduceBytes& Produce) {
     QString reason;
-    bool ok = false;
-    struct stat target {};
-    if (::stat(QFile::encodeName(path).constData(), &target) == 0 && !S_ISREG(target.st_mode) &&
-        !S_ISDIR(target.st_mode)) {
-        // A rename would put a file in the device's place, so a character
-        // device is written in place. Anything else is refused: a pipe
-        // without a reader would block, one whose reader left would end the
-        // program, and a disk is no place for one message.
-        if (S_ISCHR(target.st_mode))
-            ok = WriteInPlace(path, Produce, reason);
-        else
-            reason = German() ? QStringLiteral("Das ist keine Datei.") : QStringLiteral("This is not a file.");
-    } else {
-        // QSaveFile writes into a temporary file in the target's folder and
-        // renames it over the target on commit, so a failed write leaves the
-        // old file (or none) under the chosen name, never a partial one.
-        QSaveFile file(path);
-        file.setDirectWriteFallback(false);
-        ok = file.open(QIODevice::WriteOnly);
-        if (ok) {
-            ok = Produce([&file](const char* data, qint64 size) {
-                // A short write leaves no reason; writing the rest fails
-                // with the system's.
-                while (size > 0) {
-                    const qint64 n = file.write(data, size);
-                    if (n <= 0)
-                        return false;
-                    data += n;
-                    size -= n;
-                }
-                return true;
-            });
-            if (ok) {
-                ok = file.commit();
-            } else {
-                // The reason before cancelWriting replaces it with its own.
-                reason = file.errorString();
-                file.cancelWriting();
-            }
-        }
-        if (!ok && reason.isEmpty())
-            reason = file.errorString();
-    }
+    const sweepbox::TSaveResult result = sweepbox::SaveBytes(path, Produce, reason);
+    if (result == sweepbox::TSaveResult::NotAFile)
+        reason = German() ? QStringLiteral("Das ist keine Datei.") : QStringLiteral("This is not a file.");
+    const bool ok = result == sweepbox::TSaveResult::Saved;
     if (!ok) {
         const QString shown = QDir::toNativeSeparators(path);
         sweepbox::ShowMessage(this, German() ? QStringLiteral("Die Datei %1 konnte nicht gespeichert werden.\n%2")

@@ -3,6 +3,7 @@
 // or of one attachment to a file.
 #pragma once
 
+#include "app/core/SaveFile.h"
 #include "ui/TextView.h"
 
 #include <QDialog>
@@ -106,15 +107,12 @@ class TForm3 : public QDialog {
 
   private:
     class TMessageLines;
-    // Receives the bytes to save, piece by piece; false stops the saving.
-    using TWrite = std::function<bool(const char* data, qint64 size)>;
+    using TWrite = sweepbox::TWriteBytes;
 
     bool German() const;
-    // Writes what Produce hands over to path: through a temporary file beside
-    // it, renamed over path only once everything is written, or straight
-    // into path when that is a device (which a rename would replace). Tells
-    // the user, with the system's reason, when it fails.
-    bool SaveBytes(const QString& path, const std::function<bool(const TWrite&)>& Produce);
+    // Saves what Produce hands over to path (see sweepbox::SaveBytes) and
+    // tells the user, with the system's reason, when it fails.
+    bool SaveBytes(const QString& path, const sweepbox::TProduceBytes& Produce);
     bool RunFileDialog(TSaveDialog& dialog);
     // Lets go of the text, the entries and the messages they refer to.
     void ReleaseContents();

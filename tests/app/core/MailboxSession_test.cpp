@@ -36,39 +36,59 @@ class RecordingView : public TMailboxView {
     std::vector<State> States;
     QStringList Status;
     QStringList Rows;
+    // The message number of each row added, in step with Rows.
+    std::vector<int> RowNumbers;
     std::map<int, QString> Panels;
     std::vector<int> Removed;
     bool Ended = false, Failed = false, LoggedInSeen = false;
-    // Runs inside the session's waits, with the state at that moment.
-    std::function<void(State)> OnEvents;
     State Current = State::Idle;
 
     void ClearStatus() override { Status.clear(); }
     void AddStatus(const QString& Line) override { Status << Line; }
     void SetPanel(int Index, const QString& Text) override { Panels[Index] = Text; }
     void ShowProgress(int, int) override {}
-    void ClearRows() override { Rows.clear(); }
-    void AddRow(const QString& Text) override { Rows << Text; }
+    void ClearRows() override {
+        Rows.clear();
+        RowNumbers.clear();
+    }
+    void AddRow(int Number, const QString& Text) override {
+        Rows << Text;
+        RowNumbers.push_back(Number);
+    }
     void RowsListed() override {}
     void RemoveMessages(const std::vector<int>& Numbers) override { Removed = Numbers; }
     void StateChanged(State S) override {
         States.push_back(S);
         Current = S;
     }
-    bool TrustCertificate(const kel::TCertificateInfo&, const QString&) override { return false; }
     void LoggedIn() override { LoggedInSeen = true; }
     void SessionEnded() override { Ended = true; }
     void ConnectFailed() override { Failed = true; }
-    void ProcessEvents() override {
-        if (OnEvents)
-            OnEvents(Current);
-    }
+};
+
+class RecordingDecisions : public TMailboxDecisions {
+  public:
+    bool TrustCertificate(const kel::TCertificateInfo&, const QString&) override { return false; }
     // What OfferToSaveLargeMessage was asked (number, size, ceiling) and answers.
     std::vector<std::tuple<int, uint64_t, uint64_t>> Offers;
     QString SavePath;
     QString OfferToSaveLargeMessage(int Number, uint64_t Size, uint64_t Ceiling) override {
         Offers.emplace_back(Number, Size, Ceiling);
         return SavePath;
+    }
+};
+
+// The host's events, which run inside the session's waits.
+struct EventPump {
+    explicit EventPump(const RecordingView& V) : View(V) {}
+    const RecordingView& View;
+    // Runs at each pass with the state the view last saw.
+    std::function<void(State)> OnEvents;
+    TEventPump Callback() {
+        return [this] {
+            if (OnEvents)
+                OnEvents(View.Current);
+        };
     }
 };
 
@@ -109,7 +129,9 @@ class SessionTest : public ::testing::Test {
 
     kel::TKelPOP pop;
     RecordingView view;
-    TMailboxSession session{pop, view};
+    RecordingDecisions decisions;
+    EventPump events{view};
+    TMailboxSession session{pop, view, decisions, events.Callback()};
 };
 
 TEST_F(SessionTest, ListingGoesThroughItsStatesAndShowsEveryRow) {
@@ -121,15 +143,64 @@ TEST_F(SessionTest, ListingGoesThroughItsStatesAndShowsEveryRow) {
     EXPECT_EQ(view.Rows[1], QStringLiteral(" 2 |115 Byte |06 Mar 2000|Sender 2|Message 2|"));
     EXPECT_EQ(view.Panels[0], QStringLiteral("3 Mails"));
     EXPECT_TRUE(view.LoggedInSeen);
-    EXPECT_EQ(session.HeaderCache.size(), 3u);
-    EXPECT_EQ(session.Rows.size(), 3u);
+    EXPECT_NE(session.Header(3), nullptr);
+    EXPECT_EQ(session.Header(4), nullptr);
+    EXPECT_EQ(session.Rows().size(), 3u);
 
     session.Delete({1, 3, 3, 2});
     EXPECT_EQ(After(srv, "list 3"), (Strings{"DELE 3", "DELE 2", "DELE 1", "STAT", "QUIT"}));
     EXPECT_EQ(view.Removed, (std::vector<int>{3, 2, 1}));
     EXPECT_EQ(session.State(), State::Idle);
     EXPECT_TRUE(srv.Remaining().empty());
-    EXPECT_TRUE(session.HeaderCache.empty());
+    EXPECT_EQ(session.Header(1), nullptr) << "the headers go with the connection";
+}
+
+TEST_F(SessionTest, EveryRowCarriesItsMessageNumberAndHeader) {
+    const Strings box = Mailbox(4);
+    for (const bool countOnly : {false, true}) {
+        SCOPED_TRACE(countOnly ? "count only" : "full listing");
+        FakePop3Server srv(box);
+        session.PumpIntervalMs = 0;
+        Start(srv, countOnly);
+        ASSERT_EQ(session.State(), State::Connected);
+        EXPECT_EQ(view.RowNumbers, (std::vector<int>{1, 2, 3, 4}));
+        EXPECT_EQ(view.Rows.size(), 4);
+        EXPECT_EQ(session.Rows().size(), countOnly ? 0u : 4u);
+        for (size_t i = 0; i < session.Rows().size(); ++i)
+            EXPECT_EQ(session.Rows()[i].Number, static_cast<int>(i + 1));
+        for (const int n : {0, -1, 5, 65536})
+            EXPECT_EQ(session.Header(n), nullptr) << n;
+        for (int n = 1; n <= 4; ++n) {
+            ASSERT_NE(session.Header(n), nullptr) << n;
+            const std::string& header = *session.Header(n);
+            if (countOnly) {
+                EXPECT_EQ(header, " ") << "no TOP was asked";
+            } else {
+                EXPECT_NE(header.find("Subject: Message " + std::to_string(n) + "\r\n"), std::string::npos) << header;
+                EXPECT_EQ(header.back(), '|');
+            }
+        }
+        EXPECT_TRUE(session.Disconnect());
+        EXPECT_EQ(session.Header(1), nullptr);
+        EXPECT_FALSE(session.Connected());
+    }
+}
+
+TEST_F(SessionTest, ARetrievedMessageIsReleasedThroughTheSession) {
+    FakePop3Server srv(Mailbox(2));
+    session.PumpIntervalMs = 0;
+    Start(srv);
+    ASSERT_TRUE(session.Connected());
+    kel::TKelMsg* first = session.Retrieve(2);
+    ASSERT_NE(first, nullptr);
+    kel::TKelMsg* second = session.Retrieve(1);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(pop.OwnedMessages(), 2u);
+    session.Release(first);
+    EXPECT_EQ(pop.OwnedMessages(), 1u);
+    session.Release(second);
+    EXPECT_EQ(pop.OwnedMessages(), 0u);
+    EXPECT_EQ(session.State(), State::Connected) << "releasing asks nothing of the server";
 }
 
 TEST_F(SessionTest, MissingInputIsRefusedBeforeAnythingHappens) {
@@ -168,7 +239,7 @@ TEST_F(SessionTest, CountOnlyAsksNothingAfterStat) {
 TEST_F(SessionTest, CancelledListingKeepsItsRowsAndSaysHowMany) {
     FakePop3Server srv(Mailbox(6));
     session.PumpIntervalMs = 0;
-    view.OnEvents = [&](State s) {
+    events.OnEvents = [&](State s) {
         if (s == State::Listing && view.Rows.size() == 2)
             session.Cancel();
     };
@@ -188,7 +259,7 @@ TEST_F(SessionTest, PipelinedCancelReadsWhatIsInFlightAndStaysInStep) {
     FakePop3Server srv(Mailbox(40), opt);
     session.PumpIntervalMs = 0;
     pop.PipelineWindow = 4;
-    view.OnEvents = [&](State s) {
+    events.OnEvents = [&](State s) {
         if (s == State::Listing && view.Rows.size() == 2)
             session.Cancel();
     };
@@ -197,7 +268,7 @@ TEST_F(SessionTest, PipelinedCancelReadsWhatIsInFlightAndStaysInStep) {
     EXPECT_EQ(view.Rows.size(), 6);
     EXPECT_EQ(view.Panels[0], QStringLiteral("6 / 40 Mails"));
     EXPECT_EQ(After(srv, "STAT").back(), "list 6");
-    view.OnEvents = nullptr;
+    events.OnEvents = nullptr;
     session.Delete({6, 5, 2});
     EXPECT_EQ(After(srv, "list 6"), (Strings{"DELE 6", "DELE 5", "DELE 2", "STAT", "QUIT"}));
     EXPECT_EQ(view.Removed, (std::vector<int>{6, 5, 2}));
@@ -229,7 +300,7 @@ TEST_F(SessionTest, NothingElseStartsWhileAnOperationWaits) {
     FakePop3Server srv(Mailbox(3));
     session.PumpIntervalMs = 0;
     std::vector<State> tried;
-    view.OnEvents = [&](State s) {
+    events.OnEvents = [&](State s) {
         if (std::find(tried.begin(), tried.end(), s) != tried.end())
             return;
         tried.push_back(s);
@@ -248,7 +319,7 @@ TEST_F(SessionTest, NothingElseStartsWhileAnOperationWaits) {
     ASSERT_NE(session.Retrieve(2), nullptr);
     EXPECT_EQ(session.State(), State::Connected);
     session.Delete({3});
-    view.OnEvents = nullptr;
+    events.OnEvents = nullptr;
     EXPECT_EQ(session.State(), State::Idle);
     // Every busy state was tried, and the operations themselves went through.
     for (State busy : {State::Connecting, State::Listing, State::Retrieving, State::Deleting, State::Closing})
@@ -268,13 +339,13 @@ TEST_F(SessionTest, RetrievalReturnsTheMessageAndCancelStopsIt) {
     // Cancelled before the reply began: nothing is returned and the session
     // goes on (a cancel inside the reply drops the connection; the
     // component's tests cover that).
-    view.OnEvents = [&](State s) {
+    events.OnEvents = [&](State s) {
         if (s == State::Retrieving)
             session.Cancel();
     };
     EXPECT_EQ(session.Retrieve(1), nullptr);
     EXPECT_EQ(session.State(), State::Connected);
-    view.OnEvents = nullptr;
+    events.OnEvents = nullptr;
     ASSERT_NE(session.Retrieve(1), nullptr);
     // Out of range: nothing is asked.
     const size_t before = srv.Commands().size();
@@ -296,18 +367,18 @@ TEST_F(SessionTest, LargeMessageIsOfferedAndSavedExactly) {
     Start(srv);
     pop.OpenCeiling = 100000;
     QTemporaryDir dir;
-    view.SavePath = dir.filePath(QStringLiteral("message-2.eml"));
+    decisions.SavePath = dir.filePath(QStringLiteral("message-2.eml"));
     EXPECT_EQ(session.Retrieve(2), nullptr);
     const std::string served = FakePop3Server::NormalizeCrLf(big);
-    ASSERT_EQ(view.Offers.size(), 1u);
-    EXPECT_EQ(view.Offers[0], std::make_tuple(2, uint64_t{served.size()}, uint64_t{100000}));
-    EXPECT_EQ(ReadFile(view.SavePath), QByteArray::fromStdString(served));
+    ASSERT_EQ(decisions.Offers.size(), 1u);
+    EXPECT_EQ(decisions.Offers[0], std::make_tuple(2, uint64_t{served.size()}, uint64_t{100000}));
+    EXPECT_EQ(ReadFile(decisions.SavePath), QByteArray::fromStdString(served));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
               QStringList{QStringLiteral("message-2.eml")});
     EXPECT_EQ(After(srv, "list 2"), (Strings{"LIST 2", "LIST 2", "RETR 2"}));
     EXPECT_TRUE(view.Status.contains(
         QStringLiteral("Message 2 was saved to %1 (%2 bytes).")
-            .arg(view.SavePath, QLocale(QLocale::English).toString(static_cast<qulonglong>(served.size())))))
+            .arg(decisions.SavePath, QLocale(QLocale::English).toString(static_cast<qulonglong>(served.size())))))
         << view.Status.join(QLatin1Char(0x0a)).toStdString();
     EXPECT_EQ(session.State(), State::Connected);
     // The session goes on: a small message still opens.
@@ -361,16 +432,18 @@ TEST_F(SessionTest, UnsavedLargeMessageLeavesNoFile) {
         }
         FakePop3Server srv({Mailbox(1)[0], FakePop3Server::DottedMessage(300000)});
         RecordingView v;
+        RecordingDecisions d;
+        EventPump e{v};
         kel::TKelPOP p;
-        TMailboxSession s(p, v);
+        TMailboxSession s(p, v, d, e.Callback());
         s.PumpIntervalMs = 0;
         s.Connect(RequestFor(srv));
         p.OpenCeiling = 100000;
-        v.SavePath = row.path;
+        d.SavePath = row.path;
         int pumps = 0;
         if (row.cancelInReply)
-            v.OnEvents = [&](State) {
-                if (!v.Offers.empty() && ++pumps == 20)
+            e.OnEvents = [&](State) {
+                if (!d.Offers.empty() && ++pumps == 20)
                     s.Cancel();
             };
         // Files may grow to 64 KiB: the save's second block fails with EFBIG.
@@ -403,7 +476,7 @@ TEST_F(SessionTest, UnsavedLargeMessageLeavesNoFile) {
 TEST_F(SessionTest, CloseDuringAnOperationSendsNothingMore) {
     FakePop3Server srv(Mailbox(4));
     session.PumpIntervalMs = 0;
-    view.OnEvents = [&](State s) {
+    events.OnEvents = [&](State s) {
         if (s == State::Listing && view.Rows.size() == 1)
             session.Close();
     };
@@ -421,9 +494,11 @@ TEST_F(SessionTest, AnUnknownNumberDeletesNothing) {
     for (const std::vector<int>& chosen : {std::vector<int>{3, 0}, std::vector<int>{9, 1}, std::vector<int>{4, 1}}) {
         FakePop3Server srv(Mailbox(3));
         RecordingView v;
+        RecordingDecisions d;
+        EventPump e{v};
         kel::TKelPOP p;
         sweepbox::test::BoundWaits(p);
-        TMailboxSession s(p, v);
+        TMailboxSession s(p, v, d, e.Callback());
         s.Connect(RequestFor(srv));
         s.Delete(chosen);
         EXPECT_EQ(After(srv, "list 3"), Strings{});
@@ -470,13 +545,15 @@ TEST_F(SessionTest, CancelWinsOverAServerThatStoppedAnswering) {
         opt.Overrides = row.overrides;
         FakePop3Server srv(Mailbox(4), opt);
         RecordingView v;
+        RecordingDecisions d;
+        EventPump e{v};
         kel::TKelPOP p;
         // Only the cancel can end the wait within this test's time.
         p.ReceiveStallLimitMs = 20000;
         p.PipelineWindow = 4;
-        TMailboxSession s(p, v);
+        TMailboxSession s(p, v, d, e.Callback());
         s.PumpIntervalMs = 0;
-        v.OnEvents = [&](State) {
+        e.OnEvents = [&](State) {
             const Strings seen = srv.Commands();
             if (std::find(seen.begin(), seen.end(), row.stalled) != seen.end())
                 s.Cancel();
@@ -505,7 +582,7 @@ TEST_F(SessionTest, ACancelledDeletionDeletesNothing) {
     FakePop3Server srv(Mailbox(5), opt);
     Start(srv);
     session.PumpIntervalMs = 0;
-    view.OnEvents = [&](State s) {
+    events.OnEvents = [&](State s) {
         if (s == State::Deleting)
             session.Cancel();
     };
@@ -527,8 +604,10 @@ TEST_F(SessionTest, AStatCountThatIsNoNumberIsSaidPlainly) {
         opt.Overrides["STAT"] = "+OK 0x10 5\r\n";
         FakePop3Server srv(Mailbox(2), opt);
         RecordingView v;
+        RecordingDecisions d;
+        EventPump e{v};
         kel::TKelPOP p;
-        TMailboxSession s(p, v);
+        TMailboxSession s(p, v, d, e.Callback());
         s.German = german;
         s.Connect(RequestFor(srv));
         EXPECT_EQ(s.State(), State::Idle);

@@ -5,6 +5,7 @@
 #include "app/windows/Dialogs.h"
 #include "mail/core/KelLines.h"
 #include "mail/message/KelMsg.h"
+#include "support/FileLimits.h"
 #include "support/QtTestApp.h"
 
 #include <QFile>
@@ -318,29 +319,8 @@ TEST_F(EmailTest, ProposalsAndEntriesShowHiddenControlsAsUnderscores) {
     }
 }
 
-// A device that is always full, in the test's folder: a node of the
-// system's full device where the system lets us make one (as root), else a
-// link to it. Empty when neither works.
-QString FullDevice(const QString& path) {
-    struct stat full {};
-    if (::stat("/dev/full", &full) != 0 || !S_ISCHR(full.st_mode))
-        return QString();
-    const QByteArray name = QFile::encodeName(path);
-    if (::mknod(name.constData(), S_IFCHR | 0600, full.st_rdev) == 0) {
-        // A folder mounted without devices refuses to open it.
-        const int fd = ::open(name.constData(), O_WRONLY);
-        const bool works = fd >= 0 && ::write(fd, "x", 1) < 0 && errno == ENOSPC;
-        if (fd >= 0)
-            ::close(fd);
-        if (works)
-            return path;
-        ::unlink(name.constData());
-    }
-    return QFile::link(u"/dev/full"_s, path) ? path : QString();
-}
-
 TEST_F(EmailTest, SaveFailuresShowTheSystemsReason) {
-    const QString full = FullDevice(dir.filePath(u"full.bin"_s));
+    const QString full = sweepbox::test::FullDevice(dir.filePath(u"full.bin"_s));
     ASSERT_FALSE(full.isEmpty()) << "no full device to write to";
     const auto msg = MakeMsg({"some text"}, {{"full.bin", std::string(256 * 1024, 'f')}});
     const struct {
