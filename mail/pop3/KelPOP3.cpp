@@ -584,13 +584,26 @@ bool TKelPOP::ReadCapabilities() {
     return answered;
 }
 
-bool TKelPOP::PipeliningOffered() const {
+bool TKelPOP::Offered(std::string_view Capability) const {
     for (const std::string& line : FCapabilities) {
         const std::string word = UpperCase(line.substr(0, line.find(' ')));
-        if (word == "PIPELINING")
+        if (word == Capability)
             return true;
     }
     return false;
+}
+
+bool TKelPOP::PipeliningOffered() const { return Offered("PIPELINING"); }
+
+bool TKelPOP::EnableUtf8() {
+    RequireConnected();
+    SendCommand("UTF8" + kCrLf);
+    ReadReply();
+    // A server that will not is an older one, not a failing one: the
+    // headers then come as they are stored.
+    const bool accepted = !FOperationFailed;
+    FOperationFailed = false;
+    return accepted;
 }
 
 namespace {

@@ -269,6 +269,12 @@ class TKelPOP : public TObject {
     bool ReadCapabilities();
     // The last CAPA listed PIPELINING (RFC 2449).
     bool PipeliningOffered() const;
+    // The last CAPA listed UTF8 (RFC 6856), with or without arguments.
+    bool Utf8Offered() const { return Offered("UTF8"); }
+    // UTF8: the server may then send header fields as UTF-8 rather than
+    // refusing or mangling 8-bit ones. True when accepted; a refusal is no
+    // failure (OperationFailed stays false, the connection open).
+    bool EnableUtf8();
     // Messages in flight at most while ListMessages and DeleteMessages
     // pipeline. Their commands in flight also stay within 8 KiB, which any
     // pair of socket buffers holds: sending never waits on a server that
@@ -343,6 +349,8 @@ class TKelPOP : public TObject {
     size_t OwnedMessages() const { return FMessages.size(); }
 
   private:
+    // The last CAPA listed this word (upper case) first on a line.
+    bool Offered(std::string_view Capability) const;
     void Pump();
     // No reply is due: bytes that are there all the same (in the reader, or
     // ready on the connection at once) mean the server is out of step with

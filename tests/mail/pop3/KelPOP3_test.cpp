@@ -448,3 +448,37 @@ TEST(Transport, AbortWhileWaitingEndsTheReadSilently) {
     d.pop.Abort(); // not connected: nothing
     EXPECT_TRUE(d.Done());
 }
+
+// Which CAPA lines offer UTF8, and what does asking for it leave behind?
+// Accepted or refused, the connection goes on and nothing counts as failed.
+TEST(Utf8, OfferedByItsOwnLineAndAskedForOnce) {
+    const struct {
+        const char* name;
+        std::string capa;
+        bool offered;
+    } offers[] = {
+        {"plain", "+OK\r\nTOP\r\nUTF8\r\n.\r\n", true},
+        {"with arguments", "+OK\r\nutf8 USER\r\n.\r\n", true},
+        {"only a longer word", "+OK\r\nUTF8X\r\nXUTF8\r\n.\r\n", false},
+        {"none", "+OK\r\nTOP\r\n.\r\n", false},
+    };
+    for (const auto& row : offers) {
+        SCOPED_TRACE(row.name);
+        Dialogue d;
+        d.srv.Expect("CAPA").Send(row.capa);
+        ASSERT_TRUE(d.pop.ReadCapabilities());
+        EXPECT_EQ(d.pop.Utf8Offered(), row.offered);
+        EXPECT_TRUE(d.Done());
+    }
+    for (const std::string reply : {"+OK UTF8 enabled\r\n", "-ERR not now\r\n"}) {
+        SCOPED_TRACE(reply);
+        Dialogue d;
+        d.srv.Expect("UTF8").Send(reply).Expect("STAT").Send("+OK 1 10\r\n");
+        EXPECT_EQ(d.pop.EnableUtf8(), reply[0] == '+');
+        EXPECT_FALSE(d.pop.OperationFailed());
+        EXPECT_TRUE(d.pop.Connected());
+        d.pop.Stat();
+        EXPECT_EQ(d.pop.MsgCount(), 1);
+        EXPECT_TRUE(d.Done());
+    }
+}
