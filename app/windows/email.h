@@ -3,6 +3,7 @@
 // or of one attachment to a file.
 #pragma once
 
+#include "app/core/Language.h"
 #include "ui/TextView.h"
 
 #include <QDialog>
@@ -36,7 +37,8 @@ class TForm3 : public QDialog {
     Q_OBJECT
 
   public:
-    explicit TForm3(QWidget* parent = nullptr);
+    // Language is the main window's, read at each showing.
+    explicit TForm3(const sweepbox::TLanguage& Language, QWidget* parent = nullptr);
     ~TForm3() override;
 
     TTextView* memo_email_anzeigen = nullptr;
@@ -56,8 +58,6 @@ class TForm3 : public QDialog {
     // through sweepbox::ExecModal) that opens in Dialog.Folder and asks
     // before it overwrites a file.
     std::function<bool(TSaveDialog& Dialog)> ExecuteSaveDialog;
-    // The interface language; by default the main window's IsGerman.
-    std::function<bool()> LanguageIsGerman;
 
     // Filling, for the main window before it shows the window modally:
     // appends the message's Text lines to the text view and, when the
@@ -109,7 +109,8 @@ class TForm3 : public QDialog {
     // Receives the bytes to save, piece by piece; false stops the saving.
     using TWrite = std::function<bool(const char* data, qint64 size)>;
 
-    bool German() const;
+    const sweepbox::TLanguage& Language;
+    bool German() const { return Language.German; }
     // Writes what Produce hands over to path: through a temporary file beside
     // it, renamed over path only once everything is written, or straight
     // into path when that is a device (which a rename would replace). Tells
