@@ -56,9 +56,14 @@ TEST_F(MainTest, EachLanguageStartsWithItsTextsAndEveryControlInPlace) {
     SCOPED_TRACE(german ? "German" : "English");
     TForm1* form = StartIn(german);
     ASSERT_TRUE(AboutBox && Form2 && Form3);
-    // The about window was made before the decision and still speaks it.
+    // The other windows were made before the decision and speak it all the same.
     AboutBox->FormActivate(AboutBox);
     EXPECT_EQ(AboutBox->Comments->text(), german ? Q("13. Februar 2000") : Q("13 February 2000"));
+    Form2->FormActivate(Form2);
+    EXPECT_EQ(Form2->windowTitle(), german ? Q("Header der e-mail  - Sweepbox -") : Q("Mail header  - Sweepbox -"));
+    Form3->FormActivate(Form3);
+    EXPECT_EQ(Form3->windowTitle(),
+              german ? Q("Inhalt der e-mail  - Sweepbox -") : Q("Contents of e-mail  - Sweepbox -"));
 
     const struct {
         QWidget* control;
