@@ -56,7 +56,7 @@ const std::string* TMailboxSession::Header(int Number) const {
 }
 
 QString TMailboxSession::Say(const char* German_, const char* English) const {
-    return QString::fromUtf8(German ? German_ : English);
+    return Language.Say(German_, English);
 }
 
 void TMailboxSession::SetState(TSessionState State) {
@@ -108,7 +108,7 @@ QString TMailboxSession::ErrorText(const std::exception& e) const {
         protocol && protocol->Fault == kel::TProtocolFault::OutOfStep)
         return OutOfStepText();
     const QString english = DisplayText(e.what());
-    if (!German)
+    if (!Language.German)
         return english;
     // The component speaks English; the common failures are said in German
     // by their reason, the rest stays in the component's words.
@@ -179,9 +179,7 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
                    "Error: invalid server (server, server:port or [IPv6 address]:port)"));
         return;
     }
-    FPop.Security = Request.Security == QLatin1String("tls")        ? kel::TPopSecurity::Tls
-                    : Request.Security == QLatin1String("starttls") ? kel::TPopSecurity::StartTls
-                                                                    : kel::TPopSecurity::None;
+    FPop.Security = sweepbox::PopSecurity(Request.Security);
     const uint16_t port = address.Port ? address.Port : (FPop.Security == kel::TPopSecurity::Tls ? 995 : 110);
     const QString hostPort = sweepbox::HostPortKey(address.Host, port);
     FPop.Host = address.Host.toStdString();
@@ -306,7 +304,7 @@ void TMailboxSession::ListHeaders() {
     // their way still become rows.
     FPop.ListMessages(1, static_cast<uint16_t>(MailCount),
                       [this](uint16_t n, std::string& Header, const std::string& Size) {
-                          FRows.push_back(MakeListRow(n, Size, Header, German));
+                          FRows.push_back(MakeListRow(n, Size, Header, Language.German));
                           // Kept for the session: exactly as long as it is, no spare room.
                           Header += '|';
                           Header.shrink_to_fit();
@@ -676,7 +674,7 @@ void TMailboxSession::SaveLargeMessage(int Number) {
     if (!file.Commit()) {
         failed(file.Reason());
     } else {
-        const QLocale locale(German ? QLocale::German : QLocale::English);
+        const QLocale locale(Language.German ? QLocale::German : QLocale::English);
         Status(Say("Die e-mail %1 wurde in %2 gespeichert (%3 Bytes).", "Message %1 was saved to %2 (%3 bytes).")
                    .arg(number, shown, locale.toString(static_cast<qulonglong>(written))));
     }

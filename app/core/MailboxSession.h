@@ -11,7 +11,9 @@
 // into the middle of a reply.
 #pragma once
 
+#include "app/core/Language.h"
 #include "app/core/ListRows.h"
+#include "app/core/Security.h"
 #include "mail/pop3/KelPOP3.h"
 
 #include <QString>
@@ -77,7 +79,9 @@ using TEventPump = std::function<void()>;
 // What the user typed and chose for one connection.
 struct TConnectRequest {
     QString Server;   // "host", "host:port" or "[IPv6]:port"
-    QString Security; // "tls", "starttls" or "none"
+    // None where nobody chose: only what the user picked may cost a TLS
+    // handshake.
+    sweepbox::TSecurity Security = sweepbox::TSecurity::None;
     QString User;
     QString Password;
     bool CountOnly = false;
@@ -93,7 +97,8 @@ class TMailboxSession {
     TMailboxSession(const TMailboxSession&) = delete;
     TMailboxSession& operator=(const TMailboxSession&) = delete;
 
-    bool German = false;
+    // Handed over by the window once it has decided.
+    sweepbox::TLanguage Language;
     // The view's events run at most this often while the server is asked (a
     // slow reply lets them run every 50 ms in any case). Tests set 0.
     int PumpIntervalMs = 20;

@@ -12,9 +12,9 @@ void CreateApplicationWindows() {
         return;
     Form1 = new TForm1;
     // Parented to the main window: they are modal over it and go with it.
-    AboutBox = new TAboutBox(Form1);
-    Form2 = new TForm2(Form1);
-    Form3 = new TForm3(Form1);
+    AboutBox = new TAboutBox(Form1->Language, Form1);
+    Form2 = new TForm2(Form1->Language, Form1);
+    Form3 = new TForm3(Form1->Language, Form1);
 }
 
 void DestroyApplicationWindows() {

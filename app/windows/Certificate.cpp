@@ -36,30 +36,30 @@ QString FingerprintText(const std::string& Fingerprint) {
 
 } // namespace
 
-QString CertificateProblemText(const kel::TCertificateInfo& Certificate, bool German) {
+QString CertificateProblemText(const kel::TCertificateInfo& Certificate, const sweepbox::TLanguage& Language) {
     using kel::TCertProblem;
-    auto say = [German](const char* de, const char* en) { return QString::fromUtf8(German ? de : en); };
     QStringList lines;
     for (const TCertProblem problem : Certificate.Problems) {
         switch (problem) {
         case TCertProblem::Untrusted:
-            lines << say("Kein vertrauenswürdiger Aussteller bestätigt es.",
-                         "No trusted authority vouches for it (untrusted issuer).");
+            lines << Language.Say("Kein vertrauenswürdiger Aussteller bestätigt es.",
+                                  "No trusted authority vouches for it (untrusted issuer).");
             break;
         case TCertProblem::SelfSigned:
-            lines << say("Es ist selbst signiert.", "It is self-signed.");
+            lines << Language.Say("Es ist selbst signiert.", "It is self-signed.");
             break;
         case TCertProblem::Expired:
-            lines << say("Es ist abgelaufen.", "It has expired.");
+            lines << Language.Say("Es ist abgelaufen.", "It has expired.");
             break;
         case TCertProblem::NotYetValid:
-            lines << say("Es ist noch nicht gültig.", "It is not valid yet.");
+            lines << Language.Say("Es ist noch nicht gültig.", "It is not valid yet.");
             break;
         case TCertProblem::WrongHost:
-            lines << say("Es gilt für einen anderen Servernamen.", "It is made out for another server name.");
+            lines << Language.Say("Es gilt für einen anderen Servernamen.", "It is made out for another server name.");
             break;
         case TCertProblem::Other:
-            lines << say("Es wurde nicht akzeptiert: ", "It was not accepted: ") + DisplayText(Certificate.Detail);
+            lines << Language.Say("Es wurde nicht akzeptiert: ", "It was not accepted: ") +
+                         DisplayText(Certificate.Detail);
             break;
         }
     }
@@ -67,26 +67,26 @@ QString CertificateProblemText(const kel::TCertificateInfo& Certificate, bool Ge
 }
 
 TCertificateDialog::TCertificateDialog(const kel::TCertificateInfo& Certificate, const QString& HostPort,
-                                       bool German, QWidget* parent)
+                                       const sweepbox::TLanguage& Language, QWidget* parent)
     : QDialog(parent) {
     setObjectName(QStringLiteral("CertificateDialog"));
-    auto say = [German](const char* de, const char* en) { return QString::fromUtf8(German ? de : en); };
-    setWindowTitle(say("Zertifikat des Servers", "Server certificate"));
+    setWindowTitle(Language.Say("Zertifikat des Servers", "Server certificate"));
     setModal(true);
 
     auto* column = new QVBoxLayout(this);
     const QString headline =
         Certificate.PinChanged
-            ? say("Das Zertifikat von %1 hat sich geändert, seit Sie ihm vertraut haben. "
-                  "Das neue kann nicht überprüft werden:",
-                  "The certificate of %1 has changed since you trusted it. The new one cannot be verified:")
-            : say("Das Zertifikat von %1 kann nicht überprüft werden:", "The certificate of %1 cannot be verified:");
+            ? Language.Say("Das Zertifikat von %1 hat sich geändert, seit Sie ihm vertraut haben. "
+                           "Das neue kann nicht überprüft werden:",
+                           "The certificate of %1 has changed since you trusted it. The new one cannot be verified:")
+            : Language.Say("Das Zertifikat von %1 kann nicht überprüft werden:",
+                           "The certificate of %1 cannot be verified:");
     auto* title = PlainLabel(QStringLiteral("Headline"), headline.arg(HostPort), this);
     QFont bold = title->font();
     bold.setBold(true);
     title->setFont(bold);
     column->addWidget(title);
-    Reason = PlainLabel(QStringLiteral("Reason"), CertificateProblemText(Certificate, German), this);
+    Reason = PlainLabel(QStringLiteral("Reason"), CertificateProblemText(Certificate, Language), this);
     column->addWidget(Reason);
 
     auto* form = new QFormLayout;
@@ -97,28 +97,29 @@ TCertificateDialog::TCertificateDialog(const kel::TCertificateInfo& Certificate,
     Fingerprint = PlainLabel(QStringLiteral("Fingerprint"), FingerprintText(Certificate.Fingerprint), this);
     Fingerprint->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     Fingerprint->setWordWrap(false);
-    form->addRow(say("Inhaber:", "Subject:"), Subject);
-    form->addRow(say("Aussteller:", "Issuer:"), Issuer);
-    form->addRow(say("Gültig ab:", "Valid from:"), ValidFrom);
-    form->addRow(say("Gültig bis:", "Valid until:"), ValidUntil);
-    form->addRow(say("SHA-256-Fingerabdruck:", "SHA-256 fingerprint:"), Fingerprint);
+    form->addRow(Language.Say("Inhaber:", "Subject:"), Subject);
+    form->addRow(Language.Say("Aussteller:", "Issuer:"), Issuer);
+    form->addRow(Language.Say("Gültig ab:", "Valid from:"), ValidFrom);
+    form->addRow(Language.Say("Gültig bis:", "Valid until:"), ValidUntil);
+    form->addRow(Language.Say("SHA-256-Fingerabdruck:", "SHA-256 fingerprint:"), Fingerprint);
     column->addLayout(form);
 
-    auto* hint = PlainLabel(QStringLiteral("Hint"),
-                            say("Vertrauen Sie ihm nur, wenn Sie den Fingerabdruck auf anderem Weg geprüft haben. "
+    auto* hint =
+        PlainLabel(QStringLiteral("Hint"),
+                   Language.Say("Vertrauen Sie ihm nur, wenn Sie den Fingerabdruck auf anderem Weg geprüft haben. "
                                 "Bis dahin wird nichts an den Server gesendet.",
                                 "Trust it only if you have checked the fingerprint by other means. Until then "
                                 "nothing is sent to the server."),
-                            this);
+                   this);
     column->addWidget(hint);
 
     auto* buttons = new QDialogButtonBox(this);
-    BtnTrust = buttons->addButton(say("Diesem Zertifikat für diesen Server vertrauen",
-                                      "Trust this certificate for this server"),
-                                  QDialogButtonBox::AcceptRole);
+    BtnTrust = buttons->addButton(
+        Language.Say("Diesem Zertifikat für diesen Server vertrauen", "Trust this certificate for this server"),
+        QDialogButtonBox::AcceptRole);
     BtnTrust->setObjectName(QStringLiteral("BtnTrust"));
     BtnTrust->setAutoDefault(false);
-    BtnCancel = buttons->addButton(say("Abbrechen", "Cancel"), QDialogButtonBox::RejectRole);
+    BtnCancel = buttons->addButton(Language.Say("Abbrechen", "Cancel"), QDialogButtonBox::RejectRole);
     BtnCancel->setObjectName(QStringLiteral("BtnCancel"));
     BtnCancel->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

@@ -2,6 +2,7 @@
 // accept and lets the user trust it for this one server.
 #pragma once
 
+#include "app/core/Language.h"
 #include "mail/pop3/KelCertificate.h"
 
 #include <QDialog>
@@ -14,8 +15,8 @@ class TCertificateDialog : public QDialog {
     Q_OBJECT
   public:
     // HostPort names the server as "host:port".
-    TCertificateDialog(const kel::TCertificateInfo& Certificate, const QString& HostPort, bool German,
-                       QWidget* parent = nullptr);
+    TCertificateDialog(const kel::TCertificateInfo& Certificate, const QString& HostPort,
+                       const sweepbox::TLanguage& Language, QWidget* parent = nullptr);
 
     QLabel* Reason = nullptr;     // what is wrong, one line per problem
     QLabel* Subject = nullptr;
@@ -28,4 +29,4 @@ class TCertificateDialog : public QDialog {
 };
 
 // The problems in the interface language, one line each.
-QString CertificateProblemText(const kel::TCertificateInfo& Certificate, bool German);
+QString CertificateProblemText(const kel::TCertificateInfo& Certificate, const sweepbox::TLanguage& Language);

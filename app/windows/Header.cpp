@@ -1,6 +1,5 @@
 #include "app/windows/Header.h"
 
-#include "app/windows/Main.h"
 #include "app/core/TextCodec.h"
 
 #include <QEvent>
@@ -30,13 +29,9 @@ void CenterOnScreen(QWidget* window) {
         window->move(screen->availableGeometry().center() - window->rect().center());
 }
 
-bool MainIsGerman() {
-    return Form1 != nullptr && Form1->IsGerman;
-}
-
 } // namespace viewer
 
-TForm2::TForm2(QWidget* parent) : QDialog(parent), LanguageIsGerman(viewer::MainIsGerman) {
+TForm2::TForm2(const sweepbox::TLanguage& Language, QWidget* parent) : QDialog(parent), Language(Language) {
     setObjectName(QStringLiteral("Form2"));
     viewer::SetFixedFrame(this, QSize(537, 332), true);
 
@@ -74,12 +69,9 @@ void TForm2::ShowTop() {
 }
 
 void TForm2::FormActivate(QObject*) {
-    const bool german = LanguageIsGerman && LanguageIsGerman();
-    setWindowTitle(german ? QStringLiteral("Header der e-mail  - Sweepbox -")
-                          : QStringLiteral("Mail header  - Sweepbox -"));
-    btn_close->setText(german ? QString::fromUtf8("Schließen") : QStringLiteral("Close"));
-    memo_header_anzeigen->setAccessibleName(german ? QStringLiteral("Header der e-mail")
-                                                   : QStringLiteral("Header of the e-mail"));
+    setWindowTitle(Language.Say("Header der e-mail  - Sweepbox -", "Mail header  - Sweepbox -"));
+    btn_close->setText(Language.Say("Schließen", "Close"));
+    memo_header_anzeigen->setAccessibleName(Language.Say("Header der e-mail", "Header of the e-mail"));
 }
 
 void TForm2::btn_closeClick(QObject*) {

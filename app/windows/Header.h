@@ -2,6 +2,8 @@
 // cached them during the listing, in a read-only memo with a close button.
 #pragma once
 
+#include "app/core/Language.h"
+
 #include <QDialog>
 
 #include <functional>
@@ -14,14 +16,11 @@ class TForm2 : public QDialog {
     Q_OBJECT
 
   public:
-    explicit TForm2(QWidget* parent = nullptr);
+    // Language is the main window's, read at each showing.
+    explicit TForm2(const sweepbox::TLanguage& Language, QWidget* parent = nullptr);
 
     QPlainTextEdit* memo_header_anzeigen = nullptr;
     QPushButton* btn_close = nullptr;
-
-    // The interface language; by default the main window's IsGerman. Tests
-    // replace it.
-    std::function<bool()> LanguageIsGerman;
 
     // Filling, for the main window before it shows the window modally:
     // AddHeader appends one cached header text (its line breaks make several
@@ -41,6 +40,9 @@ class TForm2 : public QDialog {
   protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    const sweepbox::TLanguage& Language;
 };
 
 extern TForm2* Form2;
@@ -52,6 +54,4 @@ namespace viewer {
 void SetFixedFrame(QDialog* dialog, QSize client, bool minimizeBox);
 // Places the window in the middle of its screen.
 void CenterOnScreen(QWidget* window);
-// The main window's IsGerman; false while there is no main window.
-bool MainIsGerman();
 } // namespace viewer

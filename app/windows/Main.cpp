@@ -2,13 +2,12 @@
 // the top panel, and the window events (activation, resize, close).
 #include "app/windows/Main.h"
 
-#include "ui/Colours.h"
+#include "app/core/Settings.h"
 #include "app/windows/Dialogs.h"
-#include "app/windows/MainLanguage.h"
 #include "app/windows/MainWidgets.h"
-#include "ui/MultiLst.h"
-#include "app/core/SettingsFile.h"
 #include "app/windows/info.h"
+#include "ui/Colours.h"
+#include "ui/MultiLst.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -191,9 +190,9 @@ void TForm1::CreateControls() {
     Label4 = MakeCaptionLabel(Panel1, "Label4", QStringLiteral("Security:"));
     Security = new QComboBox(Panel1);
     Security->setObjectName(QStringLiteral("Security"));
-    Security->addItem(QStringLiteral("TLS"), QStringLiteral("tls"));
-    Security->addItem(QStringLiteral("STARTTLS"), QStringLiteral("starttls"));
-    Security->addItem(QStringLiteral("Unencrypted"), QStringLiteral("none"));
+    Security->addItem(QStringLiteral("TLS"), QString(sweepbox::SecurityText(sweepbox::TSecurity::Tls)));
+    Security->addItem(QStringLiteral("STARTTLS"), QString(sweepbox::SecurityText(sweepbox::TSecurity::StartTls)));
+    Security->addItem(QStringLiteral("Unencrypted"), QString(sweepbox::SecurityText(sweepbox::TSecurity::None)));
     Security->installEventFilter(this);
     label2 = MakeCaptionLabel(Panel1, "label2", QStringLiteral("User:"));
     Username = new QComboBox(Panel1);
@@ -417,10 +416,7 @@ void TForm1::LayoutTopPanel() {
 // ---------------------------------------------------------------------------
 
 void TForm1::FormCreate(QObject*) {
-    SettingsReg = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                              QStringLiteral("Larkmoor"), QStringLiteral("Sweepbox"));
-    // Before anything is saved: a save keeps the mode the file has.
-    sweepbox::MakePrivate(SettingsReg->fileName());
+    SettingsReg = std::make_unique<sweepbox::TSettings>();
     GetFromIniFile();
     LayoutReg = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                             QStringLiteral("Keyboard layout"));

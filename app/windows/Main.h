@@ -6,6 +6,7 @@
 
 #include "ui/Bevel.h"
 #include "ui/BusyAnimation.h"
+#include "app/core/Language.h"
 #include "app/core/ListRows.h"
 #include "app/core/MailboxSession.h"
 #include "ui/SpeedButton.h"
@@ -32,6 +33,10 @@ class QMenuBar;
 class QPlainTextEdit;
 class QProgressBar;
 class QSettings;
+
+namespace sweepbox {
+class TSettings;
+}
 class TMultiList;
 
 namespace kel {
@@ -62,7 +67,7 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
     QComboBox* servername = nullptr;
     QLabel* Label4 = nullptr;
     // How the connection is secured: items "TLS", "STARTTLS", "Unencrypted"
-    // with the data "tls", "starttls", "none".
+    // with their sweepbox::SecurityText as data.
     QComboBox* Security = nullptr;
     QLabel* label2 = nullptr;
     QComboBox* Username = nullptr;
@@ -98,11 +103,13 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
     kel::TKelPOP pop3;
 
     // ---- settings and language ----
-    // Interface language; decided once by LanguageSelect.
-    bool IsGerman = false;
-    // The per-user settings store ("Larkmoor"/"Sweepbox") and the store
-    // that holds the keyboard layouts ("Keyboard layout").
-    std::unique_ptr<QSettings> SettingsReg;
+    // Interface language; decided once by LanguageSelect, which hands it to
+    // the session. The dialogs hold a reference to it from their creation.
+    sweepbox::TLanguage Language;
+    bool IsGerman() const { return Language.German; }
+    // The per-user settings ("Larkmoor"/"Sweepbox") and the store that holds
+    // the keyboard layouts ("Keyboard layout").
+    std::unique_ptr<sweepbox::TSettings> SettingsReg;
     std::unique_ptr<QSettings> LayoutReg;
     // The desktop's keyboard configuration, read when LayoutReg holds no
     // layout. Tests point it elsewhere before the window is first shown.
@@ -175,15 +182,14 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
     QString TrustFile;
     // The chosen security as stored: "tls", "starttls" or "none".
     QString SecurityValue() const;
+    // A text that names no security chooses TLS.
     void SetSecurityValue(const QString& Value);
-    // The security a server takes unless the user chose: "none" for this
-    // machine, else "tls".
-    static QString DefaultSecurity(const QString& Server);
+    void SetSecurityValue(sweepbox::TSecurity Value);
     // The pinned fingerprint for "host:port" in the settings; empty if none.
     QString PinnedCertificate(const QString& HostPort) const;
 
   private:
-    QString Say(const char* German, const char* English) const;
+    QString Say(const char* German, const char* English) const { return Language.Say(German, English); }
     void StatusAdd(const QString& Message);
     // Moves the pair to the end of the remembered pairs, ten kept at most;
     // the pair keeps the security it was used with.

@@ -11,8 +11,7 @@ constexpr int kHintPanel = 2;
 
 #define SWEEPBOX_HOVER(Handler, German, English)                                                    \
     void TForm1::Handler(QObject*) {                                                                \
-        Status_leiste->SetPanelText(kHintPanel, IsGerman ? QStringLiteral(German)                   \
-                                                         : QStringLiteral(English));                \
+        Status_leiste->SetPanelText(kHintPanel, Language.Say(German, English));                     \
     }
 
 SWEEPBOX_HOVER(BtnConnectMouseMove, "Verbindung zum Server aufbauen ...", "Establish connection to server ...")

@@ -2,17 +2,14 @@
 // geometry and the list's column widths, all stored as text values.
 #include "app/windows/Main.h"
 
-#include "ui/MultiLst.h"
-#include "app/core/SettingsFile.h"
-#include "app/core/SettingsNames.h"
+#include "app/core/Settings.h"
 #include "app/core/Summary.h"
-#include "mail/core/KelText.h"
+#include "ui/MultiLst.h"
 
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QSettings>
 
 #include <algorithm>
 #include <array>
@@ -22,26 +19,6 @@
 namespace settings = sweepbox::settings;
 
 namespace {
-
-// A value that is missing, or stored as something other than text (a list,
-// a byte array), reads as the default.
-QString ReadString(QSettings& store, const QString& name, const QString& fallback) {
-    const QVariant value = store.value(name);
-    if (value.typeId() != QMetaType::QString)
-        return fallback;
-    return value.toString();
-}
-
-int ReadInteger(QSettings& store, const QString& name, int fallback) {
-    const QVariant value = store.value(name);
-    if (value.typeId() != QMetaType::QString)
-        return fallback;
-    return kel::StrToIntDef(value.toString().toStdString(), fallback);
-}
-
-void WriteInteger(QSettings& store, const QString& name, int value) {
-    store.setValue(name, QString::number(value));
-}
 
 // The stored size is used as it is, except that a window larger than the
 // whole desktop would only cost memory for pixels nobody can see.
@@ -101,9 +78,9 @@ int CellTextMargins(int column) { return column == 0 ? 1 + 3 : 6 + 3; }
 // where the list's font needs more room for the widest usual cells, which
 // are made the way the rows are: message numbers up to 65535, sizes up to
 // "999 KByte" and "99.9 MByte", a date in any month.
-std::array<int, settings::kListColumns> DefaultColumnWidths(const QFont& font) {
+sweepbox::TColumnWidths DefaultColumnWidths(const QFont& font) {
     const QFontMetrics metrics(font);
-    std::array<int, settings::kListColumns> widths = settings::kDefaultColumnWidths;
+    sweepbox::TColumnWidths widths = settings::kDefaultColumnWidths;
     auto fit = [&](int column, const std::string& cell) {
         const int needed = metrics.horizontalAdvance(QString::fromStdString(cell)) + CellTextMargins(column);
         widths[static_cast<size_t>(column)] = std::max(widths[static_cast<size_t>(column)], needed);
@@ -129,29 +106,18 @@ std::array<int, settings::kListColumns> DefaultColumnWidths(const QFont& font) {
 } // namespace
 
 void TForm1::GetFromIniFile() {
-    QSettings& reg = *SettingsReg;
-    // Pairs are read by their number so that a half pair (one value missing
-    // or empty) is dropped whole instead of shifting one list against the other.
-    for (int n = 1; n <= settings::kRememberedPairs; ++n) {
-        const QString user = ReadString(reg, settings::UserKey(n), QString());
-        const QString server = ReadString(reg, settings::ServerKey(n), QString());
-        if (user.isEmpty() || server.isEmpty())
-            continue;
-        // A pair stored before the security was remembered takes the default.
-        QString security = ReadString(reg, settings::SecurityKey(n), QString());
-        if (security != QLatin1String("tls") && security != QLatin1String("starttls") &&
-            security != QLatin1String("none"))
-            security = DefaultSecurity(server);
-        Username->addItem(user);
-        servername->addItem(server, security);
+    const sweepbox::TSettings& store = *SettingsReg;
+    for (const sweepbox::TRememberedPair& pair : store.Pairs()) {
+        Username->addItem(pair.User);
+        servername->addItem(pair.Server, QString(sweepbox::SecurityText(pair.Security)));
     }
 
-    const int width = std::min(ReadInteger(reg, settings::kWidth, settings::kDefaultWidth), LargestExtent(true));
-    const int height = std::min(ReadInteger(reg, settings::kHeight, settings::kDefaultHeight), LargestExtent(false));
+    const sweepbox::TWindowGeometry geometry = store.Geometry();
+    const int width = std::min(geometry.Width, LargestExtent(true));
+    const int height = std::min(geometry.Height, LargestExtent(false));
     // The minimum size raises smaller values.
     resize(std::max(width, 0), std::max(height, 0));
-    const QPoint stored(ClampPosition(ReadInteger(reg, settings::kXPos, settings::kDefaultXPos)),
-                        ClampPosition(ReadInteger(reg, settings::kYPos, settings::kDefaultYPos)));
+    const QPoint stored(ClampPosition(geometry.X), ClampPosition(geometry.Y));
     move(ReachablePosition(stored, size()));
 
     const int listWidth = std::max(width - 9, 0);
@@ -159,54 +125,36 @@ void TForm1::GetFromIniFile() {
     mail_list->resize(listWidth, mail_list->height());
     mail_list->update();
 
-    const auto columnWidths = DefaultColumnWidths(mail_list->font());
-    for (int n = 0; n < settings::kListColumns; ++n) {
-        const int fallback = columnWidths[static_cast<size_t>(n)];
-        mail_list->setSectionWidth(n, ReadInteger(reg, settings::ColumnWidthKey(n), fallback));
-    }
+    const sweepbox::TColumnWidths columnWidths = store.ColumnWidths(DefaultColumnWidths(mail_list->font()));
+    for (int n = 0; n < settings::kListColumns; ++n)
+        mail_list->setSectionWidth(n, columnWidths[static_cast<size_t>(n)]);
 
-    const int column = ReadInteger(reg, settings::kSortColumn, -1);
-    SortColumn = column >= 0 && column < settings::kListColumns ? column : -1;
-    SortDescending = ReadString(reg, settings::kSortOrder, QString()) == settings::kDescending;
+    SortColumn = store.SortColumn();
+    SortDescending = store.SortDescending();
     ShowSortIndicator();
 }
 
 void TForm1::WriteToIniFile() {
-    QSettings& reg = *SettingsReg;
-    // Only whole pairs are written; the newest ten if there are more.
-    const int pairs = std::min(Username->count(), servername->count());
-    const int first = std::max(0, pairs - settings::kRememberedPairs);
-    const int count = pairs - first;
-    for (int i = 0; i < count; ++i) {
-        reg.setValue(settings::UserKey(i + 1), Username->itemText(first + i));
-        reg.setValue(settings::ServerKey(i + 1), servername->itemText(first + i));
-        QString security = servername->itemData(first + i).toString();
-        if (security.isEmpty())
-            security = DefaultSecurity(servername->itemText(first + i));
-        reg.setValue(settings::SecurityKey(i + 1), security);
+    // Only whole pairs are written.
+    std::vector<sweepbox::TRememberedPair> pairs;
+    for (int i = 0; i < std::min(Username->count(), servername->count()); ++i) {
+        const QString server = servername->itemText(i);
+        pairs.push_back(
+            {server, Username->itemText(i),
+             sweepbox::SecurityFromText(servername->itemData(i).toString(), sweepbox::DefaultSecurity(server))});
     }
-    for (int n = count + 1; n <= settings::kRememberedPairs; ++n) {
-        reg.remove(settings::UserKey(n));
-        reg.remove(settings::ServerKey(n));
-        reg.remove(settings::SecurityKey(n));
-    }
-    // Made private again, should the file have been replaced or loosened
-    // since the start.
-    sweepbox::MakePrivate(reg.fileName());
-    reg.sync();
+    SettingsReg->SetPairs(pairs);
 }
 
 void TForm1::FormResize(QObject*) {
     mail_list->update();
     if (!SettingsReg)
         return;
-    QSettings& reg = *SettingsReg;
-    WriteInteger(reg, settings::kXPos, x());
-    WriteInteger(reg, settings::kYPos, y());
-    WriteInteger(reg, settings::kWidth, width());
-    WriteInteger(reg, settings::kHeight, height());
+    SettingsReg->SetGeometry({x(), y(), width(), height()});
+    sweepbox::TColumnWidths widths{};
     for (int n = 0; n < settings::kListColumns; ++n)
-        WriteInteger(reg, settings::ColumnWidthKey(n), mail_list->sectionWidth(n));
+        widths[static_cast<size_t>(n)] = mail_list->sectionWidth(n);
+    SettingsReg->SetColumnWidths(widths);
 }
 
 void TForm1::servernameClick(QObject*) {

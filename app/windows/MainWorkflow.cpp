@@ -7,8 +7,7 @@
 #include "app/windows/Certificate.h"
 #include "app/windows/Dialogs.h"
 #include "ui/MultiLst.h"
-#include "app/core/SettingsFile.h"
-#include "app/core/SettingsNames.h"
+#include "app/core/Settings.h"
 #include "app/core/TextCodec.h"
 #include "app/windows/email.h"
 
@@ -23,16 +22,11 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
 #include <QSignalBlocker>
 
 #include <algorithm>
 #include <cmath>
 #include <iterator>
-
-QString TForm1::Say(const char* German, const char* English) const {
-    return QString::fromUtf8(IsGerman ? German : English);
-}
 
 void TForm1::StatusAdd(const QString& Message) { Status->Append(Message); }
 
@@ -106,13 +100,12 @@ void TForm1::BtnConnectClick(QObject*) {
     ConnectingUser = Username->currentText();
     TConnectRequest request;
     request.Server = ConnectingServer;
-    request.Security = SecurityValue();
+    request.Security = sweepbox::SecurityFromText(SecurityValue());
     request.User = ConnectingUser;
     request.Password = Password->text();
     request.CountOnly = Header_Nein->isChecked();
     request.TrustFile = TrustFile.toStdString();
     request.Pinned = [this](const QString& HostPort) { return PinnedCertificate(HostPort); };
-    Session.German = IsGerman;
     Session.Connect(request);
 }
 
@@ -222,11 +215,8 @@ void TForm1::SortBy(int Column) {
     // A listing under way orders its rows once they are all there.
     if (!Session.Busy())
         ShowRows();
-    if (SettingsReg) {
-        SettingsReg->setValue(sweepbox::settings::kSortColumn, QString::number(SortColumn));
-        SettingsReg->setValue(sweepbox::settings::kSortOrder,
-                              QString(SortDescending ? sweepbox::settings::kDescending : sweepbox::settings::kAscending));
-    }
+    if (SettingsReg)
+        SettingsReg->SetSort(SortColumn, SortDescending);
 }
 
 void TForm1::ShowSortIndicator() {
@@ -353,15 +343,11 @@ void TForm1::StateChanged(TSessionState State) {
 }
 
 bool TForm1::TrustCertificate(const kel::TCertificateInfo& Certificate, const QString& HostPort) {
-    TCertificateDialog dialog(Certificate, HostPort, IsGerman, this);
+    TCertificateDialog dialog(Certificate, HostPort, Language, this);
     if (sweepbox::ExecModal(dialog) != QDialog::Accepted)
         return false;
-    if (SettingsReg) {
-        SettingsReg->setValue(sweepbox::settings::CertificateKey(HostPort),
-                              QString::fromStdString(Certificate.Fingerprint));
-        sweepbox::MakePrivate(SettingsReg->fileName());
-        SettingsReg->sync();
-    }
+    if (SettingsReg)
+        SettingsReg->SetCertificatePin(HostPort, QString::fromStdString(Certificate.Fingerprint));
     return true;
 }
 
@@ -391,7 +377,7 @@ QString TForm1::OfferToSaveLargeMessage(int Number, uint64_t Size, uint64_t Ceil
                         "Möchten Sie sie stattdessen in einer Datei speichern?",
                         "Message %1 is %2, too large to open on this computer (at most %3).\n\n"
                         "Save it to a file instead?")
-                        .arg(QString::number(Number), ReadableSize(Size, IsGerman), ReadableSize(Ceiling, IsGerman)),
+                        .arg(QString::number(Number), ReadableSize(Size, IsGerman()), ReadableSize(Ceiling, IsGerman())),
                     QMessageBox::NoButton, this);
     box.setObjectName(QStringLiteral("large_message_box"));
     QPushButton* save = box.addButton(Say("Speichern …", "Save…"), QMessageBox::AcceptRole);

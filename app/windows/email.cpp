@@ -148,9 +148,8 @@ class TForm3::TMessageLines final : public TTextViewSource {
     qsizetype Count_ = 0;
 };
 
-TForm3::TForm3(QWidget* parent)
-    : QDialog(parent), ExecuteSaveDialog([this](TSaveDialog& d) { return RunFileDialog(d); }),
-      LanguageIsGerman(viewer::MainIsGerman) {
+TForm3::TForm3(const sweepbox::TLanguage& Language, QWidget* parent)
+    : QDialog(parent), ExecuteSaveDialog([this](TSaveDialog& d) { return RunFileDialog(d); }), Language(Language) {
     setObjectName(QStringLiteral("Form3"));
     viewer::SetFixedFrame(this, QSize(467, 443), true);
 
@@ -220,10 +219,6 @@ bool TForm3::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QDialog::eventFilter(watched, event);
-}
-
-bool TForm3::German() const {
-    return LanguageIsGerman && LanguageIsGerman();
 }
 
 void TForm3::AddMessage(const kel::TKelMsg* Msg) {
@@ -327,18 +322,15 @@ bool TForm3::AskFileName(TSaveDialog& dialog) {
 }
 
 void TForm3::FormActivate(QObject*) {
-    const bool german = German();
-    setWindowTitle(german ? QStringLiteral("Inhalt der e-mail  - Sweepbox -")
-                          : QStringLiteral("Contents of e-mail  - Sweepbox -"));
-    close_window->setText(german ? QString::fromUtf8("Schließen") : QStringLiteral("Close"));
-    save_email->setText(german ? QStringLiteral("Speichere E-Mail") : QStringLiteral("Save e-mail"));
-    save_attachment->setText(german ? QStringLiteral("Speichere Anhang") : QStringLiteral("Save attachment"));
-    lab_anhang->setText(german ? QString::fromUtf8("Anhänge :") : QStringLiteral("Attachments :"));
-    attachment_list->setAccessibleName(german ? QString::fromUtf8("Anhänge") : QStringLiteral("Attachments"));
-    memo_email_anzeigen->setAccessibleName(german ? QStringLiteral("Text der e-mail")
-                                                  : QStringLiteral("Text of the e-mail"));
-    memo_email_anzeigen->setMenuTexts(german ? QStringLiteral("&Kopieren") : QStringLiteral("&Copy"),
-                                      german ? QStringLiteral("&Alles markieren") : QStringLiteral("Select &All"));
+    setWindowTitle(Language.Say("Inhalt der e-mail  - Sweepbox -", "Contents of e-mail  - Sweepbox -"));
+    close_window->setText(Language.Say("Schließen", "Close"));
+    save_email->setText(Language.Say("Speichere E-Mail", "Save e-mail"));
+    save_attachment->setText(Language.Say("Speichere Anhang", "Save attachment"));
+    lab_anhang->setText(Language.Say("Anhänge :", "Attachments :"));
+    attachment_list->setAccessibleName(Language.Say("Anhänge", "Attachments"));
+    memo_email_anzeigen->setAccessibleName(Language.Say("Text der e-mail", "Text of the e-mail"));
+    memo_email_anzeigen->setMenuTexts(Language.Say("&Kopieren", "&Copy"),
+                                      Language.Say("&Alles markieren", "Select &All"));
 
     if (attachment_list->count() > 0) {
         btn_save_attachments->setEnabled(true);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/core/SaveFile.h"
+#include "app/core/Language.h"
 #include "ui/TextView.h"
 
 #include <QDialog>
@@ -37,7 +38,8 @@ class TForm3 : public QDialog {
     Q_OBJECT
 
   public:
-    explicit TForm3(QWidget* parent = nullptr);
+    // Language is the main window's, read at each showing.
+    explicit TForm3(const sweepbox::TLanguage& Language, QWidget* parent = nullptr);
     ~TForm3() override;
 
     TTextView* memo_email_anzeigen = nullptr;
@@ -57,8 +59,6 @@ class TForm3 : public QDialog {
     // through sweepbox::ExecModal) that opens in Dialog.Folder and asks
     // before it overwrites a file.
     std::function<bool(TSaveDialog& Dialog)> ExecuteSaveDialog;
-    // The interface language; by default the main window's IsGerman.
-    std::function<bool()> LanguageIsGerman;
 
     // Filling, for the main window before it shows the window modally:
     // appends the message's Text lines to the text view and, when the
@@ -109,7 +109,8 @@ class TForm3 : public QDialog {
     class TMessageLines;
     using TWrite = sweepbox::TWriteBytes;
 
-    bool German() const;
+    const sweepbox::TLanguage& Language;
+    bool German() const { return Language.German; }
     // Saves what Produce hands over to path (see sweepbox::SaveBytes) and
     // tells the user, with the system's reason, when it fails.
     bool SaveBytes(const QString& path, const sweepbox::TProduceBytes& Produce);

@@ -12,7 +12,6 @@
 #include <QPixmap>
 #include <QPushButton>
 
-bool AboutIsGerman = false;
 TAboutBox* AboutBox = nullptr;
 
 namespace {
@@ -100,7 +99,7 @@ THyperLink* MakerLink(QWidget* parent, const char* name, const QString& caption,
 
 } // namespace
 
-TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
+TAboutBox::TAboutBox(const sweepbox::TLanguage& Language, QWidget* parent) : QDialog(parent), Language(Language) {
     setObjectName(QStringLiteral("AboutBox"));
     setWindowTitle(QStringLiteral("Information"));
     setFont(WindowFont());
@@ -180,7 +179,7 @@ void TAboutBox::changeEvent(QEvent* event) {
 }
 
 void TAboutBox::FormActivate(QObject*) {
-    Comments->setText(AboutIsGerman ? QStringLiteral("13. Februar 2000") : QStringLiteral("13 February 2000"));
+    Comments->setText(Language.Say("13. Februar 2000", "13 February 2000"));
 }
 
 void TAboutBox::showEvent(QShowEvent* event) {

@@ -2,6 +2,8 @@
 // language, and links to the maker's mail and web addresses.
 #pragma once
 
+#include "app/core/Language.h"
+
 #include <QDialog>
 
 class QFrame;
@@ -9,15 +11,13 @@ class QLabel;
 class QPushButton;
 class THyperLink;
 
-// The interface language for the about window; set with IsGerman by the main
-// window's language selection, false until then.
-extern bool AboutIsGerman;
-
 class TAboutBox : public QDialog {
     Q_OBJECT
 
   public:
-    explicit TAboutBox(QWidget* parent = nullptr);
+    // Language is the main window's: it is decided after this window is
+    // made, so the window reads it at each showing.
+    explicit TAboutBox(const sweepbox::TLanguage& Language, QWidget* parent = nullptr);
 
     QFrame* Panel1 = nullptr;
     QLabel* ProgramIcon = nullptr;
@@ -30,7 +30,7 @@ class TAboutBox : public QDialog {
     QLabel* Comments = nullptr;
     QPushButton* OKButton = nullptr;
 
-    // Sets the release date by AboutIsGerman; runs each time the window is
+    // Sets the release date in the language; runs each time the window is
     // shown.
     void FormActivate(QObject* Sender);
 
@@ -39,6 +39,7 @@ class TAboutBox : public QDialog {
     void changeEvent(QEvent* event) override;
 
   private:
+    const sweepbox::TLanguage& Language;
     // Colours that read on the palette in use (set again when it changes).
     void ApplyColours();
 };

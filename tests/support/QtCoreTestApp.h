@@ -3,7 +3,9 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QSettings>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <ostream>
 
@@ -19,5 +21,17 @@ inline QCoreApplication& EnsureCoreApp() {
     static QCoreApplication* app = new QCoreApplication(argc, argv);
     return *app;
 }
+
+// A fresh folder that the per-user settings stores use in place of the
+// user's own while the object lives.
+struct ScratchSettings {
+    ScratchSettings() {
+        EnsureCoreApp();
+        if (Folder.isValid())
+            QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Folder.path());
+    }
+    QString Path(const QString& Name) const { return Folder.filePath(Name); }
+    QTemporaryDir Folder;
+};
 
 } // namespace testsupport

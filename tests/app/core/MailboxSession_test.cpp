@@ -105,7 +105,7 @@ Strings Mailbox(int count) {
 TConnectRequest RequestFor(const FakePop3Server& Server, bool CountOnly = false) {
     TConnectRequest r;
     r.Server = QStringLiteral("127.0.0.1:") + QString::fromStdString(Server.PortText());
-    r.Security = QStringLiteral("none");
+    r.Security = sweepbox::TSecurity::None;
     r.User = QStringLiteral("test");
     r.Password = QStringLiteral("secret");
     r.CountOnly = CountOnly;
@@ -608,7 +608,7 @@ TEST_F(SessionTest, AStatCountThatIsNoNumberIsSaidPlainly) {
         EventPump e{v};
         kel::TKelPOP p;
         TMailboxSession s(p, v, d, e.Callback());
-        s.German = german;
+        s.Language.German = german;
         s.Connect(RequestFor(srv));
         EXPECT_EQ(s.State(), State::Idle);
         EXPECT_TRUE(v.Rows.isEmpty());
@@ -624,7 +624,7 @@ TEST_F(SessionTest, AStatCountThatIsNoNumberIsSaidPlainly) {
 // chosen by their reason: the same words with another reason stay as they are.
 TEST_F(SessionTest, FailuresAreSaidInGerman) {
     using kel::TSocketFailure;
-    session.German = true;
+    session.Language.German = true;
     const struct {
         std::function<void()> raise;
         const char* german; // nullptr: the component's own words
@@ -653,7 +653,7 @@ TEST_F(SessionTest, FailuresAreSaidInGerman) {
                       row.german ? QString::fromUtf8(row.german) : QString::fromUtf8(e.what()));
         }
     }
-    session.German = false;
+    session.Language.German = false;
     EXPECT_EQ(session.ErrorText(kel::ESocketError(ETIMEDOUT, "recv", "x", TSocketFailure::Stalled)),
               QStringLiteral("x"));
 }

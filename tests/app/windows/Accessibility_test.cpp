@@ -67,7 +67,7 @@ TEST_F(AccessibilityTest, EveryControlHasANameInBothLanguages) {
         kel::TCertificateInfo info;
         info.Problems = {kel::TCertProblem::SelfSigned};
         info.Subject = "CN=mail.example.org";
-        TCertificateDialog dialog(info, QStringLiteral("mail.example.org:995"), german, nullptr);
+        TCertificateDialog dialog(info, QStringLiteral("mail.example.org:995"), Form1->Language, nullptr);
         EXPECT_EQ(Nameless(&dialog), QStringList());
         sweepbox::DestroyApplicationWindows();
     }

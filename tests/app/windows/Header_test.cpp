@@ -23,12 +23,11 @@ class HeaderTest : public ::testing::Test {
   protected:
     void SetUp() override {
         testsupport::EnsureApp();
-        form = std::make_unique<TForm2>();
-        form->LanguageIsGerman = [this] { return german; };
+        form = std::make_unique<TForm2>(language);
     }
     QString MemoText() const { return form->memo_header_anzeigen->toPlainText(); }
 
-    bool german = false;
+    sweepbox::TLanguage language;
     std::unique_ptr<TForm2> form;
 };
 
@@ -38,7 +37,7 @@ TEST_F(HeaderTest, FixedLayoutAndCaptionsByLanguageOnEachShowing) {
     form->AddHeader("Subject: Gr\xC3\xBC\xC3\x9F" "e\r\n\r\n.\r\n|");
     for (const bool de : {true, false, true}) {
         SCOPED_TRACE(de ? "German" : "English");
-        german = de;
+        language.German = de;
         form->show();
         EXPECT_EQ(form->windowTitle(),
                   de ? u"Header der e-mail  - Sweepbox -"_s : u"Mail header  - Sweepbox -"_s);
@@ -74,7 +73,7 @@ TEST_F(HeaderTest, OnlyTheButtonClearsTheTextBeforeTheNextHeader) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        form = std::make_unique<TForm2>();
+        form = std::make_unique<TForm2>(language);
         form->AddHeader("Subject: one\r\n\r\n.\r\n|");
         form->show();
         EXPECT_EQ(MemoText(), QStringLiteral("Subject: one\n\n.\n|"));

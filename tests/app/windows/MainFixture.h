@@ -6,7 +6,7 @@
 #include "app/windows/Application.h"
 #include "app/windows/Dialogs.h"
 #include "app/windows/Main.h"
-#include "app/windows/MainLanguage.h"
+#include "app/core/Language.h"
 #include "app/windows/info.h"
 
 #include "support/BoundedWaits.h"

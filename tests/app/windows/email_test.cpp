@@ -58,8 +58,7 @@ class EmailTest : public ::testing::Test {
         testsupport::EnsureApp();
         ASSERT_TRUE(dir.isValid());
         folder = dir.path();
-        form = std::make_unique<TForm3>();
-        form->LanguageIsGerman = [this] { return german; };
+        form = std::make_unique<TForm3>(language);
         form->ExecuteSaveDialog = [this](TSaveDialog& d) { return ConfirmInFolder(d); };
         previousHook = sweepbox::SetMessageHook([this](QWidget*, const QString& text) { messages.push_back(text); });
     }
@@ -109,7 +108,7 @@ class EmailTest : public ::testing::Test {
     QTemporaryDir dir;
     QString folder;
     QString chosen;
-    bool german = false;
+    sweepbox::TLanguage language;
     bool accept = true;
     std::vector<TSaveDialog> asked;
     QStringList messages;
@@ -123,7 +122,7 @@ TEST_F(EmailTest, FixedLayoutAndCaptionsByLanguage) {
     form->AddMessage(msg.get());
     for (const bool de : {true, false}) {
         SCOPED_TRACE(de ? "German" : "English");
-        german = de;
+        language.German = de;
         form->show();
         const QStringList texts = {form->windowTitle(), form->close_window->text(),
                                    form->save_email->text(), form->save_attachment->text(),
@@ -234,7 +233,7 @@ TEST_F(EmailTest, TextShowsInItsDeclaredCharsetAndSavesAsReceived) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        TForm3 window;
+        TForm3 window(language);
         window.ExecuteSaveDialog = form->ExecuteSaveDialog;
         const auto msg = ParsedMsg(row.raw);
         window.AddMessage(msg.get());
@@ -422,7 +421,7 @@ TEST_F(EmailTest, SaveDialogsStartInTheFolderLastUsed) {
     }
 
     // The file dialog itself opens there.
-    TForm3 window;
+    TForm3 window(language);
     QString opened;
     const auto previous = sweepbox::SetModalHook([&](QDialog& dialog) {
         if (auto* files = qobject_cast<QFileDialog*>(&dialog))
@@ -448,7 +447,7 @@ TEST_F(EmailTest, EveryWayOfClosingLetsGoOfTheMessage) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        TForm3 window;
+        TForm3 window(language);
         window.ExecuteSaveDialog = form->ExecuteSaveDialog;
         window.AddMessage(first.get());
         window.show();
@@ -506,7 +505,7 @@ TEST_F(EmailTest, StartsOfLongLinesReadInTheirCharset) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        TForm3 window;
+        TForm3 window(language);
         auto msg = MakeMsg({"before", row.line}, {});
         msg->TextCharSet = row.charset;
         window.AddMessage(msg.get());

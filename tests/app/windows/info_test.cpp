@@ -19,11 +19,11 @@ class AboutTest : public ::testing::Test {
   protected:
     void SetUp() override {
         testsupport::EnsureApp();
-        box = std::make_unique<TAboutBox>();
+        box = std::make_unique<TAboutBox>(language);
     }
-    void TearDown() override { AboutIsGerman = false; }
 
     testsupport::UrlSink sink;
+    sweepbox::TLanguage language;
     std::unique_ptr<TAboutBox> box;
 };
 
@@ -31,7 +31,7 @@ TEST_F(AboutTest, OnlyTheReleaseDateFollowsTheLanguageOnEachShowing) {
     EXPECT_EQ(box->ProductName->text(), QStringLiteral("Sweepbox 2.14"));
     for (const bool german : {true, false, true}) {
         SCOPED_TRACE(german ? "German" : "English");
-        AboutIsGerman = german;
+        language.German = german;
         box->show();
         EXPECT_EQ(box->Comments->text(),
                   german ? QStringLiteral("13. Februar 2000") : QStringLiteral("13 February 2000"));

@@ -1,5 +1,5 @@
-// The language decision of the main window and its pieces, kept apart from
-// the window so that tests can run the decision table directly.
+// The interface language: one value, decided once at the start from the
+// user's first keyboard layout, that every window speaks through.
 #pragma once
 
 #include <QString>
@@ -7,6 +7,20 @@
 class QSettings;
 
 namespace sweepbox {
+
+class TLanguage {
+  public:
+    bool German = false;
+
+    // Both texts are UTF-8 literals, so the umlauts survive whatever the
+    // source charset of the caller.
+    QString Say(const char* GermanText, const char* EnglishText) const {
+        return QString::fromUtf8(German ? GermanText : EnglishText);
+    }
+    QString Pick(const QString& GermanText, const QString& EnglishText) const {
+        return German ? GermanText : EnglishText;
+    }
+};
 
 // Keys of the keyboard layout store: the unnamed value of the subkey
 // "preload\1" and the value "1" of the subkey "preload".
@@ -31,10 +45,11 @@ QString DesktopKeyboardLayoutId(const QString& path);
 // A value of the layout store as text; missing or not text gives "".
 QString ReadLayoutValue(QSettings& store, const char* key);
 
+// The language of the layout store (none: an empty one), or, where the user
+// has no layouts of his own there, of the desktop's keyboard file.
+TLanguage LanguageOfLayouts(QSettings* store, const QString& desktopKeyboardFile);
+
 QString WelcomeTextGerman();
 QString WelcomeTextEnglish();
-
-// Qt's own texts in German (its translations, where installed) or as built.
-void UseQtTranslations(bool German);
 
 } // namespace sweepbox

@@ -1,0 +1,118 @@
+#include "app/core/Settings.h"
+
+#include "app/core/SettingsFile.h"
+#include "mail/core/KelText.h"
+
+#include <algorithm>
+
+namespace sweepbox {
+
+TSettings::TSettings()
+    : Store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Larkmoor"), QStringLiteral("Sweepbox")) {
+    MakePrivate(Store.fileName());
+}
+
+// A value stored as something other than text (a list, a byte array, by a
+// hand edit) reads as missing.
+QString TSettings::ReadString(const QString& Name) const {
+    const QVariant value = Store.value(Name);
+    return value.typeId() == QMetaType::QString ? value.toString() : QString();
+}
+
+int TSettings::ReadInteger(const QString& Name, int Fallback) const {
+    const QVariant value = Store.value(Name);
+    if (value.typeId() != QMetaType::QString)
+        return Fallback;
+    return kel::StrToIntDef(value.toString().toStdString(), Fallback);
+}
+
+void TSettings::WriteInteger(const QString& Name, int Value) {
+    Store.setValue(Name, QString::number(Value));
+}
+
+void TSettings::Save() {
+    MakePrivate(Store.fileName());
+    Store.sync();
+}
+
+std::vector<TRememberedPair> TSettings::Pairs() const {
+    std::vector<TRememberedPair> pairs;
+    for (int n = 1; n <= settings::kRememberedPairs; ++n) {
+        TRememberedPair pair;
+        pair.User = ReadString(settings::UserKey(n));
+        pair.Server = ReadString(settings::ServerKey(n));
+        if (pair.User.isEmpty() || pair.Server.isEmpty())
+            continue;
+        pair.Security = SecurityFromText(ReadString(settings::SecurityKey(n)), DefaultSecurity(pair.Server));
+        pairs.push_back(pair);
+    }
+    return pairs;
+}
+
+void TSettings::SetPairs(const std::vector<TRememberedPair>& Pairs) {
+    const auto count = static_cast<int>(std::min<size_t>(Pairs.size(), settings::kRememberedPairs));
+    const size_t first = Pairs.size() - static_cast<size_t>(count);
+    for (int i = 0; i < count; ++i) {
+        const TRememberedPair& pair = Pairs[first + static_cast<size_t>(i)];
+        Store.setValue(settings::UserKey(i + 1), pair.User);
+        Store.setValue(settings::ServerKey(i + 1), pair.Server);
+        Store.setValue(settings::SecurityKey(i + 1), QString(SecurityText(pair.Security)));
+    }
+    for (int n = count + 1; n <= settings::kRememberedPairs; ++n) {
+        Store.remove(settings::UserKey(n));
+        Store.remove(settings::ServerKey(n));
+        Store.remove(settings::SecurityKey(n));
+    }
+    Save();
+}
+
+TWindowGeometry TSettings::Geometry() const {
+    const TWindowGeometry defaults;
+    return {ReadInteger(settings::kXPos, defaults.X), ReadInteger(settings::kYPos, defaults.Y),
+            ReadInteger(settings::kWidth, defaults.Width), ReadInteger(settings::kHeight, defaults.Height)};
+}
+
+void TSettings::SetGeometry(const TWindowGeometry& Geometry) {
+    WriteInteger(settings::kXPos, Geometry.X);
+    WriteInteger(settings::kYPos, Geometry.Y);
+    WriteInteger(settings::kWidth, Geometry.Width);
+    WriteInteger(settings::kHeight, Geometry.Height);
+}
+
+TColumnWidths TSettings::ColumnWidths(const TColumnWidths& Fallback) const {
+    TColumnWidths widths{};
+    for (int n = 0; n < settings::kListColumns; ++n)
+        widths[static_cast<size_t>(n)] = ReadInteger(settings::ColumnWidthKey(n), Fallback[static_cast<size_t>(n)]);
+    return widths;
+}
+
+void TSettings::SetColumnWidths(const TColumnWidths& Widths) {
+    for (int n = 0; n < settings::kListColumns; ++n)
+        WriteInteger(settings::ColumnWidthKey(n), Widths[static_cast<size_t>(n)]);
+}
+
+int TSettings::SortColumn() const {
+    const int column = ReadInteger(settings::kSortColumn, -1);
+    return column >= 0 && column < settings::kListColumns ? column : -1;
+}
+
+bool TSettings::SortDescending() const {
+    return ReadString(settings::kSortOrder) == settings::kDescending;
+}
+
+void TSettings::SetSort(int Column, bool Descending) {
+    WriteInteger(settings::kSortColumn, Column);
+    Store.setValue(settings::kSortOrder, QString(Descending ? settings::kDescending : settings::kAscending));
+}
+
+QString TSettings::CertificatePin(const QString& HostPort) const {
+    const QString pin = ReadString(settings::CertificateKey(HostPort)).trimmed().toLower();
+    return pin.startsWith(QLatin1String("sha256:")) ? pin : QString();
+}
+
+void TSettings::SetCertificatePin(const QString& HostPort, const QString& Fingerprint) {
+    Store.setValue(settings::CertificateKey(HostPort), Fingerprint);
+    Save();
+}
+
+} // namespace sweepbox
