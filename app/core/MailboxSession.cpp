@@ -213,6 +213,10 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
         // What the server can do (PIPELINING for the listing); a server
         // without CAPA is simply asked one command at a time.
         FPop.ReadCapabilities();
+        // Where the server can, header fields come as UTF-8 rather than as
+        // 8-bit bytes it would refuse to send or mangle.
+        if (FPop.Utf8Offered())
+            FPop.EnableUtf8();
 
         FPop.Stat();
         if (!FPop.Connected()) {

@@ -485,10 +485,13 @@ std::string FakePop3Server::Answer(Session& s, const std::string& line, bool& mu
             s.marked[n - 1] = true;
         return over->second;
     }
-    if (verb == "CAPA" && FOptions.Pipelining) {
+    if (verb == "CAPA" && (FOptions.Pipelining || FOptions.Utf8)) {
         multiLine = true;
-        return "+OK\r\nUSER\r\nTOP\r\nUIDL\r\nPIPELINING\r\n.\r\n";
+        return std::string("+OK\r\nUSER\r\nTOP\r\nUIDL\r\n") + (FOptions.Pipelining ? "PIPELINING\r\n" : "") +
+               (FOptions.Utf8 ? "UTF8\r\n" : "") + ".\r\n";
     }
+    if (verb == "UTF8" && FOptions.Utf8)
+        return "+OK UTF8 enabled\r\n";
     if (verb == "QUIT") {
         for (size_t i = 0; s.loggedIn && i < s.marked.size(); ++i)
             FMailbox[i].gone = FMailbox[i].gone || s.marked[i];

@@ -35,6 +35,7 @@ struct MailboxOptions {
     std::map<std::string, std::string> Overrides;     // command line -> raw reply sent instead
     size_t ChunkSize = 0; // multi-line replies go in pieces of this size (0: whole)
     bool Pipelining = false; // CAPA is answered, PIPELINING among the capabilities
+    bool Utf8 = false;       // CAPA is answered, UTF8 among the capabilities; UTF8 is accepted
 };
 
 class FakePop3Server {

@@ -226,6 +226,30 @@ TEST_F(SessionTest, MissingInputIsRefusedBeforeAnythingHappens) {
     }
 }
 
+// A server that offers UTF8 is asked for it once, right after the login and
+// its CAPA; one that does not (Dovecot's case) is never asked.
+TEST_F(SessionTest, Utf8IsAskedForOnceWhereItIsOffered) {
+    for (const bool offered : {true, false}) {
+        SCOPED_TRACE(offered ? "offered" : "not offered");
+        MailboxOptions opt;
+        opt.Utf8 = offered;
+        FakePop3Server srv(Mailbox(1), opt);
+        RecordingView v;
+        RecordingDecisions d;
+        EventPump e{v};
+        kel::TKelPOP p;
+        sweepbox::test::BoundWaits(p);
+        TMailboxSession s(p, v, d, e.Callback());
+        s.Connect(RequestFor(srv));
+        EXPECT_EQ(s.State(), State::Connected);
+        const Strings sent = srv.Commands();
+        const Strings start(sent.begin(), sent.begin() + std::min<size_t>(sent.size(), 5));
+        EXPECT_EQ(start, offered ? (Strings{"USER test", "PASS secret", "CAPA", "UTF8", "STAT"})
+                                 : (Strings{"USER test", "PASS secret", "CAPA", "STAT", "TOP 1 0"}));
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), "UTF8"), offered ? 1 : 0);
+    }
+}
+
 TEST_F(SessionTest, CountOnlyAsksNothingAfterStat) {
     FakePop3Server srv(Mailbox(2));
     Start(srv, true);
