@@ -12,7 +12,7 @@
 #include <iterator>
 #include <vector>
 
-namespace testsupport {
+namespace sweepbox::test {
 
 class AccessibleEventLog {
   public:
@@ -80,4 +80,4 @@ class AccessibleEventLog {
     accessible::Watcher previous_;
 };
 
-} // namespace testsupport
+} // namespace sweepbox::test

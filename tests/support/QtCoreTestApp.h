@@ -11,7 +11,7 @@
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
-namespace testsupport {
+namespace sweepbox::test {
 
 inline QCoreApplication& EnsureCoreApp() {
     static int argc = 1;
@@ -34,4 +34,4 @@ struct ScratchSettings {
     QTemporaryDir Folder;
 };
 
-} // namespace testsupport
+} // namespace sweepbox::test

@@ -14,7 +14,7 @@
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
-namespace testsupport {
+namespace sweepbox::test {
 
 inline QApplication& EnsureApp()
 {
@@ -60,4 +60,4 @@ class UrlSink : public QObject {
                                          QStringLiteral("mailto")};
 };
 
-} // namespace testsupport
+} // namespace sweepbox::test

@@ -11,7 +11,7 @@
 namespace {
 
 TEST(Bevel, EachShapeDrawsADarkLineWithALightOneBesideIt) {
-    testsupport::EnsureApp();
+    sweepbox::test::EnsureApp();
     const QColor dark = Qt::blue, light = Qt::yellow, none = Qt::white;
     const struct {
         const char* name;
@@ -49,7 +49,7 @@ TEST(Bevel, EachShapeDrawsADarkLineWithALightOneBesideIt) {
 }
 
 TEST(Bevel, ClicksGoToTheControlUnderIt) {
-    testsupport::EnsureApp();
+    sweepbox::test::EnsureApp();
     QWidget panel;
     panel.resize(200, 60);
     auto* button = new QPushButton(QStringLiteral("Below"), &panel);

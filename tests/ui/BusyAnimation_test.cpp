@@ -15,7 +15,7 @@ namespace {
 
 class BusyAnimationTest : public ::testing::Test {
   protected:
-    QApplication& app = testsupport::EnsureApp(); // before the widget
+    QApplication& app = sweepbox::test::EnsureApp(); // before the widget
     TBusyAnimation busy{nullptr};
 };
 

@@ -38,7 +38,7 @@ bool Offers(QAccessibleInterface* iface, const QString& action) {
 }
 
 TEST(SpeedButtonAccessible, IsAButtonNamedByTheWindowThatClicksWhenPressed) {
-    testsupport::EnsureApp();
+    sweepbox::test::EnsureApp();
     TSpeedButton button([](QPainter& p) { p.drawEllipse(2, 2, 16, 16); }, nullptr);
     button.setText(u"&Check"_s);
     QAccessibleInterface* iface = Query(&button);
@@ -56,7 +56,7 @@ TEST(SpeedButtonAccessible, IsAButtonNamedByTheWindowThatClicksWhenPressed) {
 }
 
 TEST(StatusLabelAccessible, IsStaticTextWithTheShownLinesEvenWhenNamed) {
-    testsupport::EnsureApp();
+    sweepbox::test::EnsureApp();
     TStatusLabel label(nullptr);
     label.Append(u"Q&A: connecting"_s);
     label.Append(u"done"_s);
@@ -71,7 +71,7 @@ TEST(StatusLabelAccessible, IsStaticTextWithTheShownLinesEvenWhenNamed) {
 }
 
 TEST(StatusBarAccessible, NamesTheShownTextTheMessageOrThePanels) {
-    testsupport::EnsureApp();
+    sweepbox::test::EnsureApp();
     QMainWindow window;
     auto* bar = new TStatusBar({70, 70, 50}, &window);
     window.setStatusBar(bar);
@@ -106,7 +106,7 @@ TEST(StatusBarAccessible, NamesTheShownTextTheMessageOrThePanels) {
 }
 
 TEST(HyperLinkAccessible, IsALinkToItsTargetThatOpensItWhenPressed) {
-    testsupport::UrlSink sink;
+    sweepbox::test::UrlSink sink;
     THyperLink link;
     link.HREF = u"https://www.example.org/?a=1&b=2"_s;
     link.SetCaption(u"Q&A pages"_s);
@@ -164,7 +164,7 @@ class MadeLines : public TTextViewSource {
 class TextViewAccessibleTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        testsupport::EnsureApp();
+        sweepbox::test::EnsureApp();
         view.resize(400, 300);
         iface = Query(&view);
         text = iface->textInterface();
@@ -280,7 +280,7 @@ TEST_F(TextViewAccessibleTest, AHugeTextIsReadUpToTheLimitWithoutConvertingMore)
 TEST_F(TextViewAccessibleTest, ReportsSelectionCursorAndNewText) {
     Show({u"first line"_s, u"second line"_s});
     EXPECT_EQ(text->characterCount(), 22); // read once, as a screen reader would
-    testsupport::AccessibleEventLog log;
+    sweepbox::test::AccessibleEventLog log;
 
     view.setSelection({0, 6}, {1, 6});
     auto selections = log.ofType(QAccessible::TextSelectionChanged);

@@ -18,20 +18,20 @@
 
 namespace {
 
-using testsupport::SendMouse;
+using sweepbox::test::SendMouse;
 
 const QString kTarget = QStringLiteral("https://www.example.org/");
 
 class HyperLinkTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        testsupport::EnsureApp();
+        sweepbox::test::EnsureApp();
         link = std::make_unique<THyperLink>();
         link->HREF = kTarget;
         link->SetCaption(QStringLiteral("www.example.org"));
     }
 
-    testsupport::UrlSink sink;
+    sweepbox::test::UrlSink sink;
     std::unique_ptr<THyperLink> link;
 };
 

@@ -26,7 +26,7 @@ const QStringList kTitles = {u"No."_s, u"Size"_s, u"From"_s, u"Subject"_s};
 class MultiListAccessibleTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        testsupport::EnsureApp();
+        sweepbox::test::EnsureApp();
         list = std::make_unique<TMultiList>();
         list->setHeaderSections(kTitles);
         for (int n = 0; n < 3; ++n)
@@ -227,11 +227,11 @@ class MultiListEventsTest : public MultiListAccessibleTest {
     void SetUp() override {
         MultiListAccessibleTest::SetUp();
         QCoreApplication::processEvents(); // what setting up queued
-        log = std::make_unique<testsupport::AccessibleEventLog>();
+        log = std::make_unique<sweepbox::test::AccessibleEventLog>();
     }
     void TearDown() override { log.reset(); }
 
-    std::unique_ptr<testsupport::AccessibleEventLog> log;
+    std::unique_ptr<sweepbox::test::AccessibleEventLog> log;
 };
 
 TEST_F(MultiListEventsTest, RowsAddedInOneTurnAreOneInsertion) {
@@ -250,7 +250,7 @@ TEST_F(MultiListEventsTest, RowsAddedInOneTurnAreOneInsertion) {
     list->addItem(u"x|y|"_s);
     log.reset();
     QCoreApplication::processEvents();
-    log = std::make_unique<testsupport::AccessibleEventLog>();
+    log = std::make_unique<sweepbox::test::AccessibleEventLog>();
     list->addItem(u"x|y|"_s);
     QCoreApplication::processEvents();
     const auto later = log->ofType(QAccessible::TableModelChanged);

@@ -61,7 +61,7 @@ protected:
     void key(Qt::Key k, Qt::KeyboardModifiers modifiers = {}) { QTest::keyClick(&list, k, modifiers); }
     int sumOfSections() const { return list.header()->length(); }
 
-    QApplication& app = testsupport::EnsureApp();
+    QApplication& app = sweepbox::test::EnsureApp();
     TMultiList list;
 };
 
@@ -198,12 +198,12 @@ TEST_F(MultiListTest, DraggingADividerCopiesTheWidthsBackWhenReleasedAndZeroWidt
     addRows(3);
     QWidget* grip = list.header()->viewport();
     const QPoint from(list.sectionRight(1) - 1, list.header()->height() / 2), to = from + QPoint(30, 0);
-    testsupport::SendMouse(grip, QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
-    testsupport::SendMouse(grip, QEvent::MouseMove, from + QPoint(15, 0), Qt::NoButton, Qt::LeftButton);
-    testsupport::SendMouse(grip, QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
+    sweepbox::test::SendMouse(grip, QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+    sweepbox::test::SendMouse(grip, QEvent::MouseMove, from + QPoint(15, 0), Qt::NoButton, Qt::LeftButton);
+    sweepbox::test::SendMouse(grip, QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
     ASSERT_EQ(list.header()->sectionSize(1), 105);
     EXPECT_EQ(list.sectionWidth(1), 75) << "taken over at the end of the drag";
-    testsupport::SendMouse(grip, QEvent::MouseButtonRelease, to, Qt::LeftButton, {});
+    sweepbox::test::SendMouse(grip, QEvent::MouseButtonRelease, to, Qt::LeftButton, {});
     EXPECT_EQ(list.sectionWidth(1), 105);
     resize(600);
     EXPECT_EQ(list.header()->sectionSize(1), 105);
@@ -219,7 +219,7 @@ TEST_F(MultiListTest, DraggingADividerCopiesTheWidthsBackWhenReleasedAndZeroWidt
 
 TEST(MultiListProperties, OutOfRangeValuesAreClampedOrIgnored)
 {
-    testsupport::EnsureApp();
+    sweepbox::test::EnsureApp();
     TMultiList list;
     list.setScrollSpeed(99);
     EXPECT_EQ(list.scrollSpeed(), 5);

@@ -28,7 +28,7 @@ bool IsGrey(QRgb px) {
 }
 
 TEST(DrawGlyph, ScalesTheGridToTheSizeAndDevicePixels) {
-    testsupport::EnsureApp();
+    sweepbox::test::EnsureApp();
     const struct {
         const char* name;
         int size;
@@ -48,7 +48,7 @@ TEST(DrawGlyph, ScalesTheGridToTheSizeAndDevicePixels) {
 }
 
 TEST(DrawGlyph, DisabledIsAGreyShapeOverAWhiteCopyOnePixelDownRight) {
-    testsupport::EnsureApp();
+    sweepbox::test::EnsureApp();
     const QImage image = DrawGlyph(LeftHalfRed, 20, 1.0, false).toImage();
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
@@ -66,7 +66,7 @@ TEST(DrawGlyph, DisabledIsAGreyShapeOverAWhiteCopyOnePixelDownRight) {
 }
 
 TEST(DrawGlyph, NoPainterGivesAnEmptyPicture) {
-    testsupport::EnsureApp();
+    sweepbox::test::EnsureApp();
     const QImage image = DrawGlyph(TGlyphPainter(), 20, 1.0, true).toImage();
     EXPECT_EQ(image.pixelColor(10, 10).alpha(), 0);
 }
@@ -74,7 +74,7 @@ TEST(DrawGlyph, NoPainterGivesAnEmptyPicture) {
 class SpeedButtonTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        testsupport::EnsureApp();
+        sweepbox::test::EnsureApp();
         button = std::make_unique<TSpeedButton>(LeftHalfRed, nullptr);
         button->setText(QStringLiteral("Connect"));
         QPalette palette = button->palette();

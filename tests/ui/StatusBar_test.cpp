@@ -16,7 +16,7 @@ namespace {
 class StatusBarTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        testsupport::EnsureApp();
+        sweepbox::test::EnsureApp();
         window = std::make_unique<QMainWindow>();
         bar = new TStatusBar({70, 70, 50}, window.get());
         window->setStatusBar(bar);

@@ -11,7 +11,7 @@
 namespace {
 
 TEST(StatusLabel, KeepsTheCarriageReturnsAndShowsLines) {
-    testsupport::EnsureApp();
+    sweepbox::test::EnsureApp();
     const struct {
         const char* name;
         std::function<void(TStatusLabel&)> act;

@@ -88,7 +88,7 @@ class TextViewTest : public ::testing::Test {
     }
     int Rows() const { return view.viewport()->height() / view.lineHeight(); }
 
-    QApplication& app = testsupport::EnsureApp();
+    QApplication& app = sweepbox::test::EnsureApp();
     TTextView view;
 };
 

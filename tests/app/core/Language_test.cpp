@@ -26,7 +26,7 @@ class LanguageTest : public ::testing::Test {
         return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Keyboard layout"));
     }
 
-    testsupport::ScratchSettings scratch;
+    sweepbox::test::ScratchSettings scratch;
     QString keyboardFile = scratch.Path(QStringLiteral("keyboard"));
 };
 

@@ -115,7 +115,7 @@ TConnectRequest RequestFor(const FakePop3Server& Server, bool CountOnly = false)
 class SessionTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        testsupport::EnsureCoreApp();
+        sweepbox::test::EnsureCoreApp();
         sweepbox::test::BoundWaits(pop);
     }
 

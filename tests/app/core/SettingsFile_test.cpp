@@ -29,7 +29,7 @@ std::string Mode(const QString& path) {
 class SettingsFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        testsupport::EnsureCoreApp();
+        sweepbox::test::EnsureCoreApp();
         ASSERT_TRUE(scratch.isValid());
         previousMask = ::umask(022);
     }

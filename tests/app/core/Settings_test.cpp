@@ -40,7 +40,7 @@ class SettingsTest : public ::testing::Test {
         return QString::number(st.st_mode & 07777, 8).toStdString();
     }
 
-    testsupport::ScratchSettings scratch;
+    sweepbox::test::ScratchSettings scratch;
 };
 
 std::vector<sweepbox::TRememberedPair> NumberedPairs(int count) {

@@ -22,7 +22,7 @@
 
 namespace {
 
-using namespace maintest;
+using namespace sweepbox::test;
 
 // A widget the user works with: one that takes the focus, a button, or a
 // progress or list display; not the inner parts of a compound control.

@@ -14,7 +14,7 @@ namespace {
 
 class ProgramIconTest : public ::testing::TestWithParam<int> {
   protected:
-    void SetUp() override { testsupport::EnsureApp(); }
+    void SetUp() override { sweepbox::test::EnsureApp(); }
 };
 
 TEST_P(ProgramIconTest, BuiltInInThisSize) {
@@ -30,7 +30,7 @@ TEST_P(ProgramIconTest, BuiltInInThisSize) {
 INSTANTIATE_TEST_SUITE_P(Sizes, ProgramIconTest, ::testing::ValuesIn(sweepbox::kIconSizes));
 
 TEST(ProgramIconTheme, ThemeDrawingTheIdWins) {
-    testsupport::EnsureApp();
+    sweepbox::test::EnsureApp();
     QTemporaryDir root;
     ASSERT_TRUE(root.isValid());
     const QString theme = root.filePath(QStringLiteral("test-theme"));

@@ -22,7 +22,7 @@ using namespace Qt::StringLiterals;
 class HeaderTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        testsupport::EnsureApp();
+        sweepbox::test::EnsureApp();
         form = std::make_unique<TForm2>(language);
     }
     QString MemoText() const { return form->memo_header_anzeigen->toPlainText(); }

@@ -22,7 +22,7 @@
 
 #include <map>
 
-namespace maintest {
+namespace sweepbox::test {
 
 inline QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 
@@ -48,7 +48,7 @@ inline Values Pairs(int count) {
 class MainTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        testsupport::EnsureApp();
+        sweepbox::test::EnsureApp();
         ASSERT_TRUE(scratch.isValid());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, scratch.path());
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, scratch.path());
@@ -123,4 +123,4 @@ class MainTest : public ::testing::Test {
     sweepbox::TMessageHook previousHook;
 };
 
-} // namespace maintest
+} // namespace sweepbox::test

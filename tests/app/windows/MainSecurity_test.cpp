@@ -14,9 +14,9 @@
 
 namespace {
 
-using maintest::MainTest;
-using maintest::Q;
-using maintest::Values;
+using sweepbox::test::MainTest;
+using sweepbox::test::Q;
+using sweepbox::test::Values;
 using sweepbox::TServerAddress;
 
 TEST(ServerField, HostPortAndBracketedIPv6) {

@@ -16,11 +16,11 @@
 
 #include <sys/stat.h>
 
-using maintest::Items;
-using maintest::MainTest;
-using maintest::Pairs;
-using maintest::Q;
-using maintest::Values;
+using sweepbox::test::Items;
+using sweepbox::test::MainTest;
+using sweepbox::test::Pairs;
+using sweepbox::test::Q;
+using sweepbox::test::Values;
 
 namespace {
 

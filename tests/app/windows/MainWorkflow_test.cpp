@@ -36,10 +36,10 @@
 
 namespace {
 
-using maintest::Items;
-using maintest::Pairs;
-using maintest::Q;
-using maintest::Values;
+using sweepbox::test::Items;
+using sweepbox::test::Pairs;
+using sweepbox::test::Q;
+using sweepbox::test::Values;
 using sweepbox::test::DovecotServer;
 using sweepbox::test::FakePop3Server;
 using sweepbox::test::MailboxOptions;
@@ -101,11 +101,11 @@ std::string TwoAttachments() {
 const Strings kListFive = {"USER test", "PASS secret", "CAPA", "STAT",    "TOP 1 0", "list 1", "TOP 2 0", "list 2",
                            "TOP 3 0",   "list 3",      "TOP 4 0", "list 4",  "TOP 5 0", "list 5"};
 
-class WorkflowTest : public maintest::MainTest {
+class WorkflowTest : public sweepbox::test::MainTest {
   protected:
     void TearDown() override {
         EXPECT_TRUE(messages.empty()) << "message box: " << (messages.empty() ? "" : messages.front().toStdString());
-        maintest::MainTest::TearDown();
+        sweepbox::test::MainTest::TearDown();
     }
 
     TForm1* Open(bool german = false) {

@@ -16,8 +16,8 @@
 
 #include <vector>
 
-using maintest::MainTest;
-using maintest::Q;
+using sweepbox::test::MainTest;
+using sweepbox::test::Q;
 
 namespace {
 
@@ -143,13 +143,13 @@ TEST_F(MainTest, LanguageIsDecidedAtTheFirstActivationOnly) {
 TEST_F(MainTest, FocusGoesToTheFirstEmptyField) {
     const struct {
         const char* name;
-        maintest::Values stored;
+        sweepbox::test::Values stored;
         const char* server;
         const char* user;
         const char* expected;
     } rows[] = {
         {"nothing remembered", {}, "", "", "servername"},
-        {"a remembered pair", maintest::Pairs(1), nullptr, nullptr, "Password"},
+        {"a remembered pair", sweepbox::test::Pairs(1), nullptr, nullptr, "Password"},
         {"server only", {}, "pop.a", "", "Username"},
     };
     for (const auto& row : rows) {
@@ -197,7 +197,7 @@ TEST_F(MainTest, HoverExplainsEnabledButtonsInTheThirdPanel) {
 }
 
 TEST_F(MainTest, EnterInTheInputRowConnects) {
-    Store(maintest::Pairs(2));
+    Store(sweepbox::test::Pairs(2));
     TForm1* form = Start();
     std::vector<QObject*> senders;
     form->EnterShortcut = [&](QObject* sender) { senders.push_back(sender); };

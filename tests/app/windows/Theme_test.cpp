@@ -21,7 +21,7 @@
 
 namespace {
 
-using namespace maintest;
+using namespace sweepbox::test;
 
 QPalette DarkPalette() {
     QPalette p;

@@ -55,7 +55,7 @@ std::unique_ptr<kel::TKelMsg> MakeMsg(std::vector<std::string> text, const std::
 class EmailTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        testsupport::EnsureApp();
+        sweepbox::test::EnsureApp();
         ASSERT_TRUE(dir.isValid());
         folder = dir.path();
         form = std::make_unique<TForm3>(language);

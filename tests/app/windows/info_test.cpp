@@ -18,11 +18,11 @@ namespace {
 class AboutTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        testsupport::EnsureApp();
+        sweepbox::test::EnsureApp();
         box = std::make_unique<TAboutBox>(language);
     }
 
-    testsupport::UrlSink sink;
+    sweepbox::test::UrlSink sink;
     sweepbox::TLanguage language;
     std::unique_ptr<TAboutBox> box;
 };
