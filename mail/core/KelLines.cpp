@@ -49,32 +49,29 @@ void AppendJoined(std::string& Out, std::span<const std::string_view> Lines) { A
 
 std::vector<std::string> SplitLines(std::string_view Text) {
     std::vector<std::string> out;
-    AppendSplitLines(out, Text);
+    AppendSplitLines(out, Text.substr(0, Text.find('\0')));
     return out;
 }
 
 namespace {
 
-// What splitting a text needs to know before it starts: where the text ends
-// (its first NUL), how many lines it gives, and whether every CR in it is
-// followed by LF, so that the lines can be cut at LF alone.
+// What splitting a text needs to know before it starts: how many lines it
+// gives, and whether every CR in it is followed by LF, so that the lines can
+// be cut at LF alone.
 struct TLineScan {
-    size_t Length = 0;
     size_t Lines = 0;
     bool CrOnlyInCrLf = true;
 };
 
 #if defined(__x86_64__)
 // The counting loop of ScanLines 32 bytes a step, for processors with AVX2
-// and POPCNT (checked at run time). Stops before a block holding a NUL and
-// before the last 33 bytes; the caller goes on from I.
+// and POPCNT (checked at run time). Stops before the last 33 bytes; the
+// caller goes on from I.
 __attribute__((target("avx2,popcnt"))) void CountLineEndsAvx2(const char* P, size_t N, size_t& I, size_t& Cr,
                                                                 size_t& Lf, size_t& CrLf) {
-    const __m256i vcr = _mm256_set1_epi8('\r'), vlf = _mm256_set1_epi8('\n'), vz = _mm256_setzero_si256();
+    const __m256i vcr = _mm256_set1_epi8('\r'), vlf = _mm256_set1_epi8('\n');
     for (; I + 33 <= N; I += 32) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(P + I));
-        if (_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, vz)) != 0)
-            return;
         const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(P + I + 1));
         const auto c = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, vcr)));
         const auto l = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, vlf)));
@@ -98,7 +95,7 @@ TLineScan ScanLines(std::string_view Text) {
         CountLineEndsAvx2(p, n, i, cr, lf, crlf);
 #endif
 #if defined(__SSE2__)
-    // 16 bytes a step: CR, LF and NUL compared at once. A CR LF pair is a CR
+    // 16 bytes a step: CR and LF compared at once. A CR LF pair is a CR
     // whose next byte is LF; the LF mask of the bytes one further on (an
     // overlapping load) gives that without carrying bits between steps.
     // Matches are counted per byte lane (a match is -1, subtracted) and the
@@ -106,13 +103,8 @@ TLineScan ScanLines(std::string_view Text) {
     const __m128i vcr = _mm_set1_epi8('\r'), vlf = _mm_set1_epi8('\n'), vz = _mm_setzero_si128();
     while (i + 17 <= n) {
         __m128i accCr = vz, accLf = vz, accPair = vz;
-        bool nul = false;
         for (int k = 0; k < 255 && i + 17 <= n; ++k, i += 16) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-            if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, vz)) != 0) {
-                nul = true; // the bytes from here on are counted one by one below
-                break;
-            }
             const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1));
             const __m128i c = _mm_cmpeq_epi8(v, vcr);
             accCr = _mm_sub_epi8(accCr, c);
@@ -126,11 +118,9 @@ TLineScan ScanLines(std::string_view Text) {
         cr += sum(accCr);
         lf += sum(accLf);
         crlf += sum(accPair);
-        if (nul)
-            break;
     }
 #endif
-    for (; i < n && p[i] != '\0'; ++i) {
+    for (; i < n; ++i) {
         if (p[i] == '\n') {
             ++lf;
         } else if (p[i] == '\r') {
@@ -140,9 +130,8 @@ TLineScan ScanLines(std::string_view Text) {
         }
     }
     TLineScan s;
-    s.Length = i;
     s.Lines = lf + cr - crlf;
-    if (i > 0 && p[i - 1] != '\r' && p[i - 1] != '\n')
+    if (n > 0 && p[n - 1] != '\r' && p[n - 1] != '\n')
         ++s.Lines; // a last line without a line end
     s.CrOnlyInCrLf = cr == crlf;
     return s;
@@ -175,7 +164,7 @@ template <class TLine> void AppendSplitLinesTo(std::vector<TLine>& Out, std::str
         Out.reserve(Out.empty() ? need : std::max(need, Out.capacity() + Out.capacity() / 2));
 
     const char* p = Text.data();
-    const char* const end = p + scan.Length;
+    const char* const end = p + Text.size();
     if (scan.CrOnlyInCrLf) {
         // Every line ends in LF (a CR before it belongs to it): memchr.
         while (p < end) {
@@ -205,8 +194,8 @@ template <class TLine> void AppendSplitLinesTo(std::vector<TLine>& Out, std::str
 #if defined(__x86_64__)
 // Views are cheap to move, so the list may grow as lines are found: one pass
 // over the text instead of counting first. Lines are cut at LF (a CR before
-// it belongs to it). Gives up, leaving Out as it was, at a NUL or at a CR
-// not followed by LF; the general way takes those.
+// it belongs to it). Gives up, leaving Out as it was, at a CR not followed
+// by LF; the general way takes those.
 __attribute__((target("avx2"))) bool SplitViewsAtLfAvx2(std::vector<std::string_view>& Out,
                                                        std::string_view Text) {
     const char* const p = Text.data();
@@ -218,16 +207,15 @@ __attribute__((target("avx2"))) bool SplitViewsAtLfAvx2(std::vector<std::string_
         const size_t end = Lf > Begin && p[Lf - 1] == '\r' ? Lf - 1 : Lf;
         Out.emplace_back(p + Begin, end - Begin);
     };
-    const __m256i vcr = _mm256_set1_epi8('\r'), vlf = _mm256_set1_epi8('\n'), vz = _mm256_setzero_si256();
+    const __m256i vcr = _mm256_set1_epi8('\r'), vlf = _mm256_set1_epi8('\n');
     size_t begin = 0;
     size_t i = 0;
     for (; i + 33 <= n; i += 32) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
         const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 1));
-        const auto nul = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, vz)));
         const auto cr = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, vcr)));
         const auto crlf = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(next, vlf)));
-        if (nul | (cr & ~crlf)) {
+        if (cr & ~crlf) {
             Out.resize(old);
             return false;
         }
@@ -240,7 +228,7 @@ __attribute__((target("avx2"))) bool SplitViewsAtLfAvx2(std::vector<std::string_
     }
     for (; i < n; ++i) {
         const char c = p[i];
-        if (c == '\0' || (c == '\r' && (i + 1 >= n || p[i + 1] != '\n'))) {
+        if (c == '\r' && (i + 1 >= n || p[i + 1] != '\n')) {
             Out.resize(old);
             return false;
         }
@@ -268,7 +256,7 @@ void AppendSplitLines(std::vector<std::string_view>& Out, std::string_view Text)
 }
 
 void AppendSplitLinesPlain(std::vector<std::string_view>& Out, std::string_view Text) {
-    const size_t end = std::min(Text.find('\0'), Text.size());
+    const size_t end = Text.size();
     size_t start = 0;
     size_t i = 0;
     while (i < end) {

@@ -20,13 +20,17 @@ void AppendJoined(std::string& Out, std::span<const std::string> Lines);
 std::string JoinLines(std::span<const std::string_view> Lines);
 void AppendJoined(std::string& Out, std::span<const std::string_view> Lines);
 
-// Splits at CR LF, a lone CR or a lone LF; a NUL ends the whole text. A line
-// end at the very end of the text does not start another (empty) line.
-std::vector<std::string> SplitLines(std::string_view Text);
-// Appends the lines of Text to Out (same rules as SplitLines).
+// Appends the lines of Text to Out: split at CR LF, a lone CR or a lone LF,
+// every other byte (NUL included) kept. A line end at the very end of the
+// text does not start another (empty) line.
 void AppendSplitLines(std::vector<std::string>& Out, std::string_view Text);
 // Appends the lines of Text to Out as views into Text, copying nothing.
 void AppendSplitLines(std::vector<std::string_view>& Out, std::string_view Text);
+
+// The lines of Text up to its first NUL, for showing a text: the display
+// code reads a NUL as the end of what it shows. Parsing a message uses
+// AppendSplitLines, which keeps every byte.
+std::vector<std::string> SplitLines(std::string_view Text);
 
 // The same rules one byte at a time, with no vector instructions and no
 // counting pass: the yardstick that the fast paths of AppendSplitLines, which

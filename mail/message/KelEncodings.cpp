@@ -227,8 +227,6 @@ void TBase64DecodingStream::WriteBuffer(const void* Buffer, size_t Count) { Writ
 // ---- quoted-printable ----
 
 std::string DecodeQuotedPrintable(std::string_view Text) {
-    if (size_t nul = Text.find('\0'); nul != std::string_view::npos)
-        Text = Text.substr(0, nul);
     std::string out(Text.size(), '\0');
     char* o = out.data();
     const size_t n = Text.size();
@@ -248,10 +246,7 @@ std::string DecodeQuotedPrintable(std::string_view Text) {
         } else if (i + 2 < n) {
             int hi = HexDigitValue(Text[i + 1]);
             int lo = HexDigitValue(Text[i + 2]);
-            const char byte = (hi < 0 || lo < 0) ? '@' : static_cast<char>(hi * 16 + lo);
-            if (byte == '\0')
-                break;
-            *o++ = byte;
+            *o++ = (hi < 0 || lo < 0) ? '@' : static_cast<char>(hi * 16 + lo);
             i += 3;
         } else {
             break;

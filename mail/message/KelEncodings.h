@@ -77,7 +77,7 @@ class TBase64DecodingStream : public TStream {
 // Decodes quoted-printable text and the Q form of encoded words: "_" gives a
 // blank, "=XX" the byte XX (64 when XX is not hex), "=" before a line end is
 // a soft break, "=" with fewer than two characters after it ends the text.
-// The input ends at its first NUL, and so does the result.
+// Every other byte, NUL included, is copied.
 std::string DecodeQuotedPrintable(std::string_view Text);
 
 } // namespace kel

@@ -24,6 +24,34 @@ bool FindHeader(const std::string& Key, std::span<const std::string_view> Lines,
 // case of the value is kept.
 std::string GetHeaderValue(const std::string& Key, const std::string& Line);
 
+// The value of the parameter Name (any case) of a structured header field,
+// Field being the whole unfolded line ("Content-Type: a/b; name=x"), read as
+// RFC 2045 and RFC 2231 write it: blanks around "=", a quoted string with
+// backslash escapes, or a token (up to ";", trimmed, single quotes around it
+// dropped, as old mailers write them). The RFC 2231 forms (name*, and the
+// pieces name*0, name*1*, ... joined in numeric order whatever order they
+// come in, the first of a repeated number kept) win over the plain one;
+// their percent escapes are decoded and the charset'language' prefix of the
+// first piece names the charset they are converted from (CharsetToUtf8). A
+// plain value has its encoded words decoded (DecodeNameWords). False, Value
+// untouched, when the parameter is absent. Pieces past kMaxParameterPieces
+// and values past kMaxParameterBytes are dropped, so a field of a million
+// pieces costs one pass and bounded memory.
+constexpr size_t kMaxParameterPieces = 1024;
+constexpr size_t kMaxParameterBytes = 64 * 1024;
+bool GetHeaderParameter(std::string_view Field, std::string_view Name, std::string& Value);
+
+// Bytes of the named charset as UTF-8. UTF-8 and charsets not known here
+// keep their bytes; US-ASCII, ISO-8859-1 and Windows-1252 are read as
+// Windows-1252 (as mail readers do: the labels are used interchangeably).
+std::string CharsetToUtf8(std::string_view Bytes, std::string_view Charset);
+
+// The encoded words of a file name decoded and converted to UTF-8 (see
+// CharsetToUtf8), the blanks between two adjacent words dropped; a word that
+// is not well-formed stays as written. Unlike DecodeEncodedWords, decoded
+// text is not looked at again.
+std::string DecodeNameWords(std::string_view Text);
+
 // Removes the header lines (up to the first blank line) and the blank lines
 // after them. SkipHeaderPos gives the index of the first line that would
 // remain, so that callers can work on a view instead of erasing.

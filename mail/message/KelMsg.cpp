@@ -32,16 +32,15 @@ constexpr uint64_t kOnes = 0x0101010101010101ULL;
 // Nonzero when one of the eight bytes of V is zero.
 constexpr uint64_t HasZeroByte(uint64_t V) { return (V - kOnes) & ~V & (kOnes << 7); }
 
-inline bool HasLineEndOrNul(std::string_view Line) {
+inline bool HasLineEnd(std::string_view Line) {
     const char* p = Line.data();
     const size_t n = Line.size();
 #if defined(__SSE2__)
     if (n >= 16) {
         const auto hit = [](const char* at) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-            const __m128i eq = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')),
-                                                         _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
-                                            _mm_cmpeq_epi8(v, _mm_setzero_si128()));
+            const __m128i eq =
+                _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n')));
             return _mm_movemask_epi8(eq) != 0;
         };
         size_t i = 0;
@@ -56,17 +55,17 @@ inline bool HasLineEndOrNul(std::string_view Line) {
     for (; i + 8 <= n; i += 8) {
         uint64_t w;
         std::memcpy(&w, p + i, 8);
-        if (HasZeroByte(w) | HasZeroByte(w ^ (kOnes * '\n')) | HasZeroByte(w ^ (kOnes * '\r')))
+        if (HasZeroByte(w ^ (kOnes * '\n')) | HasZeroByte(w ^ (kOnes * '\r')))
             return true;
     }
     for (; i < n; ++i)
-        if (p[i] == '\r' || p[i] == '\n' || p[i] == '\0')
+        if (p[i] == '\r' || p[i] == '\n')
             return true;
     return false;
 }
 
 // A multipart entity is split only at whole lines that equal its delimiter,
-// so a line holding CR, LF or NUL would split differently once the entity is
+// so a line holding CR or LF would split differently once the entity is
 // joined and split again. Lines without them come back unchanged.
 #if defined(__x86_64__)
 // The same test 32 bytes a step, for processors with AVX2 (checked at run
@@ -74,15 +73,14 @@ inline bool HasLineEndOrNul(std::string_view Line) {
 __attribute__((target("avx2"))) bool LinesAreSplitCleanAvx2(std::span<const std::string_view> Lines) {
     const auto hit = [](const char* at) __attribute__((target("avx2"))) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-        const __m256i eq = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r')),
-                                                           _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n'))),
-                                           _mm256_cmpeq_epi8(v, _mm256_setzero_si256()));
+        const __m256i eq =
+            _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r')), _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n')));
         return _mm256_movemask_epi8(eq) != 0;
     };
     for (const std::string_view l : Lines) {
         const size_t n = l.size();
         if (n < 32) {
-            if (HasLineEndOrNul(l))
+            if (HasLineEnd(l))
                 return false;
             continue;
         }
@@ -106,7 +104,7 @@ bool LinesAreSplitClean(std::span<const std::string_view> Lines) {
         return LinesAreSplitCleanAvx2(Lines);
 #endif
     for (const std::string_view l : Lines)
-        if (HasLineEndOrNul(l))
+        if (HasLineEnd(l))
             return false;
     return true;
 }
@@ -207,28 +205,32 @@ void SplitMultipart(std::span<const std::string_view> Lines, int Depth, std::vec
     SplitMultipart(Lines.subspan(partBegin, j - partBegin), Depth + 1, Leaves);
 }
 
-// Type, encoding and name of an entity from its header fields.
-void ReadPartHeader(std::span<const std::string_view> Lines, std::string& Type, std::string& Encoding, std::string& Name) {
+// What an entity's header fields say about it.
+struct TPartHeader {
+    std::string Type;     // upper case; "TEXT/PLAIN" when absent
+    std::string Encoding; // upper case; "7BIT" when absent
+    std::string Name;     // decoded; empty when none is given
+    bool Attachment = false; // Content-Disposition: attachment
+};
+
+TPartHeader ReadPartHeader(std::span<const std::string_view> Lines) {
     static const std::string kKeys[] = {"CONTENT-TYPE:", "CONTENT-TRANSFER-ENCODING:", "CONTENT-DISPOSITION:"};
     std::string fields[3];
     bool found[3];
     FindHeaders<std::string_view>(Lines, kKeys, fields, found);
 
-    Name.clear();
-    if (found[0]) {
-        Type = UpperCase(GetHeaderValue(kKeys[0], fields[0]));
-        Name = GetHeaderValue("NAME", fields[0]);
-    } else {
-        Type = "TEXT/PLAIN";
-    }
-    Encoding = found[1] ? UpperCase(GetHeaderValue(kKeys[1], fields[1])) : "7BIT";
-    // "NAME" of the Content-Type wins over "FILENAME" of the disposition.
-    if (Name.empty() && found[2])
-        Name = GetHeaderValue("FILENAME", fields[2]);
-    if (!Name.empty()) {
-        Name.erase(0, 1); // the "=" of the parameter
-        Name = DecodeEncodedWords(StripQuotes(Name));
-    }
+    TPartHeader h;
+    h.Type = found[0] ? UpperCase(GetHeaderValue(kKeys[0], fields[0])) : "TEXT/PLAIN";
+    h.Encoding = found[1] ? UpperCase(GetHeaderValue(kKeys[1], fields[1])) : "7BIT";
+    h.Attachment = found[2] && UpperCase(GetHeaderValue(kKeys[2], fields[2])) == "ATTACHMENT";
+    // The type's name first, then the disposition's filename; each field's
+    // other spelling after them, as some mailers swap the two. An empty one
+    // names nothing.
+    const std::pair<int, const char*> kNames[] = {{0, "name"}, {2, "filename"}, {2, "name"}, {0, "filename"}};
+    for (const auto& [field, param] : kNames)
+        if (found[field] && GetHeaderParameter(fields[field], param, h.Name) && !h.Name.empty())
+            break;
+    return h;
 }
 
 // The charset parameter of an entity's Content-Type field (continuation
@@ -302,7 +304,7 @@ void DecodeBase64Into(std::span<const std::string_view> Lines, std::string& Out)
 }
 
 // Copies bytes from P to O up to the first that quoted-printable decoding
-// of a line cannot copy as it is ("=", "_", CR, LF or NUL) or to End, and
+// of a line cannot copy as it is ("=", "_", CR or LF) or to End, and
 // returns how many it copied. O must have room for End - P bytes: blocks of
 // 16 are stored whole and the bytes past the stop overwritten later.
 size_t CopyQPPlain(const char* P, const char* End, char* O) {
@@ -313,13 +315,12 @@ size_t CopyQPPlain(const char* P, const char* End, char* O) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(O), v);
         const __m128i hit = _mm_or_si128(
             _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('=')), _mm_cmpeq_epi8(v, _mm_set1_epi8('_'))),
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
-                         _mm_cmpeq_epi8(v, _mm_setzero_si128())));
+            _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))));
         if (const int m = _mm_movemask_epi8(hit))
             return static_cast<size_t>(P - start) + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(m)));
     }
 #endif
-    while (P < End && *P != '=' && *P != '_' && *P != '\r' && *P != '\n' && *P != '\0')
+    while (P < End && *P != '=' && *P != '_' && *P != '\r' && *P != '\n')
         *O++ = *P++;
     return static_cast<size_t>(P - start);
 }
@@ -330,12 +331,12 @@ constexpr std::array<uint8_t, 256> kQPKind = [] {
     std::array<uint8_t, 256> t{};
     t['='] = kQPEscape;
     t['_'] = kQPBlank;
-    t['\r'] = t['\n'] = t['\0'] = kQPStop;
+    t['\r'] = t['\n'] = kQPStop;
     return t;
 }();
 
 // Hex digit values; kQPHexOther marks any other byte ("@" results), and
-// kQPHexStop CR, LF and NUL (left to the general way).
+// kQPHexStop CR and LF (left to the general way).
 constexpr uint8_t kQPHexOther = 0x40, kQPHexStop = 0x80;
 constexpr std::array<uint8_t, 256> kQPHex = [] {
     std::array<uint8_t, 256> t{};
@@ -343,15 +344,15 @@ constexpr std::array<uint8_t, 256> kQPHex = [] {
         const int v = HexDigitValue(static_cast<char>(c));
         t[static_cast<size_t>(c)] = v < 0 ? kQPHexOther : static_cast<uint8_t>(v);
     }
-    t['\r'] = t['\n'] = t['\0'] = kQPHexStop;
+    t['\r'] = t['\n'] = kQPHexStop;
     return t;
 }();
 
 // AppendQuotedPrintableLines line by line, without the joined text: what the
 // decoder does with "=" CR LF (a soft break: the next line goes on) and with
 // "=X" CR LF (the escape takes the CR, gives "@", and the LF ends the line)
-// is done per line. Lines holding CR, LF or NUL, and a "=00" (the decoder
-// stops at the NUL), are left to the general way: false, Out as it was.
+// is done per line. Lines holding CR or LF are left to the general way:
+// false, Out as it was.
 bool AppendQuotedPrintableLinesDirect(std::span<const std::string_view> Lines, std::vector<std::string>& Out) {
     const size_t outStart = Out.size();
     std::string cur;        // the decoded line being built
@@ -399,11 +400,7 @@ bool AppendQuotedPrintableLinesDirect(std::span<const std::string_view> Lines, s
             if ((hi | lo) & kQPHexStop)
                 return fail();
             const char byte = ((hi | lo) & kQPHexOther) ? '@' : static_cast<char>(hi << 4 | lo);
-            if (static_cast<unsigned char>(byte) <= '\r') {
-                if (byte == '\0')
-                    return fail();
-                curHasEnd |= byte == '\r' || byte == '\n';
-            }
+            curHasEnd |= byte == '\r' || byte == '\n';
             *o++ = byte;
             p += 3;
         }
@@ -430,17 +427,10 @@ bool AppendQuotedPrintableLinesDirect(std::span<const std::string_view> Lines, s
 // escape reaches past the line end it stands before, so the chunks decode as
 // the whole does; a decoded line may run on into the next chunk (soft line
 // breaks) and is carried over, and so is the question whether a CR at the
-// end of a chunk is half of a CR LF. The decoder stops at a NUL, from the
-// text or from "=00": lines holding either are decoded in one piece.
+// end of a chunk is half of a CR LF.
 void AppendQuotedPrintableLines(std::span<const std::string_view> Lines, std::vector<std::string>& Out) {
     if (AppendQuotedPrintableLinesDirect(Lines, Out))
         return;
-    for (const std::string_view l : Lines)
-        if (l.find('\0') != std::string::npos || l.find("=00") != std::string::npos) {
-            const std::string decoded = DecodeQuotedPrintable(JoinLines(Lines));
-            AppendSplitLines(Out, decoded);
-            return;
-        }
 
     constexpr size_t kChunk = 1 << 16;
     std::string chunk, pending;
@@ -619,7 +609,7 @@ const TAttachedFile& TAttachedFiles::Items(int Index) const {
 
 struct TKelMsg::TEntity {
     std::span<const std::string_view> Lines;
-    bool SplitClean; // known to hold no CR, LF or NUL
+    bool SplitClean; // known to hold no CR or LF
     int Depth;
 };
 
@@ -754,13 +744,18 @@ void TKelMsg::ParseHeaderFields() {
 }
 
 void TKelMsg::ParsePart(TParseState& State, const TEntity& Entity) {
-    std::string type, encoding, name;
-    ReadPartHeader(Entity.Lines, type, encoding, name);
+    const TPartHeader header = ReadPartHeader(Entity.Lines);
+    const std::string& type = header.Type;
+    const std::string& encoding = header.Encoding;
+    const std::string& name = header.Name;
     const bool tooDeep = Entity.Depth >= MaxNestingDepth;
     const auto body = [&] { return Entity.Lines.subspan(SkipHeaderPos(Entity.Lines)); };
     const auto showBody = [&] { ShowLines(State, body()); };
 
-    if (Contains(type, "TEXT")) {
+    if (header.Attachment && !Contains(type, "MULTIPART")) {
+        // Whatever its type: the sender meant it to be saved, not read inline.
+        AddAttachment(body(), name, encoding);
+    } else if (Contains(type, "TEXT")) {
         ParseTextPart(State, Entity, encoding);
     } else if (Contains(type, "MULTIPART")) {
         if (tooDeep) {

@@ -88,7 +88,8 @@ struct PopRecorder {
 inline std::vector<std::string> LiteralRawMail(const std::string& Reply) {
     std::string data = Reply.substr(Reply.find("\r\n") + 2);
     data.resize(data.size() - 3); // ".\r\n"
-    std::vector<std::string> lines = kel::SplitLines(data);
+    std::vector<std::string> lines;
+    kel::AppendSplitLines(lines, data); // every byte kept, NUL included
     for (auto& l : lines)
         if (l.size() >= 2 && l[0] == '.')
             l.erase(0, 1);

@@ -138,7 +138,8 @@ TEST(DecodeQuotedPrintable, FollowsTheEscapeRules) {
         {"soft break LF then CR keeps the CR", "x=\n\ry", "x\ry"},
         {"one bad digit gives 64", "a=4Zb", "a@b"},
         {"lone equals ends", "ab=", "ab"},
-        {"=00 cuts", "ab=00cd", "ab"},
+        {"=00 gives a NUL and goes on", "ab=00cd", std::string("ab\0cd", 5)},
+        {"a NUL is copied", std::string("a\0=41", 5), std::string("a\0A", 3)},
         {"equals then CR not LF is escape", "=A\r\n", "@\n"},
     };
     for (const auto& r : rows) {

@@ -113,7 +113,7 @@ class LiteralParser {
     };
 
     static void Split(const std::string& Text, int Depth, std::vector<Leaf>& Leaves) {
-        std::vector<std::string> lines = kel::SplitLines(Text);
+        std::vector<std::string> lines = SplitLines(Text);
         std::string field;
         if (!kel::FindHeader("CONTENT-TYPE:", lines, field) ||
             kel::UpperCase(field).find("MULTIPART") == std::string::npos) {
@@ -174,33 +174,38 @@ class LiteralParser {
         Msg.ContentTransferEncoding = value("CONTENT-TRANSFER-ENCODING:", v) ? kel::UpperCase(v) : "7BIT";
     }
 
-    static void PartHeader(const std::vector<std::string>& E, std::string& Type, std::string& Enc, std::string& Name) {
-        std::string line;
-        Name = "";
-        if (kel::FindHeader("CONTENT-TYPE:", E, line)) {
-            Type = kel::UpperCase(kel::GetHeaderValue("CONTENT-TYPE:", line));
-            Name = kel::GetHeaderValue("NAME", line);
-        } else {
-            Type = "TEXT/PLAIN";
-        }
+    static void PartHeader(const std::vector<std::string>& E, std::string& Type, std::string& Enc, std::string& Name,
+                           bool& Attachment) {
+        std::string type, disposition, line;
+        const bool hasType = kel::FindHeader("CONTENT-TYPE:", E, type);
+        const bool hasDisposition = kel::FindHeader("CONTENT-DISPOSITION:", E, disposition);
+        Type = hasType ? kel::UpperCase(kel::GetHeaderValue("CONTENT-TYPE:", type)) : "TEXT/PLAIN";
         Enc = kel::FindHeader("CONTENT-TRANSFER-ENCODING:", E, line)
                   ? kel::UpperCase(kel::GetHeaderValue("CONTENT-TRANSFER-ENCODING:", line))
                   : "7BIT";
-        if (Name.empty())
-            Name = kel::FindHeader("CONTENT-DISPOSITION:", E, line) ? kel::GetHeaderValue("FILENAME", line) : "";
-        if (!Name.empty()) {
-            Name.erase(0, 1);
-            Name = DecodeEncodedWords(kel::StripQuotes(Name));
-        }
+        Attachment = hasDisposition && kel::UpperCase(kel::GetHeaderValue("CONTENT-DISPOSITION:", disposition)) == "ATTACHMENT";
+        Name = "";
+        if (hasType)
+            kel::GetHeaderParameter(type, "name", Name);
+        if (Name.empty() && hasDisposition)
+            kel::GetHeaderParameter(disposition, "filename", Name);
+        if (Name.empty() && hasDisposition)
+            kel::GetHeaderParameter(disposition, "name", Name);
+        if (Name.empty() && hasType)
+            kel::GetHeaderParameter(type, "filename", Name);
     }
 
     void AppendAll(const std::vector<std::string>& L) { Msg.Text.insert(Msg.Text.end(), L.begin(), L.end()); }
 
     void Part(std::vector<std::string>& E, int Depth) {
         std::string type, enc, name;
-        PartHeader(E, type, enc, name);
+        bool attachment = false;
+        PartHeader(E, type, enc, name, attachment);
         bool deep = Depth >= kel::MaxNestingDepth;
-        if (type.find("TEXT") != std::string::npos) {
+        if (attachment && type.find("MULTIPART") == std::string::npos) {
+            SkipHeader(E);
+            AddAttachment(E, name, enc);
+        } else if (type.find("TEXT") != std::string::npos) {
             TextPath(E, enc);
         } else if (type.find("MULTIPART") != std::string::npos) {
             if (deep) {
@@ -249,9 +254,9 @@ class LiteralParser {
             AddAttachment(block, u, "X-UUENCODE");
         }
         if (Enc == "QUOTED-PRINTABLE") {
-            E = kel::SplitLines(kel::DecodeQuotedPrintable(kel::JoinLines(E)));
+            E = SplitLines(kel::DecodeQuotedPrintable(kel::JoinLines(E)));
         } else if (Enc == "BASE64") {
-            E = kel::SplitLines(Base64({kel::JoinLines(E)}));
+            E = SplitLines(Base64({kel::JoinLines(E)}));
         }
         AppendAll(E);
     }
@@ -289,7 +294,7 @@ class LiteralParser {
             a.Data = data;
             a.Lines.clear();
         } else if (Enc == "QUOTED-PRINTABLE") {
-            a.Data = joinedLessTwo(kel::SplitLines(kel::DecodeQuotedPrintable(kel::JoinLines(L))));
+            a.Data = joinedLessTwo(SplitLines(kel::DecodeQuotedPrintable(kel::JoinLines(L))));
         } else {
             a.Data = joinedLessTwo(L);
         }

@@ -14,7 +14,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-Lines L(const std::string& Text) { return kel::SplitLines(Text); }
+Lines L(const std::string& Text) { return kel_literal::SplitLines(Text); }
 
 using kel_literal::ParseLibrary;
 
@@ -264,6 +264,115 @@ TEST(KelMsgParse, ParseLinesAfterLinesAlreadyInRawMail) {
     EXPECT_TRUE(m.RawMail.empty());
     m.ParseLines({}); // nothing to parse
     EXPECT_EQ(m.Text.size(), 2u);
+}
+
+// Attachments through the whole parse: which parts are listed, under which
+// name, with which bytes, and what stays in Text. Each row's library parse
+// must also equal the step-by-step parser's.
+TEST(KelMsgParse, AttachmentsAndTheirNames) {
+    const std::string mixed = "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nbody\n";
+    const auto part = [](const std::string& header, const std::string& body) { return "--b\n" + header + "\n\n" + body + "\n"; };
+    const std::string end = "--b--\n";
+    const struct {
+        const char* name;
+        std::string raw;
+        Lines text;
+        std::vector<std::string> files, datas;
+    } rows[] = {
+        {"text attachment with a name",
+         mixed + part("Content-Type: text/plain\nContent-Disposition: attachment; filename=rhubarb.txt", "line 1\nline 2") + end,
+         {"body"}, {"rhubarb.txt"}, {"line 1\r\nline 2"}},
+        {"text attachment without a name",
+         mixed + part("Content-Type: text/x-diff\nContent-Disposition: ATTACHMENT", "+a\n-b") + end, {"body"}, {""}, {"+a\r\n-b"}},
+        {"quoted-printable text attachment",
+         mixed + part("Content-Type: text/plain; charset=utf-8\nContent-Transfer-Encoding: quoted-printable\n"
+                      "Content-Disposition: attachment; filename=\"q.txt\"", "caf=C3=A9=\n au lait") + end,
+         {"body"}, {"q.txt"}, {"caf\xC3\xA9 au lait"}},
+        {"inline text with a name stays text",
+         mixed + part("Content-Type: text/plain; name=inline.txt\nContent-Disposition: inline", "shown") + end,
+         {"body", "shown"}, {}, {}},
+        {"RFC 2231 continuations, UTF-8",
+         mixed + part("Content-Type: text/x-diff\nContent-Disposition: attachment;\n filename*0*=utf-8''%C3%A5;\n"
+                      " filename*1*=.diff\nContent-Transfer-Encoding: base64", "KyBh") + end,
+         {"body"}, {"\xC3\xA5.diff"}, {"+ a"}},
+        {"RFC 2231 ISO-8859-1, pieces reversed",
+         mixed + part("Content-Type: application/octet-stream; name*1=\".bin\"; name*0*=iso-8859-1''%E5%E5\n"
+                      "Content-Transfer-Encoding: base64", "AAEC") + end,
+         {"body"}, {"\xC3\xA5\xC3\xA5.bin"}, {std::string("\0\1\2", 3)}},
+        {"RFC 2231 without charset",
+         mixed + part("Content-Type: image/gif; name*0=\"a b\"; name*1=\".gif\"\nContent-Transfer-Encoding: base64", "R0lG") + end,
+         {"body"}, {"a b.gif"}, {"GIF"}},
+        {"empty type name, disposition filename",
+         mixed + part("Content-Type: image/gif; name=\"\"\nContent-Disposition: attachment; filename=\"good.gif\"\n"
+                      "Content-Transfer-Encoding: base64", "R0lG") + end,
+         {"body"}, {"good.gif"}, {"GIF"}},
+        {"disposition without filename, type name",
+         mixed + part("Content-Type: image/gif; name=t.gif\nContent-Disposition: attachment\nContent-Transfer-Encoding: base64",
+                      "R0lG") + end,
+         {"body"}, {"t.gif"}, {"GIF"}},
+        {"blanks around =",
+         mixed + part("Content-Type: image/gif; name = \"x.gif\"\nContent-Transfer-Encoding: base64", "R0lG") + end,
+         {"body"}, {"x.gif"}, {"GIF"}},
+        {"encoded words in a quoted name",
+         mixed + part("Content-Type: application/pdf; name=\"=?UTF-8?Q?R=C3=A9sum=C3=A9?= =?UTF-8?B?LnBkZg==?=\"\n"
+                      "Content-Transfer-Encoding: base64", "UERG") + end,
+         {"body"}, {"R\xC3\xA9sum\xC3\xA9.pdf"}, {"PDF"}},
+        {"the name after the last backslash or colon",
+         mixed + part("Content-Type: application/x; name*=utf-8''C%3A%5Cdir%5Cf.bin\nContent-Transfer-Encoding: base64", "QUJD") + end,
+         {"body"}, {"Cdirf.bin"}, {"ABC"}},
+        {"a bounce's message headers",
+         "Content-Type: multipart/report; report-type=delivery-status; boundary=b\n\n--b\n\nnot delivered\n" +
+             part("Content-Type: text/rfc822-headers\nContent-Disposition: attachment;\n filename=\"Undelivered Message Headers.txt\"",
+                  "Subject: x") + end,
+         {"not delivered"}, {"Undelivered Message Headers.txt"}, {"Subject: x"}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        auto [lib, lit] = kel_literal::ParseBothWays(L(r.raw));
+        EXPECT_TRUE(lib == lit);
+        EXPECT_EQ(lib.Error, "");
+        EXPECT_EQ(lib.Text, r.text);
+        EXPECT_EQ(Field(lib, &kel_literal::Attachment::FileName), r.files);
+        EXPECT_EQ(Field(lib, &kel_literal::Attachment::Data), r.datas);
+    }
+}
+
+// A NUL is a byte like any other: nothing after it is lost.
+TEST(KelMsgParse, NothingIsCutAtANul) {
+    const std::string nul(1, '\0');
+    std::string seven = "Subject: s" + nul + "x\nContent-Type: multipart/mixed; boundary=b\n\n--b\n\ntext" + nul + "more\n";
+    std::vector<std::string> sevenFiles;
+    for (int k = 1; k <= 7; ++k) {
+        sevenFiles.push_back("f" + std::to_string(k) + ".bin");
+        seven += "--b\nContent-Type: application/x; name=" + sevenFiles.back() + "\nContent-Transfer-Encoding: base64\n\nAEE=\n";
+    }
+    seven += "--b--\n";
+    const struct {
+        const char* name;
+        std::string raw;
+        std::string subject;
+        Lines text;
+        std::vector<std::string> files, datas;
+    } rows[] = {
+        {"in a header line", "Subject: a" + nul + "b\nFrom: f@x\n\nbody\n", "a" + nul + "b", {"body"}, {}, {}},
+        {"in the text", "Subject: s\n\nab" + nul + "cd\nnext\n", "s", {"ab" + nul + "cd", "next"}, {}, {}},
+        {"in quoted-printable text", "Subject: s\nContent-Transfer-Encoding: quoted-printable\n\na=00b\nc" + nul + "d\n", "s",
+         {"a" + nul + "b", "c" + nul + "d"}, {}, {}},
+        {"in an attachment name",
+         "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: a/b; name=\"x" + nul + "y.bin\"\n\nz\n--b\n"
+         "Content-Type: a/b; name=second.bin\n\nw\n--b--\n", "", {}, {"xy.bin", "second.bin"}, {"z", "w"}},
+        {"seven attachments after NULs", seven, "s" + nul + "x", {"text" + nul + "more"}, sevenFiles,
+         std::vector<std::string>(7, std::string("\0A", 2))},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        auto [lib, lit] = kel_literal::ParseBothWays(L(r.raw));
+        EXPECT_TRUE(lib == lit);
+        EXPECT_EQ(lib.Subject, r.subject);
+        EXPECT_EQ(lib.Text, r.text);
+        EXPECT_EQ(Field(lib, &kel_literal::Attachment::FileName), r.files);
+        EXPECT_EQ(Field(lib, &kel_literal::Attachment::Data), r.datas);
+    }
 }
 
 } // namespace

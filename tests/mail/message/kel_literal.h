@@ -12,12 +12,12 @@
 
 namespace kel_literal {
 
-// Byte by byte: a line ends at CR LF, a lone CR or a lone LF; NUL ends all.
+// Byte by byte: a line ends at CR LF, a lone CR or a lone LF; NUL is a byte.
 inline std::vector<std::string> SplitLines(const std::string& Text) {
     std::vector<std::string> out;
     std::string line;
     bool open = false;
-    for (size_t i = 0; i < Text.size() && Text[i] != '\0'; ++i) {
+    for (size_t i = 0; i < Text.size(); ++i) {
         const char c = Text[i];
         if (c == '\r' || c == '\n') {
             out.push_back(line);

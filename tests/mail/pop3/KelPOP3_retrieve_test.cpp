@@ -119,7 +119,7 @@ TEST(RetrieveMsg, SameMessageAtEverySplit) {
     }
 }
 
-// NUL ends the loaded text; the line before it is kept (it is no terminator).
+// A NUL is a byte like any other: the lines after it stay.
 TEST(RetrieveMsg, ReplyBecomesTheMessage) {
     const std::string mega(1u << 20, 'L');
     struct Row {
@@ -136,8 +136,8 @@ TEST(RetrieveMsg, ReplyBecomesTheMessage) {
         // The line is the header part here; OperationFailed judges the status line only.
         {"continuation starting with -ERR", "+OK 20 octets\r\n-ERR is a body line\r\n.\r\n", false,
          Chunking::At(15), {"-ERR is a body line"}, {}, false},
-        {"NUL", std::string("+OK 9\r\nSubject: a\r\n\r\nxy\0z\r\nmore\r\n.\r\n", 37), false,
-         Chunking::Whole(), {"Subject: a"}, {"xy"}, false},
+        {"NUL", std::string("+OK 9\r\nSubject: a\0b\r\nFrom: c\r\n\r\nxy\0z\r\nmore\r\n.\r\n", 47), false,
+         Chunking::Whole(), {std::string("Subject: a\0b", 12), "From: c"}, {std::string("xy\0z", 4), "more"}, false},
         {"megabyte line", Reply("Subject: big\r\n\r\n" + mega + "\r\n..x\r\n"), false,
          Chunking::Whole(), {"Subject: big"}, {mega, ".x"}, false},
     };
