@@ -41,18 +41,18 @@ int64_t SteadyMs() {
 
 TMailboxSession::TMailboxSession(kel::TKelPOP& Pop, TMailboxView& View, TMailboxDecisions& Decisions,
                                  TEventPump PumpEvents)
-    : FPop(Pop), FView(View), FDecisions(Decisions), FPumpEvents(std::move(PumpEvents)) {
-    FPop.ProcessMessages = [this] { PumpWhileWaiting(); };
-    if (!FPop.Sleep)
-        FPop.Sleep = [](int Ms) { QThread::msleep(static_cast<unsigned long>(std::max(Ms, 0))); };
+    : Pop_(Pop), View_(View), Decisions_(Decisions), PumpEvents_(std::move(PumpEvents)) {
+    Pop_.ProcessMessages = [this] { PumpWhileWaiting(); };
+    if (!Pop_.Sleep)
+        Pop_.Sleep = [](int Ms) { QThread::msleep(static_cast<unsigned long>(std::max(Ms, 0))); };
 }
 
-TMailboxSession::~TMailboxSession() { FPop.ProcessMessages = nullptr; }
+TMailboxSession::~TMailboxSession() { Pop_.ProcessMessages = nullptr; }
 
 const std::string* TMailboxSession::Header(int Number) const {
-    if (Number < 1 || static_cast<size_t>(Number) > FHeaders.size())
+    if (Number < 1 || static_cast<size_t>(Number) > Headers_.size())
         return nullptr;
-    return &FHeaders[static_cast<size_t>(Number - 1)];
+    return &Headers_[static_cast<size_t>(Number - 1)];
 }
 
 QString TMailboxSession::Say(const char* German_, const char* English) const {
@@ -60,8 +60,8 @@ QString TMailboxSession::Say(const char* German_, const char* English) const {
 }
 
 void TMailboxSession::SetState(TSessionState State) {
-    FState = State;
-    FView.StateChanged(State);
+    State_ = State;
+    View_.StateChanged(State);
 }
 
 void TMailboxSession::StatusConnectionEnded() {
@@ -74,20 +74,20 @@ void TMailboxSession::PumpWhileWaiting() {
     // changed, which costs more than the exchanges with a nearby server; at
     // screen rate the window looks and answers the same. A slow reply is
     // waited for in 50 ms slices that call this, so the window always runs then.
-    if (SteadyMs() - FLastPumpMs >= PumpIntervalMs) {
-        if (FPumpEvents)
-            FPumpEvents();
-        FLastPumpMs = SteadyMs();
+    if (SteadyMs() - LastPumpMs_ >= PumpIntervalMs) {
+        if (PumpEvents_)
+            PumpEvents_();
+        LastPumpMs_ = SteadyMs();
     }
-    if (FCloseRequested && Busy())
+    if (CloseRequested_ && Busy())
         throw EOperationAbandoned{};
-    if (FCancelRequested && (FState == TSessionState::Listing || FState == TSessionState::Deleting)) {
+    if (CancelRequested_ && (State_ == TSessionState::Listing || State_ == TSessionState::Deleting)) {
         // The replies on their way are still read after a cancel, but a
         // server that has stopped sending them is not waited for.
-        if (FPop.BytesReceived() != FCancelBytes) {
-            FCancelBytes = FPop.BytesReceived();
-            FCancelAtMs = SteadyMs();
-        } else if (SteadyMs() - FCancelAtMs >= kCancelStallMs) {
+        if (Pop_.BytesReceived() != CancelBytes_) {
+            CancelBytes_ = Pop_.BytesReceived();
+            CancelAtMs_ = SteadyMs();
+        } else if (SteadyMs() - CancelAtMs_ >= kCancelStallMs) {
             throw EServerStalled{};
         }
     }
@@ -145,9 +145,9 @@ QString TMailboxSession::ErrorText(const std::exception& e) const {
 void TMailboxSession::ComponentError(kel::TObject* Sender, const std::string& Text) {
     // A transport failure carries the text of the last good reply, which
     // would read like the cause; the exception that follows names the real one.
-    if (Sender == FPop.Transport())
+    if (Sender == Pop_.Transport())
         return;
-    FView.ClearStatus();
+    View_.ClearStatus();
     Status(Say("Fehler: ", "Error: ") + DisplayText(Text));
 }
 
@@ -155,12 +155,12 @@ void TMailboxSession::ComponentError(kel::TObject* Sender, const std::string& Te
 
 void TMailboxSession::Connect(const TConnectRequest& Request) {
     // A connection is open already, or an operation runs: not a second one.
-    if (FState != TSessionState::Idle || FPop.Connected())
+    if (State_ != TSessionState::Idle || Pop_.Connected())
         return;
-    FHeaders.clear();
-    FRows.clear();
-    FView.ClearStatus();
-    FView.ClearRows();
+    Headers_.clear();
+    Rows_.clear();
+    View_.ClearStatus();
+    View_.ClearRows();
     if (Request.Server.isEmpty()) {
         Status(Say("Fehler: POP3 Server fehlt", "Error: No POP server specified"));
         return;
@@ -179,47 +179,47 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
                    "Error: invalid server (server, server:port or [IPv6 address]:port)"));
         return;
     }
-    FPop.Security = sweepbox::PopSecurity(Request.Security);
-    const uint16_t port = address.Port ? address.Port : (FPop.Security == kel::TPopSecurity::Tls ? 995 : 110);
+    Pop_.Security = sweepbox::PopSecurity(Request.Security);
+    const uint16_t port = address.Port ? address.Port : (Pop_.Security == kel::TPopSecurity::Tls ? 995 : 110);
     const QString hostPort = sweepbox::HostPortKey(address.Host, port);
-    FPop.Host = address.Host.toStdString();
-    FPop.Port = std::to_string(port);
-    FPop.TrustFile = Request.TrustFile;
-    FPop.PinnedFingerprint = Request.Pinned ? Request.Pinned(hostPort).toStdString() : std::string();
-    FPop.UserId = Request.User.toStdString();
-    FPop.UserPasswd = Request.Password.toStdString();
+    Pop_.Host = address.Host.toStdString();
+    Pop_.Port = std::to_string(port);
+    Pop_.TrustFile = Request.TrustFile;
+    Pop_.PinnedFingerprint = Request.Pinned ? Request.Pinned(hostPort).toStdString() : std::string();
+    Pop_.UserId = Request.User.toStdString();
+    Pop_.UserPasswd = Request.Password.toStdString();
 
     SetState(TSessionState::Connecting);
     // The counts of the previous mailbox would stand beside this attempt's
     // empty list and errors as if they were its own.
-    FView.SetPanel(0, QString());
-    FView.SetPanel(1, QString());
-    FView.ClearStatus();
+    View_.SetPanel(0, QString());
+    View_.SetPanel(1, QString());
+    View_.ClearStatus();
     Status(Say("Verbindung wird aufgebaut, bitte warten ....", "Connecting to server, please wait ...."));
     try {
         if (!OpenConnection(hostPort)) {
             EndSession();
-            FView.ConnectFailed();
+            View_.ConnectFailed();
             return;
         }
         WarnUnencrypted();
-        if (!FPop.Login()) {
+        if (!Pop_.Login()) {
             HintSecureLogin();
             StatusConnectionEnded();
             EndSession();
             return;
         }
-        FView.LoggedIn();
+        View_.LoggedIn();
         // What the server can do (PIPELINING for the listing); a server
         // without CAPA is simply asked one command at a time.
-        FPop.ReadCapabilities();
+        Pop_.ReadCapabilities();
         // Where the server can, header fields come as UTF-8 rather than as
         // 8-bit bytes it would refuse to send or mangle.
-        if (FPop.Utf8Offered())
-            FPop.EnableUtf8();
+        if (Pop_.Utf8Offered())
+            Pop_.EnableUtf8();
 
-        FPop.Stat();
-        if (!FPop.Connected()) {
+        Pop_.Stat();
+        if (!Pop_.Connected()) {
             // A refused STAT is no empty mailbox: keep the server's words.
             StatusConnectionEnded();
             EndSession();
@@ -227,17 +227,17 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
         }
         // The component's MsgCount keeps the low 16 bits of the count: a
         // huge count must not be taken for another.
-        const bool tooMany = FPop.StatCount() > kMaxListed;
-        MailCount = static_cast<int32_t>(std::clamp<int64_t>(FPop.StatCount(), 0, kMaxListed));
-        MailboxSize = FPop.MailboxSizeText();
+        const bool tooMany = Pop_.StatCount() > kMaxListed;
+        MailCount = static_cast<int32_t>(std::clamp<int64_t>(Pop_.StatCount(), 0, kMaxListed));
+        MailboxSize = Pop_.MailboxSizeText();
         if (MailCount <= 0)
             MailboxSize = "0";
 
-        FView.ClearStatus();
+        View_.ClearStatus();
         WarnUnencrypted();
-        FView.SetPanel(0, QString::number(MailCount) + QStringLiteral(" Mails"));
-        FView.SetPanel(1, DisplayText(summary::DisplaySize(MailboxSize)));
-        FView.ShowProgress(0, 0);
+        View_.SetPanel(0, QString::number(MailCount) + QStringLiteral(" Mails"));
+        View_.SetPanel(1, DisplayText(summary::DisplaySize(MailboxSize)));
+        View_.ShowProgress(0, 0);
 
         if (MailCount <= 0) {
             Status(Say("Es sind keine e-mails zum Löschen vorhanden.", "There is no need to delete e-mails."));
@@ -257,11 +257,11 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
     } catch (const EServerStalled&) {
         // The rows listed so far stay; the user asked for the end, so it is
         // no error.
-        FPop.Abort();
-        FView.ShowProgress(0, 0);
+        Pop_.Abort();
+        View_.ShowProgress(0, 0);
         ShowListedCount();
-        FView.RowsListed();
-        FView.ClearStatus();
+        View_.RowsListed();
+        View_.ClearStatus();
         Status(StalledText());
         StatusConnectionEnded();
         EndSession();
@@ -272,8 +272,8 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
 
 void TMailboxSession::ShowListedCount() {
     // The count panel tells how many rows there are, not how many the server has.
-    if (static_cast<int32_t>(FRows.size()) < MailCount)
-        FView.SetPanel(0, QString::number(FRows.size()) + QStringLiteral(" / ") + QString::number(MailCount) +
+    if (static_cast<int32_t>(Rows_.size()) < MailCount)
+        View_.SetPanel(0, QString::number(Rows_.size()) + QStringLiteral(" / ") + QString::number(MailCount) +
                               QStringLiteral(" Mails"));
 }
 
@@ -284,68 +284,68 @@ QString TMailboxSession::StalledText() const {
 
 void TMailboxSession::ListCountOnly() {
     Status(Say("Es wird lediglich die Anzahl der e-mails angezeigt", "Only the number of e-mails will be displayed."));
-    FHeaders.reserve(static_cast<size_t>(MailCount));
+    Headers_.reserve(static_cast<size_t>(MailCount));
     for (int n = 1; n <= MailCount; ++n) {
-        FView.AddRow(n, DisplayText(summary::PlaceholderRow(n)));
-        FHeaders.push_back(" ");
+        View_.AddRow(n, DisplayText(summary::PlaceholderRow(n)));
+        Headers_.push_back(" ");
     }
     SetState(TSessionState::Connected);
-    FView.RowsListed();
+    View_.RowsListed();
 }
 
 void TMailboxSession::ListHeaders() {
-    FCancelRequested = false;
+    CancelRequested_ = false;
     SetState(TSessionState::Listing);
-    FView.ShowProgress(0, MailCount);
+    View_.ShowProgress(0, MailCount);
     Status(Say("Absender, Betreff, Datum und Größe werden angezeigt ...",
                "Sender, Subject, Size, and Date are displayed ..."));
-    FHeaders.reserve(static_cast<size_t>(MailCount));
-    FRows.reserve(static_cast<size_t>(MailCount));
+    Headers_.reserve(static_cast<size_t>(MailCount));
+    Rows_.reserve(static_cast<size_t>(MailCount));
     // A refused TOP or LIST closes the connection: nothing more is sent,
     // and that message's row shows what is known of it. The size starts
     // empty for every message, so a refused LIST never shows the size of
     // the message before. Cancel sends nothing more; the replies already on
     // their way still become rows.
-    FPop.ListMessages(1, static_cast<uint16_t>(MailCount),
+    Pop_.ListMessages(1, static_cast<uint16_t>(MailCount),
                       [this](uint16_t n, std::string& Header, const std::string& Size) {
-                          FRows.push_back(MakeListRow(n, Size, Header, Language.German));
+                          Rows_.push_back(MakeListRow(n, Size, Header, Language.German));
                           // Kept for the session: exactly as long as it is, no spare room.
                           Header += '|';
                           Header.shrink_to_fit();
-                          FHeaders.push_back(std::move(Header));
-                          FView.AddRow(n, FRows.back().Text);
-                          if (!FCancelRequested)
-                              FView.ShowProgress(n, MailCount);
-                          return !FCancelRequested;
+                          Headers_.push_back(std::move(Header));
+                          View_.AddRow(n, Rows_.back().Text);
+                          if (!CancelRequested_)
+                              View_.ShowProgress(n, MailCount);
+                          return !CancelRequested_;
                       });
-    const bool dropped = !FPop.Connected();
-    FView.ShowProgress(0, 0);
+    const bool dropped = !Pop_.Connected();
+    View_.ShowProgress(0, 0);
     ShowListedCount();
     if (dropped) {
-        FView.RowsListed();
+        View_.RowsListed();
         StatusConnectionEnded();
         EndSession();
         return;
     }
     SetState(TSessionState::Connected);
-    FView.RowsListed();
+    View_.RowsListed();
 }
 
 // ------------------------------------------------------ secure connect
 
 bool TMailboxSession::OpenConnection(const QString& HostPort) {
-    FPop.Connect();
-    if (FPop.ConnectFailure() == kel::TConnectFailure::Certificate) {
-        if (!FDecisions.TrustCertificate(FPop.RejectedCertificate(), HostPort)) {
-            FView.ClearStatus();
+    Pop_.Connect();
+    if (Pop_.ConnectFailure() == kel::TConnectFailure::Certificate) {
+        if (!Decisions_.TrustCertificate(Pop_.RejectedCertificate(), HostPort)) {
+            View_.ClearStatus();
             Status(Say("Fehler: Dem Zertifikat des Servers wurde nicht vertraut. Es wurde nichts gesendet.",
                        "Error: the server's certificate was not trusted. Nothing was sent."));
             return false;
         }
-        FPop.PinnedFingerprint = FPop.RejectedCertificate().Fingerprint;
-        FPop.Connect();
+        Pop_.PinnedFingerprint = Pop_.RejectedCertificate().Fingerprint;
+        Pop_.Connect();
     }
-    if (FPop.Connected() && !FPop.OperationFailed())
+    if (Pop_.Connected() && !Pop_.OperationFailed())
         return true;
     ReportConnectFailure();
     return false;
@@ -353,9 +353,9 @@ bool TMailboxSession::OpenConnection(const QString& HostPort) {
 
 void TMailboxSession::ReportConnectFailure() {
     using kel::TConnectFailure;
-    FView.ClearStatus();
-    const QString detail = QStringLiteral("     - ") + DisplayText(FPop.ConnectError());
-    switch (FPop.ConnectFailure()) {
+    View_.ClearStatus();
+    const QString detail = QStringLiteral("     - ") + DisplayText(Pop_.ConnectError());
+    switch (Pop_.ConnectFailure()) {
     case TConnectFailure::Tls:
         Status(Say("Fehler: Die sichere Verbindung (TLS) kam nicht zustande.",
                    "Error: the secure connection (TLS) could not be established."));
@@ -374,7 +374,7 @@ void TMailboxSession::ReportConnectFailure() {
         return;
     case TConnectFailure::NoGreeting:
         Status(Say("Fehler: Der Server hat sich nicht gemeldet.", "Error: the server sent no greeting."));
-        if (FPop.Security != kel::TPopSecurity::Tls)
+        if (Pop_.Security != kel::TPopSecurity::Tls)
             Status(Say("     - Er erwartet vermutlich TLS von Anfang an: wählen Sie TLS.",
                        "     - It probably expects TLS from the start: choose TLS."));
         return;
@@ -402,14 +402,14 @@ void TMailboxSession::ReportConnectFailure() {
 }
 
 void TMailboxSession::WarnUnencrypted() {
-    if (FPop.Security == kel::TPopSecurity::None && !sweepbox::IsLoopbackHost(QString::fromStdString(FPop.Host)))
+    if (Pop_.Security == kel::TPopSecurity::None && !sweepbox::IsLoopbackHost(QString::fromStdString(Pop_.Host)))
         Status(Say("Warnung: Das Passwort wird unverschlüsselt gesendet.", "Warning: the password is sent unencrypted."));
 }
 
 void TMailboxSession::HintSecureLogin() {
-    if (FPop.Security != kel::TPopSecurity::None)
+    if (Pop_.Security != kel::TPopSecurity::None)
         return;
-    const QString reply = DisplayText(FPop.ReplyText()).toLower();
+    const QString reply = DisplayText(Pop_.ReplyText()).toLower();
     bool wantsTls = reply.contains(QLatin1String("[privacy]"));
     for (const char* word : {"plaintext", "plain text", "ssl", "tls", "secure", "encrypt"})
         wantsTls = wantsTls || reply.contains(QLatin1String(word));
@@ -417,7 +417,7 @@ void TMailboxSession::HintSecureLogin() {
         Status(Say("Hinweis: Der Server verlangt eine sichere Verbindung: wählen Sie TLS oder STARTTLS.",
                    "Hint: the server requires a secure connection: choose TLS or STARTTLS."));
     } else if (reply.contains(QLatin1String("[auth]")) &&
-               !sweepbox::IsLoopbackHost(QString::fromStdString(FPop.Host))) {
+               !sweepbox::IsLoopbackHost(QString::fromStdString(Pop_.Host))) {
         Status(Say("Hinweis: Stimmt das Passwort, verlangt der Server wohl eine sichere Verbindung: "
                    "wählen Sie TLS oder STARTTLS.",
                    "Hint: if the password is right, the server probably wants a secure connection: "
@@ -428,17 +428,17 @@ void TMailboxSession::HintSecureLogin() {
 // ------------------------------------------------------------ disconnect
 
 bool TMailboxSession::Quit() {
-    if (!FPop.Connected())
+    if (!Pop_.Connected())
         return false;
     // Only "+OK" proves the deletions; an answer that is merely not "-ERR"
     // does not.
     try {
-        FPop.Quit();
-        return !FPop.OperationFailed() && FPop.ReplyLine().compare(0, 3, "+OK") == 0;
+        Pop_.Quit();
+        return !Pop_.OperationFailed() && Pop_.ReplyLine().compare(0, 3, "+OK") == 0;
     } catch (const EOperationAbandoned&) {
         throw;
     } catch (const std::exception& e) {
-        FView.ClearStatus();
+        View_.ClearStatus();
         Status(Say("Fehler: ", "Error: ") + ErrorText(e));
         return false;
     }
@@ -452,40 +452,40 @@ bool TMailboxSession::Disconnect() {
 }
 
 bool TMailboxSession::EndSession() {
-    FView.ShowProgress(0, 0);
+    View_.ShowProgress(0, 0);
     SetState(TSessionState::Closing);
     bool accepted = false;
     try {
         accepted = Quit();
     } catch (const EOperationAbandoned&) {
-        FPop.Abort();
+        Pop_.Abort();
     }
-    FHeaders.clear();
-    FHeaders.shrink_to_fit();
-    FCloseRequested = false;
+    Headers_.clear();
+    Headers_.shrink_to_fit();
+    CloseRequested_ = false;
     SetState(TSessionState::Idle);
-    FView.SessionEnded();
+    View_.SessionEnded();
     return accepted;
 }
 
 void TMailboxSession::Abandon(const QString& Reason) {
-    FPop.Abort();
-    FView.ShowProgress(0, 0);
+    Pop_.Abort();
+    View_.ShowProgress(0, 0);
     if (!Reason.isEmpty()) {
-        FView.ClearStatus();
+        View_.ClearStatus();
         Status(Say("Fehler: ", "Error: ") + Reason);
         StatusConnectionEnded();
     }
-    FCloseRequested = false;
+    CloseRequested_ = false;
     EndSession();
 }
 
 // ------------------------------------------------------ delete and cancel
 
 void TMailboxSession::Delete(std::vector<int> Numbers) {
-    if (FState != TSessionState::Connected)
+    if (State_ != TSessionState::Connected)
         return;
-    FCancelRequested = false;
+    CancelRequested_ = false;
     SetState(TSessionState::Deleting);
     // The highest number first, whatever order the list shows: a server that
     // renumbered after each DELE would still delete the right ones.
@@ -496,20 +496,20 @@ void TMailboxSession::Delete(std::vector<int> Numbers) {
     // DELE: the QUIT that ends a failed pass must not make others final.
     bool failed = std::any_of(Numbers.begin(), Numbers.end(), [this](int n) { return n < 1 || n > MailCount; });
     try {
-        failed = failed || !FPop.Connected();
+        failed = failed || !Pop_.Connected();
         if (!failed) {
             // DELEs go out ahead of their replies where the server offers
             // pipelining; each row counts once its DELE is accepted.
             const std::vector<uint16_t> numbers(Numbers.begin(), Numbers.end());
-            const size_t accepted = FPop.DeleteMessages(numbers, [&](uint16_t n) {
+            const size_t accepted = Pop_.DeleteMessages(numbers, [&](uint16_t n) {
                 marked.push_back(n);
-                FView.SetPanel(2, Say("Lösche Mail Nr.: ", "Deleting mail # ") + QString::number(n));
-                return !FCancelRequested;
+                View_.SetPanel(2, Say("Lösche Mail Nr.: ", "Deleting mail # ") + QString::number(n));
+                return !CancelRequested_;
             });
             // A cancelled pass ends without QUIT: nothing of it becomes final.
-            failed = accepted != numbers.size() || FCancelRequested;
-            if (FCancelRequested) {
-                FView.ClearStatus();
+            failed = accepted != numbers.size() || CancelRequested_;
+            if (CancelRequested_) {
+                View_.ClearStatus();
                 Status(Say("Abgebrochen.", "Cancelled."));
             }
         }
@@ -517,14 +517,14 @@ void TMailboxSession::Delete(std::vector<int> Numbers) {
         Abandon(QString());
         return;
     } catch (const EServerStalled&) {
-        FView.ClearStatus();
+        View_.ClearStatus();
         Status(StalledText());
-        FPop.Abort();
+        Pop_.Abort();
         failed = true;
     } catch (const std::exception& e) {
-        FView.ClearStatus();
+        View_.ClearStatus();
         Status(Say("Fehler: ", "Error: ") + ErrorText(e));
-        FPop.Abort();
+        Pop_.Abort();
         failed = true;
     }
     if (!failed) {
@@ -532,7 +532,7 @@ void TMailboxSession::Delete(std::vector<int> Numbers) {
         failed = !EndSession();
     } else {
         // No QUIT after a failed pass: it would make the DELEs sent so far final.
-        FPop.Abort();
+        Pop_.Abort();
         EndSession();
     }
     if (failed) {
@@ -541,8 +541,8 @@ void TMailboxSession::Delete(std::vector<int> Numbers) {
         return;
     }
     // Rows leave only once QUIT has made the deletions final.
-    FView.RemoveMessages(marked);
-    FView.ClearStatus();
+    View_.RemoveMessages(marked);
+    View_.ClearStatus();
     Status(Say("Alle gewünschten e-mail(s) wurden erfolgreich gelöscht.", "All marked mails were deleted."));
     StatusConnectionEnded();
 }
@@ -551,26 +551,26 @@ void TMailboxSession::Cancel() {
     // A listing or deletion is waiting for a reply right now; it sends
     // nothing more, so no command can go into the reply on its way, and
     // reads what is still coming, unless the server has stopped sending.
-    if (FState == TSessionState::Listing || FState == TSessionState::Deleting) {
-        if (!FCancelRequested) {
-            FCancelRequested = true;
-            FCancelBytes = FPop.BytesReceived();
-            FCancelAtMs = SteadyMs();
+    if (State_ == TSessionState::Listing || State_ == TSessionState::Deleting) {
+        if (!CancelRequested_) {
+            CancelRequested_ = true;
+            CancelBytes_ = Pop_.BytesReceived();
+            CancelAtMs_ = SteadyMs();
         }
-    } else if (FState == TSessionState::Retrieving)
-        FPop.Cancel();
+    } else if (State_ == TSessionState::Retrieving)
+        Pop_.Cancel();
 }
 
 // --------------------------------------------------------------- viewing
 
 kel::TKelMsg* TMailboxSession::Retrieve(int Number) {
-    if (FState != TSessionState::Connected || !FPop.Connected() || Number < 1 || Number > MailCount)
+    if (State_ != TSessionState::Connected || !Pop_.Connected() || Number < 1 || Number > MailCount)
         return nullptr;
     SetState(TSessionState::Retrieving);
-    FView.ShowProgress(0, 100);
+    View_.ShowProgress(0, 100);
     kel::TKelMsg* msg = nullptr;
     try {
-        msg = FPop.RetrieveMsg(static_cast<uint16_t>(Number));
+        msg = Pop_.RetrieveMsg(static_cast<uint16_t>(Number));
     } catch (const EOperationAbandoned&) {
         Abandon(QString());
         return nullptr;
@@ -578,8 +578,8 @@ kel::TKelMsg* TMailboxSession::Retrieve(int Number) {
         Abandon(ErrorText(e));
         return nullptr;
     }
-    FView.ShowProgress(0, 0);
-    if (msg == nullptr && FPop.TooLarge()) {
+    View_.ShowProgress(0, 0);
+    if (msg == nullptr && Pop_.TooLarge()) {
         SaveLargeMessage(Number);
         return nullptr;
     }
@@ -591,16 +591,16 @@ kel::TKelMsg* TMailboxSession::Retrieve(int Number) {
     return msg;
 }
 
-void TMailboxSession::Release(kel::TKelMsg* Msg) { FPop.ReleaseMsg(Msg); }
+void TMailboxSession::Release(kel::TKelMsg* Msg) { Pop_.ReleaseMsg(Msg); }
 
 void TMailboxSession::EndEmptyRetrieval() {
-    if (FPop.Connected()) {
+    if (Pop_.Connected()) {
         // Cancelled before the reply began: the session goes on.
         SetState(TSessionState::Connected);
         return;
     }
     // Refused (the component has shown why), or cancelled inside the reply.
-    if (FPop.OperationFailed() && FPop.ReplyLine().compare(0, 4, "-ERR") != 0)
+    if (Pop_.OperationFailed() && Pop_.ReplyLine().compare(0, 4, "-ERR") != 0)
         Status(Say("Abgebrochen.", "Cancelled."));
     StatusConnectionEnded();
     EndSession();
@@ -614,8 +614,8 @@ struct ESaveWriteFailed {};
 } // namespace
 
 void TMailboxSession::SaveLargeMessage(int Number) {
-    const uint64_t size = static_cast<uint64_t>(std::max<int64_t>(FPop.ListedSize(), 0));
-    const QString path = FDecisions.OfferToSaveLargeMessage(Number, size, FPop.OpenCeiling);
+    const uint64_t size = static_cast<uint64_t>(std::max<int64_t>(Pop_.ListedSize(), 0));
+    const QString path = Decisions_.OfferToSaveLargeMessage(Number, size, Pop_.OpenCeiling);
     const QString number = QString::number(Number);
     const auto notSaved = [&] {
         Status(Say("Die e-mail %1 wurde nicht gespeichert.", "Message %1 was not saved.").arg(number));
@@ -639,11 +639,11 @@ void TMailboxSession::SaveLargeMessage(int Number) {
         SetState(TSessionState::Connected);
         return;
     }
-    FView.ShowProgress(0, 100);
+    View_.ShowProgress(0, 100);
     uint64_t written = 0;
     bool complete = false;
     try {
-        complete = FPop.SaveMsg(static_cast<uint16_t>(Number), [&](std::string_view Block) {
+        complete = Pop_.SaveMsg(static_cast<uint16_t>(Number), [&](std::string_view Block) {
             if (!file.Write(Block))
                 throw ESaveWriteFailed{};
             written += Block.size();
@@ -652,7 +652,7 @@ void TMailboxSession::SaveLargeMessage(int Number) {
         // The component has dropped the connection: the rest of the reply is unread.
         const QString reason = file.Reason();
         file.Cancel();
-        FView.ShowProgress(0, 0);
+        View_.ShowProgress(0, 0);
         failed(reason);
         StatusConnectionEnded();
         EndSession();
@@ -667,10 +667,10 @@ void TMailboxSession::SaveLargeMessage(int Number) {
         notSaved();
         return;
     }
-    FView.ShowProgress(0, 0);
+    View_.ShowProgress(0, 0);
     if (!complete) {
         file.Cancel();
-        if (FPop.Connected())
+        if (Pop_.Connected())
             notSaved();
         EndEmptyRetrieval();
         return;
@@ -691,8 +691,8 @@ void TMailboxSession::Close() {
     if (Busy()) {
         // A reply is on its way: no QUIT now. The operation notices at its
         // next wait and drops the connection, so nothing marked is deleted.
-        FCloseRequested = true;
-    } else if (FPop.Connected()) {
+        CloseRequested_ = true;
+    } else if (Pop_.Connected()) {
         try {
             EndSession();
         } catch (...) {

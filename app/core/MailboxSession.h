@@ -103,14 +103,14 @@ class TMailboxSession {
     // slow reply lets them run every 50 ms in any case). Tests set 0.
     int PumpIntervalMs = 20;
 
-    TSessionState State() const { return FState; }
+    TSessionState State() const { return State_; }
     // An operation is under way: nothing else may talk to the server.
-    bool Busy() const { return FState != TSessionState::Idle && FState != TSessionState::Connected; }
-    bool Connected() const { return FPop.Connected(); }
+    bool Busy() const { return State_ != TSessionState::Idle && State_ != TSessionState::Connected; }
+    bool Connected() const { return Pop_.Connected(); }
 
     // The rows of the last full listing, in the server's order; none for a
     // count only.
-    const std::vector<TListRow>& Rows() const { return FRows; }
+    const std::vector<TListRow>& Rows() const { return Rows_; }
     // The header text TOP gave for message Number while connected; nullptr
     // when there is none.
     const std::string* Header(int Number) const;
@@ -156,7 +156,7 @@ class TMailboxSession {
   private:
     class TOperation;
     void SetState(TSessionState State);
-    void Status(const QString& Line) { FView.AddStatus(Line); }
+    void Status(const QString& Line) { View_.AddStatus(Line); }
     void StatusConnectionEnded();
     void PumpWhileWaiting();
     bool OpenConnection(const QString& HostPort);
@@ -178,18 +178,18 @@ class TMailboxSession {
     // Disconnect from inside an operation.
     bool EndSession();
 
-    kel::TKelPOP& FPop;
-    TMailboxView& FView;
-    TMailboxDecisions& FDecisions;
-    TEventPump FPumpEvents;
+    kel::TKelPOP& Pop_;
+    TMailboxView& View_;
+    TMailboxDecisions& Decisions_;
+    TEventPump PumpEvents_;
     // Indexed by message number - 1, whatever order the view shows.
-    std::vector<std::string> FHeaders;
-    std::vector<TListRow> FRows;
-    TSessionState FState = TSessionState::Idle;
-    bool FCancelRequested = false;
+    std::vector<std::string> Headers_;
+    std::vector<TListRow> Rows_;
+    TSessionState State_ = TSessionState::Idle;
+    bool CancelRequested_ = false;
     // What the server had sent when last seen sending, after a cancel.
-    uint64_t FCancelBytes = 0;
-    int64_t FCancelAtMs = 0;
-    bool FCloseRequested = false;
-    int64_t FLastPumpMs = 0;
+    uint64_t CancelBytes_ = 0;
+    int64_t CancelAtMs_ = 0;
+    bool CloseRequested_ = false;
+    int64_t LastPumpMs_ = 0;
 };

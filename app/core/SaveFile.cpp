@@ -12,18 +12,18 @@
 
 namespace sweepbox {
 
-TAtomicFile::TAtomicFile(const QString& Path) : FFile(Path) {
+TAtomicFile::TAtomicFile(const QString& Path) : File_(Path) {
     // Never straight into the target: that would give up the guarantee.
-    FFile.setDirectWriteFallback(false);
+    File_.setDirectWriteFallback(false);
 }
 
 TAtomicFile::~TAtomicFile() {
-    if (FFile.isOpen())
-        FFile.cancelWriting();
+    if (File_.isOpen())
+        File_.cancelWriting();
 }
 
 bool TAtomicFile::Open() {
-    return FFile.open(QIODevice::WriteOnly);
+    return File_.open(QIODevice::WriteOnly);
 }
 
 bool TAtomicFile::Write(std::string_view Bytes) {
@@ -31,7 +31,7 @@ bool TAtomicFile::Write(std::string_view Bytes) {
     auto size = static_cast<qint64>(Bytes.size());
     while (size > 0) {
         errno = 0;
-        const qint64 n = FFile.write(data, size);
+        const qint64 n = File_.write(data, size);
         if (n <= 0) {
             KeepReason();
             return false;
@@ -46,7 +46,7 @@ void TAtomicFile::KeepReason() {
     // The file's own text can miss the system's reason (a write cut short
     // at a file size limit reads "Unknown error"); taken before Cancel
     // replaces it with its own.
-    FReason = errno != 0 ? qt_error_string(errno) : FFile.errorString();
+    Reason_ = errno != 0 ? qt_error_string(errno) : File_.errorString();
 }
 
 bool TAtomicFile::Commit() {
@@ -54,17 +54,17 @@ bool TAtomicFile::Commit() {
     // commit, but a failure there goes unnoticed and would put a short file
     // in place of Path: they are written out first.
     errno = 0;
-    if (!FFile.flush()) {
+    if (!File_.flush()) {
         KeepReason();
-        FFile.cancelWriting();
+        File_.cancelWriting();
         return false;
     }
-    return FFile.commit();
+    return File_.commit();
 }
 
 void TAtomicFile::Cancel() {
-    if (FFile.isOpen())
-        FFile.cancelWriting();
+    if (File_.isOpen())
+        File_.cancelWriting();
 }
 
 namespace {

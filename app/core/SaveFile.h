@@ -36,13 +36,13 @@ class TAtomicFile {
     bool Commit();
     void Cancel();
     // Why the last step failed.
-    QString Reason() const { return FReason.isEmpty() ? FFile.errorString() : FReason; }
+    QString Reason() const { return Reason_.isEmpty() ? File_.errorString() : Reason_; }
 
   private:
     void KeepReason();
 
-    QSaveFile FFile;
-    QString FReason;
+    QSaveFile File_;
+    QString Reason_;
 };
 
 enum class TSaveResult {

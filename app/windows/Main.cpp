@@ -319,7 +319,7 @@ void TForm1::WireHandlers() {
             [this] { sweepbox::RunHandler(this, [&] { servernameClick(servername); }); });
     connect(Username, &QComboBox::activated, this,
             [this] { sweepbox::RunHandler(this, [&] { UsernameClick(Username); }); });
-    connect(Security, &QComboBox::activated, this, [this] { SecurityChosen = true; });
+    connect(Security, &QComboBox::activated, this, [this] { SecurityChosen_ = true; });
     connect(servername, &QComboBox::editTextChanged, this,
             [this](const QString& text) { sweepbox::RunHandler(this, [&] { ServerEdited(text); }); });
     mail_list->header()->setSectionsClickable(true);
@@ -450,7 +450,7 @@ void TForm1::ApplyColours() {
 bool TForm1::event(QEvent* e) {
     if (e->type() == QEvent::ApplicationPaletteChange || e->type() == QEvent::PaletteChange)
         ApplyColours();
-    if (e->type() == QEvent::WindowActivate && !languageSelected_)
+    if (e->type() == QEvent::WindowActivate && !LanguageSelected_)
         sweepbox::RunHandler(this, [&] { LanguageSelect(this); });
     return QMainWindow::event(e);
 }
@@ -461,11 +461,11 @@ void TForm1::showEvent(QShowEvent* e) {
     // the focus are placed before the user can act either way. Not from
     // here directly: while the window is being shown its position still
     // lacks the frame, and a size change now would store that position.
-    if (!languageSelected_)
+    if (!LanguageSelected_)
         QMetaObject::invokeMethod(
             this,
             [this] {
-                if (!languageSelected_)
+                if (!LanguageSelected_)
                     sweepbox::RunHandler(this, [&] { LanguageSelect(this); });
             },
             Qt::QueuedConnection);

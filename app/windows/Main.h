@@ -120,7 +120,7 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
     void FormCreate(QObject* Sender);
     void FormResize(QObject* Sender);
     void LanguageSelect(QObject* Sender);
-    bool LanguageSelected() const { return languageSelected_; }
+    bool LanguageSelected() const { return LanguageSelected_; }
     void BtnCloseClick(QObject* Sender);
     void BtnInfoClick(QObject* Sender);
     void GetFromIniFile();
@@ -199,7 +199,7 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
     // The server field's text changed (typed, or a pair picked).
     void ServerEdited(const QString& Text);
     // The user chose a security since the last pair was picked.
-    bool SecurityChosen = false;
+    bool SecurityChosen_ = false;
     void ShowListingButtons(bool Listing);
     void UpdateViewerCommands();
     bool ViewerCommandAllowed();
@@ -210,11 +210,11 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
     void ShowRows();
     // The message of each data row, in the list's order: row i's at i - 1.
     // Every change to the list's rows changes it alike.
-    std::vector<int> RowNumbers;
+    std::vector<int> RowNumbers_;
     // The message number of a list row (rows count from 1; 0 for none).
     int MessageOfRow(int Row) const;
     // The pair being connected, remembered once the login succeeds.
-    QString ConnectingServer, ConnectingUser;
+    QString ConnectingServer_, ConnectingUser_;
 
     // ---- the session's view (MainWorkflow.cpp) ----
     void ClearStatus() override;
@@ -255,7 +255,7 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
     void ApplyTexts();
     void RunHover(QObject* watched);
 
-    bool languageSelected_ = false;
+    bool LanguageSelected_ = false;
 };
 
 // The program's main window, set while it exists.

@@ -38,9 +38,9 @@ void UseQtTranslations(bool German) {
 
 void TForm1::LanguageSelect(QObject*) {
     // Once only: returning from a modal window activates this one again.
-    if (languageSelected_)
+    if (LanguageSelected_)
         return;
-    languageSelected_ = true;
+    LanguageSelected_ = true;
 
     // Focus: the first empty input field, else the password.
     const bool haveServer = !servername->currentText().isEmpty();

@@ -27,13 +27,13 @@ void TForm1::ShowPairSecurity(int Index) {
         return;
     SetSecurityValue(sweepbox::SecurityFromText(servername->itemData(Index).toString(),
                                                 sweepbox::DefaultSecurity(servername->itemText(Index))));
-    SecurityChosen = false;
+    SecurityChosen_ = false;
 }
 
 void TForm1::ServerEdited(const QString& Text) {
     // A choice the user made stands; otherwise the box follows the server:
     // a remembered one brings its security, a new one the default.
-    if (SecurityChosen)
+    if (SecurityChosen_)
         return;
     const int index = servername->findText(Text, Qt::MatchExactly);
     const QString stored = index >= 0 ? servername->itemData(index).toString() : QString();

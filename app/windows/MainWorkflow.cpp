@@ -96,12 +96,12 @@ void TForm1::BtnConnectClick(QObject*) {
         mail_list->setFocus();
     }
     Status->show();
-    ConnectingServer = servername->currentText();
-    ConnectingUser = Username->currentText();
+    ConnectingServer_ = servername->currentText();
+    ConnectingUser_ = Username->currentText();
     TConnectRequest request;
-    request.Server = ConnectingServer;
+    request.Server = ConnectingServer_;
     request.Security = sweepbox::SecurityFromText(SecurityValue());
-    request.User = ConnectingUser;
+    request.User = ConnectingUser_;
     request.Password = Password->text();
     request.CountOnly = Header_Nein->isChecked();
     request.TrustFile = TrustFile.toStdString();
@@ -197,9 +197,9 @@ void TForm1::UpdateViewerCommands() {
 // --------------------------------------------------------------- sorting
 
 int TForm1::MessageOfRow(int Row) const {
-    if (Row < 1 || static_cast<size_t>(Row) > RowNumbers.size())
+    if (Row < 1 || static_cast<size_t>(Row) > RowNumbers_.size())
         return 0;
-    return RowNumbers[static_cast<size_t>(Row - 1)];
+    return RowNumbers_[static_cast<size_t>(Row - 1)];
 }
 
 void TForm1::SortBy(int Column) {
@@ -249,7 +249,7 @@ void TForm1::ShowRows() {
     ClearRows();
     for (const TListRow& row : rows) {
         mail_list->addItem(row.Text);
-        RowNumbers.push_back(row.Number);
+        RowNumbers_.push_back(row.Number);
     }
     for (int i = 1; i < mail_list->count(); ++i)
         if (selected[static_cast<size_t>(rows[static_cast<size_t>(i - 1)].Number)])
@@ -288,12 +288,12 @@ void TForm1::ShowProgress(int Value, int Maximum) {
 
 void TForm1::ClearRows() {
     mail_list->clear();
-    RowNumbers.clear();
+    RowNumbers_.clear();
 }
 
 void TForm1::AddRow(int Number, const QString& Text) {
     mail_list->addItem(Text);
-    RowNumbers.push_back(Number);
+    RowNumbers_.push_back(Number);
     if (mail_list->isHidden())
         mail_list->show();
 }
@@ -309,7 +309,7 @@ void TForm1::RemoveMessages(const std::vector<int>& Numbers) {
     for (int row = mail_list->count() - 1; row >= 1; --row)
         if (std::find(Numbers.begin(), Numbers.end(), MessageOfRow(row)) != Numbers.end()) {
             mail_list->deleteItem(row);
-            RowNumbers.erase(RowNumbers.begin() + (row - 1));
+            RowNumbers_.erase(RowNumbers_.begin() + (row - 1));
         }
     // The count panel tells the rows that are left.
     Status_leiste->SetPanelText(0, QString::number(std::max(mail_list->count() - 1, 0)) + QStringLiteral(" Mails"));
@@ -399,7 +399,7 @@ QString TForm1::OfferToSaveLargeMessage(int Number, uint64_t Size, uint64_t Ceil
     return Form3->AskFileName(dialog) ? dialog.FileName : QString();
 }
 
-void TForm1::LoggedIn() { RememberPair(ConnectingServer, ConnectingUser); }
+void TForm1::LoggedIn() { RememberPair(ConnectingServer_, ConnectingUser_); }
 
 void TForm1::SessionEnded() {
     Password->clear();
