@@ -18,6 +18,7 @@
 // Usage: message_window_bench [megabytes=20] [rounds=5]
 #include "BenchUtil.h"
 #include "ui/TextView.h"
+#include "app/core/Language.h"
 #include "app/windows/email.h"
 #include "mail/message/KelMsg.h"
 #include "mail/pop3/KelPOP3.h"
@@ -178,7 +179,8 @@ int main(int argc, char** argv) {
     if (!ResetPeak())
         std::fprintf(stderr, "note: the peak cannot be reset here; VmHWM is the process's peak\n");
 
-    TForm3 form;
+    const sweepbox::TLanguage english;
+    TForm3 form(english);
     PaintCounter counter;
     form.memo_email_anzeigen->viewport()->installEventFilter(&counter);
     try {
