@@ -29,22 +29,8 @@ namespace {
 // entry, so equal names and the sorted order never mix two attachments up.
 constexpr int kAttachmentIndexRole = Qt::UserRole;
 
-// Characters that do not show but change what a name looks like: C0 and C1
-// controls, and the marks and overrides of the text direction (an override
-// can make "evil<RLO>gpj.exe" look like "evilexe.jpg").
-bool IsHiddenControl(char16_t c) {
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
-           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
-}
-
 // An attachment's name for the screen, every hidden control shown as "_".
-QString ShownName(const std::string& bytes) {
-    QString text = DisplayText(bytes);
-    for (QChar& c : text)
-        if (IsHiddenControl(c.unicode()))
-            c = QLatin1Char('_');
-    return text;
-}
+QString ShownName(const std::string& bytes) { return MaskHiddenControls(DisplayText(bytes)); }
 
 bool IsAscii(const std::string& bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
