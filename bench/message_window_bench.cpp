@@ -71,11 +71,14 @@ std::string HtmlMessage(size_t bytes) {
     std::string m = "From: shop@example.org\nSubject: newsletter\nContent-Type: text/html; charset=utf-8\n\n"
                     "<!DOCTYPE html>\n<html><head><style>p { margin: 0 } td { padding: 2px }</style></head><body>\n";
     for (size_t n = 0; m.size() < bytes; ++n) {
-        m += "<h2>Angebot " + std::to_string(n) + "</h2>\n<p>Gr&uuml;&szlig;e aus K&ouml;ln &ndash; <a href=\"https://"
-             "shop.example/item?id=" + std::to_string(n) + "&amp;ref=mail\">zum Angebot</a>, nur&nbsp;heute.</p>\n"
+        m += "<h2>Angebot " + std::to_string(n) +
+             "</h2>\n<p>Gr&uuml;&szlig;e aus K&ouml;ln &ndash; <a href=\"https://"
+             "shop.example/item?id=" +
+             std::to_string(n) +
+             "&amp;ref=mail\">zum Angebot</a>, nur&nbsp;heute.</p>\n"
              "<table><tr><td>Artikel</td><td>Preis</td></tr><tr><td>Tee</td><td>3,50&nbsp;&euro;</td></tr></table>\n"
-             "<ul><li>Lieferung frei Haus</li><li>Zahlung in 30 Tagen</li></ul><img src=\"https://img.example/"
-             + std::to_string(n) + ".png\" alt=\"Bild\"><br>\n";
+             "<ul><li>Lieferung frei Haus</li><li>Zahlung in 30 Tagen</li></ul><img src=\"https://img.example/" +
+             std::to_string(n) + ".png\" alt=\"Bild\"><br>\n";
     }
     return m + "</body></html>\n";
 }
@@ -134,9 +137,9 @@ Round RunRound(const sweepbox::test::DovecotServer& server, TForm3& form, PaintC
         QApplication::processEvents(QEventLoop::AllEvents, 5);
     r.openMs = MsSince(t0);
     r.peakKb = StatusKb("VmHWM");
-    const bool linesShown = form.ShowsConvertedHtml() ? form.memo_email_anzeigen->lineCount() > 0
-                                                      : form.memo_email_anzeigen->lineCount() ==
-                                                            static_cast<qsizetype>(r.lines);
+    const bool linesShown = form.ShowsConvertedHtml()
+                                ? form.memo_email_anzeigen->lineCount() > 0
+                                : form.memo_email_anzeigen->lineCount() == static_cast<qsizetype>(r.lines);
     if (counter.paints == paintsBefore || !linesShown)
         throw std::runtime_error("the window did not paint the message");
 

@@ -26,7 +26,9 @@ bool IsHtmlSpace(QChar c) {
     return u == ' ' || u == '\t' || u == '\n' || u == '\r' || u == '\f';
 }
 
-char16_t Lower(char16_t u) { return (u >= 'A' && u <= 'Z') ? char16_t(u + 32) : u; }
+char16_t Lower(char16_t u) {
+    return (u >= 'A' && u <= 'Z') ? char16_t(u + 32) : u;
+}
 
 bool StartsWithNoCase(QStringView text, qsizetype at, std::u16string_view word) {
     if (at < 0 || text.size() - at < static_cast<qsizetype>(word.size()))
@@ -44,18 +46,18 @@ struct TEntity {
 
 // The named references mail writers use; the rest stay as written.
 constexpr std::array<TEntity, 58> kEntities = {{
-    {u"amp", u'&'},       {u"lt", u'<'},        {u"gt", u'>'},        {u"quot", u'"'},      {u"apos", u'\''},
-    {u"nbsp", u' '},      {u"shy", 0x00AD},     {u"copy", 0x00A9},    {u"reg", 0x00AE},     {u"trade", 0x2122},
-    {u"hellip", 0x2026},  {u"mdash", 0x2014},   {u"ndash", 0x2013},   {u"lsquo", 0x2018},   {u"rsquo", 0x2019},
-    {u"sbquo", 0x201A},   {u"ldquo", 0x201C},   {u"rdquo", 0x201D},   {u"bdquo", 0x201E},   {u"laquo", 0x00AB},
-    {u"raquo", 0x00BB},   {u"bull", 0x2022},    {u"middot", 0x00B7},  {u"euro", 0x20AC},    {u"pound", 0x00A3},
-    {u"yen", 0x00A5},     {u"cent", 0x00A2},    {u"sect", 0x00A7},    {u"para", 0x00B6},    {u"deg", 0x00B0},
-    {u"plusmn", 0x00B1},  {u"times", 0x00D7},   {u"divide", 0x00F7},  {u"micro", 0x00B5},   {u"auml", 0x00E4},
-    {u"ouml", 0x00F6},    {u"uuml", 0x00FC},    {u"Auml", 0x00C4},    {u"Ouml", 0x00D6},    {u"Uuml", 0x00DC},
-    {u"szlig", 0x00DF},   {u"eacute", 0x00E9},  {u"egrave", 0x00E8},  {u"ecirc", 0x00EA},   {u"aacute", 0x00E1},
-    {u"agrave", 0x00E0},  {u"acirc", 0x00E2},   {u"oacute", 0x00F3},  {u"iacute", 0x00ED},  {u"uacute", 0x00FA},
-    {u"ccedil", 0x00E7},  {u"ntilde", 0x00F1},  {u"Eacute", 0x00C9},  {u"iexcl", 0x00A1},   {u"iquest", 0x00BF},
-    {u"zwnj", 0x200C},    {u"zwj", 0x200D},     {u"ensp", u' '},
+    {u"amp", u'&'},      {u"lt", u'<'},       {u"gt", u'>'},       {u"quot", u'"'},     {u"apos", u'\''},
+    {u"nbsp", u' '},     {u"shy", 0x00AD},    {u"copy", 0x00A9},   {u"reg", 0x00AE},    {u"trade", 0x2122},
+    {u"hellip", 0x2026}, {u"mdash", 0x2014},  {u"ndash", 0x2013},  {u"lsquo", 0x2018},  {u"rsquo", 0x2019},
+    {u"sbquo", 0x201A},  {u"ldquo", 0x201C},  {u"rdquo", 0x201D},  {u"bdquo", 0x201E},  {u"laquo", 0x00AB},
+    {u"raquo", 0x00BB},  {u"bull", 0x2022},   {u"middot", 0x00B7}, {u"euro", 0x20AC},   {u"pound", 0x00A3},
+    {u"yen", 0x00A5},    {u"cent", 0x00A2},   {u"sect", 0x00A7},   {u"para", 0x00B6},   {u"deg", 0x00B0},
+    {u"plusmn", 0x00B1}, {u"times", 0x00D7},  {u"divide", 0x00F7}, {u"micro", 0x00B5},  {u"auml", 0x00E4},
+    {u"ouml", 0x00F6},   {u"uuml", 0x00FC},   {u"Auml", 0x00C4},   {u"Ouml", 0x00D6},   {u"Uuml", 0x00DC},
+    {u"szlig", 0x00DF},  {u"eacute", 0x00E9}, {u"egrave", 0x00E8}, {u"ecirc", 0x00EA},  {u"aacute", 0x00E1},
+    {u"agrave", 0x00E0}, {u"acirc", 0x00E2},  {u"oacute", 0x00F3}, {u"iacute", 0x00ED}, {u"uacute", 0x00FA},
+    {u"ccedil", 0x00E7}, {u"ntilde", 0x00F1}, {u"Eacute", 0x00C9}, {u"iexcl", 0x00A1},  {u"iquest", 0x00BF},
+    {u"zwnj", 0x200C},   {u"zwj", 0x200D},    {u"ensp", u' '},
 }};
 
 // The reference at Html[At] ('&'): appends its character(s) to Out and
@@ -125,17 +127,17 @@ struct TTagInfo {
 };
 
 constexpr std::array<TTagInfo, 32> kBlocks = {{
-    {u"p", TBreak::Paragraph},       {u"h1", TBreak::Paragraph},      {u"h2", TBreak::Paragraph},
-    {u"h3", TBreak::Paragraph},      {u"h4", TBreak::Paragraph},      {u"h5", TBreak::Paragraph},
-    {u"h6", TBreak::Paragraph},      {u"table", TBreak::Paragraph},   {u"blockquote", TBreak::Paragraph},
-    {u"pre", TBreak::Paragraph},     {u"ul", TBreak::Paragraph},      {u"ol", TBreak::Paragraph},
-    {u"dl", TBreak::Paragraph},      {u"hr", TBreak::Paragraph},      {u"div", TBreak::Line},
-    {u"tr", TBreak::Line},           {u"li", TBreak::Line},           {u"dt", TBreak::Line},
-    {u"dd", TBreak::Line},           {u"section", TBreak::Line},      {u"article", TBreak::Line},
-    {u"header", TBreak::Line},       {u"footer", TBreak::Line},       {u"address", TBreak::Line},
-    {u"form", TBreak::Line},         {u"center", TBreak::Line},       {u"caption", TBreak::Line},
-    {u"thead", TBreak::Line},        {u"tbody", TBreak::Line},        {u"tfoot", TBreak::Line},
-    {u"main", TBreak::Line},         {u"nav", TBreak::Line},
+    {u"p", TBreak::Paragraph},   {u"h1", TBreak::Paragraph},    {u"h2", TBreak::Paragraph},
+    {u"h3", TBreak::Paragraph},  {u"h4", TBreak::Paragraph},    {u"h5", TBreak::Paragraph},
+    {u"h6", TBreak::Paragraph},  {u"table", TBreak::Paragraph}, {u"blockquote", TBreak::Paragraph},
+    {u"pre", TBreak::Paragraph}, {u"ul", TBreak::Paragraph},    {u"ol", TBreak::Paragraph},
+    {u"dl", TBreak::Paragraph},  {u"hr", TBreak::Paragraph},    {u"div", TBreak::Line},
+    {u"tr", TBreak::Line},       {u"li", TBreak::Line},         {u"dt", TBreak::Line},
+    {u"dd", TBreak::Line},       {u"section", TBreak::Line},    {u"article", TBreak::Line},
+    {u"header", TBreak::Line},   {u"footer", TBreak::Line},     {u"address", TBreak::Line},
+    {u"form", TBreak::Line},     {u"center", TBreak::Line},     {u"caption", TBreak::Line},
+    {u"thead", TBreak::Line},    {u"tbody", TBreak::Line},      {u"tfoot", TBreak::Line},
+    {u"main", TBreak::Line},     {u"nav", TBreak::Line},
 }};
 
 TBreak BreakOf(QStringView name) {
@@ -147,8 +149,9 @@ TBreak BreakOf(QStringView name) {
 
 // Elements whose content is never text for the reader.
 bool IsHiddenContent(QStringView name) {
-    return name == QStringView(u"script") || name == QStringView(u"style") || name == QStringView(u"head") || name == QStringView(u"title") || name == QStringView(u"template") ||
-           name == QStringView(u"noscript") || name == QStringView(u"iframe") || name == QStringView(u"object") || name == QStringView(u"svg");
+    return name == QStringView(u"script") || name == QStringView(u"style") || name == QStringView(u"head") ||
+           name == QStringView(u"title") || name == QStringView(u"template") || name == QStringView(u"noscript") ||
+           name == QStringView(u"iframe") || name == QStringView(u"object") || name == QStringView(u"svg");
 }
 
 struct TTag {
@@ -288,11 +291,11 @@ class TWriter {
     }
     qsizetype Size() const { return Out.size(); }
     QStringView Since(qsizetype from) const { return QStringView(Out).sliced(std::min(from, Out.size())); }
-    QString Finish() {
+    void Finish() {
         while (Out.endsWith(u'\n') || Out.endsWith(u' '))
             Out.chop(1);
-        return std::move(Out);
     }
+    const QString& Result() const { return Out; }
 
     int Depth = 0;    // list nesting
     bool Pre = false; // inside <pre>: blanks and line ends as written
@@ -333,18 +336,36 @@ class TWriter {
 
 } // namespace
 
-QString HtmlToText(QStringView Html) {
-    const qsizetype n = Html.size();
-    TWriter w(n / 2 + 16);
+struct THtmlText::TState {
+    explicit TState(QString Source)
+        : Html(std::move(Source)), w(Html.size() / 2 + 16), noQuoteFrom{Html.size(), Html.size()} {}
+
+    // Converts whole tokens until Budget characters of the input are read.
+    void Step(qsizetype Budget);
+    // Records the lines that are complete: those that nothing written
+    // later can change (the trailing blanks and breaks are cut at the end).
+    void Publish();
+
+    const QString Html;
+    TWriter w;
     // Ordered lists count their items; deeper ones than this are bulleted.
     std::vector<int> numbers;
-    constexpr size_t kMaxNumbered = 64;
     QString href;
     qsizetype linkTextFrom = 0;
-    qsizetype noQuoteFrom[2] = {n, n};
+    qsizetype noQuoteFrom[2];
+    qsizetype at = 0;
+    bool done = false;
+    std::vector<qsizetype> starts{0}; // where each line of the result begins
+    qsizetype scanned = 0;            // the result is searched for line ends up to here
+};
 
-    qsizetype i = 0;
-    while (i < n) {
+void THtmlText::TState::Step(qsizetype Budget) {
+    const QStringView Html(this->Html);
+    const qsizetype n = Html.size();
+    constexpr size_t kMaxNumbered = 64;
+    qsizetype& i = at;
+    const qsizetype stop = Budget >= n - i ? n : i + Budget;
+    while (i < stop) {
         const QChar c = Html[i];
         if (c == u'&') {
             QString ch;
@@ -455,7 +476,57 @@ QString HtmlToText(QStringView Html) {
             w.Break(brk);
         }
     }
-    return w.Finish();
+    if (i >= n) {
+        w.Finish();
+        done = true;
+    }
+    Publish();
+}
+
+void THtmlText::TState::Publish() {
+    const QString& out = w.Result();
+    qsizetype limit = out.size();
+    if (!done)
+        while (limit > scanned && (out[limit - 1] == u'\n' || out[limit - 1] == u' '))
+            --limit;
+    for (qsizetype k = scanned; k < limit; ++k)
+        if (out[k] == u'\n')
+            starts.push_back(k + 1);
+    scanned = std::max(scanned, limit);
+}
+
+THtmlText::THtmlText(QString Html) : S(std::make_unique<TState>(std::move(Html))) {}
+
+THtmlText::~THtmlText() = default;
+
+bool THtmlText::Convert(qsizetype Budget) {
+    if (!S->done)
+        S->Step(std::max<qsizetype>(Budget, 1));
+    return S->done;
+}
+
+bool THtmlText::Done() const { return S->done; }
+
+qsizetype THtmlText::LineCount() const {
+    return static_cast<qsizetype>(S->starts.size()) - (S->done ? 0 : 1);
+}
+
+QStringView THtmlText::Line(qsizetype Index) const {
+    if (Index < 0 || Index >= LineCount())
+        return {};
+    const QString& out = S->w.Result();
+    const auto k = static_cast<size_t>(Index);
+    const qsizetype from = S->starts[k];
+    const qsizetype to = k + 1 < S->starts.size() ? S->starts[k + 1] - 1 : out.size();
+    return QStringView(out).sliced(from, to - from);
+}
+
+const QString& THtmlText::Text() const { return S->w.Result(); }
+
+QString HtmlToText(QStringView Html) {
+    THtmlText text(Html.toString());
+    text.Convert(Html.size());
+    return text.Text();
 }
 
 bool IsHtmlOnly(const kel::TKelMsg& Msg) {
@@ -467,8 +538,8 @@ bool IsHtmlOnly(const kel::TKelMsg& Msg) {
         const size_t from = line.find_first_not_of(" \t");
         if (from == std::string::npos)
             continue;
-        const QString start = QString::fromLatin1(line.data() + from,
-                                                  static_cast<qsizetype>(std::min<size_t>(line.size() - from, 16)));
+        const QString start =
+            QString::fromLatin1(line.data() + from, static_cast<qsizetype>(std::min<size_t>(line.size() - from, 16)));
         return start.startsWith(u"<!doctype html", Qt::CaseInsensitive) ||
                start.startsWith(u"<html", Qt::CaseInsensitive) || start.startsWith(u"<head", Qt::CaseInsensitive) ||
                start.startsWith(u"<body", Qt::CaseInsensitive) || start.startsWith(u"<meta", Qt::CaseInsensitive);

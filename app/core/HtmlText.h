@@ -5,6 +5,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringView>
+
+#include <memory>
 
 namespace kel {
 class TKelMsg;
@@ -18,6 +21,31 @@ class TKelMsg;
 // bounded state: the work and the result grow linearly with Html, whatever
 // the markup (unclosed tags, comments or quotes included).
 QString HtmlToText(QStringView Html);
+
+// The same conversion in steps, so that a window can show the start of a
+// long message at once and convert the rest while the user reads.
+class THtmlText {
+  public:
+    explicit THtmlText(QString Html);
+    ~THtmlText();
+    THtmlText(const THtmlText&) = delete;
+    THtmlText& operator=(const THtmlText&) = delete;
+
+    // Converts about Budget more characters of the input (whole tags and
+    // references); true once all of it is converted.
+    bool Convert(qsizetype Budget);
+    bool Done() const;
+    // The lines converted so far that stay as they are; all of them once
+    // Done. A line is valid until the next Convert.
+    qsizetype LineCount() const;
+    QStringView Line(qsizetype Index) const;
+    // The text so far; HtmlToText's result once Done.
+    const QString& Text() const;
+
+  private:
+    struct TState;
+    std::unique_ptr<TState> S;
+};
 
 // True when the message's text is the source of an HTML body with no plain
 // alternative: the message itself is text/html, or it is a multipart message

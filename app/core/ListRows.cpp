@@ -103,8 +103,9 @@ QString SenderCell(const std::string& From, const std::string& Charset) {
         if (!name.empty())
             return DecodeHeaderText(name, Charset).trimmed();
         const size_t close = mailbox.find('>', open);
-        return DecodeHeaderText(Trimmed(mailbox.substr(open + 1, close == std::string::npos ? std::string::npos
-                                                                                            : close - open - 1)), Charset);
+        return DecodeHeaderText(
+            Trimmed(mailbox.substr(open + 1, close == std::string::npos ? std::string::npos : close - open - 1)),
+            Charset);
     }
     // "address (Name)": the comment is the name.
     const size_t paren = FindUnquoted(mailbox, '(');

@@ -1,10 +1,10 @@
 #include "app/windows/email.h"
 
+#include "app/core/HtmlText.h"
+#include "app/core/SaveFile.h"
+#include "app/core/TextCodec.h"
 #include "app/windows/Dialogs.h"
 #include "app/windows/Header.h"
-#include "app/core/SaveFile.h"
-#include "app/core/HtmlText.h"
-#include "app/core/TextCodec.h"
 #include "mail/core/KelTempFile.h"
 #include "mail/message/KelMsg.h"
 
@@ -20,6 +20,7 @@
 #include <QMouseEvent>
 #include <QSignalBlocker>
 #include <QStyle>
+#include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
@@ -33,8 +34,15 @@ namespace {
 // entry, so equal names and the sorted order never mix two attachments up.
 constexpr int kAttachmentIndexRole = Qt::UserRole;
 
+// Milliseconds before the second slice of an HTML conversion: about a
+// frame, so the window shows the start before it converts the rest (the
+// later slices follow as soon as the window has handled its events).
+constexpr int kConvertPause = 16;
+
 // An attachment's name for the screen, every hidden control shown as "_".
-QString ShownName(const std::string& bytes) { return MaskHiddenControls(DisplayText(bytes)); }
+QString ShownName(const std::string& bytes) {
+    return MaskHiddenControls(DisplayText(bytes));
+}
 
 bool IsAscii(const std::string& bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -139,29 +147,89 @@ class TForm3::TMessageLines final : public TTextViewSource {
 };
 
 // The text made from an HTML message, line by line, as the view draws it.
+// A long message shows a preview at once, made from its start alone; the
+// first slice (ConvertMore) then converts from the whole text, and later
+// slices convert the rest while the window is open, so a long message
+// opens about as fast as a plain one.
 class TForm3::TConvertedLines final : public TTextViewSource {
   public:
-    // The message's lines in its charset, as one text for the conversion.
-    explicit TConvertedLines(const kel::TKelMsg& Msg) {
-        TCharsetDecoder decoder(Msg.TextCharSet);
-        QString html;
+    // Bytes of markup the preview is made from, input characters the first
+    // conversion reads at once and each slice after it (a few ms each).
+    static constexpr std::size_t kPreviewBytes = 16 * 1024;
+    static constexpr qsizetype kFirstSlice = 16 * 1024;
+    static constexpr qsizetype kSlice = 256 * 1024;
+
+    explicit TConvertedLines(const kel::TKelMsg& Msg) : Charset_(Msg.TextCharSet) {
+        std::size_t size = 0;
+        for (const std::string& line : Msg.Text)
+            size += line.size() + 1;
+        Bytes_.reserve(size);
         for (const std::string& line : Msg.Text) {
-            html += decoder.Decode(line);
-            html += QLatin1Char('\n');
+            Bytes_ += line;
+            Bytes_ += '\n';
         }
-        Lines_ = HtmlToText(html).split(QLatin1Char('\n'));
+        if (Bytes_.size() <= kPreviewBytes) {
+            ConvertMore();
+            return;
+        }
+        // The last line of the preview may be cut short by the end of its
+        // markup: it is left out.
+        THtmlText preview(Decode(Bytes_.substr(0, Bytes_.rfind('\n', kPreviewBytes) + 1)));
+        preview.Convert(kPreviewBytes);
+        for (qsizetype k = 0; k + 1 < preview.LineCount(); ++k)
+            Preview_ << preview.Line(k).toString();
     }
 
-    qsizetype lineCount() const override { return Lines_.size(); }
-    qsizetype lineSize(qsizetype line) const override { return Valid(line) ? Lines_[line].size() : 0; }
+    // Converts the next slice; Restarted tells that the lines were the
+    // preview's until now. True once everything is converted.
+    bool ConvertMore(bool* Restarted = nullptr) {
+        if (Text_)
+            return Text_->Convert(kSlice);
+        Text_ = std::make_unique<THtmlText>(Decode(Bytes_));
+        std::string().swap(Bytes_);
+        Preview_.clear();
+        if (Restarted)
+            *Restarted = true;
+        return Text_->Convert(kFirstSlice);
+    }
+    bool Done() const { return Text_ && Text_->Done(); }
+
+    qsizetype lineCount() const override { return Text_ ? Text_->LineCount() : Preview_.size(); }
+    qsizetype lineSize(qsizetype line) const override { return Line(line).size(); }
     bool lineSizeIsLength(qsizetype) const override { return true; }
     QString lineText(qsizetype line, qsizetype limit) const override {
-        return Valid(line) ? Lines_[line].left(limit) : QString();
+        return Line(line).left(std::max<qsizetype>(limit, 0)).toString();
     }
 
   private:
-    bool Valid(qsizetype line) const { return line >= 0 && line < Lines_.size(); }
-    QStringList Lines_;
+    QStringView Line(qsizetype line) const {
+        if (Text_)
+            return Text_->Line(line);
+        return line >= 0 && line < Preview_.size() ? QStringView(Preview_[line]) : QStringView();
+    }
+
+    // Markup in the message's charset: in one conversion where all of it
+    // fits the charset, else line by line.
+    QString Decode(const std::string& bytes) const {
+        TCharsetDecoder decoder(Charset_);
+        QString html;
+        if (decoder.TryDecode(bytes, html))
+            return html;
+        html.clear();
+        for (std::size_t from = 0; from < bytes.size();) {
+            const std::size_t end = bytes.find('\n', from);
+            const std::size_t stop = end == std::string::npos ? bytes.size() : end;
+            html += decoder.Decode(bytes.substr(from, stop - from));
+            html += QLatin1Char('\n');
+            from = stop + 1;
+        }
+        return html;
+    }
+
+    std::string Charset_;
+    std::string Bytes_; // the markup's bytes, until the conversion starts
+    QStringList Preview_;
+    std::unique_ptr<THtmlText> Text_;
 };
 
 TForm3::TForm3(const sweepbox::TLanguage& Language, QWidget* parent)
@@ -212,6 +280,9 @@ TForm3::TForm3(const sweepbox::TLanguage& Language, QWidget* parent)
     chk_source->setGeometry(300, 315, 163, 20);
     chk_source->hide();
     connect(chk_source, &QCheckBox::toggled, this, [this](bool checked) { ShowSource(checked); });
+    ConvertTimer_ = new QTimer(this);
+    ConvertTimer_->setSingleShot(true);
+    connect(ConvertTimer_, &QTimer::timeout, this, [this] { ConvertMore(); });
 
     const auto wire = [this](QToolButton* button, void (TForm3::*handler)(QObject*)) {
         connect(button, &QToolButton::clicked, this,
@@ -221,8 +292,12 @@ TForm3::TForm3(const sweepbox::TLanguage& Language, QWidget* parent)
     wire(btn_save_attachments, &TForm3::btn_save_attachmentsClick);
     wire(btn_close, &TForm3::btn_closeClick);
 
-    save_dialog_email = {QStringLiteral("save_dialog_email"), QStringLiteral("Save E-Mail"),
-                         QStringLiteral("ASCII; Text|*.txt"), QStringLiteral("txt"), QString(), QString()};
+    save_dialog_email = {QStringLiteral("save_dialog_email"),
+                         QStringLiteral("Save E-Mail"),
+                         QStringLiteral("ASCII; Text|*.txt"),
+                         QStringLiteral("txt"),
+                         QString(),
+                         QString()};
     save_dialog_attachment = {QStringLiteral("save_dialog_attachment"), QStringLiteral("Save Attachment"),
                               QStringLiteral("|*.*"), QString(), QString(), QString()};
 }
@@ -255,6 +330,7 @@ void TForm3::AddMessage(const kel::TKelMsg* Msg, int Number) {
         if (Lines_) {
             // A second message joins the first: both show as received.
             if (Converted_) {
+                ConvertTimer_->stop();
                 Converted_.reset();
                 chk_source->hide();
                 memo_email_anzeigen->setSource(Lines_);
@@ -266,6 +342,8 @@ void TForm3::AddMessage(const kel::TKelMsg* Msg, int Number) {
             Lines_->Append(Msg);
             if (IsHtmlOnly(*Msg)) {
                 Converted_ = std::make_shared<TConvertedLines>(*Msg);
+                if (!Converted_->Done())
+                    ConvertTimer_->start(kConvertPause);
                 const QSignalBlocker quiet(chk_source);
                 chk_source->setChecked(false);
                 chk_source->show();
@@ -363,7 +441,24 @@ QString TForm3::ProposedMessageName(const std::string& subject, int number, bool
     return number > 0 ? word + QLatin1Char('-') + QString::number(number) : word;
 }
 
-bool TForm3::ShowsConvertedHtml() const { return Converted_ && !chk_source->isChecked(); }
+void TForm3::ConvertMore() {
+    if (!Converted_)
+        return;
+    bool restarted = false;
+    const bool done = Converted_->ConvertMore(&restarted);
+    if (ShowsConvertedHtml()) {
+        if (restarted) // the preview's lines make way for the whole text's
+            memo_email_anzeigen->setSource(Converted_);
+        else
+            memo_email_anzeigen->linesAppended();
+    }
+    if (!done)
+        ConvertTimer_->start(0);
+}
+
+bool TForm3::ShowsConvertedHtml() const {
+    return Converted_ && !chk_source->isChecked();
+}
 
 void TForm3::ShowSource(bool source) {
     if (!Converted_ || !Lines_)
@@ -414,17 +509,18 @@ void TForm3::btn_save_emailClick(QObject*) {
     const std::shared_ptr<const TMessageLines> lines = Lines_;
     const std::shared_ptr<const kel::TTempFile> original = Original_;
     save_dialog_email.FileName = ProposedMessageName(Subject_, Number_, German()) + QStringLiteral(".txt");
-    save_dialog_email.Filter = original ? Language.Say("Text|*.txt|E-Mail wie empfangen|*.eml",
-                                                       "Text|*.txt|E-mail as received|*.eml")
-                                        : QStringLiteral("Text|*.txt");
+    save_dialog_email.Filter =
+        original ? Language.Say("Text|*.txt|E-Mail wie empfangen|*.eml", "Text|*.txt|E-mail as received|*.eml")
+                 : QStringLiteral("Text|*.txt");
     save_dialog_email.FilterIndex = 1;
     if (!AskFileName(save_dialog_email))
         return;
     // The name's extension decides; a name without one, the chosen type.
     const QString suffix = QFileInfo(save_dialog_email.FileName).suffix();
-    const bool eml = original && (suffix.compare(QStringLiteral("eml"), Qt::CaseInsensitive) == 0 ||
-                                  (save_dialog_email.FilterIndex == 2 &&
-                                   suffix.compare(QStringLiteral("txt"), Qt::CaseInsensitive) != 0));
+    const bool eml =
+        original &&
+        (suffix.compare(QStringLiteral("eml"), Qt::CaseInsensitive) == 0 ||
+         (save_dialog_email.FilterIndex == 2 && suffix.compare(QStringLiteral("txt"), Qt::CaseInsensitive) != 0));
     if (eml) {
         SaveBytes(save_dialog_email.FileName, [&original](const TWrite& write) {
             try {
@@ -468,6 +564,7 @@ void TForm3::btn_closeClick(QObject*) {
 void TForm3::ReleaseContents() {
     memo_email_anzeigen->clear();
     Lines_.reset();
+    ConvertTimer_->stop();
     Converted_.reset();
     Original_.reset();
     Subject_.clear();

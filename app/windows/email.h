@@ -18,6 +18,7 @@
 class QCheckBox;
 class QLabel;
 class QListWidget;
+class QTimer;
 class QToolButton;
 
 namespace kel {
@@ -147,10 +148,13 @@ class TForm3 : public QDialog {
     };
 
     void ShowSource(bool source);
+    // Converts the next slice of the HTML message and shows its lines.
+    void ConvertMore();
 
     std::shared_ptr<TMessageLines> Lines_;
     // The converted text of the HTML message shown; null for any other.
     std::shared_ptr<TConvertedLines> Converted_;
+    QTimer* ConvertTimer_ = nullptr;
     // The first message's subject and number, for the proposed name, and
     // its bytes as received (null when it has none).
     std::string Subject_;

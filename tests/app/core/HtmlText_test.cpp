@@ -44,8 +44,7 @@ TEST(HtmlToText, ListsAndTables) {
     ExpectRows({
         {"bullets", u"<ul><li>one<li>two</ul>after"_s, u"  • one\n  • two\n\nafter"_s},
         {"numbers", u"<ol><li>one</li><li>two</li></ol>"_s, u"  1. one\n  2. two"_s},
-        {"nested lists indent", u"<ul><li>a<ul><li>b</li></ul></li><li>c</li></ul>"_s,
-         u"  • a\n    • b\n  • c"_s},
+        {"nested lists indent", u"<ul><li>a<ul><li>b</li></ul></li><li>c</li></ul>"_s, u"  • a\n    • b\n  • c"_s},
         {"cells separated, rows on lines",
          u"<table><tr><th>Name</th><th>Price</th></tr><tr><td>Tea</td> <td>3 &euro;</td></tr></table>"_s,
          u"Name | Price\nTea | 3 €"_s},
@@ -72,8 +71,8 @@ TEST(HtmlToText, LinksShowTheirTargetAndNothingIsFetched) {
         {"no repetition when the text is the target", u"<a href='https://example.org'>https://example.org</a>"_s,
          u"https://example.org"_s},
         {"mailto shown as the address", u"<a href=mailto:a@example.org>write</a>"_s, u"write <a@example.org>"_s},
-        {"a hidden direction override in the target shows",
-         u"<a href=\"https://example.org/\u202Egpj.exe\">x</a>"_s, u"x <https://example.org/_gpj.exe>"_s},
+        {"a hidden direction override in the target shows", u"<a href=\"https://example.org/\u202Egpj.exe\">x</a>"_s,
+         u"x <https://example.org/_gpj.exe>"_s},
         {"a remote image is at most its alt text", u"a<img src=\"http://tracker.example/p.gif\" alt=\"Logo\">b"_s,
          u"aLogob"_s},
         {"an image without alt text is nothing", u"<img src=http://tracker.example/p.gif width=1>"_s, QString()},
@@ -85,8 +84,7 @@ TEST(HtmlToText, LinksShowTheirTargetAndNothingIsFetched) {
 TEST(HtmlToText, ScriptStyleHeadAndCommentsAreDropped) {
     ExpectRows({
         {"script, even with markup inside", u"a<script>if (1 < 2) document.write('<p>x</p>')</script>b"_s, u"ab"_s},
-        {"style and head", u"<html><head><title>T</title><style>p{color:red}</style></head><body>b</body>"_s,
-         u"b"_s},
+        {"style and head", u"<html><head><title>T</title><style>p{color:red}</style></head><body>b</body>"_s, u"b"_s},
         {"end tag in any case", u"<SCRIPT type=x>evil()</ScRiPt >ok"_s, u"ok"_s},
         {"comment and doctype", u"<!DOCTYPE html><!-- <p>hidden</p> -->shown"_s, u"shown"_s},
     });
@@ -145,6 +143,37 @@ TEST(IsHtmlOnly, HtmlBodiesWithoutAPlainAlternative) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(IsHtmlOnly(*Parsed(row.raw)), row.html);
+    }
+}
+
+} // namespace
+
+namespace {
+
+// In steps of any size the lines come out as in one go, and a line once
+// given never changes nor goes away.
+TEST(THtmlText, StepsGiveTheSameLinesAndNeverTakeOneBack) {
+    QString html = u"<html><head><title>t</title></head><body>\n"_s;
+    for (int k = 0; k < 40; ++k)
+        html += u"<h2>Part %1</h2><p>a &amp; b<br>c</p><ul><li>x<li>y</ul><table><tr><td>1<td>2</table>"
+                u"<pre>  p\n q</pre><a href=\"https://e.example/%1\">link</a><p>   </p><br><br>\n"_s.arg(k);
+    const QStringList whole = HtmlToText(html).split(u'\n');
+    for (const qsizetype budget : {1, 7, 64, 1000, 100000}) {
+        SCOPED_TRACE(budget);
+        THtmlText text(html);
+        QStringList seen;
+        int rounds = 0;
+        bool done = false;
+        while (!done && rounds++ < html.size() + 1) {
+            done = text.Convert(budget);
+            ASSERT_GE(text.LineCount(), seen.size());
+            for (qsizetype k = 0; k < seen.size(); ++k)
+                ASSERT_EQ(text.Line(k).toString(), seen[k]) << "line " << k << " changed";
+            for (qsizetype k = seen.size(); k < text.LineCount(); ++k)
+                seen << text.Line(k).toString();
+        }
+        ASSERT_TRUE(done);
+        EXPECT_EQ(seen, whole);
     }
 }
 

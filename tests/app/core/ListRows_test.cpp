@@ -300,7 +300,8 @@ TEST(MakeListRow, RawHeaderBytesFollowUtf8ThenTheDeclaredCharsetThenWindows1252)
         QString sender, subject;
     } rows[] = {
         {"valid UTF-8 wins over a declared charset",
-         "From: J\xC3\xBCrgen <j@example.org>\r\nSubject: Gr\xC3\xBC\xC3\x9F" "e\r\n"
+         "From: J\xC3\xBCrgen <j@example.org>\r\nSubject: Gr\xC3\xBC\xC3\x9F"
+         "e\r\n"
          "Content-Type: text/plain; charset=iso-8859-2\r\n",
          QString::fromUtf8("Jürgen"), QString::fromUtf8("Grüße")},
         {"ISO-8859-2 as declared, folded and quoted",
@@ -308,11 +309,12 @@ TEST(MakeListRow, RawHeaderBytesFollowUtf8ThenTheDeclaredCharsetThenWindows1252)
          "\tformat=flowed; charset=\"ISO-8859-2\"\r\n",
          QString::fromUtf8("Łukasz"), QString::fromUtf8("Zażółć")},
         {"undeclared: Windows-1252",
-         "From: J\xFCrgen <j@example.org>\r\nSubject: \x80 5 \x93" "x\x94\r\n",
+         "From: J\xFCrgen <j@example.org>\r\nSubject: \x80 5 \x93"
+         "x\x94\r\n",
          QString::fromUtf8("Jürgen"), QString::fromUtf8("€ 5 “x”")},
         {"a charset in another parameter's value is none",
-         "Subject: \xE9t\xE9\r\nContent-Type: text/plain; name=\"xcharset=koi8-r\"\r\n",
-         QString(), QString::fromUtf8("été")},
+         "Subject: \xE9t\xE9\r\nContent-Type: text/plain; name=\"xcharset=koi8-r\"\r\n", QString(),
+         QString::fromUtf8("été")},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

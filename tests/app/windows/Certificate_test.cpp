@@ -23,7 +23,11 @@ TEST(CertificateDialog, DirectionControlsInTheNamesShowAsUnderscores) {
     };
     const std::vector<Row> rows = {
         {"override", "CN=\xE2\x80\xAEgro.knab.liam", u"CN=_gro.knab.liam"_s},
-        {"embedding and isolate", "O=a\xE2\x80\xAB" "b\xE2\x81\xA7" "c", u"O=a_b_c"_s},
+        {"embedding and isolate",
+         "O=a\xE2\x80\xAB"
+         "b\xE2\x81\xA7"
+         "c",
+         u"O=a_b_c"_s},
         {"marks and a line separator", "CN=x\xE2\x80\x8E\xE2\x80\xA8y", u"CN=x__y"_s},
         {"control bytes", "CN=a\nb\x1B", u"CN=a_b_"_s},
         {"plain stays", "CN=mail.example.org", u"CN=mail.example.org"_s},

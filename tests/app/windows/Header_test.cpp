@@ -13,9 +13,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
-#include <memory>
 
 namespace {
 
@@ -107,8 +107,17 @@ TEST_F(HeaderTest, HiddenControlsShowAsUnderscoresAndRawBytesFollowTheDeclaredCh
     const std::vector<ShownRow> rows = {
         {"right-to-left override in a display name", "From: \"Eve \xE2\x80\xAEmoc.knab\" <eve@evil.example>",
          u"From: \"Eve _moc.knab\" <eve@evil.example>"_s},
-        {"isolates and marks", "Subject: a\xE2\x81\xA6" "b\xE2\x81\xA9" "c\xE2\x80\x8F" "d", u"Subject: a_b_c_d"_s},
-        {"C0 and C1 controls", "Subject: a\x01" "b\xC2\x85" "c\x7F", u"Subject: a_b_c_"_s},
+        {"isolates and marks",
+         "Subject: a\xE2\x81\xA6"
+         "b\xE2\x81\xA9"
+         "c\xE2\x80\x8F"
+         "d",
+         u"Subject: a_b_c_d"_s},
+        {"C0 and C1 controls",
+         "Subject: a\x01"
+         "b\xC2\x85"
+         "c\x7F",
+         u"Subject: a_b_c_"_s},
         {"a folded line's tab is a blank", "Subject: one\r\n\ttwo", u"Subject: one\n two"_s},
         {"valid UTF-8 despite a declared Latin-1",
          "Subject: \xC3\xA9t\xC3\xA9\r\nContent-Type: text/plain; charset=iso-8859-1",

@@ -198,7 +198,10 @@ TEST_F(EmailTest, ListIsSortedAndEachEntrySavesItsOwnDecodedBytes) {
 }
 
 TEST_F(EmailTest, TextIsSavedFromTheOriginalBytesWithCrLfUnderANameFromTheSubject) {
-    auto msg = MakeMsg({"Gr\xC3\xBC\xC3\x9F" "e", "J\xFCrgen \x80", "", "tab\there", "end"}, {});
+    auto msg = MakeMsg({"Gr\xC3\xBC\xC3\x9F"
+                        "e",
+                        "J\xFCrgen \x80", "", "tab\there", "end"},
+                       {});
     msg->Subject = "Re: Termin";
     form->AddMessage(msg.get(), 4);
     EXPECT_EQ(form->memo_email_anzeigen->toPlainText(), QString::fromUtf8("Grüße\nJürgen €\n\ntab\there\nend"));
@@ -208,7 +211,8 @@ TEST_F(EmailTest, TextIsSavedFromTheOriginalBytesWithCrLfUnderANameFromTheSubjec
     ASSERT_EQ(asked.size(), 2u);
     EXPECT_EQ(asked[1].FileName, u"Re Termin.txt"_s) << "the same proposal every time";
     EXPECT_EQ(asked[0].Filter, u"Text|*.txt"_s) << "no original, no .eml";
-    EXPECT_EQ(Saved(u"Re Termin.txt"_s), "Gr\xC3\xBC\xC3\x9F" "e\r\nJ\xFCrgen \x80\r\n\r\ntab\there\r\nend\r\n");
+    EXPECT_EQ(Saved(u"Re Termin.txt"_s), "Gr\xC3\xBC\xC3\x9F"
+                                         "e\r\nJ\xFCrgen \x80\r\n\r\ntab\there\r\nend\r\n");
 }
 
 TEST(ProposedMessageName, NeverEmptyHiddenOrAPath) {
@@ -225,12 +229,17 @@ TEST(ProposedMessageName, NeverEmptyHiddenOrAPath) {
         {"leading dot", ".hidden", 1, false, u"hidden"_s},
         {"only dots and blanks", " . .. ", 2, true, u"Nachricht-2"_s},
         {"separators go", "a/b:c\\d", 1, false, u"abcd"_s},
-        {"right-to-left override", "Rechnung \xE2\x80\xAE" "fdp.exe", 1, false, u"Rechnung _fdp.exe"_s},
+        {"right-to-left override",
+         "Rechnung \xE2\x80\xAE"
+         "fdp.exe",
+         1, false, u"Rechnung _fdp.exe"_s},
         {"trailing dots and blanks", "Hallo ...  ", 1, false, u"Hallo"_s},
-        {"umlauts stay", "Gr\xC3\xBC\xC3\x9F" "e", 1, true, u"Grüße"_s},
+        {"umlauts stay",
+         "Gr\xC3\xBC\xC3\x9F"
+         "e",
+         1, true, u"Grüße"_s},
         {"long subject cut", std::string(300, 'x'), 1, false, QString(80, u'x')},
-        {"the cut keeps whole characters", std::string(79, 'x') + "\xF0\x9F\x98\x80yz", 1, false,
-         QString(79, u'x')},
+        {"the cut keeps whole characters", std::string(79, 'x') + "\xF0\x9F\x98\x80yz", 1, false, QString(79, u'x')},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -249,9 +258,9 @@ TEST_F(EmailTest, TheOriginalIsSavedAsReceivedAsEml) {
     const std::string served = "From: a@example.org\r\nSubject: Hallo\r\n\r\n.line\r\nlone\rcr\n\xE9\x00end\r\n"s;
     const struct {
         const char* name;
-        int filterIndex;   // the type the user picks
-        QString chosen;    // the name the user confirms (empty: the proposal)
-        QString file;      // where it lands
+        int filterIndex; // the type the user picks
+        QString chosen;  // the name the user confirms (empty: the proposal)
+        QString file;    // where it lands
         bool original;
     } rows[] = {
         {"the second type", 2, u"Hallo"_s, u"Hallo"_s, true},
@@ -698,6 +707,33 @@ TEST_F(EmailTest, HtmlOnlyMessageShowsItsTextAndItsSourceOnRequest) {
     form->show();
     EXPECT_FALSE(form->chk_source->isVisible());
     EXPECT_EQ(form->memo_email_anzeigen->toPlainText(), u"<html>not markup</html>"_s);
+}
+
+// A long HTML message shows its start at once and the rest while the
+// window is open; closing it stops the conversion.
+TEST_F(EmailTest, LongHtmlMessageOpensWithItsStartAndConvertsTheRestWhileShown) {
+    constexpr int kParagraphs = 5000;
+    std::string raw = "Content-Type: text/html; charset=utf-8\r\n\r\n";
+    QStringList expected;
+    for (int k = 0; k < kParagraphs; ++k) {
+        raw += "<p>Absatz " + std::to_string(k) + " &ndash; gr&uuml;n</p>\r\n";
+        expected << u"Absatz %1 – grün"_s.arg(k);
+    }
+    const qsizetype lines = 2 * kParagraphs - 1;
+    auto msg = ParsedMsgOf(raw);
+    form->AddMessage(msg.get());
+    form->show();
+    const qsizetype first = form->memo_email_anzeigen->lineCount();
+    EXPECT_GT(first, 0);
+    EXPECT_LT(first, lines) << "the window does not wait for the whole conversion";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->memo_email_anzeigen->lineCount() == lines; }, 20000));
+    EXPECT_EQ(form->memo_email_anzeigen->toPlainText(), expected.join(u"\n\n"_s));
+
+    form->btn_closeClick(nullptr);
+    form->AddMessage(msg.get());
+    form->btn_closeClick(nullptr);
+    QTest::qWait(20);
+    EXPECT_EQ(form->TextLineCount(), 0u) << "nothing converted after closing";
 }
 
 } // namespace

@@ -3,11 +3,11 @@
 // shared corpus served by the fake mailbox.
 #include "mail/pop3/KelPOP3.h"
 
-#include "support/Corpus.h"
-#include "support/Pop3Clients.h"
-#include "mail/message/KelMsg.h"
-#include "support/FakePop3Server.h"
 #include "mail/core/KelTempFile.h"
+#include "mail/message/KelMsg.h"
+#include "support/Corpus.h"
+#include "support/FakePop3Server.h"
+#include "support/Pop3Clients.h"
 
 #include <gtest/gtest.h>
 
