@@ -3,10 +3,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace kel {
 
