@@ -88,29 +88,24 @@ size_t FindUnquoted(const std::string& s, char c, size_t from = 0) {
 QString CellText(QString Text) {
     if (Text.size() > kMaxCell)
         Text.truncate(Text[kMaxCell - 1].isHighSurrogate() ? kMaxCell - 1 : kMaxCell);
-    for (QChar& c : Text) {
-        const char16_t u = c.unicode();
-        // Bidirectional controls would let a sender reorder how a cell reads.
-        const bool bidi = (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) || u == 0x200E ||
-                          u == 0x200F || u == 0x061C;
-        if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0) || u == 0x2028 || u == 0x2029 || bidi)
-            c = QLatin1Char(' ');
-        else if (u == '|')
-            c = QLatin1Char('/');
-    }
+    // Hidden controls as blanks: one would let a sender reorder how a cell
+    // reads, a line end would break the row.
+    Text = MaskHiddenControls(std::move(Text), QChar(u' '));
+    Text.replace(QLatin1Char('|'), QLatin1Char('/'));
     return Text;
 }
 
-QString SenderCell(const std::string& From) {
+QString SenderCell(const std::string& From, const std::string& Charset) {
     const std::string mailbox = Trimmed(FirstMailbox(From));
     const size_t open = FindUnquoted(mailbox, '<');
     if (open != std::string::npos) {
         const std::string name = Trimmed(Unquote(mailbox.substr(0, open)));
         if (!name.empty())
-            return DecodeHeaderText(name).trimmed();
+            return DecodeHeaderText(name, Charset).trimmed();
         const size_t close = mailbox.find('>', open);
-        return DecodeHeaderText(Trimmed(mailbox.substr(open + 1, close == std::string::npos ? std::string::npos
-                                                                                            : close - open - 1)));
+        return DecodeHeaderText(
+            Trimmed(mailbox.substr(open + 1, close == std::string::npos ? std::string::npos : close - open - 1)),
+            Charset);
     }
     // "address (Name)": the comment is the name.
     const size_t paren = FindUnquoted(mailbox, '(');
@@ -120,10 +115,10 @@ QString SenderCell(const std::string& From) {
             Trimmed(mailbox.substr(paren + 1, close != std::string::npos && close > paren ? close - paren - 1
                                                                                           : std::string::npos));
         if (!name.empty())
-            return DecodeHeaderText(name).trimmed();
-        return DecodeHeaderText(Trimmed(mailbox.substr(0, paren)));
+            return DecodeHeaderText(name, Charset).trimmed();
+        return DecodeHeaderText(Trimmed(mailbox.substr(0, paren)), Charset);
     }
-    return DecodeHeaderText(mailbox);
+    return DecodeHeaderText(mailbox, Charset);
 }
 
 TListRow MakeListRow(int Number, const std::string& SizeText, const std::string& Header, bool German) {
@@ -138,11 +133,12 @@ TListRow MakeListRow(int Number, const std::string& SizeText, const std::string&
         row.Size = 0;
     row.DateParsed = f.DateParsed;
     row.Date = f.When.Utc;
-    QString sender = CellText(f.SenderGiven ? SenderCell(f.Sender) : DisplayText(f.Sender));
+    const std::string charset = HeaderCharset(Header);
+    QString sender = CellText(f.SenderGiven ? SenderCell(f.Sender, charset) : DisplayText(f.Sender, charset));
     if (sender.trimmed().isEmpty())
-        sender = CellText(DisplayText(f.SenderGiven ? f.Sender : std::string()));
-    row.Text = DisplayText(summary::Row(Number, SizeText, "")) + CellText(DisplayText(f.Date)) +
-               QLatin1Char('|') + sender + QLatin1Char('|') + CellText(DecodeHeaderText(f.Subject)) +
+        sender = CellText(DisplayText(f.SenderGiven ? f.Sender : std::string(), charset));
+    row.Text = DisplayText(summary::Row(Number, SizeText, "")) + CellText(DisplayText(f.Date, charset)) +
+               QLatin1Char('|') + sender + QLatin1Char('|') + CellText(DecodeHeaderText(f.Subject, charset)) +
                QLatin1Char('|');
     // Rows stay for the whole session: no spare room in them.
     row.Text.squeeze();

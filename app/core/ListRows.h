@@ -26,10 +26,11 @@ TListRow MakeListRow(int Number, const std::string& SizeText, const std::string&
 
 // The sender cell for a From value: the display name where there is one
 // (a quoted or plain phrase before "<", or a comment after the address),
-// else the address; encoded words decoded.
-QString SenderCell(const std::string& From);
+// else the address; encoded words decoded, raw bytes read as DisplayText
+// with Charset does.
+QString SenderCell(const std::string& From, const std::string& Charset = std::string());
 
-// A cell's text: controls and NUL shown as blanks, "|" as "/", at most
+// A cell's text: hidden controls (IsHiddenControl) shown as blanks, "|" as "/", at most
 // kMaxCell characters.
 constexpr int kMaxCell = 500;
 QString CellText(QString Text);

@@ -46,6 +46,56 @@ QString DisplayText(const std::string& bytes) {
     return FromWindows1252(bytes);
 }
 
+QString DisplayText(const std::string& bytes, const std::string& Charset) {
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = utf8.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    if (!utf8.hasError())
+        return text;
+    if (!Charset.empty() && TCharsetDecoder(Charset).TryDecode(bytes, text))
+        return text;
+    return FromWindows1252(bytes);
+}
+
+std::string HeaderCharset(const std::string& header) {
+    // The field with its continuation lines, in lower case for the search.
+    std::string field;
+    bool inField = false;
+    for (const std::string& line : kel::SplitLines(header)) {
+        const bool continued = !line.empty() && (line[0] == ' ' || line[0] == '\t');
+        if (inField && !continued)
+            break;
+        if (inField || kel::LowerCase(line.substr(0, 13)) == "content-type:") {
+            inField = true;
+            field += kel::LowerCase(line);
+        }
+    }
+    for (size_t at = field.find("charset"); at != std::string::npos; at = field.find("charset", at + 1)) {
+        if (at > 0 && field[at - 1] != ';' && field[at - 1] != ' ' && field[at - 1] != '\t')
+            continue;
+        size_t p = field.find_first_not_of(" \t", at + 7);
+        if (p == std::string::npos || field[p] != '=')
+            continue;
+        p = field.find_first_not_of(" \t\"", p + 1);
+        if (p == std::string::npos)
+            return std::string();
+        const size_t end = field.find_first_of(" \t\";", p);
+        return field.substr(p, end == std::string::npos ? std::string::npos : end - p);
+    }
+    return std::string();
+}
+
+bool IsHiddenControl(char16_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F || c == 0x2028 ||
+           c == 0x2029 || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+QString MaskHiddenControls(QString text, QChar As) {
+    for (QChar& c : text)
+        if (IsHiddenControl(c.unicode()))
+            c = As;
+    return text;
+}
+
 std::vector<std::string> SplitTextLines(const std::string& text) { return kel::SplitLines(text); }
 
 QString DisplayLines(const std::vector<std::string>& lines) {
@@ -237,7 +287,7 @@ QString DisplayLines(const std::vector<std::string>& lines, const std::string& c
     return out;
 }
 
-QString DecodeHeaderText(const std::string& value) {
+QString DecodeHeaderText(const std::string& value, const std::string& Charset) {
     QString out;
     std::string plain;       // raw text waiting for DisplayText
     std::string pending;     // decoded bytes of adjacent words in one charset
@@ -269,7 +319,7 @@ QString DecodeHeaderText(const std::string& value) {
             const bool onlyBlanks = plain.find_first_not_of(" \t\r\n") == std::string::npos;
             if (!(onlyBlanks && (!pending.empty() || !pendingSet.empty()))) {
                 flushWords();
-                out += DisplayText(plain);
+                out += DisplayText(plain, Charset);
             } else if (kel::LowerCase(charset) != kel::LowerCase(pendingSet)) {
                 flushWords();
             }
@@ -283,13 +333,13 @@ QString DecodeHeaderText(const std::string& value) {
         // Plain text ends a run of words unless it is only blanks before the next.
         if (!pending.empty() && value[i] != ' ' && value[i] != '\t' && value[i] != '\r' && value[i] != '\n') {
             flushWords();
-            out += DisplayText(plain);
+            out += DisplayText(plain, Charset);
             plain.clear();
             pendingSet.clear();
         }
         plain += value[i++];
     }
     flushWords();
-    out += DisplayText(plain);
+    out += DisplayText(plain, Charset);
     return out;
 }

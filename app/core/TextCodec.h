@@ -11,6 +11,25 @@
 // Windows-1252 (which never fails: every byte maps to one character).
 QString DisplayText(const std::string& bytes);
 
+// Header bytes for the screen: valid UTF-8 as UTF-8 (what a server that
+// speaks UTF-8 sends), else in Charset (the one the message declares for its
+// body) where the bytes fit it, else Windows-1252.
+QString DisplayText(const std::string& bytes, const std::string& Charset);
+
+// The charset parameter of the Content-Type field in a header text (folded
+// lines joined), unquoted; empty when there is none.
+std::string HeaderCharset(const std::string& header);
+
+// Characters that do not show but change how the text around them reads:
+// C0 and C1 controls, the line and paragraph separators, and the marks,
+// embeddings, overrides and isolates of the text direction (an override can
+// make "Eve <RLO>moc.knab" read as "bank.com" and "evil<RLO>gpj.exe" as
+// "evilexe.jpg"). Everything a message or a certificate says passes through
+// MaskHiddenControls before it is shown outside the message text itself.
+bool IsHiddenControl(char16_t c);
+// Text with every hidden control replaced by As.
+QString MaskHiddenControls(QString text, QChar As = QChar(u'_'));
+
 // Windows-1252 decoding on its own, without the UTF-8 attempt.
 QString FromWindows1252(const std::string& bytes);
 
@@ -54,9 +73,10 @@ QString DecodeCharset(const std::string& bytes, const std::string& charset);
 // A header value with its RFC 2047 encoded words ("=?charset?B|Q?...?=", any
 // case) decoded and converted from their charsets; the blanks between two
 // adjacent encoded words vanish, as the RFC says. A word that does not
-// decode stays as it is; the text around the words goes through DisplayText.
+// decode stays as it is; the text around the words goes through DisplayText
+// with Charset, the one the message declares (see above).
 // The mail library has a decoder of its own, kel::DecodeEncodedWords, that
 // ignores the charset because the message model hands out bytes; this one is
 // for the screen, where the charset decides the characters, and it reads the
 // field as received rather than the library's decoded bytes.
-QString DecodeHeaderText(const std::string& value);
+QString DecodeHeaderText(const std::string& value, const std::string& Charset = std::string());

@@ -59,7 +59,7 @@ QString CertificateProblemText(const kel::TCertificateInfo& Certificate, const s
             break;
         case TCertProblem::Other:
             lines << Language.Say("Es wurde nicht akzeptiert: ", "It was not accepted: ") +
-                         DisplayText(Certificate.Detail);
+                         MaskHiddenControls(DisplayText(Certificate.Detail));
             break;
         }
     }
@@ -89,11 +89,13 @@ TCertificateDialog::TCertificateDialog(const kel::TCertificateInfo& Certificate,
     Reason = PlainLabel(QStringLiteral("Reason"), CertificateProblemText(Certificate, Language), this);
     column->addWidget(Reason);
 
+    // The names are the certificate maker's words: a direction override in
+    // them could make one name read as another.
     auto* form = new QFormLayout;
-    Subject = PlainLabel(QStringLiteral("Subject"), DisplayText(Certificate.Subject), this);
-    Issuer = PlainLabel(QStringLiteral("Issuer"), DisplayText(Certificate.Issuer), this);
-    ValidFrom = PlainLabel(QStringLiteral("ValidFrom"), DisplayText(Certificate.NotBefore), this);
-    ValidUntil = PlainLabel(QStringLiteral("ValidUntil"), DisplayText(Certificate.NotAfter), this);
+    Subject = PlainLabel(QStringLiteral("Subject"), MaskHiddenControls(DisplayText(Certificate.Subject)), this);
+    Issuer = PlainLabel(QStringLiteral("Issuer"), MaskHiddenControls(DisplayText(Certificate.Issuer)), this);
+    ValidFrom = PlainLabel(QStringLiteral("ValidFrom"), MaskHiddenControls(DisplayText(Certificate.NotBefore)), this);
+    ValidUntil = PlainLabel(QStringLiteral("ValidUntil"), MaskHiddenControls(DisplayText(Certificate.NotAfter)), this);
     Fingerprint = PlainLabel(QStringLiteral("Fingerprint"), FingerprintText(Certificate.Fingerprint), this);
     Fingerprint->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     Fingerprint->setWordWrap(false);

@@ -57,7 +57,17 @@ TForm2::TForm2(const sweepbox::TLanguage& Language, QWidget* parent) : QDialog(p
 }
 
 void TForm2::AddHeader(const std::string& text) {
-    memo_header_anzeigen->appendPlainText(DisplayLines(SplitTextLines(text)));
+    const std::string charset = HeaderCharset(text);
+    QString shown;
+    for (const std::string& line : SplitTextLines(text)) {
+        if (!shown.isEmpty())
+            shown += QLatin1Char('\n');
+        // A tab only indents a folded line; every other hidden control shows.
+        QString chars = DisplayText(line, charset);
+        chars.replace(QLatin1Char('\t'), QLatin1Char(' '));
+        shown += MaskHiddenControls(std::move(chars));
+    }
+    memo_header_anzeigen->appendPlainText(shown);
 }
 
 void TForm2::ShowTop() {

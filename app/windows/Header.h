@@ -24,7 +24,9 @@ class TForm2 : public QDialog {
 
     // Filling, for the main window before it shows the window modally:
     // AddHeader appends one cached header text (its line breaks make several
-    // memo lines; the bytes show as DisplayText does). ShowTop then puts the
+    // memo lines; the bytes show as DisplayText with the charset of the
+    // header's Content-Type does, tabs as blanks and every other hidden
+    // control as "_", so no field can reorder how another reads). ShowTop then puts the
     // caret at the start of the first line and scrolls to the top left, so
     // the memo shows the start of every line; showing the window does that
     // again once the memo has its final size.

@@ -64,7 +64,7 @@ void TForm1::men_email_anzeigenClick(QObject*) {
         Session.Release(CurrentMsg);
     }
     CurrentMsg = msg;
-    Form3->AddMessage(CurrentMsg);
+    Form3->AddMessage(CurrentMsg, MessageOfRow(row));
     Form3->exec();
     // Closed: the message goes with the window, so a big one does not stay
     // in memory until the next is viewed.

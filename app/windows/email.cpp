@@ -1,12 +1,15 @@
 #include "app/windows/email.h"
 
-#include "app/windows/Dialogs.h"
-#include "app/windows/Header.h"
+#include "app/core/HtmlText.h"
 #include "app/core/SaveFile.h"
 #include "app/core/TextCodec.h"
+#include "app/windows/Dialogs.h"
+#include "app/windows/Header.h"
+#include "mail/core/KelTempFile.h"
 #include "mail/message/KelMsg.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -15,7 +18,9 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QSignalBlocker>
 #include <QStyle>
+#include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
@@ -29,21 +34,14 @@ namespace {
 // entry, so equal names and the sorted order never mix two attachments up.
 constexpr int kAttachmentIndexRole = Qt::UserRole;
 
-// Characters that do not show but change what a name looks like: C0 and C1
-// controls, and the marks and overrides of the text direction (an override
-// can make "evil<RLO>gpj.exe" look like "evilexe.jpg").
-bool IsHiddenControl(char16_t c) {
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
-           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
-}
+// Milliseconds before the second slice of an HTML conversion: about a
+// frame, so the window shows the start before it converts the rest (the
+// later slices follow as soon as the window has handled its events).
+constexpr int kConvertPause = 16;
 
 // An attachment's name for the screen, every hidden control shown as "_".
 QString ShownName(const std::string& bytes) {
-    QString text = DisplayText(bytes);
-    for (QChar& c : text)
-        if (IsHiddenControl(c.unicode()))
-            c = QLatin1Char('_');
-    return text;
+    return MaskHiddenControls(DisplayText(bytes));
 }
 
 bool IsAscii(const std::string& bytes) {
@@ -148,6 +146,92 @@ class TForm3::TMessageLines final : public TTextViewSource {
     qsizetype Count_ = 0;
 };
 
+// The text made from an HTML message, line by line, as the view draws it.
+// A long message shows a preview at once, made from its start alone; the
+// first slice (ConvertMore) then converts from the whole text, and later
+// slices convert the rest while the window is open, so a long message
+// opens about as fast as a plain one.
+class TForm3::TConvertedLines final : public TTextViewSource {
+  public:
+    // Bytes of markup the preview is made from, input characters the first
+    // conversion reads at once and each slice after it (a few ms each).
+    static constexpr std::size_t kPreviewBytes = 16 * 1024;
+    static constexpr qsizetype kFirstSlice = 16 * 1024;
+    static constexpr qsizetype kSlice = 256 * 1024;
+
+    explicit TConvertedLines(const kel::TKelMsg& Msg) : Charset_(Msg.TextCharSet) {
+        std::size_t size = 0;
+        for (const std::string& line : Msg.Text)
+            size += line.size() + 1;
+        Bytes_.reserve(size);
+        for (const std::string& line : Msg.Text) {
+            Bytes_ += line;
+            Bytes_ += '\n';
+        }
+        if (Bytes_.size() <= kPreviewBytes) {
+            ConvertMore();
+            return;
+        }
+        // The last line of the preview may be cut short by the end of its
+        // markup: it is left out.
+        THtmlText preview(Decode(Bytes_.substr(0, Bytes_.rfind('\n', kPreviewBytes) + 1)));
+        preview.Convert(kPreviewBytes);
+        for (qsizetype k = 0; k + 1 < preview.LineCount(); ++k)
+            Preview_ << preview.Line(k).toString();
+    }
+
+    // Converts the next slice; Restarted tells that the lines were the
+    // preview's until now. True once everything is converted.
+    bool ConvertMore(bool* Restarted = nullptr) {
+        if (Text_)
+            return Text_->Convert(kSlice);
+        Text_ = std::make_unique<THtmlText>(Decode(Bytes_));
+        std::string().swap(Bytes_);
+        Preview_.clear();
+        if (Restarted)
+            *Restarted = true;
+        return Text_->Convert(kFirstSlice);
+    }
+    bool Done() const { return Text_ && Text_->Done(); }
+
+    qsizetype lineCount() const override { return Text_ ? Text_->LineCount() : Preview_.size(); }
+    qsizetype lineSize(qsizetype line) const override { return Line(line).size(); }
+    bool lineSizeIsLength(qsizetype) const override { return true; }
+    QString lineText(qsizetype line, qsizetype limit) const override {
+        return Line(line).left(std::max<qsizetype>(limit, 0)).toString();
+    }
+
+  private:
+    QStringView Line(qsizetype line) const {
+        if (Text_)
+            return Text_->Line(line);
+        return line >= 0 && line < Preview_.size() ? QStringView(Preview_[line]) : QStringView();
+    }
+
+    // Markup in the message's charset: in one conversion where all of it
+    // fits the charset, else line by line.
+    QString Decode(const std::string& bytes) const {
+        TCharsetDecoder decoder(Charset_);
+        QString html;
+        if (decoder.TryDecode(bytes, html))
+            return html;
+        html.clear();
+        for (std::size_t from = 0; from < bytes.size();) {
+            const std::size_t end = bytes.find('\n', from);
+            const std::size_t stop = end == std::string::npos ? bytes.size() : end;
+            html += decoder.Decode(bytes.substr(from, stop - from));
+            html += QLatin1Char('\n');
+            from = stop + 1;
+        }
+        return html;
+    }
+
+    std::string Charset_;
+    std::string Bytes_; // the markup's bytes, until the conversion starts
+    QStringList Preview_;
+    std::unique_ptr<THtmlText> Text_;
+};
+
 TForm3::TForm3(const sweepbox::TLanguage& Language, QWidget* parent)
     : QDialog(parent), ExecuteSaveDialog([this](TSaveDialog& d) { return RunFileDialog(d); }), Language(Language) {
     setObjectName(QStringLiteral("Form3"));
@@ -191,6 +275,15 @@ TForm3::TForm3(const sweepbox::TLanguage& Language, QWidget* parent)
         addButton("btn_save_attachments", QStyle::SP_FileIcon, 374, "save_attachment", save_attachment);
     btn_close = addButton("btn_close", QStyle::SP_DialogCloseButton, 410, "close_window", close_window);
 
+    chk_source = new QCheckBox(this);
+    chk_source->setObjectName(QStringLiteral("chk_source"));
+    chk_source->setGeometry(300, 315, 163, 20);
+    chk_source->hide();
+    connect(chk_source, &QCheckBox::toggled, this, [this](bool checked) { ShowSource(checked); });
+    ConvertTimer_ = new QTimer(this);
+    ConvertTimer_->setSingleShot(true);
+    connect(ConvertTimer_, &QTimer::timeout, this, [this] { ConvertMore(); });
+
     const auto wire = [this](QToolButton* button, void (TForm3::*handler)(QObject*)) {
         connect(button, &QToolButton::clicked, this,
                 [this, button, handler] { sweepbox::RunHandler(this, [&] { (this->*handler)(button); }); });
@@ -199,8 +292,12 @@ TForm3::TForm3(const sweepbox::TLanguage& Language, QWidget* parent)
     wire(btn_save_attachments, &TForm3::btn_save_attachmentsClick);
     wire(btn_close, &TForm3::btn_closeClick);
 
-    save_dialog_email = {QStringLiteral("save_dialog_email"), QStringLiteral("Save E-Mail"),
-                         QStringLiteral("ASCII; Text|*.txt"), QStringLiteral("txt"), QStringLiteral(".txt"), QString()};
+    save_dialog_email = {QStringLiteral("save_dialog_email"),
+                         QStringLiteral("Save E-Mail"),
+                         QStringLiteral("ASCII; Text|*.txt"),
+                         QStringLiteral("txt"),
+                         QString(),
+                         QString()};
     save_dialog_attachment = {QStringLiteral("save_dialog_attachment"), QStringLiteral("Save Attachment"),
                               QStringLiteral("|*.*"), QString(), QString(), QString()};
 }
@@ -221,17 +318,38 @@ bool TForm3::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-void TForm3::AddMessage(const kel::TKelMsg* Msg) {
+void TForm3::AddMessage(const kel::TKelMsg* Msg, int Number) {
     if (Msg == nullptr)
         return;
+    if (!Lines_ && !Original_ && Subject_.empty()) {
+        Subject_ = Msg->Subject;
+        Number_ = Number;
+        Original_ = Msg->Original;
+    }
     if (!Msg->Text.empty()) {
         if (Lines_) {
+            // A second message joins the first: both show as received.
+            if (Converted_) {
+                ConvertTimer_->stop();
+                Converted_.reset();
+                chk_source->hide();
+                memo_email_anzeigen->setSource(Lines_);
+            }
             Lines_->Append(Msg);
             memo_email_anzeigen->linesAppended();
         } else {
             Lines_ = std::make_shared<TMessageLines>();
             Lines_->Append(Msg);
-            memo_email_anzeigen->setSource(Lines_);
+            if (IsHtmlOnly(*Msg)) {
+                Converted_ = std::make_shared<TConvertedLines>(*Msg);
+                if (!Converted_->Done())
+                    ConvertTimer_->start(kConvertPause);
+                const QSignalBlocker quiet(chk_source);
+                chk_source->setChecked(false);
+                chk_source->show();
+            }
+            memo_email_anzeigen->setSource(Converted_ ? std::shared_ptr<const TTextViewSource>(Converted_)
+                                                      : std::shared_ptr<const TTextViewSource>(Lines_));
         }
     }
     const int count = Msg->AttachedFiles.Count();
@@ -305,6 +423,50 @@ QString TForm3::ProposedFileName(const std::string& attachmentName) {
     return ShownName(kel::SanitizeAttachmentName(std::move(name)));
 }
 
+QString TForm3::ProposedMessageName(const std::string& subject, int number, bool german) {
+    // A subject of dots or blanks would make a hidden file or none at all.
+    QString name = ProposedFileName(subject).trimmed();
+    while (name.startsWith(QLatin1Char('.')))
+        name.remove(0, 1);
+    constexpr qsizetype kMaxName = 80;
+    if (name.size() > kMaxName)
+        name.truncate(name[kMaxName - 1].isHighSurrogate() ? kMaxName - 1 : kMaxName);
+    name = name.trimmed();
+    while (name.endsWith(QLatin1Char('.')))
+        name.chop(1);
+    name = name.trimmed();
+    if (!name.isEmpty())
+        return name;
+    const QString word = german ? QStringLiteral("Nachricht") : QStringLiteral("message");
+    return number > 0 ? word + QLatin1Char('-') + QString::number(number) : word;
+}
+
+void TForm3::ConvertMore() {
+    if (!Converted_)
+        return;
+    bool restarted = false;
+    const bool done = Converted_->ConvertMore(&restarted);
+    if (ShowsConvertedHtml()) {
+        if (restarted) // the preview's lines make way for the whole text's
+            memo_email_anzeigen->setSource(Converted_);
+        else
+            memo_email_anzeigen->linesAppended();
+    }
+    if (!done)
+        ConvertTimer_->start(0);
+}
+
+bool TForm3::ShowsConvertedHtml() const {
+    return Converted_ && !chk_source->isChecked();
+}
+
+void TForm3::ShowSource(bool source) {
+    if (!Converted_ || !Lines_)
+        return;
+    memo_email_anzeigen->setSource(source ? std::shared_ptr<const TTextViewSource>(Lines_)
+                                          : std::shared_ptr<const TTextViewSource>(Converted_));
+}
+
 QString TForm3::SaveFolder() const {
     if (!LastFolder_.isEmpty() && QFileInfo(LastFolder_).isDir())
         return LastFolder_;
@@ -329,6 +491,7 @@ void TForm3::FormActivate(QObject*) {
     lab_anhang->setText(Language.Say("Anhänge :", "Attachments :"));
     attachment_list->setAccessibleName(Language.Say("Anhänge", "Attachments"));
     memo_email_anzeigen->setAccessibleName(Language.Say("Text der e-mail", "Text of the e-mail"));
+    chk_source->setText(Language.Say("Quelltext anzeigen", "Show source"));
     memo_email_anzeigen->setMenuTexts(Language.Say("&Kopieren", "&Copy"),
                                       Language.Say("&Alles markieren", "Select &All"));
 
@@ -341,13 +504,35 @@ void TForm3::FormActivate(QObject*) {
 }
 
 void TForm3::btn_save_emailClick(QObject*) {
-    // The lines as they are now, whatever the dialog's event loop does.
+    // The lines and the original as they are now, whatever the dialog's
+    // event loop does.
     const std::shared_ptr<const TMessageLines> lines = Lines_;
-    if (AskFileName(save_dialog_email)) {
+    const std::shared_ptr<const kel::TTempFile> original = Original_;
+    save_dialog_email.FileName = ProposedMessageName(Subject_, Number_, German()) + QStringLiteral(".txt");
+    save_dialog_email.Filter =
+        original ? Language.Say("Text|*.txt|E-Mail wie empfangen|*.eml", "Text|*.txt|E-mail as received|*.eml")
+                 : QStringLiteral("Text|*.txt");
+    save_dialog_email.FilterIndex = 1;
+    if (!AskFileName(save_dialog_email))
+        return;
+    // The name's extension decides; a name without one, the chosen type.
+    const QString suffix = QFileInfo(save_dialog_email.FileName).suffix();
+    const bool eml =
+        original &&
+        (suffix.compare(QStringLiteral("eml"), Qt::CaseInsensitive) == 0 ||
+         (save_dialog_email.FilterIndex == 2 && suffix.compare(QStringLiteral("txt"), Qt::CaseInsensitive) != 0));
+    if (eml) {
+        SaveBytes(save_dialog_email.FileName, [&original](const TWrite& write) {
+            try {
+                return original->ReadBlocks(write);
+            } catch (const std::exception&) {
+                return false; // a failed read: the file is not replaced
+            }
+        });
+    } else {
         SaveBytes(save_dialog_email.FileName,
                   [&lines](const TWrite& write) { return !lines || lines->WriteLines(write); });
     }
-    save_dialog_email.FileName = QStringLiteral(".txt");
 }
 
 void TForm3::btn_save_attachmentsClick(QObject*) {
@@ -379,6 +564,12 @@ void TForm3::btn_closeClick(QObject*) {
 void TForm3::ReleaseContents() {
     memo_email_anzeigen->clear();
     Lines_.reset();
+    ConvertTimer_->stop();
+    Converted_.reset();
+    Original_.reset();
+    Subject_.clear();
+    Number_ = 0;
+    chk_source->hide();
     attachment_list->clear();
     ListedMsg_ = nullptr;
     std::vector<TKeptAttachment>().swap(KeptFiles_);
@@ -408,14 +599,30 @@ bool TForm3::RunFileDialog(TSaveDialog& d) {
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
     dialog.setSizeGripEnabled(true);
-    const qsizetype bar = d.Filter.indexOf(QLatin1Char('|'));
-    const QString description = d.Filter.left(bar);
-    QString pattern = d.Filter.mid(bar + 1);
-    if (pattern == QStringLiteral("*.*"))
-        pattern = QStringLiteral("*"); // all files, those without a dot too
-    dialog.setNameFilter(description.isEmpty() ? pattern : description + QStringLiteral(" (") + pattern +
-                                                               QLatin1Char(')'));
-    dialog.setDefaultSuffix(d.DefaultExt);
+    // "description|pattern" pairs; "*.*" means all files, those without a
+    // dot too, and a "*.ext" pattern gives its extension to a bare name.
+    const QStringList parts = d.Filter.split(QLatin1Char('|'));
+    QStringList filters, suffixes;
+    for (qsizetype k = 0; k + 1 < parts.size(); k += 2) {
+        QString pattern = parts[k + 1];
+        if (pattern == QStringLiteral("*.*"))
+            pattern = QStringLiteral("*");
+        filters << (parts[k].isEmpty() ? pattern : parts[k] + QStringLiteral(" (") + pattern + QLatin1Char(')'));
+        suffixes << (pattern.startsWith(QStringLiteral("*.")) ? pattern.mid(2) : d.DefaultExt);
+    }
+    dialog.setNameFilters(filters);
+    const qsizetype first = std::clamp<qsizetype>(d.FilterIndex - 1, 0, std::max<qsizetype>(filters.size() - 1, 0));
+    if (!filters.isEmpty())
+        dialog.selectNameFilter(filters[first]);
+    dialog.setDefaultSuffix(suffixes.value(first, d.DefaultExt));
+    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, &filters, &suffixes](const QString& filter) {
+        const QString suffix = suffixes.value(filters.indexOf(filter));
+        dialog.setDefaultSuffix(suffix);
+        // The proposed name follows the type, so the two never disagree.
+        const QStringList chosen = dialog.selectedFiles();
+        if (!suffix.isEmpty() && !chosen.isEmpty() && !QFileInfo(chosen.constFirst()).isDir())
+            dialog.selectFile(QFileInfo(chosen.constFirst()).completeBaseName() + QLatin1Char('.') + suffix);
+    });
     if (!d.Folder.isEmpty())
         dialog.setDirectory(d.Folder);
     if (!d.FileName.isEmpty())
@@ -423,6 +630,7 @@ bool TForm3::RunFileDialog(TSaveDialog& d) {
     if (sweepbox::ExecModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
     d.FileName = dialog.selectedFiles().constFirst();
+    d.FilterIndex = static_cast<int>(filters.indexOf(dialog.selectedNameFilter()) + 1);
     return true;
 }
 

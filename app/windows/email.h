@@ -15,12 +15,15 @@
 #include <string>
 #include <vector>
 
+class QCheckBox;
 class QLabel;
 class QListWidget;
+class QTimer;
 class QToolButton;
 
 namespace kel {
 class TKelMsg;
+class TTempFile;
 }
 
 // The settings of one save-file dialog. The window runs it through
@@ -28,10 +31,12 @@ class TKelMsg;
 struct TSaveDialog {
     QString Name;       // object name of the dialog
     QString Title;      // not translated
-    QString Filter;     // one entry: description, "|", pattern
+    QString Filter;     // entries of description, "|", pattern, joined by "|"
     QString DefaultExt; // added when the chosen name has no extension
+                        // (the chosen entry's own extension where it has one)
     QString FileName;   // in: the proposal; out: the confirmed name
     QString Folder;     // in: the folder the dialog opens in
+    int FilterIndex = 1; // in: the entry offered first; out: the one chosen (from 1)
 };
 
 class TForm3 : public QDialog {
@@ -51,6 +56,9 @@ class TForm3 : public QDialog {
     QLabel* save_attachment = nullptr;
     QToolButton* btn_close = nullptr;
     QLabel* close_window = nullptr;
+    // Shown for an HTML message: checked, the view shows its markup instead
+    // of the text converted from it.
+    QCheckBox* chk_source = nullptr;
     TSaveDialog save_dialog_email;
     TSaveDialog save_dialog_attachment;
 
@@ -70,7 +78,11 @@ class TForm3 : public QDialog {
     // Fill the view and the list through here only: saving the text writes
     // the bytes of the lines, not their display text.
     // Closing the window, whichever way, lets go of everything it shows.
-    void AddMessage(const kel::TKelMsg* Msg);
+    // An HTML message without a plain alternative (IsHtmlOnly) shows as
+    // the text HtmlToText makes of it, its markup at chk_source; the message
+    // itself is left as it is. Number is the message's in the mailbox, for
+    // the name the save dialog proposes (0: none).
+    void AddMessage(const kel::TKelMsg* Msg, int Number = 0);
     // Msg is about to be destroyed: the lines and entries that refer to it
     // keep a copy of their bytes, so they still show and save what they
     // showed.
@@ -92,6 +104,13 @@ class TForm3 : public QDialog {
     // characters (C0, C1) and the invisible direction marks and overrides
     // show as "_".
     static QString ProposedFileName(const std::string& attachmentName);
+    // The name proposed for a message, without extension: its subject
+    // cleaned as ProposedFileName does, without leading dots, blanks at
+    // either end or trailing dots, at most 80 characters; when nothing is
+    // left, "Nachricht"/"message" and the number.
+    static QString ProposedMessageName(const std::string& subject, int number, bool german);
+    // True while the view shows text converted from HTML (not its markup).
+    bool ShowsConvertedHtml() const;
 
     // The folder the next save dialog opens in: the one a file was last
     // confirmed in while the program runs, else the home folder.
@@ -107,6 +126,7 @@ class TForm3 : public QDialog {
 
   private:
     class TMessageLines;
+    class TConvertedLines;
     using TWrite = sweepbox::TWriteBytes;
 
     const sweepbox::TLanguage& Language;
@@ -127,7 +147,19 @@ class TForm3 : public QDialog {
         std::string Data;
     };
 
+    void ShowSource(bool source);
+    // Converts the next slice of the HTML message and shows its lines.
+    void ConvertMore();
+
     std::shared_ptr<TMessageLines> Lines_;
+    // The converted text of the HTML message shown; null for any other.
+    std::shared_ptr<TConvertedLines> Converted_;
+    QTimer* ConvertTimer_ = nullptr;
+    // The first message's subject and number, for the proposed name, and
+    // its bytes as received (null when it has none).
+    std::string Subject_;
+    int Number_ = 0;
+    std::shared_ptr<const kel::TTempFile> Original_;
     QString LastFolder_;
     // The entries refer either to ListedMsg_'s attachments or, once that
     // message was forgotten, to KeptFiles_ (same indices).

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace kel {
 
@@ -117,24 +118,32 @@ void TTempFile::WriteAll(std::string_view Bytes) {
 }
 
 std::string TTempFile::ReadAll() const {
-    if (FFd < 0)
-        throw EStreamError("Stream read error: the temporary file is closed");
     std::string out;
     struct stat st {};
-    if (::fstat(FFd, &st) == 0 && st.st_size > 0)
+    if (FFd >= 0 && ::fstat(FFd, &st) == 0 && st.st_size > 0)
         out.reserve(static_cast<size_t>(st.st_size));
-    char chunk[65536];
+    ReadBlocks([&out](std::string_view Block) {
+        out.append(Block);
+        return true;
+    });
+    return out;
+}
+
+bool TTempFile::ReadBlocks(const std::function<bool(std::string_view)>& Sink) const {
+    if (FFd < 0)
+        throw EStreamError("Stream read error: the temporary file is closed");
+    std::vector<char> chunk(65536);
     // Read at offsets so that the position, where the next write goes, stays.
     for (int64_t off = 0;;) {
         size_t got = 0;
-        if (const int err = ReadFully(FFd, chunk, sizeof chunk, got, off))
+        if (const int err = ReadFully(FFd, chunk.data(), chunk.size(), got, off))
             throw EStreamError(std::string("Stream read error: ") + std::strerror(err));
-        out.append(chunk, got);
-        if (got < sizeof chunk)
-            break;
+        if (got > 0 && !Sink(std::string_view(chunk.data(), got)))
+            return false;
+        if (got < chunk.size())
+            return true;
         off += static_cast<int64_t>(got);
     }
-    return out;
 }
 
 void TTempFile::Truncate() {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -58,6 +59,10 @@ class TTempFile {
     void WriteAll(std::string_view Bytes);
     // The whole content from the first byte, whatever the position.
     std::string ReadAll() const;
+    // The same in blocks handed to Sink, so a large file is never held
+    // whole; true at the end, false as soon as Sink returns false. Throws
+    // EStreamError when a read fails.
+    bool ReadBlocks(const std::function<bool(std::string_view)>& Sink) const;
     // Empties the file and puts the position at its start.
     void Truncate();
     // Closes and deletes the file now (also done by the destructor).

@@ -16,6 +16,8 @@
 
 namespace kel {
 
+class TTempFile;
+
 enum TPriority : uint8_t { prHighest, prHigh, prNormal, prLow, prLowest };
 enum TTextEncoding : uint8_t { te8Bit, teBase64 };
 
@@ -105,6 +107,11 @@ class TKelMsg : public TObject {
     std::vector<std::string> RawMail;    // the received lines (dot-stuffing undone)
     bool ClearRawMailAfterParse = true;
     TTextEncoding TextEncoding = te8Bit; // published; never read
+    // The message exactly as received (dot-stuffing undone, line ends as
+    // served), kept by the retrieval in its spool file so that saving it
+    // whole costs no second copy in memory; shared, so a window can keep
+    // it after the message is gone. Null for messages not retrieved.
+    std::shared_ptr<const TTempFile> Original;
 
     // Fires while ParseLines copies lines into Text, after each run of
     // them: the parse reads the bytes from Begin to End of the lines it was

@@ -992,7 +992,6 @@ TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
     try {
         {
             const TSpoolText text(spool, spooled);
-            spool.Remove();
             // The message's lines are views into the spool text, which holds
             // the message unstuffed, without status and terminator lines.
             std::vector<std::string_view> lines;
@@ -1004,6 +1003,8 @@ TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
             msg->ParseLines(lines);
             msg->OnLinesCopied = nullptr;
         }
+        // The spool stays with the message: it is the message as received.
+        msg->Original = std::make_shared<const TTempFile>(std::move(spool));
         if (GetUIDLsOnRetrieve)
             msg->UIDL = GetUIDL(MsgIndex);
     } catch (...) {

@@ -315,7 +315,8 @@ class TKelPOP : public TObject {
     // unnamed temporary file, unstuffed and parsed into a new message owned
     // by this component; nullptr when the server refused (2004) or Cancel
     // stopped it. The spool file has no name from the start, so nothing is
-    // left behind on any path, a killed process included. A message that is
+    // left behind on any path, a killed process included. The message keeps
+    // the spool as its Original until the last holder lets go of it. A message that is
     // not returned (an exception) is released. A failure other than the
     // transport's while the reply is read (spool write, a handler's
     // exception) closes the connection before it leaves. With

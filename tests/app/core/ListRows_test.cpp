@@ -290,3 +290,38 @@ TEST(SortRows, EachColumnBothWaysUnknownsLastTiesByNumber) {
 TEST(CellText, BidiControlsBecomeBlanks) {
     EXPECT_EQ(CellText(QString::fromUtf8("a\u202Eb\u2066c\u200Fd")), QString::fromUtf8("a b c d"));
 }
+
+// Raw 8-bit bytes in the sender and subject cells: UTF-8 when valid, else
+// the charset the message declares, else Windows-1252.
+TEST(MakeListRow, RawHeaderBytesFollowUtf8ThenTheDeclaredCharsetThenWindows1252) {
+    const struct {
+        const char* name;
+        std::string header;
+        QString sender, subject;
+    } rows[] = {
+        {"valid UTF-8 wins over a declared charset",
+         "From: J\xC3\xBCrgen <j@example.org>\r\nSubject: Gr\xC3\xBC\xC3\x9F"
+         "e\r\n"
+         "Content-Type: text/plain; charset=iso-8859-2\r\n",
+         QString::fromUtf8("Jürgen"), QString::fromUtf8("Grüße")},
+        {"ISO-8859-2 as declared, folded and quoted",
+         "From: \xA3ukasz <l@example.org>\r\nSubject: Za\xBF\xF3\xB3\xE6\r\nContent-Type: text/plain;\r\n"
+         "\tformat=flowed; charset=\"ISO-8859-2\"\r\n",
+         QString::fromUtf8("Łukasz"), QString::fromUtf8("Zażółć")},
+        {"undeclared: Windows-1252",
+         "From: J\xFCrgen <j@example.org>\r\nSubject: \x80 5 \x93"
+         "x\x94\r\n",
+         QString::fromUtf8("Jürgen"), QString::fromUtf8("€ 5 “x”")},
+        {"a charset in another parameter's value is none",
+         "Subject: \xE9t\xE9\r\nContent-Type: text/plain; name=\"xcharset=koi8-r\"\r\n", QString(),
+         QString::fromUtf8("été")},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const TListRow r = MakeListRow(1, "10", row.header + "\r\n", false);
+        if (!row.sender.isEmpty()) {
+            EXPECT_EQ(r.Sender(), row.sender);
+        }
+        EXPECT_EQ(r.Subject(), row.subject);
+    }
+}

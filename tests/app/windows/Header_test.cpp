@@ -14,6 +14,8 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -88,6 +90,48 @@ TEST_F(HeaderTest, OnlyTheButtonClearsTheTextBeforeTheNextHeader) {
 TEST_F(HeaderTest, BytesShowAsUtf8OrWindows1252) {
     form->AddHeader("Subject: Gr\xC3\xBC\xC3\x9F" "e\r\nFrom: J\xFCrgen\rTo: x\n|");
     EXPECT_EQ(MemoText(), QString::fromUtf8("Subject: Grüße\nFrom: Jürgen\nTo: x\n|"));
+}
+
+// One header text a row, and the memo's text for it alone.
+struct ShownRow {
+    const char* name;
+    std::string header;
+    QString shown;
+};
+
+// A sender's direction override or isolate must not reorder how a field
+// reads: each shows as "_", in raw bytes as in an encoded word's place.
+// Raw 8-bit bytes: UTF-8 when they are valid UTF-8, else the charset the
+// message declares for its body, else Windows-1252.
+TEST_F(HeaderTest, HiddenControlsShowAsUnderscoresAndRawBytesFollowTheDeclaredCharset) {
+    const std::vector<ShownRow> rows = {
+        {"right-to-left override in a display name", "From: \"Eve \xE2\x80\xAEmoc.knab\" <eve@evil.example>",
+         u"From: \"Eve _moc.knab\" <eve@evil.example>"_s},
+        {"isolates and marks",
+         "Subject: a\xE2\x81\xA6"
+         "b\xE2\x81\xA9"
+         "c\xE2\x80\x8F"
+         "d",
+         u"Subject: a_b_c_d"_s},
+        {"C0 and C1 controls",
+         "Subject: a\x01"
+         "b\xC2\x85"
+         "c\x7F",
+         u"Subject: a_b_c_"_s},
+        {"a folded line's tab is a blank", "Subject: one\r\n\ttwo", u"Subject: one\n two"_s},
+        {"valid UTF-8 despite a declared Latin-1",
+         "Subject: \xC3\xA9t\xC3\xA9\r\nContent-Type: text/plain; charset=iso-8859-1",
+         u"Subject: été\nContent-Type: text/plain; charset=iso-8859-1"_s},
+        {"KOI8-R as declared", "Subject: \xF0\xD2\xC9\xD7\xC5\xD4\r\nContent-Type: text/plain;\r\n charset=\"koi8-r\"",
+         u"Subject: Привет\nContent-Type: text/plain;\n charset=\"koi8-r\""_s},
+        {"undeclared 8-bit", "Subject: \xE9t\xE9 \x80", u"Subject: été €"_s},
+    };
+    for (const ShownRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        form->memo_header_anzeigen->clear();
+        form->AddHeader(row.header);
+        EXPECT_EQ(MemoText(), row.shown);
+    }
 }
 
 // Does the window open at the start of the first line, however long that

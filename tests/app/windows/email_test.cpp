@@ -4,10 +4,12 @@
 
 #include "app/windows/Dialogs.h"
 #include "mail/core/KelLines.h"
+#include "mail/core/KelTempFile.h"
 #include "mail/message/KelMsg.h"
 #include "support/FileLimits.h"
 #include "support/QtTestApp.h"
 
+#include <QCheckBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -23,6 +25,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -50,6 +53,22 @@ std::unique_ptr<kel::TKelMsg> MakeMsg(std::vector<std::string> text, const std::
     for (const Attachment& a : files)
         msg->AttachedFiles.Add(a.name).Data = a.data;
     return msg;
+}
+
+// The message as a retrieval parses it, so its fields are the model's.
+std::unique_ptr<kel::TKelMsg> ParsedMsgOf(const std::string& raw) {
+    auto msg = std::make_unique<kel::TKelMsg>();
+    msg->RawMail = kel::SplitLines(raw);
+    msg->Parse();
+    return msg;
+}
+
+// What saving the text writes: each line with CR LF.
+std::string JoinedText(const kel::TKelMsg& msg) {
+    std::string out;
+    for (const std::string& line : msg.Text)
+        out += line + "\r\n";
+    return out;
 }
 
 class EmailTest : public ::testing::Test {
@@ -178,17 +197,100 @@ TEST_F(EmailTest, ListIsSortedAndEachEntrySavesItsOwnDecodedBytes) {
     EXPECT_TRUE(messages.isEmpty());
 }
 
-TEST_F(EmailTest, TextIsSavedFromTheOriginalBytesWithCrLfUnderTheProposalDotTxt) {
-    const auto msg = MakeMsg({"Gr\xC3\xBC\xC3\x9F" "e", "J\xFCrgen \x80", "", "tab\there", "end"}, {});
-    form->AddMessage(msg.get());
+TEST_F(EmailTest, TextIsSavedFromTheOriginalBytesWithCrLfUnderANameFromTheSubject) {
+    auto msg = MakeMsg({"Gr\xC3\xBC\xC3\x9F"
+                        "e",
+                        "J\xFCrgen \x80", "", "tab\there", "end"},
+                       {});
+    msg->Subject = "Re: Termin";
+    form->AddMessage(msg.get(), 4);
     EXPECT_EQ(form->memo_email_anzeigen->toPlainText(), QString::fromUtf8("Grüße\nJürgen €\n\ntab\there\nend"));
     form->show();
     form->btn_save_emailClick(nullptr);
     form->btn_save_emailClick(nullptr);
     ASSERT_EQ(asked.size(), 2u);
-    EXPECT_EQ(asked[1].FileName, QStringLiteral(".txt")) << "the proposal is \".txt\" every time";
-    EXPECT_EQ(asked[0].Filter, QStringLiteral("ASCII; Text|*.txt"));
-    EXPECT_EQ(Saved(u".txt"_s), "Gr\xC3\xBC\xC3\x9F" "e\r\nJ\xFCrgen \x80\r\n\r\ntab\there\r\nend\r\n");
+    EXPECT_EQ(asked[1].FileName, u"Re Termin.txt"_s) << "the same proposal every time";
+    EXPECT_EQ(asked[0].Filter, u"Text|*.txt"_s) << "no original, no .eml";
+    EXPECT_EQ(Saved(u"Re Termin.txt"_s), "Gr\xC3\xBC\xC3\x9F"
+                                         "e\r\nJ\xFCrgen \x80\r\n\r\ntab\there\r\nend\r\n");
+}
+
+TEST(ProposedMessageName, NeverEmptyHiddenOrAPath) {
+    const struct {
+        const char* name;
+        std::string subject;
+        int number;
+        bool german;
+        QString proposed;
+    } rows[] = {
+        {"empty, English", "", 7, false, u"message-7"_s},
+        {"empty, German", "", 7, true, u"Nachricht-7"_s},
+        {"empty without a number", "", 0, false, u"message"_s},
+        {"leading dot", ".hidden", 1, false, u"hidden"_s},
+        {"only dots and blanks", " . .. ", 2, true, u"Nachricht-2"_s},
+        {"separators go", "a/b:c\\d", 1, false, u"abcd"_s},
+        {"right-to-left override",
+         "Rechnung \xE2\x80\xAE"
+         "fdp.exe",
+         1, false, u"Rechnung _fdp.exe"_s},
+        {"trailing dots and blanks", "Hallo ...  ", 1, false, u"Hallo"_s},
+        {"umlauts stay",
+         "Gr\xC3\xBC\xC3\x9F"
+         "e",
+         1, true, u"Grüße"_s},
+        {"long subject cut", std::string(300, 'x'), 1, false, QString(80, u'x')},
+        {"the cut keeps whole characters", std::string(79, 'x') + "\xF0\x9F\x98\x80yz", 1, false, QString(79, u'x')},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(TForm3::ProposedMessageName(row.subject, row.number, row.german), row.proposed);
+    }
+}
+
+// A message as a retrieval leaves it: Original holds the bytes as served.
+std::shared_ptr<const kel::TTempFile> OriginalOf(const std::string& bytes) {
+    auto file = std::make_shared<kel::TTempFile>(kel::TTempFile::Unnamed());
+    file->WriteAll(bytes);
+    return file;
+}
+
+TEST_F(EmailTest, TheOriginalIsSavedAsReceivedAsEml) {
+    const std::string served = "From: a@example.org\r\nSubject: Hallo\r\n\r\n.line\r\nlone\rcr\n\xE9\x00end\r\n"s;
+    const struct {
+        const char* name;
+        int filterIndex; // the type the user picks
+        QString chosen;  // the name the user confirms (empty: the proposal)
+        QString file;    // where it lands
+        bool original;
+    } rows[] = {
+        {"the second type", 2, u"Hallo"_s, u"Hallo"_s, true},
+        {"a name ending in .eml", 1, u"x.EML"_s, u"x.EML"_s, true},
+        {"the text type", 1, QString(), u"Hallo.txt"_s, false},
+        {"the second type, but a name ending in .txt", 2, u"y.txt"_s, u"y.txt"_s, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto msg = ParsedMsgOf(served);
+        msg->Original = OriginalOf(served);
+        const std::string text = JoinedText(*msg);
+        form->AddMessage(msg.get(), 3);
+        // The message may go before the user saves: the original stays.
+        form->ForgetMessage(msg.get());
+        msg.reset();
+        asked.clear();
+        chosen = row.chosen;
+        form->ExecuteSaveDialog = [this, &row](TSaveDialog& d) {
+            d.FilterIndex = row.filterIndex;
+            return ConfirmInFolder(d);
+        };
+        form->btn_save_emailClick(nullptr);
+        ASSERT_EQ(asked.size(), 1u);
+        EXPECT_EQ(asked[0].FileName, u"Hallo.txt"_s);
+        EXPECT_EQ(asked[0].Filter.count(u'|'), 3) << "two types offered";
+        EXPECT_EQ(Saved(row.file), row.original ? served : text);
+        form->btn_closeClick(nullptr);
+    }
+    EXPECT_TRUE(messages.isEmpty());
 }
 
 // Control characters and the invisible formatting ones (among them the
@@ -197,14 +299,6 @@ bool HasHiddenControl(const QString& text) {
     return std::any_of(text.begin(), text.end(), [](QChar c) {
         return c.category() == QChar::Other_Control || c.category() == QChar::Other_Format;
     });
-}
-
-// The message as a retrieval parses it, so its TextCharSet is the model's.
-std::unique_ptr<kel::TKelMsg> ParsedMsg(const std::string& raw) {
-    auto msg = std::make_unique<kel::TKelMsg>();
-    msg->RawMail = kel::SplitLines(raw);
-    msg->Parse();
-    return msg;
 }
 
 TEST_F(EmailTest, TextShowsInItsDeclaredCharsetAndSavesAsReceived) {
@@ -235,12 +329,12 @@ TEST_F(EmailTest, TextShowsInItsDeclaredCharsetAndSavesAsReceived) {
         SCOPED_TRACE(row.name);
         TForm3 window(language);
         window.ExecuteSaveDialog = form->ExecuteSaveDialog;
-        const auto msg = ParsedMsg(row.raw);
+        const auto msg = ParsedMsgOf(row.raw);
         window.AddMessage(msg.get());
         EXPECT_EQ(window.memo_email_anzeigen->toPlainText(), QString::fromUtf8(row.shown));
-        QFile::remove(dir.filePath(u".txt"_s));
+        QFile::remove(dir.filePath(u"message.txt"_s));
         window.btn_save_emailClick(nullptr);
-        EXPECT_EQ(Saved(u".txt"_s), row.saved);
+        EXPECT_EQ(Saved(u"message.txt"_s), row.saved);
     }
     EXPECT_TRUE(messages.isEmpty());
 }
@@ -471,14 +565,14 @@ TEST_F(EmailTest, EveryWayOfClosingLetsGoOfTheMessage) {
 }
 
 TEST_F(EmailTest, TextOutlivesItsReleasedMessage) {
-    auto msg = ParsedMsg("Content-Type: text/plain; charset=koi8-r\r\n\r\n\xED\xC9\xD2\r\nline two\r\n");
+    auto msg = ParsedMsgOf("Content-Type: text/plain; charset=koi8-r\r\n\r\n\xED\xC9\xD2\r\nline two\r\n");
     form->AddMessage(msg.get());
     form->show();
     form->ForgetMessage(msg.get());
     msg.reset(); // the POP3 component releases it
     EXPECT_EQ(form->memo_email_anzeigen->toPlainText(), QString::fromUtf8("Мир\nline two"));
     form->btn_save_emailClick(nullptr);
-    EXPECT_EQ(Saved(u".txt"_s), "\xED\xC9\xD2\r\nline two\r\n");
+    EXPECT_EQ(Saved(u"message.txt"_s), "\xED\xC9\xD2\r\nline two\r\n");
 }
 
 // The view converts only the start of a long line; cut through a multibyte
@@ -530,7 +624,7 @@ TEST_F(EmailTest, LongLinesOpenUnwrappedFromTheirStart) {
     EXPECT_TRUE(view->horizontalScrollBar()->isVisible());
     EXPECT_GT(view->horizontalScrollBar()->maximum(), (1 << 20) - 100);
     form->btn_save_emailClick(nullptr);
-    EXPECT_EQ(Saved(u".txt"_s), "short\r\n" + megabyte + "END\r\nafter\r\n");
+    EXPECT_EQ(Saved(u"message.txt"_s), "short\r\n" + megabyte + "END\r\nafter\r\n");
 }
 
 TEST_F(EmailTest, EntriesOutliveTheirReleasedMessage) {
@@ -566,13 +660,80 @@ TEST_F(EmailTest, CloseButtonClearsEverythingAndNoAttachmentsMeansNoSaving) {
     form->btn_save_attachmentsClick(nullptr);
     EXPECT_TRUE(asked.empty()) << "nothing listed, no dialog";
     form->btn_save_emailClick(nullptr);
-    EXPECT_EQ(Saved(u".txt"_s), "next\r\n");
+    EXPECT_EQ(Saved(u"message.txt"_s), "next\r\n");
 
     // Cancelled dialogs write nothing.
     accept = false;
-    QFile::remove(dir.filePath(QStringLiteral(".txt")));
+    QFile::remove(dir.filePath(QStringLiteral("message.txt")));
     form->btn_save_emailClick(nullptr);
     EXPECT_TRUE(FolderEntries().isEmpty());
+}
+
+// An HTML message without a plain part reads as text; its markup is one
+// click away, and the model keeps the markup it received.
+TEST_F(EmailTest, HtmlOnlyMessageShowsItsTextAndItsSourceOnRequest) {
+    const std::string raw =
+        "Subject: Angebot\r\nContent-Type: text/html; charset=iso-8859-1\r\n\r\n"
+        "<html><head><style>p{color:red}</style><script>track()</script></head><body>\r\n"
+        "<h1>Angebot</h1><p>Gr&uuml;&szlig;e aus K\xF6ln, <a href=\"https://shop.example/\">zum Shop</a></p>\r\n"
+        "<img src=\"http://tracker.example/p.gif\" width=1><ul><li>Tee</li><li>Kaffee</li></ul></body></html>\r\n";
+    auto msg = ParsedMsgOf(raw);
+    const std::vector<std::string> received = msg->Text;
+    form->AddMessage(msg.get(), 1);
+    form->show();
+    ASSERT_TRUE(form->chk_source->isVisible());
+    EXPECT_EQ(form->chk_source->text(), u"Show source"_s);
+    const QString converted =
+        u"Angebot\n=======\n\nGrüße aus Köln, zum Shop <https://shop.example/>\n\n  • Tee\n  • Kaffee"_s;
+    EXPECT_TRUE(form->ShowsConvertedHtml());
+    EXPECT_EQ(form->memo_email_anzeigen->toPlainText(), converted);
+
+    form->chk_source->click();
+    EXPECT_FALSE(form->ShowsConvertedHtml());
+    const QString source = form->memo_email_anzeigen->toPlainText();
+    EXPECT_TRUE(source.startsWith(u"<html><head><style>"_s)) << source.toStdString();
+    EXPECT_TRUE(source.contains(u"Gr&uuml;&szlig;e aus Köln"_s));
+    form->chk_source->click();
+    EXPECT_EQ(form->memo_email_anzeigen->toPlainText(), converted);
+    EXPECT_EQ(msg->Text, received) << "the conversion is the display's";
+
+    // Saving the text writes the markup as received, as for any message.
+    form->btn_save_emailClick(nullptr);
+    EXPECT_EQ(Saved(u"Angebot.txt"_s), JoinedText(*msg));
+
+    form->btn_closeClick(nullptr);
+    auto plain = ParsedMsgOf("Content-Type: text/plain\r\n\r\n<html>not markup</html>\r\n");
+    form->AddMessage(plain.get());
+    form->show();
+    EXPECT_FALSE(form->chk_source->isVisible());
+    EXPECT_EQ(form->memo_email_anzeigen->toPlainText(), u"<html>not markup</html>"_s);
+}
+
+// A long HTML message shows its start at once and the rest while the
+// window is open; closing it stops the conversion.
+TEST_F(EmailTest, LongHtmlMessageOpensWithItsStartAndConvertsTheRestWhileShown) {
+    constexpr int kParagraphs = 5000;
+    std::string raw = "Content-Type: text/html; charset=utf-8\r\n\r\n";
+    QStringList expected;
+    for (int k = 0; k < kParagraphs; ++k) {
+        raw += "<p>Absatz " + std::to_string(k) + " &ndash; gr&uuml;n</p>\r\n";
+        expected << u"Absatz %1 – grün"_s.arg(k);
+    }
+    const qsizetype lines = 2 * kParagraphs - 1;
+    auto msg = ParsedMsgOf(raw);
+    form->AddMessage(msg.get());
+    form->show();
+    const qsizetype first = form->memo_email_anzeigen->lineCount();
+    EXPECT_GT(first, 0);
+    EXPECT_LT(first, lines) << "the window does not wait for the whole conversion";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->memo_email_anzeigen->lineCount() == lines; }, 20000));
+    EXPECT_EQ(form->memo_email_anzeigen->toPlainText(), expected.join(u"\n\n"_s));
+
+    form->btn_closeClick(nullptr);
+    form->AddMessage(msg.get());
+    form->btn_closeClick(nullptr);
+    QTest::qWait(20);
+    EXPECT_EQ(form->TextLineCount(), 0u) << "nothing converted after closing";
 }
 
 } // namespace

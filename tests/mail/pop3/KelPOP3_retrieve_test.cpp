@@ -3,10 +3,11 @@
 // shared corpus served by the fake mailbox.
 #include "mail/pop3/KelPOP3.h"
 
-#include "support/Corpus.h"
-#include "support/Pop3Clients.h"
+#include "mail/core/KelTempFile.h"
 #include "mail/message/KelMsg.h"
+#include "support/Corpus.h"
 #include "support/FakePop3Server.h"
+#include "support/Pop3Clients.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,7 @@ using sweepbox::test::PrivateTmpDir;
 using sweepbox::test::Summary;
 using Events = std::vector<std::string>;
 using Lines = std::vector<std::string>;
+using namespace std::string_literals;
 
 namespace {
 
@@ -502,5 +504,37 @@ TEST_F(RetrieveCorpus, EveryFileComesBackAsParseMakesIt) {
         }
         pop.Quit();
         EXPECT_EQ(PrivateTmpDir::Files(), 0);
+    }
+}
+
+// The message keeps what was served, unstuffed, line ends as they came, for
+// saving it whole; the kept copy outlives the message for whoever holds it.
+TEST(RetrieveMsg, OriginalHoldsTheServedMessageUnstuffed) {
+    const struct {
+        const char* name;
+        std::string served; // dot-stuffed, as on the wire
+        std::string original;
+    } rows[] = {
+        {"stuffed dots", kMessage,
+         "From: a@example.org\r\nSubject: hello\r\n\r\nline one\r\n.\r\n..x\r\n.\r\n.last\r\n"},
+        {"lone CR and LF kept", "Subject: x\r\n\r\na\rb\nc\r\n", "Subject: x\r\n\r\na\rb\nc\r\n"},
+        {"8-bit and NUL bytes", "Subject: \xE9\r\n\r\n\x00\xFF\r\n"s, "Subject: \xE9\r\n\r\n\x00\xFF\r\n"s},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Dialogue d;
+        ScriptRetrieve(d.srv, 1, std::to_string(row.served.size()), Reply(row.served));
+        TKelMsg* msg = d.pop.RetrieveMsg(1);
+        ASSERT_NE(msg, nullptr);
+        ASSERT_NE(msg->Original, nullptr);
+        const std::shared_ptr<const TTempFile> kept = msg->Original;
+        d.pop.ReleaseMsg(msg);
+        EXPECT_EQ(kept->ReadAll(), row.original);
+        std::string blocks;
+        EXPECT_TRUE(kept->ReadBlocks([&blocks](std::string_view b) {
+            blocks += b;
+            return true;
+        }));
+        EXPECT_EQ(blocks, row.original);
     }
 }
