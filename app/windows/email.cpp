@@ -106,7 +106,7 @@ class TForm3::TMessageLines final : public TTextViewSource {
         if (bytes == nullptr)
             return QString();
         if (static_cast<qsizetype>(bytes->size()) <= limit)
-            return decoder->Decode(*bytes);
+            return ShowNul(decoder->Decode(*bytes));
         // Only whole characters: a cut through a multibyte character would
         // make the whole start fail its charset, so the cut backs off by up
         // to three bytes.
@@ -114,9 +114,13 @@ class TForm3::TMessageLines final : public TTextViewSource {
         QString text;
         for (int back = 0; back < 4 && !start.empty(); ++back, start.pop_back())
             if (decoder->TryDecode(start, text))
-                return text;
-        return decoder->Decode(std::string(*bytes, 0, static_cast<std::size_t>(std::max<qsizetype>(limit, 0))));
+                return ShowNul(text);
+        return ShowNul(decoder->Decode(std::string(*bytes, 0, static_cast<std::size_t>(std::max<qsizetype>(limit, 0)))));
     }
+
+    // A NUL in the text is shown as the symbol for one (one character for
+    // one, so lengths stay), not drawn as nothing: what follows it is there.
+    static QString ShowNul(QString Text) { return Text.replace(QChar(0), QChar(0x2400)); }
 
   private:
     struct TPart {

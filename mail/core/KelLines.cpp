@@ -49,7 +49,7 @@ void AppendJoined(std::string& Out, std::span<const std::string_view> Lines) { A
 
 std::vector<std::string> SplitLines(std::string_view Text) {
     std::vector<std::string> out;
-    AppendSplitLines(out, Text.substr(0, Text.find('\0')));
+    AppendSplitLines(out, Text);
     return out;
 }
 

@@ -27,9 +27,8 @@ void AppendSplitLines(std::vector<std::string>& Out, std::string_view Text);
 // Appends the lines of Text to Out as views into Text, copying nothing.
 void AppendSplitLines(std::vector<std::string_view>& Out, std::string_view Text);
 
-// The lines of Text up to its first NUL, for showing a text: the display
-// code reads a NUL as the end of what it shows. Parsing a message uses
-// AppendSplitLines, which keeps every byte.
+// The lines of Text as AppendSplitLines splits them: a NUL is a byte like
+// any other, and what follows it is never lost.
 std::vector<std::string> SplitLines(std::string_view Text);
 
 // The same rules one byte at a time, with no vector instructions and no

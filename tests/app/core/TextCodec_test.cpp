@@ -44,7 +44,7 @@ TEST(DisplayText, ValidUtf8ShowsAsUtf8AndAnythingElseAsWindows1252WithOneCharact
     EXPECT_EQ(shown[0xFF], QChar(0x00FF));
 }
 
-TEST(SplitTextLines, EndsLinesAtCrLfLoneCrLoneLfAndStopsAtNulThenEachLineShowsOnItsOwn) {
+TEST(SplitTextLines, EndsLinesAtCrLfLoneCrLoneLfKeepsNulThenEachLineShowsOnItsOwn) {
     struct Row {
         const char* name;
         std::string text;
@@ -55,7 +55,7 @@ TEST(SplitTextLines, EndsLinesAtCrLfLoneCrLoneLfAndStopsAtNulThenEachLineShowsOn
         {"CR LF, the final one adding no line", "a\r\nb\r\n", {"a", "b"}},
         {"lone CR and lone LF", "a\rb\nc", {"a", "b", "c"}},
         {"LF CR is two ends", "a\n\rb", {"a", "", "b"}},
-        {"NUL ends the text", "a\r\nb\0c\r\nd"s, {"a", "b"}},
+        {"NUL is a byte like any other", "a\r\nb\0c\r\nd"s, {"a", "b\0c"s, "d"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -197,6 +197,14 @@ TEST_F(EmailTest, ListIsSortedAndEachEntrySavesItsOwnDecodedBytes) {
     EXPECT_TRUE(messages.isEmpty());
 }
 
+// A NUL in the text hides nothing after it: it shows as the symbol for one.
+TEST_F(EmailTest, ANulInTheTextShowsAndWhatFollowsItStays) {
+    auto msg = MakeMsg({std::string("before\0after", 12), "next line"}, {});
+    form->AddMessage(msg.get(), 1);
+    EXPECT_EQ(form->memo_email_anzeigen->toPlainText(),
+              QStringLiteral("before") + QChar(0x2400) + QStringLiteral("after\nnext line"));
+}
+
 TEST_F(EmailTest, TextIsSavedFromTheOriginalBytesWithCrLfUnderANameFromTheSubject) {
     auto msg = MakeMsg({"Gr\xC3\xBC\xC3\x9F"
                         "e",
