@@ -198,35 +198,45 @@ void TTextView::updateScrollBars() {
     // Scrolled to the end, the longest line's last characters still show,
     // even in the widest letters.
     const int keep = std::max(1, room / std::max(1, fm.horizontalAdvance(u'W')));
-    // Where every line was measured and fits, there is nothing to scroll to,
-    // however the widest letters would count.
-    const int widest = widestPixels();
-    horizontalScrollBar()->setRange(0, widest >= 0 && widest <= room ? 0 : ToInt(extent_ - keep));
+    // Where every line was looked at and fits, there is nothing to scroll
+    // to, however the widest letters would count.
+    horizontalScrollBar()->setRange(0, allLinesFit(room) ? 0 : ToInt(extent_ - keep));
     horizontalScrollBar()->setPageStep(std::max(1, room / std::max(1, fm.averageCharWidth())));
 }
 
-int TTextView::widestPixels() const {
-    if (widestKnown_)
-        return widestPixels_;
+bool TTextView::allLinesFit(int room) const {
+    if (widestKnown_ && fitRoom_ == room)
+        return fits_;
     widestKnown_ = true;
-    widestPixels_ = -1;
+    fitRoom_ = room;
+    fits_ = false;
     constexpr qsizetype kMeasuredLines = 10000, kMeasuredChars = qsizetype(1) << 18;
     if (!source_ || lineCount_ > kMeasuredLines)
-        return -1;
+        return false;
     qsizetype total = 0;
     for (qsizetype line = 0; line < lineCount_; ++line)
         if ((total += source_->lineSize(line)) > kMeasuredChars)
-            return -1;
+            return false;
     const QFontMetrics fm = fontMetrics();
     // A tab may reach as far as a whole tab stop (eight spaces).
     const int tab = 8 * std::max(1, fm.horizontalAdvance(u' '));
-    int widest = 0;
     for (qsizetype line = 0; line < lineCount_; ++line) {
         const QString text = wholeLine(line);
-        widest = std::max(widest, fm.horizontalAdvance(text) + int(text.count(u'\t')) * tab);
+        long long bound = 0;
+        for (const QChar c : text) {
+            auto [at, added] = advances_.try_emplace(c.unicode(), 0);
+            if (added)
+                at->second = std::max(0, fm.horizontalAdvance(c));
+            bound += at->second;
+        }
+        const int tabs = int(text.count(u'\t'));
+        if (bound + (long long)tabs * tab <= room)
+            continue;
+        if (fm.horizontalAdvance(text) + tabs * tab > room)
+            return false;
     }
-    widestPixels_ = widest;
-    return widest;
+    fits_ = true;
+    return true;
 }
 
 qsizetype TTextView::firstVisibleLine() const {
@@ -278,6 +288,7 @@ void TTextView::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
         widestKnown_ = false;
+        advances_.clear();
         updateScrollBars();
     }
     if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange ||

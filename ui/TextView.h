@@ -183,11 +183,17 @@ class TTextView : public QAbstractScrollArea {
     qsizetype lineCount_ = 0;
     quint64 textRevision_ = 0;
     qsizetype extent_ = 0; // longest shown line, in columns
-    // The widest line in pixels, where the text is small enough to measure
-    // every line (most messages); -1 where it is not.
-    int widestPixels() const;
-    mutable int widestPixels_ = -1;
-    mutable bool widestKnown_ = false;
+    // Whether every line fits in room pixels, where the text is small enough
+    // to look at every line (most messages); false where it is not. A line
+    // is shaped and measured only where the sum of its letters' advances
+    // (never less than the shaped width) passes room, and the first line
+    // that really does ends the look.
+    bool allLinesFit(int room) const;
+    mutable int fitRoom_ = -1; // the room allLinesFit last answered for
+    mutable bool fits_ = false;
+    mutable bool widestKnown_ = false; // fitRoom_ and fits_ hold for this text and font
+    // Advances of single characters in the current font.
+    mutable std::unordered_map<char16_t, int> advances_;
     mutable std::unordered_map<qsizetype, Shown> cache_;
     mutable qsizetype cachedChars_ = 0;
     Position anchor_;

@@ -641,7 +641,10 @@ TEST_F(EmailTest, EntriesOutliveTheirReleasedMessage) {
     form->ForgetMessage(first.get());
     first.reset(); // the POP3 component releases it
     EXPECT_EQ(form->ListedMessage(), nullptr);
-    form->AddMessage(MakeMsg({"no attachments"}, {}).get());
+    // The message shown now lives while the window shows it, as the
+    // component keeps it until the window has let go.
+    const auto second = MakeMsg({"no attachments"}, {});
+    form->AddMessage(second.get());
     form->show();
     EXPECT_EQ(ListTexts(), (QStringList{QStringLiteral("a.bin"), QStringLiteral("b.bin")}));
     form->attachment_list->setCurrentRow(1);
