@@ -4,6 +4,7 @@
 #include "app/core/TextCodec.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace {
 
@@ -128,7 +129,8 @@ TListRow MakeListRow(int Number, const std::string& SizeText, const std::string&
     size_t digits = 0;
     while (digits < SizeText.size() && SizeText[digits] >= '0' && SizeText[digits] <= '9' && digits < 19)
         row.Size = row.Size * 10 + static_cast<uint64_t>(SizeText[digits++] - '0');
-    row.HasSize = digits > 0 && !summary::DisplaySize(SizeText).empty();
+    // Decimal only, as the size column shows it: "0x10" or "12k" is no size.
+    row.HasSize = digits > 0 && !(digits < SizeText.size() && std::isalpha(static_cast<unsigned char>(SizeText[digits])));
     if (!row.HasSize)
         row.Size = 0;
     row.DateParsed = f.DateParsed;

@@ -22,26 +22,26 @@ namespace {
 
 const std::string kCrLf = "\r\n";
 
-// A number the server sends: decimal digits and nothing else, as RFC 1939
-// writes them ("0x10" is no count of 16), and no more than Max.
-bool ParseDecimal(std::string_view s, uint64_t Max, uint64_t& value) {
-    if (s.empty())
+// A number the server sends is decimal digits and nothing else, as RFC 1939
+// writes them ("0x10" is no count of 16), of any length.
+bool IsDecimal(std::string_view s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Value gets the number when it is decimal and no more than Max; otherwise
+// it is left as it was.
+bool ParseDecimal(std::string_view s, uint64_t Max, uint64_t& Value) {
+    if (!IsDecimal(s))
         return false;
-    value = 0;
+    uint64_t value = 0;
     for (const char c : s) {
-        if (c < '0' || c > '9')
-            return false;
         const uint64_t digit = static_cast<uint64_t>(c - '0');
         if (value > (Max - digit) / 10)
             return false;
         value = value * 10 + digit;
     }
+    Value = value;
     return true;
-}
-
-bool IsDecimal(std::string_view s) {
-    uint64_t ignored = 0;
-    return ParseDecimal(s, UINT64_MAX, ignored);
 }
 
 // The part of a reply text after its first blank; all of it without a blank.
@@ -859,17 +859,12 @@ void TKelPOP::ListForRetrieval(const std::string& Number) {
     const size_t blank = FReplyText.find(' ');
     std::string size = blank == std::string::npos ? std::string() : Trim(FReplyText.substr(blank + 1));
     size = size.substr(0, size.find(' '));
-    if (size.empty() || !std::all_of(size.begin(), size.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    if (!IsDecimal(size))
         return;
-    uint64_t value = 0;
-    for (const char c : size) {
-        if (value > (UINT64_MAX - 9) / 10) {
-            value = INT64_MAX;
-            break;
-        }
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    FListedSize = static_cast<int64_t>(std::min<uint64_t>(value, INT64_MAX));
+    // A size past what 63 bits hold reads as the largest.
+    uint64_t value = INT64_MAX;
+    ParseDecimal(size, INT64_MAX, value);
+    FListedSize = static_cast<int64_t>(value);
 }
 
 uint64_t TKelPOP::ReplyBound() const {
