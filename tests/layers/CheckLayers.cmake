@@ -5,16 +5,18 @@
 #   mail/pop3     mail/core, and mail/message/KelMsg.h (a retrieval makes a message)
 #   ui            nothing
 #   app/core      mail
-#   app/windows   mail, ui, app/core
+#   app/signin    mail, app/core
+#   app/windows   mail, ui, app/core, app/signin
 # Files of the tree are included by their path from the repository root.
 # Run as: cmake -DSOURCE_DIR=<repository> -P CheckLayers.cmake
-set(folders mail/core mail/message mail/pop3 ui app/core app/windows)
+set(folders mail/core mail/message mail/pop3 ui app/core app/signin app/windows)
 set(allow_mail_core "mail/core/")
 set(allow_mail_message "mail/core/" "mail/message/")
 set(allow_mail_pop3 "mail/core/" "mail/pop3/" "mail/message/KelMsg.h")
 set(allow_ui "ui/")
 set(allow_app_core "mail/" "app/core/")
-set(allow_app_windows "mail/" "ui/" "app/core/" "app/windows/")
+set(allow_app_signin "mail/" "app/core/" "app/signin/")
+set(allow_app_windows "mail/" "ui/" "app/core/" "app/signin/" "app/windows/")
 
 set(failures "")
 foreach(folder IN LISTS folders)

@@ -1,0 +1,1 @@
+#include "app/signin/Keyring.h"

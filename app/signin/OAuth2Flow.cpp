@@ -1,0 +1,1 @@
+#include "app/signin/OAuth2Flow.h"

@@ -1,0 +1,1 @@
+#include "app/signin/TokenCommand.h"
