@@ -44,6 +44,9 @@ std::vector<TRememberedPair> TSettings::Pairs() const {
         if (pair.User.isEmpty() || pair.Server.isEmpty())
             continue;
         pair.Security = SecurityFromText(ReadString(settings::SecurityKey(n)), DefaultSecurity(pair.Server));
+        pair.SignIn = SignInFromWord(ReadString(settings::SignInKey(n)));
+        pair.TokenCommand = ReadString(settings::TokenCommandKey(n));
+        pair.KeepPassword = ReadString(settings::KeepPasswordKey(n)) == QLatin1String("yes");
         pairs.push_back(pair);
     }
     return pairs;
@@ -57,11 +60,20 @@ void TSettings::SetPairs(const std::vector<TRememberedPair>& Pairs) {
         Store.setValue(settings::UserKey(i + 1), pair.User);
         Store.setValue(settings::ServerKey(i + 1), pair.Server);
         Store.setValue(settings::SecurityKey(i + 1), QString(SecurityText(pair.Security)));
+        Store.setValue(settings::SignInKey(i + 1), SignInWord(pair.SignIn));
+        if (pair.TokenCommand.isEmpty())
+            Store.remove(settings::TokenCommandKey(i + 1));
+        else
+            Store.setValue(settings::TokenCommandKey(i + 1), pair.TokenCommand);
+        if (pair.KeepPassword)
+            Store.setValue(settings::KeepPasswordKey(i + 1), QStringLiteral("yes"));
+        else
+            Store.remove(settings::KeepPasswordKey(i + 1));
     }
     for (int n = count + 1; n <= settings::kRememberedPairs; ++n) {
-        Store.remove(settings::UserKey(n));
-        Store.remove(settings::ServerKey(n));
-        Store.remove(settings::SecurityKey(n));
+        for (const QString& key : {settings::UserKey(n), settings::ServerKey(n), settings::SecurityKey(n),
+                                   settings::SignInKey(n), settings::TokenCommandKey(n), settings::KeepPasswordKey(n)})
+            Store.remove(key);
     }
     Save();
 }
@@ -112,6 +124,53 @@ QString TSettings::CertificatePin(const QString& HostPort) const {
 
 void TSettings::SetCertificatePin(const QString& HostPort, const QString& Fingerprint) {
     Store.setValue(settings::CertificateKey(HostPort), Fingerprint);
+    Save();
+}
+
+namespace {
+
+// The provider's values as they are stored, each with its name.
+struct TProviderValue {
+    QLatin1StringView Name;
+    QString TOAuth2Provider::*Value;
+};
+constexpr TProviderValue kProviderValues[] = {
+    {QLatin1StringView("AuthorizationUrl"), &TOAuth2Provider::AuthorizationUrl},
+    {QLatin1StringView("TokenUrl"), &TOAuth2Provider::TokenUrl},
+    {QLatin1StringView("ClientId"), &TOAuth2Provider::ClientId},
+    {QLatin1StringView("ClientSecret"), &TOAuth2Provider::ClientSecret},
+    {QLatin1StringView("Scope"), &TOAuth2Provider::Scope},
+};
+
+// A group name for the host that the store cannot take for a path.
+QString ProviderHost(const QString& Host) {
+    QString host = Host.trimmed().toLower();
+    host.replace(QLatin1Char('/'), QLatin1Char('_')).replace(QLatin1Char('\\'), QLatin1Char('_'));
+    return host;
+}
+
+} // namespace
+
+TOAuth2Provider TSettings::OAuth2Provider(const QString& Host) const {
+    TOAuth2Provider provider = PresetProvider(Host);
+    for (const TProviderValue& item : kProviderValues) {
+        const QString stored = ReadString(settings::OAuth2ProviderKey(ProviderHost(Host), item.Name)).trimmed();
+        if (!stored.isEmpty())
+            provider.*item.Value = stored;
+    }
+    return provider;
+}
+
+void TSettings::SetOAuth2Provider(const QString& Host, const TOAuth2Provider& Provider) {
+    const TOAuth2Provider preset = PresetProvider(Host);
+    for (const TProviderValue& item : kProviderValues) {
+        const QString key = settings::OAuth2ProviderKey(ProviderHost(Host), item.Name);
+        const QString value = (Provider.*item.Value).trimmed();
+        if (value.isEmpty() || value == preset.*item.Value)
+            Store.remove(key);
+        else
+            Store.setValue(key, value);
+    }
     Save();
 }
 

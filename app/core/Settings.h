@@ -5,6 +5,7 @@
 
 #include "app/core/Security.h"
 #include "app/core/SettingsNames.h"
+#include "app/core/SignIn.h"
 
 #include <QSettings>
 #include <QString>
@@ -18,6 +19,12 @@ struct TRememberedPair {
     QString Server;
     QString User;
     TSecurity Security = TSecurity::Tls;
+    TSignIn SignIn = TSignIn::Password;
+    // With OAuth2: the user's command that prints an access token; empty
+    // for the browser sign-in.
+    QString TokenCommand;
+    // The desktop's keyring keeps this pair's password.
+    bool KeepPassword = false;
 };
 
 // The window's frame position and size as stored, not yet fitted to any
@@ -70,6 +77,13 @@ class TSettings {
     QString CertificatePin(const QString& HostPort) const;
     // Stores and writes out at once: the user has just decided.
     void SetCertificatePin(const QString& HostPort, const QString& Fingerprint);
+
+    // The provider for Host: each stored value of OAuth2Providers/<host>
+    // in place of the built-in one.
+    TOAuth2Provider OAuth2Provider(const QString& Host) const;
+    // Stores the values that differ from the built-in ones (an empty value
+    // removes the stored one) and writes out at once.
+    void SetOAuth2Provider(const QString& Host, const TOAuth2Provider& Provider);
 
   private:
     // Private first, then written: the store's save keeps the file's mode.

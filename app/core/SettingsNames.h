@@ -17,6 +17,14 @@ inline constexpr int kRememberedPairs = 10;
 inline QString UserKey(int n) { return QStringLiteral("User%1").arg(n); }
 inline QString ServerKey(int n) { return QStringLiteral("Server%1").arg(n); }
 inline QString SecurityKey(int n) { return QStringLiteral("Security%1").arg(n); }
+// How each pair signs in: SignIn<n> ("password", the default when missing,
+// or "oauth2"), TokenCommand<n> (the command that prints an OAuth2 access
+// token; empty: the browser) and KeepPassword<n> ("yes" where the user asked
+// the desktop's keyring to keep the password; the password itself is never
+// stored here).
+inline QString SignInKey(int n) { return QStringLiteral("SignIn%1").arg(n); }
+inline QString TokenCommandKey(int n) { return QStringLiteral("TokenCommand%1").arg(n); }
+inline QString KeepPasswordKey(int n) { return QStringLiteral("KeepPassword%1").arg(n); }
 
 // The window's place and size.
 inline constexpr QLatin1StringView kXPos("XPos");
@@ -46,5 +54,14 @@ inline constexpr QLatin1StringView kDescending("descending");
 // under the key "host:port".
 inline constexpr QLatin1StringView kCertificates("Certificates");
 inline QString CertificateKey(const QString& hostPort) { return QString(kCertificates) + QLatin1Char('/') + hostPort; }
+
+// OAuth2 providers: in the group OAuth2Providers/<host>, AuthorizationUrl,
+// TokenUrl, ClientId, ClientSecret (a desktop client's, which its provider
+// does not treat as confidential) and Scope. A value here wins over the
+// built-in one.
+inline constexpr QLatin1StringView kOAuth2Providers("OAuth2Providers");
+inline QString OAuth2ProviderKey(const QString& host, QLatin1StringView name) {
+    return QString(kOAuth2Providers) + QLatin1Char('/') + host + QLatin1Char('/') + name;
+}
 
 } // namespace sweepbox::settings

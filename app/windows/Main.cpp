@@ -213,6 +213,11 @@ void TForm1::CreateControls() {
     Password->setStyle(mask);
     Password->setMouseTracking(true);
     Password->installEventFilter(this);
+    SignIn = new QComboBox(Panel1);
+    SignIn->setObjectName(QStringLiteral("SignIn"));
+    SignIn->addItem(QStringLiteral("Password"), sweepbox::SignInWord(sweepbox::TSignIn::Password));
+    SignIn->addItem(QStringLiteral("OAuth2"), sweepbox::SignInWord(sweepbox::TSignIn::OAuth2));
+    SignIn->installEventFilter(this);
     // Each caption names its field for screen readers.
     Label1->setBuddy(servername);
     Label4->setBuddy(Security);
@@ -226,6 +231,9 @@ void TForm1::CreateControls() {
     Header_Nein = new QCheckBox(QStringLiteral("Don't show Sender / Subject / Date / Size of Mail"), Panel1);
     Header_Nein->setObjectName(QStringLiteral("Header_Nein"));
     Header_Nein->installEventFilter(this);
+    RememberPassword = new QCheckBox(QStringLiteral("Remember password"), Panel1);
+    RememberPassword->setObjectName(QStringLiteral("RememberPassword"));
+    RememberPassword->installEventFilter(this);
 
     info_fenster = MakeMemo(surface, "info_fenster", sweepbox::WelcomeTextGerman());
     info_fenster_eng = MakeMemo(surface, "info_fenster_eng", sweepbox::WelcomeTextEnglish());
@@ -281,7 +289,9 @@ void TForm1::CreateControls() {
     setTabOrder(Security, Username);
     setTabOrder(Username, Password);
     setTabOrder(Password, Header_Nein);
-    setTabOrder(Header_Nein, mail_list);
+    setTabOrder(Header_Nein, SignIn);
+    setTabOrder(SignIn, RememberPassword);
+    setTabOrder(RememberPassword, mail_list);
 
     LayoutTopPanel();
 }
@@ -320,6 +330,10 @@ void TForm1::WireHandlers() {
     connect(Username, &QComboBox::activated, this,
             [this] { sweepbox::RunHandler(this, [&] { UsernameClick(Username); }); });
     connect(Security, &QComboBox::activated, this, [this] { SecurityChosen_ = true; });
+    connect(SignIn, &QComboBox::activated, this, [this] {
+        SignInChosen_ = true;
+        ShowSignInFields();
+    });
     connect(servername, &QComboBox::editTextChanged, this,
             [this](const QString& text) { sweepbox::RunHandler(this, [&] { ServerEdited(text); }); });
     mail_list->header()->setSectionsClickable(true);
@@ -397,12 +411,24 @@ void TForm1::LayoutTopPanel() {
     place(Status_avi, aviX, rowY + (fieldHeight - 21) / 2, 21, 21);
     const int rowRight = aviX + 21;
 
+    // The second row: the listing choice, then the sign-in box and the
+    // keyring box, ending under the first row's end (below the password
+    // field) where there is room.
     const QSize check = Header_Nein->sizeHint();
     const int checkY = std::max(72, rowY + fieldHeight + 3);
-    place(Header_Nein, 21, checkY, std::max(316, check.width()), std::max(15, check.height()));
-    const int panelHeight = std::max(92, checkY + std::max(15, check.height()) + 5);
+    const int secondRowHeight = std::max({15, check.height(), fieldHeight});
+    const int checkHeight = std::max(15, check.height());
+    place(Header_Nein, 21, checkY + (secondRowHeight - checkHeight) / 2, std::max(316, check.width()), checkHeight);
+    const int signInWidth = std::max(80, SignIn->sizeHint().width());
+    const QSize remember = RememberPassword->sizeHint();
+    const int signInX = std::max(21 + Header_Nein->width() + 12, rowRight - signInWidth - 10 - remember.width());
+    place(SignIn, signInX, checkY + (secondRowHeight - fieldHeight) / 2, signInWidth, fieldHeight);
+    const int rememberX = signInX + signInWidth + 10;
+    const int rememberHeight = std::max(15, remember.height());
+    place(RememberPassword, rememberX, checkY + (secondRowHeight - rememberHeight) / 2, remember.width(), rememberHeight);
+    const int panelHeight = std::max(92, checkY + secondRowHeight + 5);
 
-    const int panelWidth = std::max({545, buttonsRight, rowRight, 21 + Header_Nein->width()});
+    const int panelWidth = std::max({545, buttonsRight, rowRight, rememberX + RememberPassword->width()});
     place(Bevel3, 0, 0, Panel1->width(), 2);
     place(Bevel2, 0, lineY, Panel1->width(), panelHeight - lineY);
     Panel1->setFixedHeight(panelHeight);
@@ -510,7 +536,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* e) {
         // surface, which are watched too; only the input row itself counts.
         const bool inputRow =
             watched == servername || watched == Security || watched == Username || watched == Password ||
-            watched == Header_Nein;
+            watched == SignIn || watched == Header_Nein || watched == RememberPassword;
         auto* key = static_cast<QKeyEvent*>(e);
         if (inputRow && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
             sweepbox::RunHandler(this, [&] { FormKeyDown(watched, Qt::Key_Return, key->modifiers()); });

@@ -9,6 +9,7 @@
 #include "app/core/Language.h"
 #include "app/core/ListRows.h"
 #include "app/core/MailboxSession.h"
+#include "app/core/SignIn.h"
 #include "ui/SpeedButton.h"
 #include "ui/StatusBar.h"
 #include "ui/StatusLabel.h"
@@ -73,8 +74,14 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
     QComboBox* Username = nullptr;
     QLabel* Label3 = nullptr;
     QLineEdit* Password = nullptr;
+    // How the pair signs in: "Password" / "OAuth2" with sweepbox::SignInWord
+    // as data. With OAuth2 the password field is not needed.
+    QComboBox* SignIn = nullptr;
     TBusyAnimation* Status_avi = nullptr;
     QCheckBox* Header_Nein = nullptr;
+    // The desktop's keyring keeps the password (with OAuth2: the sign-in's
+    // refresh token). Off unless the user ticks it.
+    QCheckBox* RememberPassword = nullptr;
 
     QPlainTextEdit* info_fenster = nullptr;
     QPlainTextEdit* info_fenster_eng = nullptr;
@@ -200,6 +207,22 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
     void ServerEdited(const QString& Text);
     // The user chose a security since the last pair was picked.
     bool SecurityChosen_ = false;
+    // ---- sign-in (MainSignIn.cpp) ----
+    // Besides its security (Qt::UserRole), each remembered server carries
+    // its pair's sign-in word, token command and keyring choice.
+    static constexpr int kSignInRole = Qt::UserRole + 1;
+    static constexpr int kTokenCommandRole = Qt::UserRole + 2;
+    static constexpr int kKeepPasswordRole = Qt::UserRole + 3;
+    sweepbox::TSignIn SignInChoice() const;
+    void SetSignInChoice(sweepbox::TSignIn Value);
+    // Remembered pair Index's sign-in goes to the sign-in box and the
+    // keyring box.
+    void ShowPairSignIn(int Index);
+    // The password field is needed only for a password; the keyring box
+    // names what it keeps.
+    void ShowSignInFields();
+    // The user chose a sign-in since the last pair was picked.
+    bool SignInChosen_ = false;
     void ShowListingButtons(bool Listing);
     void UpdateViewerCommands();
     bool ViewerCommandAllowed();

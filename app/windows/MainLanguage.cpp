@@ -78,6 +78,12 @@ void TForm1::ApplyTexts() {
                                      "oder unverschlüsselt"),
                       QStringLiteral("How the connection is protected: TLS (port 995), STARTTLS (port 110) "
                                      "or unencrypted")));
+    SignIn->setItemText(0, Language.Pick(QStringLiteral("Passwort"), QStringLiteral("Password")));
+    SignIn->setAccessibleName(Language.Pick(QStringLiteral("Anmeldung"), QStringLiteral("Sign-in")));
+    SignIn->setToolTip(Language.Pick(
+        QStringLiteral("Anmeldung mit dem Passwort oder mit OAuth2 (im Browser oder mit Ihrem Token-Befehl)"),
+        QStringLiteral("Sign in with the password or with OAuth2 (in the browser or with your token command)")));
+    ShowSignInFields();
     men_header_anzeigen->setText(Language.Pick(QStringLiteral("Header anzeigen"), QStringLiteral("Show header")));
     men_email_anzeigen->setText(Language.Pick(QStringLiteral("e-mail anzeigen"), QStringLiteral("Show e-mail")));
     Datei->setTitle(QStringLiteral("&Server"));

@@ -4,6 +4,7 @@
 #include "app/windows/Main.h"
 
 #include "app/core/Security.h"
+#include "app/core/ServerAddress.h"
 #include "app/core/Settings.h"
 
 #include <QComboBox>
@@ -28,14 +29,24 @@ void TForm1::ShowPairSecurity(int Index) {
     SetSecurityValue(sweepbox::SecurityFromText(servername->itemData(Index).toString(),
                                                 sweepbox::DefaultSecurity(servername->itemText(Index))));
     SecurityChosen_ = false;
+    ShowPairSignIn(Index);
 }
 
 void TForm1::ServerEdited(const QString& Text) {
-    // A choice the user made stands; otherwise the box follows the server:
-    // a remembered one brings its security, a new one the default.
-    if (SecurityChosen_)
-        return;
+    // A choice the user made stands; otherwise the boxes follow the server:
+    // a remembered one brings its security and sign-in, a new one the
+    // defaults.
     const int index = servername->findText(Text, Qt::MatchExactly);
-    const QString stored = index >= 0 ? servername->itemData(index).toString() : QString();
-    SetSecurityValue(sweepbox::SecurityFromText(stored, sweepbox::DefaultSecurity(Text)));
+    if (!SecurityChosen_) {
+        const QString stored = index >= 0 ? servername->itemData(index).toString() : QString();
+        SetSecurityValue(sweepbox::SecurityFromText(stored, sweepbox::DefaultSecurity(Text)));
+    }
+    if (!SignInChosen_) {
+        if (index >= 0)
+            SetSignInChoice(sweepbox::SignInFromWord(servername->itemData(index, kSignInRole).toString()));
+        else
+            SetSignInChoice(sweepbox::DefaultsToOAuth2(sweepbox::ParseServerField(Text).Host)
+                                ? sweepbox::TSignIn::OAuth2
+                                : sweepbox::TSignIn::Password);
+    }
 }

@@ -110,6 +110,10 @@ void TForm1::GetFromIniFile() {
     for (const sweepbox::TRememberedPair& pair : store.Pairs()) {
         Username->addItem(pair.User);
         servername->addItem(pair.Server, QString(sweepbox::SecurityText(pair.Security)));
+        const int index = servername->count() - 1;
+        servername->setItemData(index, sweepbox::SignInWord(pair.SignIn), kSignInRole);
+        servername->setItemData(index, pair.TokenCommand, kTokenCommandRole);
+        servername->setItemData(index, pair.KeepPassword, kKeepPasswordRole);
     }
 
     const sweepbox::TWindowGeometry geometry = store.Geometry();
@@ -141,7 +145,9 @@ void TForm1::WriteToIniFile() {
         const QString server = servername->itemText(i);
         pairs.push_back(
             {server, Username->itemText(i),
-             sweepbox::SecurityFromText(servername->itemData(i).toString(), sweepbox::DefaultSecurity(server))});
+             sweepbox::SecurityFromText(servername->itemData(i).toString(), sweepbox::DefaultSecurity(server)),
+             sweepbox::SignInFromWord(servername->itemData(i, kSignInRole).toString()),
+             servername->itemData(i, kTokenCommandRole).toString(), servername->itemData(i, kKeepPasswordRole).toBool()});
     }
     SettingsReg->SetPairs(pairs);
 }

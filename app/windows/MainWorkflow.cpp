@@ -58,8 +58,10 @@ void TForm1::btn_aktivieren(int mode) {
     servername->setEnabled(idle);
     Security->setEnabled(idle);
     Username->setEnabled(idle);
-    Password->setEnabled(idle);
+    SignIn->setEnabled(idle);
     Header_Nein->setEnabled(idle);
+    RememberPassword->setEnabled(idle);
+    ShowSignInFields();
     men_header_anzeigen->setEnabled(connected);
     men_email_anzeigen->setEnabled(connected);
 }
@@ -114,13 +116,20 @@ void TForm1::RememberPair(const QString& Host, const QString& User) {
     // an entry.
     const QSignalBlocker blockServers(servername);
     const QSignalBlocker blockUsers(Username);
+    // The token command is set in the settings only: it stays with its pair.
+    QString tokenCommand;
     for (int i = Username->count() - 1; i >= 0; --i) {
         if (i < servername->count() && servername->itemText(i) == Host && Username->itemText(i) == User) {
+            tokenCommand = servername->itemData(i, kTokenCommandRole).toString();
             servername->removeItem(i);
             Username->removeItem(i);
         }
     }
     servername->addItem(Host, SecurityValue());
+    const int added = servername->count() - 1;
+    servername->setItemData(added, sweepbox::SignInWord(SignInChoice()), kSignInRole);
+    servername->setItemData(added, tokenCommand, kTokenCommandRole);
+    servername->setItemData(added, RememberPassword->isChecked(), kKeepPasswordRole);
     Username->addItem(User);
     while (servername->count() > sweepbox::settings::kRememberedPairs) {
         servername->removeItem(0);

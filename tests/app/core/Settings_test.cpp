@@ -47,7 +47,8 @@ std::vector<sweepbox::TRememberedPair> NumberedPairs(int count) {
     std::vector<sweepbox::TRememberedPair> pairs;
     for (int n = 1; n <= count; ++n)
         pairs.push_back({QStringLiteral("pop%1.example").arg(n), QStringLiteral("user%1").arg(n),
-                         n % 2 ? TSecurity::StartTls : TSecurity::None});
+                         n % 2 ? TSecurity::StartTls : TSecurity::None, sweepbox::TSignIn::Password, QString(),
+                         false});
     return pairs;
 }
 
@@ -230,12 +231,80 @@ TEST_F(SettingsTest, WhatTheStoreWritesReadsBackTheSame) {
     }
 }
 
+// How each pair signs in, as the file spells it: a missing or unknown word
+// is a password, the token command and the keyring choice go with the pair
+// and leave with it.
+TEST_F(SettingsTest, EachPairKeepsItsSignIn) {
+    WriteFile("[General]\n"
+              "User1=anna\nServer1=pop.example.org\n"
+              "User2=bert\nServer2=outlook.office365.com\nSignIn2=OAuth2\nTokenCommand2=get-token --user bert\n"
+              "User3=carl\nServer3=pop.example.net\nSignIn3=kerberos\nKeepPassword3=yes\n");
+    const auto pairs = sweepbox::TSettings{}.Pairs();
+    ASSERT_EQ(pairs.size(), 3u);
+    EXPECT_EQ(pairs[0].SignIn, sweepbox::TSignIn::Password);
+    EXPECT_EQ(pairs[1].SignIn, sweepbox::TSignIn::OAuth2);
+    EXPECT_EQ(pairs[1].TokenCommand, QStringLiteral("get-token --user bert"));
+    EXPECT_EQ(pairs[2].SignIn, sweepbox::TSignIn::Password);
+    EXPECT_TRUE(pairs[2].KeepPassword);
+    EXPECT_FALSE(pairs[0].KeepPassword);
+
+    sweepbox::TSettings{}.SetPairs({pairs[1], pairs[2]});
+    QSettings raw = Raw();
+    EXPECT_EQ(raw.value(QStringLiteral("SignIn1")).toString(), QStringLiteral("oauth2"));
+    EXPECT_EQ(raw.value(QStringLiteral("TokenCommand1")).toString(), QStringLiteral("get-token --user bert"));
+    EXPECT_EQ(raw.value(QStringLiteral("SignIn2")).toString(), QStringLiteral("password"));
+    EXPECT_EQ(raw.value(QStringLiteral("KeepPassword2")).toString(), QStringLiteral("yes"));
+    for (const char* gone : {"TokenCommand2", "KeepPassword1", "User3", "SignIn3", "KeepPassword3"})
+        EXPECT_FALSE(raw.contains(QString::fromLatin1(gone))) << gone;
+}
+
+// A provider's stored values win over the built-in ones one by one; storing
+// the built-in value again keeps nothing, so a later built-in change reaches
+// the user.
+TEST_F(SettingsTest, ProvidersOverrideTheBuiltInValues) {
+    sweepbox::TSettings store;
+    const QString gmail = QStringLiteral("pop.gmail.com");
+    sweepbox::TOAuth2Provider provider = store.OAuth2Provider(gmail);
+    EXPECT_TRUE(provider.Known());
+    EXPECT_TRUE(provider.ClientId.isEmpty());
+    provider.ClientId = QStringLiteral("1234.apps.example");
+    provider.ClientSecret = QStringLiteral("desktop-secret");
+    store.SetOAuth2Provider(QStringLiteral("POP.Gmail.com"), provider);
+
+    QSettings raw = Raw();
+    EXPECT_EQ(raw.value(QStringLiteral("OAuth2Providers/pop.gmail.com/ClientId")).toString(),
+              QStringLiteral("1234.apps.example"));
+    EXPECT_FALSE(raw.contains(QStringLiteral("OAuth2Providers/pop.gmail.com/TokenUrl")));
+    EXPECT_EQ(store.OAuth2Provider(gmail).ClientId, QStringLiteral("1234.apps.example"));
+    EXPECT_EQ(store.OAuth2Provider(gmail).TokenUrl, sweepbox::PresetProvider(gmail).TokenUrl);
+
+    // A host of the user's own is known only by what is stored.
+    const QString own = QStringLiteral("pop.example.org");
+    EXPECT_FALSE(store.OAuth2Provider(own).Known());
+    store.SetOAuth2Provider(own, {QStringLiteral("https://id.example.org/auth"),
+                                  QStringLiteral("https://id.example.org/token"), QStringLiteral("cid"), QString(),
+                                  QStringLiteral("pop")});
+    EXPECT_TRUE(sweepbox::TSettings{}.OAuth2Provider(own).Known());
+    EXPECT_EQ(Mode(), "600");
+}
+
+TEST(SignInTest, MicrosoftHostsDefaultToOAuth2) {
+    for (const char* host : {"outlook.office365.com", "POP-MAIL.outlook.com", "pop.office365.com."})
+        EXPECT_TRUE(sweepbox::DefaultsToOAuth2(QString::fromLatin1(host))) << host;
+    for (const char* host : {"pop.gmail.com", "outlook.office365.com.evil.example", "pop.example.org"})
+        EXPECT_FALSE(sweepbox::DefaultsToOAuth2(QString::fromLatin1(host))) << host;
+}
+
 // A file loosened since the start is private again after a save.
 TEST_F(SettingsTest, SavesLeaveTheFilePrivate) {
     sweepbox::TSettings store;
     const std::function<void()> saves[] = {
         [&] { store.SetPairs(NumberedPairs(1)); },
         [&] { store.SetCertificatePin(QStringLiteral("a:995"), QStringLiteral("sha256:01")); },
+        [&] { sweepbox::TOAuth2Provider provider;
+            provider.ClientId = QStringLiteral("id");
+            store.SetOAuth2Provider(QStringLiteral("a"), provider);
+        },
     };
     for (const auto& save : saves) {
         ASSERT_EQ(::chmod(QFile::encodeName(FilePath()).constData(), 0644), 0);

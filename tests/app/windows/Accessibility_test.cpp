@@ -79,7 +79,7 @@ TEST_F(AccessibilityTest, TabWalksTheLoginFieldsInReadingOrder) {
     form->activateWindow();
     form->servername->setFocus();
     QStringList visited;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 6; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QWidget* at = QApplication::focusWidget();
         // The editable boxes hand the focus to their line edit.
@@ -88,7 +88,8 @@ TEST_F(AccessibilityTest, TabWalksTheLoginFieldsInReadingOrder) {
         visited << (at ? at->objectName() : QString());
     }
     EXPECT_EQ(visited, (QStringList{QStringLiteral("Security"), QStringLiteral("Username"), QStringLiteral("Password"),
-                                    QStringLiteral("Header_Nein")}));
+                                    QStringLiteral("Header_Nein"), QStringLiteral("SignIn"),
+                                    QStringLiteral("RememberPassword")}));
 }
 
 // Connect, pick a message, reach its commands and delete it, all from the

@@ -107,12 +107,13 @@ TEST_F(MainTest, EachLanguageStartsWithItsTextsAndEveryControlInPlace) {
     form->SecurityMouseMove(form->Security);
     EXPECT_TRUE(form->Status_leiste->PanelText(2).contains(QStringLiteral("STARTTLS")));
 
-    // Tab order: server, security, user, password, the option.
+    // Tab order: server, security, user, password, the options, the sign-in.
     form->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(form));
     form->servername->setFocus();
     for (QWidget* next : std::initializer_list<QWidget*>{form->Security, form->Username, form->Password,
-                                                                    form->Header_Nein}) {
+                                                                    form->Header_Nein, form->SignIn,
+                                                                    form->RememberPassword}) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_TRUE(HoldsFocus(form, next)) << next->objectName().toStdString();
     }
