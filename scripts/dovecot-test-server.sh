@@ -14,6 +14,11 @@
 # ends have the same address as secured and then allows plain text anyway; a
 # client that connects to 127.0.0.2 comes from 127.0.0.1, and is refused.
 #
+# SWEEPBOX_AUTH_MECHANISMS sets the SASL mechanisms offered (Dovecot's
+# auth_mechanisms; default "plain login"), SWEEPBOX_PASSWORD_SCHEME the
+# scheme the password is stored in (default PLAIN; e.g. SCRAM-SHA-256, made
+# with doveadm pw).
+#
 # Usage:
 #   dovecot-test-server.sh prepare DIR PORT [MESSAGE...]   write config + Maildir
 #   dovecot-test-server.sh start   DIR PORT [MESSAGE...]   prepare, start, wait
@@ -127,7 +132,7 @@ state_dir = $dir/state
 log_path = $dir/log/dovecot.log
 info_log_path = $dir/log/dovecot.log
 $ssl_block
-auth_mechanisms = plain login
+auth_mechanisms = ${SWEEPBOX_AUTH_MECHANISMS:-plain login}
 auth_failure_delay = 0
 mail_location = maildir:$dir/mail/%u/Maildir
 pop3_uidl_format = %f
@@ -165,7 +170,13 @@ service anvil {
 }
 $users_block
 CONF
-echo 'test:{PLAIN}secret::::::' > "$dir/passwd"
+scheme=${SWEEPBOX_PASSWORD_SCHEME:-PLAIN}
+if [ "$scheme" = PLAIN ]; then
+  echo 'test:{PLAIN}secret::::::' > "$dir/passwd"
+else
+  hash=$(doveadm pw -s "$scheme" -p secret) || die "doveadm pw -s $scheme failed"
+  echo "test:$hash::::::" > "$dir/passwd"
+fi
 chmod 644 "$dir/passwd"
 
 # Message files go straight to cur/ with zero-padded names, so their order

@@ -14,6 +14,7 @@
 #include "mail/core/KelTempFile.h"
 #include "mail/core/KelText.h"
 #include "mail/message/KelMsg.h"
+#include "mail/pop3/KelSasl.h"
 #include "mail/pop3/KelTlsSocket.h"
 
 namespace kel {
@@ -271,6 +272,7 @@ void TKelPOP::Connect() {
     FConnectError.clear();
     FRejected = TCertificateInfo();
     FCapabilities.clear();
+    FCapabilitiesAsked = false;
     FTransport->Port = StrToIntDef(Port, Security == TPopSecurity::Tls ? 995 : 110);
     if (IsDottedAddress(Host)) {
         FTransport->Address = Host;
@@ -389,11 +391,7 @@ bool TKelPOP::StartTls() {
         return false;
     }
     // The capabilities may differ inside TLS; a refusal is no failure.
-    SendCommand("CAPA" + kCrLf);
-    ReadReply();
-    if (!FOperationFailed)
-        FCapabilities = ReadLines(TReplyReader::kMaxLine);
-    FOperationFailed = false;
+    ReadCapabilities();
     return true;
 }
 
@@ -416,6 +414,23 @@ std::vector<std::string> TKelPOP::ReadLines(size_t Limit) {
     return lines;
 }
 
+namespace {
+
+// The bounds of an AUTH dialogue: a mechanism we use needs three rounds at
+// most, and its largest challenge (a SCRAM server-first message, a bearer
+// error) is well below 1 KiB.
+constexpr int kMaxSaslRounds = 10;
+constexpr size_t kMaxChallenge = 16 * 1024;
+// An AUTH line with its initial response may be this long, CR LF included
+// (RFC 5034); a longer initial response waits for the empty challenge.
+constexpr size_t kMaxAuthLine = 255;
+
+bool Printable(const std::string& s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return c >= 0x20 && c <= 0x7e; });
+}
+
+} // namespace
+
 bool TKelPOP::Login() {
     if (!FConnected)
         throw EKelPOPError("Invalid Op. Not connected.", TPopMisuse::NotConnected);
@@ -425,21 +440,157 @@ bool TKelPOP::Login() {
         throw EKelPOPError("The connection is not secured: the user name and password are not sent.",
                            TPopMisuse::NotSecured);
     auto unsafe = [](const std::string& s) { return s.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; };
-    if (unsafe(UserId) || unsafe(UserPasswd))
+    if (SignIn == TPopSignIn::Password && (unsafe(UserId) || unsafe(UserPasswd)))
         throw EKelPOPError("User name or password contains a line break.", TPopMisuse::UnsafeCredentials);
+    // The bearer messages separate their fields with control characters.
+    if (SignIn == TPopSignIn::OAuth2 && (!Printable(UserId) || !Printable(AccessToken)))
+        throw EKelPOPError("User name or access token contains a character that is not printable ASCII.",
+                           TPopMisuse::UnsafeCredentials);
+    FMechanism.clear();
+    FLoginFailure = TLoginFailure::None;
+    FTokenStatus.clear();
+    if (!FCapabilitiesAsked)
+        ReadCapabilities();
+    const std::string mechanism = ChooseMechanism();
+    if (mechanism.empty()) {
+        FLoginFailure = TLoginFailure::NoMechanism;
+        FOperationFailed = true;
+        return false;
+    }
+    FMechanism = mechanism;
+    if (mechanism == "USER")
+        return LoginUserPass();
+    std::unique_ptr<TSaslMechanism> sasl =
+        SignIn == TPopSignIn::OAuth2
+            ? MakeBearerMechanism(mechanism, UserId, AccessToken, Host, FTransport->Port)
+            : MakeSaslMechanism(mechanism, UserId, UserPasswd, FTransport->ChannelBinding());
+    if (!sasl) {
+        // ChooseMechanism asked the library; it may still fail to begin.
+        FLoginFailure = TLoginFailure::Refused;
+        FReplyText = "The sign-in mechanism " + mechanism + " cannot start.";
+        ReportError(popLoginRefused);
+        return false;
+    }
+    return Authenticate(*sasl);
+}
+
+std::vector<std::string> TKelPOP::SaslOffered() const {
+    std::vector<std::string> mechanisms;
+    for (const std::string& line : FCapabilities) {
+        std::vector<std::string> words;
+        for (size_t at = 0; at < line.size();) {
+            const size_t end = std::min(line.find(' ', at), line.size());
+            if (end > at)
+                words.push_back(UpperCase(std::string_view(line).substr(at, end - at)));
+            at = end + 1;
+        }
+        if (!words.empty() && words[0] == "SASL")
+            mechanisms.insert(mechanisms.end(), words.begin() + 1, words.end());
+    }
+    return mechanisms;
+}
+
+std::string TKelPOP::ChooseMechanism() const {
+    const std::vector<std::string> offered = SaslOffered();
+    auto has = [&](const char* m) { return std::find(offered.begin(), offered.end(), m) != offered.end(); };
+    if (SignIn == TPopSignIn::OAuth2) {
+        for (const char* m : {"OAUTHBEARER", "XOAUTH2"})
+            if (has(m))
+                return m;
+        return std::string();
+    }
+    // What reads the password in the clear goes only where nobody else can
+    // read it, or where the user chose so.
+    const bool clear = FTransport->Secured() || Security == TPopSecurity::None;
+    const bool bound = FTransport->Secured() && !FTransport->ChannelBinding().Data.empty();
+    for (const char* m : {"SCRAM-SHA-256-PLUS", "SCRAM-SHA-256", "SCRAM-SHA-1", "PLAIN"}) {
+        const std::string_view name(m);
+        if ((name.ends_with("-PLUS") && !bound) || (name == "PLAIN" && !clear))
+            continue;
+        if (has(m) && SaslSupports(m))
+            return m;
+    }
+    return clear ? "USER" : std::string();
+}
+
+bool TKelPOP::LoginUserPass() {
     SendCommand("USER " + UserId + kCrLf);
     ReadReply();
     if (FOperationFailed) {
+        FLoginFailure = TLoginFailure::Refused;
         ReportError(popLoginRefused);
         return false;
     }
     SendCommand("PASS " + UserPasswd + kCrLf);
     ReadReply();
     if (FOperationFailed) {
+        FLoginFailure = TLoginFailure::Refused;
         ReportError(popLoginRefused);
         return false;
     }
     return true;
+}
+
+bool TKelPOP::Authenticate(TSaslMechanism& Sasl) {
+    std::string initial;
+    if (!Sasl.Start(initial)) {
+        FLoginFailure = TLoginFailure::Refused;
+        FReplyText = "The sign-in mechanism " + FMechanism + " cannot start.";
+        ReportError(popLoginRefused);
+        return false;
+    }
+    // An empty initial response is "=" (RFC 5034).
+    const std::string initialText = initial.empty() ? "=" : SaslBase64(initial);
+    const std::string command = "AUTH " + FMechanism;
+    bool initialSent = command.size() + 1 + initialText.size() + 2 <= kMaxAuthLine;
+    SendCommand(initialSent ? command + " " + initialText + kCrLf : command + kCrLf);
+    for (int round = 0;; ++round) {
+        ReadReply();
+        // Untrusted line from the server: "+OK", "-ERR", or "+" and a challenge.
+        if (FReplyLine.compare(0, 3, "+OK") == 0) {
+            return Sasl.ServerProven() || DropUnproven();
+        }
+        if (FOperationFailed) {
+            FTokenStatus = Sasl.TokenStatus();
+            FLoginFailure = SignIn == TPopSignIn::OAuth2 ? TLoginFailure::TokenRefused : TLoginFailure::Refused;
+            ReportError(popLoginRefused);
+            return false;
+        }
+        // The whole line is what the server said.
+        FReplyText = Trim(FReplyLine.substr(0, 200));
+        const bool challenge = FReplyLine == "+" || FReplyLine.compare(0, 2, "+ ") == 0;
+        const std::string_view text = std::string_view(FReplyLine).substr(std::min<size_t>(2, FReplyLine.size()));
+        std::string decoded, response;
+        if (!challenge || round >= kMaxSaslRounds || text.size() > (kMaxChallenge + 2) / 3 * 4 ||
+            !SaslUnBase64(text, decoded))
+            return CancelAuth();
+        if (!initialSent) {
+            // The empty challenge that asks for the initial response.
+            if (!decoded.empty())
+                return CancelAuth();
+            initialSent = true;
+            response = initial;
+        } else if (!Sasl.Answer(decoded, response)) {
+            return Sasl.AwaitingProof() ? DropUnproven() : CancelAuth();
+        }
+        SendCommand(SaslBase64(response) + kCrLf);
+    }
+}
+
+bool TKelPOP::DropUnproven() {
+    // Whoever answered does not hold the password's keys: nothing more goes
+    // to it, not even QUIT.
+    CloseSilently();
+    FOperationFailed = true;
+    FLoginFailure = TLoginFailure::ServerNotProven;
+    return false;
+}
+
+bool TKelPOP::CancelAuth() {
+    SendCommand("*" + kCrLf);
+    FLoginFailure = TLoginFailure::Refused;
+    ReportError(popLoginRefused);
+    return false;
 }
 
 void TKelPOP::Quit() {
@@ -576,6 +727,7 @@ bool TKelPOP::ReadCapabilities() {
     SendCommand("CAPA" + kCrLf);
     ReadReply();
     FCapabilities.clear();
+    FCapabilitiesAsked = true;
     if (!FOperationFailed)
         FCapabilities = ReadLines(TReplyReader::kMaxLine);
     // A server without CAPA is an old one, not a failing one.

@@ -20,12 +20,14 @@
 namespace kel {
 
 class TKelMsg;
+class TSaslMechanism;
 
 // Why the component refused a call before sending anything.
 enum class TPopMisuse {
     NotConnected,      // "Not connected.", "Invalid Op. Not connected."
     NotSecured,        // a login over a connection that should be inside TLS and is not
-    UnsafeCredentials, // a user name or password holding CR, LF or NUL
+    UnsafeCredentials, // a user name or password holding CR, LF or NUL, a token
+                       // holding anything but printable ASCII
 };
 
 // Misuse of the component: the call is refused before anything is sent.
@@ -60,7 +62,7 @@ class EKelProtocolError : public Exception {
 // The codes of OnError for a command the server refused ("-ERR"). A
 // transport failure reports the system's error number instead.
 enum TPopErrorCode : int32_t {
-    popLoginRefused = 2001,    // USER or PASS
+    popLoginRefused = 2001,    // USER, PASS or AUTH
     popQuitRefused = 2002,     // QUIT: nothing marked is deleted
     popDeleteRefused = 2003,   // DELE
     popRetrieveRefused = 2004, // RETR, or TOP in RetrieveMsg
@@ -85,6 +87,21 @@ enum class TConnectFailure {
     NoGreeting,    // no greeting within GreetingLimitMs (a TLS-only port?)
     NoStls,        // STARTTLS chosen, the server does not offer STLS
     StlsRefused,   // STARTTLS chosen, the server refused STLS
+};
+
+// What Login signs in with.
+enum class TPopSignIn {
+    Password, // UserPasswd: SCRAM, PLAIN or USER/PASS, the strongest the server offers
+    OAuth2,   // AccessToken: OAUTHBEARER or XOAUTH2
+};
+
+// Why the last Login returned false.
+enum class TLoginFailure {
+    None,
+    Refused,         // the server refused, or the dialogue could not go on (2001)
+    NoMechanism,     // OAuth2: the server offers no bearer mechanism; nothing was sent
+    TokenRefused,    // OAuth2: the server refused the token (TokenStatus says why)
+    ServerNotProven, // SCRAM: the server did not prove it knows the password
 };
 
 using TOnBeforeRetrieve = std::function<void(TObject* Sender, uint16_t MsgIndex)>;
@@ -113,6 +130,8 @@ class TKelPOP : public TObject {
     // ---- published properties ----
     std::string UserId;
     std::string UserPasswd;
+    TPopSignIn SignIn = TPopSignIn::Password;
+    std::string AccessToken; // the OAuth 2.0 bearer token, with TPopSignIn::OAuth2
     // A text that does not convert means the default: 995 with
     // TPopSecurity::Tls, else 110.
     std::string Port = "110";
@@ -226,13 +245,37 @@ class TKelPOP : public TObject {
     // ESocketError. The pump runs while the connect is pending; a connect
     // unanswered for ReceiveStallLimitMs fails.
     void Connect();
-    // USER and PASS; true when both were accepted. Refused: 2001. Throws
-    // EKelPOPError "Invalid Op. Not connected." when not connected. A user
-    // name or password holding CR, LF or NUL is refused with EKelPOPError
-    // before anything is sent, so stored settings cannot inject commands.
-    // With a Security other than None, a connection that is not inside TLS
-    // is refused the same way.
+    // Signs in; true when the server accepted. Asks CAPA first when this
+    // connection has not (a refusal is no failure), and takes the strongest
+    // mechanism its SASL line offers (RFC 5034 AUTH):
+    // - Password: SCRAM-SHA-256-PLUS (inside TLS, bound to it),
+    //   SCRAM-SHA-256, SCRAM-SHA-1, PLAIN, then USER and PASS; a server
+    //   without a SASL line, or with none of these, gets USER and PASS.
+    //   PLAIN and USER/PASS only inside TLS or with Security None.
+    // - OAuth2: OAUTHBEARER, then XOAUTH2; with neither offered, false with
+    //   NoMechanism and OperationFailed, nothing sent, the connection open.
+    // Refused: 2001 as for every refused command (the connection closed),
+    // LoginFailure Refused, or TokenRefused for a bearer token (TokenStatus
+    // keeps the server's reason); a challenge that cannot be answered (not
+    // base64, past 16 KiB, more than 10 rounds, one the mechanism rejects)
+    // is cancelled ("*") and reported the same way. A SCRAM server that
+    // says "+OK" without proving it knows the password (its final
+    // signature missing or wrong) is dropped at once without an event:
+    // false with ServerNotProven. Throws EKelPOPError "Invalid Op. Not
+    // connected." when not connected. A user name or password holding CR,
+    // LF or NUL, or a token holding anything but printable ASCII, is refused
+    // with EKelPOPError before anything is sent, so stored settings cannot
+    // inject commands. With a Security other than None, a connection that
+    // is not inside TLS is refused the same way.
     bool Login();
+    // The mechanism the last Login used or tried ("SCRAM-SHA-256",
+    // "PLAIN", "OAUTHBEARER", ..., "USER" for USER and PASS); empty before
+    // and when it chose none.
+    const std::string& Mechanism() const { return FMechanism; }
+    TLoginFailure LoginFailure() const { return FLoginFailure; }
+    // The "status" of the server's error for a refused bearer token
+    // (RFC 7628: "invalid_token", "401", ...); empty otherwise.
+    const std::string& TokenStatus() const { return FTokenStatus; }
     // QUIT and close; nothing when not connected. Refused (any answer but
     // "+OK", which alone proves the deletions): 2002. While
     // Connect waits for the connection (Quit from a handler the pump runs),
@@ -352,6 +395,17 @@ class TKelPOP : public TObject {
   private:
     // The last CAPA listed this word (upper case) first on a line.
     bool Offered(std::string_view Capability) const;
+    // The mechanisms the last CAPA's SASL line lists, upper case.
+    std::vector<std::string> SaslOffered() const;
+    // The mechanism Login takes from those offered; empty for none.
+    std::string ChooseMechanism() const;
+    bool LoginUserPass();
+    // The AUTH dialogue of FMechanism.
+    bool Authenticate(TSaslMechanism& Sasl);
+    // Cancels the AUTH dialogue ("*") and reports it as refused; false.
+    bool CancelAuth();
+    // Drops a server that did not prove itself, silently; false.
+    bool DropUnproven();
     void Pump();
     // No reply is due: bytes that are there all the same (in the reader, or
     // ready on the connection at once) mean the server is out of step with
@@ -449,6 +503,10 @@ class TKelPOP : public TObject {
     std::string FConnectError;
     TCertificateInfo FRejected;
     std::vector<std::string> FCapabilities;
+    bool FCapabilitiesAsked = false; // CAPA was asked on this connection
+    std::string FMechanism;
+    TLoginFailure FLoginFailure = TLoginFailure::None;
+    std::string FTokenStatus;
     int FReceiveLimitMs = 0; // the stall limit of the current receive, 0 = ReceiveStallLimitMs
     int64_t FListedSize = -1;
     bool FTooLarge = false;

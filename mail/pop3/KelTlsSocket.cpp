@@ -371,6 +371,27 @@ std::string TKelTlsSocket::JudgeCertificate() {
     return why + details + ".";
 }
 
+TChannelBinding TKelTlsSocket::ChannelBinding() const {
+    TChannelBinding binding;
+    if (!Secured())
+        return binding;
+    if (::SSL_version(FSsl) >= TLS1_3_VERSION) {
+        static constexpr char kLabel[] = "EXPORTER-Channel-Binding";
+        unsigned char data[32];
+        if (::SSL_export_keying_material(FSsl, data, sizeof data, kLabel, sizeof kLabel - 1, nullptr, 0, 0) == 1)
+            binding = {TChannelBindingType::TlsExporter, std::string(reinterpret_cast<char*>(data), sizeof data)};
+        return binding;
+    }
+    // The first Finished message of the handshake: ours, unless the session
+    // was resumed, where the server's comes first.
+    char finished[EVP_MAX_MD_SIZE];
+    const size_t n = ::SSL_session_reused(FSsl) ? ::SSL_get_peer_finished(FSsl, finished, sizeof finished)
+                                                : ::SSL_get_finished(FSsl, finished, sizeof finished);
+    if (n > 0 && n <= sizeof finished)
+        binding = {TChannelBindingType::TlsUnique, std::string(finished, n)};
+    return binding;
+}
+
 void TKelTlsSocket::SendBuf(const char* Data, size_t Count) {
     if (!Secured()) {
         TKelSocket::SendBuf(Data, Count);

@@ -34,6 +34,7 @@ class TKelTlsSocket : public TKelSocket {
     // Failure: closed, OnDisconnect, then ESocketOpenError as for Open.
     void StartTls() override;
     bool Secured() const override { return FSsl != nullptr && FSecured; }
+    TChannelBinding ChannelBinding() const override;
 
     // Records what the certificate check found; the handshake goes on.
     static int VerifyCallback(int Ok, X509_STORE_CTX* Ctx);

@@ -47,6 +47,15 @@ class ESocketOpenError : public Exception {
 // The system's error text in the socket error form above.
 std::string SocketErrorText(int ErrorCode, const std::string& Api);
 
+// The data that binds an authentication to the TLS connection it runs in
+// (the SCRAM -PLUS mechanisms): tls-unique (RFC 5929, the first Finished
+// message) below TLS 1.3, tls-exporter (RFC 9266) from it on.
+enum class TChannelBindingType { None, TlsUnique, TlsExporter };
+struct TChannelBinding {
+    TChannelBindingType Type = TChannelBindingType::None;
+    std::string Data; // empty: no binding
+};
+
 // Sender = the transport, Socket = the transport's connection object (the
 // transport itself: it holds the connection).
 using TSocketNotifyEvent = std::function<void(TObject* Sender, TObject* Socket)>;
@@ -137,6 +146,8 @@ class TKelTransport : public TObject {
     virtual void StartTls();
     // The bytes travel inside TLS with a certificate that was accepted.
     virtual bool Secured() const { return false; }
+    // The channel binding of the secured connection; none for a plain one.
+    virtual TChannelBinding ChannelBinding() const { return {}; }
 
     // The failure path of a send or receive, also for a failure the caller
     // found in the received bytes: OnError, close, then ESocketError with

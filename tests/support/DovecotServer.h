@@ -22,6 +22,10 @@ struct DovecotOptions {
     // a plain-text login (it counts 127.0.0.1 to itself as secured).
     bool Tls = false;
     TestCert Cert = TestCert::Valid;
+    // The SASL mechanisms offered (Dovecot's auth_mechanisms).
+    std::string Mechanisms = "plain login";
+    // The scheme the password is stored in: "PLAIN", "SCRAM-SHA-256", ...
+    std::string PasswordScheme = "PLAIN";
 };
 
 class DovecotServer {

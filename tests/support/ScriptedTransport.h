@@ -44,6 +44,9 @@ class ScriptedTransport : public kel::TKelTransport {
     // script holds for later commands are not yet there.
     bool LineAtATime = false;
 
+    // The channel binding the connection reports once secured.
+    kel::TChannelBinding Binding;
+
     // Everything the component sent, with the markers.
     std::string Written;
     // Bytes handed to the component's receives.
@@ -63,6 +66,7 @@ class ScriptedTransport : public kel::TKelTransport {
     // script goes on in the clear.
     void StartTls() override;
     bool Secured() const override { return FOpen && FSecured; }
+    kel::TChannelBinding ChannelBinding() const override { return Secured() ? Binding : kel::TChannelBinding(); }
 
   private:
     // The scripted certificate check; throws as a failed handshake does.

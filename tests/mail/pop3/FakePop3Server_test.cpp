@@ -22,7 +22,7 @@ TEST(FakeScript, FinishedCatchesWrongLinesExtraBytesAndUnplayedSteps) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.inMessage);
         FakePop3Server srv;
-        srv.Send("+OK\r\n").Expect(row.expected).Send("+OK\r\n");
+        srv.Send("+OK\r\n").Expect("CAPA").Send("-ERR\r\n").Expect(row.expected).Send("+OK\r\n");
         sweepbox::test::FakeClient c(srv);
         c.pop.ReceiveStallLimitMs = 300; // PASS gets no reply
         c.pop.Connect();

@@ -121,6 +121,7 @@ TEST(Quit, SendsQuitAndClosesEitherWay) {
     }
 }
 
+// A server without CAPA gets USER and PASS, as a server without SASL does.
 TEST(Login, SendsUserAndPassAndClosesWithCode2001WhenRefused) {
     struct Row {
         const char* name;
@@ -130,14 +131,16 @@ TEST(Login, SendsUserAndPassAndClosesWithCode2001WhenRefused) {
     };
     const Row rows[] = {
         {"accepted", "+OK\r\n", "+OK in\r\n", true,
-         {"send:USER u\r\n", "recv:+OK\r\n", "send:PASS p\r\n", "recv:+OK in\r\n"}},
+         {"send:CAPA\r\n", "recv:-ERR what?\r\n", "send:USER u\r\n", "recv:+OK\r\n", "send:PASS p\r\n",
+          "recv:+OK in\r\n"}},
         {"USER refused", "-ERR who?\r\n", "", false,
-         {"send:USER u\r\n", "recv:-ERR who?\r\n", "quit", "error:2001:who?"}},
+         {"send:CAPA\r\n", "recv:-ERR what?\r\n", "send:USER u\r\n", "recv:-ERR who?\r\n", "quit",
+          "error:2001:who?"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         Dialogue d;
-        d.srv.Expect("USER u").Send(row.userReply);
+        d.srv.Expect("CAPA").Send("-ERR what?\r\n").Expect("USER u").Send(row.userReply);
         if (!row.passReply.empty())
             d.srv.Expect("PASS p").Send(row.passReply);
         EXPECT_EQ(d.pop.Login(), row.accepted);

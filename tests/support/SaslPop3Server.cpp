@@ -1,0 +1,220 @@
+#include "support/SaslPop3Server.h"
+
+#include "support/TestPki.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstring>
+#include <gsasl.h>
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace sweepbox::test {
+
+namespace {
+
+constexpr int kWaitSeconds = 10;
+constexpr const char* kUser = "test";
+constexpr const char* kPassword = "secret";
+
+int Callback(Gsasl*, Gsasl_session* Session, Gsasl_property Property) {
+    if (Property == GSASL_PASSWORD) {
+        const char* user = ::gsasl_property_fast(Session, GSASL_AUTHID);
+        if (user && std::strcmp(user, kUser) == 0)
+            return ::gsasl_property_set(Session, GSASL_PASSWORD, kPassword);
+        return GSASL_NO_PASSWORD;
+    }
+    return GSASL_NO_CALLBACK;
+}
+
+std::string Base64(const std::string& Bytes) {
+    char* out = nullptr;
+    size_t n = 0;
+    ::gsasl_base64_to(Bytes.data(), Bytes.size(), &out, &n);
+    std::string text(out ? out : "", n);
+    ::gsasl_free(out);
+    return text;
+}
+
+std::string UnBase64(const std::string& Text) {
+    char* out = nullptr;
+    size_t n = 0;
+    ::gsasl_base64_from(Text.data(), Text.size(), &out, &n);
+    std::string bytes(out ? out : "", n);
+    ::gsasl_free(out);
+    return bytes;
+}
+
+} // namespace
+
+SaslPop3Server::SaslPop3Server(SaslServerOptions Options) : FOptions(std::move(Options)) {
+    ::signal(SIGPIPE, SIG_IGN);
+    if (FOptions.Tls) {
+        const TestPki& pki = TestPki::Shared();
+        FCtx = ::SSL_CTX_new(::TLS_server_method());
+        ::SSL_CTX_use_certificate_chain_file(FCtx, pki.CertFile(TestCert::Valid).c_str());
+        ::SSL_CTX_use_PrivateKey_file(FCtx, pki.KeyFile(TestCert::Valid).c_str(), SSL_FILETYPE_PEM);
+        if (FOptions.MaxVersion != 0)
+            ::SSL_CTX_set_max_proto_version(FCtx, FOptions.MaxVersion);
+    }
+    FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(FListen, 1);
+    ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
+    Port = ntohs(a.sin_port);
+    FThread = std::thread([this] { Serve(); });
+}
+
+SaslPop3Server::~SaslPop3Server() {
+    Finish();
+    ::close(FListen);
+    if (FCtx)
+        ::SSL_CTX_free(FCtx);
+}
+
+std::vector<std::string> SaslPop3Server::Finish() {
+    if (FThread.joinable()) {
+        ::shutdown(FListen, SHUT_RDWR); // ends an accept still waiting
+        FThread.join();
+    }
+    std::lock_guard<std::mutex> lock(FMutex);
+    return FLines;
+}
+
+bool SaslPop3Server::ReadLine(int Fd, SSL* Ssl, std::string& Buffer, std::string& Line) {
+    for (;;) {
+        if (const size_t end = Buffer.find("\r\n"); end != std::string::npos) {
+            Line = Buffer.substr(0, end);
+            Buffer.erase(0, end + 2);
+            std::lock_guard<std::mutex> lock(FMutex);
+            FLines.push_back(Line);
+            return true;
+        }
+        if (Buffer.size() > 64 * 1024)
+            return false;
+        char chunk[4096];
+        const long n = Ssl ? ::SSL_read(Ssl, chunk, sizeof chunk) : ::recv(Fd, chunk, sizeof chunk, 0);
+        if (n <= 0)
+            return false;
+        Buffer.append(chunk, static_cast<size_t>(n));
+    }
+}
+
+void SaslPop3Server::Serve() {
+    const int fd = ::accept(FListen, nullptr, nullptr);
+    if (fd < 0)
+        return;
+    const timeval limit{kWaitSeconds, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    SSL* ssl = nullptr;
+    if (FCtx) {
+        ssl = ::SSL_new(FCtx);
+        ::SSL_set_fd(ssl, fd);
+        if (::SSL_accept(ssl) != 1) {
+            ::SSL_free(ssl);
+            ::close(fd);
+            return;
+        }
+    }
+    auto send = [&](const std::string& Text) {
+        if (ssl)
+            ::SSL_write(ssl, Text.data(), static_cast<int>(Text.size()));
+        else
+            ::send(fd, Text.data(), Text.size(), MSG_NOSIGNAL);
+    };
+    // The binding the server sees: the client's Finished message first in a
+    // full TLS 1.2 handshake, the exporter from TLS 1.3 on.
+    std::string binding;
+    Gsasl_property bindingKind = GSASL_CB_TLS_UNIQUE;
+    if (ssl && ::SSL_version(ssl) >= TLS1_3_VERSION) {
+        unsigned char data[32];
+        static constexpr char kLabel[] = "EXPORTER-Channel-Binding";
+        ::SSL_export_keying_material(ssl, data, sizeof data, kLabel, sizeof kLabel - 1, nullptr, 0, 0);
+        binding.assign(reinterpret_cast<char*>(data), sizeof data);
+        bindingKind = GSASL_CB_TLS_EXPORTER;
+    } else if (ssl) {
+        char finished[64];
+        binding.assign(finished, ::SSL_get_peer_finished(ssl, finished, sizeof finished));
+    }
+    if (FOptions.WrongBinding && !binding.empty())
+        binding[0] = static_cast<char>(binding[0] ^ 1);
+
+    Gsasl* ctx = nullptr;
+    ::gsasl_init(&ctx);
+    ::gsasl_callback_set(ctx, &Callback);
+    send("+OK sasl ready\r\n");
+    std::string buffer, line;
+    while (ReadLine(fd, ssl, buffer, line)) {
+        if (line == "CAPA") {
+            send("+OK\r\nSASL " + FOptions.Mechanisms + "\r\n.\r\n");
+        } else if (line == "QUIT") {
+            send("+OK bye\r\n");
+            break;
+        } else if (line == "STAT" && FSignedIn) {
+            send("+OK 0 0\r\n");
+        } else if (line.rfind("AUTH ", 0) == 0) {
+            std::string rest = line.substr(5);
+            const std::string mechanism = rest.substr(0, rest.find(' '));
+            std::string input = rest.find(' ') == std::string::npos ? std::string() : rest.substr(rest.find(' ') + 1);
+            Gsasl_session* session = nullptr;
+            if (::gsasl_server_start(ctx, mechanism.c_str(), &session) != GSASL_OK) {
+                send("-ERR unknown mechanism\r\n");
+                continue;
+            }
+            if (!binding.empty())
+                ::gsasl_property_set(session, bindingKind, Base64(binding).c_str());
+            bool ok = false, failed = false;
+            for (int round = 0; round < 10 && !ok && !failed; ++round) {
+                if (input == "*")
+                    break;
+                char* out = nullptr;
+                size_t n = 0;
+                const std::string in = input == "=" ? std::string() : UnBase64(input);
+                const int rc = ::gsasl_step(session, in.data(), in.size(), &out, &n);
+                std::string output(out ? out : "", n);
+                ::gsasl_free(out);
+                if (rc != GSASL_OK && rc != GSASL_NEEDS_MORE) {
+                    failed = true;
+                    break;
+                }
+                if (rc == GSASL_OK) {
+                    ok = true;
+                    if (output.empty() || FOptions.SkipFinal)
+                        break;
+                    if (FOptions.WrongSignature && output.size() > 2)
+                        output[2] = output[2] == 'A' ? 'B' : 'A';
+                }
+                send("+ " + Base64(output) + "\r\n");
+                if (!ReadLine(fd, ssl, buffer, input))
+                    failed = true;
+                // After the server's last word, only an empty answer agrees.
+                if (ok && (failed || !input.empty()))
+                    ok = false;
+            }
+            ::gsasl_finish(session);
+            if (ok) {
+                FSignedIn = true;
+                send("+OK Logged in.\r\n");
+            } else {
+                send("-ERR [AUTH] Authentication failed.\r\n");
+            }
+        } else {
+            send("-ERR unknown command\r\n");
+        }
+    }
+    ::gsasl_done(ctx);
+    if (ssl) {
+        ::SSL_shutdown(ssl);
+        ::SSL_free(ssl);
+    }
+    ::close(fd);
+}
+
+} // namespace sweepbox::test
