@@ -145,11 +145,13 @@ void DovecotServer::Start(const std::vector<std::string>& Messages) {
             lastError = "no free loopback port";
             continue;
         }
-        std::vector<std::string> args;
+        std::vector<std::string> args{"env"};
         if (FOptions.Tls)
-            args = {"env", "SWEEPBOX_TLS_PORT=" + std::to_string(tlsPort),
-                    "SWEEPBOX_TLS_CERT=" + pki.CertFile(FOptions.Cert),
-                    "SWEEPBOX_TLS_KEY=" + pki.KeyFile(FOptions.Cert)};
+            args.insert(args.end(), {"SWEEPBOX_TLS_PORT=" + std::to_string(tlsPort),
+                                     "SWEEPBOX_TLS_CERT=" + pki.CertFile(FOptions.Cert),
+                                     "SWEEPBOX_TLS_KEY=" + pki.KeyFile(FOptions.Cert)});
+        if (!FOptions.OAuth2TokenInfoUrl.empty())
+            args.push_back("SWEEPBOX_OAUTH2_TOKENINFO_URL=" + FOptions.OAuth2TokenInfoUrl);
         args.insert(args.end(), {script, "prepare", FDir, std::to_string(port)});
         std::string out;
         if (RunScript(args, out) != 0) {

@@ -22,6 +22,11 @@ struct DovecotOptions {
     // a plain-text login (it counts 127.0.0.1 to itself as secured).
     bool Tls = false;
     TestCert Cert = TestCert::Valid;
+    // When set, OAUTHBEARER and XOAUTH2 sign in too (password sign-in
+    // stays), through Dovecot's oauth2 passdb: each access token is checked
+    // by a GET of this address with the token appended, which answers JSON
+    // with "username" and "active" (see OAuth2TestServer::TokenInfoUrl).
+    std::string OAuth2TokenInfoUrl = {};
 };
 
 class DovecotServer {
