@@ -377,10 +377,22 @@ TOAuth2Flow::TOAuth2Flow() = default;
 
 TOAuth2Flow::~TOAuth2Flow() = default;
 
+namespace {
+
+// Only web addresses go to the browser and the network: a file or script
+// address from the settings is no provider.
+bool IsWebAddress(const QString& Address) {
+    const QUrl url(Address, QUrl::StrictMode);
+    return url.isValid() && !url.host().isEmpty() &&
+           (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http"));
+}
+
+} // namespace
+
 TTokenResult TOAuth2Flow::Authorize(const TOAuth2Provider& Provider, const QString& LoginHint) {
     if (Provider.ClientId.isEmpty())
         return {TTokenFailure::ClientIdMissing, QStringLiteral("no client ID for this provider"), {}};
-    if (!Provider.Known())
+    if (!IsWebAddress(Provider.AuthorizationUrl) || !IsWebAddress(Provider.TokenUrl))
         return {TTokenFailure::ExchangeFailed, QStringLiteral("no authorization or token address"), {}};
     if (!OpenBrowser)
         return {TTokenFailure::ExchangeFailed, QStringLiteral("no browser to open"), {}};
@@ -396,7 +408,7 @@ TTokenResult TOAuth2Flow::Authorize(const TOAuth2Provider& Provider, const QStri
 TTokenResult TOAuth2Flow::Refresh(const TOAuth2Provider& Provider, const QString& RefreshToken) {
     if (Provider.ClientId.isEmpty())
         return {TTokenFailure::ClientIdMissing, QStringLiteral("no client ID for this provider"), {}};
-    if (Provider.TokenUrl.isEmpty())
+    if (!IsWebAddress(Provider.TokenUrl))
         return {TTokenFailure::ExchangeFailed, QStringLiteral("no token address"), {}};
     if (RefreshToken.isEmpty())
         return {TTokenFailure::RefreshRefused, QStringLiteral("no refresh token"), {}};

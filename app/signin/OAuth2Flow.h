@@ -12,8 +12,6 @@
 
 #include <functional>
 
-class QEventLoop;
-
 namespace sweepbox {
 
 enum class TTokenFailure {

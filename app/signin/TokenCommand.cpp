@@ -6,6 +6,10 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <csignal>
+
+#include <unistd.h>
+
 namespace sweepbox {
 
 namespace {
@@ -47,6 +51,9 @@ TTokenResult TTokenCommand::Run(const QString& CommandLine) {
     process.setProgram(program);
     process.setArguments(words);
     process.setStandardInputFile(QProcess::nullDevice());
+    // A group of its own, so that what it starts goes with it when it is
+    // killed (a script's helpers hold the output open otherwise).
+    process.setChildProcessModifier([] { ::setpgid(0, 0); });
     QEventLoop loop;
     QTimer limit;
     limit.setSingleShot(true);
@@ -95,6 +102,8 @@ TTokenResult TTokenCommand::Run(const QString& CommandLine) {
                                                   process.errorString(),
                 {}};
     if (process.state() != QProcess::NotRunning) {
+        if (process.processId() > 0)
+            ::kill(-pid_t(process.processId()), SIGKILL);
         process.kill();
         process.waitForFinished(kKillWaitMs);
         if (Cancelled_)

@@ -186,10 +186,19 @@ TEST_F(OAuth2FlowTest, CancelEndsTheWaitAndClosesThePort) {
     EXPECT_EQ(HttpGet(RedirectUri()).Status, 0) << "the loopback port is still open";
 }
 
-TEST_F(OAuth2FlowTest, WithoutAClientIdNothingIsOpened) {
+TEST_F(OAuth2FlowTest, WithoutAUsableProviderNothingIsOpened) {
+    const TOAuth2Provider good = provider;
     provider.ClientId.clear();
     EXPECT_EQ(flow.Authorize(provider, QString()).Failure, TTokenFailure::ClientIdMissing);
     EXPECT_EQ(flow.Refresh(provider, QStringLiteral("rt")).Failure, TTokenFailure::ClientIdMissing);
+    // Addresses from the settings that are no web addresses.
+    provider = good;
+    provider.AuthorizationUrl = QStringLiteral("file:///etc/passwd");
+    EXPECT_EQ(flow.Authorize(provider, QString()).Failure, TTokenFailure::ExchangeFailed);
+    provider = good;
+    provider.TokenUrl = QStringLiteral("file:///etc/passwd");
+    EXPECT_EQ(flow.Authorize(provider, QString()).Failure, TTokenFailure::ExchangeFailed);
+    EXPECT_EQ(flow.Refresh(provider, QStringLiteral("rt")).Failure, TTokenFailure::ExchangeFailed);
     EXPECT_EQ(opened, 0);
     EXPECT_EQ(server.Counters().Authorize, 0);
 }
