@@ -170,6 +170,28 @@ service anvil {
 }
 $users_block
 CONF
+# With SWEEPBOX_OAUTH2_TOKENINFO_URL set (an address to which an access
+# token is appended), OAUTHBEARER and XOAUTH2 sign in too, through the oauth2
+# passdb: the address answers JSON with the user's name in "username" and
+# "active": true for a good token. Password sign-in stays as it is.
+if [ -n "${SWEEPBOX_OAUTH2_TOKENINFO_URL:-}" ]; then
+  cat > "$dir/oauth2.conf.ext" <<OAUTH2
+tokeninfo_url = $SWEEPBOX_OAUTH2_TOKENINFO_URL
+username_attribute = username
+active_attribute = active
+active_value = true
+timeout_msecs = 5000
+OAUTH2
+  chmod 644 "$dir/oauth2.conf.ext"
+  cat >> "$dir/dovecot.conf" <<CONF
+auth_mechanisms = \$auth_mechanisms oauthbearer xoauth2
+passdb {
+  driver = oauth2
+  mechanisms = oauthbearer xoauth2
+  args = $dir/oauth2.conf.ext
+}
+CONF
+fi
 scheme=${SWEEPBOX_PASSWORD_SCHEME:-PLAIN}
 if [ "$scheme" = PLAIN ]; then
   echo 'test:{PLAIN}secret::::::' > "$dir/passwd"

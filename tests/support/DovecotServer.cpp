@@ -151,6 +151,8 @@ void DovecotServer::Start(const std::vector<std::string>& Messages) {
             args.insert(args.end(), {"SWEEPBOX_TLS_PORT=" + std::to_string(tlsPort),
                                      "SWEEPBOX_TLS_CERT=" + pki.CertFile(FOptions.Cert),
                                      "SWEEPBOX_TLS_KEY=" + pki.KeyFile(FOptions.Cert)});
+        if (!FOptions.OAuth2TokenInfoUrl.empty())
+            args.push_back("SWEEPBOX_OAUTH2_TOKENINFO_URL=" + FOptions.OAuth2TokenInfoUrl);
         args.insert(args.end(), {script, "prepare", FDir, std::to_string(port)});
         std::string out;
         if (RunScript(args, out) != 0) {

@@ -26,6 +26,11 @@ struct DovecotOptions {
     std::string Mechanisms = "plain login";
     // The scheme the password is stored in: "PLAIN", "SCRAM-SHA-256", ...
     std::string PasswordScheme = "PLAIN";
+    // When set, OAUTHBEARER and XOAUTH2 sign in too (password sign-in
+    // stays), through Dovecot's oauth2 passdb: each access token is checked
+    // by a GET of this address with the token appended, which answers JSON
+    // with "username" and "active" (see OAuth2TestServer::TokenInfoUrl).
+    std::string OAuth2TokenInfoUrl = {};
 };
 
 class DovecotServer {
