@@ -14,7 +14,9 @@ enum class TKeyringStatus {
     Ok,
     NotFound,    // no secret under that key
     Unavailable, // no Secret Service on this desktop (no session bus, none on it)
-    Locked,      // the keyring is locked, or the user refused to open it
+    Locked,      // the keyring is locked, or the user refused to open it (a
+                 // Find in a locked Secret Service reads as NotFound: libsecret
+                 // reports it so)
     Failed,      // anything else, the limit passed included; Detail says what
 };
 
@@ -38,7 +40,8 @@ class TKeyring {
     TKeyringResult Find(const QString& Key);
     // Replaces what Key held.
     TKeyringResult Store(const QString& Key, const QString& Secret);
-    // NotFound is fine for a caller that just wants it gone.
+    // A key that holds nothing is Ok with the Secret Service, NotFound with
+    // some other backends: either way, for a caller that wants it gone, gone.
     TKeyringResult Remove(const QString& Key);
 };
 

@@ -128,17 +128,17 @@ const char* const SessionVariables[] = {
 
 } // namespace
 
-SecretService::SecretService(TestDesktop Desktop) : Desktop_(Desktop) {
+SecretService::SecretService(TestDesktop Desktop) : FDesktop(Desktop) {
     for (const char* name : SessionVariables) {
         const char* value = std::getenv(name);
-        SavedEnv_.push_back({name, {value != nullptr, value ? value : ""}});
+        FSavedEnv.push_back({name, {value != nullptr, value ? value : ""}});
     }
     Start();
 }
 
 SecretService::~SecretService() {
     Stop();
-    for (const auto& [name, value] : SavedEnv_) {
+    for (const auto& [name, value] : FSavedEnv) {
         if (value.first)
             ::setenv(name.c_str(), value.second.c_str(), 1);
         else
@@ -154,26 +154,26 @@ SecretService& SecretService::Shared() {
 bool SecretService::MustRun() const {
     // CI runs as root with the packages installed.
     return ::geteuid() == 0 && Installed(DbusDaemon) && Installed(DbusSend) &&
-           (Desktop_ != TestDesktop::Keyring || Installed(KeyringDaemon));
+           (FDesktop != TestDesktop::Keyring || Installed(KeyringDaemon));
 }
 
 void SecretService::Start() {
     for (const char* program : {DbusDaemon, DbusSend})
         if (!Installed(program)) {
-            SkipReason_ = std::string(program) + " is not installed (Debian packages dbus-daemon, dbus-bin); "
+            FSkipReason = std::string(program) + " is not installed (Debian packages dbus-daemon, dbus-bin); "
                                                  "scripts/deps.sh test installs them";
             return;
         }
-    if (Desktop_ == TestDesktop::Keyring && !Installed(KeyringDaemon)) {
-        SkipReason_ = "gnome-keyring is not installed; scripts/deps.sh test installs it";
+    if (FDesktop == TestDesktop::Keyring && !Installed(KeyringDaemon)) {
+        FSkipReason = "gnome-keyring is not installed; scripts/deps.sh test installs it";
         return;
     }
     char templ[] = "/tmp/sweepbox-keyring-XXXXXX";
     if (!::mkdtemp(templ)) {
-        SkipReason_ = "cannot create a scratch folder in /tmp";
+        FSkipReason = "cannot create a scratch folder in /tmp";
         return;
     }
-    Dir_ = templ;
+    FDir = templ;
     for (const char* name : SessionVariables)
         ::unsetenv(name);
     const std::pair<const char*, const char*> folders[] = {{"HOME", "home"},
@@ -182,7 +182,7 @@ void SecretService::Start() {
                                                            {"XDG_CACHE_HOME", "home/.cache"},
                                                            {"XDG_RUNTIME_DIR", "run"}};
     for (const auto& [name, sub] : folders) {
-        const std::string path = Dir_ + "/" + sub;
+        const std::string path = FDir + "/" + sub;
         std::error_code ec;
         fs::create_directories(path, ec);
         ::chmod(path.c_str(), 0700);
@@ -190,10 +190,10 @@ void SecretService::Start() {
     }
 
     std::string error = StartBus();
-    if (error.empty() && Desktop_ == TestDesktop::Keyring)
+    if (error.empty() && FDesktop == TestDesktop::Keyring)
         error = StartKeyring();
     if (!error.empty()) {
-        SkipReason_ = "the Secret Service could not run here (" +
+        FSkipReason = "the Secret Service could not run here (" +
                       std::string(::geteuid() == 0 ? "root" : "not root") + "): " + error;
         Stop();
     }
@@ -203,20 +203,20 @@ std::string SecretService::StartBus() {
     // No standard service folders: nothing on this bus starts unless a test
     // put it there.
     std::string services;
-    if (Desktop_ == TestDesktop::Stalled) {
-        fs::create_directories(Dir_ + "/services");
+    if (FDesktop == TestDesktop::Stalled) {
+        fs::create_directories(FDir + "/services");
         // Takes the call and never claims the name; the bus gives up after StallMs.
-        WriteFile(Dir_ + "/services/org.freedesktop.secrets.service",
+        WriteFile(FDir + "/services/org.freedesktop.secrets.service",
                   "[D-BUS Service]\nName=org.freedesktop.secrets\nExec=/bin/sleep 5\n");
-        services = "  <servicedir>" + Dir_ + "/services</servicedir>\n"
+        services = "  <servicedir>" + FDir + "/services</servicedir>\n"
                    "  <limit name=\"service_start_timeout\">" + std::to_string(StallMs) + "</limit>\n";
     }
-    WriteFile(Dir_ + "/bus.conf",
+    WriteFile(FDir + "/bus.conf",
               "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
               "<busconfig>\n"
               "  <type>session</type>\n"
-              "  <listen>unix:path=" + Dir_ + "/run/bus</listen>\n"
+              "  <listen>unix:path=" + FDir + "/run/bus</listen>\n"
               "  <auth>EXTERNAL</auth>\n" + services +
               "  <policy context=\"default\">\n"
               "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
@@ -229,9 +229,9 @@ std::string SecretService::StartBus() {
         return "no pipe";
     // The daemon writes its address once it listens; what it says later goes
     // to the log, since the pipe is closed then.
-    const std::string log = Dir_ + "/bus.log";
+    const std::string log = FDir + "/bus.log";
     const int logFd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    BusPid_ = Spawn({DbusDaemon, "--nofork", "--config-file=" + Dir_ + "/bus.conf", "--print-address=1"}, -1,
+    FBusPid = Spawn({DbusDaemon, "--nofork", "--config-file=" + FDir + "/bus.conf", "--print-address=1"}, -1,
                     out[1], logFd);
     ::close(out[1]);
     if (logFd >= 0)
@@ -240,8 +240,8 @@ std::string SecretService::StartBus() {
     ReadUntil(out[0], address, Clock::now() + std::chrono::seconds(20),
               [](const std::string& Text) { return Text.find('\n') != std::string::npos; });
     ::close(out[0]);
-    if (BusPid_ <= 0 || address.rfind("unix:", 0) != 0 || address.find('\n') == std::string::npos) {
-        Terminate(BusPid_);
+    if (FBusPid <= 0 || address.rfind("unix:", 0) != 0 || address.find('\n') == std::string::npos) {
+        Terminate(FBusPid);
         return "dbus-daemon gave no address: " + address + ReadFile(log);
     }
     address.erase(address.find('\n'));
@@ -253,19 +253,19 @@ std::string SecretService::StartKeyring() {
     int in[2];
     if (::pipe2(in, O_CLOEXEC) != 0)
         return "no pipe";
-    const std::string log = Dir_ + "/keyring.log";
+    const std::string log = FDir + "/keyring.log";
     const int logFd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     // --unlock reads the login password from standard input and makes the
     // login keyring with it, unlocked, as the default collection.
-    KeyringPid_ = Spawn({KeyringDaemon, "--foreground", "--unlock", "--components=secrets"}, in[0], logFd, logFd);
+    FKeyringPid = Spawn({KeyringDaemon, "--foreground", "--unlock", "--components=secrets"}, in[0], logFd, logFd);
     ::close(in[0]);
     if (logFd >= 0)
         ::close(logFd);
     const std::string password = Password;
     const bool sent = ::write(in[1], password.data(), password.size()) == static_cast<ssize_t>(password.size());
     ::close(in[1]);
-    if (KeyringPid_ <= 0 || !sent) {
-        Terminate(KeyringPid_);
+    if (FKeyringPid <= 0 || !sent) {
+        Terminate(FKeyringPid);
         return "gnome-keyring-daemon did not start";
     }
     // Ready once it owns the Secret Service's name on the bus.
@@ -279,23 +279,32 @@ std::string SecretService::StartKeyring() {
         if (answer.find("boolean true") != std::string::npos)
             return {};
         int status = 0;
-        if (::waitpid(KeyringPid_, &status, WNOHANG) == KeyringPid_) {
-            KeyringPid_ = -1;
+        if (::waitpid(FKeyringPid, &status, WNOHANG) == FKeyringPid) {
+            FKeyringPid = -1;
             return "gnome-keyring-daemon ended: " + ReadFile(log);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    Terminate(KeyringPid_);
+    Terminate(FKeyringPid);
     return "gnome-keyring-daemon did not take the Secret Service's name on the bus: " + answer + ReadFile(log);
 }
 
+bool SecretService::Lock() const {
+    std::string answer;
+    return Running() && FDesktop == TestDesktop::Keyring &&
+           Run({DbusSend, "--session", "--print-reply", "--dest=org.freedesktop.secrets", "/org/freedesktop/secrets",
+                "org.freedesktop.Secret.Service.Lock", "array:objpath:/org/freedesktop/secrets/collection/login"},
+               {}, answer) == 0 &&
+           answer.find("collection/login") != std::string::npos;
+}
+
 void SecretService::Stop() {
-    Terminate(KeyringPid_);
-    Terminate(BusPid_);
-    if (!Dir_.empty()) {
+    Terminate(FKeyringPid);
+    Terminate(FBusPid);
+    if (!FDir.empty()) {
         std::error_code ec;
-        fs::remove_all(Dir_, ec);
-        Dir_.clear();
+        fs::remove_all(FDir, ec);
+        FDir.clear();
     }
 }
 

@@ -33,13 +33,17 @@ class SecretService {
     // The binary's keyring, started on first use and stopped at exit.
     static SecretService& Shared();
 
-    bool Running() const { return BusPid_ > 0 && (Desktop_ != TestDesktop::Keyring || KeyringPid_ > 0); }
+    bool Running() const { return FBusPid > 0 && (FDesktop != TestDesktop::Keyring || FKeyringPid > 0); }
     bool MustRun() const; // not starting is a failure, not a reason to skip
-    const std::string& SkipReason() const { return SkipReason_; }
+    const std::string& SkipReason() const { return FSkipReason; }
     // The scratch folder: HOME and every XDG folder are below it.
-    const std::string& Dir() const { return Dir_; }
+    const std::string& Dir() const { return FDir; }
     static constexpr const char* Password = "sweepbox-login";
     static constexpr int StallMs = 2000;
+
+    // Locks the login keyring as a locked screen would; with no display to
+    // ask for its password, every unlock the keyring offers is refused.
+    bool Lock() const;
 
     // Runs a program in this session (secret-tool, dbus-send) with Input on
     // its standard input; its exit code (-1: it did not end within LimitMs
@@ -53,13 +57,13 @@ class SecretService {
     std::string StartKeyring();
     void Stop();
 
-    TestDesktop Desktop_;
-    std::string Dir_;
-    std::string SkipReason_;
-    pid_t BusPid_ = -1;
-    pid_t KeyringPid_ = -1;
+    TestDesktop FDesktop;
+    std::string FDir;
+    std::string FSkipReason;
+    pid_t FBusPid = -1;
+    pid_t FKeyringPid = -1;
     // What the environment held before, put back on destruction.
-    std::vector<std::pair<std::string, std::pair<bool, std::string>>> SavedEnv_;
+    std::vector<std::pair<std::string, std::pair<bool, std::string>>> FSavedEnv;
 };
 
 } // namespace sweepbox::test

@@ -44,6 +44,7 @@ struct Answer {
     TKeyringStatus Status = TKeyringStatus::Ok;
     bool TimedOut = false;
     bool SecretInDetail = false;
+    bool SecretFound = false;
     long long Ms = 0;
 };
 
@@ -65,7 +66,7 @@ std::vector<Answer> InChild(const TCalls& Calls, int LimitS = 60) {
         std::ostringstream lines;
         Calls(keyring, [&](const TKeyringResult& Result) {
             lines << int(Result.Status) << ' ' << Result.TimedOut << ' ' << Result.Detail.contains(Secret) << ' '
-                  << clock.restart() << '\n';
+                  << (Result.Secret == Secret) << ' ' << clock.restart() << '\n';
         });
         const std::string text = lines.str();
         (void)!::write(out[1], text.data(), text.size());
@@ -96,7 +97,7 @@ std::vector<Answer> InChild(const TCalls& Calls, int LimitS = 60) {
     for (int code; in >> code;) {
         Answer a;
         a.Status = static_cast<TKeyringStatus>(code);
-        in >> a.TimedOut >> a.SecretInDetail >> a.Ms;
+        in >> a.TimedOut >> a.SecretInDetail >> a.SecretFound >> a.Ms;
         answers.push_back(a);
     }
     return answers;
@@ -149,6 +150,34 @@ TEST(KeyringWithoutTest, BusWithoutSecretServiceIsUnavailable) {
     SWEEPBOX_REQUIRE_SECRET_SERVICE(session);
     ExpectAllUnavailable(EachCall());
     ExpectNoSecretIn(session.Dir());
+}
+
+// With no display to ask for the keyring's password, the keyring stays
+// locked. A new secret is refused as Locked; libsecret reports a search of
+// a locked keyring as finding nothing, so Find says NotFound, and either way
+// the secret kept there stays inside.
+TEST(KeyringWithoutTest, LockedKeyringKeepsItsSecrets) {
+    SecretService session(TestDesktop::Keyring);
+    SWEEPBOX_REQUIRE_SECRET_SERVICE(session);
+    std::string out;
+    ASSERT_EQ(SecretService::Run({"/usr/bin/secret-tool", "store", "--label=kept", "user", "pop.example.org:995 user",
+                                  "server", "Sweepbox", "type", "plaintext"},
+                                 Secret.toStdString(), out),
+              0)
+        << out;
+    ASSERT_TRUE(session.Lock());
+    const auto answers = InChild([](TKeyring& Keyring, const auto& Answered) {
+        Answered(Keyring.Store(QStringLiteral("pop.example.org:995 other"), QStringLiteral("refused")));
+        Answered(Keyring.Find(QStringLiteral("pop.example.org:995 user")));
+    });
+    ASSERT_EQ(answers.size(), 2u) << "the calls did not all come back";
+    EXPECT_EQ(answers[0].Status, TKeyringStatus::Locked);
+    EXPECT_TRUE(answers[1].Status == TKeyringStatus::Locked || answers[1].Status == TKeyringStatus::NotFound);
+    for (const Answer& a : answers) {
+        EXPECT_FALSE(a.TimedOut);
+        EXPECT_FALSE(a.SecretInDetail);
+        EXPECT_FALSE(a.SecretFound);
+    }
 }
 
 // A Secret Service that takes the call and never answers: the limit ends the
