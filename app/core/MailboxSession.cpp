@@ -157,6 +157,7 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
     // A connection is open already, or an operation runs: not a second one.
     if (State_ != TSessionState::Idle || Pop_.Connected())
         return;
+    LoginFailure_ = kel::TLoginFailure::None;
     Headers_.clear();
     Rows_.clear();
     View_.ClearStatus();
@@ -169,8 +170,13 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
         Status(Say("Fehler: Username fehlt", "Error: You will need an username"));
         return;
     }
-    if (Request.Password.isEmpty()) {
+    const bool oauth2 = Request.SignIn == sweepbox::TSignIn::OAuth2;
+    if (!oauth2 && Request.Password.isEmpty()) {
         Status(Say("Fehler: Passwort fehlt", "Error: You will also need a password"));
+        return;
+    }
+    if (oauth2 && Request.AccessToken.isEmpty()) {
+        Status(Say("Fehler: Es gibt kein OAuth2-Token für die Anmeldung.", "Error: there is no OAuth2 token to sign in with."));
         return;
     }
     const sweepbox::TServerAddress address = sweepbox::ParseServerField(Request.Server);
@@ -187,7 +193,9 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
     Pop_.TrustFile = Request.TrustFile;
     Pop_.PinnedFingerprint = Request.Pinned ? Request.Pinned(hostPort).toStdString() : std::string();
     Pop_.UserId = Request.User.toStdString();
-    Pop_.UserPasswd = Request.Password.toStdString();
+    Pop_.SignIn = oauth2 ? kel::TPopSignIn::OAuth2 : kel::TPopSignIn::Password;
+    Pop_.UserPasswd = oauth2 ? std::string() : Request.Password.toStdString();
+    Pop_.AccessToken = oauth2 ? Request.AccessToken.toStdString() : std::string();
 
     SetState(TSessionState::Connecting);
     // The counts of the previous mailbox would stand beside this attempt's
@@ -203,8 +211,16 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
             return;
         }
         WarnUnencrypted();
-        if (!Pop_.Login()) {
-            HintSecureLogin();
+        const bool loggedIn = Pop_.Login();
+        // The secret has done its work: it stays with the component no
+        // longer than it must.
+        Pop_.UserPasswd.assign(Pop_.UserPasswd.size(), '\0');
+        Pop_.UserPasswd.clear();
+        Pop_.AccessToken.assign(Pop_.AccessToken.size(), '\0');
+        Pop_.AccessToken.clear();
+        if (!loggedIn) {
+            LoginFailure_ = Pop_.LoginFailure();
+            ReportLoginFailure();
             StatusConnectionEnded();
             EndSession();
             return;
@@ -234,7 +250,8 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
             MailboxSize = "0";
 
         View_.ClearStatus();
-        WarnUnencrypted();
+        if (SentInTheClear())
+            WarnUnencrypted();
         View_.SetPanel(0, QString::number(MailCount) + QStringLiteral(" Mails"));
         View_.SetPanel(1, DisplayText(summary::DisplaySize(MailboxSize)));
         View_.ShowProgress(0, 0);
@@ -402,8 +419,48 @@ void TMailboxSession::ReportConnectFailure() {
 }
 
 void TMailboxSession::WarnUnencrypted() {
-    if (Pop_.Security == kel::TPopSecurity::None && !sweepbox::IsLoopbackHost(QString::fromStdString(Pop_.Host)))
+    if (Pop_.Security != kel::TPopSecurity::None || sweepbox::IsLoopbackHost(QString::fromStdString(Pop_.Host)))
+        return;
+    if (Pop_.SignIn == kel::TPopSignIn::OAuth2)
+        Status(Say("Warnung: Das Anmelde-Token wird unverschlüsselt gesendet.",
+                   "Warning: the sign-in token is sent unencrypted."));
+    else
         Status(Say("Warnung: Das Passwort wird unverschlüsselt gesendet.", "Warning: the password is sent unencrypted."));
+}
+
+bool TMailboxSession::SentInTheClear() const {
+    // SCRAM proves the password without sending it.
+    return Pop_.Mechanism().rfind("SCRAM-", 0) != 0;
+}
+
+void TMailboxSession::ReportLoginFailure() {
+    const QString mechanism = Pop_.Mechanism() == "USER" ? QStringLiteral("USER/PASS") : DisplayText(Pop_.Mechanism());
+    switch (Pop_.LoginFailure()) {
+    case kel::TLoginFailure::Refused:
+        // USER/PASS keeps its old words: the server's, then the hint.
+        if (Pop_.Mechanism() == "USER")
+            HintSecureLogin();
+        else
+            Status(Say("Die Anmeldung mit %1 wurde abgelehnt.", "The sign-in with %1 was refused.").arg(mechanism));
+        break;
+    case kel::TLoginFailure::TokenRefused:
+        Status(Say("Der Server lehnt das OAuth2-Token ab (%1, %2).", "The server refused the OAuth2 token (%1, %2).")
+                   .arg(mechanism,
+                        Pop_.TokenStatus().empty() ? Say("ohne Angabe", "no status") : DisplayText(Pop_.TokenStatus())));
+        break;
+    case kel::TLoginFailure::NoMechanism:
+        Status(Say("Fehler: Der Server bietet keine Anmeldung mit OAuth2 an (OAUTHBEARER oder XOAUTH2).",
+                   "Error: the server offers no OAuth2 sign-in (OAUTHBEARER or XOAUTH2)."));
+        break;
+    case kel::TLoginFailure::ServerNotProven:
+        Status(Say("Fehler: Der Server konnte nicht beweisen, dass er Ihr Passwort kennt (%1). Die Verbindung wurde "
+                   "getrennt.",
+                   "Error: the server could not prove that it knows your password (%1). The connection was dropped.")
+                   .arg(mechanism));
+        break;
+    case kel::TLoginFailure::None:
+        break;
+    }
 }
 
 void TMailboxSession::HintSecureLogin() {

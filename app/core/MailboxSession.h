@@ -14,6 +14,7 @@
 #include "app/core/Language.h"
 #include "app/core/ListRows.h"
 #include "app/core/Security.h"
+#include "app/core/SignIn.h"
 #include "mail/pop3/KelPOP3.h"
 
 #include <QString>
@@ -83,7 +84,9 @@ struct TConnectRequest {
     // handshake.
     sweepbox::TSecurity Security = sweepbox::TSecurity::None;
     QString User;
-    QString Password;
+    sweepbox::TSignIn SignIn = sweepbox::TSignIn::Password;
+    QString Password;    // with a password sign-in
+    QString AccessToken; // with OAuth2
     bool CountOnly = false;
     std::string TrustFile;
     // Looks up the pinned fingerprint for "host:port"; may be empty.
@@ -117,6 +120,9 @@ class TMailboxSession {
     // The count STAT gave (at most 65535), and the mailbox size as it said.
     int32_t MailCount = 0;
     std::string MailboxSize;
+    // Why the last Connect's login failed (None when it did not, or never
+    // got that far): the host asks for a fresh token after TokenRefused.
+    kel::TLoginFailure LoginFailure() const { return LoginFailure_; }
 
     // Connect, log in, count and list. Ends Connected with rows, or Idle
     // with the reason in the status.
@@ -161,8 +167,13 @@ class TMailboxSession {
     void PumpWhileWaiting();
     bool OpenConnection(const QString& HostPort);
     void ReportConnectFailure();
+    // Before the login: the password (or token) may leave this machine
+    // unencrypted. After it: only where it did (the mechanism sent it as it is).
     void WarnUnencrypted();
+    bool SentInTheClear() const;
     void HintSecureLogin();
+    // What the failed login's mechanism and the server's words tell.
+    void ReportLoginFailure();
     void ListCountOnly();
     void ListHeaders();
     void ShowListedCount();
@@ -191,5 +202,6 @@ class TMailboxSession {
     uint64_t CancelBytes_ = 0;
     int64_t CancelAtMs_ = 0;
     bool CloseRequested_ = false;
+    kel::TLoginFailure LoginFailure_ = kel::TLoginFailure::None;
     int64_t LastPumpMs_ = 0;
 };

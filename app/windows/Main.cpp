@@ -3,6 +3,8 @@
 #include "app/windows/Main.h"
 
 #include "app/core/Settings.h"
+#include "app/signin/Keyring.h"
+#include "app/signin/TokenCommand.h"
 #include "app/windows/Dialogs.h"
 #include "app/windows/MainWidgets.h"
 #include "app/windows/info.h"
@@ -14,6 +16,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
@@ -83,6 +86,14 @@ TForm1::TForm1(QWidget* parent)
     ApplyColours();
     WireHandlers();
     EnterShortcut = [this](QObject* Sender) { BtnConnectClick(Sender); };
+    OpenBrowser = [](const QUrl& Url) { QDesktopServices::openUrl(Url); };
+    OAuth2_ = std::make_unique<sweepbox::TOAuth2Flow>();
+    OAuth2_->OpenBrowser = [this](const QUrl& Url) {
+        if (OpenBrowser)
+            OpenBrowser(Url);
+    };
+    TokenCommand_ = std::make_unique<sweepbox::TTokenCommand>();
+    Keyring_ = std::make_unique<sweepbox::TKeyring>();
 
     pop3.Port = "110";
     pop3.RetrieveProgressStep = 10;

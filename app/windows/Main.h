@@ -10,6 +10,7 @@
 #include "app/core/ListRows.h"
 #include "app/core/MailboxSession.h"
 #include "app/core/SignIn.h"
+#include "app/signin/OAuth2Flow.h"
 #include "ui/SpeedButton.h"
 #include "ui/StatusBar.h"
 #include "ui/StatusLabel.h"
@@ -21,6 +22,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,10 +36,14 @@ class QMenuBar;
 class QPlainTextEdit;
 class QProgressBar;
 class QSettings;
+class QUrl;
 
 namespace sweepbox {
 class TSettings;
-}
+class TKeyring;
+class TOAuth2Flow;
+class TTokenCommand;
+} // namespace sweepbox
 class TMultiList;
 
 namespace kel {
@@ -121,6 +127,9 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
     // The desktop's keyboard configuration, read when LayoutReg holds no
     // layout. Tests point it elsewhere before the window is first shown.
     QString DesktopKeyboardFile = QStringLiteral("/etc/default/keyboard");
+    // Opens the provider's sign-in page: the desktop's browser; tests put a
+    // stand-in here.
+    std::function<void(const QUrl& Url)> OpenBrowser;
     // Where the Enter key of the input row goes; tests replace it to count.
     std::function<void(QObject* Sender)> EnterShortcut;
 
@@ -223,6 +232,29 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
     void ShowSignInFields();
     // The user chose a sign-in since the last pair was picked.
     bool SignInChosen_ = false;
+    // Fills in what the sign-in needs beyond the input row: a password the
+    // keyring keeps, an OAuth2 token (Fresh: the last one was refused).
+    // False, the reason in the status, when the connect cannot go on.
+    bool PrepareSignIn(TConnectRequest& Request, bool Fresh);
+    bool PasswordFromKeyring(TConnectRequest& Request);
+    bool ObtainAccessToken(TConnectRequest& Request, bool Fresh);
+    // After a login: the keyring keeps the pair's secret or forgets it, as
+    // the box says.
+    void KeepSecrets(const TConnectRequest& Request, bool WasKept);
+    // The server refused this pair's access token: the next one is fresh.
+    void ForgetAccessToken(const TConnectRequest& Request);
+    // "host:port" of the server field as the session will connect to it.
+    QString RequestHostPort(const TConnectRequest& Request) const;
+    // While a token is awaited the window is busy and offers Cancel.
+    void AwaitingToken(bool Waiting);
+    bool AwaitingToken_ = false;
+    bool LoginSucceeded_ = false;
+    std::unique_ptr<sweepbox::TOAuth2Flow> OAuth2_;
+    std::unique_ptr<sweepbox::TTokenCommand> TokenCommand_;
+    std::unique_ptr<sweepbox::TKeyring> Keyring_;
+    // This run's tokens by "user@host:port"; a refresh token also in the
+    // keyring where the user asked for it.
+    std::map<QString, sweepbox::TOAuth2Tokens> Tokens_;
     void ShowListingButtons(bool Listing);
     void UpdateViewerCommands();
     bool ViewerCommandAllowed();

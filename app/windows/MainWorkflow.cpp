@@ -5,6 +5,7 @@
 #include "app/windows/Main.h"
 
 #include "app/windows/Certificate.h"
+#include "app/signin/TokenCommand.h"
 #include "app/windows/Dialogs.h"
 #include "ui/MultiLst.h"
 #include "app/core/Settings.h"
@@ -104,11 +105,29 @@ void TForm1::BtnConnectClick(QObject*) {
     request.Server = ConnectingServer_;
     request.Security = sweepbox::SecurityFromText(SecurityValue());
     request.User = ConnectingUser_;
-    request.Password = Password->text();
+    request.SignIn = SignInChoice();
+    if (request.SignIn == sweepbox::TSignIn::Password)
+        request.Password = Password->text();
     request.CountOnly = Header_Nein->isChecked();
     request.TrustFile = TrustFile.toStdString();
     request.Pinned = [this](const QString& HostPort) { return PinnedCertificate(HostPort); };
+    const int pair = servername->currentIndex();
+    const bool wasKept = pair >= 0 && servername->itemText(pair) == request.Server &&
+                         pair < Username->count() && Username->itemText(pair) == request.User &&
+                         servername->itemData(pair, kKeepPasswordRole).toBool();
+    if (!PrepareSignIn(request, false))
+        return;
+    LoginSucceeded_ = false;
     Session.Connect(request);
+    // A refused token is renewed once (the refresh token, else the browser).
+    if (request.SignIn == sweepbox::TSignIn::OAuth2 && Session.LoginFailure() == kel::TLoginFailure::TokenRefused &&
+        isVisible()) {
+        ForgetAccessToken(request);
+        if (PrepareSignIn(request, true))
+            Session.Connect(request);
+    }
+    if (LoginSucceeded_)
+        KeepSecrets(request, wasKept);
 }
 
 void TForm1::RememberPair(const QString& Host, const QString& User) {
@@ -163,6 +182,11 @@ void TForm1::BtnDeleteClick(QObject*) {
 }
 
 void TForm1::btn_cancelClick(QObject*) {
+    if (AwaitingToken_) {
+        OAuth2_->Cancel();
+        TokenCommand_->Cancel();
+        return;
+    }
     btn_cancel->hide();
     BtnDisconnect->show();
     ShowProgress(0, 0);
@@ -408,7 +432,10 @@ QString TForm1::OfferToSaveLargeMessage(int Number, uint64_t Size, uint64_t Ceil
     return Form3->AskFileName(dialog) ? dialog.FileName : QString();
 }
 
-void TForm1::LoggedIn() { RememberPair(ConnectingServer_, ConnectingUser_); }
+void TForm1::LoggedIn() {
+    LoginSucceeded_ = true;
+    RememberPair(ConnectingServer_, ConnectingUser_);
+}
 
 void TForm1::SessionEnded() {
     Password->clear();
@@ -431,6 +458,10 @@ void TForm1::ConnectFailed() {
 // ----------------------------------------------------------------- close
 
 void TForm1::FormClose(QObject*) {
+    if (AwaitingToken_) {
+        OAuth2_->Cancel();
+        TokenCommand_->Cancel();
+    }
     Session.Close();
     WriteToIniFile();
 }
