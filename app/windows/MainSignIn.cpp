@@ -213,7 +213,9 @@ bool TForm1::ObtainAccessToken(TConnectRequest& Request, bool Fresh) {
     }
 
     AwaitingToken(true);
-    sweepbox::TTokenResult result;
+    // A refresh first where there is a refresh token; the browser where
+    // there is none or the provider refused it.
+    sweepbox::TTokenResult result{sweepbox::TTokenFailure::RefreshRefused, QString(), {}};
     if (!tokens.RefreshToken.isEmpty()) {
         ClearStatus();
         AddStatus(Say("Die Anmeldung mit OAuth2 wird erneuert ...", "Renewing the OAuth2 sign-in ..."));
