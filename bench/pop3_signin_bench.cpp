@@ -14,108 +14,45 @@
 #include "mail/pop3/KelPOP3.h"
 #include "support/DovecotServer.h"
 #include "BenchUtil.h"
+#include "DelayLine.h"
 
-#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
 
 using namespace bench;
 
-// Relays one connection at a time between a loopback port of its own and
-// Upstream; with StripSasl, a server line beginning "SASL " never reaches
-// the client. Every wait is bounded; it stops with the program.
-class Relay {
-  public:
-    Relay(uint16_t Upstream, bool StripSasl) : FUpstream(Upstream), FStrip(StripSasl) {
-        FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(FListen, 4) != 0 ||
-            ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-            throw std::runtime_error("relay: no port");
-        Port = ntohs(a.sin_port);
-        FThread = std::thread([this] { Serve(); });
-    }
-    ~Relay() {
-        FStop = true;
-        ::shutdown(FListen, SHUT_RDWR);
-        FThread.join();
-        ::close(FListen);
-    }
-    uint16_t Port = 0;
-
-  private:
-    void Serve() {
-        while (!FStop) {
-            const int client = ::accept(FListen, nullptr, nullptr);
-            if (client < 0)
-                return;
-            const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            a.sin_port = htons(FUpstream);
-            const int one = 1;
-            ::setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            if (::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
-                Pass(client, server);
-            ::close(server);
-            ::close(client);
-        }
-    }
-    void Pass(int Client, int Server) {
-        std::string pending; // server bytes not yet a whole line
-        char buf[16384];
-        for (;;) {
-            pollfd p[2] = {{Client, POLLIN, 0}, {Server, POLLIN, 0}};
-            if (::poll(p, 2, 10000) <= 0)
-                return;
-            if (p[0].revents) {
-                const ssize_t n = ::recv(Client, buf, sizeof buf, 0);
-                if (n <= 0 || ::send(Server, buf, static_cast<size_t>(n), MSG_NOSIGNAL) != n)
-                    return;
-            }
-            if (p[1].revents) {
-                const ssize_t n = ::recv(Server, buf, sizeof buf, 0);
-                if (n <= 0)
-                    return;
+// A relay that passes every byte, or one that drops a server line
+// beginning "SASL " (from CAPA replies).
+std::unique_ptr<DelayLine> Relay(uint16_t Upstream, bool StripSasl) {
+    auto line = std::make_unique<DelayLine>(Upstream, std::chrono::milliseconds(0));
+    if (StripSasl)
+        line->ServerFilter = [] {
+            return [pending = std::string()](std::string_view Bytes) mutable {
+                pending.append(Bytes);
                 std::string out;
-                if (!FStrip) {
-                    out.assign(buf, static_cast<size_t>(n));
-                } else {
-                    pending.append(buf, static_cast<size_t>(n));
-                    size_t at = 0;
-                    for (size_t end; (end = pending.find("\r\n", at)) != std::string::npos; at = end + 2)
-                        if (pending.compare(at, 5, "SASL ") != 0)
-                            out.append(pending, at, end + 2 - at);
-                    pending.erase(0, at);
-                }
-                if (!out.empty() && ::send(Client, out.data(), out.size(), MSG_NOSIGNAL) != ssize_t(out.size()))
-                    return;
-            }
-        }
-    }
-    uint16_t FUpstream;
-    bool FStrip;
-    int FListen = -1;
-    std::atomic<bool> FStop{false};
-    std::thread FThread;
-};
+                size_t at = 0;
+                for (size_t end; (end = pending.find("\r\n", at)) != std::string::npos; at = end + 2)
+                    if (pending.compare(at, 5, "SASL ") != 0)
+                        out.append(pending, at, end + 2 - at);
+                pending.erase(0, at);
+                return out;
+            };
+        };
+    return line;
+}
 
 // Connect to the first listed header; the mechanism the component used.
-std::string FirstRow(const Relay& Via, double& ms) {
+std::string FirstRow(const DelayLine& Via, double& ms) {
     kel::TKelPOP pop;
     pop.Host = "127.0.0.1";
-    pop.Port = std::to_string(Via.Port);
+    pop.Port = std::to_string(Via.Port());
     pop.UserId = "test";
     pop.UserPasswd = "secret";
     pop.ProcessMessages = [] {};
@@ -143,7 +80,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Dovecot not available: %s\n", server.SkipReason().c_str());
         return 2;
     }
-    const Relay scram(server.Port(), false), userPass(server.Port(), true);
+    const std::unique_ptr<DelayLine> scramLine = Relay(server.Port(), false), userLine = Relay(server.Port(), true);
+    const DelayLine &scram = *scramLine, &userPass = *userLine;
     double warm = 0;
     const std::string used[2] = {FirstRow(scram, warm), FirstRow(userPass, warm)};
     std::printf("mechanisms: %s against %s, rounds %d (alternating, warm-up first)\n", used[0].c_str(),

@@ -1,6 +1,6 @@
 #include "support/SaslPop3Server.h"
 
-#include "support/TestPki.h"
+#include "support/TlsServer.h"
 
 #include <arpa/inet.h>
 #include <csignal>
@@ -51,23 +51,9 @@ std::string UnBase64(const std::string& Text) {
 
 SaslPop3Server::SaslPop3Server(SaslServerOptions Options) : FOptions(std::move(Options)) {
     ::signal(SIGPIPE, SIG_IGN);
-    if (FOptions.Tls) {
-        const TestPki& pki = TestPki::Shared();
-        FCtx = ::SSL_CTX_new(::TLS_server_method());
-        ::SSL_CTX_use_certificate_chain_file(FCtx, pki.CertFile(TestCert::Valid).c_str());
-        ::SSL_CTX_use_PrivateKey_file(FCtx, pki.KeyFile(TestCert::Valid).c_str(), SSL_FILETYPE_PEM);
-        if (FOptions.MaxVersion != 0)
-            ::SSL_CTX_set_max_proto_version(FCtx, FOptions.MaxVersion);
-    }
-    FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(FListen, 1);
-    ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
-    Port = ntohs(a.sin_port);
+    if (FOptions.Tls)
+        FCtx = NewServerContext(TestCert::Valid, FOptions.MaxVersion);
+    FListen = ListenOn("127.0.0.1", Port);
     FThread = std::thread([this] { Serve(); });
 }
 

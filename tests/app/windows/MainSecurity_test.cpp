@@ -141,7 +141,7 @@ TEST_F(MainTest, UnencryptedPasswordToAnotherHostIsAnnouncedBeforeItIsSent) {
     auto owned = std::make_unique<sweepbox::test::ScriptedTransport>();
     sweepbox::test::ScriptedTransport& server = *owned;
     server.LineAtATime = true;
-    server.Serve("+OK ready\r\n+OK\r\n-ERR [AUTH] Authentication failed.\r\n");
+    server.Serve("+OK ready\r\n-ERR no CAPA\r\n+OK\r\n-ERR [AUTH] Authentication failed.\r\n");
     form->pop3.SetTransport(std::move(owned));
     QString statusAtPass;
     form->pop3.OnSendTextToSocket = [&](kel::TObject*, const std::string& s) {
@@ -156,7 +156,7 @@ TEST_F(MainTest, UnencryptedPasswordToAnotherHostIsAnnouncedBeforeItIsSent) {
     EXPECT_TRUE(statusAtPass.contains(Q("Warning: the password is sent unencrypted."))) << statusAtPass.toStdString();
     // A refused login over plain text to a server elsewhere gets the hint.
     EXPECT_TRUE(form->Status->Text().contains(Q("Hint: if the password is right"))) << form->Status->Text().toStdString();
-    EXPECT_EQ(server.Written, "[open]USER test\r\nPASS secret\r\n[close]");
+    EXPECT_EQ(server.Written, "[open]CAPA\r\nUSER test\r\nPASS secret\r\n[close]");
 }
 
 } // namespace
