@@ -1,12 +1,11 @@
 #include "support/SaslPop3Server.h"
 
+#include "mail/pop3/KelSasl.h"
 #include "support/TlsServer.h"
 
-#include <arpa/inet.h>
 #include <csignal>
 #include <cstring>
 #include <gsasl.h>
-#include <netinet/in.h>
 #include <openssl/ssl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -29,21 +28,11 @@ int Callback(Gsasl*, Gsasl_session* Session, Gsasl_property Property) {
     return GSASL_NO_CALLBACK;
 }
 
-std::string Base64(const std::string& Bytes) {
-    char* out = nullptr;
-    size_t n = 0;
-    ::gsasl_base64_to(Bytes.data(), Bytes.size(), &out, &n);
-    std::string text(out ? out : "", n);
-    ::gsasl_free(out);
-    return text;
-}
+std::string Base64(const std::string& Bytes) { return kel::SaslBase64(Bytes); }
 
 std::string UnBase64(const std::string& Text) {
-    char* out = nullptr;
-    size_t n = 0;
-    ::gsasl_base64_from(Text.data(), Text.size(), &out, &n);
-    std::string bytes(out ? out : "", n);
-    ::gsasl_free(out);
+    std::string bytes;
+    kel::SaslUnBase64(Text, bytes);
     return bytes;
 }
 
