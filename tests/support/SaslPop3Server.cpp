@@ -1,12 +1,11 @@
 #include "support/SaslPop3Server.h"
 
-#include "support/TestPki.h"
+#include "mail/pop3/KelSasl.h"
+#include "support/TlsServer.h"
 
-#include <arpa/inet.h>
 #include <csignal>
 #include <cstring>
 #include <gsasl.h>
-#include <netinet/in.h>
 #include <openssl/ssl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -29,21 +28,11 @@ int Callback(Gsasl*, Gsasl_session* Session, Gsasl_property Property) {
     return GSASL_NO_CALLBACK;
 }
 
-std::string Base64(const std::string& Bytes) {
-    char* out = nullptr;
-    size_t n = 0;
-    ::gsasl_base64_to(Bytes.data(), Bytes.size(), &out, &n);
-    std::string text(out ? out : "", n);
-    ::gsasl_free(out);
-    return text;
-}
+std::string Base64(const std::string& Bytes) { return kel::SaslBase64(Bytes); }
 
 std::string UnBase64(const std::string& Text) {
-    char* out = nullptr;
-    size_t n = 0;
-    ::gsasl_base64_from(Text.data(), Text.size(), &out, &n);
-    std::string bytes(out ? out : "", n);
-    ::gsasl_free(out);
+    std::string bytes;
+    kel::SaslUnBase64(Text, bytes);
     return bytes;
 }
 
@@ -51,23 +40,9 @@ std::string UnBase64(const std::string& Text) {
 
 SaslPop3Server::SaslPop3Server(SaslServerOptions Options) : FOptions(std::move(Options)) {
     ::signal(SIGPIPE, SIG_IGN);
-    if (FOptions.Tls) {
-        const TestPki& pki = TestPki::Shared();
-        FCtx = ::SSL_CTX_new(::TLS_server_method());
-        ::SSL_CTX_use_certificate_chain_file(FCtx, pki.CertFile(TestCert::Valid).c_str());
-        ::SSL_CTX_use_PrivateKey_file(FCtx, pki.KeyFile(TestCert::Valid).c_str(), SSL_FILETYPE_PEM);
-        if (FOptions.MaxVersion != 0)
-            ::SSL_CTX_set_max_proto_version(FCtx, FOptions.MaxVersion);
-    }
-    FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(FListen, 1);
-    ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
-    Port = ntohs(a.sin_port);
+    if (FOptions.Tls)
+        FCtx = NewServerContext(TestCert::Valid, FOptions.MaxVersion);
+    FListen = ListenOn("127.0.0.1", Port);
     FThread = std::thread([this] { Serve(); });
 }
 

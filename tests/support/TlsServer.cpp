@@ -17,29 +17,39 @@ constexpr int kWaitSeconds = 10;
 
 } // namespace
 
+SSL_CTX* NewServerContext(TestCert Cert, int MaxVersion) {
+    const TestPki& pki = TestPki::Shared();
+    SSL_CTX* ctx = ::SSL_CTX_new(::TLS_server_method());
+    ::SSL_CTX_use_certificate_chain_file(ctx, pki.CertFile(Cert).c_str());
+    ::SSL_CTX_use_PrivateKey_file(ctx, pki.KeyFile(Cert).c_str(), SSL_FILETYPE_PEM);
+    if (MaxVersion != 0) {
+        ::SSL_CTX_set_min_proto_version(ctx, 0);
+        ::SSL_CTX_set_max_proto_version(ctx, MaxVersion);
+        ::SSL_CTX_set_security_level(ctx, 0);
+        ::SSL_CTX_set_cipher_list(ctx, "DEFAULT:@SECLEVEL=0");
+    }
+    return ctx;
+}
+
+int ListenOn(const char* Address, uint16_t& Port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ::inet_pton(AF_INET, Address, &a.sin_addr);
+    socklen_t len = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(fd, 1);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    Port = ntohs(a.sin_port);
+    return fd;
+}
+
 TlsServer::TlsServer(TlsServerOptions Options) {
     // A client that rejects the certificate closes after the handshake,
     // before the greeting is written.
     ::signal(SIGPIPE, SIG_IGN);
-    const TestPki& pki = TestPki::Shared();
-    FCtx = ::SSL_CTX_new(::TLS_server_method());
-    ::SSL_CTX_use_certificate_chain_file(FCtx, pki.CertFile(Options.Cert).c_str());
-    ::SSL_CTX_use_PrivateKey_file(FCtx, pki.KeyFile(Options.Cert).c_str(), SSL_FILETYPE_PEM);
-    if (Options.MaxVersion != 0) {
-        ::SSL_CTX_set_min_proto_version(FCtx, 0);
-        ::SSL_CTX_set_max_proto_version(FCtx, Options.MaxVersion);
-        ::SSL_CTX_set_security_level(FCtx, 0);
-        ::SSL_CTX_set_cipher_list(FCtx, "DEFAULT:@SECLEVEL=0");
-    }
-    FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    ::inet_pton(AF_INET, Options.Address, &a.sin_addr);
-    socklen_t len = sizeof a;
-    ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(FListen, 1);
-    ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
-    Port = ntohs(a.sin_port);
+    FCtx = NewServerContext(Options.Cert, Options.MaxVersion);
+    FListen = ListenOn(Options.Address, Port);
     FThread = std::thread([this] { Serve(); });
 }
 

@@ -24,6 +24,12 @@ struct TlsServerOptions {
     int MaxVersion = 0;
 };
 
+// A server context with the certificate Cert and its key; MaxVersion as in
+// TlsServerOptions. The caller frees it.
+SSL_CTX* NewServerContext(TestCert Cert, int MaxVersion);
+// A socket listening on Address at a port the system chose (Port gets it).
+int ListenOn(const char* Address, uint16_t& Port);
+
 class TlsServer {
   public:
     explicit TlsServer(TlsServerOptions Options = {});
