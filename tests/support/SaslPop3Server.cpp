@@ -14,7 +14,6 @@ namespace sweepbox::test {
 
 namespace {
 
-constexpr int kWaitSeconds = 10;
 constexpr const char* kUser = "test";
 constexpr const char* kPassword = "secret";
 
@@ -82,12 +81,9 @@ bool SaslPop3Server::ReadLine(int Fd, SSL* Ssl, std::string& Buffer, std::string
 }
 
 void SaslPop3Server::Serve() {
-    const int fd = ::accept(FListen, nullptr, nullptr);
+    const int fd = AcceptBounded(FListen);
     if (fd < 0)
         return;
-    const timeval limit{kWaitSeconds, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     SSL* ssl = nullptr;
     if (FCtx) {
         ssl = ::SSL_new(FCtx);

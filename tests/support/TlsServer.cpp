@@ -67,13 +67,20 @@ int TlsServer::Finish() {
     return FVersion;
 }
 
-void TlsServer::Serve() {
-    const int fd = ::accept(FListen, nullptr, nullptr);
+int AcceptBounded(int Listen) {
+    const int fd = ::accept(Listen, nullptr, nullptr);
     if (fd < 0)
-        return;
+        return -1;
     const timeval limit{kWaitSeconds, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    return fd;
+}
+
+void TlsServer::Serve() {
+    const int fd = AcceptBounded(FListen);
+    if (fd < 0)
+        return;
     SSL* ssl = ::SSL_new(FCtx);
     ::SSL_set_fd(ssl, fd);
     if (::SSL_accept(ssl) == 1) {

@@ -29,6 +29,9 @@ struct TlsServerOptions {
 SSL_CTX* NewServerContext(TestCert Cert, int MaxVersion);
 // A socket listening on Address at a port the system chose (Port gets it).
 int ListenOn(const char* Address, uint16_t& Port);
+// The next connection on Listen, its reads and writes bounded to a few
+// seconds each; -1 when none came.
+int AcceptBounded(int Listen);
 
 class TlsServer {
   public:

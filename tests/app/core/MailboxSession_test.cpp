@@ -112,6 +112,17 @@ TConnectRequest RequestFor(const FakePop3Server& Server, bool CountOnly = false)
     return r;
 }
 
+// A session of its own, for a test that needs a fresh one per case.
+struct OwnSession {
+    OwnSession() { sweepbox::test::BoundWaits(Pop); }
+    std::tuple<RecordingView&, kel::TKelPOP&, TMailboxSession&> Parts() { return {View, Pop, Session}; }
+    RecordingView View;
+    RecordingDecisions Decisions;
+    EventPump Events{View};
+    kel::TKelPOP Pop;
+    TMailboxSession Session{Pop, View, Decisions, Events.Callback()};
+};
+
 class SessionTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -235,12 +246,8 @@ TEST_F(SessionTest, Utf8IsAskedForOnceWhereItIsOffered) {
         MailboxOptions opt;
         opt.Utf8 = offered;
         FakePop3Server srv(Mailbox(1), opt);
-        RecordingView v;
-        RecordingDecisions d;
-        EventPump e{v};
-        kel::TKelPOP p;
-        sweepbox::test::BoundWaits(p);
-        TMailboxSession s(p, v, d, e.Callback());
+        OwnSession own;
+        auto [v, p, s] = own.Parts();
         s.Connect(RequestFor(srv));
         EXPECT_EQ(s.State(), State::Connected);
         const Strings sent = srv.Commands();
@@ -523,12 +530,8 @@ TEST_F(SessionTest, CloseDuringAnOperationSendsNothingMore) {
 TEST_F(SessionTest, AnUnknownNumberDeletesNothing) {
     for (const std::vector<int>& chosen : {std::vector<int>{3, 0}, std::vector<int>{9, 1}, std::vector<int>{4, 1}}) {
         FakePop3Server srv(Mailbox(3));
-        RecordingView v;
-        RecordingDecisions d;
-        EventPump e{v};
-        kel::TKelPOP p;
-        sweepbox::test::BoundWaits(p);
-        TMailboxSession s(p, v, d, e.Callback());
+        OwnSession own;
+        auto [v, p, s] = own.Parts();
         s.Connect(RequestFor(srv));
         s.Delete(chosen);
         EXPECT_EQ(After(srv, "list 3"), Strings{});
@@ -675,12 +678,8 @@ TEST_F(SessionTest, OAuth2FailuresAreToldApart) {
             "+ " + QByteArray(R"({"status":"401","schemes":"bearer"})").toBase64().toStdString() + "\r\n";
         opt.Overrides[""] = "-ERR [AUTH] Authentication failed.\r\n";
         FakePop3Server srv(Mailbox(1), opt);
-        RecordingView v;
-        RecordingDecisions d;
-        EventPump e{v};
-        kel::TKelPOP p;
-        sweepbox::test::BoundWaits(p);
-        TMailboxSession s(p, v, d, e.Callback());
+        OwnSession own;
+        auto [v, p, s] = own.Parts();
         TConnectRequest request = RequestFor(srv);
         request.SignIn = sweepbox::TSignIn::OAuth2;
         request.Password.clear();
