@@ -94,6 +94,9 @@ TForm1::TForm1(QWidget* parent)
     };
     TokenCommand_ = std::make_unique<sweepbox::TTokenCommand>();
     Keyring_ = std::make_unique<sweepbox::TKeyring>();
+    // The keyring may ask the user to unlock it (or to name a password for
+    // a new one) before it answers.
+    Keyring_->LimitMs = 120000;
 
     pop3.Port = "110";
     pop3.RetrieveProgressStep = 10;
@@ -341,6 +344,7 @@ void TForm1::WireHandlers() {
     connect(Username, &QComboBox::activated, this,
             [this] { sweepbox::RunHandler(this, [&] { UsernameClick(Username); }); });
     connect(Security, &QComboBox::activated, this, [this] { SecurityChosen_ = true; });
+    connect(RememberPassword, &QAbstractButton::clicked, this, [this] { RememberChosen_ = true; });
     connect(SignIn, &QComboBox::activated, this, [this] {
         SignInChosen_ = true;
         ShowSignInFields();
@@ -417,8 +421,11 @@ void TForm1::LayoutTopPanel() {
     place(Username, fx, rowY, 97, fieldHeight);
     edge = labelAt(Label3, 323, fx + 97 + 8);
     fx = std::max(385, edge + 4);
-    place(Password, fx, rowY, 73, fieldHeight);
-    const int aviX = std::max(488, fx + 73 + 12);
+    // Wide enough for the hint that the keyring keeps the password.
+    const int passwordWidth =
+        std::max(73, QFontMetrics(Password->font()).horizontalAdvance(RememberedHint()) + 14);
+    place(Password, fx, rowY, passwordWidth, fieldHeight);
+    const int aviX = std::max(488, fx + passwordWidth + 12);
     place(Status_avi, aviX, rowY + (fieldHeight - 21) / 2, 21, 21);
     const int rowRight = aviX + 21;
 

@@ -230,8 +230,12 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
     // The password field is needed only for a password; the keyring box
     // names what it keeps.
     void ShowSignInFields();
-    // The user chose a sign-in since the last pair was picked.
+    // What the empty password field says where the keyring keeps it.
+    QString RememberedHint() const;
+    // The user chose a sign-in, or ticked or unticked the keyring box, since
+    // the last pair was picked.
     bool SignInChosen_ = false;
+    bool RememberChosen_ = false;
     // Fills in what the sign-in needs beyond the input row: a password the
     // keyring keeps, an OAuth2 token (Fresh: the last one was refused).
     // False, the reason in the status, when the connect cannot go on.

@@ -7,6 +7,7 @@
 #include "app/core/ServerAddress.h"
 #include "app/core/Settings.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 
 QString TForm1::SecurityValue() const { return Security->currentData().toString(); }
@@ -41,6 +42,10 @@ void TForm1::ServerEdited(const QString& Text) {
         const QString stored = index >= 0 ? servername->itemData(index).toString() : QString();
         SetSecurityValue(sweepbox::SecurityFromText(stored, sweepbox::DefaultSecurity(Text)));
     }
+    // Keeping a secret is the user's choice for each pair: a new server
+    // starts without it.
+    if (!RememberChosen_)
+        RememberPassword->setChecked(index >= 0 && servername->itemData(index, kKeepPasswordRole).toBool());
     if (!SignInChosen_) {
         if (index >= 0)
             SetSignInChoice(sweepbox::SignInFromWord(servername->itemData(index, kSignInRole).toString()));

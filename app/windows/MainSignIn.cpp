@@ -30,6 +30,7 @@ void TForm1::ShowPairSignIn(int Index) {
     SetSignInChoice(sweepbox::SignInFromWord(servername->itemData(Index, kSignInRole).toString()));
     RememberPassword->setChecked(servername->itemData(Index, kKeepPasswordRole).toBool());
     SignInChosen_ = false;
+    RememberChosen_ = false;
     ShowSignInFields();
 }
 
@@ -46,8 +47,11 @@ void TForm1::ShowSignInFields() {
     const int index = servername->currentIndex();
     const bool kept = index >= 0 && servername->itemText(index) == servername->currentText() &&
                       servername->itemData(index, kKeepPasswordRole).toBool();
-    Password->setPlaceholderText(!oauth2 && kept ? Language.Pick(QStringLiteral("(gemerkt)"), QStringLiteral("(remembered)"))
-                                                 : QString());
+    Password->setPlaceholderText(!oauth2 && kept ? RememberedHint() : QString());
+}
+
+QString TForm1::RememberedHint() const {
+    return Language.Pick(QStringLiteral("(gemerkt)"), QStringLiteral("(remembered)"));
 }
 
 // ------------------------------------------------------------- the connect
@@ -207,8 +211,15 @@ bool TForm1::ObtainAccessToken(TConnectRequest& Request, bool Fresh) {
     }
     sweepbox::TOAuth2Provider provider = SettingsReg->OAuth2Provider(host);
     if (!provider.Known() || provider.ClientId.isEmpty()) {
-        if (!AskForOAuth2Client(this, Language, host, provider))
-            return fail({sweepbox::TTokenFailure::ClientIdMissing, QString(), {}});
+        if (!AskForOAuth2Client(this, Language, host, provider)) {
+            if (provider.Known())
+                return fail({sweepbox::TTokenFailure::ClientIdMissing, QString(), {}});
+            ClearStatus();
+            AddStatus(Say("Fehler: Für OAuth2 bei %1 fehlen die Adressen des Anbieters und die Client-ID.",
+                          "Error: OAuth2 at %1 needs the provider's addresses and a client ID, and none are set.")
+                          .arg(host));
+            return false;
+        }
         SettingsReg->SetOAuth2Provider(host, provider);
     }
 

@@ -115,8 +115,13 @@ void TForm1::BtnConnectClick(QObject*) {
     const bool wasKept = pair >= 0 && servername->itemText(pair) == request.Server &&
                          pair < Username->count() && Username->itemText(pair) == request.User &&
                          servername->itemData(pair, kKeepPasswordRole).toBool();
-    if (!PrepareSignIn(request, false))
+    if (!PrepareSignIn(request, false)) {
+        // As after any failed connect, the last mailbox's rows and figures go.
+        ClearRows();
+        SetPanel(0, QString());
+        SetPanel(1, QString());
         return;
+    }
     LoginSucceeded_ = false;
     Session.Connect(request);
     // A refused token is renewed once (the refresh token, else the browser).

@@ -51,6 +51,12 @@ TOAuth2ClientDialog::TOAuth2ClientDialog(const sweepbox::TLanguage& Language, co
                            "none. It is kept in the settings and asked for only once."))
             .arg(Host),
         this);
+    if (!Provider.Known())
+        text->setText(text->text() + QLatin1Char(' ') +
+                      Language.Pick(QStringLiteral("Sweepbox kennt diesen Anbieter nicht: geben Sie auch seine "
+                                                   "Adressen und den Bereich (Scope) aus seiner Dokumentation an."),
+                                    QStringLiteral("Sweepbox does not know this provider: please also give its "
+                                                   "addresses and the scope from its documentation.")));
     text->setObjectName(QStringLiteral("Explanation"));
     text->setWordWrap(true);
     column->addWidget(text);

@@ -283,6 +283,12 @@ TEST_F(SignInTest, ARememberedPasswordSurvivesARestartInTheKeyringOnly) {
     EXPECT_TRUE(form->RememberPassword->isChecked());
     EXPECT_TRUE(form->Password->text().isEmpty());
     EXPECT_EQ(form->Password->placeholderText(), Q("(remembered)"));
+    // Another server starts without the keyring; the pair's own brings it back.
+    form->servername->lineEdit()->setText(Q("pop.other.example"));
+    EXPECT_FALSE(form->RememberPassword->isChecked());
+    EXPECT_TRUE(form->Password->placeholderText().isEmpty());
+    form->servername->lineEdit()->setText(server);
+    EXPECT_TRUE(form->RememberPassword->isChecked());
     Connect();
     EXPECT_EQ(Rows(), 3) << StatusText().toStdString();
     Disconnect();
