@@ -16,7 +16,9 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QClipboard>
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
@@ -86,7 +88,17 @@ TForm1::TForm1(QWidget* parent)
     ApplyColours();
     WireHandlers();
     EnterShortcut = [this](QObject* Sender) { BtnConnectClick(Sender); };
-    OpenBrowser = [](const QUrl& Url) { QDesktopServices::openUrl(Url); };
+    OpenBrowser = [this](const QUrl& Url) {
+        if (QDesktopServices::openUrl(Url))
+            return;
+        // Without a browser of the desktop's, the user can still open the
+        // page by hand, anywhere on this machine.
+        QGuiApplication::clipboard()->setText(Url.toString(QUrl::FullyEncoded));
+        StatusAdd(Say("Es ließ sich kein Browser öffnen. Öffnen Sie diese Adresse (sie steht in der Zwischenablage) "
+                      "in einem Browser:",
+                      "No browser could be opened. Please open this address (it is in the clipboard) in a browser:"));
+        StatusAdd(Url.toString(QUrl::FullyEncoded));
+    };
     OAuth2_ = std::make_unique<sweepbox::TOAuth2Flow>();
     OAuth2_->OpenBrowser = [this](const QUrl& Url) {
         if (OpenBrowser)

@@ -44,13 +44,14 @@ TOAuth2ClientDialog::TOAuth2ClientDialog(const sweepbox::TLanguage& Language, co
         Language.Pick(
             QStringLiteral("Für die Anmeldung mit OAuth2 braucht %1 eine Client-ID, die Sie beim Anbieter für "
                            "Sweepbox registrieren: als Desktop-Anwendung, mit der Weiterleitung an "
-                           "http://127.0.0.1. Sweepbox bringt keine mit. Sie wird in den Einstellungen "
+                           "<nobr>http://127.0.0.1</nobr>. Sweepbox bringt keine mit. Sie wird in den Einstellungen "
                            "gespeichert und nur einmal erfragt."),
             QStringLiteral("To sign in with OAuth2, %1 needs a client ID that you register for Sweepbox with the "
-                           "provider: as a desktop application, redirecting to http://127.0.0.1. Sweepbox ships "
+                           "provider: as a desktop application, redirecting to <nobr>http://127.0.0.1</nobr>. Sweepbox ships "
                            "none. It is kept in the settings and asked for only once."))
-            .arg(Host),
+            .arg(Host.toHtmlEscaped()),
         this);
+    text->setTextFormat(Qt::RichText);
     if (!Provider.Known())
         text->setText(text->text() + QLatin1Char(' ') +
                       Language.Pick(QStringLiteral("Sweepbox kennt diesen Anbieter nicht: geben Sie auch seine "

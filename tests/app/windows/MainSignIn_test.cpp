@@ -180,6 +180,21 @@ TEST_F(SignInTest, OAuth2InTheBrowserSignsInAndRenewsARefusedToken) {
     EXPECT_EQ(browserOpened, 2);
     Disconnect();
 
+    // A token about to expire is renewed before it is sent: one AUTH only.
+    auth->SetExpiresIn(30);
+    auth->ExpireAccessTokens();
+    Connect();
+    EXPECT_EQ(Rows(), 3) << StatusText().toStdString();
+    Disconnect();
+    const int refreshed = auth->Counters().RefreshGrants;
+    Connect();
+    auth->SetExpiresIn(3600);
+    EXPECT_EQ(Rows(), 3) << StatusText().toStdString();
+    EXPECT_EQ(auth->Counters().RefreshGrants, refreshed + 1);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "AUTH"), 1);
+    EXPECT_EQ(browserOpened, 2);
+    Disconnect();
+
     // The pair is kept with its sign-in; nothing secret went into the
     // settings file.
     form->close();
