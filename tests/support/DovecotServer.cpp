@@ -299,7 +299,9 @@ void DovecotServer::SetMessages(const std::vector<std::string>& Messages) {
     // A session the client has just left may still be ending on the
     // server's side, writing its index back; the mailbox is replaced only
     // once every mail session has logged its end.
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    // A loaded machine (CI builds beside the tests) can keep a session's
+    // end waiting for seconds.
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
     for (;;) {
         if (OpenSessions(Log()) <= 0 || Clock::now() > deadline)
             break;
@@ -308,7 +310,15 @@ void DovecotServer::SetMessages(const std::vector<std::string>& Messages) {
     const fs::path maildir = fs::path(FDir) / "mail/test/Maildir";
     std::error_code ec;
     // Index and uid list go too, so the server rebuilds from the files alone.
-    fs::remove_all(maildir, ec);
+    // A server process still writing its index there can make the removal
+    // fail halfway, which would leave old messages beside the new ones: it
+    // is tried again until the folder is gone.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        fs::remove_all(maildir, ec);
+        if (!fs::exists(maildir, ec))
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     for (const char* sub : {"cur", "new", "tmp"})
         fs::create_directories(maildir / sub);
     // Zero-padded, ever-growing names: the server numbers messages in name
