@@ -1,5 +1,6 @@
 #!/bin/sh
-# Start-up of the program beside a bare Qt Widgets window on a private Xvfb:
+# Start-up of the program beside a bare Qt Widgets window (and one with a text
+# field, which loads the fonts as the program must) on a private Xvfb:
 #   bench/startup_bench.sh BUILD_DIR [NAME=PROGRAM ...]
 # BUILD_DIR is a Release tree configured with -DSWEEPBOX_BUILD_BENCH=ON; more
 # programs (an older build of the program, say) may be named after it.
@@ -23,4 +24,5 @@ until [ -S "/tmp/.X11-unix/X${display#:}" ] && xdpyinfo -display "$display" >/de
     sleep 0.1
 done
 DISPLAY=$display "$build/bench/startup_bench" --rounds "${ROUNDS:-20}" \
-    bare="$build/bench/bare_window" sweepbox="$build/app/sweepbox" "$@"
+    bare="$build/bench/bare_window" sweepbox="$build/app/sweepbox" \
+    bare+text="$build/bench/bare_text_window" "$@"
