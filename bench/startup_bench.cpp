@@ -1,10 +1,11 @@
 // Start-up of whole programs on an X display: the time from starting a
 // program until its first top-level window is mapped, for each program given,
-// in alternating rounds. The first program is the reference; for each round
-// the others' times are divided by its time, and the medians of those ratios
-// are reported beside the median times.
+// in alternating rounds. The first program is the reference, and so is each
+// one named with --reference; for each round every other program's time is
+// divided by each reference's time of that round, and the medians of those
+// ratios are reported beside the median times.
 //
-//   startup_bench [--rounds N] [--warmup N] NAME=PROGRAM ...
+//   startup_bench [--rounds N] [--warmup N] [--reference NAME] NAME=PROGRAM ...
 //
 // DISPLAY names the display (bench/startup_bench.sh starts a private Xvfb).
 // The programs run with XDG_CONFIG_HOME and XDG_RUNTIME_DIR pointing at an
@@ -131,22 +132,36 @@ int main(int argc, char** argv) {
     int rounds = 20;
     int warmup = 2;
     std::vector<Program> programs;
+    std::vector<std::string> referenceNames;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--rounds" && i + 1 < argc)
             rounds = std::max(1, std::atoi(argv[++i]));
         else if (arg == "--warmup" && i + 1 < argc)
             warmup = std::max(0, std::atoi(argv[++i]));
+        else if (arg == "--reference" && i + 1 < argc)
+            referenceNames.push_back(argv[++i]);
         else if (const auto eq = arg.find('='); eq != std::string::npos && eq > 0)
             programs.push_back({arg.substr(0, eq), arg.substr(eq + 1), {}});
         else {
-            std::fprintf(stderr, "usage: %s [--rounds N] [--warmup N] NAME=PROGRAM ...\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--rounds N] [--warmup N] [--reference NAME] NAME=PROGRAM ...\n",
+                         argv[0]);
             return 2;
         }
     }
     if (programs.empty()) {
-        std::fprintf(stderr, "usage: %s [--rounds N] [--warmup N] NAME=PROGRAM ...\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--rounds N] [--warmup N] [--reference NAME] NAME=PROGRAM ...\n", argv[0]);
         return 2;
+    }
+    std::vector<bool> isReference(programs.size(), false);
+    isReference[0] = true;
+    for (const std::string& name : referenceNames) {
+        const auto it = std::find_if(programs.begin(), programs.end(), [&](const Program& p) { return p.Name == name; });
+        if (it == programs.end()) {
+            std::fprintf(stderr, "--reference %s names no program\n", name.c_str());
+            return 2;
+        }
+        isReference[it - programs.begin()] = true;
     }
 
     char scratch[] = "/tmp/startup-bench-XXXXXX";
@@ -167,7 +182,6 @@ int main(int argc, char** argv) {
             }
 
     const std::size_t n = programs.size();
-    std::vector<std::vector<double>> ratios(n);
     for (int r = 0; r < rounds; ++r) {
         // Each round starts with another program, so none always runs first.
         for (std::size_t k = 0; k < n; ++k) {
@@ -179,17 +193,24 @@ int main(int argc, char** argv) {
             }
             p.Ms.push_back(ms);
         }
-        for (std::size_t k = 1; k < n; ++k)
-            ratios[k].push_back(programs[k].Ms.back() / programs[0].Ms.back());
     }
 
     std::printf("start-up to the first mapped window, %d rounds (median)\n", rounds);
-    std::printf("  %-12s %8.1f ms\n", programs[0].Name.c_str(), Median(programs[0].Ms));
-    for (std::size_t k = 1; k < n; ++k)
-        std::printf("  %-12s %8.1f ms   %.2fx %s (median of the rounds' ratios; min %.2fx, max %.2fx)\n",
-                    programs[k].Name.c_str(), Median(programs[k].Ms), Median(ratios[k]), programs[0].Name.c_str(),
-                    *std::min_element(ratios[k].begin(), ratios[k].end()),
-                    *std::max_element(ratios[k].begin(), ratios[k].end()));
+    for (std::size_t k = 0; k < n; ++k) {
+        std::printf("  %-12s %8.1f ms", programs[k].Name.c_str(), Median(programs[k].Ms));
+        for (std::size_t ref = 0; ref < n; ++ref) {
+            if (ref == k || !isReference[ref])
+                continue;
+            std::vector<double> ratios;
+            for (int r = 0; r < rounds; ++r)
+                ratios.push_back(programs[k].Ms[r] / programs[ref].Ms[r]);
+            std::printf("   %.2fx %s (min %.2fx, max %.2fx)", Median(ratios), programs[ref].Name.c_str(),
+                        *std::min_element(ratios.begin(), ratios.end()),
+                        *std::max_element(ratios.begin(), ratios.end()));
+        }
+        std::printf("\n");
+    }
+    std::printf("  (ratios: medians of the rounds' ratios)\n");
     std::error_code ignored;
     std::filesystem::remove_all(scratch, ignored);
     return 0;

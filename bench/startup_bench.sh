@@ -23,6 +23,6 @@ until [ -S "/tmp/.X11-unix/X${display#:}" ] && xdpyinfo -display "$display" >/de
     fi
     sleep 0.1
 done
-DISPLAY=$display "$build/bench/startup_bench" --rounds "${ROUNDS:-20}" \
+DISPLAY=$display "$build/bench/startup_bench" --rounds "${ROUNDS:-20}" --reference bare+text \
     bare="$build/bench/bare_window" sweepbox="$build/app/sweepbox" \
     bare+text="$build/bench/bare_text_window" "$@"
