@@ -23,9 +23,10 @@ int main(int argc, char** argv) {
         command.Action != sweepbox::TCommandLine::clStart)
         return sweepbox::ReportCommandLine(command);
     QGuiApplication::setDesktopFileName(QString(sweepbox::kDesktopId));
-    QApplication::setWindowIcon(sweepbox::ProgramIcon());
 
+    // The about, header and message windows are made when first used.
     sweepbox::CreateApplicationWindows();
+    sweepbox::UseProgramIcon(Form1);
     Form1->show();
     const int result = QApplication::exec();
     sweepbox::DestroyApplicationWindows();

@@ -7,23 +7,33 @@
 
 namespace sweepbox {
 
+namespace {
+
+// The maker of a window owned by the main window; nothing without one.
+template <class T>
+void MakeWithMainWindow(TWindowOnDemand<T>& Window) {
+    Window.Make = []() -> T* { return Form1 ? new T(Form1->Language, Form1) : nullptr; };
+}
+
+} // namespace
+
 void CreateApplicationWindows() {
     if (Form1)
         return;
     Form1 = new TForm1;
     // Parented to the main window: they are modal over it and go with it.
-    AboutBox = new TAboutBox(Form1->Language, Form1);
-    Form2 = new TForm2(Form1->Language, Form1);
-    Form3 = new TForm3(Form1->Language, Form1);
+    MakeWithMainWindow(AboutBox);
+    MakeWithMainWindow(Form2);
+    MakeWithMainWindow(Form3);
 }
 
 void DestroyApplicationWindows() {
-    // The dialogs are children of the main window.
+    // The dialogs made so far are children of the main window.
     delete Form1;
     Form1 = nullptr;
-    AboutBox = nullptr;
-    Form2 = nullptr;
-    Form3 = nullptr;
+    AboutBox.Make = nullptr;
+    Form2.Make = nullptr;
+    Form3.Make = nullptr;
 }
 
 } // namespace sweepbox

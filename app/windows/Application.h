@@ -1,16 +1,18 @@
-// Creation of the program's windows in the order of the program entry:
-// the main window, then the about, header and message windows. Used by
-// main() and by tests that need the whole set.
+// Creation of the program's windows: the main window at once, the about,
+// header and message windows when they are first reached. Used by main() and
+// by tests that need the whole set.
 #pragma once
 
 namespace sweepbox {
 
-// Creates the four windows (none is shown) and sets the globals Form1,
-// AboutBox, Form2 and Form3. The three dialogs are children of the main
-// window and live as long as it does.
+// Creates the main window (not shown) and sets the global Form1. The globals
+// AboutBox, Form2 and Form3 make their window the first time they are
+// reached, as a child of the main window with its language; the windows are
+// modal over it and go with it.
 void CreateApplicationWindows();
 
-// Destroys the windows and clears the globals; safe to call twice.
+// Destroys the windows; Form1 is nullptr afterwards and the others are
+// nullptr when reached. Safe to call twice.
 void DestroyApplicationWindows();
 
 } // namespace sweepbox

@@ -10,7 +10,7 @@
 #include <QScrollBar>
 #include <QTextBlock>
 
-TForm2* Form2 = nullptr;
+sweepbox::TWindowOnDemand<TForm2> Form2;
 
 namespace viewer {
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/core/Language.h"
+#include "app/windows/WindowOnDemand.h"
 
 #include <QDialog>
 
@@ -47,7 +48,8 @@ class TForm2 : public QDialog {
     const sweepbox::TLanguage& Language;
 };
 
-extern TForm2* Form2;
+// Made when first reached (see CreateApplicationWindows).
+extern sweepbox::TWindowOnDemand<TForm2> Form2;
 
 // Shared by the three viewer windows.
 namespace viewer {

@@ -26,7 +26,7 @@
 #include <algorithm>
 #include <utility>
 
-TForm3* Form3 = nullptr;
+sweepbox::TWindowOnDemand<TForm3> Form3;
 
 namespace {
 

@@ -5,6 +5,7 @@
 
 #include "app/core/SaveFile.h"
 #include "app/core/Language.h"
+#include "app/windows/WindowOnDemand.h"
 #include "ui/TextView.h"
 
 #include <QDialog>
@@ -169,4 +170,5 @@ class TForm3 : public QDialog {
     int ListGeneration_ = 0;
 };
 
-extern TForm3* Form3;
+// Made when first reached (see CreateApplicationWindows).
+extern sweepbox::TWindowOnDemand<TForm3> Form3;

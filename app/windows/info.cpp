@@ -12,7 +12,7 @@
 #include <QPixmap>
 #include <QPushButton>
 
-TAboutBox* AboutBox = nullptr;
+sweepbox::TWindowOnDemand<TAboutBox> AboutBox;
 
 namespace {
 

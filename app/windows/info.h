@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/core/Language.h"
+#include "app/windows/WindowOnDemand.h"
 
 #include <QDialog>
 
@@ -44,4 +45,5 @@ class TAboutBox : public QDialog {
     void ApplyColours();
 };
 
-extern TAboutBox* AboutBox;
+// Made when first reached (see CreateApplicationWindows).
+extern sweepbox::TWindowOnDemand<TAboutBox> AboutBox;

@@ -56,7 +56,8 @@ TEST_F(MainTest, EachLanguageStartsWithItsTextsAndEveryControlInPlace) {
     SCOPED_TRACE(german ? "German" : "English");
     TForm1* form = StartIn(german);
     ASSERT_TRUE(AboutBox && Form2 && Form3);
-    // The other windows were made before the decision and speak it all the same.
+    // The other windows are made as they are first reached, here after the
+    // decision, and speak it (Application_test: also when made before it).
     AboutBox->FormActivate(AboutBox);
     EXPECT_EQ(AboutBox->Comments->text(), german ? Q("13. Februar 2000") : Q("13 February 2000"));
     Form2->FormActivate(Form2);
