@@ -789,7 +789,6 @@ bool TKelPOP::OpenMailbox() {
     const bool askUtf8 = Utf8Offered();
     RequireInStep();
     Pump();
-    FTransport->StallLimitMs = ReceiveStallLimitMs;
     std::vector<std::string> commands{"CAPA" + kCrLf};
     if (askUtf8)
         commands.push_back("UTF8" + kCrLf);

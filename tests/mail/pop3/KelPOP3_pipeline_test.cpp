@@ -1,7 +1,8 @@
 // Listing and deleting with PIPELINING: the commands go out ahead of their
-// replies within a window, in batches read between, the replies are matched to their messages
-// however the stream is cut, and a server without it gets the lock-step
-// dialogue.
+// replies in batches, read between, within a window; the replies are
+// matched to their messages however the stream is cut, and a server without
+// it gets the lock-step dialogue. After signing in, CAPA, UTF8 and STAT go
+// together the same way.
 #include "mail/pop3/KelPOP3.h"
 
 #include "support/BoundedWaits.h"
