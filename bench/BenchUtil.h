@@ -188,26 +188,33 @@ class RawClient {
                     total += static_cast<size_t>(n);
                 }
             }
-            // Whole replies leave the front of the buffer.
-            for (;;) {
-                if (replies == multi.size())
-                    break;
-                const size_t eol = in.find("\r\n", scanned);
+            // Whole replies are passed over; the buffer drops them only now
+            // and then, so a burst of replies costs no quadratic copying.
+            size_t at = 0;
+            while (replies < multi.size()) {
+                const size_t eol = in.find("\r\n", at);
                 if (eol == std::string::npos)
                     break;
                 size_t end = eol + 2;
-                if (multi[replies] && in.compare(0, 3, "+OK") == 0) {
-                    const size_t dot = in.find("\r\n.\r\n", eol);
+                if (multi[replies] && in.compare(at, 3, "+OK") == 0) {
+                    // The terminator after the status line; bytes scanned
+                    // before are not scanned again.
+                    const size_t dot = in.find("\r\n.\r\n", std::max(eol, scanned));
                     if (dot == std::string::npos) {
-                        scanned = 0;
+                        scanned = in.size() >= 4 ? in.size() - 4 : 0;
                         break;
                     }
                     end = dot + 5;
                 }
-                in.erase(0, end);
+                at = end;
                 scanned = 0;
                 ++replies;
             }
+            in.erase(0, at);
+            if (scanned >= at)
+                scanned -= at;
+            else
+                scanned = 0;
         }
         ::fcntl(fd_, F_SETFL, flags);
         return total;
