@@ -226,15 +226,12 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
             return;
         }
         View_.LoggedIn();
-        // What the server can do (PIPELINING for the listing); a server
-        // without CAPA is simply asked one command at a time.
-        Pop_.ReadCapabilities();
-        // Where the server can, header fields come as UTF-8 rather than as
-        // 8-bit bytes it would refuse to send or mangle.
-        if (Pop_.Utf8Offered())
-            Pop_.EnableUtf8();
-
-        Pop_.Stat();
+        // What the server can do (PIPELINING for the listing), header
+        // fields as UTF-8 where it can (rather than 8-bit bytes it would
+        // refuse to send or mangle), and the count: in one round trip where
+        // the server pipelines. A server without CAPA is simply asked one
+        // command at a time.
+        Pop_.OpenMailbox();
         if (!Pop_.Connected()) {
             // A refused STAT is no empty mailbox: keep the server's words.
             StatusConnectionEnded();

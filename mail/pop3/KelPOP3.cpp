@@ -93,8 +93,11 @@ void TKelPOP::WireTransport() {
     };
     t.OnDisconnect = [this](TObject* Sender) {
         FConnected = false;
-        // Whatever the old connection still had to say means nothing now.
+        // Whatever the old connection still had to say means nothing now,
+        // and the commands it did not take go nowhere else.
         FReader.Reset();
+        FOutgoing.clear();
+        FOutSent = 0;
         if (OnQuit && !FQuiet)
             OnQuit(Sender);
     };
@@ -118,13 +121,13 @@ void TKelPOP::SendCommand(const std::string& Text) {
         OnSendTextToSocket(this, Text);
 }
 
-void TKelPOP::SendCommands(const std::vector<std::string>& Texts) {
-    std::string all;
+void TKelPOP::QueueCommands(const std::vector<std::string>& Texts) {
+    if (FOutSent == FOutgoing.size()) {
+        FOutgoing.clear();
+        FOutSent = 0;
+    }
     for (const std::string& t : Texts)
-        all += t;
-    Pump();
-    FTransport->StallLimitMs = ReceiveStallLimitMs;
-    FTransport->SendBuf(all.data(), all.size());
+        FOutgoing += t;
     if (OnSendTextToSocket)
         for (const std::string& t : Texts)
             OnSendTextToSocket(this, t);
@@ -133,7 +136,20 @@ void TKelPOP::SendCommands(const std::vector<std::string>& Texts) {
 std::string_view TKelPOP::Receive() {
     Pump();
     FTransport->StallLimitMs = FReceiveLimitMs > 0 ? FReceiveLimitMs : ReceiveStallLimitMs;
-    const size_t n = FTransport->ReceiveBuf(FReceived, sizeof FReceived);
+    size_t n = 0;
+    bool received = false;
+    // Commands still to go out go while their replies are read: the server
+    // may wait for us to read before it reads more.
+    while (!received && FOutSent < FOutgoing.size()) {
+        const TKelTransport::TExchange x = FTransport->Exchange(
+            FOutgoing.data() + FOutSent, FOutgoing.size() - FOutSent, FReceived, sizeof FReceived);
+        // A close meanwhile has emptied the queue.
+        FOutSent = std::min(FOutSent + x.Sent, FOutgoing.size());
+        n = x.Received;
+        received = n > 0 || x.Ended;
+    }
+    if (!received)
+        n = FTransport->ReceiveBuf(FReceived, sizeof FReceived);
     FBytesReceived += n;
     if (n == 0) {
         // Every receive waits for a reply that is due, so the end of the
@@ -184,6 +200,10 @@ TReplyReader::TStep TKelPOP::ReceiveData(std::string& Out) {
 void TKelPOP::RequireInStep() {
     if (!FConnected)
         return;
+    // Replies to commands that never went out.
+    if (FOutSent < FOutgoing.size())
+        FailOutOfStep("The server answered commands it had not been sent: its replies are out of step with the "
+                      "commands.");
     const size_t waiting = FReader.Pending().size();
     size_t arrived = 0;
     if (waiting == 0) {
@@ -725,6 +745,10 @@ std::string TKelPOP::ReadHeader(uint16_t MsgIndex) {
 bool TKelPOP::ReadCapabilities() {
     RequireConnected();
     SendCommand("CAPA" + kCrLf);
+    return ReadCapabilityReply();
+}
+
+bool TKelPOP::ReadCapabilityReply() {
     ReadReply();
     FCapabilities.clear();
     FCapabilitiesAsked = true;
@@ -750,6 +774,33 @@ bool TKelPOP::PipeliningOffered() const { return Offered("PIPELINING"); }
 bool TKelPOP::EnableUtf8() {
     RequireConnected();
     SendCommand("UTF8" + kCrLf);
+    return ReadUtf8Reply();
+}
+
+bool TKelPOP::OpenMailbox() {
+    RequireConnected();
+    if (!PipeliningOffered()) {
+        ReadCapabilities();
+        const bool utf8 = Utf8Offered() && EnableUtf8();
+        Stat();
+        return utf8;
+    }
+    // The CAPA before signing in tells whether UTF8 is worth asking.
+    const bool askUtf8 = Utf8Offered();
+    RequireInStep();
+    Pump();
+    std::vector<std::string> commands{"CAPA" + kCrLf};
+    if (askUtf8)
+        commands.push_back("UTF8" + kCrLf);
+    commands.push_back("STAT" + kCrLf);
+    QueueCommands(commands);
+    ReadCapabilityReply();
+    const bool utf8 = askUtf8 && ReadUtf8Reply();
+    ReadStat();
+    return utf8;
+}
+
+bool TKelPOP::ReadUtf8Reply() {
     ReadReply();
     // A server that will not is an older one, not a failing one: the
     // headers then come as they are stored.
@@ -760,10 +811,11 @@ bool TKelPOP::EnableUtf8() {
 
 namespace {
 
-// Commands in flight at most while pipelining: far below what the client's
-// send buffer and the server's receive buffer hold together, so a send
-// never waits for the server to read while it waits for us to read.
-constexpr size_t kPipelineBytes = 8192;
+// The commands of one batch: generated and queued together once the batch
+// before has gone out whole, so a pass of any length holds no more than
+// this (and one item's commands) at once, and the socket gets them in
+// large writes.
+constexpr size_t kBatchBytes = 64 * 1024;
 
 } // namespace
 
@@ -772,10 +824,9 @@ size_t TKelPOP::RunCommands(size_t Count, const std::function<std::vector<std::s
                             const std::function<bool(size_t)>& Done) {
     const bool ahead = PipeliningOffered();
     const size_t window = std::max<uint16_t>(PipelineWindow, 1);
-    // The items sent and not yet read: their commands' count and bytes.
-    std::deque<std::pair<size_t, size_t>> inFlight;
-    size_t bytesInFlight = 0;
-    size_t next = 0; // the next item to send
+    // The command count of each item queued or sent whose replies are unread.
+    std::deque<size_t> inFlight;
+    size_t next = 0; // the next item to queue
     bool stopped = false;
     size_t item = 0;
     // Lock-step commands check before each send; a pipelined pass before its first.
@@ -784,21 +835,20 @@ size_t TKelPOP::RunCommands(size_t Count, const std::function<std::vector<std::s
     for (; item < Count; ++item) {
         std::vector<std::string> lockStep;
         if (ahead) {
-            std::vector<std::string> batch;
-            while (!stopped && next < Count && next - item < window) {
-                std::vector<std::string> commands = Commands(next);
+            if (!stopped && FOutSent == FOutgoing.size()) {
+                std::vector<std::string> batch;
                 size_t bytes = 0;
-                for (const std::string& c : commands)
-                    bytes += c.size();
-                if (next > item && bytesInFlight + bytes > kPipelineBytes)
-                    break;
-                inFlight.emplace_back(commands.size(), bytes);
-                bytesInFlight += bytes;
-                std::move(commands.begin(), commands.end(), std::back_inserter(batch));
-                ++next;
+                while (next < Count && next - item < window && bytes < kBatchBytes) {
+                    std::vector<std::string> commands = Commands(next);
+                    for (const std::string& c : commands)
+                        bytes += c.size();
+                    inFlight.push_back(commands.size());
+                    std::move(commands.begin(), commands.end(), std::back_inserter(batch));
+                    ++next;
+                }
+                if (!batch.empty())
+                    QueueCommands(batch);
             }
-            if (!batch.empty())
-                SendCommands(batch);
             if (inFlight.empty())
                 break; // stopped, and every reply on its way is read
         } else {
@@ -806,20 +856,19 @@ size_t TKelPOP::RunCommands(size_t Count, const std::function<std::vector<std::s
                 break;
             lockStep = Commands(item);
         }
-        const size_t commands = ahead ? inFlight.front().first : lockStep.size();
+        const size_t commands = ahead ? inFlight.front() : lockStep.size();
         for (size_t k = 0; k < commands && FConnected; ++k) {
             if (!ahead)
                 SendCommand(lockStep[k]);
             Reply(item, k);
         }
-        if (ahead) {
-            bytesInFlight -= inFlight.front().second;
+        if (ahead)
             inFlight.pop_front();
-        }
         const bool more = Done(item);
         // A refused command has closed the connection (reported as the
         // single commands do); the replies still on their way are dropped
-        // with it, and no QUIT can follow.
+        // with it, the commands not yet sent with them, and no QUIT can
+        // follow.
         if (!FConnected)
             return item + 1;
         stopped = stopped || !more;

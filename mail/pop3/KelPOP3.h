@@ -318,11 +318,21 @@ class TKelPOP : public TObject {
     // refusing or mangling 8-bit ones. True when accepted; a refusal is no
     // failure (OperationFailed stays false, the connection open).
     bool EnableUtf8();
+    // What a session asks once signed in: CAPA, UTF8 where offered, STAT.
+    // Where the last CAPA (the one Login read before signing in) listed
+    // PIPELINING, they go out in one send and their replies are read in
+    // order, UTF8 among them when that CAPA offered it. Otherwise one at a
+    // time, exactly ReadCapabilities, EnableUtf8 when the new CAPA offers
+    // UTF8, and Stat. Each reply is judged as those calls judge it: a
+    // refused CAPA or UTF8 is no failure, STAT reports and throws as Stat
+    // does. Returns whether UTF8 was accepted.
+    bool OpenMailbox();
     // Messages in flight at most while ListMessages and DeleteMessages
-    // pipeline. Their commands in flight also stay within 8 KiB, which any
-    // pair of socket buffers holds: sending never waits on a server that
-    // waits for its replies to be read.
-    uint16_t PipelineWindow = 1024;
+    // pipeline. Their commands go out in batches of about 64 KiB, each
+    // once the one before has gone whole; replies are read while a batch
+    // waits to go, so a server that waits for its replies to be read never
+    // waits on us while we wait on it, and a whole pass may be in flight.
+    uint16_t PipelineWindow = UINT16_MAX;
     // TOP n 0 and "list n" for messages First to Last, in that order, with
     // OnListed after each message's two replies. With PIPELINING the
     // commands go out ahead of their replies (within PipelineWindow);
@@ -417,12 +427,14 @@ class TKelPOP : public TObject {
     void UnwireTransport();
     // Pump, send every byte, OnSendTextToSocket.
     void SendCommand(const std::string& Text);
-    // Pump once, every command in one send, OnSendTextToSocket for each.
-    void SendCommands(const std::vector<std::string>& Texts);
+    // The commands go behind those waiting to be sent, which go out as
+    // the next receives wait (one write for as much as the connection
+    // takes); OnSendTextToSocket for each.
+    void QueueCommands(const std::vector<std::string>& Texts);
     // Items 0..Count-1 of commands (item i's from Commands(i)), sent and
     // read in order. Lock-step, each command waits for the reply before it;
     // with PIPELINING whole items go out ahead of their replies, within
-    // PipelineWindow items and 8 KiB of commands. Reply(i, k) reads the
+    // PipelineWindow items, in batches (kBatchBytes). Reply(i, k) reads the
     // reply to item i's command k; Done(i) after its replies returns false
     // to send nothing more (the items in flight are still read). A closed
     // connection ends the run after that item's Done. Returns how many
@@ -435,10 +447,15 @@ class TKelPOP : public TObject {
     void ConfirmCount(bool Send);
     // The reply to STAT, judged and stored as Stat describes.
     void ReadStat();
+    // The replies to CAPA and UTF8, judged as ReadCapabilities and
+    // EnableUtf8 describe.
+    bool ReadCapabilityReply();
+    bool ReadUtf8Reply();
     // The reply to DELE, judged; OnDelete on "+OK". False when refused.
     bool ReadDeleteReply(uint16_t MsgIndex);
-    // Pump, then one receive of at most 1024 bytes; the bytes stay valid
-    // until the next receive. End of stream fails.
+    // Pump, then one receive of at most 1024 bytes, sending queued
+    // commands while it waits; the bytes stay valid until the next
+    // receive. End of stream fails.
     std::string_view Receive();
     // OnReceiveTextFromSocket with the bytes of one receive.
     void Announce(std::string_view Chunk);
@@ -486,6 +503,9 @@ class TKelPOP : public TObject {
     std::unique_ptr<TKelTransport> FTransport;
     char FReceived[1024];
     TReplyReader FReader;
+    // Commands queued for the server; those before FOutSent have gone.
+    std::string FOutgoing;
+    size_t FOutSent = 0;
     bool FConnected = false;
     bool FOperationFailed = false;
     bool FQuiet = false; // the transport closes without OnQuit

@@ -293,6 +293,68 @@ size_t TKelSocket::ReceiveBuf(char* Buffer, size_t Count) {
     }
 }
 
+TKelTransport::TExchange TKelSocket::Exchange(const char* Data, size_t Count, char* Buffer, size_t Size) {
+    TExchange x;
+    for (;;) {
+        if (!IsOpen()) {
+            x.Ended = true;
+            return x;
+        }
+        bool wantWrite = false;
+        const TMove m = ExchangeOnce(Data + x.Sent, Count - x.Sent, Buffer, Size, x, wantWrite);
+        if (m == TMove::Ended)
+            x.Ended = true;
+        if (m != TMove::Blocked)
+            return x;
+        const TWait w = WaitReady(static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)));
+        if (w == TWait::Closed) {
+            x.Ended = true;
+            return x;
+        }
+        if (w == TWait::Stalled)
+            FailStalled(wantWrite ? "send" : "recv");
+    }
+}
+
+TKelSocket::TMove TKelSocket::ExchangeOnce(const char* Data, size_t Count, char* Buffer, size_t Size,
+                                           TExchange& Moved, bool& WantWrite) {
+    int sendError = 0;
+    while (Count > 0) {
+        const ssize_t n = ::send(FFd, Data, Count, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            Moved.Sent += static_cast<size_t>(n);
+            break; // one write: the rest goes once the replies have been looked at
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            WantWrite = true;
+        else
+            sendError = n < 0 ? errno : EPIPE;
+        break;
+    }
+    // Untrusted bytes from the server: any value, NUL included.
+    while (Size > 0) {
+        const ssize_t n = ::recv(FFd, Buffer, Size, MSG_DONTWAIT);
+        if (n > 0) {
+            Moved.Received = static_cast<size_t>(n);
+            return TMove::Moved;
+        }
+        if (n == 0)
+            return TMove::Ended; // what was sent or not no longer matters
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            Fail(errno, "recv");
+        break;
+    }
+    // A server that closed after its last reply refuses the commands after
+    // it: that reply has been read first.
+    if (sendError != 0)
+        Fail(sendError, "send");
+    return Moved.Sent > 0 ? TMove::Moved : TMove::Blocked;
+}
+
 size_t TKelSocket::ReceiveNow(char* Buffer, size_t Count) {
     for (;;) {
         if (FFd < 0 || Count == 0)

@@ -33,6 +33,7 @@ class TKelSocket : public TKelTransport {
     void SendBuf(const char* Data, size_t Count) override;
     size_t ReceiveBuf(char* Buffer, size_t Count) override;
     size_t ReceiveNow(char* Buffer, size_t Count) override;
+    TExchange Exchange(const char* Data, size_t Count, char* Buffer, size_t Size) override;
     void Close() override;
 
   protected:
@@ -43,6 +44,15 @@ class TKelSocket : public TKelTransport {
     TWait WaitReady(short Events);
     // The connected socket; -1 when closed.
     int Fd() const { return FFd; }
+    // What one round of an exchange found.
+    enum class TMove { Moved, Blocked, Ended };
+    // One attempt each to send and to receive without waiting, for
+    // Exchange: Moved when a byte went either way, Ended at the end of the
+    // stream, Blocked when neither could; WantWrite asks for a wait on
+    // writing as well as reading. A failure fails the transport, a failed
+    // send only once nothing more can be read.
+    virtual TMove ExchangeOnce(const char* Data, size_t Count, char* Buffer, size_t Size, TExchange& Moved,
+                               bool& WantWrite);
 
   private:
     // Connects a fresh socket to one address; returns it, or -1 with Error set.

@@ -292,6 +292,10 @@ std::string TKelTlsSocket::Handshake() {
     if (!FSsl || ::SSL_set_fd(FSsl, Fd()) != 1)
         return OpenSslError("Cannot set up TLS.");
     ::SSL_set_ex_data(FSsl, 0, this);
+    // A write reports each record that went out (an exchange reads between
+    // them), and one that must wait is retried with the same bytes wherever
+    // they are held by then.
+    ::SSL_set_mode(FSsl, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     BIO* bio = ::SSL_get_rbio(FSsl);
     ::BIO_set_callback_arg(bio, reinterpret_cast<char*>(this));
     ::BIO_set_callback_ex(bio, &TKelTlsSocket::ReadTap);
@@ -466,6 +470,59 @@ size_t TKelTlsSocket::ReceiveNow(char* Buffer, size_t Count) {
         return n;
     ::ERR_clear_error();
     return 0;
+}
+
+TKelSocket::TMove TKelTlsSocket::ExchangeOnce(const char* Data, size_t Count, char* Buffer, size_t Size,
+                                              TExchange& Moved, bool& WantWrite) {
+    if (!Secured())
+        return TKelSocket::ExchangeOnce(Data, Count, Buffer, Size, Moved, WantWrite);
+    int sendErrno = 0;
+    std::string sendText;
+    if (Count > 0) {
+        ::ERR_clear_error();
+        size_t n = 0;
+        int rc = 0;
+        {
+            const TNoSigPipe quiet;
+            rc = ::SSL_write_ex(FSsl, Data, Count, &n);
+        }
+        if (rc == 1) {
+            Moved.Sent += n;
+        } else {
+            const int err = ::SSL_get_error(FSsl, rc);
+            if (err == SSL_ERROR_WANT_WRITE)
+                WantWrite = true;
+            else if (err == SSL_ERROR_SYSCALL)
+                sendErrno = errno ? errno : EPROTO;
+            else if (err != SSL_ERROR_WANT_READ)
+                sendText = "TLS: " + OpenSslError("the send failed");
+        }
+    }
+    // Untrusted bytes from the server: any value, NUL included. A record
+    // already decrypted is taken although the socket has nothing new.
+    ::ERR_clear_error();
+    size_t n = 0;
+    const int rc = ::SSL_read_ex(FSsl, Buffer, Size, &n);
+    if (rc == 1) {
+        Moved.Received = n;
+        return TMove::Moved;
+    }
+    const int err = ::SSL_get_error(FSsl, rc);
+    if (err == SSL_ERROR_ZERO_RETURN || (err == SSL_ERROR_SYSCALL && errno == 0))
+        return TMove::Ended; // the reader judges what the end means
+    if (err == SSL_ERROR_WANT_WRITE)
+        WantWrite = true;
+    else if (err == SSL_ERROR_SYSCALL)
+        Fail(errno, "recv");
+    else if (err != SSL_ERROR_WANT_READ)
+        Fail(EPROTO, "recv", "TLS: " + OpenSslError("the receive failed"), TSocketFailure::Tls);
+    // A server that closed after its last reply refuses the commands after
+    // it: that reply has been read first.
+    if (sendErrno != 0)
+        Fail(sendErrno, "send");
+    if (!sendText.empty())
+        Fail(EPROTO, "send", sendText, TSocketFailure::Tls);
+    return Moved.Sent > 0 ? TMove::Moved : TMove::Blocked;
 }
 
 void TKelTlsSocket::Close() {

@@ -47,6 +47,10 @@ class TKelTlsSocket : public TKelSocket {
     // Sends close_notify without waiting for the answer, then closes.
     void Close() override;
 
+  protected:
+    TMove ExchangeOnce(const char* Data, size_t Count, char* Buffer, size_t Size, TExchange& Moved,
+                       bool& WantWrite) override;
+
   private:
     // Runs the handshake; empty on success, otherwise the reason.
     std::string Handshake();

@@ -136,6 +136,34 @@ class TKelTransport : public TObject {
         return 0;
     }
 
+    // What one Exchange moved.
+    struct TExchange {
+        size_t Sent = 0;     // bytes of Data that went out
+        size_t Received = 0; // bytes put into Buffer
+        bool Ended = false;  // the end of the stream, or closed meanwhile
+    };
+    // Sends what of Data the connection takes and receives what has
+    // arrived, waiting (in slices, Idle between them, within StallLimitMs)
+    // until at least one byte went either way or the stream ended. A
+    // caller with many commands to send reads while it sends, so a server
+    // that waits for its replies to be read before it reads more never
+    // waits on us while we wait on it. Failure or stall: OnError, close,
+    // then ESocketError ("send" or "recv"). Not open: Ended. A transport
+    // that cannot do both at once sends every byte as SendBuf does and
+    // receives nothing.
+    virtual TExchange Exchange(const char* Data, size_t Count, char* Buffer, size_t Size) {
+        (void)Buffer;
+        (void)Size;
+        TExchange x;
+        if (!IsOpen()) {
+            x.Ended = true;
+            return x;
+        }
+        SendBuf(Data, Count);
+        x.Sent = Count;
+        return x;
+    }
+
     // When open: OnDisconnect, then closed. While Open is pending: the open
     // is abandoned and fails once control returns to it. Otherwise nothing.
     virtual void Close() = 0;

@@ -1,21 +1,34 @@
 // Listing and deleting with PIPELINING: the commands go out ahead of their
-// replies within a bounded window, the replies are matched to their messages
-// however the stream is cut, and a server without it gets the lock-step
-// dialogue.
+// replies in batches, read between, within a window; the replies are
+// matched to their messages however the stream is cut, and a server without
+// it gets the lock-step dialogue. After signing in, CAPA, UTF8 and STAT go
+// together the same way.
 #include "mail/pop3/KelPOP3.h"
 
 #include "support/BoundedWaits.h"
 #include "support/FakePop3Server.h"
 #include "support/ScriptedTransport.h"
 
+#include "mail/pop3/KelSocket.h"
+
+#include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <numeric>
+#include <thread>
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace kel;
 using sweepbox::test::Chunking;
@@ -179,19 +192,22 @@ TEST(Pipelining, TheServerClosingInTheMiddleFails) {
     EXPECT_FALSE(l.pop.Connected());
 }
 
-// The window is also bounded in bytes: with room for many messages, the
-// commands sent before the first reply stay within 8 KiB.
-TEST(Pipelining, CommandsInFlightStayWithinTheirBytes) {
-    Listing l(true, Replies(1, 1000), 0);
-    l.pop.PipelineWindow = 2000;
-    EXPECT_EQ(l.List(1, 1000), 1000);
+// What goes ahead of the first reply with the window open? One batch of
+// about 64 KiB of commands, far more than a small fixed bound would let go,
+// but not the whole pass: the rest is generated as the replies come.
+TEST(Pipelining, CommandsGoInBatchesOfBoundedBytes) {
+    Listing l(true, Replies(1, 5000), 0);
+    l.pop.PipelineWindow = UINT16_MAX;
+    EXPECT_EQ(l.List(1, 5000), 5000);
     const size_t ahead = l.SentBeforeFirstReply();
     size_t bytes = 0;
     for (size_t k = 0; k < ahead; ++k)
         bytes += l.sends[k].first.size() + 2;
-    EXPECT_GT(ahead, 200u);
-    EXPECT_LE(bytes, 8192u);
-    EXPECT_EQ(l.listed.size(), 1000u);
+    EXPECT_GT(bytes, 32768u);
+    EXPECT_LE(bytes, 65536u + 32u); // the batch ends with the item that reaches 64 KiB
+    EXPECT_LT(ahead, 2 * 5000u);
+    EXPECT_EQ(l.listed, Rows(1, 5000));
+    EXPECT_TRUE(l.t->Exhausted());
 }
 
 namespace {
@@ -355,4 +371,239 @@ TEST(PipelinedDeletion, OverASocketTheServerSeesAWindowBeforeAnyReply) {
     EXPECT_EQ(pop.DeleteMessages({6, 5, 4, 3, 1}), 5u);
     pop.Quit();
     EXPECT_TRUE(server.Finished());
+}
+
+namespace {
+
+// A server that reads slowly through a small receive buffer and answers
+// each command as soon as it has read it, with a blocking send through a
+// small send buffer: it waits for its replies to be read before it reads
+// more. A client that stops reading while it waits to send would wait on it
+// for ever. Every wait is bounded: a silent client ends the server.
+class SlowServer {
+  public:
+    explicit SlowServer(std::string HeaderPad) : FPad(std::move(HeaderPad)) {
+        FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int small = 4096;
+        // Inherited by the accepted socket, and so set before the handshake.
+        ::setsockopt(FListen, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        ::setsockopt(FListen, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        EXPECT_EQ(::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        EXPECT_EQ(::listen(FListen, 1), 0);
+        ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
+        FPort = ntohs(a.sin_port);
+        FThread = std::thread([this] { Serve(); });
+    }
+    ~SlowServer() {
+        FThread.join();
+        ::close(FListen);
+    }
+    std::string PortText() const { return std::to_string(FPort); }
+    // Commands read so far.
+    std::atomic<size_t> CommandsRead{0};
+
+  private:
+    bool SendAll(int Fd, const std::string& Bytes) {
+        for (size_t done = 0; done < Bytes.size();) {
+            pollfd p{Fd, POLLOUT, 0};
+            if (::poll(&p, 1, sweepbox::test::kClientWaitMs) <= 0)
+                return false;
+            const ssize_t n = ::send(Fd, Bytes.data() + done, Bytes.size() - done, MSG_NOSIGNAL);
+            if (n <= 0)
+                return false;
+            done += static_cast<size_t>(n);
+        }
+        return true;
+    }
+    std::string Answer(const std::string& Command) {
+        if (Command == "CAPA")
+            return "+OK\r\nPIPELINING\r\nTOP\r\n.\r\n";
+        if (Command.compare(0, 4, "TOP ") == 0)
+            return "+OK\r\nSubject: m" + Command.substr(4, Command.size() - 6) + "\r\nX-Pad: " + FPad + "\r\n\r\n.\r\n";
+        if (Command.compare(0, 5, "list ") == 0)
+            return "+OK " + Command.substr(5) + " " + std::to_string(100 + std::atoi(Command.c_str() + 5)) + "\r\n";
+        if (Command.compare(0, 5, "DELE ") == 0) {
+            ++FMarked;
+            return "+OK marked\r\n";
+        }
+        if (Command == "STAT")
+            return "+OK " + std::to_string(5000 - FMarked) + " 1000\r\n";
+        if (Command == "QUIT")
+            return "+OK bye\r\n";
+        return "-ERR unknown\r\n";
+    }
+    void Serve() {
+        pollfd l{FListen, POLLIN, 0};
+        if (::poll(&l, 1, sweepbox::test::kClientWaitMs) <= 0)
+            return;
+        const int fd = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            return;
+        std::string in;
+        bool open = SendAll(fd, "+OK ready\r\n");
+        while (open) {
+            pollfd p{fd, POLLIN, 0};
+            char buf[256];
+            if (::poll(&p, 1, sweepbox::test::kClientWaitMs) <= 0)
+                break;
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0)
+                break;
+            in.append(buf, static_cast<size_t>(n));
+            std::string out;
+            for (size_t eol; open && (eol = in.find("\r\n")) != std::string::npos;) {
+                const std::string command = in.substr(0, eol);
+                in.erase(0, eol + 2);
+                ++CommandsRead;
+                out += Answer(command);
+                open = command != "QUIT";
+            }
+            open = SendAll(fd, out) && open;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        ::close(fd);
+    }
+    std::string FPad;
+    int FListen = -1;
+    uint16_t FPort = 0;
+    size_t FMarked = 0;
+    std::thread FThread;
+};
+
+// The client's own send buffer small as well, so a batch cannot vanish
+// into the kernel at once: it goes while the replies come.
+class SmallBufferSocket : public TKelSocket {
+  public:
+    void Open() override {
+        TKelSocket::Open();
+        const int small = 4096;
+        ::setsockopt(Fd(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    }
+};
+
+} // namespace
+
+// What happens with a whole pass in flight against a server that waits for
+// its replies to be read before it reads more? The client reads while its
+// batches wait to go: the replies come in order while the server has read
+// only part of the first batch, 5,000 listed and 5,000 deleted, no deadlock.
+TEST(Pipelining, AWholePassGoesToAServerThatReadsSlowly) {
+    SlowServer server(std::string(400, 'x'));
+    TKelPOP pop;
+    pop.SetTransport(std::make_unique<SmallBufferSocket>());
+    sweepbox::test::BoundWaits(pop);
+    pop.Host = "127.0.0.1";
+    pop.Port = server.PortText();
+    pop.Connect();
+    ASSERT_TRUE(pop.Connected());
+    ASSERT_TRUE(pop.ReadCapabilities());
+    ASSERT_TRUE(pop.PipeliningOffered());
+    pop.Stat();
+    ASSERT_EQ(pop.StatCount(), 5000);
+
+    // How many commands the server had read when the first reply of the
+    // listing came.
+    size_t readAtFirstReply = 0;
+    pop.OnReceiveTextFromSocket = [&](TObject*, const std::string&) {
+        if (readAtFirstReply == 0)
+            readAtFirstReply = server.CommandsRead;
+    };
+    const size_t before = server.CommandsRead;
+    size_t rows = 0;
+    bool inOrder = true;
+    EXPECT_EQ(pop.ListMessages(1, 5000,
+                               [&](uint16_t n, const std::string& h, const std::string& size) {
+                                   inOrder = inOrder && h.substr(0, h.find("\r\n")) == "Subject: m" + std::to_string(n) &&
+                                             size == std::to_string(100 + n);
+                                   ++rows;
+                                   return true;
+                               }),
+              5000);
+    EXPECT_EQ(rows, 5000u);
+    EXPECT_TRUE(inOrder);
+    // The first batch alone is over a thousand commands.
+    EXPECT_LT(readAtFirstReply - before, 1000u);
+
+    std::vector<uint16_t> numbers;
+    for (int n = 5000; n >= 1; --n)
+        numbers.push_back(static_cast<uint16_t>(n));
+    EXPECT_EQ(pop.DeleteMessages(numbers), 5000u);
+    EXPECT_EQ(pop.MsgCount(), 0);
+    EXPECT_TRUE(pop.Connected());
+    pop.Quit();
+    EXPECT_FALSE(pop.OperationFailed());
+}
+
+// After signing in: CAPA, UTF8 and STAT in one send where the CAPA before
+// signing in listed PIPELINING, each reply judged as the single calls judge
+// it; one at a time without it, UTF8 then only where the new CAPA offers it.
+TEST(OpenMailbox, AsksCapaUtf8AndStatTogetherWhereTheServerPipelines) {
+    const std::string capaPipelining = "+OK\r\nPIPELINING\r\nUTF8\r\nTOP\r\n.\r\n";
+    const struct {
+        const char* name;
+        std::string before; // the CAPA before signing in
+        std::string replies;
+        Strings commands;
+        bool together;
+        bool utf8;
+        int64_t count; // -1: STAT refused
+    } rows[] = {
+        {"pipelined", capaPipelining, capaPipelining + "+OK UTF8 on\r\n+OK 3 300\r\n", {"CAPA", "UTF8", "STAT"},
+         true, true, 3},
+        {"pipelined, no UTF8", "+OK\r\nPIPELINING\r\n.\r\n", "+OK\r\nPIPELINING\r\n.\r\n+OK 0 0\r\n",
+         {"CAPA", "STAT"}, true, false, 0},
+        {"pipelined, CAPA and UTF8 refused", capaPipelining, "-ERR no\r\n-ERR not now\r\n+OK 2 20\r\n",
+         {"CAPA", "UTF8", "STAT"}, true, false, 2},
+        {"pipelined, STAT refused", capaPipelining, capaPipelining + "+OK\r\n-ERR locked\r\n",
+         {"CAPA", "UTF8", "STAT"}, true, true, -1},
+        {"lock-step, UTF8 offered only now", "+OK\r\nTOP\r\n.\r\n", "+OK\r\nUTF8\r\n.\r\n+OK\r\n+OK 4 40\r\n",
+         {"CAPA", "UTF8", "STAT"}, false, true, 4},
+        {"lock-step, UTF8 no longer offered", "+OK\r\nUTF8\r\n.\r\n", "+OK\r\nTOP\r\n.\r\n+OK 1 10\r\n",
+         {"CAPA", "STAT"}, false, false, 1},
+    };
+    for (const auto& row : rows) {
+        for (const size_t piece : {size_t{0}, size_t{1}}) {
+            SCOPED_TRACE(std::string(row.name) + ", piece " + std::to_string(piece));
+            TKelPOP pop;
+            auto owned = std::make_unique<ScriptedTransport>();
+            ScriptedTransport* t = owned.get();
+            t->LineAtATime = true;
+            t->Serve("+OK ready\r\n").Serve(row.before).Serve(row.replies, piece);
+            pop.SetTransport(std::move(owned));
+            sweepbox::test::BoundWaits(pop);
+            pop.Host = "127.0.0.1";
+            std::vector<std::pair<std::string, size_t>> sends;
+            int32_t code = 0;
+            pop.OnError = [&](TObject*, int32_t c, const std::string&) { code = c; };
+            pop.Connect();
+            pop.ReadCapabilities();
+            pop.OnSendTextToSocket = [&](TObject*, const std::string& s) {
+                sends.emplace_back(s.substr(0, s.size() - 2), t->Served);
+            };
+            EXPECT_EQ(pop.OpenMailbox(), row.utf8);
+            Strings commands;
+            for (const auto& [command, served] : sends)
+                commands.push_back(command);
+            EXPECT_EQ(commands, row.commands);
+            // Together: every command out before any reply is read.
+            // Lock-step: each after the reply before it.
+            for (size_t k = 1; k < sends.size(); ++k)
+                if (row.together)
+                    EXPECT_EQ(sends[k].second, sends[0].second);
+                else
+                    EXPECT_GT(sends[k].second, sends[k - 1].second);
+            EXPECT_EQ(pop.Connected(), row.count >= 0);
+            if (row.count >= 0) {
+                EXPECT_EQ(pop.StatCount(), row.count);
+                EXPECT_FALSE(pop.OperationFailed());
+            } else {
+                EXPECT_EQ(code, popMailboxRefused);
+            }
+            EXPECT_TRUE(t->Exhausted());
+        }
+    }
 }
