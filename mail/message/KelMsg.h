@@ -4,6 +4,7 @@
 #pragma once
 
 #include "mail/core/KelBase.h"
+#include "mail/core/KelLines.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -92,7 +93,7 @@ class TKelMsg : public TObject {
     std::string BCC;                     // published; never filled
     std::string Date;                    // Date:, as written
     std::string Subject;                 // Subject:, encoded words decoded
-    std::vector<std::string> Text;       // the text parts of the body, in message order
+    TTextLines Text;                     // the text parts of the body, in message order
     std::vector<std::string> ExtraHeaders; // published; never read
     TAttachedFiles AttachedFiles;        // the attachment parts, in message order
     std::string ContentType;             // upper case; "TEXT/PLAIN" when absent
@@ -113,11 +114,12 @@ class TKelMsg : public TObject {
     // it after the message is gone. Null for messages not retrieved.
     std::shared_ptr<const TTempFile> Original;
 
-    // Fires while ParseLines copies lines into Text, after each run of
-    // them: the parse reads the bytes from Begin to End of the lines it was
-    // given no more (a failed parse still reads every line once more for
-    // RawMail, so they must stay readable). The retrieval lets go of those
-    // pages of its mapped spool, so a large text is not held twice at once.
+    // Fires while ParseLines copies lines into Text or decodes them into an
+    // attachment, after each run of them: the parse reads the bytes from
+    // Begin to End of the lines it was given no more (a failed parse still
+    // reads every line once more for RawMail, so they must stay readable).
+    // The retrieval lets go of those pages of its mapped spool, so a large
+    // text or attachment is not held twice at once.
     std::function<void(const char* Begin, const char* End)> OnLinesCopied;
 
     // Fills the header-derived fields, Headers, Text and AttachedFiles from
@@ -143,9 +145,10 @@ class TKelMsg : public TObject {
     void ParseHeaderFields();
     void ParsePart(TParseState& State, const TEntity& Entity);
     void ParseTextPart(TParseState& State, const TEntity& Entity, const std::string& Encoding);
-    void ShowLines(TParseState& State, std::span<const std::string_view> Lines);
     // Appends copies of Lines to Text in runs, OnLinesCopied after each.
-    void CopyLines(std::span<const std::string_view> Lines);
+    void ShowLines(std::span<const std::string_view> Lines);
+    // Tells OnLinesCopied that Lines, a run of the lines given, are done with.
+    void LinesRead(std::span<const std::string_view> Lines) const;
     void AddAttachment(std::span<const std::string_view> Lines, std::string Name, const std::string& Encoding,
                        bool DropEmptyLinesOnFailure = false);
 
