@@ -823,13 +823,18 @@ void TKelMsg::ShowLines(std::span<const std::string_view> Lines) {
     for (const std::string_view l : Lines)
         bytes += l.size();
     Text.Reserve(Lines.size(), bytes);
-    // Runs of a few megabytes: the source of each can go before the next is
-    // copied, and the copies cost no more than they would in one go.
-    constexpr size_t kRun = 64 * 1024;
-    for (size_t at = 0; at < Lines.size(); at += kRun) {
-        const std::span<const std::string_view> run = Lines.subspan(at, std::min(kRun, Lines.size() - at));
+    // Runs of about a megabyte: the source of each can go before the next
+    // is copied, and the copies cost no more than they would in one go.
+    constexpr size_t kRunBytes = 1 << 20;
+    for (size_t at = 0; at < Lines.size();) {
+        size_t end = at, runBytes = 0;
+        do
+            runBytes += Lines[end++].size();
+        while (end < Lines.size() && runBytes < kRunBytes);
+        const std::span<const std::string_view> run = Lines.subspan(at, end - at);
         Text.Append(run);
         LinesRead(run);
+        at = end;
     }
 }
 
