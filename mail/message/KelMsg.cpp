@@ -745,7 +745,7 @@ void TKelMsg::ParsePart(TParseState& State, const TEntity& Entity) {
             return;
         }
         std::span<const std::string_view> lines = Entity.Lines;
-        if (!Entity.SplitClean && !LinesAreSplitClean(lines)) {
+        if (!Entity.SplitClean && !LooksSplitClean(lines)) {
             auto resplit = std::make_unique<TParseState::TResplit>();
             resplit->Text = JoinLines(lines);
             AppendSplitLines(resplit->Lines, resplit->Text);
@@ -836,6 +836,24 @@ void TKelMsg::ShowLines(std::span<const std::string_view> Lines) {
         LinesRead(run);
         at = end;
     }
+}
+
+bool TKelMsg::LooksSplitClean(std::span<const std::string_view> Lines) const {
+    // A run at a time, each told of as looked over: a large entity's lines
+    // need not all be in memory at once until its parts are decoded.
+    constexpr size_t kRunBytes = 1 << 20;
+    for (size_t at = 0; at < Lines.size();) {
+        size_t end = at, runBytes = 0;
+        do
+            runBytes += Lines[end++].size();
+        while (end < Lines.size() && runBytes < kRunBytes);
+        const std::span<const std::string_view> run = Lines.subspan(at, end - at);
+        if (!LinesAreSplitClean(run))
+            return false;
+        LinesRead(run);
+        at = end;
+    }
+    return true;
 }
 
 void TKelMsg::LinesRead(std::span<const std::string_view> Lines) const {

@@ -114,12 +114,14 @@ class TKelMsg : public TObject {
     // it after the message is gone. Null for messages not retrieved.
     std::shared_ptr<const TTempFile> Original;
 
-    // Fires while ParseLines copies lines into Text or decodes them into an
-    // attachment, after each run of them: the parse reads the bytes from
-    // Begin to End of the lines it was given no more (a failed parse still
-    // reads every line once more for RawMail, so they must stay readable).
-    // The retrieval lets go of those pages of its mapped spool, so a large
-    // text or attachment is not held twice at once.
+    // Fires while ParseLines goes through the lines it was given, after
+    // each run of them that it copied into Text, decoded into an attachment
+    // or looked over for line ends before taking a multipart entity apart:
+    // the parse needs the bytes from Begin to End no more, or (looked over)
+    // not before it decodes or copies them. They must stay readable: a
+    // failed parse reads every line once more for RawMail. The retrieval
+    // lets go of those pages of its mapped spool, so a large text or
+    // attachment is not held twice at once.
     std::function<void(const char* Begin, const char* End)> OnLinesCopied;
 
     // Fills the header-derived fields, Headers, Text and AttachedFiles from
@@ -147,6 +149,8 @@ class TKelMsg : public TObject {
     void ParseTextPart(TParseState& State, const TEntity& Entity, const std::string& Encoding);
     // Appends copies of Lines to Text in runs, OnLinesCopied after each.
     void ShowLines(std::span<const std::string_view> Lines);
+    // LinesAreSplitClean run by run, telling OnLinesCopied of each.
+    bool LooksSplitClean(std::span<const std::string_view> Lines) const;
     // Tells OnLinesCopied that Lines, a run of the lines given, are done with.
     void LinesRead(std::span<const std::string_view> Lines) const;
     void AddAttachment(std::span<const std::string_view> Lines, std::string Name, const std::string& Encoding,
