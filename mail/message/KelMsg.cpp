@@ -291,6 +291,9 @@ void DecodeBase64Into(std::span<const std::string_view> Lines, std::string& Out,
     constexpr size_t kStep = 1 << 16;
     size_t len = Out.size();
     size_t k = 0;
+    // Done hears of about a megabyte of lines at a time.
+    constexpr size_t kTell = 1 << 20;
+    size_t told = 0, untold = 0;
     while (k < Lines.size()) {
         size_t step = 0, j = k;
         do
@@ -298,11 +301,15 @@ void DecodeBase64Into(std::span<const std::string_view> Lines, std::string& Out,
         while (j < Lines.size() && step < kStep);
         Out.resize(len + decoder.MaxDecodedSize(step));
         char* o = Out.data() + len;
-        const size_t first = k;
         for (; k < j; ++k)
             o += decoder.DecodeTo(Lines[k].data(), Lines[k].size(), o);
         len = static_cast<size_t>(o - Out.data());
-        Done(Lines.subspan(first, j - first));
+        untold += step;
+        if (untold >= kTell || k == Lines.size()) {
+            Done(Lines.subspan(told, k - told));
+            told = k;
+            untold = 0;
+        }
     }
     Out.resize(len);
 }
@@ -359,6 +366,12 @@ constexpr std::array<uint8_t, 256> kQPHex = [] {
 // false, Out as it was.
 bool AppendQuotedPrintableLinesDirect(std::span<const std::string_view> Lines, TTextLines& Out) {
     const size_t outStart = Out.size();
+    // Decoding never makes a line longer: room for the encoded bytes is
+    // enough, so the text is not moved as it grows.
+    size_t encoded = 0;
+    for (const std::string_view l : Lines)
+        encoded += l.size();
+    Out.Reserve(Lines.size(), encoded);
     std::string cur;        // the decoded line being built
     bool curHasEnd = false; // an escape in cur gave CR or LF: cur splits into several lines
     const auto fail = [&] {
@@ -641,13 +654,13 @@ void TKelMsg::Parse() {
     // the parse has succeeded.
     const std::vector<std::string_view> lines(RawMail.begin(), RawMail.end());
     TParseState state;
-    ParseMessage(state, lines);
+    ParseMessage(state, lines, lkAny);
 
     if (ClearRawMailAfterParse)
         std::vector<std::string>().swap(RawMail);
 }
 
-void TKelMsg::ParseLines(std::span<const std::string_view> Lines) {
+void TKelMsg::ParseLines(std::span<const std::string_view> Lines, TLineKind Kind) {
     if (!RawMail.empty() || !ClearRawMailAfterParse) {
         // Copied before RawMail grows: the views may point into its lines.
         std::vector<std::string> copy(Lines.begin(), Lines.end());
@@ -659,18 +672,18 @@ void TKelMsg::ParseLines(std::span<const std::string_view> Lines) {
         return;
     TParseState state;
     try {
-        ParseMessage(state, Lines);
+        ParseMessage(state, Lines, Kind);
     } catch (...) {
         RawMail.assign(Lines.begin(), Lines.end());
         throw;
     }
 }
 
-void TKelMsg::ParseMessage(TParseState& State, std::span<const std::string_view> Lines) {
+void TKelMsg::ParseMessage(TParseState& State, std::span<const std::string_view> Lines, TLineKind Kind) {
     const auto headerEnd = std::find_if(Lines.begin(), Lines.end(), [](std::string_view l) { return l.empty(); });
     Headers.insert(Headers.end(), Lines.begin(), headerEnd);
     ParseHeaderFields();
-    ParsePart(State, TEntity{Lines, false, 0});
+    ParsePart(State, TEntity{Lines, Kind == lkSplit, 0});
 }
 
 void TKelMsg::ParseHeaderFields() {

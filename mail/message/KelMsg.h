@@ -21,6 +21,9 @@ class TTempFile;
 
 enum TPriority : uint8_t { prHighest, prHigh, prNormal, prLow, prLowest };
 enum TTextEncoding : uint8_t { te8Bit, teBase64 };
+// What is known of lines handed to a parse: anything, or split from a text
+// by AppendSplitLines (no line holds CR or LF).
+enum TLineKind : uint8_t { lkAny, lkSplit };
 
 // Multipart and message/rfc822 entities nested deeper than this are not taken
 // apart: such an entity is shown as text, source and all. Keeps the work per
@@ -136,14 +139,18 @@ class TKelMsg : public TObject {
     // copying the lines when RawMail would be emptied anyway: the retrieval
     // parses the received text where it lies. Lines are only read during
     // the call. RawMail receives the lines when it is to be kept, and when
-    // the parse fails ("Oops..."), as after Parse.
-    void ParseLines(std::span<const std::string_view> Lines);
+    // the parse fails ("Oops..."), as after Parse. Lines that come from
+    // AppendSplitLines hold no CR or LF: given lkSplit, the parse does not
+    // look them over for one before it takes a multipart message apart
+    // (lkSplit for lines that do hold one parses them as they are, not as
+    // Parse would).
+    void ParseLines(std::span<const std::string_view> Lines, TLineKind Kind = lkAny);
 
   private:
     struct TEntity;
     struct TParseState;
 
-    void ParseMessage(TParseState& State, std::span<const std::string_view> Lines);
+    void ParseMessage(TParseState& State, std::span<const std::string_view> Lines, TLineKind Kind);
     void ParseHeaderFields();
     void ParsePart(TParseState& State, const TEntity& Entity);
     void ParseTextPart(TParseState& State, const TEntity& Entity, const std::string& Encoding);
