@@ -16,6 +16,8 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -46,6 +48,18 @@ TEST_F(KelMsgTextDigest, EveryFileGivesTheLinesAndFilesItGaveBefore) {
         ASSERT_NE(row, expected.end());
         const std::string bytes = ReadFile(dir / path);
         EXPECT_EQ(kel_test::RetrievedDigest(path, bytes), row->second) << "through ParseLines";
+        {
+            kel::TKelMsg msg;
+            std::vector<std::string_view> lines;
+            kel::AppendSplitLines(lines, bytes);
+            bool failed = false;
+            try {
+                msg.ParseLines(lines, kel::lkSplit);
+            } catch (const std::exception&) {
+                failed = true;
+            }
+            EXPECT_EQ(kel_test::MessageDigest(path, msg, failed), row->second) << "through ParseLines, lkSplit";
+        }
 
         kel::TKelMsg msg;
         msg.RawMail = kel::SplitLines(bytes);
