@@ -109,6 +109,22 @@ bool LinesAreSplitClean(std::span<const std::string_view> Lines) {
     return true;
 }
 
+// Hands Lines to Fn in consecutive runs of about a megabyte, in order, until
+// Fn returns false; returns false then, else true.
+template <class TFn> bool ForEachRun(std::span<const std::string_view> Lines, TFn Fn) {
+    constexpr size_t kRunBytes = 1 << 20;
+    for (size_t at = 0; at < Lines.size();) {
+        size_t end = at, runBytes = 0;
+        do
+            runBytes += Lines[end++].size();
+        while (end < Lines.size() && runBytes < kRunBytes);
+        if (!Fn(Lines.subspan(at, end - at)))
+            return false;
+        at = end;
+    }
+    return true;
+}
+
 // "end" after trimming, in any case: the line that closes a uuencoded block
 // inside text.
 bool IsUUEndLine(std::string_view Line) {
@@ -836,37 +852,24 @@ void TKelMsg::ShowLines(std::span<const std::string_view> Lines) {
     for (const std::string_view l : Lines)
         bytes += l.size();
     Text.Reserve(Lines.size(), bytes);
-    // Runs of about a megabyte: the source of each can go before the next
-    // is copied, and the copies cost no more than they would in one go.
-    constexpr size_t kRunBytes = 1 << 20;
-    for (size_t at = 0; at < Lines.size();) {
-        size_t end = at, runBytes = 0;
-        do
-            runBytes += Lines[end++].size();
-        while (end < Lines.size() && runBytes < kRunBytes);
-        const std::span<const std::string_view> run = Lines.subspan(at, end - at);
-        Text.Append(run);
-        LinesRead(run);
-        at = end;
-    }
+    // The source of each run can go before the next is copied, and the
+    // copies cost no more than they would in one go.
+    ForEachRun(Lines, [this](std::span<const std::string_view> Run) {
+        Text.Append(Run);
+        LinesRead(Run);
+        return true;
+    });
 }
 
 bool TKelMsg::LooksSplitClean(std::span<const std::string_view> Lines) const {
-    // A run at a time, each told of as looked over: a large entity's lines
-    // need not all be in memory at once until its parts are decoded.
-    constexpr size_t kRunBytes = 1 << 20;
-    for (size_t at = 0; at < Lines.size();) {
-        size_t end = at, runBytes = 0;
-        do
-            runBytes += Lines[end++].size();
-        while (end < Lines.size() && runBytes < kRunBytes);
-        const std::span<const std::string_view> run = Lines.subspan(at, end - at);
-        if (!LinesAreSplitClean(run))
+    // Each run told of as looked over: a large entity's lines need not all
+    // be in memory at once until its parts are decoded.
+    return ForEachRun(Lines, [this](std::span<const std::string_view> Run) {
+        if (!LinesAreSplitClean(Run))
             return false;
-        LinesRead(run);
-        at = end;
-    }
-    return true;
+        LinesRead(Run);
+        return true;
+    });
 }
 
 void TKelMsg::LinesRead(std::span<const std::string_view> Lines) const {
