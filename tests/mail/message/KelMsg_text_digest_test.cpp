@@ -1,7 +1,9 @@
 // The message's Text and attachments on the whole corpus against the
 // fingerprints the earlier model (a string per line) gave for the same files
-// (data/corpus_text_digests.tsv): keeping the lines in one buffer loses,
-// moves or joins none of them, through ParseLines as through Parse.
+// (data/corpus_text_digests.tsv, one RetrievedDigest row per MANIFEST.tsv
+// file, made with the model of commit e384126): keeping the lines in one
+// buffer loses, moves or joins none of them, through ParseLines as through
+// Parse.
 
 #include "TextDigest.h"
 #include "mail/core/KelLines.h"
