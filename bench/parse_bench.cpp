@@ -3,7 +3,9 @@
 //   parse_bench FILE...
 //
 // For every file it does what a retrieval does with the received text: map
-// the message, split it into lines (views into the mapping), ParseLines,
+// the message, split it into lines (views into the mapping), ParseLines
+// (letting go of the mapped pages the parse is done with, as the retrieval
+// does; unlike the retrieval, the pages are also let go as the split goes),
 // then touches every byte the message
 // shows (a CRC32 over each line of Text and over each attachment's Data) and
 // reads the header-derived fields. One summary line at the end, with the
@@ -22,8 +24,10 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <string_view>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -47,7 +51,7 @@ class TMappedFile {
         bool ok = fstat(fd, &st) == 0;
         if (ok && st.st_size > 0) {
             FSize = static_cast<size_t>(st.st_size);
-            FMap = mmap(nullptr, FSize, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+            FMap = mmap(nullptr, FSize, PROT_READ, MAP_PRIVATE, fd, 0);
             ok = FMap != MAP_FAILED;
             if (!ok)
                 FMap = nullptr;
@@ -60,6 +64,28 @@ class TMappedFile {
             munmap(FMap, FSize);
     }
     std::string_view View() const { return FMap ? std::string_view(static_cast<const char*>(FMap), FSize) : ""; }
+    // The pages between Begin and End are read in one call, not a fault
+    // at a time.
+    void Populate(const char* Begin, const char* End) const {
+        const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGE_SIZE));
+        const uintptr_t first = reinterpret_cast<uintptr_t>(Begin) / page * page;
+        if (FMap && Begin < End)
+            madvise(reinterpret_cast<void*>(first), static_cast<size_t>(reinterpret_cast<uintptr_t>(End) - first),
+                    MADV_POPULATE_READ);
+    }
+    // The whole pages between Begin and End leave the process's memory; a
+    // later read brings them back from the file.
+    void Release(const char* Begin, const char* End) const {
+        const auto map = reinterpret_cast<uintptr_t>(FMap);
+        const auto begin = reinterpret_cast<uintptr_t>(Begin), end = reinterpret_cast<uintptr_t>(End);
+        if (!FMap || begin < map || end > map + FSize || begin >= end)
+            return;
+        const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGE_SIZE));
+        const uintptr_t first = (begin + page - 1) / page * page;
+        const uintptr_t last = end / page * page;
+        if (first < last)
+            madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+    }
 
   private:
     void* FMap = nullptr;
@@ -91,13 +117,30 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "%s: %s\n", argv[i], std::strerror(errno));
                 return 1;
             }
+            // Split a megabyte at a time, cut after an LF (where a split of
+            // the whole also ends a line), each piece's pages let go once
+            // its lines are found: the parse brings back what it reads.
             std::vector<std::string_view> lines;
-            kel::AppendSplitLines(lines, file.View());
+            std::string_view rest = file.View();
+            while (!rest.empty()) {
+                const size_t lf = rest.find('\n', std::min<size_t>(rest.size(), 1 << 20));
+                const std::string_view piece = rest.substr(0, lf == std::string_view::npos ? rest.size() : lf + 1);
+                // Doubling, not growing by each piece's share: the list is
+                // moved a few times, not once a piece.
+                if (lines.capacity() - lines.size() < piece.size() / 32 + 16)
+                    lines.reserve(std::max(lines.capacity() * 2, lines.size() + piece.size() / 32 + 16));
+                file.Populate(piece.data(), piece.data() + piece.size());
+                kel::AppendSplitLines(lines, piece);
+                file.Release(piece.data(), piece.data() + piece.size());
+                rest.remove_prefix(piece.size());
+            }
+            msg.OnLinesCopied = [&file](const char* Begin, const char* End) { file.Release(Begin, End); };
             try {
-                msg.ParseLines(lines);
+                msg.ParseLines(lines, kel::lkSplit);
             } catch (const std::exception&) {
                 ++t.failed;
             }
+            msg.OnLinesCopied = nullptr;
         }
 
         for (const std::string* f : {&msg.From, &msg.Sender, &msg.SendTo, &msg.CC, &msg.ReplyTo, &msg.Subject,
@@ -112,7 +155,7 @@ int main(int argc, char** argv) {
             crc = static_cast<uint32_t>(crc32(crc, reinterpret_cast<const Bytef*>(chunk.data()), static_cast<uInt>(chunk.size())));
             chunk.clear();
         };
-        for (const std::string& l : msg.Text) {
+        for (const std::string_view l : msg.Text) {
             if (chunk.size() + l.size() > (1u << 16))
                 flush();
             if (l.size() > (1u << 16))

@@ -534,9 +534,9 @@ bool IsHtmlOnly(const kel::TKelMsg& Msg) {
         return true;
     if (!Msg.ContentType.starts_with("MULTIPART/"))
         return false;
-    for (const std::string& line : Msg.Text) {
+    for (const std::string_view line : Msg.Text) {
         const size_t from = line.find_first_not_of(" \t");
-        if (from == std::string::npos)
+        if (from == std::string_view::npos)
             continue;
         const QString start =
             QString::fromLatin1(line.data() + from, static_cast<qsizetype>(std::min<size_t>(line.size() - from, 16)));

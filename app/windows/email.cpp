@@ -44,7 +44,7 @@ QString ShownName(const std::string& bytes) {
     return MaskHiddenControls(DisplayText(bytes));
 }
 
-bool IsAscii(const std::string& bytes) {
+bool IsAscii(std::string_view bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
@@ -79,43 +79,35 @@ class TForm3::TMessageLines final : public TTextViewSource {
 
     // Hands every line with its CR LF to Write, in order.
     bool WriteLines(const TWrite& Write) const {
-        for (qsizetype i = 0; i < Count_; ++i) {
-            const std::string* line = Line(i, nullptr);
-            const std::string_view bytes = line ? std::string_view(*line) : std::string_view();
-            if (!Write(bytes) || !Write("\r\n"))
+        for (qsizetype i = 0; i < Count_; ++i)
+            if (!Write(Line(i, nullptr)) || !Write("\r\n"))
                 return false;
-        }
         return true;
     }
 
     qsizetype lineCount() const override { return Count_; }
 
-    qsizetype lineSize(qsizetype line) const override {
-        const std::string* bytes = Line(line, nullptr);
-        return bytes ? static_cast<qsizetype>(bytes->size()) : 0;
-    }
+    qsizetype lineSize(qsizetype line) const override { return static_cast<qsizetype>(Line(line, nullptr).size()); }
 
-    bool lineSizeIsLength(qsizetype line) const override {
-        const std::string* bytes = Line(line, nullptr);
-        return bytes == nullptr || IsAscii(*bytes);
-    }
+    bool lineSizeIsLength(qsizetype line) const override { return IsAscii(Line(line, nullptr)); }
 
     QString lineText(qsizetype line, qsizetype limit) const override {
         TCharsetDecoder* decoder = nullptr;
-        const std::string* bytes = Line(line, &decoder);
-        if (bytes == nullptr)
+        const std::string_view bytes = Line(line, &decoder);
+        if (decoder == nullptr)
             return QString();
-        if (static_cast<qsizetype>(bytes->size()) <= limit)
-            return ShowNul(decoder->Decode(*bytes));
+        if (static_cast<qsizetype>(bytes.size()) <= limit)
+            return ShowNul(decoder->Decode(std::string(bytes)));
         // Only whole characters: a cut through a multibyte character would
         // make the whole start fail its charset, so the cut backs off by up
         // to three bytes.
-        std::string start(*bytes, 0, static_cast<std::size_t>(std::max<qsizetype>(limit, 0)));
+        const std::string_view cut = bytes.substr(0, static_cast<std::size_t>(std::max<qsizetype>(limit, 0)));
+        std::string start(cut);
         QString text;
         for (int back = 0; back < 4 && !start.empty(); ++back, start.pop_back())
             if (decoder->TryDecode(start, text))
                 return ShowNul(text);
-        return ShowNul(decoder->Decode(std::string(*bytes, 0, static_cast<std::size_t>(std::max<qsizetype>(limit, 0)))));
+        return ShowNul(decoder->Decode(std::string(cut)));
     }
 
     // A NUL in the text is shown as the symbol for one (one character for
@@ -125,25 +117,27 @@ class TForm3::TMessageLines final : public TTextViewSource {
   private:
     struct TPart {
         const kel::TKelMsg* Msg = nullptr; // nullptr once forgotten
-        const std::vector<std::string>* Lines = nullptr;
-        std::vector<std::string> Kept; // the lines once Msg was forgotten
+        const kel::TTextLines* Lines = nullptr;
+        kel::TTextLines Kept; // the lines once Msg was forgotten
         qsizetype Count = 0;           // as many as Msg had when added
         qsizetype First = 0;           // the view's line number of the first
         std::unique_ptr<TCharsetDecoder> Decoder;
     };
 
-    const std::string* Line(qsizetype line, TCharsetDecoder** decoder) const {
+    // The bytes of a line, a view into its message's (or the kept) lines;
+    // empty, and decoder left alone, for a line that is not there.
+    std::string_view Line(qsizetype line, TCharsetDecoder** decoder) const {
         if (line < 0 || line >= Count_)
-            return nullptr;
+            return {};
         const auto it = std::upper_bound(Parts_.begin(), Parts_.end(), line,
                                          [](qsizetype l, const auto& part) { return l < part->First; });
         const TPart& part = **std::prev(it);
         const auto index = static_cast<std::size_t>(line - part.First);
         if (index >= part.Lines->size()) // the message lost lines after it was added
-            return nullptr;
+            return {};
         if (decoder)
             *decoder = part.Decoder.get();
-        return &(*part.Lines)[index];
+        return (*part.Lines)[index];
     }
 
     std::vector<std::unique_ptr<TPart>> Parts_; // apart, so Lines = &Kept stays valid
@@ -164,11 +158,8 @@ class TForm3::TConvertedLines final : public TTextViewSource {
     static constexpr qsizetype kSlice = 256 * 1024;
 
     explicit TConvertedLines(const kel::TKelMsg& Msg) : Charset_(Msg.TextCharSet) {
-        std::size_t size = 0;
-        for (const std::string& line : Msg.Text)
-            size += line.size() + 1;
-        Bytes_.reserve(size);
-        for (const std::string& line : Msg.Text) {
+        Bytes_.reserve(Msg.Text.Bytes() + Msg.Text.size());
+        for (const std::string_view line : Msg.Text) {
             Bytes_ += line;
             Bytes_ += '\n';
         }

@@ -154,15 +154,9 @@ const char* FindLineEnd(const char* P, const char* End) {
     return P;
 }
 
-template <class TLine> void AppendSplitLinesTo(std::vector<TLine>& Out, std::string_view Text) {
-    // Counting first lets the list be sized once: growing it step by step
-    // moves every line again and, for a large message, holds the old and
-    // the new array at the same time.
-    const TLineScan scan = ScanLines(Text);
-    const size_t need = Out.size() + scan.Lines;
-    if (need > Out.capacity())
-        Out.reserve(Out.empty() ? need : std::max(need, Out.capacity() + Out.capacity() / 2));
-
+// The lines of Text, as Scan found them, handed to Out.emplace_back(Begin,
+// Size) in order.
+template <class TOut> void SplitInto(TOut& Out, std::string_view Text, const TLineScan& scan) {
     const char* p = Text.data();
     const char* const end = p + Text.size();
     if (scan.CrOnlyInCrLf) {
@@ -190,6 +184,23 @@ template <class TLine> void AppendSplitLinesTo(std::vector<TLine>& Out, std::str
         p = e;
     }
 }
+
+template <class TLine> void AppendSplitLinesTo(std::vector<TLine>& Out, std::string_view Text) {
+    // Counting first lets the list be sized once: growing it step by step
+    // moves every line again and, for a large message, holds the old and
+    // the new array at the same time.
+    const TLineScan scan = ScanLines(Text);
+    const size_t need = Out.size() + scan.Lines;
+    if (need > Out.capacity())
+        Out.reserve(Out.empty() ? need : std::max(need, Out.capacity() + Out.capacity() / 2));
+    SplitInto(Out, Text, scan);
+}
+
+// Takes the lines SplitInto finds into a TTextLines.
+struct TLineSink {
+    TTextLines& Lines;
+    void emplace_back(const char* Begin, size_t Size) { Lines.push_back(std::string_view(Begin, Size)); }
+};
 
 #if defined(__x86_64__)
 // Views are cheap to move, so the list may grow as lines are found: one pass
@@ -253,6 +264,81 @@ void AppendSplitLines(std::vector<std::string_view>& Out, std::string_view Text)
         return;
 #endif
     AppendSplitLinesTo(Out, Text);
+}
+
+// ---- TTextLines ----
+
+TTextLines::TTextLines(std::initializer_list<std::string_view> Lines) {
+    Append(std::span<const std::string_view>(Lines.begin(), Lines.size()));
+}
+
+TTextLines::TTextLines(std::span<const std::string> Lines) { Append(Lines); }
+
+void TTextLines::push_back(std::string_view Line) {
+    FBytes.append(Line);
+    FEnds.push_back(FBytes.size());
+}
+
+void TTextLines::Reserve(size_t Lines, size_t Bytes) {
+    // Growing by half at least, so that many small appends cost no more
+    // than a list grown line by line; one large one is sized exactly.
+    const auto grow = [](auto& Container, size_t Need) {
+        if (Need > Container.capacity())
+            Container.reserve(std::max(Need, Container.capacity() + Container.capacity() / 2));
+    };
+    grow(FEnds, FEnds.size() + Lines);
+    grow(FBytes, FBytes.size() + Bytes);
+}
+
+template <class TLine> void TTextLines::AppendLines(std::span<const TLine> Lines) {
+    size_t bytes = 0;
+    for (const auto& l : Lines)
+        bytes += l.size();
+    Reserve(Lines.size(), bytes);
+    for (const auto& l : Lines)
+        push_back(l);
+}
+
+void TTextLines::Append(std::span<const std::string_view> Lines) { AppendLines(Lines); }
+
+void TTextLines::Append(std::span<const std::string> Lines) { AppendLines(Lines); }
+
+void TTextLines::AppendSplit(std::string_view Text) {
+    // A line of the text is never longer than the text: its size is enough
+    // room for the bytes, and the count of its line ends for the list.
+    const TLineScan scan = ScanLines(Text);
+    Reserve(scan.Lines, Text.size());
+    TLineSink sink{*this};
+    SplitInto(sink, Text, scan);
+}
+
+void TTextLines::Truncate(size_t Count) {
+    if (Count >= FEnds.size())
+        return;
+    FBytes.resize(Count == 0 ? 0 : FEnds[Count - 1]);
+    FEnds.resize(Count);
+}
+
+void TTextLines::clear() {
+    FBytes.clear();
+    FEnds.clear();
+}
+
+void TTextLines::swap(TTextLines& Other) noexcept {
+    FBytes.swap(Other.FBytes);
+    FEnds.swap(Other.FEnds);
+}
+
+bool operator==(const TTextLines& A, const std::vector<std::string>& B) {
+    return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin());
+}
+
+void AppendJoined(std::string& Out, const TTextLines& Lines) {
+    Out.reserve(Out.size() + Lines.Bytes() + 2 * Lines.size());
+    for (const std::string_view l : Lines) {
+        Out += l;
+        Out += "\r\n";
+    }
 }
 
 void AppendSplitLinesPlain(std::vector<std::string_view>& Out, std::string_view Text) {

@@ -109,6 +109,22 @@ bool LinesAreSplitClean(std::span<const std::string_view> Lines) {
     return true;
 }
 
+// Hands Lines to Fn in consecutive runs of about a megabyte, in order, until
+// Fn returns false; returns false then, else true.
+template <class TFn> bool ForEachRun(std::span<const std::string_view> Lines, TFn Fn) {
+    constexpr size_t kRunBytes = 1 << 20;
+    for (size_t at = 0; at < Lines.size();) {
+        size_t end = at, runBytes = 0;
+        do
+            runBytes += Lines[end++].size();
+        while (end < Lines.size() && runBytes < kRunBytes);
+        if (!Fn(Lines.subspan(at, end - at)))
+            return false;
+        at = end;
+    }
+    return true;
+}
+
 // "end" after trimming, in any case: the line that closes a uuencoded block
 // inside text.
 bool IsUUEndLine(std::string_view Line) {
@@ -119,7 +135,7 @@ bool IsUUEndLine(std::string_view Line) {
 bool Contains(const std::string& Text, std::string_view Key) { return Text.find(Key) != std::string::npos; }
 
 // Lines joined by CR LF, without the line end after the last one.
-template <class TLine> std::string JoinWithoutLastLineEnd(std::span<const TLine> Lines) {
+std::string JoinWithoutLastLineEnd(std::span<const std::string_view> Lines) {
     std::string s = JoinLines(Lines);
     if (s.size() >= 2)
         s.resize(s.size() - 2);
@@ -279,8 +295,10 @@ std::string DeclaredCharset(std::span<const std::string_view> Lines) {
 // ends are skipped and groups carry over), so every line is decoded where it
 // is, straight into Out, sized once for the whole part. Out grows in steps of
 // about 64 KiB of input so that zero-filling the room stays in the cache
-// just ahead of the decoder.
-void DecodeBase64Into(std::span<const std::string_view> Lines, std::string& Out) {
+// just ahead of the decoder. Done is told of each step's lines once they
+// are decoded.
+void DecodeBase64Into(std::span<const std::string_view> Lines, std::string& Out,
+                      const std::function<void(std::span<const std::string_view>)>& Done) {
     size_t encoded = 0;
     for (const std::string_view l : Lines)
         encoded += l.size();
@@ -289,6 +307,9 @@ void DecodeBase64Into(std::span<const std::string_view> Lines, std::string& Out)
     constexpr size_t kStep = 1 << 16;
     size_t len = Out.size();
     size_t k = 0;
+    // Done hears of about a megabyte of lines at a time.
+    constexpr size_t kTell = 1 << 20;
+    size_t told = 0, untold = 0;
     while (k < Lines.size()) {
         size_t step = 0, j = k;
         do
@@ -299,6 +320,12 @@ void DecodeBase64Into(std::span<const std::string_view> Lines, std::string& Out)
         for (; k < j; ++k)
             o += decoder.DecodeTo(Lines[k].data(), Lines[k].size(), o);
         len = static_cast<size_t>(o - Out.data());
+        untold += step;
+        if (untold >= kTell || k == Lines.size()) {
+            Done(Lines.subspan(told, k - told));
+            told = k;
+            untold = 0;
+        }
     }
     Out.resize(len);
 }
@@ -353,12 +380,18 @@ constexpr std::array<uint8_t, 256> kQPHex = [] {
 // "=X" CR LF (the escape takes the CR, gives "@", and the LF ends the line)
 // is done per line. Lines holding CR or LF are left to the general way:
 // false, Out as it was.
-bool AppendQuotedPrintableLinesDirect(std::span<const std::string_view> Lines, std::vector<std::string>& Out) {
+bool AppendQuotedPrintableLinesDirect(std::span<const std::string_view> Lines, TTextLines& Out) {
     const size_t outStart = Out.size();
+    // Decoding never makes a line longer: room for the encoded bytes is
+    // enough, so the text is not moved as it grows.
+    size_t encoded = 0;
+    for (const std::string_view l : Lines)
+        encoded += l.size();
+    Out.Reserve(Lines.size(), encoded);
     std::string cur;        // the decoded line being built
     bool curHasEnd = false; // an escape in cur gave CR or LF: cur splits into several lines
     const auto fail = [&] {
-        Out.resize(outStart);
+        Out.Truncate(outStart);
         return false;
     };
     for (const std::string_view l : Lines) {
@@ -409,7 +442,7 @@ bool AppendQuotedPrintableLinesDirect(std::span<const std::string_view> Lines, s
             continue;
         if (curHasEnd) {
             cur += "\r\n";
-            AppendSplitLines(Out, cur);
+            Out.AppendSplit(cur);
             curHasEnd = false;
         } else {
             Out.emplace_back(cur);
@@ -417,7 +450,7 @@ bool AppendQuotedPrintableLinesDirect(std::span<const std::string_view> Lines, s
         cur.clear();
     }
     // After a soft break at the very end the rest has no line end.
-    AppendSplitLines(Out, cur);
+    Out.AppendSplit(cur);
     return true;
 }
 
@@ -428,7 +461,7 @@ bool AppendQuotedPrintableLinesDirect(std::span<const std::string_view> Lines, s
 // the whole does; a decoded line may run on into the next chunk (soft line
 // breaks) and is carried over, and so is the question whether a CR at the
 // end of a chunk is half of a CR LF.
-void AppendQuotedPrintableLines(std::span<const std::string_view> Lines, std::vector<std::string>& Out) {
+void AppendQuotedPrintableLines(std::span<const std::string_view> Lines, TTextLines& Out) {
     if (AppendQuotedPrintableLinesDirect(Lines, Out))
         return;
 
@@ -451,7 +484,7 @@ void AppendQuotedPrintableLines(std::span<const std::string_view> Lines, std::ve
         if (end == std::string::npos)
             return;
         end += old;
-        AppendSplitLines(Out, std::string_view(pending).substr(0, end + 1));
+        Out.AppendSplit(std::string_view(pending).substr(0, end + 1));
         afterCR = pending[end] == '\r' && end + 1 == pending.size();
         pending.erase(0, end + 1);
     };
@@ -463,7 +496,7 @@ void AppendQuotedPrintableLines(std::span<const std::string_view> Lines, std::ve
     }
     if (!chunk.empty())
         decode();
-    AppendSplitLines(Out, pending);
+    Out.AppendSplit(pending);
 }
 
 // The data lines of a uuencoded attachment: from the second line up to "end",
@@ -623,19 +656,6 @@ struct TKelMsg::TParseState {
     std::vector<std::unique_ptr<TResplit>> Resplit;
     // The first text part has given TextCharSet its value.
     bool TextCharSetTaken = false;
-
-    // Lines shown in Text are moved out of RawMail instead of copied when
-    // RawMail is emptied at the end anyway; Views are the lines of RawMail
-    // that the parse reads. A failure puts moved lines back from Text
-    // (which keeps them), so RawMail is whole again when Parse throws. No
-    // line is read again once it is shown: entities are disjoint and taken
-    // in order.
-    std::vector<std::string>* MoveFrom = nullptr;
-    const std::string_view* Views = nullptr;
-    struct TMoved {
-        size_t RawIndex, TextIndex, Count;
-    };
-    std::vector<TMoved> Moved;
 };
 
 TKelMsg::TKelMsg(TObject* AOwner) : FOwner(AOwner) {}
@@ -646,26 +666,17 @@ void TKelMsg::Parse() {
     if (RawMail.empty())
         return;
 
+    // Text takes copies into its own buffer, so RawMail stays whole until
+    // the parse has succeeded.
     const std::vector<std::string_view> lines(RawMail.begin(), RawMail.end());
     TParseState state;
-    if (ClearRawMailAfterParse) {
-        state.MoveFrom = &RawMail;
-        state.Views = lines.data();
-    }
-    try {
-        ParseMessage(state, lines);
-    } catch (...) {
-        for (const auto& m : state.Moved)
-            for (size_t k = 0; k < m.Count; ++k)
-                RawMail[m.RawIndex + k] = Text[m.TextIndex + k];
-        throw;
-    }
+    ParseMessage(state, lines, lkAny);
 
     if (ClearRawMailAfterParse)
         std::vector<std::string>().swap(RawMail);
 }
 
-void TKelMsg::ParseLines(std::span<const std::string_view> Lines) {
+void TKelMsg::ParseLines(std::span<const std::string_view> Lines, TLineKind Kind) {
     if (!RawMail.empty() || !ClearRawMailAfterParse) {
         // Copied before RawMail grows: the views may point into its lines.
         std::vector<std::string> copy(Lines.begin(), Lines.end());
@@ -677,18 +688,18 @@ void TKelMsg::ParseLines(std::span<const std::string_view> Lines) {
         return;
     TParseState state;
     try {
-        ParseMessage(state, Lines);
+        ParseMessage(state, Lines, Kind);
     } catch (...) {
         RawMail.assign(Lines.begin(), Lines.end());
         throw;
     }
 }
 
-void TKelMsg::ParseMessage(TParseState& State, std::span<const std::string_view> Lines) {
+void TKelMsg::ParseMessage(TParseState& State, std::span<const std::string_view> Lines, TLineKind Kind) {
     const auto headerEnd = std::find_if(Lines.begin(), Lines.end(), [](std::string_view l) { return l.empty(); });
     Headers.insert(Headers.end(), Lines.begin(), headerEnd);
     ParseHeaderFields();
-    ParsePart(State, TEntity{Lines, false, 0});
+    ParsePart(State, TEntity{Lines, Kind == lkSplit, 0});
 }
 
 void TKelMsg::ParseHeaderFields() {
@@ -750,7 +761,7 @@ void TKelMsg::ParsePart(TParseState& State, const TEntity& Entity) {
     const std::string& name = header.Name;
     const bool tooDeep = Entity.Depth >= MaxNestingDepth;
     const auto body = [&] { return Entity.Lines.subspan(SkipHeaderPos(Entity.Lines)); };
-    const auto showBody = [&] { ShowLines(State, body()); };
+    const auto showBody = [&] { ShowLines(body()); };
 
     if (header.Attachment && !Contains(type, "MULTIPART")) {
         // Whatever its type: the sender meant it to be saved, not read inline.
@@ -763,7 +774,7 @@ void TKelMsg::ParsePart(TParseState& State, const TEntity& Entity) {
             return;
         }
         std::span<const std::string_view> lines = Entity.Lines;
-        if (!Entity.SplitClean && !LinesAreSplitClean(lines)) {
+        if (!Entity.SplitClean && !LooksSplitClean(lines)) {
             auto resplit = std::make_unique<TParseState::TResplit>();
             resplit->Text = JoinLines(lines);
             AppendSplitLines(resplit->Lines, resplit->Text);
@@ -822,64 +833,55 @@ void TKelMsg::ParseTextPart(TParseState& State, const TEntity& Entity, const std
     if (foundBlock) {
         kept.emplace_back(runBegin, lines.size());
         for (const auto& [first, last] : kept)
-            ShowLines(State, lines.subspan(first, last - first));
+            ShowLines(lines.subspan(first, last - first));
     } else if (Encoding == "QUOTED-PRINTABLE") {
         AppendQuotedPrintableLines(lines, Text);
     } else if (Encoding == "BASE64") {
         std::string bytes;
-        DecodeBase64Into(lines, bytes);
-        AppendSplitLines(Text, bytes);
+        DecodeBase64Into(lines, bytes, [this](std::span<const std::string_view> Done) { LinesRead(Done); });
+        Text.AppendSplit(bytes);
     } else {
-        ShowLines(State, lines);
+        ShowLines(lines);
     }
 }
 
-void TKelMsg::ShowLines(TParseState& State, std::span<const std::string_view> Lines) {
+void TKelMsg::ShowLines(std::span<const std::string_view> Lines) {
     if (Lines.empty())
         return;
-    std::vector<std::string>* raw = State.MoveFrom;
-    const std::string_view* first = Lines.data();
-    const std::less<const std::string_view*> before;
-    if (!raw || before(first, State.Views) || !before(first, State.Views + raw->size())) {
-        CopyLines(Lines);
-        return;
-    }
-    const auto at = static_cast<size_t>(first - State.Views);
-    if (Text.empty() && at + Lines.size() == raw->size()) {
-        // The rest of RawMail becomes the whole text: RawMail's array is
-        // handed over instead of moving every line into a new one. Lines that
-        // reach the end of RawMail are the last a parse shows, after every
-        // decoding that could fail, so nothing needs putting back later.
-        raw->erase(raw->begin(), raw->begin() + static_cast<ptrdiff_t>(at));
-        Text.swap(*raw);
-        return;
-    }
-    State.Moved.push_back({at, Text.size(), Lines.size()});
-    const auto from = raw->begin() + static_cast<ptrdiff_t>(at);
-    Text.insert(Text.end(), std::make_move_iterator(from),
-                std::make_move_iterator(from + static_cast<ptrdiff_t>(Lines.size())));
+    size_t bytes = 0;
+    for (const std::string_view l : Lines)
+        bytes += l.size();
+    Text.Reserve(Lines.size(), bytes);
+    // The source of each run can go before the next is copied, and the
+    // copies cost no more than they would in one go.
+    ForEachRun(Lines, [this](std::span<const std::string_view> Run) {
+        Text.Append(Run);
+        LinesRead(Run);
+        return true;
+    });
 }
 
-void TKelMsg::CopyLines(std::span<const std::string_view> Lines) {
-    const size_t need = Text.size() + Lines.size();
-    if (need > Text.capacity())
-        Text.reserve(std::max(need, Text.capacity() + Text.capacity() / 2));
-    // Runs of a few megabytes: the source of each can go before the next is
-    // copied, and the copies cost no more than they would in one go.
-    constexpr size_t kRun = 64 * 1024;
-    for (size_t at = 0; at < Lines.size(); at += kRun) {
-        const std::span<const std::string_view> run = Lines.subspan(at, std::min(kRun, Lines.size() - at));
-        Text.insert(Text.end(), run.begin(), run.end());
-        if (OnLinesCopied)
-            OnLinesCopied(run.front().data(), run.back().data() + run.back().size());
-    }
+bool TKelMsg::LooksSplitClean(std::span<const std::string_view> Lines) const {
+    // Each run told of as looked over: a large entity's lines need not all
+    // be in memory at once until its parts are decoded.
+    return ForEachRun(Lines, [this](std::span<const std::string_view> Run) {
+        if (!LinesAreSplitClean(Run))
+            return false;
+        LinesRead(Run);
+        return true;
+    });
+}
+
+void TKelMsg::LinesRead(std::span<const std::string_view> Lines) const {
+    if (OnLinesCopied && !Lines.empty())
+        OnLinesCopied(Lines.front().data(), Lines.back().data() + Lines.back().size());
 }
 
 void TKelMsg::AddAttachment(std::span<const std::string_view> Lines, std::string Name, const std::string& Encoding,
                             bool DropEmptyLinesOnFailure) {
     TAttachedFile& file = AttachedFiles.Add(SanitizeAttachmentName(std::move(Name)));
     if (Encoding == "BASE64") {
-        DecodeBase64Into(Lines, file.Data);
+        DecodeBase64Into(Lines, file.Data, [this](std::span<const std::string_view> Done) { LinesRead(Done); });
     } else if (Encoding == "X-UUENCODE") {
         try {
             DecodeUUInto(Lines, file.Data);
@@ -892,11 +894,13 @@ void TKelMsg::AddAttachment(std::span<const std::string_view> Lines, std::string
             throw;
         }
     } else if (Encoding == "QUOTED-PRINTABLE") {
-        std::vector<std::string> lines;
+        TTextLines lines;
         AppendQuotedPrintableLines(Lines, lines);
-        file.Data = JoinWithoutLastLineEnd<std::string>(lines);
+        AppendJoined(file.Data, lines);
+        if (!file.Data.empty())
+            file.Data.resize(file.Data.size() - 2); // no line end after the last line
     } else {
-        file.Data = JoinWithoutLastLineEnd<std::string_view>(Lines);
+        file.Data = JoinWithoutLastLineEnd(Lines);
     }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "mail/core/KelBase.h"
+#include "mail/core/KelLines.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +21,9 @@ class TTempFile;
 
 enum TPriority : uint8_t { prHighest, prHigh, prNormal, prLow, prLowest };
 enum TTextEncoding : uint8_t { te8Bit, teBase64 };
+// What is known of lines handed to a parse: anything, or split from a text
+// by AppendSplitLines (no line holds CR or LF).
+enum TLineKind : uint8_t { lkAny, lkSplit };
 
 // Multipart and message/rfc822 entities nested deeper than this are not taken
 // apart: such an entity is shown as text, source and all. Keeps the work per
@@ -92,7 +96,7 @@ class TKelMsg : public TObject {
     std::string BCC;                     // published; never filled
     std::string Date;                    // Date:, as written
     std::string Subject;                 // Subject:, encoded words decoded
-    std::vector<std::string> Text;       // the text parts of the body, in message order
+    TTextLines Text;                     // the text parts of the body, in message order
     std::vector<std::string> ExtraHeaders; // published; never read
     TAttachedFiles AttachedFiles;        // the attachment parts, in message order
     std::string ContentType;             // upper case; "TEXT/PLAIN" when absent
@@ -113,11 +117,14 @@ class TKelMsg : public TObject {
     // it after the message is gone. Null for messages not retrieved.
     std::shared_ptr<const TTempFile> Original;
 
-    // Fires while ParseLines copies lines into Text, after each run of
-    // them: the parse reads the bytes from Begin to End of the lines it was
-    // given no more (a failed parse still reads every line once more for
-    // RawMail, so they must stay readable). The retrieval lets go of those
-    // pages of its mapped spool, so a large text is not held twice at once.
+    // Fires while ParseLines goes through the lines it was given, after
+    // each run of them that it copied into Text, decoded into an attachment
+    // or looked over for line ends before taking a multipart entity apart:
+    // the parse needs the bytes from Begin to End no more, or (looked over)
+    // not before it decodes or copies them. They must stay readable: a
+    // failed parse reads every line once more for RawMail. The retrieval
+    // lets go of those pages of its mapped spool, so a large text or
+    // attachment is not held twice at once.
     std::function<void(const char* Begin, const char* End)> OnLinesCopied;
 
     // Fills the header-derived fields, Headers, Text and AttachedFiles from
@@ -132,20 +139,27 @@ class TKelMsg : public TObject {
     // copying the lines when RawMail would be emptied anyway: the retrieval
     // parses the received text where it lies. Lines are only read during
     // the call. RawMail receives the lines when it is to be kept, and when
-    // the parse fails ("Oops..."), as after Parse.
-    void ParseLines(std::span<const std::string_view> Lines);
+    // the parse fails ("Oops..."), as after Parse. Lines that come from
+    // AppendSplitLines hold no CR or LF: given lkSplit, the parse does not
+    // look them over for one before it takes a multipart message apart
+    // (lkSplit for lines that do hold one parses them as they are, not as
+    // Parse would).
+    void ParseLines(std::span<const std::string_view> Lines, TLineKind Kind = lkAny);
 
   private:
     struct TEntity;
     struct TParseState;
 
-    void ParseMessage(TParseState& State, std::span<const std::string_view> Lines);
+    void ParseMessage(TParseState& State, std::span<const std::string_view> Lines, TLineKind Kind);
     void ParseHeaderFields();
     void ParsePart(TParseState& State, const TEntity& Entity);
     void ParseTextPart(TParseState& State, const TEntity& Entity, const std::string& Encoding);
-    void ShowLines(TParseState& State, std::span<const std::string_view> Lines);
     // Appends copies of Lines to Text in runs, OnLinesCopied after each.
-    void CopyLines(std::span<const std::string_view> Lines);
+    void ShowLines(std::span<const std::string_view> Lines);
+    // LinesAreSplitClean run by run, telling OnLinesCopied of each.
+    bool LooksSplitClean(std::span<const std::string_view> Lines) const;
+    // Tells OnLinesCopied that Lines, a run of the lines given, are done with.
+    void LinesRead(std::span<const std::string_view> Lines) const;
     void AddAttachment(std::span<const std::string_view> Lines, std::string Name, const std::string& Encoding,
                        bool DropEmptyLinesOnFailure = false);
 

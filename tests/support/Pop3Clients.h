@@ -104,8 +104,8 @@ inline std::string Summary(const kel::TKelMsg& m) {
     for (const auto& h : m.Headers)
         out += h + "\n";
     out += "--text\n";
-    for (const auto& t : m.Text)
-        out += t + "\n";
+    for (const std::string_view t : m.Text)
+        (out += t) += "\n";
     for (int i = 0; i < m.AttachedFiles.Count(); ++i)
         out += "--attachment " + m.AttachedFiles.Items(i).FileName + "\n" + m.AttachedFiles.Items(i).Data + "\n";
     return out;

@@ -49,7 +49,7 @@ struct Attachment {
 
 std::unique_ptr<kel::TKelMsg> MakeMsg(std::vector<std::string> text, const std::vector<Attachment>& files) {
     auto msg = std::make_unique<kel::TKelMsg>();
-    msg->Text = std::move(text);
+    msg->Text = kel::TTextLines(text);
     for (const Attachment& a : files)
         msg->AttachedFiles.Add(a.name).Data = a.data;
     return msg;
@@ -66,8 +66,8 @@ std::unique_ptr<kel::TKelMsg> ParsedMsgOf(const std::string& raw) {
 // What saving the text writes: each line with CR LF.
 std::string JoinedText(const kel::TKelMsg& msg) {
     std::string out;
-    for (const std::string& line : msg.Text)
-        out += line + "\r\n";
+    for (const std::string_view line : msg.Text)
+        (out += line) += "\r\n";
     return out;
 }
 
@@ -689,7 +689,7 @@ TEST_F(EmailTest, HtmlOnlyMessageShowsItsTextAndItsSourceOnRequest) {
         "<h1>Angebot</h1><p>Gr&uuml;&szlig;e aus K\xF6ln, <a href=\"https://shop.example/\">zum Shop</a></p>\r\n"
         "<img src=\"http://tracker.example/p.gif\" width=1><ul><li>Tee</li><li>Kaffee</li></ul></body></html>\r\n";
     auto msg = ParsedMsgOf(raw);
-    const std::vector<std::string> received = msg->Text;
+    const kel::TTextLines received = msg->Text;
     form->AddMessage(msg.get(), 1);
     form->show();
     ASSERT_TRUE(form->chk_source->isVisible());

@@ -38,6 +38,10 @@ TEST(TextLists, SplitMatchesTheByteLoopOnGeneratedText) {
         std::vector<std::string_view> views{"x"}; // one pass over 32-byte blocks, or the general way
         AppendSplitLines(views, text);
         ASSERT_EQ(L(views.begin() + 1, views.end()), appended) << round;
+        TTextLines kept{"x"}; // the buffered list splits alike, after what it holds
+        kept.AppendSplit(text);
+        ASSERT_EQ(kept.size(), appended.size() + 1) << round;
+        ASSERT_EQ(L(kept.begin() + 1, kept.end()), appended) << round;
     }
     EXPECT_EQ(JoinLines(L{"a", "", "b"}), "a\r\n\r\nb\r\n");
 }
@@ -84,4 +88,61 @@ TEST(TextLists, FastPathsAgreeWithThePlainLoopOnRandomText) {
         AppendSplitLines(fast, text);
         ASSERT_EQ(fast, plain) << round;
     }
+}
+
+// One buffer for all lines: every line must come back with its own bytes,
+// whichever way it was added and however often the buffer grew, and two
+// lists are equal only when their lines are, not merely their bytes.
+TEST(TextLists, BufferedLinesKeepEachLineApart) {
+    std::mt19937 rng(3);
+    L reference;
+    TTextLines lines;
+    for (int round = 0; round < 400; ++round) {
+        std::string line(rng() % (round % 50 == 0 ? 5000 : 40), 'a');
+        for (char& c : line)
+            c = static_cast<char>(rng() % 256); // NUL, CR and LF are bytes like any other here
+        switch (round % 4) {
+        case 0: lines.push_back(line); reference.push_back(line); break;
+        case 1: {
+            const L more{line, "", line.substr(0, line.size() / 2)};
+            lines.Append(more);
+            reference.insert(reference.end(), more.begin(), more.end());
+            break;
+        }
+        case 2: {
+            const std::vector<std::string_view> more{line, line};
+            lines.Append(more);
+            reference.insert(reference.end(), more.begin(), more.end());
+            break;
+        }
+        case 3: {
+            const size_t keep = reference.size() - rng() % std::min<size_t>(reference.size(), 3);
+            lines.Truncate(keep);
+            reference.resize(keep);
+            break;
+        }
+        }
+        ASSERT_EQ(lines, reference) << round;
+    }
+    size_t bytes = 0;
+    for (const std::string& l : reference)
+        bytes += l.size();
+    EXPECT_EQ(lines.Bytes(), bytes);
+    EXPECT_EQ(lines.ToVector(), reference);
+    EXPECT_EQ(std::string(lines.back()), reference.back());
+
+    const TTextLines copy = lines;
+    EXPECT_TRUE(copy == lines);
+    lines.clear();
+    EXPECT_TRUE(lines.empty() && lines.Bytes() == 0 && lines.begin() == lines.end());
+    EXPECT_EQ(copy, reference) << "a copy owns its bytes";
+
+    EXPECT_FALSE((TTextLines{"ab", "c"} == TTextLines{"a", "bc"}));
+    EXPECT_FALSE((TTextLines{"a", ""} == TTextLines{"a"}));
+    EXPECT_FALSE((TTextLines{"a", "b"} == L{"a"}));
+    EXPECT_TRUE((TTextLines{"", "x", ""} == L{"", "x", ""}));
+
+    std::string joined;
+    AppendJoined(joined, TTextLines{"a", "", "b"});
+    EXPECT_EQ(joined, JoinLines(L{"a", "", "b"}));
 }

@@ -319,7 +319,7 @@ inline ParsedMsg ParseLibrary(const std::vector<std::string>& RawMail, bool Clea
         error = e.what();
     }
     ParsedMsg p{m.From, m.Sender, m.MessageId, m.InReplyTo, m.ReturnPath, m.ReplyTo, m.SendTo, m.CC, m.Date,
-                m.Subject, m.ContentType, m.ContentTransferEncoding, m.Headers, m.Text, m.RawMail, {}, error};
+                m.Subject, m.ContentType, m.ContentTransferEncoding, m.Headers, m.Text.ToVector(), m.RawMail, {}, error};
     for (int i = 0; i < m.AttachedFiles.Count(); ++i) {
         const kel::TAttachedFile& f = m.AttachedFiles.Items(i);
         p.Files.push_back({f.FileName, f.PathName, f.Data, f.Lines});

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using kel::TKelMsg;
@@ -376,3 +378,66 @@ TEST(KelMsgParse, NothingIsCutAtANul) {
 }
 
 } // namespace
+
+// OnLinesCopied lets the retrieval drop the pages of its spool as the parse
+// goes: every byte of the shown text and of a base64 attachment is reported,
+// inside the lines given, and with lkSplit nothing reported is read again, so
+// spoiling each range as soon as it is reported changes nothing. Without
+// lkSplit a multipart message is first looked over run by run, which
+// reports ranges that are read again later: those must stay readable.
+TEST(KelMsgParse, OnLinesCopiedReportsWhatTheParseIsDoneWith) {
+    std::string raw = "From: a@b\r\nContent-Type: multipart/mixed; boundary=\"xx\"\r\n\r\n--xx\r\n"
+                      "Content-Type: text/plain\r\n\r\n";
+    for (int i = 0; i < 40000; ++i)
+        raw += "text line " + std::to_string(i) + "\r\n";
+    raw += "--xx\r\nContent-Type: application/octet-stream; name=\"b.bin\"\r\nContent-Transfer-Encoding: base64\r\n\r\n";
+    std::string bytes;
+    for (int i = 0; i < 3 << 20; ++i)
+        bytes += static_cast<char>(i * 7 % 251);
+    std::string encoded;
+    static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (size_t at = 0; at < bytes.size(); at += 3) { // 3 MiB: a multiple of 3, no padding
+        const auto b = [&](size_t k) { return static_cast<unsigned>(static_cast<unsigned char>(bytes[at + k])); };
+        const unsigned v = b(0) << 16 | b(1) << 8 | b(2);
+        for (const int shift : {18, 12, 6, 0})
+            encoded += kDigits[v >> shift & 63];
+    }
+    for (size_t at = 0; at < encoded.size(); at += 76)
+        raw += encoded.substr(at, 76) + "\r\n";
+    raw += "--xx--\r\n";
+
+    TKelMsg plain;
+    std::vector<std::string_view> lines;
+    kel::AppendSplitLines(lines, raw);
+    plain.ParseLines(lines);
+    ASSERT_EQ(plain.AttachedFiles.Count(), 1);
+    ASSERT_EQ(plain.AttachedFiles.Items(0).Data, bytes);
+    ASSERT_EQ(plain.Text.size(), 40000u);
+
+    for (const kel::TLineKind kind : {kel::lkSplit, kel::lkAny}) {
+        SCOPED_TRACE(kind);
+        std::string spool = raw; // the lines are views into this copy
+        std::vector<std::string_view> views;
+        kel::AppendSplitLines(views, spool);
+        std::vector<bool> reported(spool.size());
+        TKelMsg m;
+        m.OnLinesCopied = [&](const char* Begin, const char* End) {
+            ASSERT_TRUE(Begin >= spool.data() && Begin < End && End <= spool.data() + spool.size());
+            for (const char* p = Begin; p < End; ++p)
+                reported[static_cast<size_t>(p - spool.data())] = true;
+            if (kind == kel::lkSplit)
+                std::fill(spool.data() + (Begin - spool.data()), spool.data() + (End - spool.data()), '#');
+        };
+        m.ParseLines(views, kind);
+        EXPECT_TRUE(m.Text == plain.Text);
+        ASSERT_EQ(m.AttachedFiles.Count(), 1);
+        EXPECT_TRUE(m.AttachedFiles.Items(0).Data == bytes);
+        // From the first text line to the last encoded one, line ends between
+        // them aside, everything was reported.
+        const size_t first = raw.find("text line 0"), last = raw.rfind("\r\n--xx--");
+        size_t missed = 0;
+        for (size_t at = first; at < last; ++at)
+            missed += !reported[at] && raw[at] != '\r' && raw[at] != '\n';
+        EXPECT_LT(missed, 150u) << "only the delimiter and the attachment's header lines go unreported";
+    }
+}
