@@ -105,7 +105,7 @@ double BuildRows(const std::vector<std::string>& Headers, bool Decoded, size_t& 
     const auto t0 = Clock::now();
     for (size_t i = 0; i < Headers.size(); ++i) {
         const int n = static_cast<int>(i + 1);
-        const QString row = Decoded ? MakeListRow(n, "1234", Headers[i], false).Text
+        const QString row = Decoded ? MakeListRow(n, "1234", Headers[i], false).Text()
                                     : DisplayText(summary::Row(n, "1234", summary::filter(Headers[i], false)));
         Sum += static_cast<size_t>(row.size());
     }

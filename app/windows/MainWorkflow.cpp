@@ -286,7 +286,7 @@ void TForm1::ShowRows() {
     SortRows(rows, SortColumn >= 0 ? static_cast<TSortColumn>(SortColumn) : TSortColumn::Number, SortDescending);
     ClearRows();
     for (const TListRow& row : rows) {
-        mail_list->addItem(row.Text);
+        mail_list->addKeyedItem(row.Number);
         RowNumbers_.push_back(row.Number);
     }
     for (int i = 1; i < mail_list->count(); ++i)
@@ -334,6 +334,20 @@ void TForm1::AddRow(int Number, const QString& Text) {
     RowNumbers_.push_back(Number);
     if (mail_list->isHidden())
         mail_list->show();
+}
+
+void TForm1::AddListedRow(const TListRow& Row) {
+    // Keyed by its number: the list asks for the text (ListedRowText) only
+    // of the rows it shows.
+    mail_list->addKeyedItem(Row.Number);
+    RowNumbers_.push_back(Row.Number);
+    if (mail_list->isHidden())
+        mail_list->show();
+}
+
+QString TForm1::ListedRowText(int Number) const {
+    const TListRow* row = Session.Row(Number);
+    return row ? row->Text() : QString();
 }
 
 void TForm1::RowsListed() {
