@@ -338,10 +338,12 @@ void TMailboxSession::ListHeaders() {
     Pop_.ListMessages(1, static_cast<uint16_t>(MailCount),
                       [this](uint16_t n, std::string& Header, const std::string& Size) {
                           Rows_.push_back(MakeListRow(n, Size, Header, Language.German));
-                          // Kept for the session: exactly as long as it is, no spare room.
-                          Header += '|';
-                          Header.shrink_to_fit();
-                          Headers_.push_back(std::move(Header));
+                          // Kept for the session: exactly as long as it is, no spare
+                          // room, and copied once.
+                          std::string kept;
+                          kept.reserve(Header.size() + 1);
+                          kept.append(Header).push_back('|');
+                          Headers_.push_back(std::move(kept));
                           View_.AddListedRow(Rows_.back());
                           if (!CancelRequested_)
                               View_.ShowProgress(n, MailCount);

@@ -17,6 +17,7 @@
 #include "mail/pop3/KelPOP3.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 
@@ -312,6 +313,9 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
     void ApplyColours();
     // The progress bar's value, painted with the window's next repaint.
     void SetProgressValue(int Value);
+    // When ShowProgress last moved the bar, and how often it may in a long listing.
+    QElapsedTimer ProgressMoved_;
+    static constexpr qint64 kProgressMoveMs = 200;
     void CreateMenus();
     void WireHandlers();
     void ApplyTexts();

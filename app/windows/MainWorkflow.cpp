@@ -314,10 +314,17 @@ void TForm1::ShowProgress(int Value, int Maximum) {
         ProgressBar->setMaximum(Maximum);
     // A bar a few hundred pixels wide shows no step finer than half a
     // percent; the listing would otherwise repaint it for every message.
+    // Where even that step is passed at every pass of the window's events (a
+    // long list from a nearby server), the bar moves five times a second:
+    // each move repaints it, and the style's drawing of it costs as much as
+    // a few hundred messages' replies.
     const int value = std::min(Value, Maximum);
     const int step = std::max(Maximum / 200, 1);
-    if (value == Maximum || value < ProgressBar->value() || value - ProgressBar->value() >= step)
+    const bool due = step == 1 || !ProgressMoved_.isValid() || ProgressMoved_.hasExpired(kProgressMoveMs);
+    if (value == Maximum || value < ProgressBar->value() || (value - ProgressBar->value() >= step && due)) {
         SetProgressValue(value);
+        ProgressMoved_.start();
+    }
     if (ProgressBar->isHidden()) {
         ProgressBar->show();
         ProgressBar->setFocus();
