@@ -232,9 +232,11 @@ void FieldValues(std::string_view H, const std::string_view* Names, size_t Count
             while (colon < text.size() && IsBlank(text[colon]))
                 ++colon; // obsolete: blanks before the colon
             if (text.size() > colon && text[colon] == ':' && kel::SameText(text.substr(0, Name.size()), Name)) {
-                std::string value(text.substr(colon + 1));
                 // Continuation lines begin with a blank; unfolding drops the CR LF.
+                std::string value;
                 for (size_t next = end + 2; next < H.size() && IsBlank(H[next]);) {
+                    if (value.empty())
+                        value = text.substr(colon + 1);
                     size_t stop = H.find("\r\n", next);
                     if (stop == std::string_view::npos)
                         stop = H.size();
@@ -242,7 +244,7 @@ void FieldValues(std::string_view H, const std::string_view* Names, size_t Count
                     next = stop + 2;
                 }
                 Found[i] = true;
-                Values[i] = kel::Trim(value);
+                Values[i] = kel::TrimView(value.empty() ? text.substr(colon + 1) : std::string_view(value));
                 --missing;
                 break; // one line holds one field
             }
