@@ -11,6 +11,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStandardItemModel>
 #include <QTextOption>
 
@@ -154,17 +155,44 @@ int TMultiList::dataRowCount() const {
 }
 
 void TMultiList::addItem(const QString& row) {
+    appendRow(Row{row, -1, false});
+}
+
+void TMultiList::addKeyedItem(int key) {
+    appendRow(Row{QString(), key < 0 ? -1 : key, false});
+}
+
+const QString& TMultiList::textOf(const Row& row) const {
+    if (row.key >= 0) {
+        if (rowSource_)
+            row.text = rowSource_(row.key);
+        row.key = -1;
+    }
+    return row.text;
+}
+
+void TMultiList::appendRow(Row row) {
     if (rows_.empty()) {
-        rows_.push_back(Row{markerText(), false});
-        rows_.push_back(Row{row, false});
+        rows_.push_back(Row{markerText(), -1, false});
+        rows_.push_back(std::move(row));
         setItemIndex(defaultItemSelected_ ? kFirstDataRow : 0);
     } else {
-        rows_.push_back(Row{row, false});
+        rows_.push_back(std::move(row));
     }
     MultiListAccessible::rowAdded(this, count() - 1);
     // A row changes only the vertical range: the horizontal one follows
-    // the columns.
-    verticalScrollBar()->setRange(0, std::max(0, dataRowCount() - visibleRowCount()));
+    // the columns. The scroll area hears of a range change by a queued call
+    // that lays out its bars again, which a list filled row by row would
+    // post for every row; it needs it only when the bar appears (the range
+    // stops being empty), so a bar already shown just takes its new maximum.
+    QScrollBar* bar = verticalScrollBar();
+    const int maximum = std::max(0, dataRowCount() - visibleRowCount());
+    if (bar->maximum() > 0 && maximum > 0) {
+        const QSignalBlocker quiet(bar);
+        bar->setMaximum(maximum);
+    } else {
+        bar->setRange(0, maximum);
+    }
     // Rows below the visible area cost nothing to add.
     const QRect r = itemRect(count() - 1);
     if (r.intersects(viewport()->rect()))
@@ -200,7 +228,7 @@ void TMultiList::deleteItem(int index) {
 QString TMultiList::item(int index) const {
     if (index < 0 || index >= count())
         return {};
-    return rows_[size_t(index)].text;
+    return textOf(rows_[size_t(index)]);
 }
 
 int TMultiList::count() const {
@@ -676,7 +704,7 @@ void TMultiList::drawRow(QPainter& p, int index, const QRect& r) {
     const Row& row = rows_[size_t(index)];
     const QColor bg = row.selected ? highlightColor() : palette().color(QPalette::Base);
     const QColor fg = row.selected ? highlightText() : palette().color(QPalette::Text);
-    const RowParts parts = splitRow(row.text, columnSeperator_);
+    const RowParts parts = splitRow(textOf(row), columnSeperator_);
     const QFontMetrics fm(font());
 
     p.setPen(fg);

@@ -15,7 +15,10 @@
 // clear() removes the marker as well.
 //
 // Rows live in a std::vector and only the visible ones are painted, so adding
-// a row is O(1) amortised and scrolling costs O(visible rows).
+// a row is O(1) amortised and scrolling costs O(visible rows). A row added by
+// key (addKeyedItem) gets its text from the row source when it is first
+// needed (painted, read by item() or by an assistive tool), so a list of
+// thousands converts only the rows someone looks at.
 #pragma once
 
 #include <QAbstractScrollArea>
@@ -26,6 +29,7 @@
 #include <QStringList>
 
 #include <array>
+#include <functional>
 #include <vector>
 
 class QHeaderView;
@@ -55,6 +59,11 @@ class TMultiList : public QAbstractScrollArea {
 
     // --- Items ------------------------------------------------------------
     void addItem(const QString& row); // appends; inserts the marker first if empty
+    // The text of the row added with Key; asked once per row, when the row
+    // is first needed. Set it before adding keyed rows.
+    using RowSource = std::function<QString(int key)>;
+    void setRowSource(RowSource source) { rowSource_ = std::move(source); }
+    void addKeyedItem(int key); // appends like addItem, its text made later; key >= 0
     void deleteItem(int index);       // out of range: ignored; the marker stays while data rows exist
     QString item(int index) const;    // out of range: empty text
     int count() const;                // marker row included
@@ -176,9 +185,14 @@ class TMultiList : public QAbstractScrollArea {
 
   private:
     struct Row {
-        QString text;
+        // A keyed row's text is made on first use: text stays null until then.
+        mutable QString text;
+        mutable int key = -1; // -1 once the text is there
         bool selected = false;
     };
+
+    void appendRow(Row row);
+    const QString& textOf(const Row& row) const;
 
     int dataRowCount() const;
     int contentWidth() const;
@@ -196,6 +210,7 @@ class TMultiList : public QAbstractScrollArea {
     void drawRow(QPainter& p, int index, const QRect& rect);
 
     std::vector<Row> rows_;
+    RowSource rowSource_;
     int selectedCount_ = 0;
     int caret_ = -1;
     int anchor_ = -1;

@@ -123,7 +123,7 @@ QString SenderCell(const std::string& From, const std::string& Charset) {
 }
 
 TListRow MakeListRow(int Number, const std::string& SizeText, const std::string& Header, bool German) {
-    const summary::TFields f = summary::Fields(Header, German);
+    summary::TFields f = summary::Fields(Header, German);
     TListRow row;
     row.Number = Number;
     size_t digits = 0;
@@ -135,21 +135,36 @@ TListRow MakeListRow(int Number, const std::string& SizeText, const std::string&
         row.Size = 0;
     row.DateParsed = f.DateParsed;
     row.Date = f.When.Utc;
-    const std::string charset = HeaderCharset(Header);
-    QString sender = CellText(f.SenderGiven ? SenderCell(f.Sender, charset) : DisplayText(f.Sender, charset));
-    if (sender.trimmed().isEmpty())
-        sender = CellText(DisplayText(f.SenderGiven ? f.Sender : std::string(), charset));
-    row.Text = DisplayText(summary::Row(Number, SizeText, "")) + CellText(DisplayText(f.Date, charset)) +
-               QLatin1Char('|') + sender + QLatin1Char('|') + CellText(DecodeHeaderText(f.Subject, charset)) +
-               QLatin1Char('|');
+    row.SenderGiven = f.SenderGiven;
+    row.SizeText = SizeText;
+    row.DateBytes = std::move(f.Date);
+    row.SenderBytes = std::move(f.Sender);
+    row.SubjectBytes = std::move(f.Subject);
+    // ASCII reads the same in every charset the header could declare.
+    const auto ascii = [](const std::string& s) {
+        return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    };
+    if (!ascii(row.DateBytes) || !ascii(row.SenderBytes) || !ascii(row.SubjectBytes))
+        row.Charset = HeaderCharset(Header);
     // Rows stay for the whole session: no spare room in them.
-    row.Text.squeeze();
+    row.SenderBytes.shrink_to_fit();
+    row.SubjectBytes.shrink_to_fit();
     return row;
 }
 
-QString TListRow::Sender() const { return Text.section(QLatin1Char('|'), 3, 3); }
+QString TListRow::Text() const {
+    return DisplayText(summary::Row(Number, SizeText, "")) + CellText(DisplayText(DateBytes, Charset)) +
+           QLatin1Char('|') + Sender() + QLatin1Char('|') + Subject() + QLatin1Char('|');
+}
 
-QString TListRow::Subject() const { return Text.section(QLatin1Char('|'), 4, 4); }
+QString TListRow::Sender() const {
+    QString sender = CellText(SenderGiven ? SenderCell(SenderBytes, Charset) : DisplayText(SenderBytes, Charset));
+    if (sender.trimmed().isEmpty())
+        sender = CellText(DisplayText(SenderGiven ? SenderBytes : std::string(), Charset));
+    return sender;
+}
+
+QString TListRow::Subject() const { return CellText(DecodeHeaderText(SubjectBytes, Charset)); }
 
 void SortRows(std::vector<TListRow>& Rows, TSortColumn Column, bool Descending) {
     if (Column == TSortColumn::Sender || Column == TSortColumn::Subject) {

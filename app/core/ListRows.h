@@ -1,6 +1,7 @@
-// The rows of the message list as the user sees them: the header fields
-// read by summary::Fields, sender and subject decoded (RFC 2047, their
-// charsets), and the keys the list sorts by.
+// The rows of the message list: the header fields read by summary::Fields,
+// kept as the bytes the server sent, and the keys the list sorts by. The
+// screen text (sender and subject decoded: RFC 2047, their charsets) is made
+// from the bytes when a row is shown, not while the mailbox is listed.
 #pragma once
 
 #include <QString>
@@ -14,8 +15,18 @@ struct TListRow {
     uint64_t Size = 0;
     bool HasSize = false;
     bool DateParsed = false;
-    int64_t Date = 0; // seconds since 1970, UTC
-    QString Text;     // the whole row for the list: " n |size |date|sender|subject|"
+    bool SenderGiven = false; // SenderBytes is the From field, not the fallback text
+    int64_t Date = 0;         // seconds since 1970, UTC
+    // What the cells show, as received (see summary::Fields): the LIST size
+    // text, the date cell, the From value and the Subject value (or their
+    // fallback texts).
+    std::string SizeText, DateBytes, SenderBytes, SubjectBytes;
+    // The charset the message declares, for raw 8-bit bytes in the cells;
+    // empty when the cells are plain ASCII, which it cannot change.
+    std::string Charset;
+
+    // The whole row for the list: " n |size |date|sender|subject|".
+    QString Text() const;
     // The cells of Text (no cell holds a "|").
     QString Sender() const;
     QString Subject() const;

@@ -55,6 +55,17 @@ const std::string* TMailboxSession::Header(int Number) const {
     return &Headers_[static_cast<size_t>(Number - 1)];
 }
 
+const TListRow* TMailboxSession::Row(int Number) const {
+    // The listing adds the rows in number order, so a row is found where its
+    // number says or, after a gap, by halving.
+    if (Number >= 1 && static_cast<size_t>(Number) <= Rows_.size() &&
+        Rows_[static_cast<size_t>(Number - 1)].Number == Number)
+        return &Rows_[static_cast<size_t>(Number - 1)];
+    const auto it = std::lower_bound(Rows_.begin(), Rows_.end(), Number,
+                                     [](const TListRow& Row, int N) { return Row.Number < N; });
+    return it != Rows_.end() && it->Number == Number ? &*it : nullptr;
+}
+
 QString TMailboxSession::Say(const char* German_, const char* English) const {
     return Language.Say(German_, English);
 }
@@ -70,10 +81,11 @@ void TMailboxSession::StatusConnectionEnded() {
 
 void TMailboxSession::PumpWhileWaiting() {
     // Called before every send and receive, four times a message while
-    // listing. Each pass that lets the window run repaints what the last row
-    // changed, which costs more than the exchanges with a nearby server; at
-    // screen rate the window looks and answers the same. A slow reply is
-    // waited for in 50 ms slices that call this, so the window always runs then.
+    // listing. Each pass that lets the window run repaints what the rows and
+    // the progress changed, which costs more than the exchanges with a
+    // nearby server; twenty passes a second keep the window answering and
+    // its progress moving. A slow reply is waited for in 50 ms slices that
+    // call this, so the window always runs then.
     if (SteadyMs() - LastPumpMs_ >= PumpIntervalMs) {
         if (PumpEvents_)
             PumpEvents_();
@@ -323,11 +335,13 @@ void TMailboxSession::ListHeaders() {
     Pop_.ListMessages(1, static_cast<uint16_t>(MailCount),
                       [this](uint16_t n, std::string& Header, const std::string& Size) {
                           Rows_.push_back(MakeListRow(n, Size, Header, Language.German));
-                          // Kept for the session: exactly as long as it is, no spare room.
-                          Header += '|';
-                          Header.shrink_to_fit();
-                          Headers_.push_back(std::move(Header));
-                          View_.AddRow(n, Rows_.back().Text);
+                          // Kept for the session: exactly as long as it is, no spare
+                          // room, and copied once.
+                          std::string kept;
+                          kept.reserve(Header.size() + 1);
+                          kept.append(Header).push_back('|');
+                          Headers_.push_back(std::move(kept));
+                          View_.AddListedRow(Rows_.back());
                           if (!CancelRequested_)
                               View_.ShowProgress(n, MailCount);
                           return !CancelRequested_;

@@ -48,6 +48,11 @@ class TMailboxView {
     virtual void ClearRows() = 0;
     // The row of message Number, after those added before.
     virtual void AddRow(int Number, const QString& Text) = 0;
+    // The listed row of a message, after those added before; it stays in the
+    // session's Rows() (see TMailboxSession::Row). A view that shows only
+    // some rows makes the text of those alone; by default every row's text
+    // is made at once.
+    virtual void AddListedRow(const TListRow& Row) { AddRow(Row.Number, Row.Text()); }
     // The listing is over: complete, cancelled or broken off.
     virtual void RowsListed() = 0;
     // The messages are gone from the server: their rows go.
@@ -103,8 +108,9 @@ class TMailboxSession {
     // Handed over by the window once it has decided.
     sweepbox::TLanguage Language;
     // The view's events run at most this often while the server is asked (a
-    // slow reply lets them run every 50 ms in any case). Tests set 0.
-    int PumpIntervalMs = 20;
+    // slow reply lets them run every 50 ms in any case, so Cancel and Close
+    // are heard within that). Tests set 0.
+    int PumpIntervalMs = 50;
 
     TSessionState State() const { return State_; }
     // An operation is under way: nothing else may talk to the server.
@@ -114,6 +120,8 @@ class TMailboxSession {
     // The rows of the last full listing, in the server's order; none for a
     // count only.
     const std::vector<TListRow>& Rows() const { return Rows_; }
+    // The row of message Number in Rows(); nullptr when there is none.
+    const TListRow* Row(int Number) const;
     // The header text TOP gave for message Number while connected; nullptr
     // when there is none.
     const std::string* Header(int Number) const;

@@ -203,37 +203,65 @@ std::string SizeDigits(const std::string& S) {
 
 } // namespace
 
-std::string FieldValue(std::string_view H, std::string_view Name, bool* Found) {
-    if (Found)
-        *Found = false;
+namespace {
+
+// The values of the fields Names in one pass over H: Values[i] and Found[i]
+// as FieldValue gives them for Names[i].
+void FieldValues(std::string_view H, const std::string_view* Names, size_t Count, std::string* Values, bool* Found) {
+    for (size_t i = 0; i < Count; ++i) {
+        Values[i].clear();
+        Found[i] = false;
+    }
+    size_t missing = Count;
     size_t line = 0;
-    while (line < H.size()) {
+    while (line < H.size() && missing > 0) {
         size_t end = H.find("\r\n", line);
         if (end == std::string_view::npos)
             end = H.size();
         if (end == line)
             break; // the empty line: the header has ended
         const std::string_view text = H.substr(line, end - line);
-        size_t colon = Name.size();
-        while (colon < text.size() && IsBlank(text[colon]))
-            ++colon; // obsolete: blanks before the colon
-        if (text.size() > colon && text[colon] == ':' && kel::SameText(text.substr(0, Name.size()), Name)) {
-            std::string value(text.substr(colon + 1));
-            // Continuation lines begin with a blank; unfolding drops the CR LF.
-            for (size_t next = end + 2; next < H.size() && IsBlank(H[next]);) {
-                size_t stop = H.find("\r\n", next);
-                if (stop == std::string_view::npos)
-                    stop = H.size();
-                value.append(H.substr(next, stop - next));
-                next = stop + 2;
+        for (size_t i = 0; i < Count; ++i) {
+            const std::string_view Name = Names[i];
+            // Most lines (Received, DKIM) are no field asked for: their
+            // first letter tells.
+            if (Found[i] || text.size() <= Name.size() ||
+                (!Name.empty() && kel::LowerChar(text[0]) != kel::LowerChar(Name[0])))
+                continue;
+            size_t colon = Name.size();
+            while (colon < text.size() && IsBlank(text[colon]))
+                ++colon; // obsolete: blanks before the colon
+            if (text.size() > colon && text[colon] == ':' && kel::SameText(text.substr(0, Name.size()), Name)) {
+                // Continuation lines begin with a blank; unfolding drops the CR LF.
+                std::string value;
+                for (size_t next = end + 2; next < H.size() && IsBlank(H[next]);) {
+                    if (value.empty())
+                        value = text.substr(colon + 1);
+                    size_t stop = H.find("\r\n", next);
+                    if (stop == std::string_view::npos)
+                        stop = H.size();
+                    value.append(H.substr(next, stop - next));
+                    next = stop + 2;
+                }
+                Found[i] = true;
+                Values[i] = kel::TrimView(value.empty() ? text.substr(colon + 1) : std::string_view(value));
+                --missing;
+                break; // one line holds one field
             }
-            if (Found)
-                *Found = true;
-            return kel::Trim(value);
         }
         line = end + 2;
     }
-    return std::string();
+}
+
+} // namespace
+
+std::string FieldValue(std::string_view H, std::string_view Name, bool* Found) {
+    std::string value;
+    bool found = false;
+    FieldValues(H, &Name, 1, &value, &found);
+    if (Found)
+        *Found = found;
+    return value;
 }
 
 bool ParseDate(std::string_view Value, TDate& Date) {
@@ -288,15 +316,30 @@ bool ParseDate(std::string_view Value, TDate& Date) {
 }
 
 std::string DateText(const TDate& Date) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%02d %s %04d", Date.Day, kMonths[(Date.Month - 1) % 12], Date.Year);
+    // Every listed row has one: written out rather than formatted.
+    if (Date.Day >= 0 && Date.Day <= 99 && Date.Year >= 0 && Date.Year <= 9999 && Date.Month >= 1 &&
+        Date.Month <= 12) {
+        std::string text = "00 Mon 0000";
+        text[0] = static_cast<char>('0' + Date.Day / 10);
+        text[1] = static_cast<char>('0' + Date.Day % 10);
+        text.replace(3, 3, kMonths[Date.Month - 1]);
+        for (int i = 10, year = Date.Year; i >= 7; --i, year /= 10)
+            text[static_cast<size_t>(i)] = static_cast<char>('0' + year % 10);
+        return text;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d %s %04d", Date.Day, kMonths[((Date.Month - 1) % 12 + 12) % 12], Date.Year);
     return text;
 }
 
 TFields Fields(const std::string& H, bool IsGerman) {
+    // One pass over the header for the three fields.
+    static constexpr std::string_view kNames[] = {"Date", "From", "Subject"};
+    std::string values[3];
+    bool found[3];
+    FieldValues(H, kNames, 3, values, found);
     TFields f;
-    bool found = false;
-    const std::string date = FieldValue(H, "Date", &found);
+    const std::string& date = values[0];
     if (date.empty()) {
         f.Date = IsGerman ? "Kein Datum" : "No date";
     } else if (ParseDate(date, f.When)) {
@@ -305,12 +348,12 @@ TFields Fields(const std::string& H, bool IsGerman) {
     } else {
         f.Date = UnparsedDate(date);
     }
-    f.Sender = FieldValue(H, "From");
+    f.Sender = std::move(values[1]);
     f.SenderGiven = !f.Sender.empty();
     if (!f.SenderGiven)
         f.Sender = IsGerman ? "Kein Absender" : "No sender";
-    f.Subject = FieldValue(H, "Subject", &found);
-    if (found && f.Subject.empty())
+    f.Subject = std::move(values[2]);
+    if (found[2] && f.Subject.empty())
         f.Subject = IsGerman ? "Die Betreff-Zeile ist leer" : "No subject";
     return f;
 }

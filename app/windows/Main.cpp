@@ -270,6 +270,7 @@ void TForm1::CreateControls() {
     mail_list = new TMultiList(surface);
     mail_list->setObjectName(QStringLiteral("mail_list"));
     mail_list->setColumnSeperator(QLatin1Char('|'));
+    mail_list->setRowSource([this](int Number) { return ListedRowText(Number); });
     mail_list->setHeaderSections({QStringLiteral("xxx"), QStringLiteral("xxx"), QStringLiteral("xxx"),
                                   QStringLiteral("xxx"), QStringLiteral("xxx")});
     mail_list->setColumnAlignment(0, Qt::AlignRight);

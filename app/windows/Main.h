@@ -17,6 +17,7 @@
 #include "mail/pop3/KelPOP3.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 
@@ -272,6 +273,8 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
     std::vector<int> RowNumbers_;
     // The message number of a list row (rows count from 1; 0 for none).
     int MessageOfRow(int Row) const;
+    // The list's text of the listed row of message Number (the list's row source).
+    QString ListedRowText(int Number) const;
     // The pair being connected, remembered once the login succeeds.
     QString ConnectingServer_, ConnectingUser_;
 
@@ -282,6 +285,7 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
     void ShowProgress(int Value, int Maximum) override;
     void ClearRows() override;
     void AddRow(int Number, const QString& Text) override;
+    void AddListedRow(const TListRow& Row) override;
     void RowsListed() override;
     void RemoveMessages(const std::vector<int>& Numbers) override;
     void StateChanged(TSessionState State) override;
@@ -309,6 +313,9 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
     void ApplyColours();
     // The progress bar's value, painted with the window's next repaint.
     void SetProgressValue(int Value);
+    // When ShowProgress last moved the bar, and how often it may in a long listing.
+    QElapsedTimer ProgressMoved_;
+    static constexpr qint64 kProgressMoveMs = 200;
     void CreateMenus();
     void WireHandlers();
     void ApplyTexts();

@@ -286,7 +286,7 @@ void TForm1::ShowRows() {
     SortRows(rows, SortColumn >= 0 ? static_cast<TSortColumn>(SortColumn) : TSortColumn::Number, SortDescending);
     ClearRows();
     for (const TListRow& row : rows) {
-        mail_list->addItem(row.Text);
+        mail_list->addKeyedItem(row.Number);
         RowNumbers_.push_back(row.Number);
     }
     for (int i = 1; i < mail_list->count(); ++i)
@@ -314,10 +314,17 @@ void TForm1::ShowProgress(int Value, int Maximum) {
         ProgressBar->setMaximum(Maximum);
     // A bar a few hundred pixels wide shows no step finer than half a
     // percent; the listing would otherwise repaint it for every message.
+    // Where even that step is passed at every pass of the window's events (a
+    // long list from a nearby server), the bar moves five times a second:
+    // each move repaints it, and the style's drawing of it costs as much as
+    // a few hundred messages' replies.
     const int value = std::min(Value, Maximum);
     const int step = std::max(Maximum / 200, 1);
-    if (value == Maximum || value < ProgressBar->value() || value - ProgressBar->value() >= step)
+    const bool due = step == 1 || !ProgressMoved_.isValid() || ProgressMoved_.hasExpired(kProgressMoveMs);
+    if (value == Maximum || value < ProgressBar->value() || (value - ProgressBar->value() >= step && due)) {
         SetProgressValue(value);
+        ProgressMoved_.start();
+    }
     if (ProgressBar->isHidden()) {
         ProgressBar->show();
         ProgressBar->setFocus();
@@ -334,6 +341,20 @@ void TForm1::AddRow(int Number, const QString& Text) {
     RowNumbers_.push_back(Number);
     if (mail_list->isHidden())
         mail_list->show();
+}
+
+void TForm1::AddListedRow(const TListRow& Row) {
+    // Keyed by its number: the list asks for the text (ListedRowText) only
+    // of the rows it shows.
+    mail_list->addKeyedItem(Row.Number);
+    RowNumbers_.push_back(Row.Number);
+    if (mail_list->isHidden())
+        mail_list->show();
+}
+
+QString TForm1::ListedRowText(int Number) const {
+    const TListRow* row = Session.Row(Number);
+    return row ? row->Text() : QString();
 }
 
 void TForm1::RowsListed() {

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -215,6 +218,69 @@ TEST_F(MultiListTest, DraggingADividerCopiesTheWidthsBackWhenReleasedAndZeroWidt
     const QImage image = shot();
     EXPECT_EQ(lineAt(image, 1), QColor(Qt::black));
     EXPECT_EQ(lineAt(image, 2), base());
+}
+
+// Does a keyed row show and read as the text its source gives, made only
+// when the row is first needed, and only once?
+TEST_F(MultiListTest, KeyedRowsTakeTheirTextFromTheSourceWhenFirstNeeded)
+{
+    const auto text = [](int key) { return u" %1 | 1 KByte | 01.02.2000 | someone@example.org | subject %1 |"_s.arg(key); };
+    std::vector<int> asked;
+    list.setRowSource([&](int key) {
+        asked.push_back(key);
+        return text(key);
+    });
+    for (int key = 1; key <= 2000; ++key)
+        list.addKeyedItem(key);
+    list.addKeyedItem(-5); // no key: an empty row
+    ASSERT_EQ(list.count(), 2002);
+    EXPECT_TRUE(asked.empty()) << "adding makes no text";
+
+    const QImage keyed = shot();
+    const size_t shown = asked.size();
+    EXPECT_GT(shown, 0u);
+    EXPECT_LE(shown, size_t(list.viewport()->height() / list.itemHeight() + 2)) << "only the rows in view";
+    EXPECT_EQ(list.item(1500), text(1500));
+    EXPECT_EQ(list.item(1500), text(1500));
+    EXPECT_EQ(list.item(2001), QString());
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), 1500), 1) << "the text is kept once made";
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), -5), 0);
+    EXPECT_EQ(asked.size(), shown + 1);
+    shot();
+    EXPECT_EQ(asked.size(), shown + 1) << "a repaint asks no row again";
+
+    // The same rows added as text look the same.
+    list.clear();
+    addRows(30);
+    EXPECT_EQ(shot(), keyed);
+}
+
+// Does the scroll bar appear and reach the last row when rows come one by
+// one, as a listing adds them, and go when they are cleared?
+TEST_F(MultiListTest, ScrollBarFollowsRowsAddedOneByOne)
+{
+    QScrollBar* bar = list.verticalScrollBar();
+    const int visible = list.viewport()->height() / list.itemHeight();
+    for (const int rows : {visible - 1, visible + 1, 500}) {
+        SCOPED_TRACE(rows);
+        list.clear();
+        QCoreApplication::processEvents();
+        for (int i = 1; i <= rows; ++i) {
+            list.addItem(u" %1 |"_s.arg(i));
+            if (i % 50 == 0)
+                QCoreApplication::processEvents(); // the window's passes during a listing
+        }
+        QCoreApplication::processEvents();
+        EXPECT_EQ(bar->maximum(), std::max(0, rows - visible));
+        EXPECT_EQ(bar->isVisible(), rows > visible);
+        key(Qt::Key_End);
+        EXPECT_EQ(list.itemIndex(), rows);
+        EXPECT_TRUE(list.itemRect(rows).intersects(list.viewport()->rect())) << "the last row is in view";
+    }
+    list.clear();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(bar->maximum(), 0);
+    EXPECT_FALSE(bar->isVisible());
 }
 
 TEST(MultiListProperties, OutOfRangeValuesAreClampedOrIgnored)

@@ -525,7 +525,7 @@ TEST_F(ListCorpus, RowsAgreeWithAPlainReadingOfEachHeader) {
         const std::string header = TopReply(lines);
         const TListRow row = MakeListRow(1, "100", header, false);
         const summary::TFields fields = summary::Fields(header, false);
-        const QStringList columns = row.Text.split(QLatin1Char('|'));
+        const QStringList columns = row.Text().split(QLatin1Char('|'));
         bool same = true;
         auto check = [&](const char* field, const QString& expected, const QString& actual) {
             if (expected == actual)
@@ -536,7 +536,7 @@ TEST_F(ListCorpus, RowsAgreeWithAPlainReadingOfEachHeader) {
         };
         if (columns.size() != 6) {
             ADD_FAILURE() << path << ": the row has " << columns.size() - 1
-                          << " bars: " << row.Text.toStdString();
+                          << " bars: " << row.Text().toStdString();
             continue;
         }
 

@@ -107,7 +107,7 @@ TEST(CellText, TheCapDoesNotSplitACharacter) {
 
 // The cells of a row's text, split where the list splits it.
 QStringList Columns(const TListRow& Row) {
-    return Row.Text.split(QLatin1Char('|'));
+    return Row.Text().split(QLatin1Char('|'));
 }
 
 TEST(MakeListRow, FiveColumnsWhateverTheHeaderHolds) {
@@ -182,14 +182,14 @@ TEST(MakeListRow, FiveColumnsWhateverTheHeaderHolds) {
         SCOPED_TRACE(row.name);
         const TListRow r = MakeListRow(1, row.size, row.header, row.german);
         const QStringList columns = Columns(r);
-        ASSERT_EQ(columns.size(), 6) << r.Text.toStdString();
+        ASSERT_EQ(columns.size(), 6) << r.Text().toStdString();
         EXPECT_EQ(columns.back(), QString()) << "the row ends with a bar";
         if (!row.columns.isEmpty()) {
             EXPECT_EQ(columns.mid(0, 5), row.columns);
             EXPECT_EQ(r.Sender(), row.columns[3]);
             EXPECT_EQ(r.Subject(), row.columns[4]);
         }
-        EXPECT_FALSE(r.Text.contains(QChar(0)));
+        EXPECT_FALSE(r.Text().contains(QChar(0)));
     }
 }
 

@@ -177,10 +177,17 @@ TEST_F(SessionTest, EveryRowCarriesItsMessageNumberAndHeader) {
         EXPECT_EQ(view.RowNumbers, (std::vector<int>{1, 2, 3, 4}));
         EXPECT_EQ(view.Rows.size(), 4);
         EXPECT_EQ(session.Rows().size(), countOnly ? 0u : 4u);
-        for (size_t i = 0; i < session.Rows().size(); ++i)
+        for (size_t i = 0; i < session.Rows().size(); ++i) {
             EXPECT_EQ(session.Rows()[i].Number, static_cast<int>(i + 1));
-        for (const int n : {0, -1, 5, 65536})
+            // The row a view finds by number is the one it was shown.
+            const TListRow* row = session.Row(static_cast<int>(i + 1));
+            ASSERT_EQ(row, &session.Rows()[i]);
+            EXPECT_EQ(row->Text(), view.Rows[static_cast<qsizetype>(i)]);
+        }
+        for (const int n : {0, -1, 5, 65536}) {
             EXPECT_EQ(session.Header(n), nullptr) << n;
+            EXPECT_EQ(session.Row(n), nullptr) << n;
+        }
         for (int n = 1; n <= 4; ++n) {
             ASSERT_NE(session.Header(n), nullptr) << n;
             const std::string& header = *session.Header(n);

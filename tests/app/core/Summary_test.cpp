@@ -44,6 +44,10 @@ TEST(SummaryFilter, ColumnsFromTheirOwnFields) {
         {"an unparsable date shows its first characters", h("Date: sometime next week, promise\r\n"),
          "ime next wee|No sender||"},
         {"a value on the last line without a line end", date + "From: a", "06 Mar 2000|a||"},
+        {"the first line of each field counts", h(date + "From: a\r\nSubject: s\r\nFrom: b\r\nSubject: t\r\n" +
+                                                  "Date: Tue, 7 Mar 2000 10:00:00 +0000\r\n"),
+         "06 Mar 2000|a|s|"},
+        {"the fields in reverse order", h("Subject: s\r\nFrom: a\r\n" + date), "06 Mar 2000|a|s|"},
         {"bars inside values do not open new columns", h(date + "From: a|b\r\nSubject: [list] x | y\r\n"),
          "06 Mar 2000|a/b|[list] x / y|"},
     };
@@ -91,6 +95,22 @@ TEST(SummaryDate, FormsOfRfc5322) {
             EXPECT_EQ(summary::DateText(d), row.text);
             EXPECT_EQ(d.Utc, row.utc);
         }
+    }
+}
+
+TEST(SummaryDate, TextPadsTheDayAndYear) {
+    const struct {
+        summary::TDate date;
+        const char* text;
+    } rows[] = {
+        {{2024, 1, 31, 0}, "31 Jan 2024"},
+        {{987, 12, 1, 0}, "01 Dec 0987"},
+        {{1900, 6, 9, 0}, "09 Jun 1900"},
+        {{12345, 6, 9, 0}, "09 Jun 12345"}, // no year is cut
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(summary::DateText(row.date), row.text);
     }
 }
 
