@@ -198,7 +198,7 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
         return;
     }
     Pop_.Security = sweepbox::PopSecurity(Request.Security);
-    const uint16_t port = address.Port ? address.Port : (Pop_.Security == kel::TPopSecurity::Tls ? 995 : 110);
+    const uint16_t port = sweepbox::ConnectPort(address, Request.Security);
     const QString hostPort = sweepbox::HostPortKey(address.Host, port);
     Pop_.Host = address.Host.toStdString();
     Pop_.Port = std::to_string(port);
@@ -226,10 +226,10 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
         const bool loggedIn = Pop_.Login();
         // The secret has done its work: it stays with the component no
         // longer than it must.
-        Pop_.UserPasswd.assign(Pop_.UserPasswd.size(), '\0');
-        Pop_.UserPasswd.clear();
-        Pop_.AccessToken.assign(Pop_.AccessToken.size(), '\0');
-        Pop_.AccessToken.clear();
+        for (std::string* secret : {&Pop_.UserPasswd, &Pop_.AccessToken}) {
+            secret->assign(secret->size(), '\0');
+            secret->clear();
+        }
         if (!loggedIn) {
             LoginFailure_ = Pop_.LoginFailure();
             ReportLoginFailure();

@@ -99,4 +99,10 @@ bool IsLoopbackHost(const QString& Host, const QString& HostsFile) {
     return named && !elsewhere;
 }
 
+uint16_t ConnectPort(const TServerAddress& Address, TSecurity Security) {
+    if (Address.Port)
+        return Address.Port;
+    return Security == TSecurity::Tls ? 995 : 110;
+}
+
 } // namespace sweepbox

@@ -3,6 +3,8 @@
 // host is this machine, so that a local test server needs no TLS.
 #pragma once
 
+#include "app/core/Security.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -19,6 +21,10 @@ TServerAddress ParseServerField(const QString& Text);
 
 // The address as a settings key and for messages: "host:port", IPv6 in brackets.
 QString HostPortKey(const QString& Host, uint16_t Port);
+
+// The port a connection to Address goes to: the one given, else 995 with
+// TLS and 110 otherwise.
+uint16_t ConnectPort(const TServerAddress& Address, TSecurity Security);
 
 // True for a loopback address (127.0.0.0/8, ::1), for "localhost" and names
 // under ".localhost", and for a name the hosts file maps to loopback

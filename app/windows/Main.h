@@ -250,6 +250,10 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
     void ForgetAccessToken(const TConnectRequest& Request);
     // "host:port" of the server field as the session will connect to it.
     QString RequestHostPort(const TConnectRequest& Request) const;
+    // This run's tokens of the request's pair.
+    sweepbox::TOAuth2Tokens& TokensFor(const TConnectRequest& Request);
+    // The request names a remembered pair whose secret the keyring keeps.
+    bool PairKeepsSecret(const TConnectRequest& Request) const;
     // While a token is awaited the window is busy and offers Cancel.
     void AwaitingToken(bool Waiting);
     bool AwaitingToken_ = false;

@@ -31,7 +31,6 @@ void TForm1::ShowPairSignIn(int Index) {
     RememberPassword->setChecked(servername->itemData(Index, kKeepPasswordRole).toBool());
     SignInChosen_ = false;
     RememberChosen_ = false;
-    ShowSignInFields();
 }
 
 void TForm1::ShowSignInFields() {
@@ -140,8 +139,16 @@ bool StillGood(const sweepbox::TOAuth2Tokens& Tokens) {
 
 QString TForm1::RequestHostPort(const TConnectRequest& Request) const {
     const sweepbox::TServerAddress address = sweepbox::ParseServerField(Request.Server);
-    const uint16_t port = address.Port ? address.Port : (Request.Security == sweepbox::TSecurity::Tls ? 995 : 110);
-    return sweepbox::HostPortKey(address.Host, port);
+    return sweepbox::HostPortKey(address.Host, sweepbox::ConnectPort(address, Request.Security));
+}
+
+sweepbox::TOAuth2Tokens& TForm1::TokensFor(const TConnectRequest& Request) {
+    return Tokens_[Request.User + QLatin1Char('@') + RequestHostPort(Request)];
+}
+
+bool TForm1::PairKeepsSecret(const TConnectRequest& Request) const {
+    const int pair = PairIndex(servername, Username, Request);
+    return pair >= 0 && servername->itemData(pair, kKeepPasswordRole).toBool();
 }
 
 bool TForm1::PrepareSignIn(TConnectRequest& Request, bool Fresh) {
@@ -154,9 +161,8 @@ bool TForm1::PrepareSignIn(TConnectRequest& Request, bool Fresh) {
 }
 
 bool TForm1::PasswordFromKeyring(TConnectRequest& Request) {
-    const int pair = PairIndex(servername, Username, Request);
     // Without a password the session says that one is needed.
-    if (pair < 0 || !servername->itemData(pair, kKeepPasswordRole).toBool())
+    if (!PairKeepsSecret(Request))
         return true;
     AwaitingToken(true);
     const sweepbox::TKeyringResult found =
@@ -197,13 +203,12 @@ bool TForm1::ObtainAccessToken(TConnectRequest& Request, bool Fresh) {
         return true;
     }
 
-    sweepbox::TOAuth2Tokens& tokens = Tokens_[Request.User + QLatin1Char('@') + hostPort];
+    sweepbox::TOAuth2Tokens& tokens = TokensFor(Request);
     if (!Fresh && StillGood(tokens)) {
         Request.AccessToken = tokens.AccessToken;
         return true;
     }
-    const bool kept = pair >= 0 && servername->itemData(pair, kKeepPasswordRole).toBool();
-    if (tokens.RefreshToken.isEmpty() && kept) {
+    if (tokens.RefreshToken.isEmpty() && PairKeepsSecret(Request)) {
         const sweepbox::TKeyringResult found =
             Keyring_->Find(sweepbox::RefreshTokenKeyName(hostPort, Request.User));
         if (found.Ok())
@@ -261,7 +266,7 @@ void TForm1::AwaitingToken(bool Waiting) {
 }
 
 void TForm1::ForgetAccessToken(const TConnectRequest& Request) {
-    Tokens_[Request.User + QLatin1Char('@') + RequestHostPort(Request)].AccessToken.clear();
+    TokensFor(Request).AccessToken.clear();
 }
 
 void TForm1::KeepSecrets(const TConnectRequest& Request, bool WasKept) {
@@ -277,8 +282,7 @@ void TForm1::KeepSecrets(const TConnectRequest& Request, bool WasKept) {
         }
         return;
     }
-    const QString secret =
-        oauth2 ? Tokens_[Request.User + QLatin1Char('@') + hostPort].RefreshToken : Request.Password;
+    const QString secret = oauth2 ? TokensFor(Request).RefreshToken : Request.Password;
     // A token command or a provider without refresh tokens leaves nothing to keep.
     if (secret.isEmpty())
         return;

@@ -111,10 +111,7 @@ void TForm1::BtnConnectClick(QObject*) {
     request.CountOnly = Header_Nein->isChecked();
     request.TrustFile = TrustFile.toStdString();
     request.Pinned = [this](const QString& HostPort) { return PinnedCertificate(HostPort); };
-    const int pair = servername->currentIndex();
-    const bool wasKept = pair >= 0 && servername->itemText(pair) == request.Server &&
-                         pair < Username->count() && Username->itemText(pair) == request.User &&
-                         servername->itemData(pair, kKeepPasswordRole).toBool();
+    const bool wasKept = PairKeepsSecret(request);
     if (!PrepareSignIn(request, false)) {
         // As after any failed connect, the last mailbox's rows and figures go.
         ClearRows();
