@@ -659,6 +659,30 @@ kel::TKelMsg* TMailboxSession::Retrieve(int Number) {
     return msg;
 }
 
+kel::TKelMsg* TMailboxSession::Preview(int Number) {
+    if (State_ != TSessionState::Connected || !Pop_.Connected() || Number < 1 || Number > MailCount)
+        return nullptr;
+    SetState(TSessionState::Retrieving);
+    View_.SetPanel(2, Say("Vorschau der Mail Nr.: ", "Preview of mail # ") + QString::number(Number));
+    kel::TKelMsg* msg = nullptr;
+    try {
+        msg = Pop_.PreviewMsg(static_cast<uint16_t>(Number));
+    } catch (const EOperationAbandoned&) {
+        Abandon(QString());
+        return nullptr;
+    } catch (const std::exception& e) {
+        Abandon(ErrorText(e));
+        return nullptr;
+    }
+    View_.SetPanel(2, QString());
+    if (msg == nullptr) {
+        EndEmptyRetrieval();
+        return nullptr;
+    }
+    SetState(TSessionState::Connected);
+    return msg;
+}
+
 void TMailboxSession::Release(kel::TKelMsg* Msg) { Pop_.ReleaseMsg(Msg); }
 
 void TMailboxSession::EndEmptyRetrieval() {

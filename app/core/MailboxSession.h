@@ -152,6 +152,12 @@ class TMailboxSession {
     // too): written to the chosen file whole or not at all, the outcome in
     // the status.
     kel::TKelMsg* Retrieve(int Number);
+    // TOP n with the component's PreviewLines: the start of one message for
+    // the preview window, however large the message is. Runs, refuses,
+    // cancels and closes as Retrieve does (state Retrieving), the number
+    // in the hints panel while it runs; nullptr when it failed or was
+    // cancelled. The message goes with Release as Retrieve's does.
+    kel::TKelMsg* Preview(int Number);
     // The message Retrieve returned is no longer shown: its memory goes.
     void Release(kel::TKelMsg* Msg);
     // The window closes: a busy operation is abandoned at its next wait
