@@ -195,8 +195,17 @@ class TMailboxSession {
     // connection is dropped (Abort); then idle with Reason shown.
     void Abandon(const QString& Reason);
     bool Quit();
+    // Retrieve and Preview: connected and idle with Number in the mailbox,
+    // then Retrieving; false (nothing changed) otherwise.
+    bool BeginRetrieval(int Number);
+    // Msg from Ask; false after an exception, which ended the session
+    // (Abandon) with its reason shown.
+    bool Fetch(const std::function<kel::TKelMsg*()>& Ask, kel::TKelMsg*& Msg);
     // Retrieve's path for a message above the component's ceiling.
     void SaveLargeMessage(int Number);
+    // The end of a retrieval that ran: Msg back Connected, or as
+    // EndEmptyRetrieval for none.
+    kel::TKelMsg* EndRetrieval(kel::TKelMsg* Msg);
     // The end of a retrieval that returned nothing: cancelled (connected
     // still, or dropped) or refused.
     void EndEmptyRetrieval();

@@ -271,6 +271,9 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
     void ShowListingButtons(bool Listing);
     void UpdateViewerCommands();
     bool ViewerCommandAllowed();
+    // The one selected row a viewer command works on; 0 (and why in the
+    // status) when the command may not run or not exactly one is selected.
+    int SingleViewerRow();
     // Index of the one selected data row, or 0 when not exactly one is.
     int SingleSelectedRow() const;
     // Fills the list from the session's rows in the chosen order, keeping

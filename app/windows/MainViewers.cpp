@@ -45,16 +45,21 @@ void TForm1::men_header_anzeigenClick(QObject*) {
     Form2->exec();
 }
 
-void TForm1::men_email_anzeigenClick(QObject*) {
+int TForm1::SingleViewerRow() {
     if (!ViewerCommandAllowed())
-        return;
+        return 0;
+    const int row = SingleSelectedRow();
+    if (row == 0)
+        StatusAdd(Say("Bitte genau eine e-mail markieren.", "Please select exactly one e-mail."));
+    return row;
+}
+
+void TForm1::men_email_anzeigenClick(QObject*) {
     // One message at a time: every retrieval downloads the whole message, and
     // only one window shows the result.
-    const int row = SingleSelectedRow();
-    if (row == 0) {
-        StatusAdd(Say("Bitte genau eine e-mail markieren.", "Please select exactly one e-mail."));
+    const int row = SingleViewerRow();
+    if (row == 0)
         return;
-    }
     kel::TKelMsg* msg = Session.Retrieve(MessageOfRow(row));
     if (msg == nullptr)
         return;
@@ -77,13 +82,9 @@ void TForm1::men_email_anzeigenClick(QObject*) {
 }
 
 void TForm1::men_previewClick(QObject*) {
-    if (!ViewerCommandAllowed())
+    const int row = SingleViewerRow();
+    if (row == 0)
         return;
-    const int row = SingleSelectedRow();
-    if (row == 0) {
-        StatusAdd(Say("Bitte genau eine e-mail markieren.", "Please select exactly one e-mail."));
-        return;
-    }
     const int number = MessageOfRow(row);
     kel::TKelMsg* msg = Session.Preview(number);
     if (msg == nullptr)

@@ -1140,12 +1140,17 @@ bool TKelPOP::StreamReply(const std::string& Command, uint64_t Limit,
     return true;
 }
 
-TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
+void TKelPOP::BeginRetrieval(uint16_t MsgIndex) {
     RequireConnected();
     FCancelRequested = false;
     FTooLarge = false;
+    FPreviewCut = false;
     if (OnBeforeRetrieve)
         OnBeforeRetrieve(this, MsgIndex);
+}
+
+TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
+    BeginRetrieval(MsgIndex);
     // Without a name from the start: nothing is left behind on any path out
     // of here, a killed process included.
     TTempFile spool = TTempFile::Unnamed();
@@ -1214,13 +1219,8 @@ TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
 }
 
 TKelMsg* TKelPOP::PreviewMsg(uint16_t MsgIndex) {
-    RequireConnected();
-    FCancelRequested = false;
-    FTooLarge = false;
-    FPreviewCut = false;
+    BeginRetrieval(MsgIndex);
     FListedSize = -1;
-    if (OnBeforeRetrieve)
-        OnBeforeRetrieve(this, MsgIndex);
     Pump();
     if (FCancelRequested) {
         // Nothing is outstanding: the session goes on.
@@ -1268,11 +1268,7 @@ TKelMsg* TKelPOP::PreviewMsg(uint16_t MsgIndex) {
 }
 
 bool TKelPOP::SaveMsg(uint16_t MsgIndex, const std::function<void(std::string_view)>& Sink) {
-    RequireConnected();
-    FCancelRequested = false;
-    FTooLarge = false;
-    if (OnBeforeRetrieve)
-        OnBeforeRetrieve(this, MsgIndex);
+    BeginRetrieval(MsgIndex);
     const std::string n = std::to_string(MsgIndex);
     ListForRetrieval(n);
     if (FCancelRequested) {

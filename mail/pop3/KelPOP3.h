@@ -512,6 +512,9 @@ class TKelPOP : public TObject {
     void HandleTransportError(int ErrorCode);
     // Closes without any event (Abort, Cancel).
     void CloseSilently();
+    // The start of RetrieveMsg, SaveMsg and PreviewMsg: connected, no
+    // request or verdict of the last one left, OnBeforeRetrieve.
+    void BeginRetrieval(uint16_t MsgIndex);
     // LIST n of a retrieval: FListedSize from an accepted reply.
     void ListForRetrieval(const std::string& Number);
     // The bound of a RETR reply whose LIST gave FListedSize.
