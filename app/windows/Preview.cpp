@@ -22,6 +22,7 @@ TPreviewWindow::TPreviewWindow(const sweepbox::TLanguage& Language, QWidget* par
     memo_preview->setObjectName(QStringLiteral("memo_preview"));
     memo_preview->setReadOnly(true);
     memo_preview->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    memo_preview->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // the lines wrap
     // Read-only, yet the keys that move through the text and select it work.
     memo_preview->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
 
