@@ -631,32 +631,59 @@ void TMailboxSession::Cancel() {
 
 // --------------------------------------------------------------- viewing
 
-kel::TKelMsg* TMailboxSession::Retrieve(int Number) {
+bool TMailboxSession::BeginRetrieval(int Number) {
     if (State_ != TSessionState::Connected || !Pop_.Connected() || Number < 1 || Number > MailCount)
-        return nullptr;
+        return false;
     SetState(TSessionState::Retrieving);
-    View_.ShowProgress(0, 100);
-    kel::TKelMsg* msg = nullptr;
+    return true;
+}
+
+bool TMailboxSession::Fetch(const std::function<kel::TKelMsg*()>& Ask, kel::TKelMsg*& Msg) {
+    Msg = nullptr;
     try {
-        msg = Pop_.RetrieveMsg(static_cast<uint16_t>(Number));
+        Msg = Ask();
     } catch (const EOperationAbandoned&) {
         Abandon(QString());
-        return nullptr;
+        return false;
     } catch (const std::exception& e) {
         Abandon(ErrorText(e));
-        return nullptr;
+        return false;
     }
+    return true;
+}
+
+kel::TKelMsg* TMailboxSession::Retrieve(int Number) {
+    if (!BeginRetrieval(Number))
+        return nullptr;
+    View_.ShowProgress(0, 100);
+    kel::TKelMsg* msg = nullptr;
+    if (!Fetch([&] { return Pop_.RetrieveMsg(static_cast<uint16_t>(Number)); }, msg))
+        return nullptr;
     View_.ShowProgress(0, 0);
     if (msg == nullptr && Pop_.TooLarge()) {
         SaveLargeMessage(Number);
         return nullptr;
     }
-    if (msg == nullptr) {
+    return EndRetrieval(msg);
+}
+
+kel::TKelMsg* TMailboxSession::Preview(int Number) {
+    if (!BeginRetrieval(Number))
+        return nullptr;
+    View_.SetPanel(2, Say("Vorschau der Mail Nr.: ", "Preview of mail # ") + QString::number(Number));
+    kel::TKelMsg* msg = nullptr;
+    const bool fetched = Fetch([&] { return Pop_.PreviewMsg(static_cast<uint16_t>(Number)); }, msg);
+    View_.SetPanel(2, QString());
+    return fetched ? EndRetrieval(msg) : nullptr;
+}
+
+kel::TKelMsg* TMailboxSession::EndRetrieval(kel::TKelMsg* Msg) {
+    if (Msg == nullptr) {
         EndEmptyRetrieval();
         return nullptr;
     }
     SetState(TSessionState::Connected);
-    return msg;
+    return Msg;
 }
 
 void TMailboxSession::Release(kel::TKelMsg* Msg) { Pop_.ReleaseMsg(Msg); }

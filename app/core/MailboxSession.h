@@ -152,6 +152,12 @@ class TMailboxSession {
     // too): written to the chosen file whole or not at all, the outcome in
     // the status.
     kel::TKelMsg* Retrieve(int Number);
+    // TOP n with the component's PreviewLines: the start of one message for
+    // the preview window, however large the message is. Runs, refuses,
+    // cancels and closes as Retrieve does (state Retrieving), the number
+    // in the hints panel while it runs; nullptr when it failed or was
+    // cancelled. The message goes with Release as Retrieve's does.
+    kel::TKelMsg* Preview(int Number);
     // The message Retrieve returned is no longer shown: its memory goes.
     void Release(kel::TKelMsg* Msg);
     // The window closes: a busy operation is abandoned at its next wait
@@ -189,8 +195,17 @@ class TMailboxSession {
     // connection is dropped (Abort); then idle with Reason shown.
     void Abandon(const QString& Reason);
     bool Quit();
+    // Retrieve and Preview: connected and idle with Number in the mailbox,
+    // then Retrieving; false (nothing changed) otherwise.
+    bool BeginRetrieval(int Number);
+    // Msg from Ask; false after an exception, which ended the session
+    // (Abandon) with its reason shown.
+    bool Fetch(const std::function<kel::TKelMsg*()>& Ask, kel::TKelMsg*& Msg);
     // Retrieve's path for a message above the component's ceiling.
     void SaveLargeMessage(int Number);
+    // The end of a retrieval that ran: Msg back Connected, or as
+    // EndEmptyRetrieval for none.
+    kel::TKelMsg* EndRetrieval(kel::TKelMsg* Msg);
     // The end of a retrieval that returned nothing: cancelled (connected
     // still, or dropped) or refused.
     void EndEmptyRetrieval();

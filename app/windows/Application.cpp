@@ -2,6 +2,7 @@
 
 #include "app/windows/Header.h"
 #include "app/windows/Main.h"
+#include "app/windows/Preview.h"
 #include "app/windows/email.h"
 #include "app/windows/info.h"
 
@@ -25,6 +26,7 @@ void CreateApplicationWindows() {
     MakeWithMainWindow(AboutBox);
     MakeWithMainWindow(Form2);
     MakeWithMainWindow(Form3);
+    MakeWithMainWindow(PreviewWindow);
 }
 
 void DestroyApplicationWindows() {
@@ -34,6 +36,7 @@ void DestroyApplicationWindows() {
     AboutBox.Make = nullptr;
     Form2.Make = nullptr;
     Form3.Make = nullptr;
+    PreviewWindow.Make = nullptr;
 }
 
 } // namespace sweepbox

@@ -155,6 +155,9 @@ void TForm1::CreateMenus() {
     popmen_header->setObjectName(QStringLiteral("popmen_header"));
     men_header_anzeigen = MakeAction(popmen_header, "men_header_anzeigen", QStringLiteral("Show header"), true);
     men_email_anzeigen = MakeAction(popmen_header, "men_email_anzeigen", QStringLiteral("Show e-mail"), true);
+    // The preview reads between the header and the whole message.
+    men_preview = MakeAction(popmen_header, "men_preview", QStringLiteral("Preview"), true);
+    popmen_header->insertAction(men_email_anzeigen, men_preview);
 }
 
 void TForm1::CreateControls() {
@@ -351,6 +354,7 @@ void TForm1::WireHandlers() {
     onTrigger(help_I, &TForm1::BtnInfoClick);
     onTrigger(men_header_anzeigen, &TForm1::men_header_anzeigenClick);
     onTrigger(men_email_anzeigen, &TForm1::men_email_anzeigenClick);
+    onTrigger(men_preview, &TForm1::men_previewClick);
 
     connect(servername, &QComboBox::activated, this,
             [this] { sweepbox::RunHandler(this, [&] { servernameClick(servername); }); });

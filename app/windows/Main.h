@@ -110,6 +110,7 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
     QMenu* popmen_header = nullptr;
     QAction* men_header_anzeigen = nullptr;
     QAction* men_email_anzeigen = nullptr;
+    QAction* men_preview = nullptr; // between the two above
 
     // The POP3 component: Port "110", RetrieveProgressStep 10, OnError and
     // OnRetrieveProgress bound to pop3Error and pop3RetrieveProgress. Only
@@ -191,6 +192,9 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
     void pop3RetrieveProgress(kel::TObject* Sender, uint16_t Percent);
     void men_header_anzeigenClick(QObject* Sender);
     void men_email_anzeigenClick(QObject* Sender);
+    // The start of the one selected message (TOP) in the preview window,
+    // which stays open beside the list.
+    void men_previewClick(QObject* Sender);
     // Quit on the component, then WriteToIniFile.
     void FormClose(QObject* Sender);
 
@@ -267,6 +271,9 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
     void ShowListingButtons(bool Listing);
     void UpdateViewerCommands();
     bool ViewerCommandAllowed();
+    // The one selected row a viewer command works on; 0 (and why in the
+    // status) when the command may not run or not exactly one is selected.
+    int SingleViewerRow();
     // Index of the one selected data row, or 0 when not exactly one is.
     int SingleSelectedRow() const;
     // Fills the list from the session's rows in the chosen order, keeping

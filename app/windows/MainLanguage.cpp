@@ -86,6 +86,7 @@ void TForm1::ApplyTexts() {
     ShowSignInFields();
     men_header_anzeigen->setText(Language.Pick(QStringLiteral("Header anzeigen"), QStringLiteral("Show header")));
     men_email_anzeigen->setText(Language.Pick(QStringLiteral("e-mail anzeigen"), QStringLiteral("Show e-mail")));
+    men_preview->setText(Language.Pick(QStringLiteral("Vorschau"), QStringLiteral("Preview")));
     Datei->setTitle(QStringLiteral("&Server"));
     Datei_C->setText(Language.Pick(QStringLiteral("&Verbinde"), QStringLiteral("Co&nnect")));
     Datei_D->setText(Language.Pick(QStringLiteral("&Trenne Verbindung"), QStringLiteral("&Disconnect")));

@@ -1,9 +1,10 @@
-// The main window's two viewer commands: the cached header of a message in
-// the header window, and the whole message, fetched from the server, in the
-// message window.
+// The main window's viewer commands: the cached header of a message in the
+// header window, its first lines, fetched with TOP, in the preview window,
+// and the whole message, fetched from the server, in the message window.
 #include "app/windows/Main.h"
 
 #include "app/windows/Header.h"
+#include "app/windows/Preview.h"
 #include "ui/MultiLst.h"
 #include "app/core/TextCodec.h"
 #include "app/windows/email.h"
@@ -44,16 +45,21 @@ void TForm1::men_header_anzeigenClick(QObject*) {
     Form2->exec();
 }
 
-void TForm1::men_email_anzeigenClick(QObject*) {
+int TForm1::SingleViewerRow() {
     if (!ViewerCommandAllowed())
-        return;
+        return 0;
+    const int row = SingleSelectedRow();
+    if (row == 0)
+        StatusAdd(Say("Bitte genau eine e-mail markieren.", "Please select exactly one e-mail."));
+    return row;
+}
+
+void TForm1::men_email_anzeigenClick(QObject*) {
     // One message at a time: every retrieval downloads the whole message, and
     // only one window shows the result.
-    const int row = SingleSelectedRow();
-    if (row == 0) {
-        StatusAdd(Say("Bitte genau eine e-mail markieren.", "Please select exactly one e-mail."));
+    const int row = SingleViewerRow();
+    if (row == 0)
         return;
-    }
     kel::TKelMsg* msg = Session.Retrieve(MessageOfRow(row));
     if (msg == nullptr)
         return;
@@ -73,4 +79,21 @@ void TForm1::men_email_anzeigenClick(QObject*) {
         Session.Release(CurrentMsg);
         CurrentMsg = nullptr;
     }
+}
+
+void TForm1::men_previewClick(QObject*) {
+    const int row = SingleViewerRow();
+    if (row == 0)
+        return;
+    const int number = MessageOfRow(row);
+    kel::TKelMsg* msg = Session.Preview(number);
+    if (msg == nullptr)
+        return;
+    // The window keeps text only: the message goes at once.
+    const TListRow* listed = Session.Row(number);
+    PreviewWindow->ShowMessage(*msg, listed ? listed->Subject() : QString(), pop3.PreviewCut());
+    Session.Release(msg);
+    PreviewWindow->show();
+    PreviewWindow->raise();
+    PreviewWindow->activateWindow();
 }

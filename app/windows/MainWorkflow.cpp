@@ -65,6 +65,7 @@ void TForm1::btn_aktivieren(int mode) {
     ShowSignInFields();
     men_header_anzeigen->setEnabled(connected);
     men_email_anzeigen->setEnabled(connected);
+    men_preview->setEnabled(connected);
 }
 
 void TForm1::pop3Error(kel::TObject* Sender, int32_t, const std::string& Msg) { Session.ComponentError(Sender, Msg); }
@@ -195,9 +196,21 @@ void TForm1::btn_cancelClick(QObject*) {
     Session.Cancel();
 }
 
-void TForm1::mail_listKeyDown(QObject*, int Key, Qt::KeyboardModifiers) {
+void TForm1::mail_listKeyDown(QObject*, int Key, Qt::KeyboardModifiers Shift) {
     if (Key == Qt::Key_Delete && Session.State() == TSessionState::Connected)
         BtnDeleteClick(this);
+    // Space alone makes the caret's row the one selected (the list does that
+    // after this handler; Ctrl+Space toggles a mark, Shift+Space extends):
+    // the preview follows once the list has, under the menu entry's rules.
+    if (Key == Qt::Key_Space && Shift == Qt::NoModifier)
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                UpdateViewerCommands();
+                if (men_preview->isEnabled())
+                    sweepbox::RunHandler(this, [&] { men_previewClick(mail_list); });
+            },
+            Qt::QueuedConnection);
 }
 
 void TForm1::mail_listClick(QObject*) { UpdateViewerCommands(); }
@@ -227,6 +240,7 @@ void TForm1::UpdateViewerCommands() {
     btnmail->setEnabled(on);
     men_header_anzeigen->setEnabled(on);
     men_email_anzeigen->setEnabled(on);
+    men_preview->setEnabled(on);
 }
 
 // --------------------------------------------------------------- sorting

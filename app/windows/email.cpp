@@ -1,6 +1,7 @@
 #include "app/windows/email.h"
 
 #include "app/core/HtmlText.h"
+#include "app/core/MessageText.h"
 #include "app/core/SaveFile.h"
 #include "app/core/TextCodec.h"
 #include "app/windows/Dialogs.h"
@@ -110,10 +111,6 @@ class TForm3::TMessageLines final : public TTextViewSource {
         return ShowNul(decoder->Decode(std::string(cut)));
     }
 
-    // A NUL in the text is shown as the symbol for one (one character for
-    // one, so lengths stay), not drawn as nothing: what follows it is there.
-    static QString ShowNul(QString Text) { return Text.replace(QChar(0), QChar(0x2400)); }
-
   private:
     struct TPart {
         const kel::TKelMsg* Msg = nullptr; // nullptr once forgotten
@@ -203,23 +200,8 @@ class TForm3::TConvertedLines final : public TTextViewSource {
         return line >= 0 && line < Preview_.size() ? QStringView(Preview_[line]) : QStringView();
     }
 
-    // Markup in the message's charset: in one conversion where all of it
-    // fits the charset, else line by line.
-    QString Decode(const std::string& bytes) const {
-        TCharsetDecoder decoder(Charset_);
-        QString html;
-        if (decoder.TryDecode(bytes, html))
-            return html;
-        html.clear();
-        for (std::size_t from = 0; from < bytes.size();) {
-            const std::size_t end = bytes.find('\n', from);
-            const std::size_t stop = end == std::string::npos ? bytes.size() : end;
-            html += decoder.Decode(bytes.substr(from, stop - from));
-            html += QLatin1Char('\n');
-            from = stop + 1;
-        }
-        return html;
-    }
+    // Markup in the message's charset, as the preview reads it too.
+    QString Decode(const std::string& bytes) const { return DecodeMarkup(bytes, Charset_); }
 
     std::string Charset_;
     std::string Bytes_; // the markup's bytes, until the conversion starts

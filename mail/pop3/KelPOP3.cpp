@@ -1140,12 +1140,17 @@ bool TKelPOP::StreamReply(const std::string& Command, uint64_t Limit,
     return true;
 }
 
-TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
+void TKelPOP::BeginRetrieval(uint16_t MsgIndex) {
     RequireConnected();
     FCancelRequested = false;
     FTooLarge = false;
+    FPreviewCut = false;
     if (OnBeforeRetrieve)
         OnBeforeRetrieve(this, MsgIndex);
+}
+
+TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
+    BeginRetrieval(MsgIndex);
     // Without a name from the start: nothing is left behind on any path out
     // of here, a killed process included.
     TTempFile spool = TTempFile::Unnamed();
@@ -1213,12 +1218,57 @@ TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
     return msg;
 }
 
+TKelMsg* TKelPOP::PreviewMsg(uint16_t MsgIndex) {
+    BeginRetrieval(MsgIndex);
+    FListedSize = -1;
+    Pump();
+    if (FCancelRequested) {
+        // Nothing is outstanding: the session goes on.
+        FOperationFailed = true;
+        return nullptr;
+    }
+    const std::string command = "TOP " + std::to_string(MsgIndex) + " " + std::to_string(PreviewLines);
+    SendCommand(command + kCrLf);
+    ReadReply();
+    if (FOperationFailed) {
+        ReportError(popRetrieveRefused);
+        return nullptr;
+    }
+    // Untrusted: the server decides how long the lines are, and may ignore
+    // the count. Past the limit the bytes are read only to keep in step.
+    std::string kept;
+    if (!StreamReply(command, RetrieveReplyCap, [&](std::string_view Block) {
+            const size_t room = PreviewKeepLimit - std::min(kept.size(), PreviewKeepLimit);
+            if (Block.size() > room)
+                FPreviewCut = true;
+            kept.append(Block.substr(0, room));
+        }))
+        return nullptr;
+    if (FPreviewCut) {
+        // A line cut in two would read as a whole one (a base64 line as data
+        // that is not there); it goes, unless it is all there is.
+        const size_t end = kept.find_last_of("\r\n");
+        if (end != std::string::npos)
+            kept.resize(end + 1);
+    }
+
+    FMessages.push_back(std::make_unique<TKelMsg>(this));
+    TKelMsg* msg = FMessages.back().get();
+    try {
+        std::vector<std::string_view> lines;
+        AppendSplitLines(lines, kept);
+        msg->ParseLines(lines);
+    } catch (...) {
+        ReleaseMsg(msg);
+        throw;
+    }
+    if (OnAfterRetrieve)
+        OnAfterRetrieve(this);
+    return msg;
+}
+
 bool TKelPOP::SaveMsg(uint16_t MsgIndex, const std::function<void(std::string_view)>& Sink) {
-    RequireConnected();
-    FCancelRequested = false;
-    FTooLarge = false;
-    if (OnBeforeRetrieve)
-        OnBeforeRetrieve(this, MsgIndex);
+    BeginRetrieval(MsgIndex);
     const std::string n = std::to_string(MsgIndex);
     ListForRetrieval(n);
     if (FCancelRequested) {

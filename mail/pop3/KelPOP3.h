@@ -65,7 +65,7 @@ enum TPopErrorCode : int32_t {
     popLoginRefused = 2001,    // USER, PASS or AUTH
     popQuitRefused = 2002,     // QUIT: nothing marked is deleted
     popDeleteRefused = 2003,   // DELE
-    popRetrieveRefused = 2004, // RETR, or TOP in RetrieveMsg
+    popRetrieveRefused = 2004, // RETR, or TOP in RetrieveMsg and PreviewMsg
     popHeaderRefused = 2005,   // TOP in GetHeader
     popMailboxRefused = 2006,  // STAT, LIST, UIDL
 };
@@ -388,6 +388,27 @@ class TKelPOP : public TObject {
     // whole message has reached Sink; false when the server refused (2004)
     // or Cancel stopped it.
     bool SaveMsg(uint16_t MsgIndex, const std::function<void(std::string_view Block)>& Sink);
+    // The lines of the body PreviewMsg asks for (TOP n PreviewLines), and the
+    // most of its reply it keeps: a header or lines of enormous length are
+    // cut there, whole lines kept.
+    uint16_t PreviewLines = 40;
+    size_t PreviewKeepLimit = 1u << 20;
+    // TOP n PreviewLines: the header and the first lines of the body, parsed
+    // into a new message owned by this component (ReleaseMsg, as for
+    // RetrieveMsg); no LIST, no spool file, and OpenCeiling does not apply
+    // since the server sends only the start of the message. Of the reply,
+    // PreviewKeepLimit bytes are kept and parsed (a multipart or encoded
+    // body cut short parses as far as it goes); the rest is read and
+    // dropped, so the connection stays in step for the next command, and
+    // PreviewCut tells. The whole reply may grow to RetrieveReplyCap, past
+    // that it ends as a RETR's reply does (EMSGSIZE). nullptr when the
+    // server refused (2004) or Cancel stopped it (before TOP the connection
+    // stays, inside the reply it goes), as in RetrieveMsg;
+    // progress, events and the other failures as there too.
+    TKelMsg* PreviewMsg(uint16_t MsgIndex);
+    // The last PreviewMsg's reply was longer than PreviewKeepLimit: the
+    // message shows only what was kept.
+    bool PreviewCut() const { return FPreviewCut; }
     // Asks a running RetrieveMsg to stop (from a handler the pump runs). It
     // stops before its next command, or between two receives of the reply;
     // in the reply it drops the connection as Abort does. It returns nullptr
@@ -491,6 +512,9 @@ class TKelPOP : public TObject {
     void HandleTransportError(int ErrorCode);
     // Closes without any event (Abort, Cancel).
     void CloseSilently();
+    // The start of RetrieveMsg, SaveMsg and PreviewMsg: connected, no
+    // request or verdict of the last one left, OnBeforeRetrieve.
+    void BeginRetrieval(uint16_t MsgIndex);
     // LIST n of a retrieval: FListedSize from an accepted reply.
     void ListForRetrieval(const std::string& Number);
     // The bound of a RETR reply whose LIST gave FListedSize.
@@ -530,6 +554,7 @@ class TKelPOP : public TObject {
     int FReceiveLimitMs = 0; // the stall limit of the current receive, 0 = ReceiveStallLimitMs
     int64_t FListedSize = -1;
     bool FTooLarge = false;
+    bool FPreviewCut = false;
     uint16_t NextProgressMark = 0;
     uint16_t LastPercent = 0;
     std::vector<std::unique_ptr<TKelMsg>> FMessages;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
@@ -57,6 +58,13 @@ std::string FakePop3Server::DottedMessage(size_t Size) {
     for (size_t i = 0; m.size() < Size; ++i)
         m += i % 7 == 0 ? ".\r\n" : (i % 5 == 0 ? ".." : "line ") + std::to_string(i) + "\r\n";
     return m;
+}
+
+std::string FakePop3Server::GeneratedLine(uint64_t Index) {
+    char line[64];
+    std::snprintf(line, sizeof line, "Generated line %012llu of a large message.\r\n",
+                  static_cast<unsigned long long>(Index));
+    return line;
 }
 
 std::string FakePop3Server::NormalizeCrLf(const std::string& raw) {
@@ -128,6 +136,8 @@ FakePop3Server::FakePop3Server(std::vector<std::string> Messages, MailboxOptions
     : FMailboxMode(true), FOptions(std::move(Options)) {
     for (auto& m : Messages)
         FMailbox.push_back({m, NormalizeCrLf(m)});
+    if (FOptions.GrowLastTo > 0 && !FMailbox.empty() && FMailbox.back().crlf.size() < FOptions.GrowLastTo)
+        FMailbox.back().generated = (FOptions.GrowLastTo - FMailbox.back().crlf.size()) / GeneratedLine(0).size();
     Start(&FakePop3Server::RunMailbox);
 }
 
@@ -307,7 +317,10 @@ bool FakePop3Server::SendPieces(Conn& c, const std::vector<std::string>& Pieces)
                 return false;
             }
         }
-        Locked([&] { FServerSent += piece.size(); });
+        Locked([&] {
+            FServerSent += piece.size();
+            FTotalSent += piece.size();
+        });
     }
     return true;
 }
@@ -439,6 +452,11 @@ void FakePop3Server::RunScript() {
         ::close(c.fd);
 }
 
+uint64_t FakePop3Server::BytesSent() const {
+    std::lock_guard<std::mutex> lk(FMutex);
+    return FTotalSent;
+}
+
 std::vector<std::string> FakePop3Server::Remaining() const {
     std::lock_guard<std::mutex> lk(FMutex);
     std::vector<std::string> out;
@@ -465,7 +483,8 @@ struct FakePop3Server::Session {
     std::vector<bool> marked;
 };
 
-std::string FakePop3Server::Answer(Session& s, const std::string& line, bool& multiLine) {
+std::string FakePop3Server::Answer(Session& s, const std::string& line, bool& multiLine, uint64_t& generated) {
+    generated = 0;
     std::istringstream in(line);
     std::string verb;
     in >> verb;
@@ -513,16 +532,16 @@ std::string FakePop3Server::Answer(Session& s, const std::string& line, bool& mu
         size_t count = 0, size = 0;
         for (size_t i = 0; i < FMailbox.size(); ++i)
             if (!FMailbox[i].gone && !s.marked[i])
-                ++count, size += FMailbox[i].crlf.size();
+                ++count, size += FMailbox[i].Size();
         return "+OK " + std::to_string(count) + " " + std::to_string(size) + "\r\n";
     }
     if (verb != "LIST" && verb != "UIDL" && verb != "RETR" && verb != "DELE" && verb != "TOP")
         return "-ERR Unknown command.\r\n";
     const std::string arg = args.empty() ? std::string() : args[0];
-    char* end = nullptr;
+    char* numberEnd = nullptr;
     errno = 0;
-    long n = std::strtol(arg.c_str(), &end, 10);
-    if (arg.empty() || *end || errno || n < 1 || static_cast<size_t>(n) > FMailbox.size() ||
+    long n = std::strtol(arg.c_str(), &numberEnd, 10);
+    if (arg.empty() || *numberEnd || errno || n < 1 || static_cast<size_t>(n) > FMailbox.size() ||
         FMailbox[n - 1].gone)
         return "-ERR There's no message " + arg + ".\r\n";
     const size_t i = static_cast<size_t>(n - 1);
@@ -530,7 +549,7 @@ std::string FakePop3Server::Answer(Session& s, const std::string& line, bool& mu
         return "-ERR Message is deleted.\r\n";
     const std::string& crlf = FMailbox[i].crlf;
     if (verb == "LIST")
-        return "+OK " + std::to_string(n) + " " + std::to_string(crlf.size()) + "\r\n";
+        return "+OK " + std::to_string(n) + " " + std::to_string(FMailbox[i].Size()) + "\r\n";
     if (verb == "UIDL")
         return "+OK " + std::to_string(n) + " uid-" + std::to_string(n) + "\r\n";
     if (verb == "DELE") {
@@ -538,12 +557,25 @@ std::string FakePop3Server::Answer(Session& s, const std::string& line, bool& mu
         return "+OK Marked to be deleted.\r\n";
     }
     multiLine = true;
-    if (verb == "RETR")
-        return "+OK " + std::to_string(crlf.size()) + " octets\r\n" + DotStuff(crlf);
-    // TOP n k: the header whatever k is (the client only ever asks for 0 lines).
-    size_t body = crlf.find("\r\n\r\n");
+    if (verb == "RETR") {
+        generated = FMailbox[i].generated;
+        const std::string all = "+OK " + std::to_string(FMailbox[i].Size()) + " octets\r\n" + DotStuff(crlf);
+        // The terminator goes after the generated lines.
+        return generated > 0 ? all.substr(0, all.size() - 3) : all;
+    }
+    // TOP n k: the header, its empty line and the first k lines of the body.
+    const size_t body = crlf.find("\r\n\r\n");
     // A header with no body still ends with its empty line.
-    return "+OK\r\n" + DotStuff(body == std::string::npos ? crlf + "\r\n" : crlf.substr(0, body + 4));
+    if (body == std::string::npos)
+        return "+OK\r\n" + DotStuff(crlf + "\r\n");
+    const uint64_t k = args.size() == 2 ? std::strtoull(args[1].c_str(), nullptr, 10) : 0;
+    size_t end = body + 4;
+    uint64_t taken = 0;
+    for (; taken < k && end < crlf.size(); ++taken)
+        end = crlf.find("\r\n", end) + 2;
+    generated = std::min(k - taken, FMailbox[i].generated);
+    const std::string top = "+OK\r\n" + DotStuff(crlf.substr(0, end));
+    return generated > 0 ? top.substr(0, top.size() - 3) : top;
 }
 
 void FakePop3Server::ServeSession(Conn& c) {
@@ -573,12 +605,24 @@ void FakePop3Server::ServeSession(Conn& c) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         bool multiLine = false;
+        uint64_t generated = 0;
         const std::string answer = Locked([&] {
             FCommands.push_back(line);
-            return Answer(s, line, multiLine);
+            return Answer(s, line, multiLine, generated);
         });
         FCond.notify_all();
         if (!reply(answer, multiLine && answer.compare(0, 3, "+OK") == 0))
+            return;
+        // A generated body goes in blocks, made as they are sent.
+        std::string block;
+        for (uint64_t k = 0; k < generated; ++k) {
+            block += GeneratedLine(k);
+            if ((block.size() >= 64 * 1024 || k + 1 == generated) && !SendPieces(c, {block}))
+                return;
+            if (block.size() >= 64 * 1024)
+                block.clear();
+        }
+        if (generated > 0 && !SendPieces(c, {".\r\n"}))
             return;
     }
 }

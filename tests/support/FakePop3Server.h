@@ -36,6 +36,11 @@ struct MailboxOptions {
     size_t ChunkSize = 0; // multi-line replies go in pieces of this size (0: whole)
     bool Pipelining = false; // CAPA is answered, PIPELINING among the capabilities
     bool Utf8 = false;       // CAPA is answered, UTF8 among the capabilities; UTF8 is accepted
+    // When non-zero, the last message goes on after its given text with
+    // generated body lines (GeneratedLine) to about this many bytes, made
+    // while they are sent and never held whole: a huge message costs the
+    // test no memory. LIST, STAT, RETR and TOP n k serve it as one message.
+    uint64_t GrowLastTo = 0;
 };
 
 class FakePop3Server {
@@ -52,6 +57,9 @@ class FakePop3Server {
     // A message of at least Size bytes with CR LF line ends whose lines
     // need stuffing: lone "." lines and lines beginning with "..".
     static std::string DottedMessage(size_t Size);
+    // Body line Index of what MailboxOptions::GrowLastTo generates, CR LF
+    // included; every line is as long as the first.
+    static std::string GeneratedLine(uint64_t Index);
 
     uint16_t Port() const { return FPort; }
     std::string PortText() const { return std::to_string(FPort); }
@@ -84,6 +92,8 @@ class FakePop3Server {
     std::vector<std::string> Remaining() const; // not deleted by a session ended with QUIT
     void HoldReplies(bool Held);
     bool WaitForCommands(size_t Count, std::chrono::milliseconds Deadline = std::chrono::seconds(20));
+    // Bytes sent to clients so far, over all connections.
+    uint64_t BytesSent() const;
 
   private:
     struct Step;
@@ -91,6 +101,8 @@ class FakePop3Server {
     struct MailboxMsg {
         std::string raw, crlf; // as given; with CR LF line ends, as served
         bool gone = false;     // deleted by a session that ended with QUIT
+        uint64_t generated = 0; // lines of GeneratedLine after crlf
+        uint64_t Size() const { return crlf.size() + generated * GeneratedLine(0).size(); }
     };
     template <class F> auto Locked(F&& f) const {
         std::lock_guard<std::mutex> lk(FMutex);
@@ -103,7 +115,9 @@ class FakePop3Server {
     bool PlayStep(Conn& c, const Step& s, std::string& Error);
     struct Session;
     void ServeSession(Conn& c);
-    std::string Answer(Session& s, const std::string& Line, bool& MultiLine);
+    // The reply to Line; Generated receives how many generated lines
+    // follow it, before the terminator line then still to send.
+    std::string Answer(Session& s, const std::string& Line, bool& MultiLine, uint64_t& Generated);
     bool Stopping() const;
     bool Accept(Conn& c);
     bool ReadMore(Conn& c, int TimeoutMs);
@@ -123,6 +137,7 @@ class FakePop3Server {
     std::condition_variable FCond;
     bool FStop = false, FReleased = false, FRepliesHeld = false, FPaced = false;
     size_t FClientReceived = 0, FServerSent = 0; // on the current connection
+    uint64_t FTotalSent = 0;
     std::vector<Step> FSteps;
     size_t FNextStep = 0;
     bool FIdle = false, FDrainRequested = false, FDrained = false;

@@ -355,6 +355,7 @@ TEST_F(SessionTest, NothingElseStartsWhileAnOperationWaits) {
         session.Connect(again);
         session.Delete({1});
         EXPECT_EQ(session.Retrieve(1), nullptr);
+        EXPECT_EQ(session.Preview(1), nullptr);
         EXPECT_FALSE(session.Disconnect());
         EXPECT_EQ(srv.Commands().size(), before) << "state " << static_cast<int>(s);
     };
@@ -395,6 +396,53 @@ TEST_F(SessionTest, RetrievalReturnsTheMessageAndCancelStopsIt) {
     const size_t before = srv.Commands().size();
     EXPECT_EQ(session.Retrieve(7), nullptr);
     EXPECT_EQ(srv.Commands().size(), before);
+}
+
+// The preview asks TOP n 40 of one message and nothing else, runs as a
+// retrieval does, and a refusal or a cancel ends as one would.
+TEST_F(SessionTest, PreviewAsksForTheStartAndEndsAsARetrieval) {
+    MailboxOptions options;
+    options.Overrides["TOP 3 40"] = "-ERR Message is locked.\r\n";
+    FakePop3Server srv(Mailbox(3), options);
+    session.PumpIntervalMs = 0;
+    Start(srv);
+    QString hint;
+    events.OnEvents = [&](State s) {
+        if (s == State::Retrieving)
+            hint = view.Panels[2];
+    };
+    view.States.clear();
+    kel::TKelMsg* msg = session.Preview(2);
+    ASSERT_NE(msg, nullptr);
+    EXPECT_EQ(msg->Subject, "Message 2");
+    EXPECT_EQ(After(srv, "TOP 3 0").back(), "TOP 2 40");
+    EXPECT_EQ(view.States, (std::vector<State>{State::Retrieving, State::Connected}));
+    EXPECT_EQ(hint, QStringLiteral("Preview of mail # 2"));
+    EXPECT_EQ(view.Panels[2], QString());
+    session.Release(msg);
+    EXPECT_EQ(pop.OwnedMessages(), 0u);
+
+    // Cancelled before TOP went out: nothing is asked, the session goes on.
+    const size_t before = srv.Commands().size();
+    events.OnEvents = [&](State s) {
+        if (s == State::Retrieving)
+            session.Cancel();
+    };
+    EXPECT_EQ(session.Preview(1), nullptr);
+    EXPECT_EQ(srv.Commands().size(), before);
+    EXPECT_EQ(session.State(), State::Connected);
+    events.OnEvents = nullptr;
+    // Out of range: nothing is asked either.
+    EXPECT_EQ(session.Preview(4), nullptr);
+    EXPECT_EQ(srv.Commands().size(), before);
+
+    // Refused: the reason in the status (as the window binds the event), the
+    // connection ended.
+    pop.OnError = [&](kel::TObject* Sender, int32_t, const std::string& Text) { session.ComponentError(Sender, Text); };
+    EXPECT_EQ(session.Preview(3), nullptr);
+    EXPECT_EQ(session.State(), State::Idle);
+    EXPECT_TRUE(view.Status.join(QLatin1Char('|')).contains(QStringLiteral("Message is locked.")))
+        << view.Status.join(QLatin1Char('|')).toStdString();
 }
 
 QByteArray ReadFile(const QString& Path) {

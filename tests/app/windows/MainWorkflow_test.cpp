@@ -3,6 +3,7 @@
 #include "app/windows/MainFixture.h"
 
 #include "app/windows/Header.h"
+#include "app/windows/Preview.h"
 #include "ui/MultiLst.h"
 #include "app/core/TextCodec.h"
 #include "app/windows/email.h"
@@ -18,6 +19,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -1040,4 +1042,90 @@ TEST_F(WorkflowTest, TooLargeMessageIsOfferedForSavingInstead) {
         }
         sweepbox::DestroyApplicationWindows();
     }
+}
+
+// The preview from the context menu and with Space: the start of a 200 MB
+// message for a few kilobytes from the server, an HTML-only message as text,
+// one window reused, closed with Escape; Ctrl+Space still only marks.
+TEST_F(WorkflowTest, PreviewShowsTheStartOfAHugeAndOfAnHtmlOnlyMessage) {
+    Strings msgs = FiveMessages();
+    msgs[2] = "From: Anna <anna@example.com>\r\nSubject: Newsletter\r\nDate: Wed, 1 Mar 2000 23:59:59 -0500\r\n"
+              "Content-Type: text/html; charset=utf-8\r\n\r\n<html><body><h1>Hallo</h1>\r\n"
+              "<p>Erste &amp; <b>zweite</b> Zeile</p></body></html>\r\n";
+    msgs[4] = "From: big@example.org\r\nSubject: Huge\r\nDate: Fri, 31 Mar 2000 07:07:07 +0000\r\n\r\n"
+              "The first line.\r\n";
+    MailboxOptions opt;
+    opt.GrowLastTo = uint64_t{200} << 20;
+    FakePop3Server srv(msgs, opt);
+    Open();
+    ConnectTo(srv.PortText());
+    Mark({3, 5});
+    EXPECT_FALSE(form->men_preview->isEnabled()) << "two rows marked";
+    Mark({5});
+    ASSERT_TRUE(form->men_preview->isEnabled());
+    const QList<QAction*> entries = form->popmen_header->actions();
+    EXPECT_EQ(entries.indexOf(form->men_preview), entries.indexOf(form->men_header_anzeigen) + 1);
+
+    const uint64_t before = srv.BytesSent();
+    form->men_preview->trigger();
+    EXPECT_EQ(sent, (Strings{"TOP 5 40"}));
+    EXPECT_LT(srv.BytesSent() - before, 8192u);
+    ASSERT_TRUE(PreviewWindow.Made());
+    TPreviewWindow* const window = PreviewWindow;
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->isModal());
+    EXPECT_EQ(window->objectName(), QStringLiteral("Preview"));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Preview: Huge"));
+    const QStringList lines = window->memo_preview->toPlainText().split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), TPreviewWindow::kLines);
+    EXPECT_EQ(lines.front(), QStringLiteral("The first line."));
+    EXPECT_TRUE(window->memo_preview->isReadOnly());
+    EXPECT_EQ(form->pop3.OwnedMessages(), 0u);
+    ExpectMode(2);
+
+    // Space on another row: it becomes the one selected, as before, and its
+    // preview replaces the first in the same window.
+    ClickRow(3);
+    sent.clear();
+    QTest::keyClick(form->mail_list, Qt::Key_Space);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !sent.empty(); }));
+    EXPECT_EQ(sent, (Strings{"TOP 3 40"}));
+    EXPECT_EQ(PreviewWindow.get(), window);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Preview: Newsletter"));
+    EXPECT_EQ(window->memo_preview->toPlainText(), QStringLiteral("Hallo\n=====\n\nErste & zweite Zeile"));
+
+    // Ctrl+Space toggles the mark and asks nothing.
+    sent.clear();
+    QTest::keyClick(form->mail_list, Qt::Key_Space, Qt::ControlModifier);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(sent.empty());
+    EXPECT_FALSE(form->mail_list->isSelected(3));
+
+    QTest::keyClick(window->memo_preview, Qt::Key_Escape);
+    EXPECT_FALSE(window->isVisible());
+}
+
+// In German: the entry, the title and the hint while the start arrives; a
+// refused TOP ends the connection with the server's reason.
+TEST_F(WorkflowTest, PreviewInGermanAndARefusal) {
+    MailboxOptions opt;
+    opt.Overrides["TOP 2 40"] = "-ERR Message is locked.\r\n";
+    FakePop3Server srv(FiveMessages(), opt);
+    Open(/*german=*/true);
+    ConnectTo(srv.PortText());
+    EXPECT_EQ(form->men_preview->text(), QStringLiteral("Vorschau"));
+    Mark({1});
+    QString hint;
+    OnCommand("TOP 1 40", [&] { hint = Panel(2); });
+    form->men_preview->trigger();
+    EXPECT_EQ(hint, QStringLiteral("Vorschau der Mail Nr.: 1"));
+    EXPECT_EQ(PreviewWindow->windowTitle(), QStringLiteral("Vorschau: Meeting"));
+    EXPECT_EQ(PreviewWindow->memo_preview->toPlainText(), QStringLiteral("See you at ten."));
+    PreviewWindow->close();
+
+    Mark({2});
+    form->men_preview->trigger();
+    EXPECT_EQ(sent, (Strings{"TOP 2 40"}));
+    EXPECT_TRUE(StatusText().contains(QStringLiteral("Message is locked."))) << StatusText().toStdString();
+    ExpectMode(0);
 }
