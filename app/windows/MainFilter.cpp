@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QShortcut>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -85,6 +86,11 @@ void TForm1::ApplyQuickFilterTexts() {
                                                   QStringLiteral("Filter: sender or subject (Ctrl+F)")));
     QuickFilter->setAccessibleName(
         Language.Pick(QStringLiteral("Filter nach Absender oder Betreff"), QStringLiteral("Filter by sender or subject")));
+    // The field's clear button is Qt's own and comes without a name.
+    for (QToolButton* clear : QuickFilter->findChildren<QToolButton*>()) {
+        clear->setAccessibleName(Language.Pick(QStringLiteral("Filter leeren"), QStringLiteral("Clear the filter")));
+        clear->setToolTip(clear->accessibleName());
+    }
     ShowCount();
 }
 

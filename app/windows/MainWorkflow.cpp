@@ -404,11 +404,6 @@ void TForm1::StateChanged(TSessionState State) {
         ShowListingButtons(true);
         break;
     case TSessionState::Connecting:
-        // Message numbers now name another listing's messages.
-        Filter_.Forget();
-        ShowListingButtons(false);
-        btn_aktivieren(1);
-        break;
     case TSessionState::Closing:
         ShowListingButtons(false);
         btn_aktivieren(1);
@@ -416,6 +411,9 @@ void TForm1::StateChanged(TSessionState State) {
     }
     if (State == TSessionState::Idle)
         UpdateViewerCommands();
+    // Message numbers now name another listing's messages.
+    if (State == TSessionState::Connecting)
+        Filter_.Forget();
 }
 
 bool TForm1::TrustCertificate(const kel::TCertificateInfo& Certificate, const QString& HostPort) {
