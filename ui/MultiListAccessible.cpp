@@ -111,7 +111,7 @@ class ListTable : public QAccessibleWidget, public QAccessibleTableInterface {
     QAccessibleInterface* focusChild() const override {
         const TMultiList* l = list();
         if (l && l->hasFocus() && columnCount() > 0)
-            if (QAccessibleInterface* caret = cellAt(l->itemIndex() - 1, 0))
+            if (QAccessibleInterface* caret = cellAt(l->shownPosition(l->itemIndex()), 0))
                 return caret;
         return QAccessibleWidget::focusChild();
     }
@@ -147,7 +147,7 @@ class ListTable : public QAccessibleWidget, public QAccessibleTableInterface {
     }
     int rowCount() const override {
         const TMultiList* l = list();
-        return l ? std::max(0, l->count() - 1) : 0;
+        return l ? l->shownCount() : 0;
     }
     QList<int> selectedColumns() const override { return {}; }
     QList<int> selectedRows() const override {
@@ -155,15 +155,15 @@ class ListTable : public QAccessibleWidget, public QAccessibleTableInterface {
         const TMultiList* l = list();
         if (!l || l->selectedCount() == 0)
             return rows;
-        for (int index = 1; index < l->count(); ++index)
-            if (l->isSelected(index))
-                rows.append(index - 1);
+        for (int row = 0; row < l->shownCount(); ++row)
+            if (l->isSelected(l->shownRow(row)))
+                rows.append(row);
         return rows;
     }
     bool isColumnSelected(int) const override { return false; }
     bool isRowSelected(int row) const override {
         const TMultiList* l = list();
-        return l && row >= 0 && row < rowCount() && l->isSelected(row + 1);
+        return l && l->isSelected(l->shownRow(row));
     }
     bool selectRow(int row) override { return setRowSelected(row, true); }
     bool selectColumn(int) override { return false; }
@@ -226,7 +226,7 @@ class ListTable : public QAccessibleWidget, public QAccessibleTableInterface {
         TMultiList* l = list();
         if (!l || row < 0 || row >= rowCount())
             return false;
-        l->setSelected(row + 1, selected);
+        l->setSelected(l->shownRow(row), selected);
         return true;
     }
     void queueFlush();
@@ -288,7 +288,7 @@ QAccessibleInterface* ListTable::childAt(int x, int y) const {
     const QPoint onRows = l->viewport()->mapFromGlobal(QPoint(x, y));
     if (!l->viewport()->rect().contains(onRows))
         return nullptr;
-    return cellAt(l->indexAt(onRows) - 1, header->logicalIndexAt(onRows.x()));
+    return cellAt(l->shownPosition(l->indexAt(onRows)), header->logicalIndexAt(onRows.x()));
 }
 
 void ListTable::queueFlush() {
@@ -332,10 +332,10 @@ void ListTable::flush() {
         QAccessibleEvent event(l, QAccessible::SelectionWithin);
         accessible::send(event);
     }
-    const int caret = l->itemIndex();
-    if (std::exchange(caretMoved_, false) && l->hasFocus() && caret >= 1 && hasCell(caret - 1, 0)) {
+    const int caret = l->shownPosition(l->itemIndex());
+    if (std::exchange(caretMoved_, false) && l->hasFocus() && caret >= 0 && hasCell(caret, 0)) {
         QAccessibleEvent event(l, QAccessible::Focus);
-        event.setChild(childIndexOf(caret - 1, 0));
+        event.setChild(childIndexOf(caret, 0));
         accessible::send(event);
     }
 }
@@ -365,7 +365,7 @@ QString ListCell::text(QAccessible::Text t) const {
         return {};
     if (row_ == kHeaderRow)
         return l->headerSections().value(column_);
-    return TMultiList::splitRow(l->item(row_ + 1), l->columnSeperator()).columns.value(column_);
+    return TMultiList::splitRow(l->item(l->shownRow(row_)), l->columnSeperator()).columns.value(column_);
 }
 
 QRect ListCell::rect() const {
@@ -377,7 +377,7 @@ QRect ListCell::rect() const {
     const int width = header->sectionSize(column_);
     if (row_ == kHeaderRow)
         return {header->viewport()->mapToGlobal(QPoint(x, 0)), QSize(width, header->viewport()->height())};
-    const QRect row = l->itemRect(row_ + 1);
+    const QRect row = l->itemRect(l->shownRow(row_));
     return {l->viewport()->mapToGlobal(QPoint(x, row.top())), QSize(width, row.height())};
 }
 
@@ -392,21 +392,22 @@ QAccessible::State ListCell::state() const {
         st.invisible = true;
     if (row_ == kHeaderRow)
         return st;
+    const int index = l->shownRow(row_);
     const QHeaderView* header = l->header();
-    const QRect onRows(header->sectionViewportPosition(column_), l->itemRect(row_ + 1).top(),
+    const QRect onRows(header->sectionViewportPosition(column_), l->itemRect(index).top(),
                        header->sectionSize(column_), l->itemHeight());
     if (!l->viewport()->rect().intersects(onRows))
         st.offscreen = true;
     st.selectable = true;
-    st.selected = l->isSelected(row_ + 1);
+    st.selected = l->isSelected(index);
     st.focusable = true;
-    st.focused = l->hasFocus() && l->itemIndex() == row_ + 1;
+    st.focused = l->hasFocus() && l->itemIndex() == index;
     return st;
 }
 
 bool ListCell::isSelected() const {
     const TMultiList* l = list();
-    return l && row_ != kHeaderRow && l->isSelected(row_ + 1);
+    return l && row_ != kHeaderRow && l->isSelected(l->shownRow(row_));
 }
 
 QList<QAccessibleInterface*> ListCell::columnHeaderCells() const {
@@ -429,12 +430,12 @@ QAccessibleInterface* MultiListAccessible::create(TMultiList* list) {
     return new ListTable(list);
 }
 
-void MultiListAccessible::rowAdded(TMultiList* list, int index) {
-    withTable(list, [index](ListTable& table) { table.rowAdded(index - 1); });
+void MultiListAccessible::rowAdded(TMultiList* list, int row) {
+    withTable(list, [row](ListTable& table) { table.rowAdded(row); });
 }
 
-void MultiListAccessible::rowDeleted(TMultiList* list, int index) {
-    withTable(list, [index](ListTable& table) { table.rowDeleted(index - 1); });
+void MultiListAccessible::rowDeleted(TMultiList* list, int row) {
+    withTable(list, [row](ListTable& table) { table.rowDeleted(row); });
 }
 
 void MultiListAccessible::reset(TMultiList* list) {

@@ -1,6 +1,7 @@
-// What screen readers see of a TMultiList: a table whose rows are the data
-// rows (table row r is list row r + 1; the marker row never shows) and whose
-// columns are the header's sections. Its children are one ColumnHeader cell
+// What screen readers see of a TMultiList: a table whose rows are the shown
+// data rows (table row r is the list's shownRow(r); the marker row and the
+// rows its filter hides never show) and whose columns are the header's
+// sections. Its children are one ColumnHeader cell
 // per column followed by the cells, row by row; a cell's name is the text the
 // list shows in it.
 //
@@ -26,11 +27,11 @@ namespace MultiListAccessible {
 // The table interface of a list, for the controls' factory.
 QAccessibleInterface* create(TMultiList* list);
 
-// List row `index` was appended.
-void rowAdded(TMultiList* list, int index);
-// List row `index` (a data row) was deleted.
-void rowDeleted(TMultiList* list, int index);
-// The rows were cleared, or the columns changed.
+// Table row `row` was appended.
+void rowAdded(TMultiList* list, int row);
+// Table row `row` was deleted.
+void rowDeleted(TMultiList* list, int row);
+// The rows were cleared or filtered anew, or the columns changed.
 void reset(TMultiList* list);
 // Rows were selected or deselected.
 void selectionChanged(TMultiList* list);

@@ -155,38 +155,43 @@ int TMultiList::dataRowCount() const {
 }
 
 void TMultiList::addItem(const QString& row) {
-    appendRow(Row{row, -1, false});
+    appendRow(Row{row, -1, false, false});
 }
 
 void TMultiList::addKeyedItem(int key) {
-    appendRow(Row{QString(), key < 0 ? -1 : key, false});
+    appendRow(Row{QString(), key < 0 ? -1 : key, key >= 0, false});
 }
 
 const QString& TMultiList::textOf(const Row& row) const {
-    if (row.key >= 0) {
+    if (row.textPending) {
         if (rowSource_)
             row.text = rowSource_(row.key);
-        row.key = -1;
+        row.textPending = false;
     }
     return row.text;
 }
 
 void TMultiList::appendRow(Row row) {
-    if (rows_.empty()) {
-        rows_.push_back(Row{markerText(), -1, false});
-        rows_.push_back(std::move(row));
-        setItemIndex(defaultItemSelected_ ? kFirstDataRow : 0);
-    } else {
-        rows_.push_back(std::move(row));
-    }
-    MultiListAccessible::rowAdded(this, count() - 1);
+    const bool first = rows_.empty();
+    if (first)
+        rows_.push_back(Row{markerText(), -1, false, false});
+    const int key = row.key;
+    rows_.push_back(std::move(row));
+    const bool shown = !rowFilter_ || rowFilter_(key);
+    if (shown && rowFilter_)
+        shown_.push_back(count() - 1);
+    if (first)
+        setItemIndex(defaultItemSelected_ && shown ? kFirstDataRow : 0);
+    if (!shown)
+        return; // nothing on the screen changes
+    MultiListAccessible::rowAdded(this, shownCount() - 1);
     // A row changes only the vertical range: the horizontal one follows
     // the columns. The scroll area hears of a range change by a queued call
     // that lays out its bars again, which a list filled row by row would
     // post for every row; it needs it only when the bar appears (the range
     // stops being empty), so a bar already shown just takes its new maximum.
     QScrollBar* bar = verticalScrollBar();
-    const int maximum = std::max(0, dataRowCount() - visibleRowCount());
+    const int maximum = std::max(0, shownCount() - visibleRowCount());
     if (bar->maximum() > 0 && maximum > 0) {
         const QSignalBlocker quiet(bar);
         bar->setMaximum(maximum);
@@ -214,13 +219,20 @@ void TMultiList::deleteItem(int index) {
     }
     if (rows_[size_t(index)].selected)
         --selectedCount_;
+    const int position = shownPosition(index);
+    if (rowFilter_) {
+        const auto at = std::lower_bound(shown_.begin(), shown_.end(), index);
+        for (auto it = position >= 0 ? shown_.erase(at) : at; it != shown_.end(); ++it)
+            --*it;
+    }
     rows_.erase(rows_.begin() + index);
     const int last = count() - 1;
     if (caret_ > index || caret_ > last)
         --caret_;
     if (anchor_ > index || anchor_ > last)
         --anchor_;
-    MultiListAccessible::rowDeleted(this, index);
+    if (position >= 0)
+        MultiListAccessible::rowDeleted(this, position);
     updateScrollBars();
     viewport()->update();
 }
@@ -237,12 +249,66 @@ int TMultiList::count() const {
 
 void TMultiList::clear() {
     rows_.clear();
+    shown_.clear();
     selectedCount_ = 0;
     caret_ = -1;
     anchor_ = -1;
     MultiListAccessible::reset(this);
     updateScrollBars();
     viewport()->update();
+}
+
+// ---------------------------------------------------------------------------
+// Row filter
+
+void TMultiList::setRowFilter(RowFilter filter) {
+    rowFilter_ = std::move(filter);
+    shown_.clear();
+    if (rowFilter_) {
+        for (int i = kFirstDataRow; i < count(); ++i) {
+            Row& row = rows_[size_t(i)];
+            if (rowFilter_(row.key))
+                shown_.push_back(i);
+            else
+                setSel(row, false);
+        }
+    }
+    // The caret stays where it is while its row is shown; else it goes to
+    // the top, without marking anything.
+    if (caret_ >= kFirstDataRow && !isShown(caret_))
+        caret_ = shownCount() > 0 ? shownRow(0) : 0;
+    if (anchor_ >= kFirstDataRow && !isShown(anchor_))
+        anchor_ = caret_;
+    MultiListAccessible::reset(this);
+    updateScrollBars();
+    if (caret_ >= kFirstDataRow)
+        ensureVisible(caret_);
+    viewport()->update();
+}
+
+bool TMultiList::isShown(int index) const {
+    if (index < kFirstDataRow || index >= count())
+        return false;
+    return !rowFilter_ || std::binary_search(shown_.begin(), shown_.end(), index);
+}
+
+int TMultiList::shownCount() const {
+    return rowFilter_ ? int(shown_.size()) : dataRowCount();
+}
+
+int TMultiList::shownRow(int position) const {
+    if (position < 0 || position >= shownCount())
+        return -1;
+    return rowFilter_ ? shown_[size_t(position)] : position + kFirstDataRow;
+}
+
+int TMultiList::shownPosition(int index) const {
+    if (index < kFirstDataRow || index >= count())
+        return -1;
+    if (!rowFilter_)
+        return index - kFirstDataRow;
+    const auto it = std::lower_bound(shown_.begin(), shown_.end(), index);
+    return it != shown_.end() && *it == index ? int(it - shown_.begin()) : -1;
 }
 
 // ---------------------------------------------------------------------------
@@ -261,9 +327,9 @@ void TMultiList::setSel(Row& row, bool selected) {
 }
 
 void TMultiList::setSelected(int index, bool selected) {
-    // The marker row is invisible; a selection there would be counted by
-    // callers without the user being able to see or undo it.
-    if (index < kFirstDataRow || index >= count())
+    // The marker row and hidden rows are invisible; a selection there would
+    // be counted by callers without the user being able to see or undo it.
+    if (index < kFirstDataRow || index >= count() || (selected && !isShown(index)))
         return;
     if (!multiSelect_ && selected)
         clearSelection();
@@ -291,7 +357,8 @@ void TMultiList::selectRange(int from, int to, bool clearOthers) {
     from = std::max(from, kFirstDataRow);
     to = std::min(to, count() - 1);
     for (int i = from; i <= to; ++i)
-        setSel(rows_[size_t(i)], true);
+        if (!rowFilter_ || isShown(i))
+            setSel(rows_[size_t(i)], true);
     viewport()->update();
 }
 
@@ -300,7 +367,7 @@ int TMultiList::itemIndex() const {
 }
 
 void TMultiList::setItemIndex(int index) {
-    if (index < -1 || index >= count())
+    if (index < -1 || index >= count() || (index >= kFirstDataRow && !isShown(index)))
         return;
     const int old = caret_;
     caret_ = index;
@@ -508,20 +575,20 @@ int TMultiList::sectionRight(int n) const {
 int TMultiList::indexAt(const QPoint& viewportPos) const {
     if (viewportPos.y() < 0 || viewportPos.y() >= viewport()->height())
         return -1;
-    const int index = kFirstDataRow + verticalScrollBar()->value() + viewportPos.y() / itemHeight_;
-    return index < count() ? index : -1;
+    return shownRow(verticalScrollBar()->value() + viewportPos.y() / itemHeight_);
 }
 
 QRect TMultiList::itemRect(int index) const {
-    if (index < kFirstDataRow || index >= count())
+    const int position = shownPosition(index);
+    if (position < 0)
         return {};
-    const int visual = index - kFirstDataRow - verticalScrollBar()->value();
+    const int visual = position - verticalScrollBar()->value();
     return QRect(-horizontalScrollBar()->value(), visual * itemHeight_, contentWidth(), itemHeight_);
 }
 
 void TMultiList::ensureVisible(int index) {
     QScrollBar* bar = verticalScrollBar();
-    const int visual = std::max(0, index - kFirstDataRow);
+    const int visual = std::max(0, shownPosition(index));
     if (visual < bar->value())
         bar->setValue(visual);
     else if (visual >= bar->value() + visibleRowCount())
@@ -532,7 +599,7 @@ void TMultiList::updateScrollBars() {
     QScrollBar* v = verticalScrollBar();
     const int visible = visibleRowCount();
     v->setPageStep(visible);
-    v->setRange(0, std::max(0, dataRowCount() - visible));
+    v->setRange(0, std::max(0, shownCount() - visible));
 
     QScrollBar* h = horizontalScrollBar();
     const int extra = horizontalScroll_ ? contentWidth() - viewport()->width() : 0;
@@ -680,9 +747,11 @@ void TMultiList::paintEvent(QPaintEvent* event) {
         edges_[size_t(i)] = right;
     }
 
-    const int first = kFirstDataRow + verticalScrollBar()->value();
     const int height = viewport()->height();
-    for (int i = first, y = 0; i < count() && y < height; ++i, y += itemHeight_) {
+    const int shown = shownCount();
+    for (int position = verticalScrollBar()->value(), y = 0; position < shown && y < height;
+         ++position, y += itemHeight_) {
+        const int i = shownRow(position);
         const QRect r = itemRect(i);
         if (r.intersects(area))
             drawRow(p, i, r);
@@ -803,8 +872,8 @@ void TMultiList::mouseMoveEvent(QMouseEvent* event) {
     pos.setY(std::clamp(pos.y(), 0, viewport()->height() - 1));
     int index = indexAt(pos);
     if (index < 0)
-        index = count() - 1;
-    if (index == caret_)
+        index = shownRow(shownCount() - 1);
+    if (index < 0 || index == caret_)
         return;
     // Dragging extends from the anchor like a Shift click; with a single
     // choice list it simply moves the selected row.
@@ -838,12 +907,13 @@ void TMultiList::keyPressEvent(QKeyEvent* event) {
     if (!alive)
         return;
 
-    const int last = count() - 1;
-    if (last < kFirstDataRow) {
+    // The keys move over the shown rows, by their places among them.
+    const int last = shownCount() - 1;
+    if (last < 0) {
         event->ignore();
         return;
     }
-    const int caret = std::max(caret_, kFirstDataRow - 1);
+    const int caret = shownPosition(caret_); // -1 above the first row
     const int page = std::max(1, visibleRowCount() - 1);
     int target = -1;
     switch (event->key()) {
@@ -860,14 +930,14 @@ void TMultiList::keyPressEvent(QKeyEvent* event) {
         target = caret + page;
         break;
     case Qt::Key_Home:
-        target = kFirstDataRow;
+        target = 0;
         break;
     case Qt::Key_End:
         target = last;
         break;
     case Qt::Key_Space:
-        if (caret_ < kFirstDataRow) {
-            target = kFirstDataRow;
+        if (caret < 0) {
+            target = 0;
         } else if (multiSelect_ && (event->modifiers() & Qt::ControlModifier)) {
             Row& row = rows_[size_t(caret_)];
             setSel(row, !row.selected);
@@ -883,7 +953,7 @@ void TMultiList::keyPressEvent(QKeyEvent* event) {
         event->ignore();
         return;
     }
-    moveCaret(std::clamp(target, kFirstDataRow, last), event->modifiers(), false);
+    moveCaret(shownRow(std::clamp(target, 0, last)), event->modifiers(), false);
 }
 
 void TMultiList::contextMenuEvent(QContextMenuEvent* event) {

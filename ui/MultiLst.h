@@ -19,6 +19,12 @@
 // key (addKeyedItem) gets its text from the row source when it is first
 // needed (painted, read by item() or by an assistive tool), so a list of
 // thousands converts only the rows someone looks at.
+//
+// A row filter hides data rows without removing them: indices stay those of
+// all rows, and painting, scrolling, the keyboard, the mouse and assistive
+// tools see only the shown rows. A hidden row is never selected: the filter
+// deselects the rows it hides and setSelected() refuses them, so whatever
+// the user sees marked is all that is marked.
 #pragma once
 
 #include <QAbstractScrollArea>
@@ -67,9 +73,26 @@ class TMultiList : public QAbstractScrollArea {
     void deleteItem(int index);       // out of range: ignored; the marker stays while data rows exist
     QString item(int index) const;    // out of range: empty text
     int count() const;                // marker row included
-    void clear();
+    void clear();                     // the row source and the row filter stay
 
-    // Selection. The marker row can never be selected.
+    // --- Row filter -------------------------------------------------------
+    // Whether a data row is shown, asked with the row's key (-1 for a row
+    // added by text): for every row when the filter is set, then once for
+    // each row added, never while painting. An empty filter shows every row.
+    using RowFilter = std::function<bool(int key)>;
+    // Asks the filter of every row again. The rows it hides are deselected;
+    // a caret on one of them moves to the first shown row.
+    void setRowFilter(RowFilter filter);
+    bool hasRowFilter() const { return bool(rowFilter_); }
+    bool isShown(int index) const;   // a data row the filter lets through
+    int shownCount() const;          // data rows shown
+    // The shown rows in order, counted from 0: the list index of shown row
+    // `position` (-1 out of range), and the place of list row `index`
+    // among them (-1 for the marker, a hidden row or out of range).
+    int shownRow(int position) const;
+    int shownPosition(int index) const;
+
+    // Selection. The marker row and hidden rows can never be selected.
     bool isSelected(int index) const;
     void setSelected(int index, bool selected); // no clicked() signal
     int selectedCount() const;
@@ -159,9 +182,10 @@ class TMultiList : public QAbstractScrollArea {
     // Right edge of header section n in content coordinates (running sum of
     // the displayed widths; sections beyond the existing ones add 0).
     int sectionRight(int n) const;
-    // Row under a viewport position, or -1.
+    // Shown row under a viewport position, or -1.
     int indexAt(const QPoint& viewportPos) const;
-    // Rectangle of row index in viewport coordinates (empty for the marker).
+    // Rectangle of row index in viewport coordinates (empty for the marker
+    // and hidden rows).
     QRect itemRect(int index) const;
 
   signals:
@@ -187,7 +211,8 @@ class TMultiList : public QAbstractScrollArea {
     struct Row {
         // A keyed row's text is made on first use: text stays null until then.
         mutable QString text;
-        mutable int key = -1; // -1 once the text is there
+        int key = -1; // -1 for a row added by text; the filter asks by it
+        mutable bool textPending = false;
         bool selected = false;
     };
 
@@ -211,6 +236,8 @@ class TMultiList : public QAbstractScrollArea {
 
     std::vector<Row> rows_;
     RowSource rowSource_;
+    RowFilter rowFilter_;
+    std::vector<int> shown_; // with a filter: the shown rows' indices, ascending
     int selectedCount_ = 0;
     int caret_ = -1;
     int anchor_ = -1;

@@ -296,6 +296,7 @@ void TForm1::CreateControls() {
     mail_list->resize(545, 257);
     mail_list->hide();
     column->addWidget(mail_list, 1);
+    CreateQuickFilter(column);
 
     ProgressBar = new QProgressBar(surface);
     ProgressBar->setObjectName(QStringLiteral("ProgressBar"));

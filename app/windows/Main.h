@@ -9,6 +9,7 @@
 #include "app/core/Language.h"
 #include "app/core/ListRows.h"
 #include "app/core/MailboxSession.h"
+#include "app/core/QuickFilter.h"
 #include "app/core/SignIn.h"
 #include "app/signin/OAuth2Flow.h"
 #include "ui/SpeedButton.h"
@@ -37,6 +38,7 @@ class QMenuBar;
 class QPlainTextEdit;
 class QProgressBar;
 class QSettings;
+class QVBoxLayout;
 class QUrl;
 
 namespace sweepbox {
@@ -92,6 +94,9 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
 
     QPlainTextEdit* info_fenster = nullptr;
     QPlainTextEdit* info_fenster_eng = nullptr;
+    // Above the list, shown with it: only the rows whose sender or subject
+    // contains its text are shown (Ctrl+F; Escape clears it).
+    QLineEdit* QuickFilter = nullptr;
     TMultiList* mail_list = nullptr;
     QProgressBar* ProgressBar = nullptr;
     TStatusLabel* Status = nullptr;
@@ -286,6 +291,21 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
     int MessageOfRow(int Row) const;
     // The list's text of the listed row of message Number (the list's row source).
     QString ListedRowText(int Number) const;
+    // ---- the quick filter (MainFilter.cpp) ----
+    // The field above the list, its keys and Ctrl+F.
+    void CreateQuickFilter(QVBoxLayout* Column);
+    void ApplyQuickFilterTexts();
+    // The filter field's text changed.
+    void QuickFilterEdited(const QString& Text);
+    // The count panel: the session's count, or with a filter how many rows
+    // of how many are shown.
+    void ShowCount();
+    // The count panel's text as the session last set it.
+    QString CountText_;
+    sweepbox::TQuickFilter Filter_{[this](int Number) {
+        const TListRow* row = Session.Row(Number);
+        return row ? QStringList{row->Sender(), row->Subject()} : QStringList();
+    }};
     // The pair being connected, remembered once the login succeeds.
     QString ConnectingServer_, ConnectingUser_;
 

@@ -130,6 +130,7 @@ void TForm1::ApplyTexts() {
     info_fenster->setAccessibleName(QStringLiteral("Willkommen"));
     info_fenster_eng->setAccessibleName(QStringLiteral("Welcome"));
     Status_leiste->setAccessibleName(Language.Pick(QStringLiteral("Statusleiste"), QStringLiteral("Status bar")));
+    ApplyQuickFilterTexts();
     UseQtTranslations(Language.German);
 
     // Captions of another length may need other places.

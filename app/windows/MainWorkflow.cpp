@@ -170,8 +170,9 @@ void TForm1::BtnDisconnectClick(QObject*) {
 }
 
 void TForm1::BtnMarkClick(QObject*) {
-    for (int i = 1; i < mail_list->count(); ++i)
-        mail_list->setSelected(i, true);
+    // The rows shown: those a filter hides stay unmarked.
+    for (int position = 0; position < mail_list->shownCount(); ++position)
+        mail_list->setSelected(mail_list->shownRow(position), true);
 }
 
 void TForm1::BtnDeleteClick(QObject*) {
@@ -312,7 +313,14 @@ void TForm1::ClearStatus() { Status->Clear(); }
 
 void TForm1::AddStatus(const QString& Line) { StatusAdd(Line); }
 
-void TForm1::SetPanel(int Index, const QString& Text) { Status_leiste->SetPanelText(Index, Text); }
+void TForm1::SetPanel(int Index, const QString& Text) {
+    if (Index != 0) {
+        Status_leiste->SetPanelText(Index, Text);
+        return;
+    }
+    CountText_ = Text;
+    ShowCount();
+}
 
 void TForm1::ShowProgress(int Value, int Maximum) {
     if (Maximum <= 0) {
@@ -345,11 +353,15 @@ void TForm1::ShowProgress(int Value, int Maximum) {
 void TForm1::ClearRows() {
     mail_list->clear();
     RowNumbers_.clear();
+    if (Filter_.Active())
+        ShowCount();
 }
 
 void TForm1::AddRow(int Number, const QString& Text) {
     mail_list->addItem(Text);
     RowNumbers_.push_back(Number);
+    if (Filter_.Active())
+        ShowCount();
     if (mail_list->isHidden())
         mail_list->show();
 }
@@ -359,6 +371,8 @@ void TForm1::AddListedRow(const TListRow& Row) {
     // of the rows it shows.
     mail_list->addKeyedItem(Row.Number);
     RowNumbers_.push_back(Row.Number);
+    if (Filter_.Active())
+        ShowCount();
     if (mail_list->isHidden())
         mail_list->show();
 }
@@ -382,7 +396,8 @@ void TForm1::RemoveMessages(const std::vector<int>& Numbers) {
             RowNumbers_.erase(RowNumbers_.begin() + (row - 1));
         }
     // The count panel tells the rows that are left.
-    Status_leiste->SetPanelText(0, QString::number(std::max(mail_list->count() - 1, 0)) + QStringLiteral(" Mails"));
+    CountText_ = QString::number(std::max(mail_list->count() - 1, 0)) + QStringLiteral(" Mails");
+    ShowCount();
 }
 
 void TForm1::StateChanged(TSessionState State) {
@@ -410,6 +425,9 @@ void TForm1::StateChanged(TSessionState State) {
     }
     if (State == TSessionState::Idle)
         UpdateViewerCommands();
+    // Message numbers now name another listing's messages.
+    if (State == TSessionState::Connecting)
+        Filter_.Forget();
 }
 
 bool TForm1::TrustCertificate(const kel::TCertificateInfo& Certificate, const QString& HostPort) {

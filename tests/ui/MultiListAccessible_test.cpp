@@ -292,6 +292,41 @@ TEST_F(MultiListEventsTest, RemovedAndMovedCellsAreDeletedTheOthersKept) {
     EXPECT_EQ(QAccessible::accessibleInterface(header), nullptr);
 }
 
+// With a filter the table is the shown rows: reading, selecting and the
+// events all count them alone.
+TEST_F(MultiListEventsTest, AFilteredListIsATableOfTheShownRows) {
+    const QAccessible::Id first = QAccessible::uniqueId(table->cellAt(0, 2));
+    list->setRowFilter([](int) { return false; });
+    const auto reset = log->ofType(QAccessible::TableModelChanged);
+    ASSERT_EQ(reset.size(), 1u);
+    EXPECT_EQ(reset[0].change, QAccessibleTableModelChangeEvent::ModelReset);
+    EXPECT_EQ(QAccessible::accessibleInterface(first), nullptr) << "cells read before go";
+    EXPECT_EQ(table->rowCount(), 0);
+    EXPECT_EQ(table->cellAt(0, 2), nullptr);
+
+    // Rows added while a filter is set are asked as they come.
+    bool show = false;
+    list->setRowFilter([&show](int) { return show; });
+    log->entries.clear();
+    list->addItem(u" 4 | 1 KB | sender4@example.org | subject 4 |"_s); // hidden
+    show = true;
+    list->addItem(u" 5 | 1 KB | sender5@example.org | subject 5 |"_s); // shown
+    QCoreApplication::processEvents();
+    const auto added = log->ofType(QAccessible::TableModelChanged);
+    ASSERT_EQ(added.size(), 1u);
+    EXPECT_EQ(std::pair(added[0].first, added[0].last), std::pair(0, 0));
+    ASSERT_EQ(table->rowCount(), 1);
+    EXPECT_EQ(table->cellAt(0, 2)->text(QAccessible::Name), u" sender5@example.org "_s);
+    table->selectRow(0);
+    EXPECT_TRUE(list->isSelected(5));
+    EXPECT_EQ(table->selectedRows(), QList<int>{0});
+    EXPECT_TRUE(table->isRowSelected(0));
+    EXPECT_FALSE(table->selectRow(1));
+    list->deleteItem(4);
+    EXPECT_EQ(log->ofType(QAccessible::TableModelChanged).size(), 1u) << "a hidden row goes unannounced";
+    EXPECT_EQ(table->cellAt(0, 2)->text(QAccessible::Name), u" sender5@example.org "_s);
+}
+
 TEST_F(MultiListEventsTest, SelectionChangesInOneTurnAreOneEvent) {
     for (int index = 1; index <= 3; ++index)
         list->setSelected(index, true);

@@ -255,6 +255,94 @@ TEST_F(MultiListTest, KeyedRowsTakeTheirTextFromTheSourceWhenFirstNeeded)
     EXPECT_EQ(shot(), keyed);
 }
 
+// A filter hides rows without renumbering them: what is painted, clicked,
+// walked with the keys and marked is the shown rows only, and a row it hides
+// never stays marked.
+TEST_F(MultiListTest, RowFilterHidesRowsAndNoHiddenRowStaysMarked)
+{
+    std::vector<int> asked;
+    list.setRowSource([&](int key) {
+        asked.push_back(key);
+        return u" %1 | 1 KByte | 01.02.2000 | someone@example.org | subject %1 |"_s.arg(key);
+    });
+    for (int key = 1; key <= 100; ++key)
+        list.addKeyedItem(key);
+    list.setSelected(1, true);
+    list.setSelected(4, true);
+    int filterCalls = 0;
+    // Keys divisible by 4 are shown: rows 4, 8, ..., 100.
+    list.setRowFilter([&](int key) {
+        ++filterCalls;
+        return key % 4 == 0;
+    });
+    EXPECT_EQ(filterCalls, 100);
+    EXPECT_EQ(list.count(), 101) << "indices stay those of all rows";
+    EXPECT_EQ(list.shownCount(), 25);
+    EXPECT_EQ(list.shownRow(0), 4);
+    EXPECT_EQ(list.shownRow(24), 100);
+    EXPECT_EQ(list.shownRow(25), -1);
+    EXPECT_EQ(list.shownPosition(8), 1);
+    EXPECT_EQ(list.shownPosition(7), -1);
+    EXPECT_FALSE(list.isShown(1));
+    EXPECT_TRUE(list.itemRect(1).isEmpty());
+    EXPECT_EQ(list.itemRect(8).top(), list.itemHeight());
+    EXPECT_FALSE(list.isSelected(1)) << "hidden: unmarked";
+    EXPECT_TRUE(list.isSelected(4)) << "still shown: kept";
+    EXPECT_EQ(list.selectedCount(), 1);
+    list.setSelected(3, true);
+    EXPECT_EQ(list.selectedCount(), 1) << "a hidden row cannot be marked";
+
+    asked.clear();
+    shot();
+    EXPECT_FALSE(asked.empty());
+    EXPECT_TRUE(std::all_of(asked.begin(), asked.end(), [](int key) { return key % 4 == 0; }))
+        << "only shown rows are made";
+
+    // Clicks and keys reach shown rows only.
+    EXPECT_EQ(list.indexAt(QPoint(5, list.itemHeight() + 2)), 8);
+    clickRow(8);
+    EXPECT_EQ(list.itemIndex(), 8);
+    key(Qt::Key_Down);
+    EXPECT_EQ(list.itemIndex(), 12);
+    key(Qt::Key_Up, Qt::ShiftModifier);
+    key(Qt::Key_Up, Qt::ShiftModifier);
+    EXPECT_EQ(list.itemIndex(), 4);
+    EXPECT_EQ(list.selectedCount(), 3) << "rows 4, 8 and 12, none between";
+    key(Qt::Key_End);
+    EXPECT_EQ(list.itemIndex(), 100);
+
+    // Rows added later are asked once each; deleting keeps the places right.
+    filterCalls = 0;
+    list.addKeyedItem(101);
+    list.addKeyedItem(104);
+    EXPECT_EQ(filterCalls, 2);
+    EXPECT_EQ(list.shownCount(), 26);
+    EXPECT_EQ(list.shownRow(25), 102);
+    list.deleteItem(5); // hidden
+    EXPECT_EQ(list.shownRow(1), 7);
+    EXPECT_EQ(list.item(7), list.item(list.shownRow(1)));
+    list.deleteItem(4); // shown
+    EXPECT_EQ(list.shownCount(), 25);
+    EXPECT_EQ(list.shownRow(0), 6);
+    EXPECT_TRUE(list.item(6).startsWith(u" 8 |"_s));
+
+    // Without a filter every row is back; the marks on them are as left.
+    const int marked = list.selectedCount();
+    list.setRowFilter(nullptr);
+    EXPECT_FALSE(list.hasRowFilter());
+    EXPECT_EQ(list.shownCount(), list.count() - 1);
+    EXPECT_EQ(list.selectedCount(), marked);
+    EXPECT_EQ(list.shownPosition(7), 6);
+
+    // A filter that hides everything leaves nothing to walk or click.
+    list.setRowFilter([](int) { return false; });
+    EXPECT_EQ(list.selectedCount(), 0);
+    EXPECT_EQ(list.indexAt(QPoint(5, 2)), -1);
+    key(Qt::Key_Down);
+    EXPECT_EQ(list.selectedCount(), 0);
+    EXPECT_EQ(list.verticalScrollBar()->maximum(), 0);
+}
+
 // Does the scroll bar appear and reach the last row when rows come one by
 // one, as a listing adds them, and go when they are cleared?
 TEST_F(MultiListTest, ScrollBarFollowsRowsAddedOneByOne)
