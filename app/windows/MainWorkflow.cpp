@@ -120,6 +120,7 @@ void TForm1::BtnConnectClick(QObject*) {
         return;
     }
     LoginSucceeded_ = false;
+    Session.CacheFolder = sweepbox::THeaderCache::DefaultFolder();
     Session.Connect(request);
     // A refused token is renewed once (the refresh token, else the browser).
     if (request.SignIn == sweepbox::TSignIn::OAuth2 && Session.LoginFailure() == kel::TLoginFailure::TokenRefused &&
@@ -284,6 +285,7 @@ void TForm1::ShowRows() {
     ClearRows();
     for (const TListRow& row : rows) {
         mail_list->addKeyedItem(row.Number);
+        mail_list->setEmphasized(mail_list->count() - 1, row.New);
         RowNumbers_.push_back(row.Number);
     }
     for (int i = 1; i < mail_list->count(); ++i)
@@ -344,6 +346,7 @@ void TForm1::AddListedRow(const TListRow& Row) {
     // Keyed by its number: the list asks for the text (ListedRowText) only
     // of the rows it shows.
     mail_list->addKeyedItem(Row.Number);
+    mail_list->setEmphasized(mail_list->count() - 1, Row.New);
     RowNumbers_.push_back(Row.Number);
     if (mail_list->isHidden())
         mail_list->show();
