@@ -1050,8 +1050,9 @@ bool TKelPOP::ReadIndexReply(std::vector<std::string>& Out, bool (*Valid)(std::s
     for (const std::string& line : lines) {
         const size_t blank = line.find(' ');
         uint64_t number = 0;
-        if (blank == std::string::npos || !ParseDecimal(std::string_view(line).substr(0, blank), Out.size(), number) ||
-            number == 0)
+        if (blank == std::string::npos ||
+            !ParseDecimal(std::string_view(line).substr(0, blank), UINT64_MAX, number) || number == 0 ||
+            number > Out.size())
             continue;
         const size_t i = static_cast<size_t>(number - 1);
         const std::string_view text = std::string_view(line).substr(blank + 1);
