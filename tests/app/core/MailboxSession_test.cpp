@@ -801,16 +801,20 @@ class CacheTest : public SessionTest {
         return sweepbox::THeaderCache(folder.path(), QStringLiteral("127.0.0.1"), Server.Port(),
                                       QString::fromLatin1(User));
     }
+    // Another client, signed in to Server.
+    static void SignIn(kel::TKelPOP& Other, DovecotServer& Server) {
+        sweepbox::test::BoundWaits(Other);
+        Other.Host = "127.0.0.1";
+        Other.Port = Server.PortText();
+        Other.UserId = DovecotServer::User;
+        Other.UserPasswd = DovecotServer::Password;
+        Other.Connect();
+        EXPECT_TRUE(Other.Login());
+    }
     // The UIDLs and sizes the server gives now, by a client of its own.
     static kel::TMailboxIndex IndexOf(DovecotServer& Server) {
         kel::TKelPOP other;
-        sweepbox::test::BoundWaits(other);
-        other.Host = "127.0.0.1";
-        other.Port = Server.PortText();
-        other.UserId = DovecotServer::User;
-        other.UserPasswd = DovecotServer::Password;
-        other.Connect();
-        EXPECT_TRUE(other.Login());
+        SignIn(other, Server);
         other.Stat();
         kel::TMailboxIndex index = other.ReadMailboxIndex();
         other.Quit();
@@ -888,13 +892,7 @@ TEST_F(CacheTest, AMessageDeletedElsewhereLeavesNoRow) {
     const QStringList first = Connect(server);
     {
         kel::TKelPOP other;
-        sweepbox::test::BoundWaits(other);
-        other.Host = "127.0.0.1";
-        other.Port = server.PortText();
-        other.UserId = DovecotServer::User;
-        other.UserPasswd = DovecotServer::Password;
-        other.Connect();
-        ASSERT_TRUE(other.Login());
+        SignIn(other, server);
         other.DeleteMsg(2);
         other.Quit();
         ASSERT_FALSE(other.OperationFailed());
