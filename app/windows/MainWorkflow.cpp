@@ -120,7 +120,6 @@ void TForm1::BtnConnectClick(QObject*) {
         return;
     }
     LoginSucceeded_ = false;
-    Session.CacheFolder = sweepbox::THeaderCache::DefaultFolder();
     Session.Connect(request);
     // A refused token is renewed once (the refresh token, else the browser).
     if (request.SignIn == sweepbox::TSignIn::OAuth2 && Session.LoginFailure() == kel::TLoginFailure::TokenRefused &&
