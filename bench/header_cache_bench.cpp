@@ -38,7 +38,7 @@ using namespace bench;
 // the last row shown (the listing, and for a first listing writing the
 // cache, end inside the click).
 double Connect(TForm1& form, uint16_t Port, int Expected, const QString& CacheHome, int* NewRows = nullptr) {
-    qputenv("XDG_CACHE_HOME", QFile::encodeName(CacheHome));
+    form.Session.CacheFolder = CacheHome + QStringLiteral("/Larkmoor/Sweepbox");
     form.servername->setEditText(QStringLiteral("127.0.0.1:") + QString::number(Port));
     form.Username->setEditText(QStringLiteral("test"));
     form.Password->setText(QStringLiteral("secret"));
@@ -68,6 +68,8 @@ int main(int argc, char** argv) {
     char* qargv[] = {arg0, nullptr};
     QApplication app(qargc, qargv);
     QTemporaryDir scratch;
+    // Nothing of this run goes into the user's own cache.
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(scratch.path()));
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, scratch.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, scratch.path());
     // A regular file where the first listing's cache folder would go: the
