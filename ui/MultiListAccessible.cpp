@@ -135,7 +135,10 @@ class ListTable : public QAccessibleWidget, public QAccessibleTableInterface {
         const TMultiList* l = list();
         return l && column < columnCount() ? l->headerSections().value(column) : QString();
     }
-    QString rowDescription(int) const override { return {}; }
+    QString rowDescription(int row) const override {
+        const TMultiList* l = list();
+        return l && l->isEmphasized(row + 1) ? l->emphasisDescription() : QString();
+    }
     int selectedColumnCount() const override { return 0; }
     int selectedRowCount() const override {
         const TMultiList* l = list();
@@ -361,6 +364,8 @@ QAccessibleInterface* ListCell::parent() const {
 
 QString ListCell::text(QAccessible::Text t) const {
     const TMultiList* l = list();
+    if (l && t == QAccessible::Description)
+        return row_ != kHeaderRow && l->isEmphasized(row_ + 1) ? l->emphasisDescription() : QString();
     if (!l || t != QAccessible::Name)
         return {};
     if (row_ == kHeaderRow)

@@ -162,6 +162,17 @@ void TMultiList::addKeyedItem(int key) {
     appendRow(Row{QString(), key < 0 ? -1 : key, key >= 0, false});
 }
 
+void TMultiList::setEmphasized(int index, bool on) {
+    if (index < kFirstDataRow || index >= count() || rows_[size_t(index)].emphasized == on)
+        return;
+    rows_[size_t(index)].emphasized = on;
+    viewport()->update(itemRect(index));
+}
+
+bool TMultiList::isEmphasized(int index) const {
+    return index >= kFirstDataRow && index < count() && rows_[size_t(index)].emphasized;
+}
+
 const QString& TMultiList::textOf(const Row& row) const {
     if (row.textPending) {
         if (rowSource_)
@@ -774,8 +785,11 @@ void TMultiList::drawRow(QPainter& p, int index, const QRect& r) {
     const QColor bg = row.selected ? highlightColor() : palette().color(QPalette::Base);
     const QColor fg = row.selected ? highlightText() : palette().color(QPalette::Text);
     const RowParts parts = splitRow(textOf(row), columnSeperator_);
-    const QFontMetrics fm(font());
+    QFont rowFont = font();
+    rowFont.setBold(row.emphasized);
+    const QFontMetrics fm(rowFont);
 
+    p.setFont(rowFont);
     p.setPen(fg);
     int previous = r.left();
     for (size_t k = 0; k < edges_.size(); ++k) {

@@ -70,6 +70,12 @@ class TMultiList : public QAbstractScrollArea {
     using RowSource = std::function<QString(int key)>;
     void setRowSource(RowSource source) { rowSource_ = std::move(source); }
     void addKeyedItem(int key); // appends like addItem, its text made later; key >= 0
+    // Emphasis: a row drawn in bold, whose cells tell an assistive tool
+    // emphasisDescription() as their description ("new").
+    void setEmphasized(int index, bool on); // out of range or the marker: ignored
+    bool isEmphasized(int index) const;
+    QString emphasisDescription() const { return emphasisDescription_; }
+    void setEmphasisDescription(const QString& text) { emphasisDescription_ = text; }
     void deleteItem(int index);       // out of range: ignored; the marker stays while data rows exist
     QString item(int index) const;    // out of range: empty text
     int count() const;                // marker row included
@@ -214,6 +220,7 @@ class TMultiList : public QAbstractScrollArea {
         int key = -1; // -1 for a row added by text; the filter asks by it
         mutable bool textPending = false;
         bool selected = false;
+        bool emphasized = false;
     };
 
     void appendRow(Row row);
@@ -239,6 +246,7 @@ class TMultiList : public QAbstractScrollArea {
     RowFilter rowFilter_;
     std::vector<int> shown_; // with a filter: the shown rows' indices, ascending
     int selectedCount_ = 0;
+    QString emphasisDescription_;
     int caret_ = -1;
     int anchor_ = -1;
 

@@ -16,6 +16,9 @@ struct TListRow {
     bool HasSize = false;
     bool DateParsed = false;
     bool SenderGiven = false; // SenderBytes is the From field, not the fallback text
+    // Its UIDL was not in the header cache when the mailbox was opened:
+    // it arrived since the account was last listed.
+    bool New = false;
     int64_t Date = 0;         // seconds since 1970, UTC
     // What the cells show, as received (see summary::Fields): the LIST size
     // text, the date cell, the From value and the Subject value (or their

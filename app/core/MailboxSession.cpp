@@ -12,6 +12,8 @@
 #include <QThread>
 
 #include <algorithm>
+#include <charconv>
+#include <optional>
 #include <chrono>
 #include <exception>
 #include <utility>
@@ -172,6 +174,7 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
     LoginFailure_ = kel::TLoginFailure::None;
     Headers_.clear();
     Rows_.clear();
+    NewCount_ = 0;
     View_.ClearStatus();
     View_.ClearRows();
     if (Request.Server.isEmpty()) {
@@ -205,6 +208,9 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
     Pop_.TrustFile = Request.TrustFile;
     Pop_.PinnedFingerprint = Request.Pinned ? Request.Pinned(hostPort).toStdString() : std::string();
     Pop_.UserId = Request.User.toStdString();
+    CacheHost_ = address.Host;
+    CachePort_ = port;
+    CacheUser_ = Request.User;
     Pop_.SignIn = oauth2 ? kel::TPopSignIn::OAuth2 : kel::TPopSignIn::Password;
     Pop_.UserPasswd = oauth2 ? std::string() : Request.Password.toStdString();
     Pop_.AccessToken = oauth2 ? Request.AccessToken.toStdString() : std::string();
@@ -298,9 +304,12 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
 
 void TMailboxSession::ShowListedCount() {
     // The count panel tells how many rows there are, not how many the server has.
+    QString count = QString::number(MailCount) + QStringLiteral(" Mails");
     if (static_cast<int32_t>(Rows_.size()) < MailCount)
-        View_.SetPanel(0, QString::number(Rows_.size()) + QStringLiteral(" / ") + QString::number(MailCount) +
-                              QStringLiteral(" Mails"));
+        count = QString::number(Rows_.size()) + QStringLiteral(" / ") + count;
+    if (NewCount_ > 0)
+        count += Say(", %1 neu", ", %1 new").arg(NewCount_);
+    View_.SetPanel(0, count);
 }
 
 QString TMailboxSession::StalledText() const {
@@ -319,6 +328,32 @@ void TMailboxSession::ListCountOnly() {
     View_.RowsListed();
 }
 
+namespace {
+
+// The LIST size of a message, or -1 when it gives none.
+int64_t ListedSize(const std::string& Text) {
+    int64_t value = 0;
+    const auto [end, ec] = std::from_chars(Text.data(), Text.data() + Text.size(), value);
+    return ec == std::errc() && end == Text.data() + Text.size() && !Text.empty() ? value : -1;
+}
+
+} // namespace
+
+void TMailboxSession::AddListed(int Number, const std::string& SizeText, const std::string& Header, bool New) {
+    Rows_.push_back(MakeListRow(Number, SizeText, Header, Language.German));
+    Rows_.back().New = New;
+    NewCount_ += New ? 1 : 0;
+    // Kept for the session: exactly as long as it is, no spare room, and
+    // copied once.
+    std::string kept;
+    kept.reserve(Header.size() + 1);
+    kept.append(Header).push_back('|');
+    Headers_.push_back(std::move(kept));
+    View_.AddListedRow(Rows_.back());
+    if (!CancelRequested_)
+        View_.ShowProgress(Number, MailCount);
+}
+
 void TMailboxSession::ListHeaders() {
     CancelRequested_ = false;
     SetState(TSessionState::Listing);
@@ -327,25 +362,72 @@ void TMailboxSession::ListHeaders() {
                "Sender, Subject, Size, and Date are displayed ..."));
     Headers_.reserve(static_cast<size_t>(MailCount));
     Rows_.reserve(static_cast<size_t>(MailCount));
+
+    // What the cache knows: the header of each message whose UIDL it holds,
+    // where LIST gives the size it had then (a size that differs means the
+    // id now names another message). A UIDL the server gave twice, or not
+    // as it must be, is no UIDL, so that message is asked for with TOP.
+    const auto count = static_cast<size_t>(MailCount);
+    std::optional<sweepbox::THeaderCache> cache;
+    kel::TMailboxIndex index;
+    std::vector<const sweepbox::TCachedHeader*> cached(count, nullptr);
+    std::vector<char> fresh(count, 0);
+    std::vector<uint16_t> ask;
+    size_t reused = 0;
+    if (!CacheFolder.isEmpty()) {
+        index = Pop_.ReadMailboxIndex();
+        if (index.UidlsListed) {
+            cache.emplace(CacheFolder, CacheHost_, CachePort_, CacheUser_);
+            // Only a cache read whole tells what is new: the first listing
+            // of an account, or one after a damaged file, marks nothing.
+            const bool markNew = cache->Load();
+            for (size_t i = 0; i < count && i < index.Uidls.size(); ++i) {
+                const std::string& uidl = index.Uidls[i];
+                const sweepbox::TCachedHeader* entry = uidl.empty() ? nullptr : cache->Find(uidl);
+                fresh[i] = markNew && !uidl.empty() && entry == nullptr;
+                if (entry && ListedSize(index.Sizes[i]) == static_cast<int64_t>(entry->Size))
+                    cached[i] = entry;
+            }
+        }
+    }
+    for (size_t i = 0; i < count; ++i)
+        if (!cached[i])
+            ask.push_back(static_cast<uint16_t>(i + 1));
+
+    // The rows come in number order: the cached ones before a message
+    // asked for are added when its reply is there.
+    int next = 1;
+    const auto addCached = [&](int Before, bool StopOnCancel) {
+        for (; next < Before; ++next) {
+            if (StopOnCancel && CancelRequested_)
+                return;
+            const auto i = static_cast<size_t>(next - 1);
+            AddListed(next, index.Sizes[i], cached[i]->Header, false);
+            ++reused;
+            // No server wait lets the window run here.
+            if (SteadyMs() - LastPumpMs_ >= PumpIntervalMs) {
+                if (PumpEvents_)
+                    PumpEvents_();
+                LastPumpMs_ = SteadyMs();
+                if (CloseRequested_)
+                    throw EOperationAbandoned{};
+            }
+        }
+    };
     // A refused TOP or LIST closes the connection: nothing more is sent,
     // and that message's row shows what is known of it. The size starts
     // empty for every message, so a refused LIST never shows the size of
     // the message before. Cancel sends nothing more; the replies already on
     // their way still become rows.
-    Pop_.ListMessages(1, static_cast<uint16_t>(MailCount),
-                      [this](uint16_t n, std::string& Header, const std::string& Size) {
-                          Rows_.push_back(MakeListRow(n, Size, Header, Language.German));
-                          // Kept for the session: exactly as long as it is, no spare
-                          // room, and copied once.
-                          std::string kept;
-                          kept.reserve(Header.size() + 1);
-                          kept.append(Header).push_back('|');
-                          Headers_.push_back(std::move(kept));
-                          View_.AddListedRow(Rows_.back());
-                          if (!CancelRequested_)
-                              View_.ShowProgress(n, MailCount);
-                          return !CancelRequested_;
-                      });
+    if (!ask.empty())
+        Pop_.ListMessages(ask, [&](uint16_t n, std::string& Header, const std::string& Size) {
+            addCached(n, false);
+            AddListed(n, Size, Header, fresh[n - 1u] != 0);
+            ++next;
+            return !CancelRequested_;
+        });
+    if (Pop_.Connected() && !CancelRequested_)
+        addCached(MailCount + 1, true);
     const bool dropped = !Pop_.Connected();
     View_.ShowProgress(0, 0);
     ShowListedCount();
@@ -357,6 +439,29 @@ void TMailboxSession::ListHeaders() {
     }
     SetState(TSessionState::Connected);
     View_.RowsListed();
+    // A listing cut short keeps the file as it was: it still names the
+    // messages not reached.
+    if (cache && static_cast<int32_t>(Rows_.size()) == MailCount)
+        SaveCache(*cache, index.Uidls, reused);
+}
+
+void TMailboxSession::SaveCache(sweepbox::THeaderCache& Cache, const std::vector<std::string>& Uidls,
+                                size_t Reused) {
+    // Unchanged: every row came from the cache, and the cache holds no
+    // message the server has no more.
+    if (Cache.Loaded() && Reused == Rows_.size() && Cache.Count() == Reused)
+        return;
+    std::vector<sweepbox::THeaderCacheEntry> entries;
+    entries.reserve(Rows_.size());
+    for (size_t i = 0; i < Rows_.size() && i < Uidls.size(); ++i) {
+        if (Uidls[i].empty() || !Rows_[i].HasSize)
+            continue;
+        const std::string& kept = Headers_[i];
+        entries.push_back({Uidls[i], std::string_view(kept).substr(0, kept.size() - 1), Rows_[i].Size});
+    }
+    // The cache only spares the server questions: a file that cannot be
+    // written costs the next listing time, nothing else.
+    Cache.Save(entries);
 }
 
 // ------------------------------------------------------ secure connect

@@ -11,6 +11,7 @@
 // into the middle of a reply.
 #pragma once
 
+#include "app/core/HeaderCache.h"
 #include "app/core/Language.h"
 #include "app/core/ListRows.h"
 #include "app/core/Security.h"
@@ -125,6 +126,15 @@ class TMailboxSession {
     // The header text TOP gave for message Number while connected; nullptr
     // when there is none.
     const std::string* Header(int Number) const;
+    // How many of Rows() are new since the account was last listed; none
+    // at the first listing, without a header cache, or from a server
+    // without UIDL.
+    int NewCount() const { return NewCount_; }
+    // Where the listing keeps each account's headers between sessions
+    // (THeaderCache): rows of messages whose UIDL it knows come from there,
+    // and only the others are asked for with TOP. Empty: no cache, every
+    // message is asked for.
+    QString CacheFolder;
     // The count STAT gave (at most 65535), and the mailbox size as it said.
     int32_t MailCount = 0;
     std::string MailboxSize;
@@ -190,6 +200,11 @@ class TMailboxSession {
     void ReportLoginFailure();
     void ListCountOnly();
     void ListHeaders();
+    // The row of message Number, added after those before it.
+    void AddListed(int Number, const std::string& SizeText, const std::string& Header, bool New);
+    // Keeps the listed rows' headers under their UIDLs (Uidls indexed by
+    // number - 1) for the next session, unless the cache holds them already.
+    void SaveCache(sweepbox::THeaderCache& Cache, const std::vector<std::string>& Uidls, size_t Reused);
     void ShowListedCount();
     // After an operation left by an exception: no command may follow, so the
     // connection is dropped (Abort); then idle with Reason shown.
@@ -227,4 +242,9 @@ class TMailboxSession {
     bool CloseRequested_ = false;
     kel::TLoginFailure LoginFailure_ = kel::TLoginFailure::None;
     int64_t LastPumpMs_ = 0;
+    int NewCount_ = 0;
+    // The account the header cache is kept for.
+    QString CacheHost_;
+    uint16_t CachePort_ = 0;
+    QString CacheUser_;
 };

@@ -274,6 +274,8 @@ void TForm1::CreateControls() {
     mail_list->setObjectName(QStringLiteral("mail_list"));
     mail_list->setColumnSeperator(QLatin1Char('|'));
     mail_list->setRowSource([this](int Number) { return ListedRowText(Number); });
+    // Each account's headers are kept between sessions in the user's cache folder.
+    Session.CacheFolder = sweepbox::THeaderCache::DefaultFolder();
     mail_list->setHeaderSections({QStringLiteral("xxx"), QStringLiteral("xxx"), QStringLiteral("xxx"),
                                   QStringLiteral("xxx"), QStringLiteral("xxx")});
     mail_list->setColumnAlignment(0, Qt::AlignRight);

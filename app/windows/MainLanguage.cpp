@@ -124,6 +124,8 @@ void TForm1::ApplyTexts() {
     // Names for screen readers where no caption or label tells them.
     mail_list->setAccessibleName(
         Language.Pick(QStringLiteral("E-Mails auf dem Server"), QStringLiteral("Mails on the server")));
+    // Rows in bold are new since the account was last listed.
+    mail_list->setEmphasisDescription(Language.Pick(QStringLiteral("neu"), QStringLiteral("new")));
     ProgressBar->setAccessibleName(Language.Pick(QStringLiteral("Fortschritt"), QStringLiteral("Progress")));
     Status->setAccessibleName(QStringLiteral("Status"));
     Status_avi->setAccessibleName(Language.Pick(QStringLiteral("Beschäftigt"), QStringLiteral("Busy")));

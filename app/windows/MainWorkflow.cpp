@@ -299,6 +299,7 @@ void TForm1::ShowRows() {
     ClearRows();
     for (const TListRow& row : rows) {
         mail_list->addKeyedItem(row.Number);
+        mail_list->setEmphasized(mail_list->count() - 1, row.New);
         RowNumbers_.push_back(row.Number);
     }
     for (int i = 1; i < mail_list->count(); ++i)
@@ -370,6 +371,7 @@ void TForm1::AddListedRow(const TListRow& Row) {
     // Keyed by its number: the list asks for the text (ListedRowText) only
     // of the rows it shows.
     mail_list->addKeyedItem(Row.Number);
+    mail_list->setEmphasized(mail_list->count() - 1, Row.New);
     RowNumbers_.push_back(Row.Number);
     if (Filter_.Active())
         ShowCount();

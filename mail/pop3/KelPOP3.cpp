@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <deque>
 #include <iterator>
+#include <numeric>
+#include <unordered_map>
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -882,26 +884,33 @@ uint16_t TKelPOP::ListMessages(uint16_t First, uint16_t Last, const TOnListed& O
     RequireConnected();
     if (First < 1 || Last < First)
         return 0;
+    std::vector<uint16_t> numbers(size_t{Last} - First + 1);
+    std::iota(numbers.begin(), numbers.end(), First);
+    const size_t done = ListMessages(numbers, OnListed);
+    return done == 0 ? 0 : static_cast<uint16_t>(First + done - 1);
+}
+
+size_t TKelPOP::ListMessages(const std::vector<uint16_t>& Numbers, const TOnListed& OnListed) {
+    RequireConnected();
     std::string header, size;
-    const size_t done = RunCommands(
-        size_t{Last} - First + 1,
+    return RunCommands(
+        Numbers.size(),
         [&](size_t i) {
-            const std::string n = std::to_string(First + i);
+            const std::string n = std::to_string(Numbers[i]);
             return std::vector<std::string>{"TOP " + n + " 0" + kCrLf, "list " + n + kCrLf};
         },
         [&](size_t i, size_t k) {
             if (k == 0)
-                header = ReadHeader(static_cast<uint16_t>(First + i));
+                header = ReadHeader(Numbers[i]);
             else
                 ReadSize(size);
         },
         [&](size_t i) {
-            const bool more = OnListed(static_cast<uint16_t>(First + i), header, size);
+            const bool more = OnListed(Numbers[i], header, size);
             header.clear();
             size.clear();
             return more;
         });
-    return done == 0 ? 0 : static_cast<uint16_t>(First + done - 1);
 }
 
 size_t TKelPOP::DeleteMessages(const std::vector<uint16_t>& Numbers,
@@ -968,6 +977,94 @@ std::string TKelPOP::GetUIDL(int32_t MsgIndex) {
         return std::string();
     }
     return AfterFirstBlank(FReplyText);
+}
+
+namespace {
+
+// A unique id as RFC 1939 allows it: 1 to 70 characters from 0x21 to 0x7E.
+bool ValidUidl(std::string_view Text) {
+    return !Text.empty() && Text.size() <= 70 &&
+           std::all_of(Text.begin(), Text.end(), [](char c) { return c >= 0x21 && c <= 0x7e; });
+}
+
+bool ValidSize(std::string_view Text) { return IsDecimal(Text); }
+
+} // namespace
+
+TMailboxIndex TKelPOP::ReadMailboxIndex() {
+    RequireConnected();
+    TMailboxIndex index;
+    // Messages keep their numbers until QUIT, marked ones included.
+    const size_t count = static_cast<size_t>(std::clamp<int64_t>(FStatCount, 0, UINT16_MAX));
+    index.Uidls.assign(count, std::string());
+    index.Sizes.assign(count, std::string());
+    if (PipeliningOffered()) {
+        // Both in one round trip: a LIST after a refused UIDL is read and
+        // costs nothing more.
+        RequireInStep();
+        Pump();
+        QueueCommands({"UIDL" + kCrLf, "LIST" + kCrLf});
+        index.UidlsListed = ReadIndexReply(index.Uidls, ValidUidl);
+        index.SizesListed = ReadIndexReply(index.Sizes, ValidSize);
+    } else {
+        SendCommand("UIDL" + kCrLf);
+        index.UidlsListed = ReadIndexReply(index.Uidls, ValidUidl);
+        if (index.UidlsListed) {
+            SendCommand("LIST" + kCrLf);
+            index.SizesListed = ReadIndexReply(index.Sizes, ValidSize);
+        }
+    }
+    if (!index.UidlsListed)
+        return index;
+    // An id that two messages share names neither: the cache would give
+    // one of them the other's header.
+    std::unordered_map<std::string_view, size_t> first;
+    first.reserve(index.Uidls.size());
+    std::vector<size_t> shared;
+    for (size_t i = 0; i < index.Uidls.size(); ++i) {
+        if (index.Uidls[i].empty())
+            continue;
+        const auto [at, added] = first.try_emplace(index.Uidls[i], i);
+        if (!added) {
+            shared.push_back(at->second);
+            shared.push_back(i);
+        }
+    }
+    for (const size_t i : shared)
+        index.Uidls[i].clear();
+    return index;
+}
+
+bool TKelPOP::ReadIndexReply(std::vector<std::string>& Out, bool (*Valid)(std::string_view)) {
+    ReadReply();
+    if (FOperationFailed) {
+        // An older server without UIDL is no failing one.
+        FOperationFailed = false;
+        return false;
+    }
+    // Untrusted: every line is judged, and the whole reply is bounded by
+    // the count STAT gave.
+    const std::vector<std::string> lines = ReadLines((Out.size() + 1) * IndexLineBound);
+    // 0: not listed, 1: listed once, 2: listed twice or not as it must be.
+    std::vector<char> seen(Out.size(), 0);
+    for (const std::string& line : lines) {
+        const size_t blank = line.find(' ');
+        uint64_t number = 0;
+        if (blank == std::string::npos ||
+            !ParseDecimal(std::string_view(line).substr(0, blank), UINT64_MAX, number) || number == 0 ||
+            number > Out.size())
+            continue;
+        const size_t i = static_cast<size_t>(number - 1);
+        const std::string_view text = std::string_view(line).substr(blank + 1);
+        if (seen[i] == 0 && Valid(text)) {
+            Out[i] = text;
+            seen[i] = 1;
+        } else {
+            Out[i].clear();
+            seen[i] = 2;
+        }
+    }
+    return true;
 }
 
 // ------------------------------------------------------------- retrieval

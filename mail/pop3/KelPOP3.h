@@ -112,6 +112,23 @@ using TToFromSocketEvent = std::function<void(TObject* Sender, const std::string
 // false stops the listing.
 using TOnListed = std::function<bool(uint16_t MsgIndex, std::string& Header, const std::string& Size)>;
 
+// What UIDL and LIST without an argument tell of the whole mailbox
+// (ReadMailboxIndex), indexed by message number - 1: one entry for each
+// message the last STAT counted (at most 65535).
+struct TMailboxIndex {
+    // The server answered UIDL, or LIST; false when it refused.
+    bool UidlsListed = false;
+    bool SizesListed = false;
+    // A message's unique id; empty where the server gave none to trust:
+    // its line not as RFC 1939 writes it (the number, one blank, 1 to 70
+    // characters 0x21 to 0x7E), its number listed twice, or its id listed
+    // for another number too.
+    std::vector<std::string> Uidls;
+    // A message's LIST size (decimal digits); empty where the server gave
+    // none, or gave its number twice.
+    std::vector<std::string> Sizes;
+};
+
 // How failures reach a caller, for every operation below:
 // - a refused command: OperationFailed, the connection closed (OnQuit), then
 //   OnError(the component, its code, ReplyText); no exception;
@@ -306,6 +323,16 @@ class TKelPOP : public TObject {
     std::string GetHeader(uint16_t MsgIndex);
     // Refused: 2006 and an empty result.
     std::string GetUIDL(int32_t MsgIndex);
+    // UIDL and LIST without an argument, pipelined where the last CAPA
+    // offered PIPELINING, else one after the other (no LIST after a refused
+    // UIDL). A refusal of either is no failure: OperationFailed stays
+    // false, the connection open, and that half of the index is not
+    // listed. Lines that name no message the last STAT counted are left
+    // out. Each
+    // reply may hold (MsgCount + 1) x IndexLineBound bytes; past that it
+    // ends through the transport error path (EMSGSIZE).
+    TMailboxIndex ReadMailboxIndex();
+    static constexpr size_t IndexLineBound = 128;
 
     // CAPA: the server's capabilities into Capabilities(); false (and no
     // failure) when the server refused CAPA.
@@ -343,6 +370,9 @@ class TKelPOP : public TObject {
     // their way are read (OnListed for each, its answer ignored). Returns
     // the last message listed, 0 for none.
     uint16_t ListMessages(uint16_t First, uint16_t Last, const TOnListed& OnListed);
+    // The same for the messages Numbers names (each 1 or more), in that
+    // order. Returns how many were listed.
+    size_t ListMessages(const std::vector<uint16_t>& Numbers, const TOnListed& OnListed);
     // DELE for each number, in the order given, each as DeleteMsg does
     // (MsgCount lowered and OnDelete for an accepted one). With PIPELINING
     // the DELEs go out ahead of their replies as in ListMessages; without
@@ -472,6 +502,12 @@ class TKelPOP : public TObject {
     // EnableUtf8 describe.
     bool ReadCapabilityReply();
     bool ReadUtf8Reply();
+    // The lines of the multi-line reply to UIDL or LIST without an
+    // argument, each "number text" with number in 1..MsgCount, into Out
+    // (indexed by number - 1); Valid judges the text. A number given twice,
+    // or with a text Valid refuses, leaves its entry empty. False when
+    // refused (no failure).
+    bool ReadIndexReply(std::vector<std::string>& Out, bool (*Valid)(std::string_view));
     // The reply to DELE, judged; OnDelete on "+OK". False when refused.
     bool ReadDeleteReply(uint16_t MsgIndex);
     // Pump, then one receive of at most 1024 bytes, sending queued

@@ -338,6 +338,23 @@ void DovecotServer::SetMessages(const std::vector<std::string>& Messages) {
     }
 }
 
+void DovecotServer::AddMessage(const std::string& Message) {
+    const fs::path maildir = fs::path(FDir) / "mail/test/Maildir";
+    char name[64];
+    ++FSerial;
+    std::snprintf(name, sizeof name, "%010d.M%dP1.sweepbox", FSerial, FSerial);
+    // Written aside, then moved in whole, as a delivery agent does.
+    const fs::path tmp = maildir / "tmp" / name;
+    {
+        std::ofstream out(tmp, std::ios::binary);
+        out.write(Message.data(), static_cast<std::streamsize>(Message.size()));
+    }
+    if (::geteuid() == 0)
+        ::lchown(tmp.c_str(), 65534, 65534);
+    std::error_code ec;
+    fs::rename(tmp, maildir / "new" / name, ec);
+}
+
 std::vector<std::string> DovecotServer::Messages() const {
     std::vector<std::pair<std::string, fs::path>> files;
     const fs::path maildir = fs::path(FDir) / "mail/test/Maildir";

@@ -60,6 +60,9 @@ class DovecotServer {
     // Replaces the mailbox, message 1 first; never while a session is open.
     void SetMessages(const std::vector<std::string>& Messages);
     std::vector<std::string> Messages() const; // the raw messages left, in order
+    // Delivers one more message as a mail server would: the messages there
+    // keep their files, so their UIDLs stay.
+    void AddMessage(const std::string& Message);
     std::string Log() const;
 
     // Stops the server and starts it again on the same ports with the same

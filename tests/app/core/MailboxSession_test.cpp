@@ -6,6 +6,7 @@
 
 #include "mail/message/KelMsg.h"
 #include "support/BoundedWaits.h"
+#include "support/DovecotServer.h"
 #include "support/FakePop3Server.h"
 
 #include "support/QtCoreTestApp.h"
@@ -14,6 +15,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -790,3 +792,251 @@ TEST_F(SessionTest, FailuresAreSaidInGerman) {
 }
 
 } // namespace
+
+// ------------------------------------------------------------ header cache
+
+namespace {
+
+using sweepbox::test::DovecotServer;
+
+// Sessions against a Dovecot mailbox of their own, with the header cache in
+// a scratch folder: what is asked of the server, and what rows result?
+class CacheTest : public SessionTest {
+  protected:
+    void SetUp() override {
+        SessionTest::SetUp();
+        ASSERT_TRUE(folder.isValid());
+        session.CacheFolder = folder.path();
+        session.PumpIntervalMs = 0;
+        pop.OnSendTextToSocket = [this](kel::TObject*, const std::string& s) {
+            sent.push_back(s.substr(0, s.size() - 2));
+        };
+    }
+    // One connect: the rows' subjects and sizes (numbers aside), the
+    // commands after STAT, then QUIT.
+    QStringList Connect(DovecotServer& Server, bool CountOnly = false) {
+        sent.clear();
+        TConnectRequest r;
+        r.Server = QStringLiteral("127.0.0.1:") + QString::fromStdString(Server.PortText());
+        r.User = QString::fromLatin1(DovecotServer::User);
+        r.Password = QString::fromLatin1(DovecotServer::Password);
+        r.CountOnly = CountOnly;
+        session.Connect(r);
+        EXPECT_EQ(session.State(), State::Connected) << view.Status.join(QLatin1Char('\n')).toStdString();
+        EXPECT_TRUE(session.Disconnect());
+        QStringList rows;
+        for (const TListRow& row : session.Rows())
+            rows << row.Subject() + QLatin1Char('|') + QString::number(row.Size) + QLatin1Char('|') +
+                        QString::fromStdString(row.SenderBytes);
+        return rows;
+    }
+    Strings AfterStat() const {
+        auto at = std::find(sent.begin(), sent.end(), "STAT");
+        return at == sent.end() ? Strings{} : Strings(at + 1, sent.end());
+    }
+    size_t Tops() const {
+        return static_cast<size_t>(
+            std::count_if(sent.begin(), sent.end(), [](const std::string& c) { return c.rfind("TOP ", 0) == 0; }));
+    }
+    std::vector<int> NewRows() const {
+        std::vector<int> out;
+        for (const TListRow& row : session.Rows())
+            if (row.New)
+                out.push_back(row.Number);
+        return out;
+    }
+    sweepbox::THeaderCache Cache(DovecotServer& Server, const char* User = DovecotServer::User) const {
+        return sweepbox::THeaderCache(folder.path(), QStringLiteral("127.0.0.1"), Server.Port(),
+                                      QString::fromLatin1(User));
+    }
+    // Another client, signed in to Server.
+    static void SignIn(kel::TKelPOP& Other, DovecotServer& Server) {
+        sweepbox::test::BoundWaits(Other);
+        Other.Host = "127.0.0.1";
+        Other.Port = Server.PortText();
+        Other.UserId = DovecotServer::User;
+        Other.UserPasswd = DovecotServer::Password;
+        Other.Connect();
+        EXPECT_TRUE(Other.Login());
+    }
+    // The UIDLs and sizes the server gives now, by a client of its own.
+    static kel::TMailboxIndex IndexOf(DovecotServer& Server) {
+        kel::TKelPOP other;
+        SignIn(other, Server);
+        other.Stat();
+        kel::TMailboxIndex index = other.ReadMailboxIndex();
+        other.Quit();
+        return index;
+    }
+
+    QTemporaryDir folder;
+    Strings sent;
+};
+
+QStringList Without(QStringList Rows, int Number) {
+    Rows.removeAt(Number - 1);
+    return Rows;
+}
+
+} // namespace
+
+// Does a second connect to an unchanged mailbox ask UIDL and no TOP, and
+// show the same rows? The first connect to an account marks nothing new.
+TEST_F(CacheTest, TheSecondConnectAsksNoTopAndTheFirstMarksNothingNew) {
+    DovecotServer server(Mailbox(5));
+    SWEEPBOX_REQUIRE_DOVECOT(server);
+    const QStringList first = Connect(server);
+    ASSERT_EQ(first.size(), 5);
+    EXPECT_EQ(Tops(), 5u);
+    EXPECT_EQ(NewRows(), std::vector<int>{});
+    EXPECT_EQ(session.NewCount(), 0);
+    EXPECT_EQ(view.Panels[0], QStringLiteral("5 Mails"));
+    EXPECT_TRUE(QFile::exists(Cache(server).FilePath()));
+
+    EXPECT_EQ(Connect(server), first);
+    EXPECT_EQ(AfterStat(), (Strings{"UIDL", "LIST", "QUIT"}));
+    EXPECT_EQ(NewRows(), std::vector<int>{});
+    EXPECT_EQ(view.Panels[0], QStringLiteral("5 Mails"));
+
+    // Counting only asks nothing after STAT, the cache least of all.
+    Connect(server, /*CountOnly=*/true);
+    EXPECT_EQ(AfterStat(), (Strings{"QUIT"}));
+}
+
+// One message delivered between two connects: exactly one TOP, and that
+// row alone is new, in the count panel in either language; the connect
+// after that marks nothing.
+TEST_F(CacheTest, AMessageAddedBetweenConnectsIsTheOneNewRow) {
+    DovecotServer server(Mailbox(4));
+    SWEEPBOX_REQUIRE_DOVECOT(server);
+    const QStringList first = Connect(server);
+    server.AddMessage(Mailbox(6).back());
+    const QStringList second = Connect(server);
+    EXPECT_EQ(AfterStat(), (Strings{"UIDL", "LIST", "TOP 5 0", "list 5", "QUIT"}));
+    ASSERT_EQ(second.size(), 5);
+    EXPECT_EQ(second.mid(0, 4), first);
+    EXPECT_TRUE(second[4].startsWith(QStringLiteral("Message 6|"))) << second[4].toStdString();
+    EXPECT_EQ(NewRows(), std::vector<int>{5});
+    EXPECT_EQ(session.NewCount(), 1);
+    EXPECT_EQ(view.Panels[0], QStringLiteral("5 Mails, 1 new"));
+
+    server.AddMessage(Mailbox(7).back());
+    session.Language.German = true;
+    Connect(server);
+    EXPECT_EQ(NewRows(), std::vector<int>{6});
+    EXPECT_EQ(view.Panels[0], QStringLiteral("6 Mails, 1 neu"));
+
+    EXPECT_EQ(Connect(server).size(), 6);
+    EXPECT_EQ(Tops(), 0u);
+    EXPECT_EQ(NewRows(), std::vector<int>{});
+    EXPECT_EQ(view.Panels[0], QStringLiteral("6 Mails"));
+}
+
+// A message deleted by another client: its row is gone, the others keep
+// theirs under their new numbers, and the cache forgets it.
+TEST_F(CacheTest, AMessageDeletedElsewhereLeavesNoRow) {
+    DovecotServer server(Mailbox(4));
+    SWEEPBOX_REQUIRE_DOVECOT(server);
+    const QStringList first = Connect(server);
+    {
+        kel::TKelPOP other;
+        SignIn(other, server);
+        other.DeleteMsg(2);
+        other.Quit();
+        ASSERT_FALSE(other.OperationFailed());
+    }
+    EXPECT_EQ(Connect(server), Without(first, 2));
+    EXPECT_EQ(Tops(), 0u);
+    EXPECT_EQ(NewRows(), std::vector<int>{});
+    sweepbox::THeaderCache cache = Cache(server);
+    ASSERT_TRUE(cache.Load());
+    EXPECT_EQ(cache.Count(), 3u);
+}
+
+// A cache file that cannot be trusted, or whose entry does not fit the
+// message the server names, never puts a header on the wrong row: those
+// messages are asked for with TOP, and nothing is taken for new.
+TEST_F(CacheTest, AnUntrustedCacheNeverShowsAnotherMessagesHeader) {
+    DovecotServer server(Mailbox(4));
+    SWEEPBOX_REQUIRE_DOVECOT(server);
+    const kel::TMailboxIndex index = IndexOf(server);
+    ASSERT_TRUE(index.UidlsListed);
+    ASSERT_EQ(index.Uidls.size(), 4u);
+    Strings heads;
+    for (const std::string& m : Mailbox(4))
+        heads.push_back(m.substr(0, m.find("\r\n\r\n") + 4) + ".\r\n");
+    // A header of message Source under message Target's UIDL and size.
+    const auto swapped = [&](size_t Target, size_t Source) {
+        return sweepbox::THeaderCacheEntry{index.Uidls[Target], heads[Source], std::stoull(index.Sizes[Target])};
+    };
+    const struct {
+        const char* name;
+        std::function<void(const QString& Path)> spoil;
+        size_t tops;
+    } rows[] = {
+        {"truncated", [](const QString& Path) { QFile(Path).resize(QFileInfo(Path).size() / 2); }, 4},
+        {"another account's",
+         [&](const QString& Path) {
+             sweepbox::THeaderCache other = Cache(server, "other");
+             ASSERT_TRUE(other.Save({swapped(0, 1), swapped(1, 0), swapped(2, 3), swapped(3, 2)}));
+             QFile::remove(Path);
+             ASSERT_TRUE(QFile::rename(other.FilePath(), Path));
+         },
+         4},
+        {"edited by hand",
+         [](const QString& Path) {
+             QFile f(Path);
+             ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+             QByteArray bytes = f.readAll();
+             const qsizetype at = bytes.indexOf("Subject: Message 1");
+             ASSERT_GE(at, 0);
+             bytes[at + 17] = '2';
+             f.seek(0);
+             f.write(bytes);
+         },
+         4},
+        {"whole, but a UIDL with another message's header and size",
+         [&](const QString&) {
+             sweepbox::THeaderCache own = Cache(server);
+             ASSERT_TRUE(own.Save({{index.Uidls[0], heads[1], std::stoull(index.Sizes[1])}, swapped(1, 1),
+                                   swapped(2, 2), swapped(3, 3)}));
+         },
+         1},
+    };
+    const QStringList first = Connect(server);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        row.spoil(Cache(server).FilePath());
+        EXPECT_EQ(Connect(server), first);
+        EXPECT_EQ(Tops(), row.tops);
+        EXPECT_EQ(NewRows(), std::vector<int>{});
+        // Rebuilt: the next connect needs no TOP.
+        EXPECT_EQ(Connect(server), first);
+        EXPECT_EQ(Tops(), 0u);
+    }
+}
+
+// A server that refuses UIDL lists as before: every message by TOP, no
+// LIST of the whole mailbox, no cache file, nothing new.
+TEST_F(CacheTest, AServerWithoutUidlListsAsBefore) {
+    MailboxOptions options;
+    options.Overrides["UIDL"] = "-ERR Unknown command.\r\n";
+    FakePop3Server srv(Mailbox(3), options);
+    QStringList rows[2];
+    for (QStringList& listed : rows) {
+        session.Connect(RequestFor(srv));
+        ASSERT_EQ(session.State(), State::Connected);
+        listed = view.Rows;
+        EXPECT_EQ(NewRows(), std::vector<int>{});
+        EXPECT_TRUE(session.Disconnect());
+    }
+    EXPECT_EQ(rows[0], rows[1]);
+    EXPECT_EQ(rows[0].size(), 3);
+    const Strings commands = srv.Commands();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "UIDL"), 2);
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "LIST"), 0);
+    EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
+                            [](const std::string& c) { return c.rfind("TOP ", 0) == 0; }),
+              6);
+    EXPECT_TRUE(QDir(folder.path()).isEmpty());
+}

@@ -52,6 +52,8 @@ class MainTest : public ::testing::Test {
         ASSERT_TRUE(scratch.isValid());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, scratch.path());
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, scratch.path());
+        // The header cache too: no test reads what another one left.
+        qputenv("XDG_CACHE_HOME", scratch.path().toUtf8());
         keyboardFile = scratch.filePath(QStringLiteral("keyboard"));
         previousHook = sweepbox::SetMessageHook(
             [this](QWidget*, const QString& text) { messages.push_back(text); });

@@ -12,6 +12,7 @@
 #include "support/FakePop3Server.h"
 #include "support/TestPki.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QDialog>
@@ -114,6 +115,8 @@ class WorkflowTest : public sweepbox::test::MainTest {
         form = StartIn(german);
         // Posted clicks land at the next send or receive (the cancel test keeps the pace).
         programPace = std::exchange(form->Session.PumpIntervalMs, 0);
+        // These tests count every command: the header cache's own are told apart in CachedRowsTest.
+        form->Session.CacheFolder.clear();
         form->pop3.OnSendTextToSocket = [this](kel::TObject*, const std::string& s) {
             sent.push_back(s.substr(0, s.size() - 2));
             if (onSend)
@@ -1128,4 +1131,50 @@ TEST_F(WorkflowTest, PreviewInGermanAndARefusal) {
     EXPECT_EQ(sent, (Strings{"TOP 2 40"}));
     EXPECT_TRUE(StatusText().contains(QStringLiteral("Message is locked."))) << StatusText().toStdString();
     ExpectMode(0);
+}
+
+// ------------------------------------------------------------ header cache
+
+// A message that arrived since the last connect: its row alone is bold, the
+// count panel says so, and a screen reader hears "new" with its cells; the
+// first connect marks nothing.
+TEST_F(WorkflowTest, NewRowsAreBoldCountedAndNamedNew) {
+    DovecotServer dovecot(FiveMessages());
+    SWEEPBOX_REQUIRE_DOVECOT(dovecot);
+    Open();
+    form->Session.CacheFolder = scratch.filePath(QStringLiteral("cache"));
+    form->resize(900, 400);
+    form->show();
+    ConnectTo(dovecot.PortText());
+    ASSERT_EQ(Rows().size(), 5);
+    for (int row = 1; row <= 5; ++row)
+        EXPECT_FALSE(form->mail_list->isEmphasized(row)) << row;
+    EXPECT_EQ(Panel(0), QStringLiteral("5 Mails"));
+    Click(form->BtnDisconnect);
+
+    dovecot.AddMessage(TwoAttachments());
+    sent.clear();
+    ConnectTo(dovecot.PortText());
+    ASSERT_EQ(Rows().size(), 6);
+    EXPECT_EQ(std::count_if(sent.begin(), sent.end(), [](const std::string& c) { return c.rfind("TOP ", 0) == 0; }),
+              1);
+    for (int row = 1; row <= 6; ++row)
+        EXPECT_EQ(form->mail_list->isEmphasized(row), row == 6) << row;
+    EXPECT_EQ(Panel(0), QStringLiteral("6 Mails, 1 new"));
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(form->mail_list);
+    ASSERT_NE(list, nullptr);
+    ASSERT_NE(list->tableInterface(), nullptr);
+    for (int column = 0; column < 5; ++column) {
+        EXPECT_EQ(list->tableInterface()->cellAt(5, column)->text(QAccessible::Description), QStringLiteral("new"));
+        EXPECT_EQ(list->tableInterface()->cellAt(4, column)->text(QAccessible::Description), QString());
+    }
+    EXPECT_EQ(list->tableInterface()->rowDescription(5), QStringLiteral("new"));
+    // Sorting keeps the mark with its message.
+    emit form->mail_list->header()->sectionClicked(1);
+    QApplication::processEvents();
+    for (int row = 1; row <= 6; ++row)
+        EXPECT_EQ(form->mail_list->isEmphasized(row), form->mail_list->item(row).startsWith(QStringLiteral(" 6 |"))) << row;
+    if (const QByteArray shot = qgetenv("SWEEPBOX_SHOT"); !shot.isEmpty())
+        form->grab().save(QString::fromLocal8Bit(shot));
+    Click(form->BtnDisconnect);
 }
