@@ -133,7 +133,7 @@ class ListTable : public QAccessibleWidget, public QAccessibleTableInterface {
     }
     QString columnDescription(int column) const override {
         const TMultiList* l = list();
-        return l && column < columnCount() ? l->headerSections().value(column) : QString();
+        return l && column < columnCount() ? l->sectionAccessibleName(column) : QString();
     }
     QString rowDescription(int) const override { return {}; }
     int selectedColumnCount() const override { return 0; }
@@ -364,8 +364,9 @@ QString ListCell::text(QAccessible::Text t) const {
     if (!l || t != QAccessible::Name)
         return {};
     if (row_ == kHeaderRow)
-        return l->headerSections().value(column_);
-    return TMultiList::splitRow(l->item(row_ + 1), l->columnSeperator()).columns.value(column_);
+        return l->sectionAccessibleName(column_);
+    // The blanks that align a cell on screen are not read out.
+    return TMultiList::splitRow(l->item(row_ + 1), l->columnSeperator()).columns.value(column_).trimmed();
 }
 
 QRect ListCell::rect() const {

@@ -342,6 +342,17 @@ void TMultiList::addHeaderSection(const QString& title) {
     syncHeader(false);
 }
 
+QString TMultiList::sectionAccessibleName(int n) const {
+    if (n < 0 || n >= MaxSections)
+        return {};
+    return sectionNames_[size_t(n)].isEmpty() ? headerSections_.value(n) : sectionNames_[size_t(n)];
+}
+
+void TMultiList::setSectionAccessibleName(int n, const QString& name) {
+    if (n >= 0 && n < MaxSections)
+        sectionNames_[size_t(n)] = name;
+}
+
 int TMultiList::sectionWidth(int n) const {
     return n >= 0 && n < MaxSections ? sectionWidth_[size_t(n)] : 0;
 }

@@ -298,6 +298,14 @@ void TForm1::ClearStatus() { Status->Clear(); }
 
 void TForm1::AddStatus(const QString& Line) { StatusAdd(Line); }
 
+void TForm1::ShowStatusNow() {
+    // Painted now, not at the next pass of the window's events (which may
+    // come only after the server has answered): the label first takes the
+    // room its new lines ask for.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    Status->repaint();
+}
+
 void TForm1::SetPanel(int Index, const QString& Text) { Status_leiste->SetPanelText(Index, Text); }
 
 void TForm1::ShowProgress(int Value, int Maximum) {
@@ -399,7 +407,11 @@ void TForm1::StateChanged(TSessionState State) {
 }
 
 bool TForm1::TrustCertificate(const kel::TCertificateInfo& Certificate, const QString& HostPort) {
-    TCertificateDialog dialog(Certificate, HostPort, Language, this);
+    // A pin this port took from another of the host's ports is no trust of
+    // its own: a certificate that does not match it is new here, not changed.
+    kel::TCertificateInfo shown = Certificate;
+    shown.PinChanged = Certificate.PinChanged && SettingsReg && !SettingsReg->CertificatePin(HostPort).isEmpty();
+    TCertificateDialog dialog(shown, HostPort, Language, this);
     if (sweepbox::ExecModal(dialog) != QDialog::Accepted)
         return false;
     if (SettingsReg)
