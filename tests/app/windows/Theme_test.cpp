@@ -222,9 +222,11 @@ TEST_F(ThemeTest, ToolbarPicturesKeepTheirContrastOnALightAndADarkPalette) {
     }
 }
 
-// The sort arrow is drawn on the sorted column's title, whichever it is.
+// The sort arrow is drawn on the sorted column's title, whichever it is, in
+// a window wide enough to stretch the last column far to the right.
 TEST_F(ThemeTest, TheSortArrowSitsOnTheSortedColumn) {
     TForm1* form = StartIn(false);
+    form->resize(1200, form->height());
     form->info_fenster->hide();
     form->mail_list->show();
     form->mail_list->addItem(QStringLiteral(" 1 |2 KByte |06 Mar 2000|Anna|Hello|"));
@@ -252,6 +254,9 @@ TEST_F(ThemeTest, TheSortArrowSitsOnTheSortedColumn) {
         const int from = header->sectionViewportPosition(column);
         EXPECT_GE(left, from);
         EXPECT_LT(right, from + header->sectionSize(column));
+        // Beside the title, even in the last section, which reaches the edge.
+        const QString title = form->mail_list->headerSections().value(column);
+        EXPECT_LT(right, from + header->fontMetrics().horizontalAdvance(title) + 40) << title.toStdString();
     }
 }
 
