@@ -44,6 +44,23 @@ Watcher setWatcher(Watcher w) {
     return std::exchange(watcher, w);
 }
 
+void textChanged(QWidget* control, const QString& before, const QString& after) {
+    if (before == after || !listening())
+        return;
+    if (after.startsWith(before)) {
+        QAccessibleTextInsertEvent inserted(control, int(before.size()), after.mid(before.size()));
+        send(inserted);
+    } else if (after.isEmpty()) {
+        QAccessibleTextRemoveEvent removed(control, 0, before);
+        send(removed);
+    } else {
+        QAccessibleTextUpdateEvent updated(control, 0, before, after);
+        send(updated);
+    }
+    QAccessibleValueChangeEvent value(control, after);
+    send(value);
+}
+
 } // namespace accessible
 
 namespace {
@@ -131,13 +148,54 @@ class StatusBarAccessible : public ShownTextAccessible {
     }
 };
 
-class StatusLabelAccessible : public ShownTextAccessible {
+// The label's lines, read only: nothing in them can be selected, and the
+// caret stays at the start.
+class StatusLabelAccessible : public ShownTextAccessible, public QAccessibleTextInterface {
   public:
     explicit StatusLabelAccessible(TStatusLabel* label) : ShownTextAccessible(label, QAccessible::StaticText) {}
 
+    void* interface_cast(QAccessible::InterfaceType t) override {
+        if (t == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface*>(this);
+        return ShownTextAccessible::interface_cast(t);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State st = ShownTextAccessible::state();
+        st.readOnly = true;
+        st.multiLine = true;
+        return st;
+    }
+    using ShownTextAccessible::text;
+
+    // QAccessibleTextInterface
+    void selection(int, int* start, int* end) const override { *start = *end = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QString text(int start, int end) const override {
+        const QString lines = shownText();
+        start = std::clamp(start, 0, int(lines.size()));
+        end = std::clamp(end, start, int(lines.size()));
+        return lines.mid(start, end - start);
+    }
+    int characterCount() const override { return int(shownText().size()); }
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int offset, int* start, int* end) const override {
+        *start = offset < 0 ? -1 : 0;
+        *end = offset < 0 ? -1 : characterCount();
+        return {};
+    }
+
   protected:
     // The lines as the label shows them (plain text: '&' is no mnemonic).
-    QString shownText() const override { return static_cast<const QLabel*>(widget())->text(); }
+    QString shownText() const override {
+        return isValid() ? static_cast<const TStatusLabel*>(widget())->ReadText() : QString();
+    }
 };
 
 // ---- TTextView ------------------------------------------------------------

@@ -6,9 +6,12 @@
 // action that clicks it. The factory installed here adds:
 // - THyperLink: role Link, the caption as the name, HREF as the value, and a
 //   press action that opens HREF as a click does.
-// - TStatusLabel: role StaticText; the shown lines are the value, and the
-//   name unless an accessibleName is set. (Qt's QLabel interface would let
-//   such a name hide the text.)
+// - TStatusLabel: role StaticText with a read-only text interface over its
+//   lines (ReadText); they are the value, and the name unless an
+//   accessibleName is set (Qt's QLabel interface would let such a name hide
+//   the text). Each change is announced as the text inserted (a message
+//   appended) or updated, and as a new value, so that a screen reader reads
+//   out errors and warnings as they come.
 // - TStatusBar: role StatusBar; name and value likewise the shown text: the
 //   message while one is shown, else the panels' texts. The panels are
 //   children of their own.
@@ -23,6 +26,9 @@
 #pragma once
 
 #include <QAccessible>
+#include <QString>
+
+class QWidget;
 
 namespace accessible {
 
@@ -46,5 +52,11 @@ void send(QAccessibleEvent& event);
 // and on the offscreen platform none ever is: tests watch here.
 using Watcher = void (*)(QAccessibleEvent* event);
 Watcher setWatcher(Watcher watcher);
+
+// Control's shown text went from Before to After: sends the text inserted
+// where After only adds to Before, removed where After is empty, else the
+// text updated; then the value change. (A QLabel reports its name change
+// itself.)
+void textChanged(QWidget* control, const QString& before, const QString& after);
 
 } // namespace accessible

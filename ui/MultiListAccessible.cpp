@@ -133,11 +133,11 @@ class ListTable : public QAccessibleWidget, public QAccessibleTableInterface {
     }
     QString columnDescription(int column) const override {
         const TMultiList* l = list();
-        return l && column < columnCount() ? l->headerSections().value(column) : QString();
+        return l && column < columnCount() ? l->sectionAccessibleName(column) : QString();
     }
     QString rowDescription(int row) const override {
         const TMultiList* l = list();
-        return l && l->isEmphasized(row + 1) ? l->emphasisDescription() : QString();
+        return l && l->isEmphasized(l->shownRow(row)) ? l->emphasisDescription() : QString();
     }
     int selectedColumnCount() const override { return 0; }
     int selectedRowCount() const override {
@@ -365,12 +365,13 @@ QAccessibleInterface* ListCell::parent() const {
 QString ListCell::text(QAccessible::Text t) const {
     const TMultiList* l = list();
     if (l && t == QAccessible::Description)
-        return row_ != kHeaderRow && l->isEmphasized(row_ + 1) ? l->emphasisDescription() : QString();
+        return row_ != kHeaderRow && l->isEmphasized(l->shownRow(row_)) ? l->emphasisDescription() : QString();
     if (!l || t != QAccessible::Name)
         return {};
     if (row_ == kHeaderRow)
-        return l->headerSections().value(column_);
-    return TMultiList::splitRow(l->item(l->shownRow(row_)), l->columnSeperator()).columns.value(column_);
+        return l->sectionAccessibleName(column_);
+    // The blanks that align a cell on screen are not read out.
+    return TMultiList::splitRow(l->item(l->shownRow(row_)), l->columnSeperator()).columns.value(column_).trimmed();
 }
 
 QRect ListCell::rect() const {

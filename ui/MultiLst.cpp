@@ -13,6 +13,9 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStandardItemModel>
+#include <QPolygonF>
+#include <QStyle>
+#include <QStyleOptionHeader>
 #include <QTextOption>
 
 #include <algorithm>
@@ -21,6 +24,50 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// The list's header. Styles draw the sort arrow at the right end of its
+// section, and the last section reaches the right edge of the list: sorted
+// by it, the arrow stood at the window's edge, far from the title. Here it
+// follows the title.
+class ListHeader : public QHeaderView {
+  public:
+    using QHeaderView::QHeaderView;
+
+  protected:
+    void initStyleOptionForIndex(QStyleOptionHeader* option, int logical) const override {
+        QHeaderView::initStyleOptionForIndex(option, logical);
+        option->sortIndicator = QStyleOptionHeader::None;
+    }
+
+    void paintSection(QPainter* painter, const QRect& rect, int logical) const override {
+        QHeaderView::paintSection(painter, rect, logical);
+        if (!isSortIndicatorShown() || logical != sortIndicatorSection() || !rect.isValid())
+            return;
+        const int margin = style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, this);
+        constexpr int kArrow = 7; // wide; half as high
+        const QString title = model() ? model()->headerData(logical, orientation()).toString() : QString();
+        const int after = rect.left() + margin + (title.isEmpty() ? 0 : fontMetrics().horizontalAdvance(title) + margin);
+        // A section too narrow for title and arrow keeps the arrow inside it.
+        const int left = std::max(rect.left(), std::min(after, rect.right() + 1 - margin - kArrow));
+        const qreal top = rect.top() + (rect.height() - kArrow / 2.0) / 2.0;
+        // Pointing as Qt's styles point it: down for an ascending order.
+        const bool up = sortIndicatorOrder() == Qt::DescendingOrder;
+        const QPolygonF triangle{
+            QPointF(left, up ? top + kArrow / 2.0 : top),
+            QPointF(left + kArrow, up ? top + kArrow / 2.0 : top),
+            QPointF(left + kArrow / 2.0, up ? top : top + kArrow / 2.0),
+        };
+        painter->save();
+        // The section's painting leaves no clip room for more; the arrow
+        // stays inside the section.
+        painter->setClipRect(rect);
+        painter->setRenderHint(QPainter::Antialiasing, true);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(palette().color(QPalette::ButtonText));
+        painter->drawPolygon(triangle);
+        painter->restore();
+    }
+};
 
 // Row 0 of a non-empty list. The program's rows start with a blank, and the
 // control character makes a clash with any typed text impossible in practice.
@@ -121,7 +168,7 @@ TMultiList::TMultiList(QWidget* parent) : QAbstractScrollArea(parent) {
     headerFont_.setPixelSize(12);
 
     headerModel_ = new QStandardItemModel(this);
-    header_ = new QHeaderView(Qt::Horizontal, this);
+    header_ = new ListHeader(Qt::Horizontal, this);
     header_->setObjectName(u"ListHeader"_s);
     header_->setModel(headerModel_);
     header_->setSectionsClickable(false);
@@ -418,6 +465,17 @@ void TMultiList::addHeaderSection(const QString& title) {
         return;
     headerSections_.append(title);
     syncHeader(false);
+}
+
+QString TMultiList::sectionAccessibleName(int n) const {
+    if (n < 0 || n >= MaxSections)
+        return {};
+    return sectionNames_[size_t(n)].isEmpty() ? headerSections_.value(n) : sectionNames_[size_t(n)];
+}
+
+void TMultiList::setSectionAccessibleName(int n, const QString& name) {
+    if (n >= 0 && n < MaxSections)
+        sectionNames_[size_t(n)] = name;
 }
 
 int TMultiList::sectionWidth(int n) const {

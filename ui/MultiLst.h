@@ -116,6 +116,11 @@ class TMultiList : public QAbstractScrollArea {
     void setHeaderSections(const QStringList& titles);
     void clearHeaderSections();
     void addHeaderSection(const QString& title);
+    // What screen readers call section n (0 .. MaxSections - 1): the name
+    // set here, for a title left blank on screen; else the title. Names
+    // stay when the titles change.
+    QString sectionAccessibleName(int n) const;
+    void setSectionAccessibleName(int n, const QString& name);
 
     // SectionWidthN (N = 0..14). A width above 0 is applied to header section
     // N; 0 or less leaves the section as it is and draws no column line.
@@ -252,6 +257,7 @@ class TMultiList : public QAbstractScrollArea {
 
     QChar columnSeperator_ = u'|';
     QStringList headerSections_;
+    std::array<QString, MaxSections> sectionNames_;
     std::array<int, MaxSections> sectionWidth_{};
     std::array<Qt::Alignment, MaxSections> alignment_{};
     int headerHeight_ = 18;

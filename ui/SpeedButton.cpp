@@ -47,13 +47,14 @@ QPixmap Greyed(const QPixmap& source) {
 
 } // namespace
 
-QPixmap DrawGlyph(const TGlyphPainter& glyph, int size, qreal dpr, bool enabled) {
+QPixmap DrawGlyph(const TGlyphPainter& glyph, int size, qreal dpr, bool enabled, const QColor& background) {
     const int device = qMax(1, qRound(size * dpr));
     QPixmap pixmap(device, device);
     pixmap.setDevicePixelRatio(dpr);
     pixmap.fill(Qt::transparent);
     if (glyph) {
         QPainter p(&pixmap);
+        p.setBackground(background);
         p.scale(qreal(size) / kGlyphGrid, qreal(size) / kGlyphGrid);
         glyph(p);
     }
@@ -105,7 +106,10 @@ void TSpeedButton::paintEvent(QPaintEvent*) {
     // Glyph and caption are centred together in the button.
     const int block = kGlyphSize + 2 + fm.height();
     const int top = qMax(2, (r.height() - block) / 2) + shift;
-    const QPixmap glyph = DrawGlyph(glyph_, kGlyphSize, devicePixelRatioF(), enabled);
+    // The button is drawn on its parent's background: the glyph is drawn for that.
+    const QWidget* under = parentWidget() ? parentWidget() : this;
+    const QPixmap glyph = DrawGlyph(glyph_, kGlyphSize, devicePixelRatioF(), enabled,
+                                    under->palette().color(under->backgroundRole()));
     p.drawPixmap(QPoint((r.width() - kGlyphSize) / 2 + shift, top), glyph);
 
     const QRect textRect(shift, top + kGlyphSize + 2, r.width(), fm.height());

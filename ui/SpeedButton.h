@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QColor>
 #include <QPixmap>
 #include <functional>
 
@@ -14,8 +15,10 @@ using TGlyphPainter = std::function<void(QPainter&)>;
 inline constexpr int kGlyphGrid = 20;
 
 // Paints a glyph into a square pixmap of the given logical size. The disabled
-// form is the classic greyed, embossed outline of the same shape.
-QPixmap DrawGlyph(const TGlyphPainter& glyph, int size, qreal dpr, bool enabled);
+// form is the classic greyed, embossed outline of the same shape. The glyph
+// finds the colour it will be shown on as its painter's background.
+QPixmap DrawGlyph(const TGlyphPainter& glyph, int size, qreal dpr, bool enabled,
+                  const QColor& background = QColor(Qt::white));
 
 // It shows a raised frame only while the pointer is over it and a sunken one
 // while it is held, draws the greyed glyph and caption when disabled, and

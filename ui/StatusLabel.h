@@ -16,6 +16,10 @@ class TStatusLabel : public QLabel {
     // Appends a carriage return and the message.
     void Append(const QString& message);
     void Clear() { SetText(QString()); }
+    // The messages as a screen reader is given them: the shown lines
+    // without the empty first one. A change of them is announced (see
+    // ControlsAccessible.h).
+    QString ReadText() const;
 
   private:
     QString raw_;

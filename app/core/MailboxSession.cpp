@@ -16,6 +16,7 @@
 #include <optional>
 #include <chrono>
 #include <exception>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -228,7 +229,8 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
             View_.ConnectFailed();
             return;
         }
-        WarnUnencrypted();
+        if (WarnUnencrypted())
+            View_.ShowStatusNow();
         const bool loggedIn = Pop_.Login();
         // The secret has done its work: it stays with the component no
         // longer than it must.
@@ -268,7 +270,7 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
         if (SentInTheClear())
             WarnUnencrypted();
         View_.SetPanel(0, QString::number(MailCount) + QStringLiteral(" Mails"));
-        View_.SetPanel(1, DisplayText(summary::DisplaySize(MailboxSize)));
+        ShowMailboxSize();
         View_.ShowProgress(0, 0);
 
         if (MailCount <= 0) {
@@ -310,6 +312,25 @@ void TMailboxSession::ShowListedCount() {
     if (NewCount_ > 0)
         count += Say(", %1 neu", ", %1 new").arg(NewCount_);
     View_.SetPanel(0, count);
+}
+
+void TMailboxSession::ShowMailboxSize() { View_.SetPanel(1, DisplayText(summary::DisplaySize(MailboxSize))); }
+
+void TMailboxSession::SubtractDeleted(const std::vector<int>& Numbers) {
+    // The listed sizes of the messages that went; a count-only listing, or a
+    // LIST reply that gave none, leaves the size unknown rather than wrong.
+    constexpr uint64_t kMaxSize = std::numeric_limits<uint64_t>::max();
+    uint64_t gone = 0;
+    bool known = true;
+    for (const int n : Numbers) {
+        const TListRow* row = Row(n);
+        known = known && row != nullptr && row->HasSize;
+        if (known)
+            gone = row->Size > kMaxSize - gone ? kMaxSize : gone + row->Size;
+    }
+    MailCount = std::max<int32_t>(MailCount - static_cast<int32_t>(Numbers.size()), 0);
+    MailboxSize = known ? summary::SizeLess(MailboxSize, gone) : std::string();
+    ShowMailboxSize();
 }
 
 QString TMailboxSession::StalledText() const {
@@ -534,14 +555,15 @@ void TMailboxSession::ReportConnectFailure() {
                "     - Maybe the server is temporarily not available!"));
 }
 
-void TMailboxSession::WarnUnencrypted() {
+bool TMailboxSession::WarnUnencrypted() {
     if (Pop_.Security != kel::TPopSecurity::None || sweepbox::IsLoopbackHost(QString::fromStdString(Pop_.Host)))
-        return;
+        return false;
     if (Pop_.SignIn == kel::TPopSignIn::OAuth2)
         Status(Say("Warnung: Das Anmelde-Token wird unverschlüsselt gesendet.",
                    "Warning: the sign-in token is sent unencrypted."));
     else
         Status(Say("Warnung: Das Passwort wird unverschlüsselt gesendet.", "Warning: the password is sent unencrypted."));
+    return true;
 }
 
 bool TMailboxSession::SentInTheClear() const {
@@ -715,6 +737,7 @@ void TMailboxSession::Delete(std::vector<int> Numbers) {
     }
     // Rows leave only once QUIT has made the deletions final.
     View_.RemoveMessages(marked);
+    SubtractDeleted(marked);
     View_.ClearStatus();
     Status(Say("Alle gewünschten e-mail(s) wurden erfolgreich gelöscht.", "All marked mails were deleted."));
     StatusConnectionEnded();

@@ -42,6 +42,9 @@ class TMailboxView {
     virtual ~TMailboxView() = default;
     virtual void ClearStatus() = 0;
     virtual void AddStatus(const QString& Line) = 0;
+    // The status lines added so far reach the screen before the session
+    // goes on: the next command sends what they warn about.
+    virtual void ShowStatusNow() {}
     // The status bar's panels: 0 the count, 1 the mailbox size, 2 hints.
     virtual void SetPanel(int Index, const QString& Text) = 0;
     // The progress bar at Value of Maximum; Maximum <= 0 hides it.
@@ -135,7 +138,9 @@ class TMailboxSession {
     // and only the others are asked for with TOP. Empty: no cache, every
     // message is asked for.
     QString CacheFolder;
-    // The count STAT gave (at most 65535), and the mailbox size as it said.
+    // The count STAT gave (at most 65535), and the mailbox size as it said;
+    // a deletion subtracts its messages (their listed sizes). The size is
+    // empty once it is unknown.
     int32_t MailCount = 0;
     std::string MailboxSize;
     // Why the last Connect's login failed (None when it did not, or never
@@ -193,7 +198,8 @@ class TMailboxSession {
     void ReportConnectFailure();
     // Before the login: the password (or token) may leave this machine
     // unencrypted. After it: only where it did (the mechanism sent it as it is).
-    void WarnUnencrypted();
+    // True when it warned.
+    bool WarnUnencrypted();
     bool SentInTheClear() const;
     void HintSecureLogin();
     // What the failed login's mechanism and the server's words tell.
@@ -206,6 +212,11 @@ class TMailboxSession {
     // number - 1) for the next session, unless the cache holds them already.
     void SaveCache(sweepbox::THeaderCache& Cache, const std::vector<std::string>& Uidls, size_t Reused);
     void ShowListedCount();
+    // The size panel: the mailbox size as it stands now, as STAT wrote it.
+    void ShowMailboxSize();
+    // The messages Numbers were deleted: the count and size less theirs
+    // (their listed sizes), and the size panel shows that.
+    void SubtractDeleted(const std::vector<int>& Numbers);
     // After an operation left by an exception: no command may follow, so the
     // connection is dropped (Abort); then idle with Reason shown.
     void Abandon(const QString& Reason);

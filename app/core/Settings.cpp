@@ -122,6 +122,38 @@ QString TSettings::CertificatePin(const QString& HostPort) const {
     return pin.startsWith(QLatin1String("sha256:")) ? pin : QString();
 }
 
+namespace {
+
+// The host of "host:port" or "[IPv6]:port" as HostPortKey writes it.
+QString HostOf(const QString& HostPort) {
+    const qsizetype colon = HostPort.lastIndexOf(QLatin1Char(':'));
+    return colon < 0 ? HostPort : HostPort.left(colon);
+}
+
+} // namespace
+
+QString TSettings::HostCertificatePin(const QString& HostPort) const {
+    if (const QString own = CertificatePin(HostPort); !own.isEmpty())
+        return own;
+    const QString host = HostOf(HostPort);
+    const QString group = QString(settings::kCertificates) + QLatin1Char('/');
+    QString agreed;
+    for (const QString& key : Store.allKeys()) {
+        if (!key.startsWith(group))
+            continue;
+        const QString other = key.mid(group.size());
+        if (HostOf(other).compare(host, Qt::CaseInsensitive) != 0)
+            continue;
+        const QString pin = CertificatePin(other);
+        if (pin.isEmpty())
+            continue;
+        if (!agreed.isEmpty() && pin != agreed)
+            return QString();
+        agreed = pin;
+    }
+    return agreed;
+}
+
 void TSettings::SetCertificatePin(const QString& HostPort, const QString& Fingerprint) {
     Store.setValue(settings::CertificateKey(HostPort), Fingerprint);
     Save();

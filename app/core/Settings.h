@@ -75,6 +75,11 @@ class TSettings {
     // The trusted fingerprint ("sha256:..." in lower case) for
     // "host:port"; empty where none is stored or it is not of that form.
     QString CertificatePin(const QString& HostPort) const;
+    // The pin a connection to "host:port" checks the server against: the
+    // port's own, else the one the host's other ports agree on (a
+    // certificate trusted for a host is the same certificate on its other
+    // ports). Empty where there is none, or the other ports' pins differ.
+    QString HostCertificatePin(const QString& HostPort) const;
     // Stores and writes out at once: the user has just decided.
     void SetCertificatePin(const QString& HostPort, const QString& Fingerprint);
 

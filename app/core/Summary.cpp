@@ -378,6 +378,25 @@ std::string DisplaySize(const std::string& S) {
     return whole + "." + t.back() + " MByte";
 }
 
+std::string SizeLess(const std::string& S, uint64_t Bytes) {
+    std::string digits = SizeDigits(S);
+    if (digits.empty())
+        return {};
+    // Digit by digit from the right, so a text of any length stays exact.
+    const std::string minus = std::to_string(Bytes);
+    if (minus.size() > WithoutLeadingZeros(digits).size() ||
+        (minus.size() == WithoutLeadingZeros(digits).size() && minus > WithoutLeadingZeros(digits)))
+        return "0";
+    int borrow = 0;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        char& d = digits[digits.size() - 1 - i];
+        int value = (d - '0') - borrow - (i < minus.size() ? minus[minus.size() - 1 - i] - '0' : 0);
+        borrow = value < 0 ? 1 : 0;
+        d = static_cast<char>('0' + value + 10 * borrow);
+    }
+    return WithoutLeadingZeros(digits);
+}
+
 std::string Row(int n, const std::string& SizeText, const std::string& Filtered) {
     return " " + std::to_string(n) + " |" + DisplaySize(SizeText) + " |" + Filtered;
 }

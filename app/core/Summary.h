@@ -50,6 +50,11 @@ std::string filter(const std::string& H, bool IsGerman);
 // stays empty.
 std::string DisplaySize(const std::string& S);
 
+// The size text S (as DisplaySize reads it) less Bytes, as decimal text; "0"
+// where Bytes is more than S (a server whose LIST and STAT disagree), empty
+// when S gives no size.
+std::string SizeLess(const std::string& S, uint64_t Bytes);
+
 // " n |size |date|sender|subject|" for message n.
 std::string Row(int n, const std::string& SizeText, const std::string& Filtered);
 

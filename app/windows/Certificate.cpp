@@ -90,20 +90,34 @@ TCertificateDialog::TCertificateDialog(const kel::TCertificateInfo& Certificate,
     column->addWidget(Reason);
 
     // The names are the certificate maker's words: a direction override in
-    // them could make one name read as another.
+    // them could make one name read as another. Each caption comes before
+    // its value, so a screen reader reads them in that order, and labels it.
     auto* form = new QFormLayout;
-    Subject = PlainLabel(QStringLiteral("Subject"), MaskHiddenControls(DisplayText(Certificate.Subject)), this);
-    Issuer = PlainLabel(QStringLiteral("Issuer"), MaskHiddenControls(DisplayText(Certificate.Issuer)), this);
-    ValidFrom = PlainLabel(QStringLiteral("ValidFrom"), MaskHiddenControls(DisplayText(Certificate.NotBefore)), this);
-    ValidUntil = PlainLabel(QStringLiteral("ValidUntil"), MaskHiddenControls(DisplayText(Certificate.NotAfter)), this);
-    Fingerprint = PlainLabel(QStringLiteral("Fingerprint"), FingerprintText(Certificate.Fingerprint), this);
+    const auto row = [&](const QString& Caption, const QString& Name, const QString& Text) {
+        auto* caption = new QLabel(Caption, this);
+        caption->setObjectName(Name + QStringLiteral("Caption"));
+        caption->setTextFormat(Qt::PlainText);
+        QLabel* value = PlainLabel(Name, Text, this);
+        caption->setBuddy(value);
+        // Named by its caption, the value is still read: Qt gives a named
+        // label no other text.
+        value->setAccessibleName(Caption);
+        value->setAccessibleDescription(value->text());
+        form->addRow(caption, value);
+        return value;
+    };
+    Subject = row(Language.Say("Inhaber:", "Subject:"), QStringLiteral("Subject"),
+                  MaskHiddenControls(DisplayText(Certificate.Subject)));
+    Issuer = row(Language.Say("Aussteller:", "Issuer:"), QStringLiteral("Issuer"),
+                 MaskHiddenControls(DisplayText(Certificate.Issuer)));
+    ValidFrom = row(Language.Say("Gültig ab:", "Valid from:"), QStringLiteral("ValidFrom"),
+                    MaskHiddenControls(DisplayText(Certificate.NotBefore)));
+    ValidUntil = row(Language.Say("Gültig bis:", "Valid until:"), QStringLiteral("ValidUntil"),
+                     MaskHiddenControls(DisplayText(Certificate.NotAfter)));
+    Fingerprint = row(Language.Say("SHA-256-Fingerabdruck:", "SHA-256 fingerprint:"), QStringLiteral("Fingerprint"),
+                      FingerprintText(Certificate.Fingerprint));
     Fingerprint->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     Fingerprint->setWordWrap(false);
-    form->addRow(Language.Say("Inhaber:", "Subject:"), Subject);
-    form->addRow(Language.Say("Aussteller:", "Issuer:"), Issuer);
-    form->addRow(Language.Say("Gültig ab:", "Valid from:"), ValidFrom);
-    form->addRow(Language.Say("Gültig bis:", "Valid until:"), ValidUntil);
-    form->addRow(Language.Say("SHA-256-Fingerabdruck:", "SHA-256 fingerprint:"), Fingerprint);
     column->addLayout(form);
 
     auto* hint =

@@ -312,6 +312,7 @@ class TForm1 : public QMainWindow, private TMailboxView, private TMailboxDecisio
     // ---- the session's view (MainWorkflow.cpp) ----
     void ClearStatus() override;
     void AddStatus(const QString& Line) override;
+    void ShowStatusNow() override;
     void SetPanel(int Index, const QString& Text) override;
     void ShowProgress(int Value, int Maximum) override;
     void ClearRows() override;

@@ -118,6 +118,8 @@ void TForm1::ApplyTexts() {
     mail_list->addHeaderSection(Language.Pick(QStringLiteral("Datum"), QStringLiteral("Date")));
     mail_list->addHeaderSection(Language.Pick(QStringLiteral("Absender"), QStringLiteral("From")));
     mail_list->addHeaderSection(Language.Pick(QStringLiteral("Betreff"), QStringLiteral("Subject")));
+    // The number column's title is blank on screen; a screen reader names it.
+    mail_list->setSectionAccessibleName(0, Language.Pick(QStringLiteral("Nr."), QStringLiteral("No.")));
     // New sections have no indicator yet.
     ShowSortIndicator();
 

@@ -21,7 +21,7 @@ void TForm1::SetSecurityValue(sweepbox::TSecurity Value) {
 }
 
 QString TForm1::PinnedCertificate(const QString& HostPort) const {
-    return SettingsReg ? SettingsReg->CertificatePin(HostPort) : QString();
+    return SettingsReg ? SettingsReg->HostCertificatePin(HostPort) : QString();
 }
 
 void TForm1::ShowPairSecurity(int Index) {

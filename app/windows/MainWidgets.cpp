@@ -2,6 +2,8 @@
 // picture.
 #include "app/windows/MainWidgets.h"
 
+#include "ui/Colours.h"
+
 #include <QPainter>
 #include <QPainterPath>
 
@@ -9,14 +11,19 @@
 
 namespace {
 
-// Coordinates are on the 20 x 20 glyph grid.
+// Coordinates are on the 20 x 20 glyph grid. Outlines and the strokes that
+// stand on their own keep 3:1 against what the glyph is drawn on (the
+// painter's background: the toolbar), so every picture keeps its shape on a
+// dark toolbar too; fills inside an outline keep their colours.
 void PaintGlyph(QPainter& p, TGlyph glyph) {
-    const QColor outline(40, 40, 40);
+    const QColor ground = p.background().color();
+    const auto ink = [&ground](const QColor& Want) { return colours::Readable(Want, ground, 3.0); };
+    const QColor outline = ink(QColor(40, 40, 40));
     p.setRenderHint(QPainter::Antialiasing, true);
     switch (glyph) {
     case TGlyph::Connect: {
         // Two plug halves pushed together, with a green cable between them.
-        p.setPen(QPen(QColor(0, 120, 0), 2.2, Qt::SolidLine, Qt::RoundCap));
+        p.setPen(QPen(ink(QColor(0, 120, 0)), 2.2, Qt::SolidLine, Qt::RoundCap));
         p.drawLine(QPointF(1.5, 14.5), QPointF(5.5, 10.5));
         p.drawLine(QPointF(14.5, 5.5), QPointF(18.5, 1.5));
         p.setPen(QPen(outline, 1.0));
@@ -35,7 +42,7 @@ void PaintGlyph(QPainter& p, TGlyph glyph) {
     }
     case TGlyph::Disconnect: {
         // The same plug halves pulled apart, a red spark in the gap.
-        p.setPen(QPen(QColor(0, 120, 0), 2.2, Qt::SolidLine, Qt::RoundCap));
+        p.setPen(QPen(ink(QColor(0, 120, 0)), 2.2, Qt::SolidLine, Qt::RoundCap));
         p.drawLine(QPointF(1.5, 18.5), QPointF(4.0, 16.0));
         p.drawLine(QPointF(16.0, 4.0), QPointF(18.5, 1.5));
         p.save();
@@ -47,7 +54,7 @@ void PaintGlyph(QPainter& p, TGlyph glyph) {
         p.drawRoundedRect(QRectF(1.5, 7, 5.5, 6), 1.2, 1.2);
         p.drawRoundedRect(QRectF(13, 7, 5.5, 6), 1.2, 1.2);
         p.restore();
-        p.setPen(QPen(QColor(200, 0, 0), 1.6, Qt::SolidLine, Qt::RoundCap));
+        p.setPen(QPen(ink(QColor(200, 0, 0)), 1.6, Qt::SolidLine, Qt::RoundCap));
         p.drawLine(QPointF(8, 8), QPointF(12, 12));
         p.drawLine(QPointF(12, 8), QPointF(8, 12));
         p.drawLine(QPointF(10, 6.5), QPointF(10, 13.5));
@@ -60,8 +67,9 @@ void PaintGlyph(QPainter& p, TGlyph glyph) {
             const double angle = (22.5 + 45.0 * i) * M_PI / 180.0;
             octagon << QPointF(10 + 8.8 * std::cos(angle), 10 + 8.8 * std::sin(angle));
         }
-        p.setPen(QPen(QColor(110, 0, 0), 1.0));
-        p.setBrush(QColor(210, 30, 30));
+        // The sign itself is its shape: its red keeps the contrast too.
+        p.setPen(QPen(ink(QColor(110, 0, 0)), 1.0));
+        p.setBrush(ink(QColor(210, 30, 30)));
         p.drawPolygon(octagon);
         p.setPen(Qt::NoPen);
         p.setBrush(Qt::white);
@@ -70,10 +78,10 @@ void PaintGlyph(QPainter& p, TGlyph glyph) {
     }
     case TGlyph::Delete: {
         // A bold red cross.
-        p.setPen(QPen(QColor(110, 0, 0), 5.0, Qt::SolidLine, Qt::RoundCap));
+        p.setPen(QPen(ink(QColor(110, 0, 0)), 5.0, Qt::SolidLine, Qt::RoundCap));
         p.drawLine(QPointF(4, 4), QPointF(16, 16));
         p.drawLine(QPointF(16, 4), QPointF(4, 16));
-        p.setPen(QPen(QColor(225, 40, 40), 3.0, Qt::SolidLine, Qt::RoundCap));
+        p.setPen(QPen(ink(QColor(225, 40, 40)), 3.0, Qt::SolidLine, Qt::RoundCap));
         p.drawLine(QPointF(4, 4), QPointF(16, 16));
         p.drawLine(QPointF(16, 4), QPointF(4, 16));
         break;
@@ -82,7 +90,7 @@ void PaintGlyph(QPainter& p, TGlyph glyph) {
         // Three list lines, each with a tick in front.
         for (int i = 0; i < 3; ++i) {
             const double y = 4.5 + i * 5.5;
-            p.setPen(QPen(QColor(0, 70, 170), 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            p.setPen(QPen(ink(QColor(0, 70, 170)), 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
             QPainterPath tick;
             tick.moveTo(1.5, y);
             tick.lineTo(3.5, y + 2.2);
@@ -134,7 +142,7 @@ void PaintGlyph(QPainter& p, TGlyph glyph) {
     }
     case TGlyph::Info: {
         // A blue disc with a white "i".
-        p.setPen(QPen(QColor(0, 50, 140), 1.0));
+        p.setPen(QPen(ink(QColor(0, 50, 140)), 1.0));
         p.setBrush(QColor(40, 110, 210));
         p.drawEllipse(QRectF(1.5, 1.5, 17, 17));
         p.setPen(Qt::NoPen);
@@ -152,7 +160,7 @@ void PaintGlyph(QPainter& p, TGlyph glyph) {
         QPolygonF door;
         door << QPointF(2.5, 1.5) << QPointF(8.5, 3.5) << QPointF(8.5, 20) << QPointF(2.5, 18.5);
         p.drawPolygon(door);
-        p.setPen(QPen(QColor(0, 120, 0), 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setPen(QPen(ink(QColor(0, 120, 0)), 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         p.drawLine(QPointF(11, 10), QPointF(18, 10));
         p.drawLine(QPointF(15, 7), QPointF(18, 10));
         p.drawLine(QPointF(15, 13), QPointF(18, 10));

@@ -323,6 +323,14 @@ void TForm1::SetPanel(int Index, const QString& Text) {
     ShowCount();
 }
 
+void TForm1::ShowStatusNow() {
+    // Painted now, not at the next pass of the window's events (which may
+    // come only after the server has answered): the label first takes the
+    // room its new lines ask for.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    Status->repaint();
+}
+
 void TForm1::ShowProgress(int Value, int Maximum) {
     if (Maximum <= 0) {
         ProgressBar->hide();
@@ -433,7 +441,11 @@ void TForm1::StateChanged(TSessionState State) {
 }
 
 bool TForm1::TrustCertificate(const kel::TCertificateInfo& Certificate, const QString& HostPort) {
-    TCertificateDialog dialog(Certificate, HostPort, Language, this);
+    // A pin this port took from another of the host's ports is no trust of
+    // its own: a certificate that does not match it is new here, not changed.
+    kel::TCertificateInfo shown = Certificate;
+    shown.PinChanged = Certificate.PinChanged && SettingsReg && !SettingsReg->CertificatePin(HostPort).isEmpty();
+    TCertificateDialog dialog(shown, HostPort, Language, this);
     if (sweepbox::ExecModal(dialog) != QDialog::Accepted)
         return false;
     if (SettingsReg)

@@ -26,7 +26,7 @@ class AccessibleEventLog {
         int first = -1;  // rows changed, or the selection
         int last = -1;
         int cursor = -1;
-        QString removed, inserted;
+        QString removed, inserted; // text changed; a new value is inserted
     };
 
     AccessibleEventLog() : previous_(accessible::setWatcher(&Record)) { current() = this; }
@@ -72,6 +72,12 @@ class AccessibleEventLog {
         } else if (event->type() == QAccessible::TextUpdated) {
             e.removed = static_cast<QAccessibleTextUpdateEvent*>(event)->textRemoved();
             e.inserted = static_cast<QAccessibleTextUpdateEvent*>(event)->textInserted();
+        } else if (event->type() == QAccessible::TextInserted) {
+            e.inserted = static_cast<QAccessibleTextInsertEvent*>(event)->textInserted();
+        } else if (event->type() == QAccessible::TextRemoved) {
+            e.removed = static_cast<QAccessibleTextRemoveEvent*>(event)->textRemoved();
+        } else if (event->type() == QAccessible::ValueChanged) {
+            e.inserted = static_cast<QAccessibleValueChangeEvent*>(event)->value().toString();
         }
         if (current())
             current()->entries.push_back(e);

@@ -60,7 +60,8 @@ TEST(StatusLabelAccessible, IsStaticTextWithTheShownLinesEvenWhenNamed) {
     TStatusLabel label(nullptr);
     label.Append(u"Q&A: connecting"_s);
     label.Append(u"done"_s);
-    const QString shown = u"\nQ&A: connecting\ndone"_s;
+    // The lines, without the empty one the label starts with.
+    const QString shown = u"Q&A: connecting\ndone"_s;
     QAccessibleInterface* iface = Query(&label);
     EXPECT_EQ(iface->role(), QAccessible::StaticText);
     EXPECT_EQ(iface->text(QAccessible::Name), shown);

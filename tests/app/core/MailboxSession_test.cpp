@@ -4,10 +4,14 @@
 // another operation runs?
 #include "app/core/MailboxSession.h"
 
+#include "app/core/Settings.h"
+
 #include "mail/message/KelMsg.h"
 #include "support/BoundedWaits.h"
 #include "support/DovecotServer.h"
 #include "support/FakePop3Server.h"
+#include "support/ScriptedTransport.h"
+#include "support/TlsServer.h"
 
 #include "support/QtCoreTestApp.h"
 
@@ -47,6 +51,12 @@ class RecordingView : public TMailboxView {
 
     void ClearStatus() override { Status.clear(); }
     void AddStatus(const QString& Line) override { Status << Line; }
+    // Called when the status must be on screen before the session goes on.
+    std::function<void()> OnShowStatusNow;
+    void ShowStatusNow() override {
+        if (OnShowStatusNow)
+            OnShowStatusNow();
+    }
     void SetPanel(int Index, const QString& Text) override { Panels[Index] = Text; }
     void ShowProgress(int, int) override {}
     void ClearRows() override {
@@ -70,7 +80,12 @@ class RecordingView : public TMailboxView {
 
 class RecordingDecisions : public TMailboxDecisions {
   public:
-    bool TrustCertificate(const kel::TCertificateInfo&, const QString&) override { return false; }
+    // The fingerprints asked about, with the host and port.
+    std::vector<std::pair<std::string, QString>> Asked;
+    bool TrustCertificate(const kel::TCertificateInfo& Certificate, const QString& HostPort) override {
+        Asked.emplace_back(Certificate.Fingerprint, HostPort);
+        return false;
+    }
     // What OfferToSaveLargeMessage was asked (number, size, ceiling) and answers.
     std::vector<std::tuple<int, uint64_t, uint64_t>> Offers;
     QString SavePath;
@@ -789,6 +804,136 @@ TEST_F(SessionTest, FailuresAreSaidInGerman) {
     session.Language.German = false;
     EXPECT_EQ(session.ErrorText(kel::ESocketError(ETIMEDOUT, "recv", "x", TSocketFailure::Stalled)),
               QStringLiteral("x"));
+}
+
+// A message of exactly Size bytes as the server serves it.
+std::string MessageOfSize(size_t Size) {
+    const std::string head = "Subject: sized\r\n\r\n";
+    return head + std::string(Size - head.size() - 2, 'x') + "\r\n";
+}
+
+// What does the size panel say once messages are deleted: the size at
+// connect less the listed sizes of the messages that went, in the same
+// form; unknown (empty) where their sizes were never listed.
+TEST_F(SessionTest, TheSizePanelFollowsDeletions) {
+    const struct {
+        const char* name;
+        bool countOnly;
+        std::vector<int> deleted;
+        const char* before;
+        const char* after;
+    } rows[] = {
+        {"the two smaller", false, {2, 3}, "10 KByte", "4 KByte"},
+        {"the largest", false, {1}, "10 KByte", "6 KByte"}, // 5500 bytes, rounded half up
+        {"all", false, {3, 1, 2}, "10 KByte", "0 Byte"},
+        {"count only: no sizes listed", true, {1}, "10 KByte", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakePop3Server srv({MessageOfSize(4000), MessageOfSize(3000), MessageOfSize(2500)});
+        OwnSession own;
+        auto [view, pop, session] = own.Parts();
+        session.PumpIntervalMs = 0;
+        session.Connect(RequestFor(srv, row.countOnly));
+        ASSERT_EQ(session.State(), State::Connected);
+        EXPECT_EQ(view.Panels[1], QString::fromUtf8(row.before));
+        session.Delete(row.deleted);
+        ASSERT_EQ(view.Removed.size(), row.deleted.size()) << view.Status.join(u'\n').toStdString();
+        EXPECT_EQ(view.Panels[1], QString::fromUtf8(row.after));
+        EXPECT_EQ(session.MailCount, 3 - static_cast<int>(row.deleted.size()));
+    }
+}
+
+// Is the warning about a password sent in the clear on the screen before
+// the USER command goes out?
+TEST_F(SessionTest, TheUnencryptedWarningIsShownBeforeTheLogin) {
+    const struct {
+        const char* name;
+        const char* host;
+        bool warned;
+    } rows[] = {
+        {"a server elsewhere", "pop.example.net", true},
+        {"this machine", "127.0.0.1", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        OwnSession own;
+        auto [view, pop, session] = own.Parts();
+        auto owned = std::make_unique<sweepbox::test::ScriptedTransport>();
+        sweepbox::test::ScriptedTransport& server = *owned;
+        server.LineAtATime = true;
+        server.Serve("+OK ready\r\n-ERR no capabilities\r\n+OK\r\n-ERR [AUTH] Authentication failed.\r\n");
+        pop.SetTransport(std::move(owned));
+        QStringList shown;
+        std::string sentWhenShown = "nothing shown";
+        view.OnShowStatusNow = [&] {
+            shown = view.Status;
+            sentWhenShown = server.Written;
+        };
+        TConnectRequest request;
+        request.Server = QString::fromLatin1(row.host);
+        request.User = QStringLiteral("test");
+        request.Password = QStringLiteral("secret");
+        session.Connect(request);
+        EXPECT_EQ(server.Written, "[open]CAPA\r\nUSER test\r\nPASS secret\r\n[close]");
+        if (!row.warned) {
+            EXPECT_EQ(sentWhenShown, "nothing shown");
+            continue;
+        }
+        EXPECT_TRUE(shown.contains(QStringLiteral("Warning: the password is sent unencrypted.")))
+            << shown.join(u'\n').toStdString();
+        EXPECT_EQ(sentWhenShown, "[open]") << "nothing sent after the greeting";
+    }
+}
+
+// A certificate the user trusted on one port of a host: is it trusted on the
+// host's other ports, and only that certificate?
+TEST(SessionPins, ACertificateTrustedOnOnePortIsTrustedOnTheHostsOthers) {
+    using sweepbox::test::TestCert;
+    using sweepbox::test::TestPki;
+    const std::string valid = TestPki::Shared().Fingerprint(TestCert::Valid);
+    const std::string other = TestPki::Shared().Fingerprint(TestCert::OtherKey);
+    const struct {
+        const char* name;
+        std::vector<std::pair<const char*, std::string>> pins;
+        bool asked;
+    } rows[] = {
+        {"the same fingerprint on port 995", {{"127.0.0.1:995", valid}}, false},
+        {"another fingerprint on port 995", {{"127.0.0.1:995", other}}, true},
+        {"the ports disagree", {{"127.0.0.1:995", valid}, {"127.0.0.1:2995", other}}, true},
+        {"the same fingerprint on another host", {{"127.0.0.2:995", valid}}, true},
+        {"none", {}, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        sweepbox::test::ScratchSettings scratch;
+        sweepbox::TSettings settings;
+        for (const auto& [hostPort, pin] : row.pins)
+            settings.SetCertificatePin(QString::fromLatin1(hostPort), QString::fromStdString(pin));
+        sweepbox::test::TlsServer server;
+        OwnSession own;
+        auto [view, pop, session] = own.Parts();
+        session.PumpIntervalMs = 0;
+        TConnectRequest request;
+        request.Server = QStringLiteral("127.0.0.1:%1").arg(server.Port);
+        request.Security = sweepbox::TSecurity::Tls;
+        request.User = QStringLiteral("test");
+        request.Password = QStringLiteral("secret");
+        request.Pinned = [&settings](const QString& HostPort) { return settings.HostCertificatePin(HostPort); };
+        session.Connect(request);
+        session.Close();
+        const int handshake = server.Finish();
+        if (row.asked) {
+            ASSERT_EQ(own.Decisions.Asked.size(), 1u);
+            EXPECT_EQ(own.Decisions.Asked[0].first, valid);
+            EXPECT_EQ(own.Decisions.Asked[0].second, QStringLiteral("127.0.0.1:%1").arg(server.Port));
+        } else {
+            EXPECT_TRUE(own.Decisions.Asked.empty());
+            EXPECT_NE(handshake, 0);
+            EXPECT_FALSE(view.Status.join(u'\n').contains(QStringLiteral("certificate")))
+                << view.Status.join(u'\n').toStdString();
+        }
+    }
 }
 
 } // namespace

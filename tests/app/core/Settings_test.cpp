@@ -164,6 +164,38 @@ TEST_F(SettingsTest, PinsAreReadAsEarlierRunsWroteThem) {
     }
 }
 
+// Which pin does a connection check: the port's own, else the one the
+// host's other ports agree on?
+TEST_F(SettingsTest, AHostsPinServesItsOtherPortsWhenTheyAgree) {
+    {
+        QSettings raw = Raw();
+        raw.setValue(QStringLiteral("Certificates/pop.example.org:995"), QStringLiteral("sha256:ab"));
+        raw.setValue(QStringLiteral("Certificates/two.example:995"), QStringLiteral("sha256:01"));
+        raw.setValue(QStringLiteral("Certificates/two.example:2995"), QStringLiteral("sha256:02"));
+        raw.setValue(QStringLiteral("Certificates/[::1]:995"), QStringLiteral("sha256:cd"));
+        raw.setValue(QStringLiteral("Certificates/bad.example:995"), QStringLiteral("md5:ef"));
+        raw.sync();
+    }
+    const sweepbox::TSettings store;
+    const struct {
+        const char* hostPort;
+        const char* pin;
+    } rows[] = {
+        {"pop.example.org:995", "sha256:ab"},
+        {"pop.example.org:110", "sha256:ab"},
+        {"POP.example.org:110", "sha256:ab"},
+        {"example.org:110", ""},
+        {"two.example:995", "sha256:01"}, // its own wins
+        {"two.example:110", ""},          // the others disagree: asked
+        {"[::1]:110", "sha256:cd"},
+        {"bad.example:110", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.hostPort);
+        EXPECT_EQ(store.HostCertificatePin(QString::fromLatin1(row.hostPort)), QString::fromLatin1(row.pin));
+    }
+}
+
 TEST_F(SettingsTest, TheStoreWritesWhatEarlierRunsWrote) {
     {
         sweepbox::TSettings store;

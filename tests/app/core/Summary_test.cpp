@@ -137,4 +137,26 @@ TEST(SummarySize, ColumnFromSizeText) {
     }
 }
 
+// What is left of a mailbox size once some bytes went?
+TEST(SizeLess, SubtractsFromTheServersTextExactly) {
+    const struct {
+        const char* size;
+        uint64_t bytes;
+        const char* left;
+    } rows[] = {
+        {"9500", 5500, "4000"},
+        {"9500 octets", 9500, "0"},
+        {"100", 101, "0"}, // LIST and STAT disagree: never below nothing
+        {"00120", 20, "100"},
+        {"123456789012345678901234567890", 1, "123456789012345678901234567889"},
+        {"100000000000000000000", 18446744073709551615ull, "81553255926290448385"},
+        {"x12", 1, ""},
+        {"", 0, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.size);
+        EXPECT_EQ(summary::SizeLess(row.size, row.bytes), row.left);
+    }
+}
+
 } // namespace

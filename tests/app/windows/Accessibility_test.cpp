@@ -7,6 +7,7 @@
 #include "app/windows/Header.h"
 #include "ui/MultiLst.h"
 #include "app/windows/email.h"
+#include "support/AccessibleEventLog.h"
 #include "support/FakePop3Server.h"
 
 #include <QAbstractButton>
@@ -14,9 +15,11 @@
 #include <QContextMenuEvent>
 #include <QDialogButtonBox>
 #include <QFile>
+#include <QLabel>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 
@@ -141,6 +144,113 @@ TEST_F(AccessibilityTest, QtsOwnTextsFollowTheInterfaceLanguage) {
     sweepbox::DestroyApplicationWindows();
     StartIn(false);
     EXPECT_EQ(cancelText(), Q("Cancel"));
+}
+
+// A screen reader reads the status line through its text and hears each
+// new line as it comes, in either language.
+TEST_F(AccessibilityTest, TheStatusLineIsReadAndAnnounced) {
+    TForm1* form = StartIn(false);
+    AccessibleEventLog events;
+    form->Status->Clear();
+    form->Status->Append(Q("Connecting to server, please wait ...."));
+    form->Status->Append(Q("Warning: the password is sent unencrypted."));
+    QAccessibleInterface* status = QAccessible::queryAccessibleInterface(form->Status);
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->text(QAccessible::Name), Q("Status"));
+    QAccessibleTextInterface* text = status->textInterface();
+    ASSERT_NE(text, nullptr);
+    const QString lines = Q("Connecting to server, please wait ....\nWarning: the password is sent unencrypted.");
+    EXPECT_EQ(text->text(0, text->characterCount()), lines);
+    EXPECT_EQ(status->text(QAccessible::Value), lines);
+    // Each appended line is announced as inserted text, and as the new value.
+    const auto inserted = events.ofType(QAccessible::TextInserted);
+    ASSERT_EQ(inserted.size(), 2u);
+    EXPECT_EQ(inserted[1].object, form->Status);
+    EXPECT_EQ(inserted[1].inserted, Q("\nWarning: the password is sent unencrypted."));
+    const auto values = events.ofType(QAccessible::ValueChanged);
+    ASSERT_FALSE(values.empty());
+    EXPECT_EQ(values.back().inserted, lines);
+    // A cleared status and a new first line.
+    events.entries.clear();
+    form->Status->Clear();
+    form->Status->Append(Q("All marked mails were deleted."));
+    EXPECT_EQ(text->text(0, text->characterCount()), Q("All marked mails were deleted."));
+    ASSERT_EQ(events.ofType(QAccessible::TextRemoved).size(), 1u);
+    EXPECT_EQ(events.ofType(QAccessible::TextRemoved)[0].removed, lines);
+    EXPECT_EQ(events.ofType(QAccessible::TextInserted).size(), 1u);
+    ASSERT_FALSE(events.ofType(QAccessible::ValueChanged).empty());
+    EXPECT_EQ(events.ofType(QAccessible::ValueChanged).back().inserted, Q("All marked mails were deleted."));
+}
+
+// The list's cells are read without the blanks that align them, and the
+// number column, blank on screen, has a name.
+TEST_F(AccessibilityTest, CellsReadTrimmedAndTheNumberColumnHasAName) {
+    for (const bool german : {true, false}) {
+        SCOPED_TRACE(german ? "German" : "English");
+        TForm1* form = StartIn(german);
+        form->info_fenster->hide();
+        form->mail_list->show();
+        form->mail_list->addItem(Q(" 1 |223 KByte |06 Mar 2000|Jürgen Müller|Grüße|"));
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(form->mail_list);
+        ASSERT_NE(list, nullptr);
+        QAccessibleTableInterface* table = list->tableInterface();
+        ASSERT_NE(table, nullptr);
+        QStringList cells, headers;
+        for (int column = 0; column < table->columnCount(); ++column) {
+            cells << table->cellAt(0, column)->text(QAccessible::Name);
+            headers << list->child(column)->text(QAccessible::Name);
+        }
+        EXPECT_EQ(cells, (QStringList{Q("1"), Q("223 KByte"), Q("06 Mar 2000"), Q("Jürgen Müller"), Q("Grüße")}));
+        EXPECT_EQ(headers, (german ? QStringList{Q("Nr."), Q("Größe"), Q("Datum"), Q("Absender"), Q("Betreff")}
+                                   : QStringList{Q("No."), Q("Size"), Q("Date"), Q("From"), Q("Subject")}));
+        EXPECT_EQ(table->columnDescription(0), headers[0]);
+        // On screen the number column's title stays blank.
+        EXPECT_EQ(form->mail_list->headerSections().value(0), QString());
+        sweepbox::DestroyApplicationWindows();
+    }
+}
+
+// In the certificate window each caption comes before its value and labels it.
+TEST_F(AccessibilityTest, CertificateCaptionsLabelTheirValuesInReadingOrder) {
+    kel::TCertificateInfo info;
+    info.Problems = {kel::TCertProblem::SelfSigned};
+    info.Subject = "CN=mail.example.org";
+    info.Issuer = "CN=mail.example.org";
+    info.NotBefore = "2024-01-01 00:00 UTC";
+    info.NotAfter = "2034-01-01 00:00 UTC";
+    info.Fingerprint = "sha256:00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
+    sweepbox::TLanguage language;
+    TCertificateDialog dialog(info, QStringLiteral("mail.example.org:995"), language, nullptr);
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&dialog);
+    ASSERT_NE(window, nullptr);
+    QList<QObject*> order;
+    for (int i = 0; i < window->childCount(); ++i)
+        order << window->child(i)->object();
+    const std::pair<QLabel*, const char*> rows[] = {
+        {dialog.Subject, "Subject:"},      {dialog.Issuer, "Issuer:"},
+        {dialog.ValidFrom, "Valid from:"}, {dialog.ValidUntil, "Valid until:"},
+        {dialog.Fingerprint, "SHA-256 fingerprint:"},
+    };
+    qsizetype previous = -1;
+    for (const auto& [value, caption] : rows) {
+        SCOPED_TRACE(caption);
+        auto* label = dialog.findChild<QLabel*>(value->objectName() + Q("Caption"));
+        ASSERT_NE(label, nullptr);
+        EXPECT_EQ(label->text(), Q(caption));
+        EXPECT_EQ(label->buddy(), value);
+        const qsizetype at = order.indexOf(label);
+        EXPECT_GT(at, previous);
+        EXPECT_EQ(order.indexOf(value), at + 1) << "the value right after its caption";
+        previous = order.indexOf(value);
+        QAccessibleInterface* read = QAccessible::queryAccessibleInterface(value);
+        EXPECT_EQ(read->text(QAccessible::Name), Q(caption));
+        EXPECT_EQ(read->text(QAccessible::Description), value->text());
+        EXPECT_FALSE(value->text().isEmpty());
+        // The caption is the value's label to a screen reader.
+        const auto labelled = read->relations(QAccessible::Label);
+        ASSERT_EQ(labelled.size(), 1);
+        EXPECT_EQ(labelled[0].first->object(), label);
+    }
 }
 
 } // namespace

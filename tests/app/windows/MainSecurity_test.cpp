@@ -8,9 +8,12 @@
 #include "app/core/ServerAddress.h"
 #include "support/ScriptedTransport.h"
 
+#include <QEvent>
 #include <QLineEdit>
 
+#include <functional>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -157,6 +160,56 @@ TEST_F(MainTest, UnencryptedPasswordToAnotherHostIsAnnouncedBeforeItIsSent) {
     // A refused login over plain text to a server elsewhere gets the hint.
     EXPECT_TRUE(form->Status->Text().contains(Q("Hint: if the password is right"))) << form->Status->Text().toStdString();
     EXPECT_EQ(server.Written, "[open]CAPA\r\nUSER test\r\nPASS secret\r\n[close]");
+}
+
+// Counts the paints of a widget that showed a text.
+class PaintWatch : public QObject {
+  public:
+    PaintWatch(QWidget* Watched, std::function<bool()> Showing) : Showing_(std::move(Showing)) {
+        Watched->installEventFilter(this);
+    }
+    int Paints = 0;
+
+  protected:
+    bool eventFilter(QObject*, QEvent* Event) override {
+        if (Event->type() == QEvent::Paint && Showing_())
+            ++Paints;
+        return false;
+    }
+
+  private:
+    std::function<bool()> Showing_;
+};
+
+// The warning is painted, not merely added to the label, before USER goes:
+// the window may not get to run its events until the listing is over.
+TEST_F(MainTest, UnencryptedWarningIsPaintedBeforeTheUserNameIsSent) {
+    TForm1* form = StartIn(false);
+    ASSERT_TRUE(form->isVisible());
+    auto owned = std::make_unique<sweepbox::test::ScriptedTransport>();
+    owned->LineAtATime = true;
+    owned->Serve("+OK ready\r\n-ERR no capabilities\r\n+OK\r\n-ERR [AUTH] Authentication failed.\r\n");
+    form->pop3.SetTransport(std::move(owned));
+    const QString warning = Q("Warning: the password is sent unencrypted.");
+    PaintWatch watch(form->Status, [&] { return form->Status->Text().contains(warning); });
+    int paintsAtUser = -1;
+    QRect statusAtUser;
+    form->pop3.OnSendTextToSocket = [&](kel::TObject*, const std::string& s) {
+        if (s.rfind("USER", 0) == 0) {
+            paintsAtUser = watch.Paints;
+            statusAtUser = form->Status->geometry();
+        }
+    };
+    // No pass of the window's events during the login.
+    form->Session.PumpIntervalMs = 60000;
+    form->servername->setEditText(Q("pop.example.net"));
+    form->Security->setCurrentIndex(form->Security->findData(Q("none")));
+    form->Username->setEditText(Q("test"));
+    form->Password->setText(Q("secret"));
+    form->BtnConnectClick(form->BtnConnect);
+    EXPECT_GE(paintsAtUser, 1);
+    // Laid out tall enough for its lines when it was painted.
+    EXPECT_GE(statusAtUser.height(), 2 * form->Status->fontMetrics().height());
 }
 
 } // namespace

@@ -826,6 +826,40 @@ TEST_F(WorkflowTest, UnverifiedCertificateIsShownTrustedOnceAndAChangedOneAskedA
     sweepbox::SetModalHook(before);
 }
 
+// The same certificate on the host's STARTTLS port once it is trusted on its
+// TLS port: not asked about again. Another one there is asked about as new
+// to that port, not as changed.
+TEST_F(WorkflowTest, ACertificateTrustedOnTheTlsPortIsTrustedForStartTls) {
+    const sweepbox::test::TestPki& pki = sweepbox::test::TestPki::Shared();
+    DovecotServer dovecot(FiveMessages(), {true, sweepbox::test::TestCert::Valid});
+    SWEEPBOX_REQUIRE_DOVECOT(dovecot);
+    const QString tlsKey = QStringLiteral("Certificates/127.0.0.1:") + Q(dovecot.TlsPortText().c_str());
+    int asked = 0;
+    QString headline;
+    const sweepbox::TModalHook before = sweepbox::SetModalHook([&](QDialog& dialog) {
+        ++asked;
+        headline = dialog.findChild<QLabel*>(Q("Headline"))->text();
+        QTest::mouseClick(dialog.findChild<QPushButton*>(Q("BtnCancel")), Qt::LeftButton);
+    });
+    Store({{tlsKey, Q(pki.Fingerprint(sweepbox::test::TestCert::Valid).c_str())}});
+    Open();
+    ConnectTo(dovecot.PortText(), QStringLiteral("secret"), QStringLiteral("starttls"));
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(Rows().size(), 5) << StatusText().toStdString();
+    Click(form->BtnDisconnect);
+    // The pin stays where the user set it.
+    EXPECT_FALSE(Stored(QStringLiteral("Certificates/127.0.0.1:") + Q(dovecot.PortText().c_str())).isValid());
+
+    Store({{tlsKey, Q(pki.Fingerprint(sweepbox::test::TestCert::OtherKey).c_str())}});
+    sent.clear();
+    ConnectTo(dovecot.PortText(), QStringLiteral("secret"), QStringLiteral("starttls"));
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(headline.contains(Q("cannot be verified"))) << headline.toStdString();
+    for (const std::string& line : sent)
+        EXPECT_TRUE(line.rfind("USER", 0) != 0 && line.rfind("AUTH", 0) != 0) << line;
+    sweepbox::SetModalHook(before);
+}
+
 // Each common mistake ends at once with what to do, and no password leaves.
 TEST_F(WorkflowTest, SecurityMistakesEndWithAClearErrorAndNoLogin) {
     DovecotServer& dovecot = DovecotServer::SharedTls();

@@ -6,18 +6,23 @@
 #include "ui/Colours.h"
 #include "ui/HyperLink.h"
 #include "ui/MultiLst.h"
+#include "ui/SpeedButton.h"
 #include "ui/StatusBar.h"
 #include "ui/StatusLabel.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
 #include <QPlainTextEdit>
 
+#include <algorithm>
+#include <functional>
 #include <map>
+#include <vector>
 
 namespace {
 
@@ -170,6 +175,89 @@ TEST_F(ThemeTest, APaletteChangeWhileRunningRecolours) {
     EXPECT_GE(colours::Contrast(status, DarkPalette().color(QPalette::Window)), 4.5);
     EXPECT_GE(colours::Contrast(form->mail_list->columnLineColor(), DarkPalette().color(QPalette::Base)), 3.0);
     EXPECT_NE(form->mail_list->columnLineColor(), QColor(Qt::black));
+}
+
+// The contrast of a toolbar button's picture against the toolbar, as WCAG
+// 2.1 (1.4.11) measures a graphic: the picture's pixels are those that
+// differ from the toolbar in a grab of the button without its caption; its
+// significant ones are the quarter that stand out most (the outline and the
+// strokes that give it its shape, not the anti-aliased edges or the fills
+// inside it); the figure is the least contrast among them.
+double GlyphContrast(TSpeedButton* button, QImage* shot = nullptr) {
+    const QString caption = button->text();
+    button->setText(QString());
+    const QImage image = button->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    button->setText(caption);
+    if (shot)
+        *shot = image;
+    const QWidget* toolbar = button->parentWidget();
+    const QColor ground = toolbar->palette().color(toolbar->backgroundRole());
+    std::vector<double> drawn;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (const QColor px(image.pixel(x, y)); px != ground)
+                drawn.push_back(colours::Contrast(px, ground));
+    if (drawn.size() < 20)
+        return 0; // no picture at all
+    std::sort(drawn.begin(), drawn.end(), std::greater<>());
+    return drawn[drawn.size() / 4];
+}
+
+// Every picture on the toolbar keeps 3:1 against it, light or dark.
+TEST_F(ThemeTest, ToolbarPicturesKeepTheirContrastOnALightAndADarkPalette) {
+    for (const bool dark : {false, true}) {
+        const char* name = dark ? "dark" : "light";
+        QApplication::setPalette(dark ? DarkPalette() : QPalette());
+        TForm1* form = StartIn(false);
+        QApplication::processEvents();
+        int measured = 0;
+        for (TSpeedButton* button : form->findChildren<TSpeedButton*>()) {
+            // A disabled command's greyed picture needs no contrast (1.4.11).
+            button->setEnabled(true);
+            ++measured;
+            EXPECT_GE(GlyphContrast(button), 3.0) << name << ": " << button->objectName().toStdString();
+        }
+        EXPECT_GE(measured, 9) << name;
+        sweepbox::DestroyApplicationWindows();
+    }
+}
+
+// The sort arrow is drawn on the sorted column's title, whichever it is, in
+// a window wide enough to stretch the last column far to the right.
+TEST_F(ThemeTest, TheSortArrowSitsOnTheSortedColumn) {
+    TForm1* form = StartIn(false);
+    form->resize(1200, form->height());
+    form->info_fenster->hide();
+    form->mail_list->show();
+    form->mail_list->addItem(QStringLiteral(" 1 |2 KByte |06 Mar 2000|Anna|Hello|"));
+    QHeaderView* header = form->mail_list->header();
+    QApplication::processEvents();
+    const auto grabbed = [&] { return header->grab().toImage().convertToFormat(QImage::Format_RGB32); };
+    form->SortColumn = -1;
+    form->ShowSortIndicator();
+    const QImage plain = grabbed();
+    for (const int column : {0, 1, 2, 3, 4}) {
+        SCOPED_TRACE(column);
+        form->SortColumn = column;
+        form->ShowSortIndicator();
+        const QImage sorted = grabbed();
+        ASSERT_EQ(sorted.size(), plain.size());
+        // Where the arrow changed the picture.
+        int left = sorted.width(), right = -1;
+        for (int y = 0; y < sorted.height(); ++y)
+            for (int x = 0; x < sorted.width(); ++x)
+                if (sorted.pixel(x, y) != plain.pixel(x, y)) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
+        ASSERT_GE(right, 0) << "no arrow drawn";
+        const int from = header->sectionViewportPosition(column);
+        EXPECT_GE(left, from);
+        EXPECT_LT(right, from + header->sectionSize(column));
+        // Beside the title, even in the last section, which reaches the edge.
+        const QString title = form->mail_list->headerSections().value(column);
+        EXPECT_LT(right, from + header->fontMetrics().horizontalAdvance(title) + 40) << title.toStdString();
+    }
 }
 
 } // namespace
