@@ -39,7 +39,7 @@ bool ParseDecimal(std::string_view s, uint64_t Max, uint64_t& Value) {
     uint64_t value = 0;
     for (const char c : s) {
         const uint64_t digit = static_cast<uint64_t>(c - '0');
-        if (value > (Max - digit) / 10)
+        if (digit > Max || value > (Max - digit) / 10)
             return false;
         value = value * 10 + digit;
     }
