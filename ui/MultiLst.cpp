@@ -846,6 +846,7 @@ void TMultiList::drawRow(QPainter& p, int index, const QRect& r) {
     QFont rowFont = font();
     rowFont.setBold(row.emphasized);
     const QFontMetrics fm(rowFont);
+    const QFontMetrics plainFm(font());
 
     p.setFont(rowFont);
     p.setPen(fg);
@@ -866,8 +867,18 @@ void TMultiList::drawRow(QPainter& p, int index, const QRect& r) {
                 // Keep clear of the column line at the cell's right edge.
                 const QRect textRect(textLeft, r.top() + 1, edge - 3 - textLeft, r.height() - 1);
                 p.setClipRect(cell);
-                drawCellText(p, fm, textRect, parts.columns[qsizetype(k)],
+                const QString& text = parts.columns[qsizetype(k)];
+                // A bold cell that would lose its end to the ellipsis, where
+                // the regular weight still shows all of it, keeps the regular
+                // weight: a cut date says less than an unbolded one.
+                const bool plainFits = row.emphasized && fm.horizontalAdvance(text) > textRect.width() &&
+                                       plainFm.horizontalAdvance(text) <= textRect.width();
+                if (plainFits)
+                    p.setFont(font());
+                drawCellText(p, plainFits ? plainFm : fm, textRect, text,
                              alignment_[std::min(k, size_t(MaxSections - 1))]);
+                if (plainFits)
+                    p.setFont(rowFont);
                 p.setClipping(false);
             }
         }

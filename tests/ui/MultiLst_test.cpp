@@ -393,3 +393,27 @@ TEST(MultiListProperties, OutOfRangeValuesAreClampedOrIgnored)
 }
 
 } // namespace
+
+// A new row is bold, but a cell the bold weight would cut while the regular
+// one fits keeps the regular weight; a cell with room stays bold.
+TEST_F(MultiListTest, ABoldCellThatWouldBeCutKeepsTheRegularWeight) {
+    const QString date = u" 08 Dec 2026 "_s; // a cell's text, its blanks included
+    QFont bold = list.font();
+    bold.setBold(true);
+    const int regular = QFontMetrics(list.font()).horizontalAdvance(date);
+    ASSERT_LT(regular, QFontMetrics(bold).horizontalAdvance(date)) << "the font has no wider bold";
+    list.setSectionWidth(2, regular + 9); // the text area is the section less 9 px
+    // Row 1 holds the caret and its frame; rows 2 and 3 are compared.
+    for (int n = 1; n <= 3; ++n)
+        list.addItem(u" %1 | 1 KByte |%2| Someone | Subject of the message |"_s.arg(n).arg(date));
+    list.setEmphasized(3, true);
+    QCoreApplication::processEvents();
+    const QImage image = shot();
+    const auto cell = [&](int index, int section) {
+        const QRect row = list.itemRect(index);
+        const int left = section == 0 ? 0 : list.sectionRight(section - 1);
+        return image.copy(QRect(left, row.top(), list.sectionRight(section) - left, row.height()));
+    };
+    EXPECT_EQ(cell(3, 2), cell(2, 2)) << "the date is drawn whole, in the regular weight";
+    EXPECT_NE(cell(3, 4), cell(2, 4)) << "the subject has room and is bold";
+}
