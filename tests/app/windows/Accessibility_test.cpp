@@ -2,6 +2,7 @@
 // every control, the fields reachable with Tab in reading order, and Qt's
 // own texts in the interface language.
 #include "app/windows/MainFixture.h"
+#include "app/windows/Preview.h"
 
 #include "app/windows/Certificate.h"
 #include "app/windows/Header.h"
@@ -62,7 +63,7 @@ TEST_F(AccessibilityTest, EveryControlHasANameInBothLanguages) {
         EXPECT_EQ(QAccessible::queryAccessibleInterface(form->Password)->text(QAccessible::Name),
                   german ? Q("Passwort:") : Q("Password:"));
         // The other windows set their texts as they are shown.
-        for (QDialog* window : std::initializer_list<QDialog*>{AboutBox, Form2, Form3}) {
+        for (QDialog* window : std::initializer_list<QDialog*>{AboutBox, Form2, Form3, PreviewWindow}) {
             window->show();
             EXPECT_EQ(Nameless(window), QStringList()) << window->objectName().toStdString();
             window->hide();

@@ -4,6 +4,7 @@
 #include "app/windows/MainFixture.h"
 
 #include "app/windows/Header.h"
+#include "app/windows/Preview.h"
 #include "app/windows/email.h"
 
 #include <QTimer>
@@ -26,6 +27,7 @@ const struct WindowRow {
     {"AboutBox", [] { return AboutBox.Made(); }, []() -> QDialog* { return AboutBox; }},
     {"Form2", [] { return Form2.Made(); }, []() -> QDialog* { return Form2; }},
     {"Form3", [] { return Form3.Made(); }, []() -> QDialog* { return Form3; }},
+    {"Preview", [] { return PreviewWindow.Made(); }, []() -> QDialog* { return PreviewWindow; }},
 };
 
 // Closes the first modal window of type T shown from now on; any modal
