@@ -5,10 +5,7 @@
 
 #include "support/QtTestApp.h"
 
-#include <QApplication>
 #include <QDir>
-#include <QFontDatabase>
-#include <QFontMetrics>
 #include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
@@ -132,18 +129,3 @@ TEST(ProgramIconTheme, AWindowGoneBeforeItsFirstPaintLeavesTheBuiltInIcon) {
 }
 
 } // namespace
-
-// The font configuration read on a thread of its own: windows measure text
-// the same with or without it, whether it has ended or is waited for twice,
-// and a warm-up that is never waited for ends with its owner.
-TEST(FontWarmUp, TextIsMeasuredAsWithoutItAndItEndsWithItsOwner) {
-    const int before = QFontMetrics(QApplication::font()).horizontalAdvance(QStringLiteral("Server:"));
-    {
-        sweepbox::TFontWarmUp warmUp;
-        warmUp.Wait();
-        warmUp.Wait();
-        EXPECT_FALSE(QFontDatabase::families().isEmpty());
-    }
-    { sweepbox::TFontWarmUp neverWaited; }
-    EXPECT_EQ(QFontMetrics(QApplication::font()).horizontalAdvance(QStringLiteral("Server:")), before);
-}
