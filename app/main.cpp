@@ -17,7 +17,6 @@ int main(int argc, char** argv) {
         (early.Action == sweepbox::TCommandLine::clError && !sweepbox::MayBeForQt(arguments)))
         return sweepbox::ReportCommandLine(early);
 
-    sweepbox::TFontWarmUp fonts;
     QApplication app(argc, argv);
     // Qt has taken its own options (-platform, -style, ...) out by now.
     if (const auto command = sweepbox::ParseCommandLine(QApplication::arguments());
@@ -26,7 +25,6 @@ int main(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(QString(sweepbox::kDesktopId));
 
     // The about, header and message windows are made when first used.
-    fonts.Wait();
     sweepbox::CreateApplicationWindows();
     sweepbox::UseProgramIcon(Form1);
     Form1->show();

@@ -4,7 +4,7 @@
 set -eu
 
 run_pkgs="g++ cmake make qt6-base-dev qt6-translations-l10n fonts-dejavu-core libssl-dev
-  libgsasl-dev libfontconfig-dev qt6-networkauth-dev qtkeychain-qt6-dev libsecret-1-0"
+  libgsasl-dev qt6-networkauth-dev qtkeychain-qt6-dev libsecret-1-0"
 test_pkgs="$run_pkgs googletest libgtest-dev libgmock-dev dovecot-core dovecot-pop3d media-types iproute2 openssl
   desktop-file-utils appstream groff-base dpkg-dev file
   gnome-keyring dbus-daemon dbus-bin libsecret-tools"

@@ -6,10 +6,6 @@
 #include <QString>
 #include <QWidget>
 
-#include <system_error>
-
-#include <fontconfig/fontconfig.h>
-
 // The resource lives in this static library; naming its initialiser here
 // keeps the linker from dropping it. Q_INIT_RESOURCE cannot be used inside a
 // namespace.
@@ -73,19 +69,6 @@ QIcon ProgramIcon() {
 void UseProgramIcon(QWidget* Window) {
     QApplication::setWindowIcon(BuiltInIcon(kStartIconSize));
     new TWholeIconAfterPaint(Window);
-}
-
-TFontWarmUp::TFontWarmUp() {
-    try {
-        Reader_ = std::thread([] { FcInit(); });
-    } catch (const std::system_error&) {
-        // No thread to spare: the fonts are read when first needed.
-    }
-}
-
-void TFontWarmUp::Wait() {
-    if (Reader_.joinable())
-        Reader_.join();
 }
 
 } // namespace sweepbox

@@ -6,7 +6,6 @@
 #include <QLatin1StringView>
 
 #include <iterator>
-#include <thread>
 
 class QWidget;
 
@@ -40,23 +39,5 @@ QIcon ProgramIcon();
 // only after the window is up. Nothing more when Window goes before it is
 // painted.
 void UseProgramIcon(QWidget* Window);
-
-// Reads the desktop's font configuration on a thread of its own while the
-// display connection and the windows are being set up; the first text a
-// window measures otherwise waits for it on the main thread, and that is most
-// of a window's start-up. Wait() before the first window is made: the font
-// library may not be set up twice at once. A program that never waits (it
-// answers --help, say) waits on the way out.
-class TFontWarmUp {
-  public:
-    TFontWarmUp();
-    ~TFontWarmUp() { Wait(); }
-    TFontWarmUp(const TFontWarmUp&) = delete;
-    TFontWarmUp& operator=(const TFontWarmUp&) = delete;
-    void Wait();
-
-  private:
-    std::thread Reader_;
-};
 
 } // namespace sweepbox
