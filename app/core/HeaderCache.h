@@ -7,9 +7,10 @@
 // The file: "SWBXHDRC", the format version (32 bits), the SHA-256 of the
 // account, the entry count (32 bits), the entries (the UIDL's length in one
 // byte and the UIDL, the size in 64 bits, the header's length in 32 bits and
-// the header), then the SHA-256 of everything before it; numbers little
-// endian. Its name is a digest of the account, so the user name cannot be
-// read from it; it is the user's alone (0600 in a 0700 folder), replaced
+// the header), then a 64-bit checksum of everything before it (Checksum);
+// numbers little endian. The checksum finds damage, not forgery: the file
+// is the user's alone (0600 in a 0700 folder), and its name is a digest of
+// the account, so the user name cannot be read from it. It is replaced
 // whole by a rename, and two programs writing it take turns under a lock.
 #pragma once
 
@@ -19,13 +20,16 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
 namespace sweepbox {
 
+// One message the cache holds: views into the file's bytes, which the cache
+// keeps until its next Load or its end.
 struct TCachedHeader {
-    std::string Header;
+    std::string_view Header;
     uint64_t Size = 0;
 };
 
@@ -49,7 +53,10 @@ class THeaderCache {
     // time); a header above MaxHeaderBytes is never kept.
     static constexpr int64_t MaxFileBytes = 256 << 20;
     static constexpr size_t MaxHeaderBytes = 256 << 10;
-    static constexpr uint32_t FormatVersion = 1;
+    static constexpr uint32_t FormatVersion = 2;
+    // The file's checksum of Bytes: 64 bits in the manner of XXH64, fast
+    // enough to leave no mark beside reading the file.
+    static uint64_t Checksum(std::string_view Bytes);
 
     QString FilePath() const { return Path_; }
 
@@ -64,15 +71,49 @@ class THeaderCache {
     // Replaces the file with exactly Entries (in their order). False, the
     // file as it was, when it could not be written or another program held
     // the lock for longer than a second; Reason() says why.
-    bool Save(const std::vector<THeaderCacheEntry>& Entries);
+    bool Save(const std::vector<THeaderCacheEntry>& Entries) { return Write(Pack(Entries)); }
     const QString& Reason() const { return Reason_; }
+    // Save in two steps, for a caller that writes on another thread (see
+    // THeaderCacheWriter): Pack makes the file's bytes, all but the
+    // checksum, from Entries, which may go once it returns; Write seals them
+    // and replaces the file, as Save does.
+    QByteArray Pack(const std::vector<THeaderCacheEntry>& Entries) const;
+    bool Write(QByteArray Packed);
 
   private:
     QString Folder_;
     QString Path_;
     QByteArray Account_; // SHA-256 of the account
-    std::unordered_map<std::string, TCachedHeader> Entries_;
+    // The file as read; the entries' views point into it.
+    QByteArray Bytes_;
+    std::unordered_map<std::string_view, TCachedHeader> Entries_;
     bool Loaded_ = false;
+    QString Reason_;
+};
+
+// Writes cache files on a thread of its own, one after the other, so that a
+// large file never holds the window. A Start waits for the write before it;
+// Wait, and the writer's end, wait for the last one: nothing is lost when
+// the program closes.
+class THeaderCacheWriter {
+  public:
+    THeaderCacheWriter() = default;
+    ~THeaderCacheWriter() { Wait(); }
+    THeaderCacheWriter(const THeaderCacheWriter&) = delete;
+    THeaderCacheWriter& operator=(const THeaderCacheWriter&) = delete;
+
+    // Cache.Write(Packed) on the worker thread; the cache goes with it, so
+    // the memory of what it read is given back there too.
+    void Start(THeaderCache Cache, QByteArray Packed);
+    // Returns once no write runs. False when the last write failed;
+    // Reason() says why.
+    bool Wait();
+    const QString& Reason() const { return Reason_; }
+
+  private:
+    std::thread Thread_;
+    // Set by the worker, read after joining it.
+    bool Written_ = true;
     QString Reason_;
 };
 

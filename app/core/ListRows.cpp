@@ -122,7 +122,7 @@ QString SenderCell(const std::string& From, const std::string& Charset) {
     return DecodeHeaderText(mailbox, Charset);
 }
 
-TListRow MakeListRow(int Number, const std::string& SizeText, const std::string& Header, bool German) {
+TListRow MakeListRow(int Number, const std::string& SizeText, std::string_view Header, bool German) {
     summary::TFields f = summary::Fields(Header, German);
     TListRow row;
     row.Number = Number;
@@ -145,7 +145,7 @@ TListRow MakeListRow(int Number, const std::string& SizeText, const std::string&
         return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     };
     if (!ascii(row.DateBytes) || !ascii(row.SenderBytes) || !ascii(row.SubjectBytes))
-        row.Charset = HeaderCharset(Header);
+        row.Charset = HeaderCharset(std::string(Header));
     // Rows stay for the whole session: no spare room in them.
     row.SenderBytes.shrink_to_fit();
     row.SubjectBytes.shrink_to_fit();

@@ -360,7 +360,7 @@ int64_t ListedSize(const std::string& Text) {
 
 } // namespace
 
-void TMailboxSession::AddListed(int Number, const std::string& SizeText, const std::string& Header, bool New) {
+void TMailboxSession::AddListed(int Number, const std::string& SizeText, std::string_view Header, bool New) {
     Rows_.push_back(MakeListRow(Number, SizeText, Header, Language.German));
     Rows_.back().New = New;
     NewCount_ += New ? 1 : 0;
@@ -399,6 +399,8 @@ void TMailboxSession::ListHeaders() {
         index = Pop_.ReadMailboxIndex();
         if (index.UidlsListed) {
             cache.emplace(CacheFolder, CacheHost_, CachePort_, CacheUser_);
+            // The file the last listing left may still be on its way.
+            CacheWriter_.Wait();
             // Only a cache read whole tells what is new: the first listing
             // of an account, or one after a damaged file, marks nothing.
             const bool markNew = cache->Load();
@@ -463,10 +465,10 @@ void TMailboxSession::ListHeaders() {
     // A listing cut short keeps the file as it was: it still names the
     // messages not reached.
     if (cache && static_cast<int32_t>(Rows_.size()) == MailCount)
-        SaveCache(*cache, index.Uidls, reused);
+        SaveCache(std::move(*cache), index.Uidls, reused);
 }
 
-void TMailboxSession::SaveCache(sweepbox::THeaderCache& Cache, const std::vector<std::string>& Uidls,
+void TMailboxSession::SaveCache(sweepbox::THeaderCache&& Cache, const std::vector<std::string>& Uidls,
                                 size_t Reused) {
     // Unchanged: every row came from the cache, and the cache holds no
     // message the server has no more.
@@ -482,7 +484,8 @@ void TMailboxSession::SaveCache(sweepbox::THeaderCache& Cache, const std::vector
     }
     // The cache only spares the server questions: a file that cannot be
     // written costs the next listing time, nothing else.
-    Cache.Save(entries);
+    QByteArray packed = Cache.Pack(entries);
+    CacheWriter_.Start(std::move(Cache), std::move(packed));
 }
 
 // ------------------------------------------------------ secure connect
@@ -922,4 +925,6 @@ void TMailboxSession::Close() {
             // Closing goes on whatever the server does.
         }
     }
+    // The program may end next: the cache's file is on disk before it does.
+    CacheWriter_.Wait();
 }

@@ -24,6 +24,7 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum class TSessionState {
@@ -138,6 +139,12 @@ class TMailboxSession {
     // and only the others are asked for with TOP. Empty: no cache, every
     // message is asked for.
     QString CacheFolder;
+    // A listing that changed what the cache knows writes its file on a
+    // worker thread (THeaderCacheWriter), so the rows never wait for the
+    // disk. This returns once that write is over; the next Connect, Close
+    // and the session's end wait for it too. False when it failed: the
+    // next listing then asks the server for what the file lacks.
+    bool FinishCacheSave() { return CacheWriter_.Wait(); }
     // The count STAT gave (at most 65535), and the mailbox size as it said;
     // a deletion subtracts its messages (their listed sizes). The size is
     // empty once it is unknown.
@@ -207,10 +214,11 @@ class TMailboxSession {
     void ListCountOnly();
     void ListHeaders();
     // The row of message Number, added after those before it.
-    void AddListed(int Number, const std::string& SizeText, const std::string& Header, bool New);
+    void AddListed(int Number, const std::string& SizeText, std::string_view Header, bool New);
     // Keeps the listed rows' headers under their UIDLs (Uidls indexed by
-    // number - 1) for the next session, unless the cache holds them already.
-    void SaveCache(sweepbox::THeaderCache& Cache, const std::vector<std::string>& Uidls, size_t Reused);
+    // number - 1) for the next session, unless the cache holds them already:
+    // packed here, written by CacheWriter_.
+    void SaveCache(sweepbox::THeaderCache&& Cache, const std::vector<std::string>& Uidls, size_t Reused);
     void ShowListedCount();
     // The size panel: the mailbox size as it stands now, as STAT wrote it.
     void ShowMailboxSize();
@@ -258,4 +266,7 @@ class TMailboxSession {
     QString CacheHost_;
     uint16_t CachePort_ = 0;
     QString CacheUser_;
+    // Last, so that the session's end waits for the write before anything
+    // else of it goes.
+    sweepbox::THeaderCacheWriter CacheWriter_;
 };
