@@ -87,8 +87,8 @@ QString THeaderCache::DefaultFolder() {
 }
 
 const TCachedHeader* THeaderCache::Find(const std::string& Uidl) const {
-    const auto it = Entries_.find(Uidl);
-    return it == Entries_.end() ? nullptr : &it->second;
+    const auto it = Places_.find(Uidl);
+    return it == Places_.end() ? nullptr : &Entries_[it->second];
 }
 
 uint64_t THeaderCache::Checksum(std::string_view Bytes) {
@@ -138,6 +138,7 @@ uint64_t THeaderCache::Checksum(std::string_view Bytes) {
 
 bool THeaderCache::Load() {
     Entries_.clear();
+    Places_.clear();
     Bytes_.clear();
     Loaded_ = false;
     QFile file(Path_);
@@ -164,8 +165,10 @@ bool THeaderCache::Load() {
         QByteArrayView(account.data(), kDigestBytes) != Account_ || !in.Number(4, count) || count > kMaxEntries ||
         count > in.Left() / kEntryFixedBytes)
         return false;
-    std::unordered_map<std::string_view, TCachedHeader> entries;
+    std::vector<TCachedHeader> entries;
+    std::unordered_map<std::string_view, uint32_t> places;
     entries.reserve(static_cast<size_t>(count));
+    places.reserve(static_cast<size_t>(count));
     for (uint64_t i = 0; i < count; ++i) {
         uint64_t uidlBytes = 0, size = 0, headerBytes = 0;
         std::string_view uidl, header;
@@ -174,13 +177,15 @@ bool THeaderCache::Load() {
             !in.Take(static_cast<size_t>(headerBytes), header))
             return false;
         // A UIDL twice cannot come from one listing.
-        if (!entries.try_emplace(uidl, TCachedHeader{header, size}).second)
+        if (!places.try_emplace(uidl, static_cast<uint32_t>(i)).second)
             return false;
+        entries.push_back({uidl, header, size});
     }
     if (in.Left() != 0)
         return false;
     Bytes_ = std::move(bytes);
     Entries_ = std::move(entries);
+    Places_ = std::move(places);
     Loaded_ = true;
     return true;
 }
@@ -255,18 +260,17 @@ bool THeaderCache::Write(QByteArray Packed) {
     return true;
 }
 
-void THeaderCacheWriter::Start(THeaderCache Cache, QByteArray Packed) {
-    Wait();
-    Thread_ = std::thread([this, cache = std::move(Cache), packed = std::move(Packed)]() mutable {
-        Written_ = cache.Write(std::move(packed));
-        Reason_ = cache.Reason();
+void THeaderCacheWorker::Start(std::function<void()> Job) {
+    Thread_ = std::thread([before = std::move(Thread_), job = std::move(Job)]() mutable {
+        if (before.joinable())
+            before.join();
+        job();
     });
 }
 
-bool THeaderCacheWriter::Wait() {
+void THeaderCacheWorker::Wait() {
     if (Thread_.joinable())
         Thread_.join();
-    return Written_;
 }
 
 } // namespace sweepbox

@@ -18,6 +18,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -29,6 +30,7 @@ namespace sweepbox {
 // One message the cache holds: views into the file's bytes, which the cache
 // keeps until its next Load or its end.
 struct TCachedHeader {
+    std::string_view Uidl;
     std::string_view Header;
     uint64_t Size = 0;
 };
@@ -65,7 +67,10 @@ class THeaderCache {
     bool Load();
     bool Loaded() const { return Loaded_; }
     size_t Count() const { return Entries_.size(); }
-    // The entry of Uidl; nullptr when there is none.
+    // The entries in the file's order (the server's order when it was
+    // written).
+    const std::vector<TCachedHeader>& Entries() const { return Entries_; }
+    // The entry of Uidl, one of Entries(); nullptr when there is none.
     const TCachedHeader* Find(const std::string& Uidl) const;
 
     // Replaces the file with exactly Entries (in their order). False, the
@@ -86,35 +91,34 @@ class THeaderCache {
     QByteArray Account_; // SHA-256 of the account
     // The file as read; the entries' views point into it.
     QByteArray Bytes_;
-    std::unordered_map<std::string_view, TCachedHeader> Entries_;
+    std::vector<TCachedHeader> Entries_;
+    // Each entry's place in Entries_, by its UIDL.
+    std::unordered_map<std::string_view, uint32_t> Places_;
     bool Loaded_ = false;
     QString Reason_;
 };
 
-// Writes cache files on a thread of its own, one after the other, so that a
-// large file never holds the window. A Start waits for the write before it;
-// Wait, and the writer's end, wait for the last one: nothing is lost when
-// the program closes.
-class THeaderCacheWriter {
+// Runs the cache's slow work (reading the file and making rows of it,
+// writing it) on a thread of its own, so that it never holds the window:
+// one job after the other, in the order they were started, so a file is
+// read only once the write before it is over. What a job leaves is read
+// after Wait; Wait, and the worker's end, wait for the last job, so nothing
+// is lost when the program closes.
+class THeaderCacheWorker {
   public:
-    THeaderCacheWriter() = default;
-    ~THeaderCacheWriter() { Wait(); }
-    THeaderCacheWriter(const THeaderCacheWriter&) = delete;
-    THeaderCacheWriter& operator=(const THeaderCacheWriter&) = delete;
+    THeaderCacheWorker() = default;
+    ~THeaderCacheWorker() { Wait(); }
+    THeaderCacheWorker(const THeaderCacheWorker&) = delete;
+    THeaderCacheWorker& operator=(const THeaderCacheWorker&) = delete;
 
-    // Cache.Write(Packed) on the worker thread; the cache goes with it, so
-    // the memory of what it read is given back there too.
-    void Start(THeaderCache Cache, QByteArray Packed);
-    // Returns once no write runs. False when the last write failed;
-    // Reason() says why.
-    bool Wait();
-    const QString& Reason() const { return Reason_; }
+    // Job runs once the jobs before it have ended.
+    void Start(std::function<void()> Job);
+    // Returns once no job runs.
+    void Wait();
 
   private:
+    // The last job's thread; it joins the one before it first.
     std::thread Thread_;
-    // Set by the worker, read after joining it.
-    bool Written_ = true;
-    QString Reason_;
 };
 
 } // namespace sweepbox
