@@ -7,6 +7,7 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cstring>
 
 namespace sweepbox {
@@ -191,39 +192,33 @@ bool THeaderCache::Load() {
 }
 
 QByteArray THeaderCache::Pack(const std::vector<THeaderCacheEntry>& Entries) const {
-    const auto kept = [](const THeaderCacheEntry& e) { return ValidUidl(e.Uidl) && e.Header.size() <= MaxHeaderBytes; };
     // What the file will hold, so the buffer is made once at its size.
+    std::vector<const THeaderCacheEntry*> kept;
+    kept.reserve(std::min<size_t>(Entries.size(), kMaxEntries));
     size_t total = kHeadBytes + kChecksumBytes;
-    uint32_t count = 0;
     for (const THeaderCacheEntry& e : Entries) {
-        if (count == kMaxEntries)
+        if (kept.size() == kMaxEntries)
             break;
-        if (!kept(e))
+        if (!ValidUidl(e.Uidl) || e.Header.size() > MaxHeaderBytes)
             continue;
         const size_t bytes = kEntryFixedBytes + e.Uidl.size() + e.Header.size();
         if (static_cast<int64_t>(total + bytes) > MaxFileBytes)
             break;
         total += bytes;
-        ++count;
+        kept.push_back(&e);
     }
     QByteArray out;
     out.reserve(static_cast<qsizetype>(total));
     out.append(kMagic, sizeof kMagic);
     PutNumber(out, FormatVersion, 4);
     out.append(Account_);
-    PutNumber(out, count, 4);
-    uint32_t written = 0;
-    for (const THeaderCacheEntry& e : Entries) {
-        if (written == count)
-            break;
-        if (!kept(e))
-            continue;
-        PutNumber(out, e.Uidl.size(), 1);
-        out.append(e.Uidl.data(), static_cast<qsizetype>(e.Uidl.size()));
-        PutNumber(out, e.Size, 8);
-        PutNumber(out, e.Header.size(), 4);
-        out.append(e.Header.data(), static_cast<qsizetype>(e.Header.size()));
-        ++written;
+    PutNumber(out, kept.size(), 4);
+    for (const THeaderCacheEntry* e : kept) {
+        PutNumber(out, e->Uidl.size(), 1);
+        out.append(e->Uidl.data(), static_cast<qsizetype>(e->Uidl.size()));
+        PutNumber(out, e->Size, 8);
+        PutNumber(out, e->Header.size(), 4);
+        out.append(e->Header.data(), static_cast<qsizetype>(e->Header.size()));
     }
     return out;
 }

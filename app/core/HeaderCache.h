@@ -62,8 +62,9 @@ class THeaderCache {
 
     QString FilePath() const { return Path_; }
 
-    // Reads the account's file. False, with no entries, when there is none
-    // or it cannot be trusted (see above); then a listing marks nothing new.
+    // Reads the account's file in one read. False, with no entries, when
+    // there is none or it cannot be trusted (see above); then a listing
+    // marks nothing new.
     bool Load();
     bool Loaded() const { return Loaded_; }
     size_t Count() const { return Entries_.size(); }
@@ -79,7 +80,7 @@ class THeaderCache {
     bool Save(const std::vector<THeaderCacheEntry>& Entries) { return Write(Pack(Entries)); }
     const QString& Reason() const { return Reason_; }
     // Save in two steps, for a caller that writes on another thread (see
-    // THeaderCacheWriter): Pack makes the file's bytes, all but the
+    // THeaderCacheWorker): Pack makes the file's bytes, all but the
     // checksum, from Entries, which may go once it returns; Write seals them
     // and replaces the file, as Save does.
     QByteArray Pack(const std::vector<THeaderCacheEntry>& Entries) const;

@@ -250,9 +250,10 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
         // What the server can do (PIPELINING for the listing), header
         // fields as UTF-8 where it can (rather than 8-bit bytes it would
         // refuse to send or mangle), and the count: in one round trip where
-        // the server pipelines. A server without CAPA is simply asked one
-        // command at a time.
-        Pop_.OpenMailbox();
+        // the server pipelines, with UIDL and LIST of the whole mailbox
+        // where the listing will want them for the cache. A server without
+        // CAPA is simply asked one command at a time.
+        Pop_.OpenMailbox(/*WithIndex=*/!CacheFolder.isEmpty() && !Request.CountOnly);
         if (!Pop_.Connected()) {
             // A refused STAT is no empty mailbox: keep the server's words.
             StatusConnectionEnded();

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
@@ -82,6 +83,10 @@ TEST_F(HeaderCacheTest, WhatWasSavedComesBackForTheSameAccountOnly) {
     ASSERT_TRUE(again.Load());
     EXPECT_TRUE(again.Loaded());
     EXPECT_EQ(again.Count(), 2u);
+    // In the order saved, as the server listed them.
+    ASSERT_EQ(again.Entries().size(), 2u);
+    EXPECT_EQ(again.Entries()[0].Uidl, "uid-a");
+    EXPECT_EQ(again.Entries()[1].Uidl, "uid-b");
     ASSERT_NE(again.Find("uid-a"), nullptr);
     EXPECT_EQ(again.Find("uid-a")->Header, kHeaderA);
     EXPECT_EQ(again.Find("uid-a")->Size, 1000u);
@@ -110,6 +115,46 @@ TEST_F(HeaderCacheTest, WhatWasSavedComesBackForTheSameAccountOnly) {
     EXPECT_FALSE(file.fileName().contains(QStringLiteral("alice")));
     EXPECT_FALSE(file.fileName().contains(QStringLiteral("example")));
     EXPECT_FALSE(Bytes(again.FilePath()).contains("alice"));
+}
+
+// The worker: are its jobs run one after the other in the order started,
+// and has the last one ended when Wait, or the worker's end, returns?
+TEST_F(HeaderCacheTest, TheWorkerRunsItsJobsInOrderAndWaitsForTheLast) {
+    std::vector<int> done;
+    {
+        sweepbox::THeaderCacheWorker worker;
+        worker.Start([&] {
+            // Slower than the job after it, which still runs after it.
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            done.push_back(1);
+        });
+        worker.Start([&] { done.push_back(2); });
+        worker.Wait();
+        EXPECT_EQ(done, (std::vector<int>{1, 2}));
+        worker.Wait(); // nothing left: returns at once
+        worker.Start([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            done.push_back(3);
+        });
+    }
+    EXPECT_EQ(done, (std::vector<int>{1, 2, 3}));
+
+    // Save in its two steps on the worker, the cache moved there: the file
+    // is whole once Wait returns, and the views Pack read may go at once.
+    sweepbox::THeaderCacheWorker worker;
+    {
+        THeaderCache cache = Account();
+        std::string header = kHeaderA;
+        QByteArray packed = cache.Pack({{"uid-a", header, 1000}});
+        header.assign(header.size(), 'x');
+        worker.Start([cache = std::move(cache), packed = std::move(packed)]() mutable { cache.Write(packed); });
+    }
+    worker.Wait();
+    THeaderCache again = Account();
+    ASSERT_TRUE(again.Load());
+    ASSERT_EQ(again.Entries().size(), 1u);
+    EXPECT_EQ(again.Find("uid-a"), &again.Entries()[0]);
+    EXPECT_EQ(again.Entries()[0].Header, kHeaderA);
 }
 
 TEST_F(HeaderCacheTest, AFileThatCannotBeTrustedReadsAsNone) {
