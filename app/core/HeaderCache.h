@@ -56,8 +56,8 @@ class THeaderCache {
     static constexpr int64_t MaxFileBytes = 256 << 20;
     static constexpr size_t MaxHeaderBytes = 256 << 10;
     static constexpr uint32_t FormatVersion = 2;
-    // The file's checksum of Bytes: 64 bits in the manner of XXH64, fast
-    // enough to leave no mark beside reading the file.
+    // The file's checksum of Bytes: XXH64 with seed 0, fast enough to
+    // leave no mark beside reading the file.
     static uint64_t Checksum(std::string_view Bytes);
 
     QString FilePath() const { return Path_; }

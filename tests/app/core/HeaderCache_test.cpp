@@ -117,6 +117,24 @@ TEST_F(HeaderCacheTest, WhatWasSavedComesBackForTheSameAccountOnly) {
     EXPECT_FALSE(Bytes(again.FilePath()).contains("alice"));
 }
 
+// Is the file's checksum XXH64 (seed 0), so that any copy of that
+// algorithm can check a file, and does every byte of a long text count?
+TEST_F(HeaderCacheTest, TheChecksumIsXxh64AndEveryByteCounts) {
+    EXPECT_EQ(THeaderCache::Checksum(""), 0xEF46DB3751D8E999u);
+    EXPECT_EQ(THeaderCache::Checksum("a"), 0xD24EC4F1A98C6E5Bu);
+    EXPECT_EQ(THeaderCache::Checksum("abc"), 0x44BC2CF5AD770999u);
+    // 71 bytes: two 32-byte stripes, then 8-, 4- and 1-byte tails.
+    std::string text(71, 'x');
+    const uint64_t whole = THeaderCache::Checksum(text);
+    for (size_t i = 0; i < text.size(); ++i) {
+        SCOPED_TRACE(i);
+        text[i] ^= 0x01;
+        EXPECT_NE(THeaderCache::Checksum(text), whole);
+        text[i] ^= 0x01;
+    }
+    EXPECT_NE(THeaderCache::Checksum(text.substr(0, 70)), whole);
+}
+
 // The worker: are its jobs run one after the other in the order started,
 // and has the last one ended when Wait, or the worker's end, returns?
 TEST_F(HeaderCacheTest, TheWorkerRunsItsJobsInOrderAndWaitsForTheLast) {
