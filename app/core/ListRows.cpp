@@ -122,21 +122,26 @@ QString SenderCell(const std::string& From, const std::string& Charset) {
     return DecodeHeaderText(mailbox, Charset);
 }
 
-TListRow MakeListRow(int Number, const std::string& SizeText, const std::string& Header, bool German) {
+void SetListSize(TListRow& Row, const std::string& SizeText) {
+    Row.Size = 0;
+    size_t digits = 0;
+    while (digits < SizeText.size() && SizeText[digits] >= '0' && SizeText[digits] <= '9' && digits < 19)
+        Row.Size = Row.Size * 10 + static_cast<uint64_t>(SizeText[digits++] - '0');
+    // Decimal only, as the size column shows it: "0x10" or "12k" is no size.
+    Row.HasSize = digits > 0 && !(digits < SizeText.size() && std::isalpha(static_cast<unsigned char>(SizeText[digits])));
+    if (!Row.HasSize)
+        Row.Size = 0;
+    Row.SizeText = SizeText;
+}
+
+TListRow MakeListRow(int Number, const std::string& SizeText, std::string_view Header, bool German) {
     summary::TFields f = summary::Fields(Header, German);
     TListRow row;
     row.Number = Number;
-    size_t digits = 0;
-    while (digits < SizeText.size() && SizeText[digits] >= '0' && SizeText[digits] <= '9' && digits < 19)
-        row.Size = row.Size * 10 + static_cast<uint64_t>(SizeText[digits++] - '0');
-    // Decimal only, as the size column shows it: "0x10" or "12k" is no size.
-    row.HasSize = digits > 0 && !(digits < SizeText.size() && std::isalpha(static_cast<unsigned char>(SizeText[digits])));
-    if (!row.HasSize)
-        row.Size = 0;
+    SetListSize(row, SizeText);
     row.DateParsed = f.DateParsed;
     row.Date = f.When.Utc;
     row.SenderGiven = f.SenderGiven;
-    row.SizeText = SizeText;
     row.DateBytes = std::move(f.Date);
     row.SenderBytes = std::move(f.Sender);
     row.SubjectBytes = std::move(f.Subject);
@@ -145,7 +150,7 @@ TListRow MakeListRow(int Number, const std::string& SizeText, const std::string&
         return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     };
     if (!ascii(row.DateBytes) || !ascii(row.SenderBytes) || !ascii(row.SubjectBytes))
-        row.Charset = HeaderCharset(Header);
+        row.Charset = HeaderCharset(std::string(Header));
     // Rows stay for the whole session: no spare room in them.
     row.SenderBytes.shrink_to_fit();
     row.SubjectBytes.shrink_to_fit();

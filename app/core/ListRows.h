@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct TListRow {
@@ -36,7 +37,9 @@ struct TListRow {
 };
 
 // The row of message Number from its LIST size text and TOP header text.
-TListRow MakeListRow(int Number, const std::string& SizeText, const std::string& Header, bool German);
+TListRow MakeListRow(int Number, const std::string& SizeText, std::string_view Header, bool German);
+// The size cells of Row from a LIST size text, as MakeListRow sets them.
+void SetListSize(TListRow& Row, const std::string& SizeText);
 
 // The sender cell for a From value: the display name where there is one
 // (a quoted or plain phrase before "<", or a comment after the address),

@@ -13,10 +13,10 @@
 
 #include <algorithm>
 #include <charconv>
-#include <optional>
 #include <chrono>
 #include <exception>
 #include <limits>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -209,9 +209,10 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
     Pop_.TrustFile = Request.TrustFile;
     Pop_.PinnedFingerprint = Request.Pinned ? Request.Pinned(hostPort).toStdString() : std::string();
     Pop_.UserId = Request.User.toStdString();
-    CacheHost_ = address.Host;
-    CachePort_ = port;
-    CacheUser_ = Request.User;
+    CacheRows_.reset();
+    // Read while the server signs the user in; only a listing needs it.
+    if (!CacheFolder.isEmpty() && !Request.CountOnly)
+        PrepareCacheRows(address.Host, port, Request.User);
     Pop_.SignIn = oauth2 ? kel::TPopSignIn::OAuth2 : kel::TPopSignIn::Password;
     Pop_.UserPasswd = oauth2 ? std::string() : Request.Password.toStdString();
     Pop_.AccessToken = oauth2 ? Request.AccessToken.toStdString() : std::string();
@@ -249,9 +250,10 @@ void TMailboxSession::Connect(const TConnectRequest& Request) {
         // What the server can do (PIPELINING for the listing), header
         // fields as UTF-8 where it can (rather than 8-bit bytes it would
         // refuse to send or mangle), and the count: in one round trip where
-        // the server pipelines. A server without CAPA is simply asked one
-        // command at a time.
-        Pop_.OpenMailbox();
+        // the server pipelines, with UIDL and LIST of the whole mailbox
+        // where the listing will want them for the cache. A server without
+        // CAPA is simply asked one command at a time.
+        Pop_.OpenMailbox(/*WithIndex=*/!CacheFolder.isEmpty() && !Request.CountOnly);
         if (!Pop_.Connected()) {
             // A refused STAT is no empty mailbox: keep the server's words.
             StatusConnectionEnded();
@@ -358,21 +360,54 @@ int64_t ListedSize(const std::string& Text) {
     return ec == std::errc() && end == Text.data() + Text.size() && !Text.empty() ? value : -1;
 }
 
-} // namespace
-
-void TMailboxSession::AddListed(int Number, const std::string& SizeText, const std::string& Header, bool New) {
-    Rows_.push_back(MakeListRow(Number, SizeText, Header, Language.German));
-    Rows_.back().New = New;
-    NewCount_ += New ? 1 : 0;
-    // Kept for the session: exactly as long as it is, no spare room, and
-    // copied once.
+// A header as the session keeps it: exactly as long as it is, no spare room.
+std::string KeptHeader(std::string_view Header) {
     std::string kept;
     kept.reserve(Header.size() + 1);
     kept.append(Header).push_back('|');
-    Headers_.push_back(std::move(kept));
+    return kept;
+}
+
+} // namespace
+
+struct TMailboxSession::TCacheRows {
+    sweepbox::THeaderCache Cache;
+    bool Loaded = false;
+    // By the place of their entry in Cache.Entries(): its row (number and
+    // size still to be set) and its header as Headers_ keeps it.
+    std::vector<TListRow> Rows;
+    std::vector<std::string> Headers;
+};
+
+void TMailboxSession::PrepareCacheRows(const QString& Host, uint16_t Port, const QString& User) {
+    // A job of an earlier connect may still hold its own rows; these are
+    // this connect's.
+    auto rows = std::make_shared<TCacheRows>(TCacheRows{sweepbox::THeaderCache(CacheFolder, Host, Port, User)});
+    CacheRows_ = rows;
+    CacheWorker_.Start([rows, german = Language.German] {
+        rows->Loaded = rows->Cache.Load();
+        const std::vector<sweepbox::TCachedHeader>& entries = rows->Cache.Entries();
+        rows->Rows.reserve(entries.size());
+        rows->Headers.reserve(entries.size());
+        for (const sweepbox::TCachedHeader& e : entries) {
+            rows->Rows.push_back(MakeListRow(0, std::string(), e.Header, german));
+            rows->Headers.push_back(KeptHeader(e.Header));
+        }
+    });
+}
+
+void TMailboxSession::AddListed(int Number, const std::string& SizeText, std::string_view Header, bool New) {
+    AddListed(MakeListRow(Number, SizeText, Header, Language.German), KeptHeader(Header), New);
+}
+
+void TMailboxSession::AddListed(TListRow&& Row, std::string&& Kept, bool New) {
+    Rows_.push_back(std::move(Row));
+    Rows_.back().New = New;
+    NewCount_ += New ? 1 : 0;
+    Headers_.push_back(std::move(Kept));
     View_.AddListedRow(Rows_.back());
     if (!CancelRequested_)
-        View_.ShowProgress(Number, MailCount);
+        View_.ShowProgress(Rows_.back().Number, MailCount);
 }
 
 void TMailboxSession::ListHeaders() {
@@ -389,7 +424,7 @@ void TMailboxSession::ListHeaders() {
     // id now names another message). A UIDL the server gave twice, or not
     // as it must be, is no UIDL, so that message is asked for with TOP.
     const auto count = static_cast<size_t>(MailCount);
-    std::optional<sweepbox::THeaderCache> cache;
+    std::shared_ptr<TCacheRows> cache;
     kel::TMailboxIndex index;
     std::vector<const sweepbox::TCachedHeader*> cached(count, nullptr);
     std::vector<char> fresh(count, 0);
@@ -397,14 +432,16 @@ void TMailboxSession::ListHeaders() {
     size_t reused = 0;
     if (!CacheFolder.isEmpty()) {
         index = Pop_.ReadMailboxIndex();
-        if (index.UidlsListed) {
-            cache.emplace(CacheFolder, CacheHost_, CachePort_, CacheUser_);
+        if (index.UidlsListed && CacheRows_) {
+            // Read, and its rows made, while the server signed the user in.
+            CacheWorker_.Wait();
+            cache = std::move(CacheRows_);
             // Only a cache read whole tells what is new: the first listing
             // of an account, or one after a damaged file, marks nothing.
-            const bool markNew = cache->Load();
+            const bool markNew = cache->Loaded;
             for (size_t i = 0; i < count && i < index.Uidls.size(); ++i) {
                 const std::string& uidl = index.Uidls[i];
-                const sweepbox::TCachedHeader* entry = uidl.empty() ? nullptr : cache->Find(uidl);
+                const sweepbox::TCachedHeader* entry = uidl.empty() ? nullptr : cache->Cache.Find(uidl);
                 fresh[i] = markNew && !uidl.empty() && entry == nullptr;
                 if (entry && ListedSize(index.Sizes[i]) == static_cast<int64_t>(entry->Size))
                     cached[i] = entry;
@@ -423,7 +460,13 @@ void TMailboxSession::ListHeaders() {
             if (StopOnCancel && CancelRequested_)
                 return;
             const auto i = static_cast<size_t>(next - 1);
-            AddListed(next, index.Sizes[i], cached[i]->Header, false);
+            // Each entry is one message's at most: the server's UIDLs and
+            // the file's are each unique, so its row is taken, not copied.
+            const auto at = static_cast<size_t>(cached[i] - cache->Cache.Entries().data());
+            TListRow& row = cache->Rows[at];
+            row.Number = next;
+            SetListSize(row, index.Sizes[i]);
+            AddListed(std::move(row), std::move(cache->Headers[at]), false);
             ++reused;
             // No server wait lets the window run here.
             if (SteadyMs() - LastPumpMs_ >= PumpIntervalMs) {
@@ -463,10 +506,14 @@ void TMailboxSession::ListHeaders() {
     // A listing cut short keeps the file as it was: it still names the
     // messages not reached.
     if (cache && static_cast<int32_t>(Rows_.size()) == MailCount)
-        SaveCache(*cache, index.Uidls, reused);
+        SaveCache(std::move(cache->Cache), index.Uidls, reused);
+    // What is left of the file (its buffer, the rows of messages gone) is
+    // given back on the worker.
+    if (cache)
+        CacheWorker_.Start([cache = std::move(cache)] {});
 }
 
-void TMailboxSession::SaveCache(sweepbox::THeaderCache& Cache, const std::vector<std::string>& Uidls,
+void TMailboxSession::SaveCache(sweepbox::THeaderCache&& Cache, const std::vector<std::string>& Uidls,
                                 size_t Reused) {
     // Unchanged: every row came from the cache, and the cache holds no
     // message the server has no more.
@@ -482,7 +529,10 @@ void TMailboxSession::SaveCache(sweepbox::THeaderCache& Cache, const std::vector
     }
     // The cache only spares the server questions: a file that cannot be
     // written costs the next listing time, nothing else.
-    Cache.Save(entries);
+    QByteArray packed = Cache.Pack(entries);
+    CacheWorker_.Start([cache = std::move(Cache), packed = std::move(packed)]() mutable {
+        cache.Write(std::move(packed));
+    });
 }
 
 // ------------------------------------------------------ secure connect
@@ -922,4 +972,6 @@ void TMailboxSession::Close() {
             // Closing goes on whatever the server does.
         }
     }
+    // The program may end next: the cache's file is on disk before it does.
+    CacheWorker_.Wait();
 }

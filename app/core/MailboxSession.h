@@ -23,7 +23,9 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum class TSessionState {
@@ -138,6 +140,13 @@ class TMailboxSession {
     // and only the others are asked for with TOP. Empty: no cache, every
     // message is asked for.
     QString CacheFolder;
+    // The cache's file is read, and its rows made, on a worker thread
+    // (THeaderCacheWorker) while the server signs the user in; a listing
+    // that changed what the cache knows writes the file there too, after
+    // its last row. This returns once that write is over; the next
+    // Connect's listing, Close and the session's end wait for it too. A
+    // write that failed costs the next listing TOP commands, nothing more.
+    void FinishCacheSave() { CacheWorker_.Wait(); }
     // The count STAT gave (at most 65535), and the mailbox size as it said;
     // a deletion subtracts its messages (their listed sizes). The size is
     // empty once it is unknown.
@@ -207,10 +216,17 @@ class TMailboxSession {
     void ListCountOnly();
     void ListHeaders();
     // The row of message Number, added after those before it.
-    void AddListed(int Number, const std::string& SizeText, const std::string& Header, bool New);
+    void AddListed(int Number, const std::string& SizeText, std::string_view Header, bool New);
+    // The same with the row made already and its header as Header() keeps it.
+    void AddListed(TListRow&& Row, std::string&& Kept, bool New);
+    // What the worker makes of the cache's file for one connect.
+    struct TCacheRows;
+    // Reads the account's cache file and makes its rows on CacheWorker_.
+    void PrepareCacheRows(const QString& Host, uint16_t Port, const QString& User);
     // Keeps the listed rows' headers under their UIDLs (Uidls indexed by
-    // number - 1) for the next session, unless the cache holds them already.
-    void SaveCache(sweepbox::THeaderCache& Cache, const std::vector<std::string>& Uidls, size_t Reused);
+    // number - 1) for the next session, unless the cache holds them already:
+    // packed here, written on CacheWorker_.
+    void SaveCache(sweepbox::THeaderCache&& Cache, const std::vector<std::string>& Uidls, size_t Reused);
     void ShowListedCount();
     // The size panel: the mailbox size as it stands now, as STAT wrote it.
     void ShowMailboxSize();
@@ -254,8 +270,10 @@ class TMailboxSession {
     kel::TLoginFailure LoginFailure_ = kel::TLoginFailure::None;
     int64_t LastPumpMs_ = 0;
     int NewCount_ = 0;
-    // The account the header cache is kept for.
-    QString CacheHost_;
-    uint16_t CachePort_ = 0;
-    QString CacheUser_;
+    // What the worker makes of the cache for this connect; read only after
+    // CacheWorker_.Wait().
+    std::shared_ptr<TCacheRows> CacheRows_;
+    // Last, so that the session's end waits for its jobs before anything
+    // else of it goes.
+    sweepbox::THeaderCacheWorker CacheWorker_;
 };

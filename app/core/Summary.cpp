@@ -332,7 +332,7 @@ std::string DateText(const TDate& Date) {
     return text;
 }
 
-TFields Fields(const std::string& H, bool IsGerman) {
+TFields Fields(std::string_view H, bool IsGerman) {
     // One pass over the header for the three fields.
     static constexpr std::string_view kNames[] = {"Date", "From", "Subject"};
     std::string values[3];

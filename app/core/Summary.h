@@ -38,7 +38,7 @@ struct TFields {
     bool DateParsed = false;
     TDate When;
 };
-TFields Fields(const std::string& H, bool IsGerman);
+TFields Fields(std::string_view H, bool IsGerman);
 
 // "date|sender|subject|" from the header text returned for TOP n 0, each
 // from its own field (see Fields); a "|" inside a value is shown as "/".

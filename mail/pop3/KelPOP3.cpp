@@ -295,6 +295,7 @@ void TKelPOP::Connect() {
     FRejected = TCertificateInfo();
     FCapabilities.clear();
     FCapabilitiesAsked = false;
+    FOpenedIndex.reset();
     FTransport->Port = StrToIntDef(Port, Security == TPopSecurity::Tls ? 995 : 110);
     if (IsDottedAddress(Host)) {
         FTransport->Address = Host;
@@ -417,7 +418,22 @@ bool TKelPOP::StartTls() {
     return true;
 }
 
-std::vector<std::string> TKelPOP::ReadLines(size_t Limit) {
+namespace {
+
+// Each line of Text (ReadListText) to On, without its CR LF.
+template <typename TOnLine> void EachLine(std::string_view Text, TOnLine&& On) {
+    for (size_t at = 0; at < Text.size();) {
+        size_t end = Text.find(kCrLf, at);
+        if (end == std::string_view::npos)
+            end = Text.size();
+        On(Text.substr(at, end - at));
+        at = end + 2;
+    }
+}
+
+} // namespace
+
+std::string TKelPOP::ReadListText(size_t Limit) {
     std::string text;
     FReader.BeginData(/*Unstuff=*/true, Limit);
     for (TReplyReader::TStep step = FReader.TakeData(text); step != TReplyReader::TStep::Done;) {
@@ -425,14 +441,12 @@ std::vector<std::string> TKelPOP::ReadLines(size_t Limit) {
             FailReply(TSocketFailure::TooLong, "The server's list is longer than " + std::to_string(Limit) + " bytes.");
         step = ReceiveData(text);
     }
+    return text;
+}
+
+std::vector<std::string> TKelPOP::ReadLines(size_t Limit) {
     std::vector<std::string> lines;
-    for (size_t at = 0; at < text.size();) {
-        size_t end = text.find(kCrLf, at);
-        if (end == std::string::npos)
-            end = text.size();
-        lines.push_back(text.substr(at, end - at));
-        at = end + 2;
-    }
+    EachLine(ReadListText(Limit), [&](std::string_view Line) { lines.emplace_back(Line); });
     return lines;
 }
 
@@ -779,8 +793,9 @@ bool TKelPOP::EnableUtf8() {
     return ReadUtf8Reply();
 }
 
-bool TKelPOP::OpenMailbox() {
+bool TKelPOP::OpenMailbox(bool WithIndex) {
     RequireConnected();
+    FOpenedIndex.reset();
     if (!PipeliningOffered()) {
         ReadCapabilities();
         const bool utf8 = Utf8Offered() && EnableUtf8();
@@ -795,10 +810,17 @@ bool TKelPOP::OpenMailbox() {
     if (askUtf8)
         commands.push_back("UTF8" + kCrLf);
     commands.push_back("STAT" + kCrLf);
+    if (WithIndex) {
+        commands.push_back("UIDL" + kCrLf);
+        commands.push_back("LIST" + kCrLf);
+    }
     QueueCommands(commands);
     ReadCapabilityReply();
     const bool utf8 = askUtf8 && ReadUtf8Reply();
+    // A refused STAT closes the connection: the replies after it are left.
     ReadStat();
+    if (WithIndex && FConnected)
+        FOpenedIndex = ReadIndexReplies();
     return utf8;
 }
 
@@ -991,47 +1013,70 @@ bool ValidSize(std::string_view Text) { return IsDecimal(Text); }
 
 } // namespace
 
-TMailboxIndex TKelPOP::ReadMailboxIndex() {
-    RequireConnected();
+namespace {
+
+// An entry for each message the last STAT counted: messages keep their
+// numbers until QUIT, marked ones included.
+TMailboxIndex SizedIndex(int64_t StatCount) {
     TMailboxIndex index;
-    // Messages keep their numbers until QUIT, marked ones included.
-    const size_t count = static_cast<size_t>(std::clamp<int64_t>(FStatCount, 0, UINT16_MAX));
+    const size_t count = static_cast<size_t>(std::clamp<int64_t>(StatCount, 0, UINT16_MAX));
     index.Uidls.assign(count, std::string());
     index.Sizes.assign(count, std::string());
-    if (PipeliningOffered()) {
-        // Both in one round trip: a LIST after a refused UIDL is read and
-        // costs nothing more.
-        RequireInStep();
-        Pump();
-        QueueCommands({"UIDL" + kCrLf, "LIST" + kCrLf});
-        index.UidlsListed = ReadIndexReply(index.Uidls, ValidUidl);
-        index.SizesListed = ReadIndexReply(index.Sizes, ValidSize);
-    } else {
-        SendCommand("UIDL" + kCrLf);
-        index.UidlsListed = ReadIndexReply(index.Uidls, ValidUidl);
-        if (index.UidlsListed) {
-            SendCommand("LIST" + kCrLf);
-            index.SizesListed = ReadIndexReply(index.Sizes, ValidSize);
-        }
-    }
-    if (!index.UidlsListed)
-        return index;
-    // An id that two messages share names neither: the cache would give
-    // one of them the other's header.
+    return index;
+}
+
+// An id that two messages share names neither: the cache would give one of
+// them the other's header.
+void ForgetSharedUidls(TMailboxIndex& Index) {
     std::unordered_map<std::string_view, size_t> first;
-    first.reserve(index.Uidls.size());
+    first.reserve(Index.Uidls.size());
     std::vector<size_t> shared;
-    for (size_t i = 0; i < index.Uidls.size(); ++i) {
-        if (index.Uidls[i].empty())
+    for (size_t i = 0; i < Index.Uidls.size(); ++i) {
+        if (Index.Uidls[i].empty())
             continue;
-        const auto [at, added] = first.try_emplace(index.Uidls[i], i);
+        const auto [at, added] = first.try_emplace(Index.Uidls[i], i);
         if (!added) {
             shared.push_back(at->second);
             shared.push_back(i);
         }
     }
     for (const size_t i : shared)
-        index.Uidls[i].clear();
+        Index.Uidls[i].clear();
+}
+
+} // namespace
+
+TMailboxIndex TKelPOP::ReadMailboxIndex() {
+    RequireConnected();
+    if (FOpenedIndex) {
+        TMailboxIndex opened = std::move(*FOpenedIndex);
+        FOpenedIndex.reset();
+        return opened;
+    }
+    if (PipeliningOffered()) {
+        // Both in one round trip: a LIST after a refused UIDL is read and
+        // costs nothing more.
+        RequireInStep();
+        Pump();
+        QueueCommands({"UIDL" + kCrLf, "LIST" + kCrLf});
+        return ReadIndexReplies();
+    }
+    TMailboxIndex index = SizedIndex(FStatCount);
+    SendCommand("UIDL" + kCrLf);
+    index.UidlsListed = ReadIndexReply(index.Uidls, ValidUidl);
+    if (index.UidlsListed) {
+        SendCommand("LIST" + kCrLf);
+        index.SizesListed = ReadIndexReply(index.Sizes, ValidSize);
+    }
+    ForgetSharedUidls(index);
+    return index;
+}
+
+TMailboxIndex TKelPOP::ReadIndexReplies() {
+    TMailboxIndex index = SizedIndex(FStatCount);
+    index.UidlsListed = ReadIndexReply(index.Uidls, ValidUidl);
+    index.SizesListed = ReadIndexReply(index.Sizes, ValidSize);
+    ForgetSharedUidls(index);
     return index;
 }
 
@@ -1044,26 +1089,25 @@ bool TKelPOP::ReadIndexReply(std::vector<std::string>& Out, bool (*Valid)(std::s
     }
     // Untrusted: every line is judged, and the whole reply is bounded by
     // the count STAT gave.
-    const std::vector<std::string> lines = ReadLines((Out.size() + 1) * IndexLineBound);
+    const std::string text = ReadListText((Out.size() + 1) * IndexLineBound);
     // 0: not listed, 1: listed once, 2: listed twice or not as it must be.
     std::vector<char> seen(Out.size(), 0);
-    for (const std::string& line : lines) {
-        const size_t blank = line.find(' ');
+    EachLine(text, [&](std::string_view Line) {
+        const size_t blank = Line.find(' ');
         uint64_t number = 0;
-        if (blank == std::string::npos ||
-            !ParseDecimal(std::string_view(line).substr(0, blank), UINT64_MAX, number) || number == 0 ||
-            number > Out.size())
-            continue;
+        if (blank == std::string_view::npos || !ParseDecimal(Line.substr(0, blank), UINT64_MAX, number) ||
+            number == 0 || number > Out.size())
+            return;
         const size_t i = static_cast<size_t>(number - 1);
-        const std::string_view text = std::string_view(line).substr(blank + 1);
-        if (seen[i] == 0 && Valid(text)) {
-            Out[i] = text;
+        const std::string_view id = Line.substr(blank + 1);
+        if (seen[i] == 0 && Valid(id)) {
+            Out[i] = id;
             seen[i] = 1;
         } else {
             Out[i].clear();
             seen[i] = 2;
         }
-    }
+    });
     return true;
 }
 

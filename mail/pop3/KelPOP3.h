@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -353,7 +354,10 @@ class TKelPOP : public TObject {
     // UTF8, and Stat. Each reply is judged as those calls judge it: a
     // refused CAPA or UTF8 is no failure, STAT reports and throws as Stat
     // does. Returns whether UTF8 was accepted.
-    bool OpenMailbox();
+    // WithIndex, when pipelining: UIDL and LIST go out in the same send,
+    // after STAT, and their replies are read after its reply, so the next
+    // ReadMailboxIndex returns them without a round trip of its own.
+    bool OpenMailbox(bool WithIndex = false);
     // Messages in flight at most while ListMessages and DeleteMessages
     // pipeline. Their commands go out in batches of about 64 KiB, each
     // once the one before has gone whole; replies are read while a batch
@@ -508,6 +512,8 @@ class TKelPOP : public TObject {
     // or with a text Valid refuses, leaves its entry empty. False when
     // refused (no failure).
     bool ReadIndexReply(std::vector<std::string>& Out, bool (*Valid)(std::string_view));
+    // The UIDL and LIST replies, their commands sent pipelined.
+    TMailboxIndex ReadIndexReplies();
     // The reply to DELE, judged; OnDelete on "+OK". False when refused.
     bool ReadDeleteReply(uint16_t MsgIndex);
     // Pump, then one receive of at most 1024 bytes, sending queued
@@ -528,6 +534,9 @@ class TKelPOP : public TObject {
     void ReadSize(std::string& MsgSize);
     // The lines of a multi-line reply after its status line, unstuffed.
     std::vector<std::string> ReadLines(size_t Limit);
+    // The same lines as one text, each ended by CR LF (the last may not
+    // be): a long list is then read without a string for each line.
+    std::string ReadListText(size_t Limit);
     // Pump, then one receive of at most 1024 bytes within Limit ms.
     std::string_view ReceiveWithin(int LimitMs);
     // Ends Connect as a failed open.
@@ -583,6 +592,9 @@ class TKelPOP : public TObject {
     std::string FConnectError;
     TCertificateInfo FRejected;
     std::vector<std::string> FCapabilities;
+    // The index OpenMailbox read along with STAT, until ReadMailboxIndex
+    // takes it; none after a Connect.
+    std::optional<TMailboxIndex> FOpenedIndex;
     bool FCapabilitiesAsked = false; // CAPA was asked on this connection
     std::string FMechanism;
     TLoginFailure FLoginFailure = TLoginFailure::None;

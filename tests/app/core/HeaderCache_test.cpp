@@ -7,12 +7,12 @@
 
 #include <gtest/gtest.h>
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
@@ -56,7 +56,10 @@ class HeaderCacheTest : public ::testing::Test {
     // The body with a checksum that fits it again, as a careful editor
     // would leave it.
     static QByteArray Resealed(QByteArray Body) {
-        return Body + QCryptographicHash::hash(Body, QCryptographicHash::Sha256);
+        uint64_t sum = THeaderCache::Checksum(std::string_view(Body.constData(), static_cast<size_t>(Body.size())));
+        for (int i = 0; i < 8; ++i, sum >>= 8)
+            Body.append(static_cast<char>(sum & 0xff));
+        return Body;
     }
 
     QTemporaryDir dir;
@@ -80,6 +83,10 @@ TEST_F(HeaderCacheTest, WhatWasSavedComesBackForTheSameAccountOnly) {
     ASSERT_TRUE(again.Load());
     EXPECT_TRUE(again.Loaded());
     EXPECT_EQ(again.Count(), 2u);
+    // In the order saved, as the server listed them.
+    ASSERT_EQ(again.Entries().size(), 2u);
+    EXPECT_EQ(again.Entries()[0].Uidl, "uid-a");
+    EXPECT_EQ(again.Entries()[1].Uidl, "uid-b");
     ASSERT_NE(again.Find("uid-a"), nullptr);
     EXPECT_EQ(again.Find("uid-a")->Header, kHeaderA);
     EXPECT_EQ(again.Find("uid-a")->Size, 1000u);
@@ -110,10 +117,68 @@ TEST_F(HeaderCacheTest, WhatWasSavedComesBackForTheSameAccountOnly) {
     EXPECT_FALSE(Bytes(again.FilePath()).contains("alice"));
 }
 
+// Is the file's checksum XXH64 (seed 0), so that any copy of that
+// algorithm can check a file, and does every byte of a long text count?
+TEST_F(HeaderCacheTest, TheChecksumIsXxh64AndEveryByteCounts) {
+    EXPECT_EQ(THeaderCache::Checksum(""), 0xEF46DB3751D8E999u);
+    EXPECT_EQ(THeaderCache::Checksum("a"), 0xD24EC4F1A98C6E5Bu);
+    EXPECT_EQ(THeaderCache::Checksum("abc"), 0x44BC2CF5AD770999u);
+    // 71 bytes: two 32-byte stripes, then 8-, 4- and 1-byte tails.
+    std::string text(71, 'x');
+    const uint64_t whole = THeaderCache::Checksum(text);
+    for (size_t i = 0; i < text.size(); ++i) {
+        SCOPED_TRACE(i);
+        text[i] ^= 0x01;
+        EXPECT_NE(THeaderCache::Checksum(text), whole);
+        text[i] ^= 0x01;
+    }
+    EXPECT_NE(THeaderCache::Checksum(text.substr(0, 70)), whole);
+}
+
+// The worker: are its jobs run one after the other in the order started,
+// and has the last one ended when Wait, or the worker's end, returns?
+TEST_F(HeaderCacheTest, TheWorkerRunsItsJobsInOrderAndWaitsForTheLast) {
+    std::vector<int> done;
+    {
+        sweepbox::THeaderCacheWorker worker;
+        worker.Start([&] {
+            // Slower than the job after it, which still runs after it.
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            done.push_back(1);
+        });
+        worker.Start([&] { done.push_back(2); });
+        worker.Wait();
+        EXPECT_EQ(done, (std::vector<int>{1, 2}));
+        worker.Wait(); // nothing left: returns at once
+        worker.Start([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            done.push_back(3);
+        });
+    }
+    EXPECT_EQ(done, (std::vector<int>{1, 2, 3}));
+
+    // Save in its two steps on the worker, the cache moved there: the file
+    // is whole once Wait returns, and the views Pack read may go at once.
+    sweepbox::THeaderCacheWorker worker;
+    {
+        THeaderCache cache = Account();
+        std::string header = kHeaderA;
+        QByteArray packed = cache.Pack({{"uid-a", header, 1000}});
+        header.assign(header.size(), 'x');
+        worker.Start([cache = std::move(cache), packed = std::move(packed)]() mutable { cache.Write(packed); });
+    }
+    worker.Wait();
+    THeaderCache again = Account();
+    ASSERT_TRUE(again.Load());
+    ASSERT_EQ(again.Entries().size(), 1u);
+    EXPECT_EQ(again.Find("uid-a"), &again.Entries()[0]);
+    EXPECT_EQ(again.Entries()[0].Header, kHeaderA);
+}
+
 TEST_F(HeaderCacheTest, AFileThatCannotBeTrustedReadsAsNone) {
     const QByteArray good = SaveTwo();
     ASSERT_GT(good.size(), 100);
-    const QByteArray body = good.left(good.size() - 32);
+    const QByteArray body = good.left(good.size() - 8);
     const qsizetype entries = 8 + 4 + 32 + 4;
     const QString path = Account().FilePath();
     const struct {
@@ -145,9 +210,14 @@ TEST_F(HeaderCacheTest, AFileThatCannotBeTrustedReadsAsNone) {
              b[0] = 'X';
              return Resealed(b);
          }},
-        {"another version, resealed", [&] {
+        {"the version before, resealed", [&] {
              QByteArray b = body;
-             b[8] = 2;
+             b[8] = 1;
+             return Resealed(b);
+         }},
+        {"a later version, resealed", [&] {
+             QByteArray b = body;
+             b[8] = 3;
              return Resealed(b);
          }},
         {"a count beyond the entries, resealed", [&] {
@@ -219,7 +289,7 @@ TEST_F(HeaderCacheTest, TwoWritersNeverLeaveABrokenFile) {
     two.join();
     THeaderCache last = Account();
     ASSERT_TRUE(last.Load());
-    const std::string& header = last.Find("uid-0")->Header;
+    const std::string_view header = last.Find("uid-0")->Header;
     EXPECT_TRUE(header == kHeaderA || header == kHeaderB);
     EXPECT_EQ(last.Find("uid-199")->Header, header);
     const QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);

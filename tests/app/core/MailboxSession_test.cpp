@@ -961,19 +961,24 @@ class CacheTest : public SessionTest {
     // commands after STAT, then QUIT.
     QStringList Connect(DovecotServer& Server, bool CountOnly = false) {
         sent.clear();
-        TConnectRequest r;
-        r.Server = QStringLiteral("127.0.0.1:") + QString::fromStdString(Server.PortText());
-        r.User = QString::fromLatin1(DovecotServer::User);
-        r.Password = QString::fromLatin1(DovecotServer::Password);
-        r.CountOnly = CountOnly;
-        session.Connect(r);
+        session.Connect(RequestTo(Server, CountOnly));
         EXPECT_EQ(session.State(), State::Connected) << view.Status.join(QLatin1Char('\n')).toStdString();
         EXPECT_TRUE(session.Disconnect());
+        // The file this listing changed is written on the session's worker.
+        session.FinishCacheSave();
         QStringList rows;
         for (const TListRow& row : session.Rows())
             rows << row.Subject() + QLatin1Char('|') + QString::number(row.Size) + QLatin1Char('|') +
                         QString::fromStdString(row.SenderBytes);
         return rows;
+    }
+    static TConnectRequest RequestTo(DovecotServer& Server, bool CountOnly = false) {
+        TConnectRequest r;
+        r.Server = QStringLiteral("127.0.0.1:") + QString::fromStdString(Server.PortText());
+        r.User = QString::fromLatin1(DovecotServer::User);
+        r.Password = QString::fromLatin1(DovecotServer::Password);
+        r.CountOnly = CountOnly;
+        return r;
     }
     Strings AfterStat() const {
         auto at = std::find(sent.begin(), sent.end(), "STAT");
@@ -1159,6 +1164,52 @@ TEST_F(CacheTest, AnUntrustedCacheNeverShowsAnotherMessagesHeader) {
         EXPECT_EQ(Connect(server), first);
         EXPECT_EQ(Tops(), 0u);
     }
+}
+
+// The file is written on the session's worker after the listing: is it
+// whole on disk when the next connect reads it, when the window closes and
+// when the session ends, however soon after the listing each comes?
+TEST_F(CacheTest, TheWriteAfterAListingEndsBeforeTheNextReadAndTheSessionsEnd) {
+    DovecotServer server(Mailbox(300));
+    SWEEPBOX_REQUIRE_DOVECOT(server);
+    const auto cached = [&] {
+        sweepbox::THeaderCache cache = Cache(server);
+        return cache.Load() ? cache.Count() : size_t{0};
+    };
+    // Straight on, nothing waited for between the two.
+    session.Connect(RequestTo(server));
+    ASSERT_EQ(session.State(), State::Connected);
+    ASSERT_TRUE(session.Disconnect());
+    sent.clear();
+    session.Connect(RequestTo(server));
+    ASSERT_EQ(session.State(), State::Connected);
+    EXPECT_EQ(Tops(), 0u);
+    EXPECT_EQ(session.Rows().size(), 300u);
+    ASSERT_TRUE(session.Disconnect());
+
+    // A new message makes the listing write; the window closes at once.
+    server.AddMessage(Mailbox(301).back());
+    session.Connect(RequestTo(server));
+    ASSERT_EQ(session.State(), State::Connected);
+    session.Close();
+    EXPECT_EQ(cached(), 301u);
+
+    // A session that ends at once (the program closing).
+    server.AddMessage(Mailbox(302).back());
+    {
+        kel::TKelPOP otherPop;
+        sweepbox::test::BoundWaits(otherPop);
+        RecordingView otherView;
+        RecordingDecisions otherDecisions;
+        EventPump otherEvents{otherView};
+        TMailboxSession other{otherPop, otherView, otherDecisions, otherEvents.Callback()};
+        other.CacheFolder = folder.path();
+        other.PumpIntervalMs = 0;
+        other.Connect(RequestTo(server));
+        ASSERT_EQ(other.State(), State::Connected);
+        EXPECT_EQ(other.NewCount(), 1);
+    }
+    EXPECT_EQ(cached(), 302u);
 }
 
 // A server that refuses UIDL lists as before: every message by TOP, no

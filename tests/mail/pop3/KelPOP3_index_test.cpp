@@ -21,28 +21,36 @@ namespace {
 using Strings = std::vector<std::string>;
 
 // A component signed in to a scripted mailbox of three messages, its
-// replies after STAT in Replies.
+// replies after STAT in Replies. Opened: OpenMailbox asked for the index
+// too, Stat its replies up to STAT's, and sent records what it sent.
 struct Indexed {
     TKelPOP pop;
     ScriptedTransport* t = nullptr;
     Strings sent;
     int32_t errorCode = 0;
-    Indexed(bool Pipelining, const std::string& Replies, size_t Piece, const std::string& Stat = "+OK 3 300\r\n") {
+    Indexed(bool Pipelining, const std::string& Replies, size_t Piece, const std::string& Stat = "+OK 3 300\r\n",
+            bool Opened = false) {
         auto owned = std::make_unique<ScriptedTransport>();
         t = owned.get();
         t->LineAtATime = true;
-        t->Serve("+OK ready\r\n")
-            .Serve(Pipelining ? "+OK\r\nPIPELINING\r\nUIDL\r\n.\r\n" : "+OK\r\nUIDL\r\n.\r\n")
-            .Serve(Stat)
-            .Serve(Replies, Piece);
+        t->Serve("+OK ready\r\n").Serve(Capa(Pipelining)).Serve(Stat).Serve(Replies, Piece);
         pop.SetTransport(std::move(owned));
         sweepbox::test::BoundWaits(pop);
         pop.Host = "127.0.0.1";
         pop.OnError = [this](TObject*, int32_t Code, const std::string&) { errorCode = Code; };
         pop.Connect();
         pop.ReadCapabilities();
+        const auto record = [this](TObject*, const std::string& s) { sent.push_back(s.substr(0, s.size() - 2)); };
+        if (Opened) {
+            pop.OnSendTextToSocket = record;
+            pop.OpenMailbox(/*WithIndex=*/true);
+            return;
+        }
         pop.Stat();
-        pop.OnSendTextToSocket = [this](TObject*, const std::string& s) { sent.push_back(s.substr(0, s.size() - 2)); };
+        pop.OnSendTextToSocket = record;
+    }
+    static std::string Capa(bool Pipelining) {
+        return Pipelining ? "+OK\r\nPIPELINING\r\nUIDL\r\n.\r\n" : "+OK\r\nUIDL\r\n.\r\n";
     }
 };
 
@@ -134,6 +142,50 @@ TEST(MailboxIndex, AFloodedListEndsWithTooLong) {
         // Bounded by four lines' room (three messages and one spare), far
         // below what the server offered.
         EXPECT_LT(s.t->Served, 4 * TKelPOP::IndexLineBound + 8 * 1024);
+    }
+}
+
+// Does OpenMailbox, asked for the index too, send UIDL and LIST with STAT
+// where the server pipelines, so that ReadMailboxIndex sends nothing and
+// returns what was read then, judged as it judges it? Without pipelining
+// they wait for ReadMailboxIndex; after a refused STAT nothing more is read.
+TEST(MailboxIndex, OpenMailboxReadsTheIndexWithStatWherePipelined) {
+    const std::string uidl = "+OK\r\n1 a\r\n2 b\r\n3 a\r\n.\r\n";
+    const struct {
+        const char* name;
+        bool pipelining;
+        std::string stat, replies; // the replies up to STAT's, and after it
+        Strings opening, indexing; // what OpenMailbox sends, then ReadMailboxIndex
+        bool connected, uidlsListed;
+    } rows[] = {
+        {"pipelined", true, "+OK 3 300\r\n", uidl + kList, {"CAPA", "STAT", "UIDL", "LIST"}, {}, true, true},
+        {"pipelined, UIDL refused", true, "+OK 3 300\r\n", "-ERR no\r\n" + kList,
+         {"CAPA", "STAT", "UIDL", "LIST"}, {}, true, false},
+        {"lock-step", false, "+OK 3 300\r\n", uidl + kList, {"CAPA", "STAT"}, {"UIDL", "LIST"}, true, true},
+        // The replies after a refused STAT are never read: the connection is closed.
+        {"pipelined, STAT refused", true, "-ERR locked\r\n", "-ERR no\r\n-ERR no\r\n",
+         {"CAPA", "STAT", "UIDL", "LIST"}, {}, false, false},
+    };
+    for (const auto& row : rows) {
+        for (const size_t piece : {size_t{0}, size_t{1}}) {
+            SCOPED_TRACE(std::string(row.name) + ", piece " + std::to_string(piece));
+            Indexed s(row.pipelining, row.replies, piece, Indexed::Capa(row.pipelining) + row.stat, /*Opened=*/true);
+            EXPECT_EQ(s.sent, row.opening);
+            EXPECT_EQ(s.pop.Connected(), row.connected);
+            // Every reply read, but those of commands not yet sent.
+            EXPECT_EQ(s.t->Exhausted(), row.connected && row.indexing.empty());
+            if (!row.connected)
+                continue;
+            s.sent.clear();
+            const TMailboxIndex index = s.pop.ReadMailboxIndex();
+            EXPECT_EQ(s.sent, row.indexing);
+            EXPECT_EQ(index.UidlsListed, row.uidlsListed);
+            // The id two messages share names neither, here as there.
+            EXPECT_EQ(index.Uidls, row.uidlsListed ? (Strings{"", "b", ""}) : (Strings{"", "", ""}));
+            EXPECT_EQ(index.Sizes, (Strings{"100", "200", "300"}));
+            EXPECT_FALSE(s.pop.OperationFailed());
+            EXPECT_TRUE(s.t->Exhausted());
+        }
     }
 }
 
