@@ -1329,26 +1329,32 @@ TKelMsg* TKelPOP::RetrieveMsg(uint16_t MsgIndex, bool HeaderOnly) {
         }))
         return nullptr;
 
-    FMessages.push_back(std::make_unique<TKelMsg>(this));
-    TKelMsg* msg = FMessages.back().get();
-    try {
+    return AdoptMessage([&](TKelMsg& Msg) {
         {
             const TSpoolText text(spool, spooled);
             // The message's lines are views into the spool text, which holds
             // the message unstuffed, without status and terminator lines.
             std::vector<std::string_view> lines;
             AppendSplitLines(lines, text.View());
-            msg->Size = FListedSize >= 0 ? static_cast<int32_t>(std::min<int64_t>(FListedSize, INT32_MAX)) : 0;
+            Msg.Size = FListedSize >= 0 ? static_cast<int32_t>(std::min<int64_t>(FListedSize, INT32_MAX)) : 0;
             // The text's copies replace the spool's pages as they are made:
             // a large text is not held twice.
-            msg->OnLinesCopied = [&text](const char* Begin, const char* End) { text.Release(Begin, End); };
-            msg->ParseLines(lines);
-            msg->OnLinesCopied = nullptr;
+            Msg.OnLinesCopied = [&text](const char* Begin, const char* End) { text.Release(Begin, End); };
+            Msg.ParseLines(lines);
+            Msg.OnLinesCopied = nullptr;
         }
         // The spool stays with the message: it is the message as received.
-        msg->Original = std::make_shared<const TTempFile>(std::move(spool));
+        Msg.Original = std::make_shared<const TTempFile>(std::move(spool));
         if (GetUIDLsOnRetrieve)
-            msg->UIDL = GetUIDL(MsgIndex);
+            Msg.UIDL = GetUIDL(MsgIndex);
+    });
+}
+
+TKelMsg* TKelPOP::AdoptMessage(const std::function<void(TKelMsg&)>& Fill) {
+    FMessages.push_back(std::make_unique<TKelMsg>(this));
+    TKelMsg* msg = FMessages.back().get();
+    try {
+        Fill(*msg);
     } catch (...) {
         // Nobody can reach a message that was not returned.
         ReleaseMsg(msg);
@@ -1393,19 +1399,11 @@ TKelMsg* TKelPOP::PreviewMsg(uint16_t MsgIndex) {
             kept.resize(end + 1);
     }
 
-    FMessages.push_back(std::make_unique<TKelMsg>(this));
-    TKelMsg* msg = FMessages.back().get();
-    try {
+    return AdoptMessage([&](TKelMsg& Msg) {
         std::vector<std::string_view> lines;
         AppendSplitLines(lines, kept);
-        msg->ParseLines(lines);
-    } catch (...) {
-        ReleaseMsg(msg);
-        throw;
-    }
-    if (OnAfterRetrieve)
-        OnAfterRetrieve(this);
-    return msg;
+        Msg.ParseLines(lines);
+    });
 }
 
 bool TKelPOP::SaveMsg(uint16_t MsgIndex, const std::function<void(std::string_view)>& Sink) {

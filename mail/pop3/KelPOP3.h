@@ -560,6 +560,9 @@ class TKelPOP : public TObject {
     // The start of RetrieveMsg, SaveMsg and PreviewMsg: connected, no
     // request or verdict of the last one left, OnBeforeRetrieve.
     void BeginRetrieval(uint16_t MsgIndex);
+    // A new message owned by this component, given its content by Fill;
+    // released again when Fill throws. OnAfterRetrieve follows.
+    TKelMsg* AdoptMessage(const std::function<void(TKelMsg&)>& Fill);
     // LIST n of a retrieval: FListedSize from an accepted reply.
     void ListForRetrieval(const std::string& Number);
     // The bound of a RETR reply whose LIST gave FListedSize.
